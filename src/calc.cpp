@@ -1,0 +1,60 @@
+// calc.cpp - the two entry points that build and evaluate a handle's tree, and the expression cache.
+#include <cstdlib>
+#include <cmath>
+#include <cstring>
+
+#include "lib_parse_internal.h"
+#include "memory.h"
+
+using namespace lp;
+
+namespace {
+
+NodeData *new_root_data(size_t text_size) {
+    auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
+    *data = NodeData{static_cast<char *>(lp_malloc(text_size)), OP_OPERAND, EXPAND, 0.0f};
+    return data;
+}
+
+} // namespace
+
+extern "C" void parser_expand(Parser *parser, const char *text) {
+    if (parser == nullptr || text == nullptr) return;
+    const size_t size = std::strlen(text) + 1;
+    auto *root_data = static_cast<NodeData *>(parser->tree->data);
+    if (root_data->expr == nullptr) {
+        root_data->expr = static_cast<char *>(lp_malloc(size)); // the root of a new handle is reused
+    } else {
+        btree_free(parser->tree, parser_bt_node_free);
+        parser->tree = btree_new();
+        root_data = new_root_data(size);
+        btree_fill(parser->tree, root_data);
+    }
+    std::memcpy(root_data->expr, text, size);
+
+    parser->errors = ErrorLog{};
+    ErrorScope scope(&parser->errors);
+    parser->tree = expand_tree(parser->funcs, parser->tree);
+}
+
+extern "C" float parser_calc(Parser *parser, const char *text) {
+    if (parser == nullptr || text == nullptr) return NAN;
+    ExprCache *cache = parser->cache;
+    const size_t length = std::strlen(text);
+    // Rebuild when a function was defined, or the text is not the last one;
+    // a text of the same length is copied into the old buffer.
+    if (cache->dirty == 1 || cache->last == nullptr || std::strlen(cache->last) != length) {
+        std::free(cache->last);
+        cache->last = static_cast<char *>(lp_malloc(length + 1));
+        cache->dirty = 1;
+    } else if (std::memcmp(cache->last, text, length) != 0) {
+        cache->dirty = 1;
+    }
+    if (cache->dirty == 1) {
+        std::memcpy(cache->last, text, length + 1);
+        cache->dirty = 0;
+        parser_expand(parser, text);
+    }
+    parser_clean(parser->tree);
+    return parser_bt_calc(parser->tree, parser->vars);
+}

@@ -1,0 +1,96 @@
+// handle.cpp - the parser handle: creation, variable and function definitions, release.
+#include <cstdlib>
+#include <cstring>
+
+#include "lib_parse_internal.h"
+#include "memory.h"
+
+namespace lp {
+
+void parser_var_free(void *variable) {
+    auto *v = static_cast<Variable *>(variable);
+    std::free(v->name);
+    std::free(v);
+}
+
+void parser_func_free(void *function) {
+    auto *f = static_cast<UserFunction *>(function);
+    std::free(f->proto);
+    std::free(f->body);
+    std::free(f);
+}
+
+void parser_bt_node_free(void *node_data) {
+    auto *d = static_cast<NodeData *>(node_data);
+    if (d == nullptr) return;
+    std::free(d->expr);
+    std::free(d);
+}
+
+} // namespace lp
+
+using namespace lp;
+
+extern "C" Parser *parser_new(void) {
+    parser_init();
+    auto *cache = static_cast<ExprCache *>(lp_malloc(sizeof(ExprCache)));
+    cache->last = nullptr;
+    cache->dirty = 0;
+
+    TreeNode *root = btree_new();
+    auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
+    *data = NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
+    btree_fill(root, data);
+
+    auto *parser = static_cast<Parser *>(lp_malloc(sizeof(Parser)));
+    parser->vars = list_new();
+    parser->funcs = list_new();
+    parser->tree = root;
+    parser->cache = cache;
+    parser->errors = ErrorLog{};
+    return parser;
+}
+
+extern "C" int parser_var(Parser *parser, const char *name, float value) {
+    if (parser == nullptr || name == nullptr) return 0;
+    const size_t length = std::strlen(name);
+    for (ListNode *n = parser->vars->head; n != nullptr; n = n->next) {
+        auto *v = static_cast<Variable *>(n->data);
+        // Exact match; only names are compared, so prefixes stay distinct records.
+        if (std::strlen(v->name) == length && std::memcmp(v->name, name, length) == 0) {
+            v->value = value;
+            return 0;
+        }
+    }
+    auto *v = static_cast<Variable *>(lp_malloc(sizeof(Variable)));
+    v->name = lp_strndup(name, length);
+    v->value = value;
+    list_push(parser->vars, v, 0);
+    return 0;
+}
+
+extern "C" int parser_func(Parser *parser, const char *proto, const char *body) {
+    if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
+    parser->cache->dirty = 1; // the tree may call the new definition
+    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
+    list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
+    return 0;
+}
+
+extern "C" void parser_destroy(Parser *parser) {
+    if (parser == nullptr) return;
+    if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
+    if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
+    if (parser->tree != nullptr) btree_free(parser->tree, parser_bt_node_free);
+    if (parser->cache != nullptr) {
+        std::free(parser->cache->last);
+        std::free(parser->cache);
+    }
+    std::free(parser);
+}
+
+extern "C" int parser_errors(const Parser *parser, int *first_code) {
+    if (parser == nullptr) return 0;
+    if (parser->errors.count > 0 && first_code != nullptr) *first_code = parser->errors.first_code;
+    return parser->errors.count;
+}

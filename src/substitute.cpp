@@ -1,0 +1,147 @@
+// substitute.cpp - replacing a user-function call by the function's body with its arguments.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "lib_parse_internal.h"
+#include "memory.h"
+
+namespace lp {
+
+namespace {
+
+// Reads the items of a bracketed list one at a time: parameter names from a
+// prototype, argument texts from a call. The cursor starts after the first
+// character with the depth at -1, so the first item starts after the first
+// "(" whatever the name before it; commas and brackets nested deeper belong
+// to the item.
+class ItemReader {
+public:
+    explicit ItemReader(std::string_view text) : text_(text), cursor_(text.empty() ? 0 : 1) {}
+
+    size_t cursor() const { return cursor_; }
+
+    std::string_view next() {
+        while (!(cursor_ > 0 && depth_ == 0 && (text_[cursor_ - 1] == '(' || text_[cursor_ - 1] == ','))) {
+            if (cursor_ >= text_.size()) return {}; // no further item: empty
+            pass(text_[cursor_++]);
+        }
+        const size_t start = cursor_;
+        while (cursor_ < text_.size()) {
+            const char c = text_[cursor_];
+            if (depth_ == 0 && (c == ',' || c == ')')) break;
+            pass(c);
+            ++cursor_;
+        }
+        const std::string_view item = text_.substr(start, cursor_ - start);
+        if (cursor_ < text_.size()) pass(text_[cursor_++]); // the separator
+        return item;
+    }
+
+private:
+    void pass(char c) {
+        if (c == '(') ++depth_;
+        if (c == ')') --depth_;
+    }
+
+    std::string_view text_;
+    size_t cursor_;
+    long depth_ = -1;
+};
+
+// Length of the first operation symbol (in table order) that TEXT begins with, or 0.
+size_t symbol_at(std::string_view text) {
+    for (const OperationEntry &row : operation) {
+        const std::string_view symbol(row.name);
+        if (text.substr(0, symbol.size()) == symbol) return symbol.size();
+    }
+    return 0;
+}
+
+// One pass: the parameter's first character C is replaced by ARGUMENT
+// wherever it stands outside an operation symbol copied whole and is followed
+// by the end, ")" or an operation symbol. Symbols are copied whole only where
+// they do not start the text or directly follow "(" or another symbol.
+bool substitute_parameter(std::string_view source, char c, std::string_view argument, size_t max_bytes,
+                          std::string *out) {
+    out->clear();
+    size_t i = 0;
+    const size_t n = source.size();
+    while (i < n) {
+        if (out->size() > max_bytes) return false;
+        if (i == 0 || (source[i] == c && c != '(')) {
+            // a candidate as it stands (a "(" at 0 included)
+        } else if (source[i] == '(') {
+            out->push_back('(');
+            if (++i >= n) break;
+        } else if (const size_t symbol = symbol_at(source.substr(i))) {
+            out->append(source.substr(i, symbol));
+            i += symbol;
+            if (i >= n) break;
+        } else {
+            out->push_back(source[i++]);
+            continue;
+        }
+        // The candidate at i.
+        const std::string_view after = source.substr(i + 1);
+        if (source[i] == c && (after.empty() || after.front() == ')' || symbol_at(after) > 0))
+            out->append(argument);
+        else
+            out->push_back(source[i]);
+        ++i;
+    }
+    return out->size() <= max_bytes;
+}
+
+// The function a call text names: the newest whose name begins the call.
+const UserFunction *choose_function(std::string_view call, List *funcs) {
+    for (ListNode *n = funcs->head; n != nullptr; n = n->next) {
+        const auto *f = static_cast<const UserFunction *>(n->data);
+        const std::string_view proto(f->proto);
+        const std::string_view name = proto.substr(0, proto.find('('));
+        if (call.substr(0, name.size()) == name) return f;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+char *substitute_call(const char *expr, List *funcs, size_t max_bytes, SubstituteStatus *status) {
+    parser_init(); // the symbols come from the operation table
+    const std::string_view call(expr);
+    const UserFunction *f = choose_function(call, funcs);
+    if (f == nullptr) {
+        *status = SubstituteStatus::NO_FUNCTION;
+        return nullptr;
+    }
+    const std::string_view proto(f->proto);
+    std::string text(f->body), scratch;
+    if (text.size() > max_bytes) {
+        *status = SubstituteStatus::TOO_LARGE;
+        return nullptr;
+    }
+    if (proto.find('(') != std::string_view::npos) {
+        ItemReader parameters(proto), arguments(call);
+        // One pass per parameter, while the prototype has at least two
+        // characters left: "f(x)" gives one pass, "k()" one with an empty name.
+        while (parameters.cursor() + 1 < proto.size()) {
+            const std::string_view parameter = parameters.next();
+            const std::string_view argument = arguments.next();
+            if (parameter.empty()) continue; // replaces nothing
+            if (!substitute_parameter(text, parameter.front(), argument, max_bytes, &scratch)) {
+                *status = SubstituteStatus::TOO_LARGE;
+                return nullptr;
+            }
+            text.swap(scratch);
+        }
+    }
+    *status = SubstituteStatus::OK;
+    return lp_strndup(text.data(), text.size());
+}
+
+char *parser_func_replace(const char *expr, List *funcs) {
+    SubstituteStatus status;
+    return substitute_call(expr, funcs, SIZE_MAX, &status);
+}
+
+} // namespace lp

@@ -1,0 +1,21 @@
+// walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
+#include "lib_parse_internal.h"
+#include "small_stack.h"
+
+extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) {
+    if (parser == nullptr || visit == nullptr || parser->tree == nullptr) return;
+    struct Entry {
+        const TreeNode *node;
+        int depth;
+        int side;
+    };
+    lp::SmallStack<Entry> pending;
+    pending.push(Entry{parser->tree, 0, 0});
+    while (!pending.empty()) {
+        const Entry e = pending.pop();
+        const auto *d = static_cast<const lp::NodeData *>(e.node->data);
+        if (d != nullptr) visit(ctx, e.depth, e.side, d->expr, d->op, d->state, d->value);
+        if (e.node->right != nullptr) pending.push(Entry{e.node->right, e.depth + 1, 2});
+        if (e.node->left != nullptr) pending.push(Entry{e.node->left, e.depth + 1, 1});
+    }
+}
