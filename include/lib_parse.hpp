@@ -1,0 +1,73 @@
+// lib_parse.hpp - header-only C++ wrapper over the C interface of lib_parse.h.
+//
+// lib_parse::Parser owns one handle and releases it when it goes out of scope.
+// It is move-only; a moved-from Parser holds no handle and its calls do nothing
+// (calc returns NaN), as the C functions do with a NULL handle.
+#ifndef LIB_PARSE_HPP
+#define LIB_PARSE_HPP
+
+#include <string>
+#include <utility>
+
+#include "lib_parse.h"
+
+namespace lib_parse {
+
+class Parser {
+public:
+    Parser() : handle_(parser_new()) {}
+    ~Parser() { parser_destroy(handle_); }
+
+    Parser(Parser &&other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Parser &operator=(Parser &&other) noexcept {
+        if (this != &other) {
+            parser_destroy(handle_);
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
+    Parser(const Parser &) = delete;
+    Parser &operator=(const Parser &) = delete;
+
+    // Defines or updates a variable.
+    void var(const char *name, float value) { parser_var(handle_, name, value); }
+    void var(const std::string &name, float value) { var(name.c_str(), value); }
+
+    // Defines a user function, such as func("g(a,b)", "a-b").
+    void func(const char *proto, const char *body) { parser_func(handle_, proto, body); }
+    void func(const std::string &proto, const std::string &body) { func(proto.c_str(), body.c_str()); }
+
+    // The value of a text; the tree is re-used while the text stays the same.
+    float calc(const char *text) { return parser_calc(handle_, text); }
+    float calc(const std::string &text) { return calc(text.c_str()); }
+
+    // Rebuilds the tree for a text without evaluating it.
+    void expand(const char *text) { parser_expand(handle_, text); }
+    void expand(const std::string &text) { expand(text.c_str()); }
+
+    // Errors reported while the current tree was built; the first code goes to
+    // *first_code when there is one.
+    int errors(int *first_code = nullptr) const { return parser_errors(handle_, first_code); }
+
+    // Visits the current tree in pre-order; VISIT is called as
+    // visit(depth, side, expr, op, state, value) with expr possibly null.
+    template <typename Visit>
+    void walk(Visit &&visit) const {
+        parser_walk(
+            handle_,
+            [](void *ctx, int depth, int side, const char *expr, int op, int state, float value) {
+                (*static_cast<Visit *>(ctx))(depth, side, expr, op, state, value);
+            },
+            &visit);
+    }
+
+    // The C handle, for calls this wrapper does not cover.
+    ::Parser *get() const { return handle_; }
+
+private:
+    ::Parser *handle_;
+};
+
+} // namespace lib_parse
+
+#endif // LIB_PARSE_HPP
