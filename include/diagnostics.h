@@ -43,8 +43,8 @@ DIAGNOSTICS_API void dbg_data_print(int level, const char *format, ...) DIAGNOST
  * returns: the caller goes on. */
 DIAGNOSTICS_API void exception(const char *file, int line, int code);
 
-/* Pieces of level <= LEVEL are emitted; the default 0 emits nothing (the
- * library's messages use levels 6 to 8). */
+/* When LEVEL > 0, pieces of level <= LEVEL are emitted; 0 or less (the
+ * default) emits nothing. The library's messages use levels 6 to 8. */
 DIAGNOSTICS_API void dbg_set_level(int level);
 /* The current level set with dbg_set_level(). */
 DIAGNOSTICS_API int dbg_get_level(void);
@@ -62,8 +62,11 @@ DIAGNOSTICS_API void dbg_set_sink(dbg_sink_fn sink, void *ctx);
 
 /* Receives every exception() report. */
 typedef void (*exception_fn)(void *ctx, const char *file, int line, int code);
-/* Installs FN with its CTX; NULL restores the default handler, which prints
- * nothing at level 0 and one line on standard error at any level above. */
+/* Installs FN with its CTX; NULL restores the default handler, which emits
+ * "FILE:LINE: error CODE" as a level-1 piece (so nothing at level 0).
+ * Sinks and handlers are called under a lock: once a setter returns, the old
+ * callback is no longer running. A callback must not wait for another thread
+ * that is itself emitting diagnostics. */
 DIAGNOSTICS_API void exception_set_handler(exception_fn fn, void *ctx);
 
 #ifdef __cplusplus

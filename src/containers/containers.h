@@ -43,8 +43,8 @@ void *list_pop_index(List *list, int index);
 int list_count(const List *list);
 /* Reverses the order in place. */
 void list_reverse(List *list);
-/* Calls RELEASE (when not NULL) on every element, then frees the nodes and
- * the list. NULL does nothing. */
+/* Calls RELEASE (when not NULL) on every non-NULL element, then frees the
+ * nodes and the list. NULL does nothing. */
 void list_free(List *list, release_fn release);
 
 /* A new tree node with NULL data and children. */
@@ -52,7 +52,7 @@ TreeNode *btree_new(void);
 /* Makes DATA the node's element. */
 void btree_fill(TreeNode *node, void *data);
 /* Frees NODE and every node below it, calling RELEASE (when not NULL) on each
- * node's element. Works on trees of any depth without recursion. */
+ * non-NULL element. Works on trees of any depth without recursion. */
 void btree_free(TreeNode *node, release_fn release);
 
 #ifdef __cplusplus
