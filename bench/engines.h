@@ -1,0 +1,150 @@
+// engines.h - one adapter per library: set x and y, evaluate, parse anew, evaluate many rows.
+#ifndef LIB_PARSE_BENCH_ENGINES_H
+#define LIB_PARSE_BENCH_ENGINES_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "cases.h"
+#include "lib_parse.h"
+
+#if defined(BENCH_HAVE_MUPARSER)
+#include <muParser.h>
+#endif
+#if defined(BENCH_HAVE_MATHEVAL)
+#include <matheval.h>
+#endif
+
+namespace bench {
+
+// Every engine offers: ready(), eval(x, y), parse() (from the text, then one
+// evaluation) and bulk(xs, ys, n, out). Engines are templates' arguments, so
+// no virtual call stands between the benchmark loop and the library.
+
+// The function is a template argument so that the compiler inlines it.
+template <NativeFn F>
+struct NativeEngine {
+    static constexpr const char *name = "native";
+    explicit NativeEngine(const Case &) {}
+    bool ready() const { return true; }
+    float eval(float x, float y) { return F(x, y); }
+    float parse() { return F(1.0f, 1.0f); }
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+        for (size_t i = 0; i < n; ++i) out[i] = F(xs[i], ys[i]);
+    }
+};
+
+struct LibParseEngine {
+    static constexpr const char *name = "lib_parse";
+    explicit LibParseEngine(const Case &c) : text(c.lib_parse), parser(parser_new()) {
+        parser_var(parser, "x", 1.0f);
+        parser_var(parser, "y", 1.0f);
+    }
+    ~LibParseEngine() { parser_destroy(parser); }
+    LibParseEngine(const LibParseEngine &) = delete;
+    LibParseEngine &operator=(const LibParseEngine &) = delete;
+    bool ready() const { return true; }
+    float eval(float x, float y) {
+        parser_var(parser, "x", x);
+        parser_var(parser, "y", y);
+        return parser_calc(parser, text.c_str());
+    }
+    float parse() {
+        parser_expand(parser, text.c_str());
+        return parser_calc(parser, text.c_str());
+    }
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+#if defined(BENCH_HAVE_CALC_BULK)
+        const char *names[] = {"x", "y"};
+        const float *columns[] = {xs, ys};
+        parser_calc_bulk(parser, text.c_str(), names, columns, 2, n, out);
+#else
+        for (size_t i = 0; i < n; ++i) out[i] = eval(xs[i], ys[i]);
+#endif
+    }
+    std::string text;
+    Parser *parser;
+};
+
+#if defined(BENCH_HAVE_MUPARSER)
+struct MuParserEngine {
+    static constexpr const char *name = "muparser";
+    explicit MuParserEngine(const Case &c) : text(c.muparser) {
+        try {
+            p.DefineVar("x", &x);
+            p.DefineVar("y", &y);
+            p.SetExpr(text);
+            p.Eval();
+            ok = true;
+        } catch (const mu::Parser::exception_type &) {
+            ok = false;
+        }
+    }
+    bool ready() const { return ok; }
+    float eval(float xv, float yv) {
+        x = xv;
+        y = yv;
+        return static_cast<float>(p.Eval());
+    }
+    float parse() {
+        p.SetExpr(text);
+        return static_cast<float>(p.Eval());
+    }
+    // The library's own bulk mode: variables bound to whole columns.
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+        if (bx.size() != n) {
+            bx.assign(xs, xs + n);
+            by.assign(ys, ys + n);
+            results.resize(n);
+            bulk_parser.DefineVar("x", bx.data());
+            bulk_parser.DefineVar("y", by.data());
+            bulk_parser.SetExpr(text);
+        }
+        bulk_parser.Eval(results.data(), static_cast<int>(n));
+        for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(results[i]);
+    }
+    std::string text;
+    mu::Parser p, bulk_parser;
+    double x = 1.0, y = 1.0;
+    bool ok = false;
+    std::vector<double> bx, by, results;
+};
+#endif
+
+#if defined(BENCH_HAVE_MATHEVAL)
+struct MathEvalEngine {
+    static constexpr const char *name = "matheval";
+    explicit MathEvalEngine(const Case &c) : text(c.matheval) {
+        f = evaluator_create(text.data());
+    }
+    ~MathEvalEngine() {
+        if (f != nullptr) evaluator_destroy(f);
+    }
+    MathEvalEngine(const MathEvalEngine &) = delete;
+    MathEvalEngine &operator=(const MathEvalEngine &) = delete;
+    bool ready() const { return f != nullptr; }
+    float eval(float x, float y) {
+        double values[] = {x, y};
+        return static_cast<float>(evaluator_evaluate(f, 2, names, values));
+    }
+    float parse() {
+        void *g = evaluator_create(text.data());
+        double values[] = {1.0, 1.0};
+        const float r = static_cast<float>(evaluator_evaluate(g, 2, names, values));
+        evaluator_destroy(g);
+        return r;
+    }
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+        for (size_t i = 0; i < n; ++i) out[i] = eval(xs[i], ys[i]);
+    }
+    std::string text;
+    void *f = nullptr;
+    char x_name[2] = "x", y_name[2] = "y";
+    char *names[2] = {x_name, y_name};
+};
+#endif
+
+} // namespace bench
+
+#endif // LIB_PARSE_BENCH_ENGINES_H

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# run.sh - builds the benchmarks in Release and prints the comparison tables of bench/README.md.
+# Usage: bench/run.sh [build-dir] [extra benchmark options...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-bench}
+shift || true
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLIB_PARSE_BUILD_TESTS=OFF \
+  -DLIB_PARSE_BUILD_TOOLS=OFF -DLIB_PARSE_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target lib_parse_bench >/dev/null
+
+csv=$(mktemp)
+trap 'rm -f "$csv"' EXIT
+# Medians of three repetitions; the machine is shared, so ratios matter more than absolutes.
+"$build/bench/lib_parse_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_format=csv "$@" 2>/dev/null >"$csv"
+
+echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
+awk -F, '
+  $1 ~ /_median"?$/ {
+    name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
+    split(name, part, "/")
+    kind = part[1]; c = part[2]; lib = part[3]
+    if (!(c in seen)) { seen[c] = 1; order[++n] = c }
+    value[kind, c, lib] = (kind == "bulk") ? $7 / 1e6 : $3
+  }
+  function cell(v) { return v == "" ? "–" : sprintf(v < 10 ? "%.2f" : "%.1f", v) }
+  function table(kind, title, lower_is_better,    i, c, lp, best, peer, p, ratio_native, ratio_peer) {
+    printf "\n%s\n\n", title
+    printf "| expression | native | lib_parse | muParser | libmatheval | lib_parse vs native | lib_parse speed ÷ best peer |\n"
+    printf "|---|---|---|---|---|---|---|\n"
+    for (i = 1; i <= n; i++) {
+      c = order[i]; lp = value[kind, c, "lib_parse"]; best = ""
+      split("muparser matheval", peer, " ")
+      for (p in peer) {
+        v = value[kind, c, peer[p]]
+        if (v != "" && (best == "" || (lower_is_better ? v < best : v > best))) best = v
+      }
+      ratio_native = (value[kind, c, "native"] != "" && lp != "") ? \
+        sprintf("%.2f× slower", lower_is_better ? lp / value[kind, c, "native"] : value[kind, c, "native"] / lp) : "–"
+      ratio_peer = (best != "" && lp != "") ? \
+        sprintf("%.2f×", lower_is_better ? best / lp : lp / best) : "–"
+      printf "| %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \
+        cell(value[kind, c, "muparser"]), cell(value[kind, c, "matheval"]), \
+        (kind == "parse" ? "–" : ratio_native), ratio_peer
+    }
+  }
+  END {
+    table("eval", "Evaluation with changing x and y, ns per evaluation (lower is better)", 1)
+    table("parse", "Parse from scratch and evaluate once, µs (lower is better)", 1)
+    table("bulk", "Bulk evaluation of 1,048,576 rows, million rows per second (higher is better)", 0)
+  }' "$csv"
