@@ -9,12 +9,14 @@ namespace lp {
 
 void parser_var_free(void *variable) {
     auto *v = static_cast<Variable *>(variable);
+    if (v == nullptr) return;
     std::free(v->name);
     std::free(v);
 }
 
 void parser_func_free(void *function) {
     auto *f = static_cast<UserFunction *>(function);
+    if (f == nullptr) return;
     std::free(f->proto);
     std::free(f->body);
     std::free(f);
