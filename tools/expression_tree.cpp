@@ -1,0 +1,64 @@
+// expression_tree.cpp - copying a handle's tree out and classifying its leaves.
+#include "expression_tree.h"
+
+#include <cstring>
+
+namespace lparse {
+
+namespace {
+
+struct Builder {
+    ExpressionTree *tree;
+    std::vector<int> latest; // index of the last node seen at each depth
+};
+
+void visit(void *ctx, int depth, int side, const char *expr, int op, int state, float value) {
+    auto *b = static_cast<Builder *>(ctx);
+    std::vector<ExprNode> &nodes = b->tree->nodes;
+    const int index = static_cast<int>(nodes.size());
+    nodes.push_back(ExprNode{expr != nullptr ? expr : "", op, state, value, depth});
+    const auto level = static_cast<size_t>(depth);
+    if (b->latest.size() <= level) b->latest.resize(level + 1);
+    b->latest[level] = index;
+    // Pre-order: the parent is the last node seen one level up.
+    if (depth > 0) {
+        const int parent = b->latest[level - 1];
+        nodes.back().parent = parent;
+        ExprNode &p = nodes[static_cast<size_t>(parent)];
+        (side == 1 ? p.left : p.right) = index;
+    }
+}
+
+} // namespace
+
+ExpressionTree ExpressionTree::of(const Parser *parser) {
+    ExpressionTree tree;
+    Builder builder{&tree, {}};
+    parser_walk(parser, visit, &builder);
+    return tree;
+}
+
+bool is_name(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) > 'A') return true;
+    return false;
+}
+
+LeafKind leaf_kind(std::string_view text) {
+    int depth = 0;
+    bool bracket = false;
+    for (const char c : text) {
+        if (c == '(') ++depth, bracket = true;
+        if (c == ')' && --depth < 0) return LeafKind::UNBALANCED;
+    }
+    if (depth != 0) return LeafKind::UNBALANCED;
+    if (!text.empty() && std::strchr("+-^*/%", text.back()) != nullptr) return LeafKind::TRAILING_OPERATOR;
+    if (bracket) return LeafKind::UNRESOLVED_CALL;
+    return is_name(text) ? LeafKind::NAME : LeafKind::NUMBER;
+}
+
+bool is_unsplit(LeafKind kind) {
+    return kind == LeafKind::UNBALANCED || kind == LeafKind::TRAILING_OPERATOR || kind == LeafKind::UNRESOLVED_CALL;
+}
+
+} // namespace lparse

@@ -1,0 +1,110 @@
+// lparse.cpp - the command-line calculator: one expression, a session, a CSV stream or a sweep.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+#include "calculator.h"
+#include "csv_mode.h"
+#include "diagnostics.h"
+#include "line_input.h"
+#include "number_text.h"
+#include "options.h"
+#include "session.h"
+#include "sweep_mode.h"
+#include "tree_view.h"
+
+#ifndef LPARSE_VERSION
+#define LPARSE_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace lparse;
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }
+
+// Variables from the command line, longest name first: a name finds the
+// newest variable that begins with it, so an exact name must be newest.
+std::vector<std::pair<std::string, float>> definition_order(const Options &options) {
+    auto vars = options.vars;
+    if (options.sweep) vars.emplace_back(options.sweep->var, options.sweep->from);
+    std::stable_sort(vars.begin(), vars.end(),
+                     [](const auto &a, const auto &b) { return a.first.size() > b.first.size(); });
+    return vars;
+}
+
+int evaluate_once(Calculator *calculator, const Options &options) {
+    const Evaluation result = calculator->evaluate(*options.expr);
+    for (const std::string &line : result.errors) complain(line);
+    if (!options.quiet)
+        for (const std::string &line : result.warnings) complain(line);
+    if (options.dot) {
+        std::fputs(render_dot(calculator->tree()).c_str(), stdout);
+    } else {
+        if (options.tree) std::fputs(render_tree(calculator->tree(), *calculator).c_str(), stdout);
+        if (options.explain) std::printf("%s\n", explain(calculator->tree()).c_str());
+        std::printf("%s\n", format_float(result.value).c_str());
+    }
+    return result.errors.empty() ? kExitOk : kExitError;
+}
+
+int run(int argc, const char *const *argv) {
+    const ParsedOptions parsed = parse_options(argc, argv);
+    if (!parsed.error.empty()) {
+        complain(parsed.error);
+        std::fprintf(stderr, "Try 'lparse --help' for more information.\n");
+        return kExitUsage;
+    }
+    const Options &options = parsed.options;
+    if (options.help) {
+        std::fputs(help_text(), stdout);
+        return kExitOk;
+    }
+    if (options.version) {
+        std::printf("lparse %s (lib_parse %s)%s\n", LPARSE_VERSION, LPARSE_VERSION,
+                    have_line_editor() ? ", line editing by libedit" : "");
+        return kExitOk;
+    }
+
+    if (options.trace > 0) dbg_set_level(options.trace);
+    Calculator calculator;
+    for (const auto &[proto, body] : options.funcs) {
+        const std::string message = calculator.define_function(proto, body);
+        if (message.rfind("error", 0) == 0) {
+            complain("-f '" + proto + "=" + body + "': " + message.substr(7));
+            return kExitUsage;
+        }
+        if (!message.empty() && !options.quiet) complain(message);
+    }
+    for (const auto &[name, value] : definition_order(options)) {
+        const std::string warning = calculator.set_var(name, value);
+        if (!warning.empty() && !options.quiet) complain(warning);
+    }
+
+    if (options.csv) return run_csv(&calculator, *options.expr, *options.csv, options.quiet);
+    if (options.sweep) return run_sweep(&calculator, *options.expr, *options.sweep, options.plot, options.quiet);
+    if (options.expr) return evaluate_once(&calculator, options);
+
+    SessionStyle style;
+    style.quiet = options.quiet;
+    style.interactive = isatty(STDIN_FILENO) != 0;
+    if (style.interactive)
+        std::printf("lparse %s: expressions in 32-bit floats. :help lists the commands, :quit leaves.\n",
+                    LPARSE_VERSION);
+    const auto input = open_standard_input(style.interactive ? "> " : "");
+    const int status = run_session(&calculator, input.get(), style);
+    if (style.interactive) std::printf("\n");
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv) { return run(argc, argv); }

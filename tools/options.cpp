@@ -1,0 +1,247 @@
+// options.cpp - reading the command line: options anywhere, EXPR and NAME=VALUE as positional arguments.
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "number_text.h"
+
+namespace lparse {
+
+namespace {
+
+// The most sweep points accepted, so that a slip in STEP cannot run for hours.
+constexpr double kMaxSweepPoints = 1e7;
+
+struct Reader {
+    int argc;
+    const char *const *argv;
+    int next = 1;
+
+    bool done() const { return next >= argc; }
+    std::string_view take() { return argv[next++]; }
+};
+
+std::string parse_sweep(std::string_view spec, Sweep *sweep) {
+    const std::string bad = "--sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not '" +
+                            std::string(spec) + "'";
+    const size_t equals = spec.find('=');
+    if (equals == 0 || equals == std::string_view::npos) return bad;
+    sweep->var = std::string(spec.substr(0, equals));
+    std::string_view range = spec.substr(equals + 1);
+    std::optional<float> parts[3];
+    int count = 0;
+    while (count < 3) {
+        const size_t colon = range.find(':');
+        parts[count++] = parse_float(range.substr(0, colon));
+        if (colon == std::string_view::npos) break;
+        range.remove_prefix(colon + 1);
+        if (count == 3) return bad; // a fourth part
+    }
+    if (count < 2 || !parts[0] || !parts[1] || (count == 3 && !parts[2])) return bad;
+    sweep->from = *parts[0];
+    sweep->to = *parts[1];
+    if (!std::isfinite(sweep->from) || !std::isfinite(sweep->to)) return "--sweep needs finite FROM and TO";
+    if (count == 3) {
+        sweep->step = *parts[2];
+        if (!(*sweep->step > 0.0f) || !std::isfinite(*sweep->step)) return "--sweep needs a positive STEP";
+        const double points = std::fabs(static_cast<double>(sweep->to) - sweep->from) / *sweep->step;
+        if (points > kMaxSweepPoints) return "--sweep would take more than 10000000 steps; use a larger STEP";
+    }
+    return "";
+}
+
+std::string parse_assignment(std::string_view arg, Options *options) {
+    const size_t equals = arg.find('=');
+    const std::string name(arg.substr(0, equals));
+    if (name.empty()) return "'" + std::string(arg) + "': a variable needs a NAME before '='";
+    const auto value = parse_float(arg.substr(equals + 1));
+    if (!value) return "'" + std::string(arg) + "': VALUE must be a number, such as 2, -0.5 or 1e3";
+    options->vars.emplace_back(name, *value);
+    return "";
+}
+
+std::string parse_function(std::string_view spec, Options *options) {
+    const size_t equals = spec.find('=');
+    if (equals == std::string_view::npos)
+        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not '" + std::string(spec) + "'";
+    options->funcs.emplace_back(std::string(spec.substr(0, equals)), std::string(spec.substr(equals + 1)));
+    return "";
+}
+
+// Options that take a value accept it as "--name=VALUE" or as the next argument.
+std::string value_of(std::string_view name, std::string_view attached, bool has_attached, Reader *in,
+                     std::string *value) {
+    if (has_attached) {
+        *value = std::string(attached);
+        return "";
+    }
+    if (in->done()) return "option '" + std::string(name) + "' needs a value";
+    *value = std::string(in->take());
+    return "";
+}
+
+std::string parse_long(std::string_view arg, Reader *in, Options *o) {
+    const size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    const bool attached = equals != std::string_view::npos;
+    const std::string_view rest = attached ? arg.substr(equals + 1) : std::string_view();
+    const auto flag = [&](bool *field) -> std::string {
+        if (attached) return "option '" + std::string(name) + "' takes no value";
+        *field = true;
+        return "";
+    };
+    if (name == "--help") return flag(&o->help);
+    if (name == "--version") return flag(&o->version);
+    if (name == "--tree") return flag(&o->tree);
+    if (name == "--explain") return flag(&o->explain);
+    if (name == "--dot") return flag(&o->dot);
+    if (name == "--plot") return flag(&o->plot);
+    if (name == "--quiet") return flag(&o->quiet);
+    if (name == "--trace") {
+        o->trace = 8;
+        if (!attached) return "";
+        int level = 0;
+        const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), level);
+        if (r.ec != std::errc() || r.ptr != rest.data() + rest.size() || level < 0)
+            return "--trace=LEVEL needs a level from 0 (off) to 8 (everything)";
+        o->trace = level;
+        return "";
+    }
+    std::string value;
+    if (name == "--func" || name == "--csv" || name == "--sweep") {
+        if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
+        if (name == "--func") return parse_function(value, o);
+        if (name == "--csv") {
+            o->csv = value;
+            return "";
+        }
+        o->sweep.emplace();
+        return parse_sweep(value, &*o->sweep);
+    }
+    return "unknown option '" + std::string(name) + "'";
+}
+
+// A lone "-X" with a known letter is an option; any other argument that
+// begins with '-' is an expression such as '-x^2' or '-2*y'.
+bool is_short_option(std::string_view arg) {
+    return arg.size() >= 2 && arg[0] == '-' &&
+           (arg[1] == 'f' || ((arg[1] == 'h' || arg[1] == 'V' || arg[1] == 'q') && arg.size() == 2));
+}
+
+std::string parse_short(std::string_view arg, Reader *in, Options *o) {
+    switch (arg[1]) {
+    case 'h': o->help = true; return "";
+    case 'V': o->version = true; return "";
+    case 'q': o->quiet = true; return "";
+    default: break;
+    }
+    std::string value;
+    if (std::string error = value_of("-f", arg.substr(2), arg.size() > 2, in, &value); !error.empty()) return error;
+    return parse_function(value, o);
+}
+
+std::string check(const Options &o) {
+    if (o.help || o.version) return "";
+    if (o.csv && o.sweep) return "--csv and --sweep cannot be combined";
+    if (o.plot && !o.sweep) return "--plot draws a --sweep; add --sweep VAR=FROM:TO";
+    if ((o.csv || o.sweep) && !o.expr) return std::string(o.csv ? "--csv" : "--sweep") + " needs an EXPR";
+    if ((o.tree || o.explain || o.dot) && (o.csv || o.sweep))
+        return "--tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep";
+    if ((o.tree || o.explain || o.dot) && !o.expr)
+        return "--tree, --explain and --dot need an EXPR; in a session use :tree EXPR and :explain EXPR";
+    return "";
+}
+
+} // namespace
+
+ParsedOptions parse_options(int argc, const char *const *argv) {
+    ParsedOptions parsed;
+    Options &o = parsed.options;
+    Reader in{argc, argv};
+    bool options_ended = false;
+    while (!in.done()) {
+        const std::string_view arg = in.take();
+        std::string error;
+        if (!options_ended && arg == "--") {
+            options_ended = true;
+        } else if (!options_ended && arg.size() > 2 && arg.substr(0, 2) == "--") {
+            error = parse_long(arg, &in, &o);
+        } else if (!options_ended && is_short_option(arg)) {
+            error = parse_short(arg, &in, &o);
+        } else if (arg.find('=') != std::string_view::npos) {
+            error = parse_assignment(arg, &o); // the language has no '='
+        } else if (!o.expr) {
+            o.expr = std::string(arg);
+        } else {
+            error = "unexpected argument '" + std::string(arg) + "' (one EXPR, then NAME=VALUE pairs)";
+        }
+        if (!error.empty()) {
+            parsed.error = error;
+            return parsed;
+        }
+    }
+    parsed.error = check(o);
+    return parsed;
+}
+
+const char *help_text() {
+    return R"(Usage: lparse [OPTIONS] EXPR [NAME=VALUE ...]
+       lparse [OPTIONS] [NAME=VALUE ...]         read lines: a session, or a script from a pipe
+       lparse [OPTIONS] --csv FILE EXPR
+       lparse [OPTIONS] --sweep VAR=FROM:TO[:STEP] [--plot] EXPR [NAME=VALUE ...]
+
+Evaluates arithmetic expressions in 32-bit floats.
+
+  lparse '2*(x+1)-cos(y)' x=1 y=0       prints 3
+  lparse -f 'f(x)=x*2' 'f(3)+1'          prints 7
+  lparse --explain '2*3^2'                prints ((2*3)^2), then 36
+  lparse --sweep x=-10:10 --plot 'sin(x)*x'
+
+Options:
+  -f, --func PROTO=BODY   define a user function, such as 'f(x)=x*2' (repeatable)
+      --tree              print the expanded tree, one node a line, before the value
+      --explain           print the expression fully bracketed as it was understood,
+                          before the value
+      --dot               print the tree as Graphviz DOT instead of the value
+      --trace[=LEVEL]     send the library's diagnostics up to LEVEL (1 to 8, default 8)
+                          to standard error
+      --csv FILE          evaluate EXPR once per row of FILE ('-' for standard input):
+                          the first row names the variables, and every row is written
+                          back with a 'result' column
+      --sweep VAR=FROM:TO[:STEP]
+                          evaluate EXPR for VAR from FROM to TO and print a table of
+                          VAR and value (STEP defaults to (TO-FROM)/20)
+      --plot              with --sweep: draw the curve instead of printing the table
+  -q, --quiet             print no warnings (errors are still printed)
+  -h, --help              show this help and exit
+  -V, --version           show the version and exit
+  --                      end of options; an EXPR such as '-x' needs no '--', but one
+                          that looks like an option does: lparse -- -f x
+
+Without EXPR, lparse reads lines: from a terminal as a session with line editing
+and history, otherwise one line at a time, so 'lparse < script.txt' works.
+  EXPR                    print its value
+  NAME = EXPR             set a variable to the value of EXPR
+  PROTO := BODY           define a function, such as f(x) := x*2
+  :vars  :funcs           list the variables and functions
+  :tree EXPR  :explain EXPR  :trace LEVEL  :help  :quit
+  # text                  a comment
+
+The language (docs/language.md): + - ^ * / % and cos sin atan tan exp logn log2
+log10, searched in that order, so '^' binds more loosely than '*': '2*3^2' is 36.
+A name finds the newest variable that begins with it, blanks are part of names,
+'1e3' is a name, and 'costly' is cos(tly). A user function's parameters are known
+by their first character, and arguments go in without brackets.
+
+Values print as the shortest text that reads back to the same 32-bit float.
+Variables given on the command line or as CSV columns are defined longest name
+first, so that an exact name wins over a longer one that begins with it.
+
+Exit status: 0 success; 1 an error was reported (the value is still printed),
+bad data or an unreadable file; 2 a usage error.
+)";
+}
+
+} // namespace lparse

@@ -1,0 +1,139 @@
+// tree_view.cpp - rendering an expanded tree as indented lines, a bracketed text or Graphviz DOT.
+#include "tree_view.h"
+
+#include <vector>
+
+#include "number_text.h"
+
+namespace lparse {
+
+namespace {
+
+// What each operation is called, by id.
+constexpr const char *kOperationNames[PARSER_OP_COUNT] = {
+    "sum", "difference", "power", "product", "quotient", "remainder", "cosine",
+    "sine", "arc tangent", "tangent", "exponential", "natural log", "base-2 log", "base-10 log",
+};
+
+bool is_function(int op) { return op >= 6 && op < PARSER_OP_COUNT; }
+bool is_operator(int op) { return op >= 0 && op < 6; }
+
+std::string describe(const ExprNode &node, const Calculator &calculator) {
+    if (node.op >= 0 && node.op < PARSER_OP_COUNT) return kOperationNames[node.op];
+    if (node.op != PARSER_OP_OPERAND) return "operation " + std::to_string(node.op);
+    switch (leaf_kind(node.text)) {
+    case LeafKind::NUMBER: return node.text.empty() ? "empty operand" : "number";
+    case LeafKind::NAME: {
+        const std::string *variable = calculator.lookup(node.text);
+        return variable == nullptr ? "name, no variable" : "variable '" + *variable + "'";
+    }
+    case LeafKind::UNBALANCED: return "not split: unbalanced brackets";
+    case LeafKind::TRAILING_OPERATOR: return "not split: operator at the end";
+    case LeafKind::UNRESOLVED_CALL: return "not split: call not substituted";
+    }
+    return "";
+}
+
+// Operand texts that would be hard to see bare are quoted: '', 'x ', 'x+'.
+std::string shown(const ExprNode &node) {
+    if (node.op != PARSER_OP_OPERAND) return node.text;
+    const bool plain = !node.text.empty() && node.text.find(' ') == std::string::npos && !is_unsplit(leaf_kind(node.text));
+    return plain ? node.text : "'" + node.text + "'";
+}
+
+// Deeper levels are not drawn one by one: a line would grow with the depth.
+constexpr int kDrawnDepth = 32;
+
+} // namespace
+
+std::string render_tree(const ExpressionTree &tree, const Calculator &calculator) {
+    std::string out;
+    std::vector<bool> open_below; // per depth: a sibling still follows at that level
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ExprNode &node = tree.nodes[i];
+        const auto depth = static_cast<size_t>(node.depth);
+        // A node is the last child unless it is a left child whose parent also has a right one.
+        bool last = true;
+        if (node.parent >= 0) {
+            const ExprNode &parent = tree.nodes[static_cast<size_t>(node.parent)];
+            last = !(parent.left == static_cast<int>(i) && parent.right >= 0);
+        }
+        if (open_below.size() <= depth) open_below.resize(depth + 1);
+        open_below[depth] = !last;
+        if (depth > static_cast<size_t>(kDrawnDepth)) {
+            out += "[depth " + std::to_string(depth) + "] ";
+        } else {
+            for (size_t level = 1; level < depth; ++level) out += open_below[level] ? "│  " : "   ";
+        }
+        if (depth > 0) out += last ? "└─ " : "├─ ";
+        out += shown(node) + "  " + describe(node, calculator) + " = " + format_float(node.value) + "\n";
+    }
+    return out;
+}
+
+std::string explain(const ExpressionTree &tree) {
+    if (tree.nodes.empty()) return "";
+    // Iterative in-order walk: deep trees must not exhaust the stack.
+    enum Stage { ENTER, BETWEEN, CLOSE };
+    std::vector<std::pair<int, Stage>> pending{{0, ENTER}};
+    std::string out;
+    while (!pending.empty()) {
+        const auto [index, stage] = pending.back();
+        pending.pop_back();
+        if (index < 0) continue;
+        const ExprNode &node = tree.nodes[static_cast<size_t>(index)];
+        if (stage == CLOSE) {
+            out += ')';
+        } else if (stage == BETWEEN) {
+            out += node.text;
+            pending.push_back({index, CLOSE});
+            pending.push_back({node.right, ENTER});
+        } else if (is_operator(node.op)) {
+            out += '(';
+            pending.push_back({index, BETWEEN});
+            pending.push_back({node.left, ENTER});
+        } else if (is_function(node.op)) {
+            out += node.text + "(";
+            pending.push_back({index, CLOSE});
+            pending.push_back({node.right, ENTER});
+        } else {
+            out += node.text;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string dot_escaped(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string render_dot(const ExpressionTree &tree) {
+    std::string out = "digraph expression {\n  node [shape=box, fontname=\"monospace\"];\n";
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ExprNode &node = tree.nodes[i];
+        const std::string id = "n" + std::to_string(i);
+        const std::string text = node.op == PARSER_OP_OPERAND ? "'" + node.text + "'" : node.text;
+        out += "  " + id + " [label=\"" + dot_escaped(text) + "\\n= " + format_float(node.value) + "\"";
+        if (node.op == PARSER_OP_OPERAND) out += ", shape=ellipse";
+        out += "];\n";
+        if (node.left >= 0) out += "  " + id + " -> n" + std::to_string(node.left) + " [label=\"L\"];\n";
+        if (node.right >= 0) out += "  " + id + " -> n" + std::to_string(node.right) + " [label=\"R\"];\n";
+    }
+    out += "}\n";
+    return out;
+}
+
+} // namespace lparse
