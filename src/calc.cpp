@@ -5,6 +5,7 @@
 
 #include "lib_parse_internal.h"
 #include "memory.h"
+#include "program.h"
 
 using namespace lp;
 
@@ -20,6 +21,8 @@ NodeData *new_root_data(size_t text_size) {
 
 extern "C" void parser_expand(Parser *parser, const char *text) {
     if (parser == nullptr || text == nullptr) return;
+    program_free(parser->program); // it points into the tree about to be released
+    parser->program = nullptr;
     const size_t size = std::strlen(text) + 1;
     auto *root_data = static_cast<NodeData *>(parser->tree->data);
     if (root_data->expr == nullptr) {
@@ -35,26 +38,30 @@ extern "C" void parser_expand(Parser *parser, const char *text) {
     parser->errors = ErrorLog{};
     ErrorScope scope(&parser->errors);
     parser->tree = expand_tree(parser->funcs, parser->tree);
+
+    parser->program = program_build(parser->tree, parser->vars, parser->generation);
 }
 
 extern "C" float parser_calc(Parser *parser, const char *text) {
     if (parser == nullptr || text == nullptr) return NAN;
     ExprCache *cache = parser->cache;
-    const size_t length = std::strlen(text);
-    // Rebuild when a function was defined, or the text is not the last one;
-    // a text of the same length is copied into the old buffer.
-    if (cache->dirty == 1 || cache->last == nullptr || std::strlen(cache->last) != length) {
-        std::free(cache->last);
-        cache->last = static_cast<char *>(lp_malloc(length + 1));
-        cache->dirty = 1;
-    } else if (std::memcmp(cache->last, text, length) != 0) {
-        cache->dirty = 1;
-    }
-    if (cache->dirty == 1) {
+    // The same text with no definition since: no rebuild. Otherwise a text of
+    // the same length is copied into the old buffer, any other gets a new one.
+    const bool same = cache->dirty == 0 && cache->last != nullptr && same_text(cache->last, text);
+    if (!same) {
+        const size_t length = std::strlen(text);
+        if (cache->dirty == 1 || cache->last == nullptr || std::strlen(cache->last) != length) {
+            std::free(cache->last);
+            cache->last = static_cast<char *>(lp_malloc(length + 1));
+        }
         std::memcpy(cache->last, text, length + 1);
         cache->dirty = 0;
         parser_expand(parser, text);
     }
+    // The compiled program gives the reference evaluation's values and states;
+    // a tree it was not built for (or cannot run) takes the reference path.
+    if (parser->program != nullptr && parser->program->root == parser->tree)
+        return program_run(parser->program, parser->vars, parser->generation);
     parser_clean(parser->tree);
     return parser_bt_calc(parser->tree, parser->vars);
 }

@@ -4,6 +4,7 @@
 
 #include "lib_parse_internal.h"
 #include "memory.h"
+#include "program.h"
 
 namespace lp {
 
@@ -50,24 +51,26 @@ extern "C" Parser *parser_new(void) {
     parser->tree = root;
     parser->cache = cache;
     parser->errors = ErrorLog{};
+    parser->program = nullptr;
+    parser->generation = 0;
     return parser;
 }
 
 extern "C" int parser_var(Parser *parser, const char *name, float value) {
     if (parser == nullptr || name == nullptr) return 0;
-    const size_t length = std::strlen(name);
     for (ListNode *n = parser->vars->head; n != nullptr; n = n->next) {
         auto *v = static_cast<Variable *>(n->data);
         // Exact match; only names are compared, so prefixes stay distinct records.
-        if (std::strlen(v->name) == length && std::memcmp(v->name, name, length) == 0) {
+        if (same_text(v->name, name)) {
             v->value = value;
             return 0;
         }
     }
     auto *v = static_cast<Variable *>(lp_malloc(sizeof(Variable)));
-    v->name = lp_strndup(name, length);
+    v->name = lp_strndup(name, std::strlen(name));
     v->value = value;
     list_push(parser->vars, v, 0);
+    parser->generation += 1; // compiled names may now bind to the new record
     return 0;
 }
 
@@ -83,6 +86,7 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser == nullptr) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
+    program_free(parser->program);
     if (parser->tree != nullptr) btree_free(parser->tree, parser_bt_node_free);
     if (parser->cache != nullptr) {
         std::free(parser->cache->last);

@@ -3,6 +3,7 @@
 #define LIB_PARSE_INTERNAL_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "containers.h"
 #include "lib_parse.h"
@@ -33,6 +34,8 @@ struct ErrorLog {
     int first_code = 0;
 };
 
+struct Program;
+
 } // namespace lp
 
 struct Parser {
@@ -41,6 +44,8 @@ struct Parser {
     TreeNode *tree; // root; every node's data is a NodeData
     ExprCache *cache;
     lp::ErrorLog errors;
+    lp::Program *program; // the tree flattened for evaluation, or null (program.h)
+    uint64_t generation;  // counts variables added; a program binds names again when it moves
 };
 
 namespace lp {
@@ -130,6 +135,18 @@ void parser_assign_var(NodeData *data, List *vars);
 float read_number(const char *text);
 // True when the operand text is a name (any byte above 'A').
 bool is_name(const char *text);
+
+// ---- texts ----
+
+// True when two texts are equal. Names and short texts end within the first
+// bytes, where a plain loop beats a library call; longer ones go on there.
+inline bool same_text(const char *a, const char *b) {
+    for (int i = 0; i < 32; ++i) {
+        if (a[i] != b[i]) return false;
+        if (a[i] == 0) return true;
+    }
+    return std::strcmp(a + 32, b + 32) == 0;
+}
 
 // ---- error reporting ----
 

@@ -1,0 +1,200 @@
+// program.cpp - flattening an expanded tree into steps, binding its names, and running it.
+#include <cstdlib>
+#include <cstring>
+
+#include "arithmetic.h"
+#include "memory.h"
+#include "program.h"
+#include "small_stack.h"
+
+namespace lp {
+
+namespace {
+
+const NodeData *data_of(const TreeNode *node) { return static_cast<const NodeData *>(node->data); }
+
+bool is_binary(int32_t op) { return op >= OP_ADD && op <= OP_MOD; }
+
+// The shapes that parser_bt_calc evaluates completely: operators with the
+// children they read, functions without a left child, leaves without children.
+bool supported(const TreeNode *node) {
+    const NodeData *d = data_of(node);
+    if (d == nullptr) return false;
+    if (d->op == OP_OPERAND) return d->expr != nullptr && node->left == nullptr && node->right == nullptr;
+    if (is_binary(d->op)) return node->left != nullptr && node->right != nullptr;
+    if (d->op > OP_MOD && d->op < OP_COUNT) return node->left == nullptr && node->right != nullptr;
+    return false;
+}
+
+// Counts the nodes, or returns 0 when one of them is not supported.
+size_t count_nodes(const TreeNode *root) {
+    SmallStack<const TreeNode *> pending;
+    pending.push(root);
+    size_t count = 0;
+    while (!pending.empty()) {
+        const TreeNode *n = pending.pop();
+        if (!supported(n)) return 0;
+        ++count;
+        if (n->left != nullptr) pending.push(n->left);
+        if (n->right != nullptr) pending.push(n->right);
+    }
+    return count;
+}
+
+void bind_leaf(LeafStep *leaf, List *vars) {
+    // The prefix rule of parser_assign_var: the newest variable whose name
+    // begins with the text. Without one, the node keeps its own value.
+    const char *text = leaf->node->expr;
+    const size_t length = std::strlen(text);
+    leaf->source = &leaf->node->value;
+    for (ListNode *n = vars->head; n != nullptr; n = n->next) {
+        const auto *v = static_cast<const Variable *>(n->data);
+        if (std::strncmp(v->name, text, length) == 0) {
+            leaf->source = &v->value;
+            return;
+        }
+    }
+}
+
+} // namespace
+
+Program *program_build(const TreeNode *root, List *vars, uint64_t generation) {
+    if (root == nullptr) return nullptr;
+    const size_t total = count_nodes(root);
+    if (total == 0) return nullptr;
+
+    auto *p = static_cast<Program *>(lp_calloc(1, sizeof(Program)));
+    p->root = root;
+    p->root_data = static_cast<NodeData *>(root->data);
+    p->leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
+    p->ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
+    p->order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
+
+    // Post-order with explicit stacks; each finished node leaves on RESULTS
+    // whether its value is a constant, and which one.
+    struct Frame {
+        const TreeNode *node;
+        int stage;          // 0: not started, 1: left done, 2: children done
+        size_t order_start; // where the node's subtree begins in `order`
+    };
+    struct Result {
+        bool constant;
+        float value;
+        int32_t leaf;       // index in `leaves`, or -1 for an operator
+        size_t op;          // an operator's index in `ops`
+        const float *where; // an operator's value
+    };
+    SmallStack<Frame> frames;
+    SmallStack<Result> results;
+    size_t depth = 0;
+    frames.push(Frame{root, 0, 0});
+    while (!frames.empty()) {
+        Frame &f = frames.top();
+        auto *d = static_cast<NodeData *>(f.node->data);
+        if (f.stage == 0 && d->op == OP_OPERAND) {
+            LeafStep &leaf = p->leaves[p->leaf_count];
+            leaf.node = d;
+            leaf.is_name = is_name(d->expr);
+            leaf.constant = leaf.is_name ? 0.0f : read_number(d->expr);
+            leaf.source = &leaf.constant;
+            p->order[p->order_count++] = -static_cast<int32_t>(++p->leaf_count);
+            results.push(Result{!leaf.is_name, leaf.constant, static_cast<int32_t>(p->leaf_count - 1), 0, nullptr});
+            if (results.size() > depth) depth = results.size();
+            frames.pop();
+            continue;
+        }
+        if (f.stage == 0) {
+            f.order_start = p->order_count;
+            f.stage = 1;
+            if (is_binary(d->op)) {
+                frames.push(Frame{f.node->left, 0, 0}); // invalidates F
+                continue;
+            }
+        }
+        if (f.stage == 1) {
+            f.stage = 2;
+            frames.push(Frame{f.node->right, 0, 0});
+            continue;
+        }
+        const Result r = results.pop();
+        const Result l = is_binary(d->op) ? results.pop() : Result{true, 0.0f, -1, 0, nullptr};
+        if (l.constant && r.constant) {
+            // Fold: the subtree's order entries give way to one constant leaf.
+            const float value = is_binary(d->op) ? binary_of(d->op, l.value, r.value) : function_of(d->op, r.value);
+            p->order_count = f.order_start;
+            LeafStep &leaf = p->leaves[p->leaf_count];
+            leaf = LeafStep{d, nullptr, value, false};
+            leaf.source = &leaf.constant;
+            p->order[p->order_count++] = -static_cast<int32_t>(++p->leaf_count);
+            results.push(Result{true, value, static_cast<int32_t>(p->leaf_count - 1), 0, nullptr});
+        } else {
+            const size_t k = p->op_count;
+            // The previous step's result stays in a register.
+            auto operand = [k](const Result &x) { return x.leaf < 0 && x.op + 1 == k ? nullptr : x.where; };
+            OpStep &op = p->ops[k];
+            op = OpStep{d, operand(l), operand(r), d->op, l.leaf, r.leaf};
+            if (!is_binary(d->op)) op.left_leaf = -1;
+            p->order[p->order_count++] = static_cast<int32_t>(p->op_count++);
+            results.push(Result{false, 0.0f, -1, k, &d->value});
+        }
+        frames.pop();
+    }
+    p->max_stack = depth;
+    program_bind(p, vars, generation);
+    return p;
+}
+
+void program_free(Program *program) {
+    if (program == nullptr) return;
+    std::free(program->leaves);
+    std::free(program->ops);
+    std::free(program->order);
+    std::free(program);
+}
+
+void program_bind(Program *program, List *vars, uint64_t generation) {
+    for (size_t i = 0; i < program->leaf_count; ++i)
+        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+    for (size_t i = 0; i < program->op_count; ++i) {
+        OpStep &op = program->ops[i];
+        if (op.left_leaf >= 0) op.left = program->leaves[op.left_leaf].source;
+        if (op.right_leaf >= 0) op.right = program->leaves[op.right_leaf].source;
+    }
+    program->generation = generation;
+}
+
+float program_execute(Program *program) {
+    // Leaves first: their values depend on no other node. Then the operators
+    // in post-order, each reading its children's fresh values.
+    const LeafStep *leaf = program->leaves, *leaves_end = leaf + program->leaf_count;
+    for (; leaf != leaves_end; ++leaf) {
+        leaf->node->value = *leaf->source;
+        leaf->node->state = DONE;
+    }
+    if (program->op_count == 0) return program->root_data->value;
+    const OpStep *step = program->ops, *ops_end = step + program->op_count;
+    float last = 0.0f; // the previous step's result
+    for (; step != ops_end; ++step) {
+        const float r = step->right != nullptr ? *step->right : last;
+        float value;
+        if (step->op <= OP_MOD) {
+            const float l = step->left != nullptr ? *step->left : last;
+            switch (step->op) {
+            case OP_ADD: value = l + r; break;
+            case OP_SUB: value = l - r; break;
+            case OP_MUL: value = l * r; break;
+            case OP_DIV: value = l / r; break;
+            case OP_POW: value = pow_of(l, r); break;
+            default: value = remainder_of(l, r); break;
+            }
+        } else {
+            value = function_of(step->op, r);
+        }
+        step->node->value = value;
+        step->node->state = DONE;
+        last = value;
+    }
+    return last; // the root is the last step
+}
+
+} // namespace lp

@@ -1,0 +1,70 @@
+// program.h - an expanded tree flattened into a post-order program, evaluated without recursion or text work.
+#ifndef LIB_PARSE_PROGRAM_H
+#define LIB_PARSE_PROGRAM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lib_parse_internal.h"
+
+namespace lp {
+
+// A node whose value needs no other node: a number, a name, or an operator
+// over numbers only (folded once, with the evaluator's own arithmetic, so the
+// bits are those the tree would compute).
+struct LeafStep {
+    NodeData *node;
+    const float *source; // the bound variable's value, `constant`, or the node's own value
+    float constant;
+    bool is_name; // bound again when a variable is added
+};
+
+// An operator node. An operand that is a leaf is read at the leaf's source,
+// the result of the step just before is taken from a register (a null
+// pointer), any other from the child's record. Reading back a value just
+// stored would put a store-to-load delay on every step of a chain.
+struct OpStep {
+    NodeData *node;
+    const float *left; // unused for a one-argument function
+    const float *right;
+    int32_t op;
+    int32_t left_leaf, right_leaf; // index in `leaves` of a leaf operand, else -1
+};
+
+struct Program {
+    const TreeNode *root;
+    NodeData *root_data;
+    uint64_t generation; // of the variable list the names were bound against
+    LeafStep *leaves;
+    size_t leaf_count;
+    OpStep *ops; // in post-order: children before their parent
+    size_t op_count;
+    // The whole tree in post-order for evaluators that keep a value stack:
+    // k >= 0 is ops[k], k < 0 is leaves[-k - 1]. Folded subtrees appear as
+    // their leaf alone.
+    int32_t *order;
+    size_t order_count;
+    size_t max_stack; // deepest value stack that `order` needs
+};
+
+// Flattens the tree under ROOT and binds its names in VARS. Null when the tree
+// has a shape that only parser_bt_calc handles (a missing or extra child, an
+// operation id outside the table, a record without text).
+Program *program_build(const TreeNode *root, List *vars, uint64_t generation);
+void program_free(Program *program);
+// Binds every name again: the variable list has grown since.
+void program_bind(Program *program, List *vars, uint64_t generation);
+
+// Evaluates the tree with the names as bound: leaves every node's value and
+// state as parser_clean and parser_bt_calc would, and returns the root's value.
+float program_execute(Program *program);
+
+// The same after binding the names again if variables were added since.
+inline float program_run(Program *program, List *vars, uint64_t generation) {
+    if (program->generation != generation) program_bind(program, vars, generation);
+    return program_execute(program);
+}
+
+} // namespace lp
+
+#endif // LIB_PARSE_PROGRAM_H
