@@ -7,6 +7,7 @@
 #define LIB_PARSE_HPP
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "lib_parse.h"
@@ -53,12 +54,14 @@ public:
     // visit(depth, side, expr, op, state, value) with expr possibly null.
     template <typename Visit>
     void walk(Visit &&visit) const {
+        // Visit is a reference type for a named callable; point at the callable itself.
+        using Callable = std::remove_reference_t<Visit>;
         parser_walk(
             handle_,
             [](void *ctx, int depth, int side, const char *expr, int op, int state, float value) {
-                (*static_cast<Visit *>(ctx))(depth, side, expr, op, state, value);
+                (*static_cast<Callable *>(ctx))(depth, side, expr, op, state, value);
             },
-            &visit);
+            const_cast<void *>(static_cast<const void *>(&visit)));
     }
 
     // The C handle, for calls this wrapper does not cover.
