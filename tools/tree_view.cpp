@@ -125,8 +125,7 @@ std::string render_dot(const ExpressionTree &tree) {
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const ExprNode &node = tree.nodes[i];
         const std::string id = "n" + std::to_string(i);
-        const std::string text = node.op == PARSER_OP_OPERAND ? "'" + node.text + "'" : node.text;
-        out += "  " + id + " [label=\"" + dot_escaped(text) + "\\n= " + format_float(node.value) + "\"";
+        out += "  " + id + " [label=\"" + dot_escaped(shown(node)) + "\\n= " + format_float(node.value) + "\"";
         if (node.op == PARSER_OP_OPERAND) out += ", shape=ellipse";
         out += "];\n";
         if (node.left >= 0) out += "  " + id + " -> n" + std::to_string(node.left) + " [label=\"L\"];\n";
