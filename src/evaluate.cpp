@@ -35,6 +35,8 @@ float read_number(const char *text) {
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // One sign at most; from_chars would read a second '-' as the number's own.
+    if (*p == '+' || *p == '-') return 0.0f;
     const char *end = p + std::strlen(p);
     double value = 0.0;
     const auto [stop, error] = std::from_chars(p, end, value, std::chars_format::fixed);
@@ -44,7 +46,7 @@ float read_number(const char *text) {
         while (digit < stop && *digit == '0') ++digit;
         value = (digit < stop && *digit >= '1' && *digit <= '9') ? HUGE_VAL : 0.0;
     } else if (error != std::errc()) {
-        value = 0.0;
+        return 0.0f; // no number at all reads as +0 whatever the sign
     }
     return static_cast<float>(negative ? -value : value);
 }
