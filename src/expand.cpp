@@ -23,9 +23,11 @@ struct Step {
     bool right_side; // visit the right child of *slot
 };
 
+// What substitution may still do in this expansion.
 struct Budget {
     long substitutions = 0;
-    size_t bytes = 0;
+    size_t writable = kMaxSubstitutedBytes; // bytes the passes over bodies may write
+    size_t growth = 0;                      // bytes substitution has added to the tree's texts
 };
 
 // Replaces the call text of NODE by the called function's body. False when no
@@ -37,7 +39,14 @@ bool substitute(List *funcs, NodeData *data, int depth, Budget *budget) {
         return false;
     }
     SubstituteStatus status;
-    char *text = substitute_call(data->expr, funcs, kMaxSubstitutedBytes - budget->bytes, &status);
+    char *text = substitute_call(data->expr, funcs, &budget->writable, &status);
+    const size_t before = std::strlen(data->expr), after = text != nullptr ? std::strlen(text) : 0;
+    const size_t growth = after > before ? after - before : 0;
+    if (text != nullptr && growth > kMaxSubstitutionGrowth - budget->growth) {
+        std::free(text); // the tree would outgrow its memory bound
+        text = nullptr;
+        status = SubstituteStatus::TOO_LARGE;
+    }
     if (text == nullptr) {
         LP_REPORT(status == SubstituteStatus::NO_FUNCTION ? PARSER_ERR_UNKNOWN_FUNCTION
                                                           : PARSER_ERR_SUBSTITUTION_LIMIT);
@@ -45,7 +54,7 @@ bool substitute(List *funcs, NodeData *data, int depth, Budget *budget) {
         return false;
     }
     budget->substitutions += 1;
-    budget->bytes += std::strlen(text);
+    budget->growth += growth;
     std::free(data->expr);
     data->expr = text;
     return true;

@@ -115,11 +115,12 @@ TreeNode *expand_1op_func(const OperationEntry *row, TreeNode **nodes, List *ope
 enum class SubstituteStatus { OK, NO_FUNCTION, TOO_LARGE };
 
 // The call text with the chosen function's body substituted, malloc'd, or null
-// when no function is chosen.
+// when no function is chosen or the work exceeds kMaxSubstitutedBytes.
 char *parser_func_replace(const char *expr, List *funcs);
-// The same with a bound: no text longer than MAX_BYTES is built; STATUS says
-// why null was returned.
-char *substitute_call(const char *expr, List *funcs, size_t max_bytes, SubstituteStatus *status);
+// The same with a budget: *BUDGET is how many bytes the passes over the body
+// may write in all, and is reduced by what they wrote; STATUS says why null
+// was returned.
+char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status);
 
 // ---- expansion ----
 

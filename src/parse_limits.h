@@ -15,10 +15,17 @@ constexpr int kMaxSubstitutionDepth = 256;
 // deep doubles the work at every level without ever getting deep.
 constexpr long kMaxSubstitutions = 100000;
 
-// Bytes of substituted text produced in one expansion. A 1 MiB input may
-// legitimately grow a few times over; 64 MiB keeps the process within a few
-// hundred MiB even with the tree built over that text.
+// Bytes that substitution may write in one expansion, counting every pass over
+// a body (one per parameter) and not only the final texts: a pass may grow a
+// text a thousandfold and a later one shrink it again. This bounds the time
+// substitution takes, to well under a second.
 constexpr size_t kMaxSubstitutedBytes = size_t{64} << 20;
+
+// Bytes by which substitution may lengthen the texts of one tree: what stays
+// in the tree is what costs memory. A tree holds up to two nodes per byte of
+// text, about 150 bytes each while it is built, so 512 KiB of growth costs at
+// most some 150 MiB; with a 1 MiB input the process stays under 500 MiB.
+constexpr size_t kMaxSubstitutionGrowth = size_t{512} << 10;
 
 } // namespace lp
 

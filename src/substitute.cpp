@@ -5,6 +5,7 @@
 
 #include "lib_parse_internal.h"
 #include "memory.h"
+#include "parse_limits.h"
 
 namespace lp {
 
@@ -61,7 +62,8 @@ size_t symbol_at(std::string_view text) {
 // One pass: the parameter's first character C is replaced by ARGUMENT
 // wherever it stands outside an operation symbol copied whole and is followed
 // by the end, ")" or an operation symbol. Symbols are copied whole only where
-// they do not start the text or directly follow "(" or another symbol.
+// they do not start the text or directly follow "(" or another symbol. False,
+// with the pass abandoned, once the result would exceed MAX_BYTES.
 bool substitute_parameter(std::string_view source, char c, std::string_view argument, size_t max_bytes,
                           std::string *out) {
     out->clear();
@@ -84,10 +86,12 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
         }
         // The candidate at i.
         const std::string_view after = source.substr(i + 1);
-        if (source[i] == c && (after.empty() || after.front() == ')' || symbol_at(after) > 0))
+        if (source[i] == c && (after.empty() || after.front() == ')' || symbol_at(after) > 0)) {
+            if (out->size() + argument.size() > max_bytes) return false;
             out->append(argument);
-        else
+        } else {
             out->push_back(source[i]);
+        }
         ++i;
     }
     return out->size() <= max_bytes;
@@ -106,7 +110,7 @@ const UserFunction *choose_function(std::string_view call, List *funcs) {
 
 } // namespace
 
-char *substitute_call(const char *expr, List *funcs, size_t max_bytes, SubstituteStatus *status) {
+char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status) {
     parser_init(); // the symbols come from the operation table
     const std::string_view call(expr);
     const UserFunction *f = choose_function(call, funcs);
@@ -115,11 +119,13 @@ char *substitute_call(const char *expr, List *funcs, size_t max_bytes, Substitut
         return nullptr;
     }
     const std::string_view proto(f->proto);
-    std::string text(f->body), scratch;
-    if (text.size() > max_bytes) {
+    const std::string_view body(f->body);
+    if (body.size() > *budget) {
         *status = SubstituteStatus::TOO_LARGE;
         return nullptr;
     }
+    *budget -= body.size();
+    std::string text(body), scratch;
     if (proto.find('(') != std::string_view::npos) {
         ItemReader parameters(proto), arguments(call);
         // One pass per parameter, while the prototype has at least two
@@ -128,10 +134,12 @@ char *substitute_call(const char *expr, List *funcs, size_t max_bytes, Substitut
             const std::string_view parameter = parameters.next();
             const std::string_view argument = arguments.next();
             if (parameter.empty()) continue; // replaces nothing
-            if (!substitute_parameter(text, parameter.front(), argument, max_bytes, &scratch)) {
+            if (!substitute_parameter(text, parameter.front(), argument, *budget, &scratch)) {
+                *budget = 0; // the pass wrote all there was
                 *status = SubstituteStatus::TOO_LARGE;
                 return nullptr;
             }
+            *budget -= scratch.size();
             text.swap(scratch);
         }
     }
@@ -141,7 +149,8 @@ char *substitute_call(const char *expr, List *funcs, size_t max_bytes, Substitut
 
 char *parser_func_replace(const char *expr, List *funcs) {
     SubstituteStatus status;
-    return substitute_call(expr, funcs, SIZE_MAX, &status);
+    size_t budget = kMaxSubstitutedBytes;
+    return substitute_call(expr, funcs, &budget, &status);
 }
 
 } // namespace lp
