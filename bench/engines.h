@@ -55,13 +55,9 @@ struct LibParseEngine {
         return parser_calc(parser, text.c_str());
     }
     void bulk(const float *xs, const float *ys, size_t n, float *out) {
-#if defined(BENCH_HAVE_CALC_BULK)
         const char *names[] = {"x", "y"};
         const float *columns[] = {xs, ys};
         parser_calc_bulk(parser, text.c_str(), names, columns, 2, n, out);
-#else
-        for (size_t i = 0; i < n; ++i) out[i] = eval(xs[i], ys[i]);
-#endif
     }
     std::string text;
     Parser *parser;

@@ -84,6 +84,17 @@ LIB_PARSE_API void parser_expand(Parser *parser, const char *text);
  * A NULL handle or text returns NaN. */
 LIB_PARSE_API float parser_calc(Parser *parser, const char *text);
 
+/* Evaluates TEXT for N_ROWS rows of variable values: row i gives OUT[i] exactly
+ * what parser_var(parser, NAMES[j], COLUMNS[j][i]) for j = 0 .. N_VARS-1,
+ * followed by parser_calc(parser, TEXT), would return, so afterwards the
+ * variables hold the last row's values and the tree is as parser_calc left it.
+ * The rows are computed many at a time, much faster than that loop. OUT must
+ * not overlap a column. Returns 0; returns non-zero and does nothing when the
+ * handle or TEXT is NULL, or NAMES, COLUMNS, one of their entries or OUT is
+ * NULL where it is needed (OUT and the columns only when N_ROWS > 0). */
+LIB_PARSE_API int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
+                                   const float *const *columns, size_t n_vars, size_t n_rows, float *out);
+
 /* Number of errors reported while the handle's current tree was built (0 for a
  * clean tree). When it is positive and FIRST_CODE is not NULL, the first
  * error's code is stored there. A NULL handle returns 0. */
