@@ -1,0 +1,59 @@
+# install.cmake - what `cmake --install` puts under the prefix: headers, both libraries,
+# lparse, the CMake package (lib_parse::lib_parse) and lib_parse.pc for pkg-config.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(FILES
+  ${PROJECT_SOURCE_DIR}/include/lib_parse.h
+  ${PROJECT_SOURCE_DIR}/include/lib_parse.hpp
+  ${PROJECT_SOURCE_DIR}/include/diagnostics.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(TARGETS lib_parse lib_parse_static EXPORT lib_parseTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+if(TARGET lparse)
+  install(TARGETS lparse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# find_package(lib_parse CONFIG) gives lib_parse::lib_parse (shared) and
+# lib_parse::lib_parse_static.
+set(lib_parse_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/lib_parse)
+install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir})
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake
+  CONTENT "include(\"\${CMAKE_CURRENT_LIST_DIR}/lib_parseTargets.cmake\")\n" @ONLY)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake ${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
+  DESTINATION ${lib_parse_cmake_dir})
+
+# The .pc file finds the prefix from its own place, so the installed tree can
+# be moved, and an install with --prefix works without reconfiguring.
+set(lib_parse_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(lib_parse_pc_prefix "${CMAKE_INSTALL_PREFIX}")
+else()
+  set(lib_parse_pc_prefix "\${pcfiledir}")
+  string(REPLACE "/" ";" lib_parse_pc_parts "${lib_parse_pc_dir}")
+  foreach(part IN LISTS lib_parse_pc_parts)
+    if(NOT part STREQUAL "" AND NOT part STREQUAL ".")
+      string(APPEND lib_parse_pc_prefix "/..")
+    endif()
+  endforeach()
+endif()
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parse.pc CONTENT [=[
+prefix=@lib_parse_pc_prefix@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@CMAKE_INSTALL_INCLUDEDIR@
+
+Name: lib_parse
+Description: @PROJECT_DESCRIPTION@
+Version: @PROJECT_VERSION@
+Libs: -L${libdir} -llib_parse
+Libs.private: -lstdc++ -lm
+Cflags: -I${includedir}
+]=] @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/lib_parse.pc DESTINATION ${lib_parse_pc_dir})
