@@ -149,7 +149,8 @@ TEST(LparseViews, ExplainBracketsEveryOperationAsGrouped) {
         {"cos(0)^2", "(cos(0)^2)", "1"},
         {"2*(1+1)-cos(0)", "((2*(1+1))-cos(0))", "3"},
         {"((4))", "4", "4"},
-        {"x+", "x+", "0"},
+        {"x+", "'x+'", "0"},
+        {"2*-3", "('2*'-3)", "-1"}, // split at '-' first; '2*' reads as the number 2
         {"atan(1)*4", "(atan(1)*4)", "3.1415927"},
     };
     for (const Row &row : rows) {

@@ -97,7 +97,8 @@ std::string explain(const ExpressionTree &tree) {
             pending.push_back({index, CLOSE});
             pending.push_back({node.right, ENTER});
         } else {
-            out += node.text;
+            // A text left unsplit is quoted, so '2*-3' shows as ('2*'-3).
+            out += is_unsplit(leaf_kind(node.text)) ? "'" + node.text + "'" : node.text;
         }
     }
     return out;

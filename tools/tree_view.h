@@ -13,7 +13,8 @@ namespace lparse {
 std::string render_tree(const ExpressionTree &tree, const Calculator &calculator);
 
 // The expression with every operation bracketed as the library grouped it:
-// '2*3^2' gives '((2*3)^2)', 'costly' gives 'cos(tly)'.
+// '2*3^2' gives '((2*3)^2)', 'costly' gives 'cos(tly)'; a text that could
+// not be split stays as it is, quoted: '2*-3' gives ('2*'-3).
 std::string explain(const ExpressionTree &tree);
 
 // The tree as a Graphviz digraph.
