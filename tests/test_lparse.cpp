@@ -152,6 +152,8 @@ TEST(LparseViews, ExplainBracketsEveryOperationAsGrouped) {
         {"x+", "'x+'", "0"},
         {"2*-3", "('2*'-3)", "-1"}, // split at '-' first; '2*' reads as the number 2
         {"atan(1)*4", "(atan(1)*4)", "3.1415927"},
+        {"logn(0-1)", "logn(0-1)", "nan"},
+        {"sin(2*0)", "sin(2*0)", "0"},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse({"--explain", "-q", row.expr});

@@ -93,8 +93,13 @@ std::string explain(const ExpressionTree &tree) {
             pending.push_back({index, BETWEEN});
             pending.push_back({node.left, ENTER});
         } else if (is_function(node.op)) {
-            out += node.text + "(";
-            pending.push_back({index, CLOSE});
+            // An operator argument brings its own brackets: logn((0-1)) reads as logn(0-1).
+            out += node.text;
+            const bool own = node.right >= 0 && is_operator(tree.nodes[static_cast<size_t>(node.right)].op);
+            if (!own) {
+                out += '(';
+                pending.push_back({index, CLOSE});
+            }
             pending.push_back({node.right, ENTER});
         } else {
             // A text left unsplit is quoted, so '2*-3' shows as ('2*'-3).
