@@ -224,6 +224,7 @@ TEST(Program, ExpandCalledDirectlyReplacesTheProgram) {
 
 // A sum whose operation id is then overwritten.
 TreeNode *with_id(int32_t id) {
+    lp::parser_init(); // the table gives the operator's symbol
     TreeNode *n = op_node(lp::OP_ADD, leaf("1"), leaf("2"));
     static_cast<lp::NodeData *>(n->data)->op = id;
     return n;

@@ -1,0 +1,86 @@
+// bench_expand.cpp - expansion time of large texts of every shape, for lib_parse alone.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+
+#include "lib_parse.h"
+
+namespace {
+
+std::string flat_sum(int terms) {
+    std::string text = "x";
+    for (int i = 1; i < terms; ++i) text += "+x";
+    return text;
+}
+
+std::string power_chain(int operands) {
+    std::string text = "1";
+    for (int i = 1; i < operands; ++i) text += "^1";
+    return text;
+}
+
+// x+(x+(x+ ... )) nested DEPTH deep.
+std::string nested_sum(int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "x+(";
+    text += "x";
+    text.append(static_cast<size_t>(depth), ')');
+    return text;
+}
+
+// A well-formed text of about BYTES bytes mixing every operation, brackets,
+// numbers and names, from a fixed seed.
+std::string random_expression(size_t bytes) {
+    static const char *const binary[] = {"+", "-", "*", "/", "%", "^"};
+    static const char *const functions[] = {"cos(", "sin(", "atan(", "tan(", "exp(", "logn(", "log2(", "log10("};
+    static const char *const operands[] = {"x", "y", "2.5", "10", "xy", "0.1", "7"};
+    uint32_t state = 7;
+    auto next = [&state](uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
+    };
+    std::string text;
+    int open = 0;
+    while (text.size() < bytes) {
+        const uint32_t choice = next(10);
+        if (choice < 2 && open < 200) {
+            text += next(2) ? "(" : functions[next(8)];
+            ++open;
+            continue;
+        }
+        text += operands[next(7)];
+        while (open > 0 && next(3) == 0) {
+            text += ")";
+            --open;
+        }
+        text += binary[next(6)];
+    }
+    text += "1";
+    text.append(static_cast<size_t>(open), ')');
+    return text;
+}
+
+void expand_benchmark(benchmark::State &state, std::string (*make)(), const char *) {
+    const std::string text = make();
+    Parser *parser = parser_new();
+    parser_var(parser, "x", 1.0f);
+    parser_var(parser, "y", 2.0f);
+    for (auto _ : state) {
+        parser_expand(parser, text.c_str());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    parser_destroy(parser);
+}
+
+BENCHMARK_CAPTURE(expand_benchmark, flat_sum_100000, [] { return flat_sum(100000); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(expand_benchmark, power_chain_100000, [] { return power_chain(100000); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(expand_benchmark, nested_sum_10000, [] { return nested_sum(10000); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(expand_benchmark, random_1MiB, [] { return random_expression(size_t{1} << 20); }, "")
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
