@@ -1,0 +1,202 @@
+// core_test_support.h - helpers shared by the core library tests: captured diagnostics, trees, bits.
+#ifndef LIB_PARSE_CORE_TEST_SUPPORT_H
+#define LIB_PARSE_CORE_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diagnostics.h"
+#include "lib_parse_internal.h"
+
+namespace test {
+
+// Owners that release through the library's own routines.
+struct ParserFree {
+    void operator()(Parser *p) const { parser_destroy(p); }
+};
+struct TreeFree {
+    void operator()(TreeNode *n) const { btree_free(n, lp::parser_bt_node_free); }
+};
+struct ListFree {
+    void operator()(List *l) const { list_free(l, std::free); }
+};
+using ParserPtr = std::unique_ptr<Parser, ParserFree>;
+using TreePtr = std::unique_ptr<TreeNode, TreeFree>;
+using ListPtr = std::unique_ptr<List, ListFree>;
+
+inline lp::NodeData *data_of(const TreeNode *n) { return static_cast<lp::NodeData *>(n->data); }
+
+inline uint32_t bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+inline char *copy_text(const char *text) {
+    char *t = static_cast<char *>(std::malloc(std::strlen(text) + 1));
+    std::strcpy(t, text);
+    return t;
+}
+
+// A lone node holding TEXT in EXPAND, as parser_expand makes the root.
+inline TreeNode *text_node(const char *text) {
+    TreeNode *n = btree_new();
+    auto *d = static_cast<lp::NodeData *>(std::malloc(sizeof(lp::NodeData)));
+    *d = lp::NodeData{copy_text(text), lp::OP_OPERAND, lp::EXPAND, 0.0f};
+    btree_fill(n, d);
+    return n;
+}
+
+// Hand-built nodes for evaluation tests.
+inline TreeNode *leaf(const char *text) {
+    TreeNode *n = btree_new();
+    btree_fill(n, lp::fill_operand_node(copy_text(text)));
+    return n;
+}
+inline TreeNode *op_node(int32_t id, TreeNode *left, TreeNode *right) {
+    TreeNode *n = btree_new();
+    btree_fill(n, lp::fill_operator_node(id));
+    n->left = left;
+    n->right = right;
+    return n;
+}
+
+// Positions of a list, in list order.
+inline std::vector<int32_t> positions(const List *list) {
+    std::vector<int32_t> out;
+    if (list == nullptr) return out;
+    for (const ListNode *n = list->head; n != nullptr; n = n->next) out.push_back(*static_cast<int32_t *>(n->data));
+    return out;
+}
+inline List *list_of(const std::vector<int32_t> &ascending) {
+    List *list = list_new();
+    for (auto it = ascending.rbegin(); it != ascending.rend(); ++it) {
+        int32_t p = *it;
+        list_push(list, &p, sizeof p);
+    }
+    return list;
+}
+
+// Fully bracketed infix: "((a-b)-(c+d))", functions as "cos(y)", an empty
+// operand as '', a missing child as _, a function with a left child marks "!L".
+// Iterative, so deep trees render too.
+inline std::string render(const TreeNode *root) {
+    std::string out;
+    std::vector<std::pair<const TreeNode *, int>> stack{{root, 0}};
+    while (!stack.empty()) {
+        auto [n, stage] = stack.back();
+        stack.pop_back();
+        if (n == nullptr) {
+            out += "_";
+            continue;
+        }
+        const lp::NodeData *d = data_of(n);
+        if (d->op == lp::OP_OPERAND || d->op < 0 || d->op > lp::OP_OPERAND) {
+            out += (d->expr == nullptr || *d->expr == 0) ? std::string("''") : std::string(d->expr);
+            continue;
+        }
+        if (d->op >= lp::OP_COS) {
+            if (stage == 0) {
+                out += std::string(d->expr) + (n->left != nullptr ? "!L(" : "(");
+                stack.push_back({n, 1});
+                stack.push_back({n->right, 0});
+            } else {
+                out += ")";
+            }
+            continue;
+        }
+        if (stage == 0) {
+            out += "(";
+            stack.push_back({n, 1});
+            stack.push_back({n->left, 0});
+        } else if (stage == 1) {
+            out += d->expr;
+            stack.push_back({n, 2});
+            stack.push_back({n->right, 0});
+        } else {
+            out += ")";
+        }
+    }
+    return out;
+}
+
+inline size_t count_nodes(const TreeNode *root) {
+    size_t count = 0;
+    std::vector<const TreeNode *> stack{root};
+    while (!stack.empty()) {
+        const TreeNode *n = stack.back();
+        stack.pop_back();
+        if (n == nullptr) continue;
+        ++count;
+        stack.push_back(n->left);
+        stack.push_back(n->right);
+    }
+    return count;
+}
+
+// Captures emitted diagnostics and exception reports for the scope's life,
+// and restores the silent defaults afterwards.
+class Capture {
+public:
+    explicit Capture(int level = 0, bool timestamp = false, bool localized = false) {
+        dbg_set_level(level);
+        dbg_set_timestamp(timestamp);
+        dbg_set_localized(localized);
+        dbg_set_sink(&Capture::sink, this);
+        exception_set_handler(&Capture::handler, this);
+    }
+    ~Capture() {
+        dbg_set_level(0);
+        dbg_set_timestamp(0);
+        dbg_set_localized(0);
+        dbg_set_sink(nullptr, nullptr);
+        exception_set_handler(nullptr, nullptr);
+    }
+    Capture(const Capture &) = delete;
+    Capture &operator=(const Capture &) = delete;
+
+    struct Piece {
+        int level;
+        std::string text;
+    };
+    std::vector<Piece> pieces;
+    std::vector<int> codes;
+    std::vector<std::string> files;
+
+    // The texts of the pieces at LEVEL, in order.
+    std::vector<std::string> at(int level) const {
+        std::vector<std::string> out;
+        for (const Piece &p : pieces)
+            if (p.level == level) out.push_back(p.text);
+        return out;
+    }
+    size_t count(const std::string &text) const {
+        size_t n = 0;
+        for (const Piece &p : pieces) n += p.text == text;
+        return n;
+    }
+    void clear() {
+        pieces.clear();
+        codes.clear();
+        files.clear();
+    }
+
+private:
+    static void sink(void *ctx, int level, const char *text) {
+        static_cast<Capture *>(ctx)->pieces.push_back({level, text});
+    }
+    static void handler(void *ctx, const char *file, int, int code) {
+        auto *self = static_cast<Capture *>(ctx);
+        self->codes.push_back(code);
+        self->files.emplace_back(file != nullptr ? file : "");
+    }
+};
+
+} // namespace test
+
+#endif // LIB_PARSE_CORE_TEST_SUPPORT_H
