@@ -69,16 +69,9 @@ public:
 
 private:
     void evaluate(Parser *parser, const char *expr) {
-#ifdef LPARSE_HAVE_CALC_BULK
         std::vector<const float *> columns(columns_.size());
         for (size_t i = 0; i < columns_.size(); ++i) columns[i] = columns_[i].data();
         parser_calc_bulk(parser, expr, names_.data(), columns.data(), names_.size(), rows_, results_.data());
-#else
-        for (size_t r = 0; r < rows_; ++r) {
-            for (size_t i = 0; i < names_.size(); ++i) parser_var(parser, names_[i], columns_[i][r]);
-            results_[r] = parser_calc(parser, expr);
-        }
-#endif
     }
 
     std::vector<const char *> names_; // in definition order

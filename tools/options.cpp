@@ -218,7 +218,7 @@ Options:
   -h, --help              show this help and exit
   -V, --version           show the version and exit
   --                      end of options; an EXPR such as '-x' needs no '--', but one
-                          that looks like an option does: lparse -- -f x
+                          that looks like an option does: lparse -- -q q=2
 
 Without EXPR, lparse reads lines: from a terminal as a session with line editing
 and history, otherwise one line at a time, so 'lparse < script.txt' works.
