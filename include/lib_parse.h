@@ -8,6 +8,10 @@
  * Threading: handles are independent; one handle must not be used by two
  * threads at once. Different handles may be used on different threads freely.
  * Texts passed in stay the caller's; the library keeps its own copies.
+ *
+ * Memory: no function reports an allocation failure. When memory runs out the
+ * library prints "lib_parse: out of memory" on standard error and aborts; no
+ * C++ exception ever leaves it. Callbacks given to it must not throw.
  */
 #ifndef LIB_PARSE_H
 #define LIB_PARSE_H

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "arithmetic.h"
+#include "boundary.h"
 #include "lib_parse_internal.h"
 #include "memory.h"
 #include "program.h"
@@ -132,7 +133,7 @@ Variable *find_variable(List *vars, const char *name) {
 using namespace lp;
 
 extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
-                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) {
+                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) try {
     if (parser == nullptr || text == nullptr) return 1;
     if (n_vars > 0 && (names == nullptr || (n_rows > 0 && columns == nullptr))) return 1;
     for (size_t j = 0; j < n_vars; ++j)
@@ -166,4 +167,6 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
     }
     for (size_t i = 1; i < n_rows; ++i) one_row(i);
     return 0;
+} catch (...) {
+    lp::abort_on_exception();
 }

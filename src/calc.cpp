@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "boundary.h"
 #include "lib_parse_internal.h"
 #include "memory.h"
 #include "program.h"
@@ -19,7 +20,7 @@ NodeData *new_root_data(size_t text_size) {
 
 } // namespace
 
-extern "C" void parser_expand(Parser *parser, const char *text) {
+extern "C" void parser_expand(Parser *parser, const char *text) try {
     if (parser == nullptr || text == nullptr) return;
     program_free(parser->program); // it points into the tree about to be released
     parser->program = nullptr;
@@ -40,9 +41,11 @@ extern "C" void parser_expand(Parser *parser, const char *text) {
     parser->tree = expand_tree(parser->funcs, parser->tree);
 
     parser->program = program_build(parser->tree, parser->vars, parser->generation);
+} catch (...) {
+    lp::abort_on_exception();
 }
 
-extern "C" float parser_calc(Parser *parser, const char *text) {
+extern "C" float parser_calc(Parser *parser, const char *text) try {
     if (parser == nullptr || text == nullptr) return NAN;
     ExprCache *cache = parser->cache;
     // The same text with no definition since: no rebuild. Otherwise a text of
@@ -64,4 +67,6 @@ extern "C" float parser_calc(Parser *parser, const char *text) {
         return program_run(parser->program, parser->vars, parser->generation);
     parser_clean(parser->tree);
     return parser_bt_calc(parser->tree, parser->vars);
+} catch (...) {
+    lp::abort_on_exception();
 }

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "boundary.h"
 #include "lib_parse_internal.h"
 #include "memory.h"
 #include "program.h"
@@ -34,7 +35,7 @@ void parser_bt_node_free(void *node_data) {
 
 using namespace lp;
 
-extern "C" Parser *parser_new(void) {
+extern "C" Parser *parser_new(void) try {
     parser_init();
     auto *cache = static_cast<ExprCache *>(lp_malloc(sizeof(ExprCache)));
     cache->last = nullptr;
@@ -54,9 +55,11 @@ extern "C" Parser *parser_new(void) {
     parser->program = nullptr;
     parser->generation = 0;
     return parser;
+} catch (...) {
+    lp::abort_on_exception();
 }
 
-extern "C" int parser_var(Parser *parser, const char *name, float value) {
+extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     if (parser == nullptr || name == nullptr) return 0;
     for (ListNode *n = parser->vars->head; n != nullptr; n = n->next) {
         auto *v = static_cast<Variable *>(n->data);
@@ -72,14 +75,18 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) {
     list_push(parser->vars, v, 0);
     parser->generation += 1; // compiled names may now bind to the new record
     return 0;
+} catch (...) {
+    lp::abort_on_exception();
 }
 
-extern "C" int parser_func(Parser *parser, const char *proto, const char *body) {
+extern "C" int parser_func(Parser *parser, const char *proto, const char *body) try {
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
     parser->cache->dirty = 1; // the tree may call the new definition
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
     return 0;
+} catch (...) {
+    lp::abort_on_exception();
 }
 
 extern "C" void parser_destroy(Parser *parser) {
