@@ -6,6 +6,7 @@
 #include "lib_parse_internal.h"
 #include "memory.h"
 #include "program.h"
+#include "var_index.h"
 
 namespace lp {
 
@@ -40,6 +41,7 @@ extern "C" Parser *parser_new(void) try {
     auto *cache = static_cast<ExprCache *>(lp_malloc(sizeof(ExprCache)));
     cache->last = nullptr;
     cache->dirty = 0;
+    cache->length = 0;
 
     TreeNode *root = btree_new();
     auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
@@ -54,6 +56,7 @@ extern "C" Parser *parser_new(void) try {
     parser->errors = ErrorLog{};
     parser->program = nullptr;
     parser->generation = 0;
+    parser->var_index = VarIndex{nullptr, 0, 0};
     return parser;
 } catch (...) {
     lp::abort_on_exception();
@@ -61,18 +64,16 @@ extern "C" Parser *parser_new(void) try {
 
 extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     if (parser == nullptr || name == nullptr) return 0;
-    for (ListNode *n = parser->vars->head; n != nullptr; n = n->next) {
-        auto *v = static_cast<Variable *>(n->data);
-        // Exact match; only names are compared, so prefixes stay distinct records.
-        if (same_text(v->name, name)) {
-            v->value = value;
-            return 0;
-        }
+    // Exact match; only names are compared, so prefixes stay distinct records.
+    if (Variable *v = var_index_find(&parser->var_index, parser->vars, name)) {
+        v->value = value;
+        return 0;
     }
     auto *v = static_cast<Variable *>(lp_malloc(sizeof(Variable)));
     v->name = lp_strndup(name, std::strlen(name));
     v->value = value;
     list_push(parser->vars, v, 0);
+    var_index_add(&parser->var_index, v);
     parser->generation += 1; // compiled names may now bind to the new record
     return 0;
 } catch (...) {
@@ -94,6 +95,7 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
     program_free(parser->program);
+    var_index_free(&parser->var_index);
     if (parser->tree != nullptr) btree_free(parser->tree, parser_bt_node_free);
     if (parser->cache != nullptr) {
         std::free(parser->cache->last);

@@ -14,6 +14,7 @@
 struct ExprCache {
     char *last;    // copy of the text last given to parser_calc, or null
     uint8_t dirty; // 1: rebuild the tree at the next parser_calc
+    size_t length; // strlen(last), so a repeated text costs one strlen and one memcmp
 };
 
 struct Variable {
@@ -36,6 +37,14 @@ struct ErrorLog {
 
 struct Program;
 
+struct VarEntry;
+// The variables by exact name (var_index.h).
+struct VarIndex {
+    VarEntry *entries;
+    size_t count;
+    size_t capacity;
+};
+
 } // namespace lp
 
 struct Parser {
@@ -46,6 +55,7 @@ struct Parser {
     lp::ErrorLog errors;
     lp::Program *program; // the tree flattened for evaluation, or null (program.h)
     uint64_t generation;  // counts variables added; a program binds names again when it moves
+    lp::VarIndex var_index;
 };
 
 namespace lp {
