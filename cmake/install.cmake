@@ -23,8 +23,16 @@ endif()
 # lib_parse::lib_parse_static.
 set(lib_parse_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/lib_parse)
 install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir})
-file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake
-  CONTENT "include(\"\${CMAKE_CURRENT_LIST_DIR}/lib_parseTargets.cmake\")\n" @ONLY)
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake CONTENT [=[
+include("${CMAKE_CURRENT_LIST_DIR}/lib_parseTargets.cmake")
+# The static library is C++ inside. A project without C++ enabled links with
+# the C driver, which does not add the C++ runtime: name it.
+get_property(_lib_parse_languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+if(NOT "CXX" IN_LIST _lib_parse_languages)
+  set_property(TARGET lib_parse::lib_parse_static APPEND PROPERTY INTERFACE_LINK_LIBRARIES stdc++)
+endif()
+unset(_lib_parse_languages)
+]=] @ONLY)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake ${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake

@@ -26,6 +26,11 @@ for host in c_host cpp_host; do
   "$work/pc-$host/$host" | diff -u "examples/$host/expected_output.txt" -
 done
 
+echo "-- c_host with CMake, static library"
+cmake -S examples/c_host -B "$work/cmake-static" -DCMAKE_PREFIX_PATH="$prefix" -DC_HOST_STATIC=ON >/dev/null
+cmake --build "$work/cmake-static" >/dev/null
+"$work/cmake-static/c_host" | diff -u examples/c_host/expected_output.txt -
+
 echo "-- installed lparse"
 test "$("$prefix/bin/lparse" '2*(x+1)-cos(y)' x=1 y=0)" = 3
 test "$("$prefix/bin/lparse" -f 'f(x)=x*2' 'f(3)+1')" = 7
