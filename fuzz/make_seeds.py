@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""make_seeds.py - writes the seed corpus of each harness into fuzz/corpus/<harness>/.
+"""make_seeds.py - writes the seed corpus of each harness into fuzz/corpus/<harness>/, and the regression inputs.
 
 The structured harnesses read their input through FuzzedDataProvider: numbers
 are taken from the end of the input, texts from the front (a text ends at a
@@ -69,6 +69,13 @@ API_SCRIPTS = {
     "bad_texts": lambda s: (calc(s, "(x"), calc(s, "x+"), calc(s, "q(1)"), calc(s, "1+1"), s.byte(5)),
 }
 
+# Inputs that once failed, kept in fuzz/regressions/api_sequence/.
+API_REGRESSIONS = {
+    # A 300-byte input that grew a tree of tens of millions of nodes (over
+    # 2 GB) before substitution's growth was bounded.
+    "substitution_bomb": lambda s: (func(s, "f(x)", "-".join(["x"] * 128)), calc(s, "f(f(f(f(1))))"), s.byte(4)),
+}
+
 # (functions, bound, call) for the func_replace harness.
 REPLACE_CASES = {
     "single": ([("f(x)", "x*2")], 4096, "f(3)"),
@@ -100,6 +107,10 @@ def main(root):
         seed = Seed()
         script(seed)
         write(os.path.join(root, "api_sequence"), name, seed.bytes())
+    for name, script in API_REGRESSIONS.items():
+        seed = Seed()
+        script(seed)
+        write(os.path.join(root, "..", "regressions", "api_sequence"), name, seed.bytes())
     for name, (functions, bound, call) in REPLACE_CASES.items():
         seed = Seed().byte(len(functions) - 1)
         for proto, body in functions:
