@@ -111,6 +111,28 @@ List *highest_prio_op_traced(List *brackets, const char *text, int32_t *op_id, u
     return nullptr;
 }
 
+// Calls VISIT(from, to) for each stretch of a text of length N that lies
+// outside every top-level pair, in order.
+template <class Visit>
+void for_each_stretch(const List *brackets, size_t n, Visit visit) {
+    const ListNode *pair = brackets != nullptr ? brackets->head : nullptr;
+    size_t from = 0;
+    while (true) {
+        const size_t to = pair != nullptr ? static_cast<size_t>(position_at(pair)) : n;
+        visit(from, to);
+        if (pair == nullptr || pair->next == nullptr) return;
+        from = static_cast<size_t>(position_at(pair->next)) + 1;
+        pair = pair->next->next;
+    }
+}
+
+// An operation symbol as a view; a loop costs less than a call for a few bytes.
+std::string_view short_text(const char *text) {
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    return std::string_view(text, length);
+}
+
 // The same search without diagnostics, reading only the text outside the
 // top-level pairs: nothing is allocated until the chosen positions are known,
 // and a text nested deep is not read again at every level.
@@ -122,26 +144,26 @@ List *highest_prio_op_traced(List *brackets, const char *text, int32_t *op_id, u
 List *highest_prio_op_quiet(List *brackets, const char *text, int32_t *op_id, uint8_t *error) {
     const std::string_view t(text);
     const size_t n = t.size();
+    // The bytes that stand outside every pair, in one pass: a row whose
+    // symbol starts with none of them is passed over without a search.
+    bool outside[256] = {};
+    for_each_stretch(brackets, n, [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) outside[static_cast<unsigned char>(t[i])] = true;
+    });
     std::vector<int32_t> kept;
     for (int32_t row = 0; row < OP_COUNT; ++row) {
-        const std::string_view symbol(operation[row].name);
+        const std::string_view symbol = short_text(operation[row].name);
         if (symbol.size() == 1 && n > 0 && t[n - 1] == symbol[0]) {
             LP_REPORT(PARSER_ERR_TRAILING_OPERATOR);
             *error = 1;
             return nullptr;
         }
-        // Each stretch of text between pairs: [from, to).
-        const ListNode *pair = brackets != nullptr ? brackets->head : nullptr;
-        size_t from = 0;
-        while (true) {
-            const size_t to = pair != nullptr ? static_cast<size_t>(position_at(pair)) : n;
+        if (symbol.empty() || !outside[static_cast<unsigned char>(symbol[0])]) continue;
+        for_each_stretch(brackets, n, [&](size_t from, size_t to) {
             const std::string_view stretch = t.substr(from, to - from);
             for (size_t at = stretch.find(symbol); at != std::string_view::npos; at = stretch.find(symbol, at + 1))
                 kept.push_back(static_cast<int32_t>(from + at));
-            if (pair == nullptr || pair->next == nullptr) break;
-            from = static_cast<size_t>(position_at(pair->next)) + 1;
-            pair = pair->next->next;
-        }
+        });
         if (!kept.empty()) {
             *op_id = operation[row].id;
             *error = 0;
