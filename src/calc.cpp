@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "boundary.h"
+#include "diagnostics.h"
 #include "lib_parse_internal.h"
 #include "memory.h"
 #include "program.h"
@@ -55,7 +56,10 @@ extern "C" void parser_expand(Parser *parser, const char *text) try {
 
     parser->errors = ErrorLog{};
     ErrorScope scope(&parser->errors);
-    parser->tree = expand_tree(parser->funcs, parser->tree);
+    // With messages emitted every node's text is shown, so the tree is built
+    // text by text; otherwise from ranges of one copy, in linear time.
+    parser->tree = dbg_is_enabled(6) ? expand_tree(parser->funcs, parser->tree)
+                                     : expand_text_quiet(parser->funcs, parser->tree);
 
     parser->program = program_build(parser->tree, parser->vars, parser->generation);
 } catch (...) {

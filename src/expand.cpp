@@ -5,6 +5,7 @@
 
 #include "diagnostics.h"
 #include "lib_parse_internal.h"
+#include "expand_budget.h"
 #include "parse_limits.h"
 
 namespace lp {
@@ -22,43 +23,6 @@ struct Step {
     int depth;       // substitutions made on the path to this node
     bool right_side; // visit the right child of *slot
 };
-
-// What substitution may still do in this expansion.
-struct Budget {
-    long substitutions = 0;
-    size_t writable = kMaxSubstitutedBytes; // bytes the passes over bodies may write
-    size_t growth = 0;                      // bytes substitution has added to the tree's texts
-};
-
-// Replaces the call text of NODE by the called function's body. False when no
-// substitution was made; the node is then left as one operand.
-bool substitute(List *funcs, NodeData *data, int depth, Budget *budget) {
-    if (depth >= kMaxSubstitutionDepth || budget->substitutions >= kMaxSubstitutions) {
-        LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT);
-        data->op = OP_OPERAND;
-        return false;
-    }
-    SubstituteStatus status;
-    char *text = substitute_call(data->expr, funcs, &budget->writable, &status);
-    const size_t before = std::strlen(data->expr), after = text != nullptr ? std::strlen(text) : 0;
-    const size_t growth = after > before ? after - before : 0;
-    if (text != nullptr && growth > kMaxSubstitutionGrowth - budget->growth) {
-        std::free(text); // the tree would outgrow its memory bound
-        text = nullptr;
-        status = SubstituteStatus::TOO_LARGE;
-    }
-    if (text == nullptr) {
-        LP_REPORT(status == SubstituteStatus::NO_FUNCTION ? PARSER_ERR_UNKNOWN_FUNCTION
-                                                          : PARSER_ERR_SUBSTITUTION_LIMIT);
-        data->op = OP_OPERAND;
-        return false;
-    }
-    budget->substitutions += 1;
-    budget->growth += growth;
-    std::free(data->expr);
-    data->expr = text;
-    return true;
-}
 
 // Expands the node in *SLOT itself (not its children): strips enclosing
 // brackets, then splits it at its operation, substitutes its call, or marks it
@@ -100,6 +64,34 @@ TreeNode *expand_node(List *funcs, Step *step, Budget *budget) {
 }
 
 } // namespace
+
+bool substitute(List *funcs, NodeData *data, int depth, Budget *budget) {
+    if (depth >= kMaxSubstitutionDepth || budget->substitutions >= kMaxSubstitutions) {
+        LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT);
+        data->op = OP_OPERAND;
+        return false;
+    }
+    SubstituteStatus status;
+    char *text = substitute_call(data->expr, funcs, &budget->writable, &status);
+    const size_t before = std::strlen(data->expr), after = text != nullptr ? std::strlen(text) : 0;
+    const size_t growth = after > before ? after - before : 0;
+    if (text != nullptr && growth > kMaxSubstitutionGrowth - budget->growth) {
+        std::free(text); // the tree would outgrow its memory bound
+        text = nullptr;
+        status = SubstituteStatus::TOO_LARGE;
+    }
+    if (text == nullptr) {
+        LP_REPORT(status == SubstituteStatus::NO_FUNCTION ? PARSER_ERR_UNKNOWN_FUNCTION
+                                                          : PARSER_ERR_SUBSTITUTION_LIMIT);
+        data->op = OP_OPERAND;
+        return false;
+    }
+    budget->substitutions += 1;
+    budget->growth += growth;
+    std::free(data->expr);
+    data->expr = text;
+    return true;
+}
 
 TreeNode *expand_tree(List *funcs, TreeNode *node) {
     // Pre-order with an explicit stack, so messages come out node, left

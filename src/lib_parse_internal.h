@@ -135,6 +135,10 @@ char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteS
 // ---- expansion ----
 
 TreeNode *expand_tree(List *funcs, TreeNode *node);
+// The same tree for a root holding a whole text, built without the per-node
+// texts that only diagnostics show: for use when levels 6 to 8 are not
+// emitted. Linear in the text where expand_tree is not (expand_quiet.cpp).
+TreeNode *expand_text_quiet(List *funcs, TreeNode *root);
 
 // ---- evaluation ----
 

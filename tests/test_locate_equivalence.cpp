@@ -117,6 +117,9 @@ struct NodeView {
 std::vector<NodeView> expanded(const std::string &text) {
     ParserPtr p(parser_new());
     parser_func(p.get(), "f(a)", "a*2");
+    parser_func(p.get(), "g(a,b)", "(a-b)/(b)");
+    parser_func(p.get(), "rec(x)", "1+rec(x)"); // stopped by the substitution depth bound
+    parser_func(p.get(), "k()", "7");
     parser_expand(p.get(), text.c_str());
     std::vector<NodeView> nodes;
     parser_walk(
@@ -131,19 +134,14 @@ std::vector<NodeView> expanded(const std::string &text) {
 // With its messages emitted, the expansion takes the traced search; without,
 // the quiet one. Both must build the same tree and report the same errors.
 TEST(LocateEquivalence, QuietAndTracedExpansionBuildTheSameTree) {
-    static const char *const pieces[] = {"x", "2", "+", "-", "^", "*", "/", "%", "(", ")", "(", ")",
-                                         "cos", "atan", "tan", "log10", "f(", ".5", " "};
+    static const char *const pieces[] = {"x",   "2",     "+",  "-",  "^",    "*",  "/",   "%",    "(",   ")",
+                                         "(",   ")",     "cos", "atan", "tan", "log10", "f(", ".5", " ",  "g(",
+                                         ",",   "h(",    "k()", "rec(", "f(f(", "1,2)", "xcos", "2cos(", "((", "))"};
     std::vector<int> codes;
     exception_set_handler([](void *ctx, const char *, int, int code) { static_cast<std::vector<int> *>(ctx)->push_back(code); },
                           &codes);
     dbg_set_sink([](void *, int, const char *) {}, nullptr);
-    uint32_t state = 99;
-    for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        for (int n = 1 + static_cast<int>(state % 12); n > 0; --n) {
-            state = state * 1664525u + 1013904223u;
-            text += pieces[(state >> 10) % (sizeof pieces / sizeof pieces[0])];
-        }
+    auto compare = [&codes](const std::string &text) {
         codes.clear();
         dbg_set_level(0);
         const std::vector<NodeView> quiet = expanded(text);
@@ -152,8 +150,36 @@ TEST(LocateEquivalence, QuietAndTracedExpansionBuildTheSameTree) {
         dbg_set_level(8);
         const std::vector<NodeView> traced = expanded(text);
         dbg_set_level(0);
-        ASSERT_TRUE(quiet == traced) << "'" << text << "'";
-        ASSERT_EQ(quiet_codes, codes) << "'" << text << "'";
+        EXPECT_TRUE(quiet == traced) << "'" << text << "'";
+        EXPECT_EQ(quiet_codes, codes) << "'" << text << "'";
+        return quiet_codes;
+    };
+    // Texts that reach every branch: splits of each layout, stripping,
+    // calls (nested, unknown, recursive, empty), errors and odd cuts.
+    const char *const fixed[] = {
+        "", "x", "()", "((x))", "(a)(b)", "(a)+(b)", "x+", "a+b-", "(x", "x)", "(a+b)-", "a--b", "-x",
+        "1-2-3-4", "8/2/2/2", "2^3^2", "7%4%2", "costly", "xcos", "2cos(y)", "cos(x)cos(y)", "atan(x)",
+        "tan(atan(x))", "2*(x+1)-cos(y)", "(x+1)*(y-2)/(x*y+3)", "f(2)", "(f(2))", "f(f(2))", "g(1,2)",
+        "g(x,f(2))*3", "g(1)", "h(3)", "2(3)", "k()", "rec(1)", "f(rec(1))+g((1),(2))", "x*(y+z)*w",
+        "((a)+(b))", "a^b*c", "a*b^c", "log10(log2(logn(exp(1))))", "f(2)+", "g(1,2)^f(3)%4"};
+    bool seen[8] = {};
+    for (const char *t : fixed)
+        for (int code : compare(t)) seen[code & 7] = true;
+    EXPECT_TRUE(seen[PARSER_ERR_TRAILING_OPERATOR] && seen[PARSER_ERR_UNKNOWN_FUNCTION] &&
+                seen[PARSER_ERR_SUBSTITUTION_LIMIT]);
+    std::string nested = "x";
+    for (int i = 0; i < 300; ++i) nested = i % 2 ? "f(" + nested + ")-1" : "(x+" + nested + ")*2";
+    compare(nested);
+
+    uint32_t state = 99;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        for (int n = 1 + static_cast<int>(state % 16); n > 0; --n) {
+            state = state * 1664525u + 1013904223u;
+            text += pieces[(state >> 10) % (sizeof pieces / sizeof pieces[0])];
+        }
+        compare(text);
+        if (HasFailure()) break;
     }
     dbg_set_sink(nullptr, nullptr);
     exception_set_handler(nullptr, nullptr);
