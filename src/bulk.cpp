@@ -51,9 +51,22 @@ void apply(int32_t op, float *__restrict out, Operand l, Operand r, size_t n) {
     case OP_DIV: apply_binary(out, l, r, n, [](float a, float b) { return a / b; }); return;
     case OP_POW: apply_binary(out, l, r, n, pow_of); return;
     case OP_MOD: apply_binary(out, l, r, n, remainder_of); return;
-    default:
-        for (size_t i = 0; i < n; ++i) out[i] = function_of(op, r.data[i]);
-        return;
+    default: break;
+    }
+    // A function: one loop per operation, so no row goes through the switch.
+    const float *__restrict in = r.data;
+    auto each = [&](auto f) {
+        for (size_t i = 0; i < n; ++i) out[i] = f(in[i]);
+    };
+    switch (op) {
+    case OP_COS: each([](float v) { return function_of(OP_COS, v); }); return;
+    case OP_SIN: each([](float v) { return function_of(OP_SIN, v); }); return;
+    case OP_ATAN: each([](float v) { return function_of(OP_ATAN, v); }); return;
+    case OP_TAN: each([](float v) { return function_of(OP_TAN, v); }); return;
+    case OP_EXP: each([](float v) { return function_of(OP_EXP, v); }); return;
+    case OP_LOGN: each([](float v) { return function_of(OP_LOGN, v); }); return;
+    case OP_LOG2: each([](float v) { return function_of(OP_LOG2, v); }); return;
+    default: each([](float v) { return function_of(OP_LOG10, v); }); return;
     }
 }
 
