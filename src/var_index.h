@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "lib_parse_internal.h"
 
@@ -17,9 +18,32 @@ struct VarEntry {
     size_t length;  // strlen of the name
 };
 
-// The variable named NAME exactly, or null. Rebuilt from VARS first when the
-// list holds records the index has not seen.
-Variable *var_index_find(VarIndex *index, const List *vars, const char *name);
+// The first eight bytes of NAME, zero-padded, and its full length.
+inline uint64_t name_head(const char *name, size_t *length) {
+    uint64_t head = 0;
+    size_t i = 0;
+    for (; i < 8 && name[i] != 0; ++i) head |= static_cast<uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i);
+    *length = i < 8 ? i : 8 + std::strlen(name + 8);
+    return head;
+}
+
+// Reads the list again when it holds records the index has not seen.
+void var_index_sync(VarIndex *index, const List *vars);
+
+// The variable named NAME exactly, or null. Inline: setting a variable is
+// the most frequent call a host makes.
+inline Variable *var_index_find(VarIndex *index, const List *vars, const char *name) {
+    if (index->count != static_cast<size_t>(vars->count)) var_index_sync(index, vars);
+    size_t length;
+    const uint64_t head = name_head(name, &length);
+    for (size_t i = 0; i < index->count; ++i) {
+        const VarEntry &e = index->entries[i];
+        if (e.head == head && e.length == length &&
+            (length <= 8 || std::memcmp(e.variable->name + 8, name + 8, length - 8) == 0))
+            return e.variable;
+    }
+    return nullptr;
+}
 // Records a variable just pushed onto the list.
 void var_index_add(VarIndex *index, Variable *variable);
 void var_index_free(VarIndex *index);
