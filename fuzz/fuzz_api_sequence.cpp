@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         case 3: {
             const std::string text = in.ConsumeRandomLengthString(1024);
-            parser_expand(p, text.c_str()); // the cache still names the previous text
+            parser_expand(p, text.c_str());
             cached = false;
             break;
         }

@@ -77,8 +77,9 @@ LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *bod
 /* Releases the handle and everything it owns. NULL does nothing. */
 LIB_PARSE_API void parser_destroy(Parser *parser);
 
-/* Rebuilds the handle's tree for TEXT without evaluating it and without
- * touching the cache of parser_calc. A NULL handle or text does nothing. */
+/* Rebuilds the handle's tree for TEXT without evaluating it. TEXT becomes the
+ * text parser_calc compares against: parser_calc of TEXT then re-uses this
+ * tree, any other text rebuilds. A NULL handle or text does nothing. */
 LIB_PARSE_API void parser_expand(Parser *parser, const char *text);
 
 /* Returns the value of TEXT as a 32-bit float. The tree is rebuilt only when

@@ -36,10 +36,8 @@ bool same_bytes(const char *a, const char *b, size_t length) {
     return true;
 }
 
-} // namespace
-
-extern "C" void parser_expand(Parser *parser, const char *text) try {
-    if (parser == nullptr || text == nullptr) return;
+// Builds the tree (and its program) for TEXT in place of the current one.
+void rebuild(Parser *parser, const char *text) {
     program_free(parser->program); // it points into the tree about to be released
     parser->program = nullptr;
     const size_t size = std::strlen(text) + 1;
@@ -62,6 +60,28 @@ extern "C" void parser_expand(Parser *parser, const char *text) try {
                                      : expand_text_quiet(parser->funcs, parser->tree);
 
     parser->program = program_build(parser->tree, parser->vars, parser->generation);
+}
+
+// Makes TEXT the cached text of the tree about to be built. A buffer of the
+// same length is reused unless a rebuild was pending.
+void remember(ExprCache *cache, const char *text, size_t length) {
+    if (cache->dirty == 1 || cache->last == nullptr || cache->length != length) {
+        std::free(cache->last);
+        cache->last = static_cast<char *>(lp_malloc(length + 1));
+    }
+    std::memcpy(cache->last, text, length + 1);
+    cache->length = length;
+    cache->dirty = 0;
+}
+
+} // namespace
+
+// The cache always names the text of the current tree, so a later
+// parser_calc of another text rebuilds instead of evaluating this tree.
+extern "C" void parser_expand(Parser *parser, const char *text) try {
+    if (parser == nullptr || text == nullptr) return;
+    remember(parser->cache, text, std::strlen(text));
+    rebuild(parser, text);
 } catch (...) {
     lp::abort_on_exception();
 }
@@ -75,14 +95,8 @@ extern "C" float parser_calc(Parser *parser, const char *text) try {
     const bool same = cache->dirty == 0 && cache->last != nullptr && cache->length == length &&
                       same_bytes(cache->last, text, length);
     if (!same) {
-        if (cache->dirty == 1 || cache->last == nullptr || cache->length != length) {
-            std::free(cache->last);
-            cache->last = static_cast<char *>(lp_malloc(length + 1));
-        }
-        std::memcpy(cache->last, text, length + 1);
-        cache->length = length;
-        cache->dirty = 0;
-        parser_expand(parser, text);
+        remember(cache, text, length);
+        rebuild(parser, text);
     }
     // The compiled program gives the reference evaluation's values and states;
     // a tree it was not built for (or cannot run) takes the reference path.

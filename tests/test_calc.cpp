@@ -118,11 +118,14 @@ TEST(Calc, CacheRebuildsOnlyWhenNeeded) {
     parser_func(p.get(), "f(a)", "a*3");
     calc("f(x)", 12, 4, "redefinition takes effect with the same text");
 
-    cap.clear();
-    parser_expand(p.get(), "x*100"); // not through the cache
-    EXPECT_STREQ(p->cache->last, "f(x)");
+    // parser_expand makes its text the cached one, so the cache never names
+    // a text whose tree is gone.
+    parser_expand(p.get(), "x*100");
+    EXPECT_STREQ(p->cache->last, "x*100");
     EXPECT_EQ(p->cache->dirty, 0);
-    calc("f(x)", 400, 0, "cache hit evaluates the tree of the expanded text");
+    calc("f(x)", 12, 4, "another text after parser_expand rebuilds");
+    parser_expand(p.get(), "x*100");
+    calc("x*100", 400, 0, "the expanded text itself is a cache hit");
 }
 
 TEST(Calc, ErrorsFollowTheCurrentTree) {
