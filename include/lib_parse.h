@@ -67,6 +67,13 @@ LIB_PARSE_API Parser *parser_new(void);
  * name does nothing. */
 LIB_PARSE_API int parser_var(Parser *parser, const char *name, float value);
 
+/* The address of variable NAME's value, defining NAME with value 0 when no
+ * variable of exactly that name exists. Storing a float there is the same as
+ * parser_var with that name: the next evaluation reads it, nothing is rebuilt.
+ * The address stays valid, and names the same variable, until parser_destroy.
+ * A NULL handle or name returns NULL. */
+LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name);
+
 /* Defines a user function: PROTO is its name and parameter list, such as
  * "g(a,b)", BODY the expression it stands for, such as "a-b". A newer
  * definition of the same name hides the older one. The next parser_calc
@@ -88,6 +95,14 @@ LIB_PARSE_API void parser_expand(Parser *parser, const char *text);
  * exception() and counted by parser_errors(); a value is returned regardless.
  * A NULL handle or text returns NaN. */
 LIB_PARSE_API float parser_calc(Parser *parser, const char *text);
+
+/* Evaluates the handle's current tree (the one the last parser_calc or
+ * parser_expand built) with the variables' current values and returns what
+ * parser_calc of that same text would, without reading any text. If a function
+ * was defined since, the tree is first rebuilt from that text, as parser_calc
+ * would. A handle with no tree yet returns 0, the value of the empty text, and
+ * builds nothing. A NULL handle returns NaN. */
+LIB_PARSE_API float parser_eval(Parser *parser);
 
 /* Evaluates TEXT for N_ROWS rows of variable values: row i gives OUT[i] exactly
  * what parser_var(parser, NAMES[j], COLUMNS[j][i]) for j = 0 .. N_VARS-1,

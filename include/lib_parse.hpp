@@ -2,7 +2,8 @@
 //
 // lib_parse::Parser owns one handle and releases it when it goes out of scope.
 // It is move-only; a moved-from Parser holds no handle and its calls do nothing
-// (calc returns NaN), as the C functions do with a NULL handle.
+// (calc and eval return NaN, var_ref null), as the C functions do with a NULL
+// handle.
 #ifndef LIB_PARSE_HPP
 #define LIB_PARSE_HPP
 
@@ -34,6 +35,12 @@ public:
     void var(const char *name, float value) { parser_var(handle_, name, value); }
     void var(const std::string &name, float value) { var(name.c_str(), value); }
 
+    // The address of a variable's value (defined as 0 when new), valid while
+    // this Parser holds its handle; storing there is the same as var(). Null
+    // for a moved-from Parser or a null name.
+    float *var_ref(const char *name) { return parser_var_ref(handle_, name); }
+    float *var_ref(const std::string &name) { return var_ref(name.c_str()); }
+
     // Defines a user function, such as func("g(a,b)", "a-b").
     void func(const char *proto, const char *body) { parser_func(handle_, proto, body); }
     void func(const std::string &proto, const std::string &body) { func(proto.c_str(), body.c_str()); }
@@ -41,6 +48,10 @@ public:
     // The value of a text; the tree is re-used while the text stays the same.
     float calc(const char *text) { return parser_calc(handle_, text); }
     float calc(const std::string &text) { return calc(text.c_str()); }
+
+    // The value of the current tree (the last text given to calc or expand)
+    // with the variables' current values, without reading the text again.
+    float eval() { return parser_eval(handle_); }
 
     // Rebuilds the tree for a text without evaluating it.
     void expand(const char *text) { parser_expand(handle_, text); }

@@ -1,5 +1,4 @@
-// calc.cpp - the two entry points that build and evaluate a handle's tree, and the expression cache.
-#include <cstdint>
+// calc.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
@@ -20,20 +19,18 @@ NodeData *new_root_data(size_t text_size) {
     return data;
 }
 
-// A short text is compared in place, eight bytes at a time: a library call
-// costs more than the bytes.
-bool same_bytes(const char *a, const char *b, size_t length) {
-    if (length > 64) return std::memcmp(a, b, length) == 0;
-    size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        if (x != y) return false;
-    }
-    for (; i < length; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
+// True when TEXT is the cached text: one pass up to and including the
+// terminator, with no strlen first. A short text is compared in a plain loop
+// (a library call costs more than its bytes), a longer one finishes in strcmp.
+// TEXT is read no further than its first difference from the cached text.
+bool is_cached_text(const ExprCache *cache, const char *text) {
+    const char *last = cache->last;
+    constexpr size_t kInline = 32;
+    const size_t n = cache->length < kInline ? cache->length : kInline;
+    for (size_t i = 0; i < n; ++i)
+        if (last[i] != text[i]) return false;
+    if (cache->length < kInline) return text[n] == 0;
+    return std::strcmp(last + kInline, text + kInline) == 0;
 }
 
 // Builds the tree (and its program) for TEXT in place of the current one.
@@ -74,6 +71,16 @@ void remember(ExprCache *cache, const char *text, size_t length) {
     cache->dirty = 0;
 }
 
+// The current tree's value: the compiled program gives the reference
+// evaluation's values and states; a tree it was not built for (or cannot run)
+// takes the reference path.
+float evaluate_tree(Parser *parser) {
+    if (parser->program != nullptr && parser->program->root == parser->tree)
+        return program_run(parser->program, parser->vars, parser->generation);
+    parser_clean(parser->tree);
+    return parser_bt_calc(parser->tree, parser->vars);
+}
+
 } // namespace
 
 // The cache always names the text of the current tree, so a later
@@ -91,19 +98,28 @@ extern "C" float parser_calc(Parser *parser, const char *text) try {
     ExprCache *cache = parser->cache;
     // The same text with no definition since: no rebuild. Otherwise a text of
     // the same length is copied into the old buffer, any other gets a new one.
-    const size_t length = std::strlen(text);
-    const bool same = cache->dirty == 0 && cache->last != nullptr && cache->length == length &&
-                      same_bytes(cache->last, text, length);
-    if (!same) {
-        remember(cache, text, length);
+    if (cache->dirty != 0 || cache->last == nullptr || !is_cached_text(cache, text)) {
+        remember(cache, text, std::strlen(text));
         rebuild(parser, text);
     }
-    // The compiled program gives the reference evaluation's values and states;
-    // a tree it was not built for (or cannot run) takes the reference path.
-    if (parser->program != nullptr && parser->program->root == parser->tree)
-        return program_run(parser->program, parser->vars, parser->generation);
-    parser_clean(parser->tree);
-    return parser_bt_calc(parser->tree, parser->vars);
+    return evaluate_tree(parser);
+} catch (...) {
+    lp::abort_on_exception();
+}
+
+// parser_calc of the cached text without comparing it: the host says it is
+// the same text.
+extern "C" float parser_eval(Parser *parser) try {
+    if (parser == nullptr) return NAN;
+    ExprCache *cache = parser->cache;
+    if (cache->last == nullptr) return 0.0f; // nothing built yet: the empty text's value
+    if (cache->dirty != 0) {
+        // A function was defined since the tree was built; the cached copy
+        // stays the text, so it is the source of the new tree.
+        cache->dirty = 0;
+        rebuild(parser, cache->last);
+    }
+    return evaluate_tree(parser);
 } catch (...) {
     lp::abort_on_exception();
 }

@@ -62,6 +62,22 @@ extern "C" Parser *parser_new(void) try {
     lp::abort_on_exception();
 }
 
+namespace {
+
+// A new variable record. Records are allocated one by one and released only
+// by parser_destroy, so the address of a value stays valid for the handle's life.
+Variable *define_variable(Parser *parser, const char *name, float value) {
+    auto *v = static_cast<Variable *>(lp_malloc(sizeof(Variable)));
+    v->name = lp_strndup(name, std::strlen(name));
+    v->value = value;
+    list_push(parser->vars, v, 0);
+    var_index_add(&parser->var_index, v);
+    parser->generation += 1; // compiled names may now bind to the new record
+    return v;
+}
+
+} // namespace
+
 extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     if (parser == nullptr || name == nullptr) return 0;
     // Exact match; only names are compared, so prefixes stay distinct records.
@@ -69,13 +85,16 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) try {
         v->value = value;
         return 0;
     }
-    auto *v = static_cast<Variable *>(lp_malloc(sizeof(Variable)));
-    v->name = lp_strndup(name, std::strlen(name));
-    v->value = value;
-    list_push(parser->vars, v, 0);
-    var_index_add(&parser->var_index, v);
-    parser->generation += 1; // compiled names may now bind to the new record
+    define_variable(parser, name, value);
     return 0;
+} catch (...) {
+    lp::abort_on_exception();
+}
+
+extern "C" float *parser_var_ref(Parser *parser, const char *name) try {
+    if (parser == nullptr || name == nullptr) return nullptr;
+    Variable *v = var_index_find(&parser->var_index, parser->vars, name);
+    return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
 } catch (...) {
     lp::abort_on_exception();
 }

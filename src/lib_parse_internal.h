@@ -14,9 +14,10 @@
 struct ExprCache {
     char *last;    // copy of the text last given to parser_calc, or null
     uint8_t dirty; // 1: rebuild the tree at the next parser_calc
-    size_t length; // strlen(last), so a repeated text costs one strlen and one memcmp
+    size_t length; // strlen(last): bounds the comparison with a repeated text
 };
 
+// Never moved or freed before parser_destroy: parser_var_ref hands out &value.
 struct Variable {
     char *name;
     float value;

@@ -1,0 +1,174 @@
+// test_bound_vars.cpp - variables set through their addresses and the current tree evaluated without its text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core_test_support.h"
+#include "lib_parse.hpp"
+
+namespace {
+
+using test::bits;
+using test::ParserPtr;
+
+bool same_value(float a, float b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
+
+// The values and states of every node, in walk order.
+std::vector<std::pair<int, float>> node_values(const Parser *p) {
+    std::vector<std::pair<int, float>> nodes;
+    parser_walk(
+        p,
+        [](void *ctx, int, int, const char *, int, int state, float value) {
+            static_cast<std::vector<std::pair<int, float>> *>(ctx)->emplace_back(state, value);
+        },
+        &nodes);
+    return nodes;
+}
+
+// Empty when both trees hold the same states and values (NaN by class).
+std::string compare_nodes(const Parser *a, const Parser *b) {
+    const auto x = node_values(a), y = node_values(b);
+    if (x.size() != y.size()) return "node count " + std::to_string(x.size()) + " vs " + std::to_string(y.size());
+    for (size_t i = 0; i < x.size(); ++i)
+        if (x[i].first != y[i].first || !same_value(x[i].second, y[i].second)) return "node " + std::to_string(i);
+    return {};
+}
+
+TEST(BoundVars, AddressesSurviveLaterDefinitions) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "y", 7.0f);
+    float *x = parser_var_ref(p.get(), "x");
+    float *y = parser_var_ref(p.get(), "y");
+    ASSERT_TRUE(x != nullptr && y != nullptr);
+    EXPECT_EQ(bits(*x), bits(0.0f)) << "a new variable starts at 0";
+    EXPECT_EQ(*y, 7.0f) << "an existing variable keeps its value";
+    // Many later variables grow the index and the list. (None begins with x
+    // or y: the text "x" would find the newest such name.)
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name = (i % 3 == 0 ? "w" : "v") + std::to_string(i);
+        *parser_var_ref(p.get(), name.c_str()) = static_cast<float>(i);
+    }
+    EXPECT_EQ(parser_var_ref(p.get(), "x"), x);
+    EXPECT_EQ(parser_var_ref(p.get(), "y"), y);
+    *x = 1.5f;
+    EXPECT_EQ(parser_calc(p.get(), "x+y"), 8.5f);
+    parser_var(p.get(), "x", 2.5f);
+    EXPECT_EQ(*x, 2.5f) << "parser_var and the address name one record";
+    EXPECT_EQ(parser_eval(p.get()), 9.5f);
+}
+
+TEST(BoundVars, WritesAreSeenByCalcEvalAndBulk) {
+    // Each row: {x, y}, written through the addresses on one handle and with
+    // parser_var on the other; both evaluations must give the same bits.
+    const float rows[][2] = {{1.0f, 2.0f}, {-0.0f, 0.0f}, {INFINITY, 1.0f}, {NAN, 3.0f}, {1e30f, 1e-30f}, {0.1f, 3.0f}};
+    const char *text = "2*(x+1)-cos(y)+x/y";
+    ParserPtr bound(parser_new()), named(parser_new());
+    float *x = parser_var_ref(bound.get(), "x"), *y = parser_var_ref(bound.get(), "y");
+    parser_calc(bound.get(), text);
+    for (const auto &row : rows) {
+        *x = row[0];
+        *y = row[1];
+        parser_var(named.get(), "x", row[0]);
+        parser_var(named.get(), "y", row[1]);
+        const float want = parser_calc(named.get(), text);
+        EXPECT_TRUE(same_value(parser_eval(bound.get()), want)) << "eval, x=" << row[0] << " y=" << row[1];
+        EXPECT_EQ(compare_nodes(bound.get(), named.get()), "");
+        EXPECT_TRUE(same_value(parser_calc(bound.get(), text), want)) << "calc, x=" << row[0] << " y=" << row[1];
+    }
+    // Bulk sets the variables row by row: the addresses hold the last row.
+    const float xs[] = {1.0f, 2.0f, 3.0f, 4.0f}, ys[] = {5.0f, 6.0f, 7.0f, 8.0f};
+    const char *names[] = {"x", "y"};
+    const float *columns[] = {xs, ys};
+    float out[4];
+    ASSERT_EQ(parser_calc_bulk(bound.get(), "x*y", names, columns, 2, 4, out), 0);
+    EXPECT_EQ(*x, 4.0f);
+    EXPECT_EQ(*y, 8.0f);
+    *y = 0.5f;
+    EXPECT_EQ(parser_eval(bound.get()), 2.0f) << "eval runs the tree bulk left";
+}
+
+TEST(BoundVars, EvalRebuildsAfterAFunctionDefinition) {
+    ParserPtr p(parser_new());
+    *parser_var_ref(p.get(), "x") = 3.0f;
+    exception_set_handler([](void *, const char *, int, int) {}, nullptr);
+    parser_calc(p.get(), "f(x)+1");
+    exception_set_handler(nullptr, nullptr);
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 1) << "f is not defined yet";
+    const struct {
+        const char *body;
+        float expected;
+    } definitions[] = {{"a*2", 7.0f}, {"a*a", 10.0f}, {"a-a", 1.0f}};
+    for (const auto &d : definitions) {
+        parser_func(p.get(), "f(a)", d.body);
+        EXPECT_EQ(parser_eval(p.get()), d.expected) << "f(a)=" << d.body;
+        EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+    }
+    // A tree built by parser_expand is evaluated as it stands.
+    parser_expand(p.get(), "f(x)*10");
+    EXPECT_EQ(parser_eval(p.get()), 0.0f);
+}
+
+TEST(BoundVars, EvalGivesCalcsBitsOverRandomTexts) {
+    exception_set_handler([](void *, const char *, int, int) {}, nullptr);
+    const char *const pieces[] = {"x", "y", "xy", "z", "1", "0", "2.5", "1e39", "+", "-", "*", "/", "%",
+                                  "^", "(", ")", "cos(", "logn(", "f(", ",", " ", "-1"};
+    const float values[] = {0.0f, -0.0f, 1.0f, -2.5f, 3.0f, INFINITY, NAN, 1e30f, 0.1f};
+    uint32_t state = 20240917;
+    auto next = [&state](uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        for (uint32_t n = 1 + next(14); n > 0; --n) text += pieces[next(sizeof pieces / sizeof pieces[0])];
+        ParserPtr bound(parser_new()), named(parser_new());
+        parser_func(bound.get(), "f(a)", "a*2");
+        parser_func(named.get(), "f(a)", "a*2");
+        float *x = parser_var_ref(bound.get(), "x"), *y = parser_var_ref(bound.get(), "y");
+        parser_var(named.get(), "x", 0.0f);
+        parser_var(named.get(), "y", 0.0f);
+        parser_expand(bound.get(), text.c_str());
+        for (int pass = 0; pass < 3; ++pass) {
+            *x = values[next(9)];
+            *y = values[next(9)];
+            parser_var(named.get(), "x", *x);
+            parser_var(named.get(), "y", *y);
+            const float want = parser_calc(named.get(), text.c_str()), got = parser_eval(bound.get());
+            ASSERT_TRUE(same_value(got, want)) << "'" << text << "' pass " << pass << ": " << got << " vs " << want;
+            ASSERT_EQ(compare_nodes(bound.get(), named.get()), "") << "'" << text << "' pass " << pass;
+            if (pass == 1) { // a definition makes both rebuild
+                parser_func(bound.get(), "f(a)", "a-1");
+                parser_func(named.get(), "f(a)", "a-1");
+            }
+        }
+    }
+    exception_set_handler(nullptr, nullptr);
+}
+
+TEST(BoundVars, NullsAndEmptyHandles) {
+    ParserPtr p(parser_new()), q(parser_new());
+    EXPECT_EQ(parser_var_ref(nullptr, "x"), nullptr);
+    EXPECT_EQ(parser_var_ref(p.get(), nullptr), nullptr);
+    EXPECT_TRUE(std::isnan(parser_eval(nullptr)));
+    // No tree yet: the empty text's value, and nothing is built.
+    EXPECT_EQ(bits(parser_eval(p.get())), bits(parser_calc(q.get(), "")));
+    EXPECT_EQ(bits(parser_eval(p.get())), bits(0.0f));
+    const std::vector<std::pair<int, float>> unbuilt = {{PARSER_STATE_EXPAND, 0.0f}};
+    EXPECT_EQ(node_values(p.get()), unbuilt);
+
+    lib_parse::Parser cpp;
+    *cpp.var_ref(std::string("k")) = 4.0f;
+    EXPECT_EQ(cpp.calc("k*k"), 16.0f);
+    *cpp.var_ref("k") = 5.0f;
+    EXPECT_EQ(cpp.eval(), 25.0f);
+    lib_parse::Parser moved(std::move(cpp));
+    EXPECT_EQ(moved.eval(), 25.0f);
+    EXPECT_EQ(cpp.var_ref("k"), nullptr); // NOLINT(bugprone-use-after-move): a moved-from Parser is empty
+    EXPECT_TRUE(std::isnan(cpp.eval()));
+}
+
+} // namespace
