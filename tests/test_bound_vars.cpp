@@ -149,6 +149,38 @@ TEST(BoundVars, EvalGivesCalcsBitsOverRandomTexts) {
     exception_set_handler(nullptr, nullptr);
 }
 
+// parser_calc compares a text with the cached one in one pass; short texts
+// and long ones take different loops. Every text here ends in an operator,
+// so each build reports an error and a rebuild is seen.
+TEST(BoundVars, CalcRebuildsForEveryOtherText) {
+    const std::string long_text = "123456789012345678901234567890123+";
+    const struct {
+        std::string cached, next;
+        bool rebuilds;
+    } rows[] = {
+        // Shorter than six bytes: the inline loop.
+        {"1+", "1+", false}, {"1+", "12+", true}, {"12+", "1+", true}, {"1+", "1+2+", true},
+        {"1234+", "1234+", false}, {"1234+", "1235+", true}, {"1234+", "12345+", true},
+        // Six bytes and more: strcmp.
+        {"12345+", "12345+", false}, {"12345+", "12346+", true}, {"12345+", "1234+", true},
+        {"12345+", "12345+1+", true}, {long_text, long_text, false},
+        {long_text, "123456789012345678901234567890124+", true},
+        {long_text, long_text + "1+", true}, {long_text + "1+", long_text, true},
+    };
+    int reports = 0;
+    exception_set_handler([](void *ctx, const char *, int, int) { ++*static_cast<int *>(ctx); }, &reports);
+    for (const auto &row : rows) {
+        ParserPtr p(parser_new()), fresh(parser_new());
+        parser_calc(p.get(), row.cached.c_str());
+        reports = 0;
+        const std::string next = row.next; // another buffer with the same bytes
+        const float got = parser_calc(p.get(), next.c_str());
+        EXPECT_EQ(reports > 0, row.rebuilds) << "'" << row.cached << "' then '" << row.next << "'";
+        EXPECT_EQ(bits(got), bits(parser_calc(fresh.get(), next.c_str()))) << "'" << row.next << "'";
+    }
+    exception_set_handler(nullptr, nullptr);
+}
+
 TEST(BoundVars, NullsAndEmptyHandles) {
     ParserPtr p(parser_new()), q(parser_new());
     EXPECT_EQ(parser_var_ref(nullptr, "x"), nullptr);
