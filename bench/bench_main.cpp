@@ -139,15 +139,16 @@ void bulk_benchmark(benchmark::State &state, const Case *c) {
 }
 
 template <class Engine>
-void register_engine(const Case *c, bool with_parse) {
+void register_engine(const Case *c, bool with_parse, bool with_bulk = true) {
     const std::string suffix = std::string(c->name) + "/" + Engine::name;
     benchmark::RegisterBenchmark(("eval/" + suffix).c_str(), eval_benchmark<Engine>, c);
     if (with_parse)
         benchmark::RegisterBenchmark(("parse/" + suffix).c_str(), parse_benchmark<Engine>, c)
             ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("bulk/" + suffix).c_str(), bulk_benchmark<Engine>, c)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime(); // a peer may spread its bulk mode over threads
+    if (with_bulk)
+        benchmark::RegisterBenchmark(("bulk/" + suffix).c_str(), bulk_benchmark<Engine>, c)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime(); // a peer may spread its bulk mode over threads
 }
 
 template <NativeFn F>
@@ -166,6 +167,7 @@ void register_all() {
             register_native<native_64>(c) || register_native<native_trig>(c) || register_native<native_explog>(c) ||
             register_native<native_nested>(c);
         register_engine<LibParseEngine>(c, true);
+        register_engine<LibParseBoundEngine>(c, false, false); // parsing and bulk are the text path's
 #if defined(BENCH_HAVE_MUPARSER)
         register_engine<MuParserEngine>(c, true);
 #endif

@@ -63,6 +63,38 @@ struct LibParseEngine {
     Parser *parser;
 };
 
+// The bound path: variables set through their addresses, the current tree
+// evaluated without its text. Timed for evaluation only; its bulk() is the
+// row loop check() compares.
+struct LibParseBoundEngine {
+    static constexpr const char *name = "lib_parse_bound";
+    explicit LibParseBoundEngine(const Case &c)
+        : text(c.lib_parse), parser(parser_new()), x(parser_var_ref(parser, "x")), y(parser_var_ref(parser, "y")) {
+        *x = 1.0f;
+        *y = 1.0f;
+        parser_calc(parser, text.c_str());
+    }
+    ~LibParseBoundEngine() { parser_destroy(parser); }
+    LibParseBoundEngine(const LibParseBoundEngine &) = delete;
+    LibParseBoundEngine &operator=(const LibParseBoundEngine &) = delete;
+    bool ready() const { return true; }
+    float eval(float xv, float yv) {
+        *x = xv;
+        *y = yv;
+        return parser_eval(parser);
+    }
+    float parse() {
+        parser_expand(parser, text.c_str());
+        return parser_eval(parser);
+    }
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+        for (size_t i = 0; i < n; ++i) out[i] = eval(xs[i], ys[i]);
+    }
+    std::string text;
+    Parser *parser;
+    float *x, *y;
+};
+
 #if defined(BENCH_HAVE_MUPARSER)
 struct MuParserEngine {
     static constexpr const char *name = "muparser";

@@ -33,30 +33,47 @@ awk -F, '
     value[kind, c, lib] = (kind == "bulk") ? $7 / 1e6 : $4
   }
   function cell(v) { return v == "" ? "–" : sprintf(v < 10 ? "%.2f" : "%.1f", v) }
-  function table(kind, title, lower_is_better,    i, c, lp, best, peer, p, ratio_native, ratio_peer) {
+  function ratio_to_native(kind, c, v, lower_is_better) {
+    if (value[kind, c, "native"] == "" || v == "") return "–"
+    return sprintf("%.2f× slower", lower_is_better ? v / value[kind, c, "native"] : value[kind, c, "native"] / v)
+  }
+  function ratio_to_peer(best, v, lower_is_better) {
+    if (best == "" || v == "") return "–"
+    return sprintf("%.2f×", lower_is_better ? best / v : v / best)
+  }
+  # BOUND: also show lib_parse_bound, the variables set through their
+  # addresses and the tree evaluated by parser_eval.
+  function table(kind, title, lower_is_better, bound,    i, c, lp, lb, best, peer, p) {
     printf "\n%s\n\n", title
-    printf "| expression | native | lib_parse | muParser | libmatheval | lib_parse vs native | lib_parse speed ÷ best peer |\n"
-    printf "|---|---|---|---|---|---|---|\n"
+    if (bound) {
+      printf "| expression | native | lib_parse text | lib_parse bound | muParser | libmatheval | text vs native | bound vs native | text speed ÷ best peer | bound speed ÷ best peer |\n"
+      printf "|---|---|---|---|---|---|---|---|---|---|\n"
+    } else {
+      printf "| expression | native | lib_parse | muParser | libmatheval | lib_parse vs native | lib_parse speed ÷ best peer |\n"
+      printf "|---|---|---|---|---|---|---|\n"
+    }
     for (i = 1; i <= n; i++) {
-      c = order[i]; lp = value[kind, c, "lib_parse"]; best = ""
+      c = order[i]; lp = value[kind, c, "lib_parse"]; lb = value[kind, c, "lib_parse_bound"]; best = ""
       split("muparser matheval", peer, " ")
       for (p in peer) {
         v = value[kind, c, peer[p]]
         if (v != "" && (best == "" || (lower_is_better ? v < best : v > best))) best = v
       }
-      ratio_native = (value[kind, c, "native"] != "" && lp != "") ? \
-        sprintf("%.2f× slower", lower_is_better ? lp / value[kind, c, "native"] : value[kind, c, "native"] / lp) : "–"
-      ratio_peer = (best != "" && lp != "") ? \
-        sprintf("%.2f×", lower_is_better ? best / lp : lp / best) : "–"
-      printf "| %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \
-        cell(value[kind, c, "muparser"]), cell(value[kind, c, "matheval"]), \
-        (kind == "parse" ? "–" : ratio_native), ratio_peer
+      if (bound)
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \
+          cell(lb), cell(value[kind, c, "muparser"]), cell(value[kind, c, "matheval"]), \
+          ratio_to_native(kind, c, lp, lower_is_better), ratio_to_native(kind, c, lb, lower_is_better), \
+          ratio_to_peer(best, lp, lower_is_better), ratio_to_peer(best, lb, lower_is_better)
+      else
+        printf "| %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \
+          cell(value[kind, c, "muparser"]), cell(value[kind, c, "matheval"]), \
+          (kind == "parse" ? "–" : ratio_to_native(kind, c, lp, lower_is_better)), ratio_to_peer(best, lp, lower_is_better)
     }
   }
   END {
-    table("eval", "Evaluation with changing x and y, ns per evaluation (lower is better)", 1)
-    table("parse", "Parse from scratch and evaluate once, µs (lower is better)", 1)
-    table("bulk", "Bulk evaluation of 1,048,576 rows, million rows per second (higher is better)", 0)
+    table("eval", "Evaluation with changing x and y, ns per evaluation (lower is better)", 1, 1)
+    table("parse", "Parse from scratch and evaluate once, µs (lower is better)", 1, 0)
+    table("bulk", "Bulk evaluation of 1,048,576 rows, million rows per second (higher is better)", 0, 0)
     if (m > 0) {
       printf "\nExpansion of large texts by lib_parse (parser_expand), ms\n\n| text | ms |\n|---|---|\n"
       for (i = 1; i <= m; i++) printf "| %s | %.1f |\n", shapes[i], expand_ms[shapes[i]]
