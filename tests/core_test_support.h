@@ -1,7 +1,8 @@
-// core_test_support.h - helpers shared by the core library tests: captured diagnostics, trees, bits.
+// core_test_support.h - helpers shared by the core library tests: owners, float bits, hand-built trees, captured diagnostics.
 #ifndef LIB_PARSE_CORE_TEST_SUPPORT_H
 #define LIB_PARSE_CORE_TEST_SUPPORT_H
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "diagnostics.h"
 #include "lib_parse_internal.h"
+#include "memory.h"
 
 namespace test {
 
@@ -36,12 +38,10 @@ inline uint32_t bits(float f) {
     std::memcpy(&u, &f, sizeof u);
     return u;
 }
+// Equal bits, or both NaN.
+inline bool same_value(float a, float b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
 
-inline char *copy_text(const char *text) {
-    char *t = static_cast<char *>(std::malloc(std::strlen(text) + 1));
-    std::strcpy(t, text);
-    return t;
-}
+inline char *copy_text(const char *text) { return lp_strndup(text, std::strlen(text)); }
 
 // A lone node holding TEXT in EXPAND, as parser_expand makes the root.
 inline TreeNode *text_node(const char *text) {
@@ -51,7 +51,6 @@ inline TreeNode *text_node(const char *text) {
     btree_fill(n, d);
     return n;
 }
-
 // Hand-built nodes for evaluation tests.
 inline TreeNode *leaf(const char *text) {
     TreeNode *n = btree_new();
@@ -66,26 +65,23 @@ inline TreeNode *op_node(int32_t id, TreeNode *left, TreeNode *right) {
     return n;
 }
 
-// Positions of a list, in list order.
+// Positions of a list in list order, and a list of positions.
 inline std::vector<int32_t> positions(const List *list) {
     std::vector<int32_t> out;
-    if (list == nullptr) return out;
-    for (const ListNode *n = list->head; n != nullptr; n = n->next) out.push_back(*static_cast<int32_t *>(n->data));
+    for (const ListNode *n = list != nullptr ? list->head : nullptr; n != nullptr; n = n->next)
+        out.push_back(*static_cast<int32_t *>(n->data));
     return out;
 }
 inline List *list_of(const std::vector<int32_t> &ascending) {
     List *list = list_new();
-    for (auto it = ascending.rbegin(); it != ascending.rend(); ++it) {
-        int32_t p = *it;
-        list_push(list, &p, sizeof p);
-    }
+    for (auto it = ascending.rbegin(); it != ascending.rend(); ++it) list_push(list, const_cast<int32_t *>(&*it), sizeof *it);
     return list;
 }
 
 // Fully bracketed infix: "((a-b)-(c+d))", functions as "cos(y)", an empty
 // operand as '', a missing child as _, a function with a left child marks "!L".
-// Iterative, so deep trees render too.
-inline std::string render(const TreeNode *root) {
+// Counts the nodes into *NODES when given. Iterative, so deep trees render too.
+inline std::string render(const TreeNode *root, size_t *nodes = nullptr) {
     std::string out;
     std::vector<std::pair<const TreeNode *, int>> stack{{root, 0}};
     while (!stack.empty()) {
@@ -96,28 +92,18 @@ inline std::string render(const TreeNode *root) {
             continue;
         }
         const lp::NodeData *d = data_of(n);
+        if (nodes != nullptr && stage == 0) ++*nodes;
         if (d->op == lp::OP_OPERAND || d->op < 0 || d->op > lp::OP_OPERAND) {
             out += (d->expr == nullptr || *d->expr == 0) ? std::string("''") : std::string(d->expr);
-            continue;
-        }
-        if (d->op >= lp::OP_COS) {
-            if (stage == 0) {
-                out += std::string(d->expr) + (n->left != nullptr ? "!L(" : "(");
-                stack.push_back({n, 1});
-                stack.push_back({n->right, 0});
-            } else {
-                out += ")";
-            }
-            continue;
-        }
-        if (stage == 0) {
+        } else if (d->op >= lp::OP_COS) {
+            out += stage == 0 ? std::string(d->expr) + (n->left != nullptr ? "!L(" : "(") : ")";
+            if (stage == 0) stack.insert(stack.end(), {{n, 1}, {n->right, 0}});
+        } else if (stage == 0) {
             out += "(";
-            stack.push_back({n, 1});
-            stack.push_back({n->left, 0});
+            stack.insert(stack.end(), {{n, 1}, {n->left, 0}});
         } else if (stage == 1) {
             out += d->expr;
-            stack.push_back({n, 2});
-            stack.push_back({n->right, 0});
+            stack.insert(stack.end(), {{n, 2}, {n->right, 0}});
         } else {
             out += ")";
         }
@@ -127,15 +113,7 @@ inline std::string render(const TreeNode *root) {
 
 inline size_t count_nodes(const TreeNode *root) {
     size_t count = 0;
-    std::vector<const TreeNode *> stack{root};
-    while (!stack.empty()) {
-        const TreeNode *n = stack.back();
-        stack.pop_back();
-        if (n == nullptr) continue;
-        ++count;
-        stack.push_back(n->left);
-        stack.push_back(n->right);
-    }
+    render(root, &count);
     return count;
 }
 
@@ -165,8 +143,8 @@ public:
         std::string text;
     };
     std::vector<Piece> pieces;
-    std::vector<int> codes;
-    std::vector<std::string> files;
+    std::vector<int> codes;          // exception codes, in order
+    std::vector<std::string> files;  // the file each was reported from
 
     // The texts of the pieces at LEVEL, in order.
     std::vector<std::string> at(int level) const {
@@ -187,13 +165,10 @@ public:
     }
 
 private:
-    static void sink(void *ctx, int level, const char *text) {
-        static_cast<Capture *>(ctx)->pieces.push_back({level, text});
-    }
+    static void sink(void *ctx, int level, const char *text) { static_cast<Capture *>(ctx)->pieces.push_back({level, text}); }
     static void handler(void *ctx, const char *file, int, int code) {
-        auto *self = static_cast<Capture *>(ctx);
-        self->codes.push_back(code);
-        self->files.emplace_back(file != nullptr ? file : "");
+        static_cast<Capture *>(ctx)->codes.push_back(code);
+        static_cast<Capture *>(ctx)->files.emplace_back(file != nullptr ? file : "");
     }
 };
 
