@@ -1,7 +1,6 @@
 // test_subtree.cpp - cutting texts at operator positions and the three expanders' layouts.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,46 +10,31 @@ using namespace test;
 
 namespace {
 
-const char *const kLetters[] = {"a", "b", "c", "d", "e", "f", "g"};
-
-// Runs an expander directly on a fresh node array of 2m-1 nodes and M
-// operands a, b, c, ...; returns the texts of the array in array order and the
-// rendered tree.
+// The outcome of a split: the rendered tree, its node count, and the texts
+// of the root's two children.
 struct Layout {
-    std::vector<std::string> array;
     std::string tree;
-    size_t reachable;
-    int operands_left;
+    size_t nodes = 0;
+    std::vector<std::string> children;
 };
 
-Layout run_expander(int32_t id, int m) {
-    // generate_subtree never hands over fewer than three nodes.
-    const size_t count = std::max<size_t>(2 * static_cast<size_t>(m) - 1, 3);
-    std::vector<TreeNode *> nodes(count);
-    for (TreeNode *&n : nodes) n = btree_new();
-    List *operands = list_new();
-    for (int i = m - 1; i >= 0; --i) list_push(operands, copy_text(kLetters[i]), 0);
-    TreeNode *root = lp::operation[id].expand(&lp::operation[id], nodes.data(), operands);
+// generate_subtree on a node holding TEXT, cut at AT.
+Layout split(const char *text, const std::vector<int32_t> &at, int32_t id) {
+    ListPtr list(list_of(at));
+    TreePtr root(lp::generate_subtree(text_node(text), list.get(), id));
     Layout out;
-    for (TreeNode *n : nodes) out.array.push_back(n->data != nullptr ? data_of(n)->expr : "<none>");
-    out.tree = render(root);
-    out.reachable = count_nodes(root);
-    out.operands_left = list_count(operands);
-    list_free(operands, std::free);
-    for (TreeNode *n : nodes)
-        if (n->data == nullptr) std::free(n);
-    btree_free(root, lp::parser_bt_node_free);
-    return out;
-}
-
-std::vector<std::string> words(const std::string &spaced) {
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at < spaced.size()) {
-        const size_t end = spaced.find(' ', at);
-        out.push_back(spaced.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        at = end == std::string::npos ? spaced.size() : end + 1;
+    out.tree = render(root.get(), &out.nodes);
+    EXPECT_EQ(positions(list.get()), at) << "the positions stay the caller's: " << text;
+    // Operator nodes wait for calculation, operand nodes for expansion.
+    std::vector<const TreeNode *> stack{root.get()};
+    while (!stack.empty()) {
+        const TreeNode *n = stack.back();
+        stack.pop_back();
+        if (n == nullptr) continue;
+        EXPECT_EQ(data_of(n)->state, data_of(n)->op == lp::OP_OPERAND ? lp::EXPAND : lp::CALCULATE) << text;
+        stack.insert(stack.end(), {n->left, n->right});
     }
+    if (root->left != nullptr && root->right != nullptr) out.children = {data_of(root->left)->expr, data_of(root->right)->expr};
     return out;
 }
 
@@ -61,9 +45,11 @@ protected:
 
 } // namespace
 
-// The array order and the tree for every chain length; "/" and "*" follow
-// the same layout as "-" and "+", so they are derived by substitution.
-TEST_F(Subtree, StandardLayouts) {
+// The node array and the tree for every chain length 'a-b-c...'; records are
+// made in array order, node 0 first. "-" and "^" rows stand for their
+// operations: "/" lays out like "-" with "*" for "+", "+" and "*" pair with
+// themselves, and "%" like "^".
+TEST_F(Subtree, ChainLayouts) {
     struct Case {
         int m;
         const char *array;
@@ -76,33 +62,6 @@ TEST_F(Subtree, StandardLayouts) {
         {5, "- - + - c d e a b", "(((a-b)-c)-(d+e))"},
         {6, "- - + - + e f a b c d", "(((a-b)-(c+d))-(e+f))"},
         {7, "- - + - + + g a b c d e f", "(((a-b)-(c+d))-((e+f)+g))"},
-    };
-    struct Operation {
-        int32_t id;
-        char own, companion;
-    };
-    for (const Operation op : {Operation{lp::OP_SUB, '-', '+'}, Operation{lp::OP_DIV, '/', '*'},
-                               Operation{lp::OP_ADD, '+', '+'}, Operation{lp::OP_MUL, '*', '*'}}) {
-        for (const Case &c : cases) {
-            std::string array = c.array, tree = c.tree;
-            for (std::string *s : {&array, &tree})
-                for (char &ch : *s) ch = ch == '-' ? op.own : ch == '+' ? op.companion : ch;
-            const Layout got = run_expander(op.id, c.m);
-            EXPECT_EQ(got.array, words(array)) << op.own << " m=" << c.m;
-            EXPECT_EQ(got.tree, tree) << op.own << " m=" << c.m;
-            EXPECT_EQ(got.reachable, 2u * c.m - 1) << op.own << " m=" << c.m;
-            EXPECT_EQ(got.operands_left, 0) << op.own << " m=" << c.m;
-        }
-    }
-}
-
-TEST_F(Subtree, AlternativeLayouts) {
-    struct Case {
-        int m;
-        const char *array;
-        const char *tree;
-    };
-    const Case cases[] = {
         {2, "^ b a", "(a^b)"},
         {3, "^ c ^ b a", "((a^b)^c)"},
         {4, "^ d ^ c ^ b a", "(((a^b)^c)^d)"},
@@ -110,37 +69,34 @@ TEST_F(Subtree, AlternativeLayouts) {
         {6, "^ f ^ e ^ d ^ c ^ b a", "(((((a^b)^c)^d)^e)^f)"},
         {7, "^ g ^ f ^ e ^ d ^ c ^ b a", "((((((a^b)^c)^d)^e)^f)^g)"},
     };
-    for (const auto &op : {std::pair<int32_t, char>{lp::OP_POW, '^'}, {lp::OP_MOD, '%'}}) {
+    struct Operation {
+        int32_t id;
+        char row, own, companion;
+    };
+    const Operation operations[] = {{lp::OP_SUB, '-', '-', '+'}, {lp::OP_DIV, '-', '/', '*'}, {lp::OP_ADD, '-', '+', '+'},
+                                    {lp::OP_MUL, '-', '*', '*'}, {lp::OP_POW, '^', '^', '^'}, {lp::OP_MOD, '^', '%', '%'}};
+    for (const Operation &op : operations) {
         for (const Case &c : cases) {
-            std::string array = c.array, tree = c.tree;
+            if (c.array[0] != op.row) continue;
+            std::string array = c.array, tree = c.tree, text = "a";
             for (std::string *s : {&array, &tree})
-                for (char &ch : *s) ch = ch == '^' ? op.second : ch;
-            const Layout got = run_expander(op.first, c.m);
-            EXPECT_EQ(got.array, words(array)) << op.second << " m=" << c.m;
-            EXPECT_EQ(got.tree, tree) << op.second << " m=" << c.m;
-            EXPECT_EQ(got.reachable, 2u * c.m - 1) << op.second << " m=" << c.m;
-            EXPECT_EQ(got.operands_left, 0) << op.second << " m=" << c.m;
+                for (char &ch : *s) ch = ch == op.row ? op.own : ch == '+' ? op.companion : ch;
+            std::vector<int32_t> at;
+            for (int i = 1; i < c.m; ++i) {
+                at.push_back(static_cast<int32_t>(text.size()));
+                text += std::string{op.own, static_cast<char>('a' + i)};
+            }
+            Capture cap(8);
+            const Layout got = split(text.c_str(), at, op.id);
+            std::string records; // "operator data : -\n" gives "-"
+            for (const std::string &piece : cap.at(8)) {
+                const size_t from = piece.find(" : ") + 3;
+                records += (records.empty() ? "" : " ") + piece.substr(from, piece.size() - from - 1);
+            }
+            EXPECT_EQ(records, array) << text;
+            EXPECT_EQ(got.tree, tree) << text;
+            EXPECT_EQ(got.nodes, 2u * c.m - 1) << text;
         }
-    }
-}
-
-// A function takes operand element 1 only; the rest stays in the list.
-TEST_F(Subtree, FunctionLayout) {
-    for (int m = 1; m <= 4; ++m) {
-        const Layout got = run_expander(lp::OP_LOG2, m);
-        EXPECT_EQ(got.tree, m >= 2 ? "log2(b)" : "log2('')") << "m=" << m;
-        EXPECT_EQ(got.reachable, 2u) << "m=" << m;
-        EXPECT_EQ(got.operands_left, m >= 2 ? m - 1 : 1) << "m=" << m;
-    }
-}
-
-// With fewer than two operands the two-operand expanders still give a node
-// with a record: the single operand.
-TEST_F(Subtree, SingleOperandChains) {
-    for (int32_t id : {lp::OP_ADD, lp::OP_SUB, lp::OP_POW, lp::OP_MOD}) {
-        const Layout got = run_expander(id, 1);
-        EXPECT_EQ(got.tree, "a") << id;
-        EXPECT_EQ(got.reachable, 1u) << id;
     }
 }
 
@@ -170,51 +126,14 @@ TEST_F(Subtree, SplitTexts) {
     };
     for (const Case &c : cases) {
         Capture cap;
-        ListPtr at(list_of(c.at));
-        TreePtr root(lp::generate_subtree(text_node(c.text), at.get(), c.id));
-        EXPECT_EQ(render(root.get()), c.tree) << c.text;
-        EXPECT_EQ(count_nodes(root.get()), c.nodes) << c.text;
+        const Layout got = split(c.text, c.at, c.id);
+        EXPECT_EQ(got.tree, c.tree) << c.text;
+        EXPECT_EQ(got.nodes, c.nodes) << c.text;
         EXPECT_TRUE(cap.codes.empty()) << c.text;
-        EXPECT_EQ(positions(at.get()), c.at) << "the positions stay the caller's: " << c.text;
-        // Operator nodes wait for calculation, operand nodes for expansion.
-        std::vector<const TreeNode *> stack{root.get()};
-        while (!stack.empty()) {
-            const TreeNode *n = stack.back();
-            stack.pop_back();
-            if (n == nullptr) continue;
-            const bool operand = data_of(n)->op == lp::OP_OPERAND;
-            EXPECT_EQ(data_of(n)->state, operand ? lp::EXPAND : lp::CALCULATE) << c.text;
-            stack.push_back(n->left);
-            stack.push_back(n->right);
-        }
     }
 }
 
-// Records are made in array order, node 0 first.
-TEST_F(Subtree, RecordsAreMadeInArrayOrder) {
-    Capture cap(8);
-    ListPtr at(list_of({1, 3}));
-    TreePtr root(lp::generate_subtree(text_node("a-b-c"), at.get(), lp::OP_SUB));
-    const std::vector<std::string> expected = {"operator data : -\n", "operator data : -\n", "operand data : c\n",
-                                               "operand data : a\n", "operand data : b\n"};
-    EXPECT_EQ(cap.at(8), expected);
-}
-
-TEST_F(Subtree, EmptyPositionsKeepTheNode) {
-    Capture cap(7);
-    TreeNode *node = text_node("a+b");
-    data_of(node)->op = lp::OP_MUL;
-    ListPtr none(list_new());
-    TreePtr root(lp::generate_subtree(node, none.get(), lp::OP_ADD));
-    EXPECT_EQ(root.get(), node);
-    EXPECT_STREQ(data_of(node)->expr, "a+b");
-    EXPECT_EQ(data_of(node)->op, lp::OP_MUL);
-    EXPECT_EQ(data_of(node)->state, lp::CALCULATE);
-    EXPECT_EQ(cap.at(7), std::vector<std::string>{"Nothing to expand... updating state to CALCULATE\n"});
-    EXPECT_TRUE(cap.codes.empty());
-}
-
-// Positions that do not lie beyond the previous occurrence: code 0, the
+// Positions that do not lie beyond the previous occurrence: code 0, and the
 // trailing piece is taken after the offending position.
 TEST_F(Subtree, PositionsOutOfOrderReportCodeZero) {
     struct Case {
@@ -231,32 +150,45 @@ TEST_F(Subtree, PositionsOutOfOrderReportCodeZero) {
     };
     for (const Case &c : cases) {
         Capture cap;
-        ListPtr at(list_of(c.at));
-        TreePtr root(lp::generate_subtree(text_node(c.text), at.get(), c.id));
-        EXPECT_EQ(render(root.get()), c.tree) << c.text;
+        const Layout got = split(c.text, c.at, c.id);
+        EXPECT_EQ(got.tree, c.tree) << c.text;
         EXPECT_EQ(cap.codes, std::vector<int>{0}) << c.text;
+        if (c.at[0] == 3) {
+            EXPECT_EQ(got.children, (std::vector<std::string>{"a+b", "b+c"}));
+        }
     }
-    Capture cap;
-    ListPtr at(list_of({3, 1}));
-    TreePtr root(lp::generate_subtree(text_node("a+b+c"), at.get(), lp::OP_ADD));
-    EXPECT_STREQ(data_of(root->left)->expr, "a+b");
-    EXPECT_STREQ(data_of(root->right)->expr, "b+c");
 }
 
-// An id outside the table: code 3, no row is read, the node stays whole as an operand.
-TEST_F(Subtree, BadIdReportsCodeThree) {
-    for (int32_t id : {-1, 14, 1000}) {
+// The node itself comes back whole. With no positions it waits for
+// calculation, keeping its text and op; with an id outside the table (code 3,
+// no row read, no record made) it stays an operand.
+TEST_F(Subtree, NothingToSplitKeepsTheNode) {
+    struct Case {
+        std::vector<int32_t> at;
+        int32_t id, op, state;
+        std::vector<int> codes;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {{}, lp::OP_ADD, lp::OP_MUL, lp::CALCULATE, {}, {"Nothing to expand... updating state to CALCULATE\n"}},
+        {{1}, -1, lp::OP_OPERAND, lp::EXPAND, {3}, {}},
+        {{1}, 14, lp::OP_OPERAND, lp::EXPAND, {3}, {}},
+        {{1}, 1000, lp::OP_OPERAND, lp::EXPAND, {3}, {}},
+    };
+    for (const Case &c : cases) {
         Capture cap(8);
         TreeNode *node = text_node("a+b");
-        ListPtr at(list_of({1}));
-        TreePtr root(lp::generate_subtree(node, at.get(), id));
-        EXPECT_EQ(root.get(), node) << id;
-        EXPECT_STREQ(data_of(node)->expr, "a+b") << id;
-        EXPECT_EQ(data_of(node)->op, lp::OP_OPERAND) << id;
-        EXPECT_EQ(data_of(node)->state, lp::EXPAND) << id;
-        EXPECT_EQ(node->left, nullptr);
-        EXPECT_EQ(cap.codes, std::vector<int>{3}) << id;
-        EXPECT_EQ(cap.files, std::vector<std::string>{"lib_parse"}) << id;
-        EXPECT_TRUE(cap.pieces.empty()) << "no record made: " << id;
+        data_of(node)->op = c.op;
+        ListPtr at(list_of(c.at));
+        TreePtr root(lp::generate_subtree(node, at.get(), c.id));
+        EXPECT_EQ(root.get(), node) << c.id;
+        EXPECT_STREQ(data_of(node)->expr, "a+b") << c.id;
+        EXPECT_EQ(data_of(node)->op, c.op) << c.id;
+        EXPECT_EQ(data_of(node)->state, c.state) << c.id;
+        EXPECT_TRUE(node->left == nullptr && node->right == nullptr) << c.id;
+        EXPECT_EQ(cap.codes, c.codes) << c.id;
+        std::vector<std::string> messages;
+        for (const auto &piece : cap.pieces) messages.push_back(piece.text);
+        EXPECT_EQ(messages, c.messages) << c.id;
     }
 }
