@@ -85,6 +85,7 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation) {
     p->leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
     p->ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
     p->order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
+    p->names = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
 
     // Post-order with explicit stacks; each finished node leaves on RESULTS
     // whether its value is a constant, and which one.
@@ -165,12 +166,17 @@ void program_free(Program *program) {
     std::free(program->leaves);
     std::free(program->ops);
     std::free(program->order);
+    std::free(program->names);
     std::free(program);
 }
 
 void program_bind(Program *program, List *vars, uint64_t generation) {
-    for (size_t i = 0; i < program->leaf_count; ++i)
-        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+    program->name_count = 0;
+    for (size_t i = 0; i < program->leaf_count; ++i) {
+        if (!program->leaves[i].is_name) continue;
+        bind_leaf(&program->leaves[i], vars);
+        program->names[program->name_count++] = program->leaves[i];
+    }
     for (size_t i = 0; i < program->op_count; ++i) {
         OpStep &op = program->ops[i];
         if (op.left_leaf >= 0) op.left = program->leaves[op.left_leaf].source;
@@ -180,9 +186,15 @@ void program_bind(Program *program, List *vars, uint64_t generation) {
 }
 
 float program_execute(Program *program) {
-    // Leaves first: their values depend on no other node. Then the operators
-    // in post-order, each reading its children's fresh values.
-    const LeafStep *leaf = program->leaves, *leaves_end = leaf + program->leaf_count;
+    // Leaves first: their values depend on no other node (after the first
+    // run only the names; a constant's record keeps its value). Then the
+    // operators in post-order, each reading its children's fresh values.
+    const LeafStep *leaf = program->names, *leaves_end = leaf + program->name_count;
+    if (!program->constants_written) {
+        leaf = program->leaves;
+        leaves_end = leaf + program->leaf_count;
+        program->constants_written = true;
+    }
     for (; leaf != leaves_end; ++leaf) finish(leaf->node, *leaf->source);
     if (program->op_count == 0) return program->root_data->value;
     const OpStep *step = program->ops, *ops_end = step + program->op_count;

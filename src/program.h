@@ -45,6 +45,12 @@ struct Program {
     int32_t *order;
     size_t order_count;
     size_t max_stack; // deepest value stack that `order` needs
+    // The name leaves again, as the records to write at every run. A constant
+    // leaf's record is written at the first run only: until the tree is
+    // released no one but this program writes its records.
+    LeafStep *names;
+    size_t name_count;
+    bool constants_written;
 };
 
 // Flattens the tree under ROOT and binds its names in VARS. Null when the tree
