@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -111,10 +112,19 @@ inline std::string render(const TreeNode *root, size_t *nodes = nullptr) {
     return out;
 }
 
-inline size_t count_nodes(const TreeNode *root) {
-    size_t count = 0;
-    render(root, &count);
-    return count;
+// The handle's tree in the order parser_walk visits it: depth, side, text,
+// op, state and the value's bits, with every NaN as one.
+using Visit = std::tuple<int, int, std::string, int, int, uint32_t>;
+inline std::vector<Visit> walk(const Parser *p) {
+    std::vector<Visit> out;
+    parser_walk(
+        p,
+        [](void *ctx, int depth, int side, const char *expr, int op, int state, float value) {
+            static_cast<std::vector<Visit> *>(ctx)->emplace_back(depth, side, expr != nullptr ? expr : "<null>", op, state,
+                                                                 std::isnan(value) ? 0x7fc00000u : bits(value));
+        },
+        &out);
+    return out;
 }
 
 // Captures emitted diagnostics and exception reports for the scope's life,
@@ -157,11 +167,6 @@ public:
         size_t n = 0;
         for (const Piece &p : pieces) n += p.text == text;
         return n;
-    }
-    void clear() {
-        pieces.clear();
-        codes.clear();
-        files.clear();
     }
 
 private:

@@ -1,10 +1,8 @@
-// test_calc.cpp - texts to values through parser_calc, the expression cache, errors, walks and the C++ wrapper.
+// test_calc.cpp - the expression cache, the errors and walk of the current tree, bulk evaluation and the C++ wrapper.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "core_test_support.h"
@@ -12,88 +10,15 @@
 
 using namespace test;
 
-namespace {
-
-float fcos(double x) { return static_cast<float>(std::cos(x)); }
-
-// Expansion calls made by the calls in between, counted by their banners.
-size_t expansions(const Capture &cap) { return cap.count("_____________new expand_tree______________\n"); }
-
-} // namespace
-
-// Variables: x = 1, y = 0, tly = 2.
-TEST(Calc, Values) {
-    struct Case {
-        const char *text;
-        float value;
-        int code; // first error code, or -1
-    };
-    const Case cases[] = {
-        // Precedence follows the table: "+", "-", "^", "*", "/", "%", functions.
-        {"1+2*3", 7, -1},
-        {"2*3^2", 36, -1}, // ((2*3)^2)
-        {"2^3*2", 64, -1}, // 2^(3*2)
-        {"2*7%4", 6, -1},  // 2*(7%4)
-        {"8/6%4", 4, -1},  // 8/(6%4)
-        {"cos(x)^2", static_cast<float>(std::pow(static_cast<double>(fcos(1)), 2.0)), -1},
-        {"cos(y)*2", 2, -1},
-        {"costly", fcos(2), -1}, // cos of the name 'tly'
-        {"2cos(y)", 1, -1},       // the '2' is dropped
-        {"cos(y)cos(x)", 1, -1},
-        {"2*(x+1)-cos(y)", 3, -1},
-        // Chains.
-        {"1-2-3-4", -8, -1},
-        {"1-2-3-4-5", -13, -1},
-        {"8/2/2/2", 1, -1},
-        {"2^3^2", 64, -1},
-        {"7%4%2", 1, -1},
-        {"1+2+3+4+5+6+7", 28, -1},
-        // Unary minus: an empty left operand is 0.
-        {"-x", -1, -1},
-        {"--x", -1, -1},
-        {"-(-x)", 1, -1},
-        {"3--2", 1, -1},
-        {"-2^2", -4, -1},
-        {"2^-1", -1, 2}, // split at "-" first: '2^' - 1; '2^' is a name ('^' is above 'A')
-        {"2*-3", -1, 2},  // '2*' - 3; '2*' reads as the number 2
-        // Numbers and names.
-        {"0.1+0.2", 0.300000011920928955078125f, -1},
-        {"16777217", 16777216, -1},
-        {"1e3", 0, -1},
-        {"A", 0, -1},
-        {" 1 + 2 ", 3, -1},
-        {"1/0", std::numeric_limits<float>::infinity(), -1},
-        {"log2(8)+log10(1000)+exp(y)+logn(x)+atan(y)+tan(y)+sin(y)", 7, -1},
-        // Texts left whole are read as one operand.
-        {"2)", 2, -1},
-        {"x+", 0, 2},
-        {"a+b-", 0, 2},
-        {"(x", 0, -1},
-        {")(", 0, -1},
-        {"2(3)", 2, 4},
-        {"--5-", 0, 2}, // the whole text as a number: at most one sign
-    };
-    for (const Case &c : cases) {
-        ParserPtr p(parser_new());
-        parser_var(p.get(), "x", 1);
-        parser_var(p.get(), "y", 0);
-        parser_var(p.get(), "tly", 2);
-        Capture cap;
-        EXPECT_EQ(bits(parser_calc(p.get(), c.text)), bits(c.value)) << c.text << " gave " << parser_calc(p.get(), c.text);
-        int first = -1;
-        EXPECT_EQ(parser_errors(p.get(), &first) > 0, c.code >= 0) << c.text;
-        EXPECT_EQ(first, c.code) << c.text;
-    }
-}
-
 TEST(Calc, CacheRebuildsOnlyWhenNeeded) {
     ParserPtr p(parser_new());
     parser_var(p.get(), "x", 1);
     Capture cap(8);
-    auto calc = [&](const char *text, float value, size_t banners, const char *what) {
-        cap.clear();
+    size_t banners = 0; // expansion calls so far, one banner each
+    auto calc = [&](const char *text, float value, size_t expansions, const char *what) {
         EXPECT_EQ(parser_calc(p.get(), text), value) << what;
-        EXPECT_EQ(expansions(cap), banners) << what;
+        EXPECT_EQ(cap.count("_____________new expand_tree______________\n") - banners, expansions) << what;
+        banners += expansions;
         EXPECT_STREQ(p->cache->last, text) << what;
         EXPECT_EQ(p->cache->dirty, 0) << what;
     };
@@ -121,114 +46,169 @@ TEST(Calc, CacheRebuildsOnlyWhenNeeded) {
     // parser_expand makes its text the cached one, so the cache never names
     // a text whose tree is gone.
     parser_expand(p.get(), "x*100");
+    banners += 3;
     EXPECT_STREQ(p->cache->last, "x*100");
     EXPECT_EQ(p->cache->dirty, 0);
     calc("f(x)", 12, 4, "another text after parser_expand rebuilds");
     parser_expand(p.get(), "x*100");
+    banners += 3;
     calc("x*100", 400, 0, "the expanded text itself is a cache hit");
+
+    // The errors counted are those of the current tree, also on a cache hit.
+    int code = -1;
+    calc("x+", 0, 1, "a text that fails");
+    EXPECT_EQ(parser_errors(p.get(), &code), 1);
+    calc("x+", 0, 0, "the same text that fails");
+    EXPECT_EQ(parser_errors(p.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_TRAILING_OPERATOR);
+    calc("x*100", 400, 3, "a good text again");
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
 }
-
-TEST(Calc, ErrorsFollowTheCurrentTree) {
-    ParserPtr p(parser_new());
-    Capture cap;
-    struct Step {
-        const char *text;
-        bool expand_only;
-        int count, code;
-    };
-    const Step steps[] = {
-        {"x+", false, 1, 2},
-        {"x+", false, 1, 2}, // cache hit: the same tree, the same count
-        {"1+1", false, 0, -1},
-        {"g(1)+h(2)+1-", true, 3, 4}, // in tree order: g, h, then the trailing "-"
-        {"g(1)+h(2)", true, 2, 4},
-        {"1", false, 0, -1},
-    };
-    for (const Step &s : steps) {
-        if (s.expand_only)
-            parser_expand(p.get(), s.text);
-        else
-            parser_calc(p.get(), s.text);
-        int code = -1;
-        EXPECT_EQ(parser_errors(p.get(), &code), s.count) << s.text;
-        EXPECT_EQ(code, s.code) << s.text;
-    }
-}
-
-namespace {
-
-using Visit = std::tuple<int, int, std::string, int, int, float>;
-
-void record_visit(void *ctx, int depth, int side, const char *expr, int op, int state, float value) {
-    static_cast<std::vector<Visit> *>(ctx)->emplace_back(depth, side, expr ? expr : "<null>", op, state, value);
-}
-
-} // namespace
 
 TEST(Calc, WalkVisitsInPreOrder) {
     ParserPtr p(parser_new());
     parser_var(p.get(), "x", 1);
     parser_var(p.get(), "y", 0);
     EXPECT_EQ(parser_calc(p.get(), "2*(x+1)-cos(y)"), 3.0f);
-    std::vector<Visit> visits;
-    parser_walk(p.get(), record_visit, &visits);
     const int done = PARSER_STATE_DONE, leaf = PARSER_OP_OPERAND;
-    const std::vector<Visit> expected = {
-        {0, 0, "-", 1, done, 3},    {1, 1, "*", 3, done, 4},   {2, 1, "2", leaf, done, 2},
-        {2, 2, "+", 0, done, 2},    {3, 1, "x", leaf, done, 1}, {3, 2, "1", leaf, done, 1},
-        {1, 2, "cos", 6, done, 1},  {2, 2, "y", leaf, done, 0},
-    };
-    EXPECT_EQ(visits, expected);
-
+    EXPECT_EQ(walk(p.get()), (std::vector<Visit>{{0, 0, "-", 1, done, bits(3)},
+                                                 {1, 1, "*", 3, done, bits(4)},
+                                                 {2, 1, "2", leaf, done, bits(2)},
+                                                 {2, 2, "+", 0, done, bits(2)},
+                                                 {3, 1, "x", leaf, done, bits(1)},
+                                                 {3, 2, "1", leaf, done, bits(1)},
+                                                 {1, 2, "cos", 6, done, bits(1)},
+                                                 {2, 2, "y", leaf, done, bits(0)}}));
     parser_expand(p.get(), "a-b");
-    visits.clear();
-    parser_walk(p.get(), record_visit, &visits);
-    const std::vector<Visit> unevaluated = {{0, 0, "-", 1, PARSER_STATE_CALCULATE, 0},
-                                            {1, 1, "a", leaf, PARSER_STATE_EXPAND, 0},
-                                            {1, 2, "b", leaf, PARSER_STATE_EXPAND, 0}};
-    EXPECT_EQ(visits, unevaluated);
+    EXPECT_EQ(walk(p.get()), (std::vector<Visit>{{0, 0, "-", 1, PARSER_STATE_CALCULATE, 0},
+                                                 {1, 1, "a", leaf, PARSER_STATE_EXPAND, 0},
+                                                 {1, 2, "b", leaf, PARSER_STATE_EXPAND, 0}}));
+}
 
-    // A deep tree: a left-deep chain of 20001 operands.
-    std::string chain = "1";
-    for (int i = 0; i < 20000; ++i) chain += "^1";
-    parser_expand(p.get(), chain.c_str());
-    visits.clear();
-    parser_walk(p.get(), record_visit, &visits);
-    ASSERT_EQ(visits.size(), 40001u);
-    EXPECT_EQ(std::get<0>(visits[20000]), 20000); // the deepest operand, on the left
-    EXPECT_EQ(std::get<1>(visits[20000]), 1);
+namespace {
+
+// Deterministic column values, with the awkward ones mixed in.
+std::vector<float> column(uint32_t seed, size_t rows) {
+    static const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, INFINITY, -INFINITY, NAN, 1e30f, 2147483648.0f, 0.5f};
+    std::vector<float> values(rows);
+    uint32_t state = seed * 2654435761u + 1;
+    for (float &v : values) {
+        state = state * 1664525u + 1013904223u;
+        v = (state >> 28) == 0 ? special[(state >> 8) % 10] : (static_cast<float>(state >> 12) - 524288.0f) / 4096.0f;
+    }
+    return values;
+}
+
+} // namespace
+
+// parser_calc_bulk gives, bit for bit, what setting the variables and calling
+// parser_calc row by row gives, and leaves the handle as that loop does.
+TEST(Bulk, EveryRowGivesWhatTheLoopGives) {
+    exception_set_handler([](void *, const char *, int, int) {}, nullptr);
+    struct Case {
+        const char *text;
+        std::vector<const char *> names; // in the order parser_var is called each row
+    };
+    const Case cases[] = {
+        {"2*(x+1)-cos(y)", {"x", "y"}},
+        {"(x+1)*(y-2)/(x*y+3)", {"x", "y"}},
+        {"x^y%3-x%0.5", {"x", "y"}},
+        {"sin(x)*cos(y)+atan(x/y)-exp(x/10)+log10(y+2)+logn(x)-log2(y)+tan(x)", {"x", "y"}},
+        {"x+x*x-x/x", {"x"}},
+        {"xy+x", {"xy"}},              // x takes xy's value by prefix
+        {"x+y", {"x", "x", "y"}},      // the later column of x wins
+        {"x+zz+q", {"x"}},             // zz and q are never defined: they keep 0
+        {"cos(0)*2+1", {"x"}},         // no variable used: every row the same
+        {"3", {}},                     // no variables at all
+        {"x-(y-(x-(y-(x-(y-1)))))", {"y", "x"}},
+        {"f(x)+f(y)", {"x", "y"}},     // user function
+        {"x+", {"x"}},                 // left unexpanded: one operand text
+        {"-x*y", {"x", "y"}},
+    };
+    for (const Case &c : cases) {
+        for (size_t rows : {size_t{0}, size_t{1}, size_t{3}, size_t{255}, size_t{1000}}) {
+            std::vector<std::vector<float>> data;
+            std::vector<const float *> columns;
+            for (size_t j = 0; j < c.names.size(); ++j) data.push_back(column(static_cast<uint32_t>(j + rows), rows));
+            for (const auto &d : data) columns.push_back(d.data());
+            ParserPtr bulk(parser_new()), loop(parser_new());
+            for (Parser *p : {bulk.get(), loop.get()}) {
+                parser_func(p, "f(a)", "a*a");
+                parser_var(p, "y", 7.0f); // defined before: updated, not added
+            }
+            std::vector<float> got(rows + 1, 123.0f), want(rows + 1, 123.0f);
+            ASSERT_EQ(parser_calc_bulk(bulk.get(), c.text, c.names.data(), columns.data(), c.names.size(), rows, got.data()), 0);
+            for (size_t i = 0; i < rows; ++i) {
+                for (size_t j = 0; j < c.names.size(); ++j) parser_var(loop.get(), c.names[j], columns[j][i]);
+                want[i] = parser_calc(loop.get(), c.text);
+            }
+            for (size_t i = 0; i <= rows; ++i) // the last one is past the end and must stay untouched
+                ASSERT_TRUE(same_value(got[i], want[i])) << c.text << " rows " << rows << " row " << i << ": " << got[i] << " vs " << want[i];
+            // Afterwards the handle is as the loop left it: values and tree.
+            EXPECT_TRUE(same_value(parser_calc(bulk.get(), "x+y*2"), parser_calc(loop.get(), "x+y*2"))) << c.text << " rows " << rows;
+            parser_calc(bulk.get(), c.text);
+            parser_calc(loop.get(), c.text);
+            EXPECT_EQ(walk(bulk.get()), walk(loop.get())) << c.text << " rows " << rows;
+        }
+    }
+    exception_set_handler(nullptr, nullptr);
+}
+
+TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "x", 5.0f);
+    const char *names[] = {"x"}, *null_name[] = {nullptr};
+    const float x[] = {1.0f, 2.0f};
+    const float *columns[] = {x}, *null_column[] = {nullptr};
+    float out[2] = {-1.0f, -1.0f};
+    struct Call {
+        Parser *parser;
+        const char *text;
+        const char *const *names;
+        const float *const *columns;
+        size_t vars, rows;
+        float *out;
+    };
+    // Each refused call differs from a good one in one argument: the handle,
+    // text, names, a name, columns, a column, out.
+    std::vector<Call> refused(7, Call{p.get(), "x", names, columns, 1, 2, out});
+    refused[0].parser = nullptr, refused[1].text = nullptr, refused[2].names = nullptr, refused[3].names = null_name;
+    refused[4].columns = nullptr, refused[5].columns = null_column, refused[6].out = nullptr;
+    for (size_t i = 0; i < refused.size(); ++i) {
+        const Call &c = refused[i];
+        EXPECT_NE(parser_calc_bulk(c.parser, c.text, c.names, c.columns, c.vars, c.rows, c.out), 0) << "call " << i;
+        EXPECT_EQ(out[0], -1.0f) << "call " << i;
+        EXPECT_EQ(parser_calc(p.get(), "x"), 5.0f) << "call " << i << ": x was changed";
+    }
+    // No rows need no columns and no out; no variables need no names.
+    EXPECT_EQ(parser_calc_bulk(p.get(), "x", names, nullptr, 1, 0, nullptr), 0);
+    EXPECT_EQ(parser_calc_bulk(p.get(), "x", nullptr, nullptr, 0, 2, out), 0);
+    EXPECT_TRUE(out[0] == 5.0f && out[1] == 5.0f);
 }
 
 TEST(Calc, CppWrapper) {
     lib_parse::Parser p;
-    ASSERT_NE(p.get(), nullptr);
     p.var("x", 2.0f);
     p.var(std::string("y"), 3.0f);
     p.func("g(a,b)", "a-b");
     p.func(std::string("f(x)"), std::string("x*x"));
-    EXPECT_EQ(p.calc("g(f(x),y)"), 1.0f);
-    EXPECT_EQ(p.calc(std::string("x^y")), 8.0f);
+    EXPECT_EQ(p.calc(std::string("g(f(x),y)")), 1.0f);
     EXPECT_EQ(p.errors(), 0);
     p.calc("x+");
     int code = -1;
     EXPECT_EQ(p.errors(&code), 1);
     EXPECT_EQ(code, 2);
-
     p.expand(std::string("x*y"));
     std::vector<std::string> texts;
-    p.walk([&](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); });
+    const auto record = [&texts](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); };
+    p.walk(record); // a named, const callable
     EXPECT_EQ(texts, (std::vector<std::string>{"*", "x", "y"}));
-    int nodes = 0;
-    const auto count = [&nodes](int, int, const char *, int, int, float) { ++nodes; };
-    p.walk(count); // a named, const callable
-    EXPECT_EQ(nodes, 3);
 
     lib_parse::Parser moved(std::move(p));
     EXPECT_EQ(p.get(), nullptr);
     EXPECT_TRUE(std::isnan(p.calc("1")));
     EXPECT_EQ(p.errors(), 0);
     EXPECT_EQ(moved.calc("x+y"), 5.0f);
-
     lib_parse::Parser other;
     other.var("x", 7.0f);
     moved = std::move(other); // releases the first handle
