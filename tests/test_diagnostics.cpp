@@ -5,52 +5,38 @@
 
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <regex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
 
-// Records every piece handed to it, one entry per sink call.
+// Records the text of every piece handed to it, one entry per sink call.
 struct Capture {
     std::mutex lock;
-    std::vector<std::pair<int, std::string>> pieces;
+    std::vector<std::string> texts;
 
     static void sink(void *ctx, int level, const char *text)
     {
         auto *self = static_cast<Capture *>(ctx);
         std::lock_guard<std::mutex> hold(self->lock);
-        self->pieces.emplace_back(level, text);
+        self->texts.push_back(std::to_string(level) + " " + text);
     }
-    std::vector<std::string> texts()
+    size_t size()
     {
         std::lock_guard<std::mutex> hold(lock);
-        std::vector<std::string> out;
-        for (const auto &piece : pieces)
-            out.push_back(piece.second);
-        return out;
+        return texts.size();
     }
 };
-
-void record_report(void *ctx, const char *file, int line, int code)
-{
-    static_cast<std::vector<std::string> *>(ctx)->push_back(std::string(file) + ":" + std::to_string(line) + " " +
-                                                           std::to_string(code));
-}
 
 class Diagnostics : public ::testing::Test {
 protected:
     Capture capture;
 
-    void SetUp() override
-    {
-        reset();
-        dbg_set_sink(Capture::sink, &capture);
-    }
-    void TearDown() override { reset(); }
-    static void reset()
+    void SetUp() override { dbg_set_sink(Capture::sink, &capture); }
+    void TearDown() override
     {
         dbg_set_level(0);
         dbg_set_timestamp(0);
@@ -63,30 +49,27 @@ protected:
 TEST_F(Diagnostics, LevelFilterAppliesToEveryPiece)
 {
     struct Case {
-        int setting;
-        int level;
+        int setting, level;
         bool emitted;
     };
     const Case cases[] = {
-        {0, 0, false}, {0, 1, false}, {0, 8, false},  {-1, -5, false},
-        {1, 1, true},  {1, 2, false}, {6, 6, true},   {6, 7, false},
-        {8, 6, true},  {8, 8, true},  {8, 9, false},  {7, 8, false},
+        {0, 0, false}, {0, 1, false}, {0, 8, false},  {-1, -5, false}, {1, 1, true},  {1, 2, false},
+        {6, 6, true},  {6, 7, false}, {8, 6, true},   {8, 8, true},    {8, 9, false}, {7, 8, false},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE("setting " + std::to_string(c.setting) + ", level " + std::to_string(c.level));
         dbg_set_level(c.setting);
-        EXPECT_EQ(dbg_is_enabled(c.level) != 0, c.emitted);
-        capture.pieces.clear();
+        EXPECT_EQ(dbg_is_enabled(c.level) != 0, c.emitted) << c.setting << " " << c.level;
+        capture.texts.clear();
         dbg_time_print(c.level);
         dbg_loc_print(c.level, "lib_parse", 12);
         dbg_data_print(c.level, "x=%d\n", 3);
-        ASSERT_EQ(capture.pieces.size(), c.emitted ? 3u : 0u);
-        for (const auto &piece : capture.pieces)
-            EXPECT_EQ(piece.first, c.level);
+        ASSERT_EQ(capture.texts.size(), c.emitted ? 3u : 0u) << c.setting << " " << c.level;
+        for (const std::string &text : capture.texts)
+            EXPECT_EQ(text.substr(0, text.find(' ')), std::to_string(c.level));
     }
 }
 
-TEST_F(Diagnostics, EachPieceIsOneSinkCall)
+TEST_F(Diagnostics, EachPieceIsOneWholeSinkCall)
 {
     dbg_set_level(8);
     dbg_time_print(6);
@@ -96,96 +79,80 @@ TEST_F(Diagnostics, EachPieceIsOneSinkCall)
     // A disabled piece must not touch its arguments: the library passes texts
     // that may be large, and skipping them is what makes level 0 cheap.
     dbg_data_print(9, "%s", reinterpret_cast<const char *>(1));
-    const std::vector<std::string> texts = capture.texts();
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_TRUE(std::regex_match(texts[0], std::regex(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] )")))
-        << texts[0];
-    EXPECT_EQ(std::vector<std::string>(texts.begin() + 1, texts.end()),
-              (std::vector<std::string>{"lib_parse:42: ", "Expanding left node expr: \"x+1\"\n", ""}));
-}
+    ASSERT_EQ(capture.texts.size(), 4u);
+    EXPECT_TRUE(std::regex_match(capture.texts[0], std::regex(R"(6 \[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )")))
+        << capture.texts[0];
+    EXPECT_EQ(std::vector<std::string>(capture.texts.begin() + 1, capture.texts.end()),
+              (std::vector<std::string>{"7 lib_parse:42: ", "8 Expanding left node expr: \"x+1\"\n", "6 "}));
 
-TEST_F(Diagnostics, MessagesOfAnyLengthArriveWhole)
-{
-    dbg_set_level(8);
-    // Every length up to well past any stack buffer, then a megabyte text.
-    std::vector<std::string> texts;
-    for (std::size_t length = 0; length <= 2100; ++length)
-        texts.emplace_back(length, static_cast<char>('a' + length % 26));
-    texts.emplace_back(1 << 20, 'x');
-    for (std::size_t i = 0; i < texts.back().size(); i += 1000)
-        texts.back()[i] = static_cast<char>('0' + i % 10);
-    for (const std::string &text : texts) {
-        capture.pieces.clear();
+    // Messages of every length up to well past any stack buffer, and of a megabyte, arrive whole.
+    std::vector<std::size_t> lengths(2101);
+    std::iota(lengths.begin(), lengths.end(), 0);
+    lengths.push_back(1 << 20);
+    for (std::size_t length : lengths) {
+        const std::string text(length, static_cast<char>('a' + length % 26));
+        capture.texts.clear();
         dbg_data_print(8, "operand data : %s\n", text.c_str());
-        ASSERT_EQ(capture.pieces.size(), 1u);
-        ASSERT_TRUE(capture.pieces[0].second == "operand data : " + text + "\n") << "length " << text.size();
+        ASSERT_EQ(capture.texts.size(), 1u);
+        ASSERT_TRUE(capture.texts[0] == "8 operand data : " + text + "\n") << "length " << length;
     }
-}
 
-TEST_F(Diagnostics, NullSinkRestoresStandardError)
-{
-    dbg_set_level(8);
-    dbg_set_sink(nullptr, nullptr);
+    dbg_set_sink(nullptr, nullptr); // back to standard error
     ::testing::internal::CaptureStderr();
     dbg_loc_print(8, "lib_parse", 9);
     dbg_data_print(8, "NOT Expanding\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "lib_parse:9: NOT Expanding\n");
-    EXPECT_TRUE(capture.pieces.empty());
+    EXPECT_EQ(capture.texts.size(), 1u);
 }
 
-// The installed handler gets every report whatever the level; the default
-// one emits a level-1 piece.
+// The installed handler gets every report whatever the level; the default one
+// emits a level-1 piece; a handler may print without deadlocking.
 TEST_F(Diagnostics, ExceptionReports)
 {
     std::vector<std::string> reports;
-    exception_set_handler(record_report, &reports);
+    exception_set_handler(
+        [](void *ctx, const char *file, int line, int code) {
+            static_cast<std::vector<std::string> *>(ctx)->push_back(std::string(file) + ":" + std::to_string(line) +
+                                                                   " " + std::to_string(code));
+        },
+        &reports);
     exception("lib_parse", 310, 2);
     exception("lib_parse", 57, 0);
     EXPECT_EQ(reports, (std::vector<std::string>{"lib_parse:310 2", "lib_parse:57 0"}));
-    EXPECT_TRUE(capture.pieces.empty());
+    EXPECT_TRUE(capture.texts.empty());
 
     exception_set_handler(nullptr, &reports);
     exception("lib_parse", 88, 3);
-    EXPECT_EQ(reports.size(), 2u);
-    EXPECT_TRUE(capture.pieces.empty()) << "level 0 must stay silent";
+    EXPECT_TRUE(capture.texts.empty()) << "level 0 must stay silent";
     dbg_set_level(1);
     exception("lib_parse", 88, 3);
-    EXPECT_EQ(capture.texts(), std::vector<std::string>{"lib_parse:88: error 3\n"});
+    EXPECT_EQ(capture.texts, std::vector<std::string>{"1 lib_parse:88: error 3\n"});
 
-    // A handler that prints must not deadlock against the printer's lock.
-    capture.pieces.clear();
-    exception_set_handler(
-        [](void *, const char *file, int line, int code) {
-            dbg_loc_print(1, file, line);
-            dbg_data_print(1, "code %d\n", code);
-        },
-        nullptr);
+    capture.texts.clear();
+    exception_set_handler([](void *, const char *file, int line, int code) { dbg_loc_print(1, file, line), dbg_data_print(1, "code %d\n", code); },
+                          nullptr);
     exception("lib_parse", 5, 3);
-    EXPECT_EQ(capture.texts(), (std::vector<std::string>{"lib_parse:5: ", "code 3\n"}));
+    EXPECT_EQ(capture.texts, (std::vector<std::string>{"1 lib_parse:5: ", "1 code 3\n"}));
+    EXPECT_EQ(reports.size(), 2u);
 }
 
 // Printers and setters from many threads: every piece lands in exactly one
-// of the sinks being swapped, and every report in one of the handlers.
+// of the sinks being swapped, and every report in one of the handlers. Once
+// dbg_set_sink returns, the old sink is never called again, so its context
+// may be destroyed right away.
 TEST_F(Diagnostics, ConcurrentPrintingAndSetting)
 {
-    constexpr int kPrinters = 4;
-    constexpr int kPrintsEach = 5000;
+    constexpr int kPrinters = 4, kPrintsEach = 5000;
     Capture other;
     std::atomic<int> reports_a{0}, reports_b{0};
     auto count = [](void *ctx, const char *, int, int) { static_cast<std::atomic<int> *>(ctx)->fetch_add(1); };
     dbg_set_level(8);
     exception_set_handler(count, &reports_a);
-
     std::atomic<bool> stop{false};
-    std::vector<std::thread> setters;
-    setters.emplace_back([&] {
+    std::thread setter([&] {
         for (int i = 0; !stop; ++i) {
             dbg_set_sink(Capture::sink, i % 2 ? &other : &capture);
             exception_set_handler(count, i % 2 ? &reports_b : &reports_a);
-        }
-    });
-    setters.emplace_back([&] {
-        for (int i = 0; !stop; ++i) {
             dbg_set_timestamp(i % 2);
             dbg_set_localized(i % 3 == 0);
             dbg_set_level(8 + i % 2); // levels 6 to 8 stay emitted
@@ -198,16 +165,11 @@ TEST_F(Diagnostics, ConcurrentPrintingAndSetting)
         printers.emplace_back([t, &emitted] {
             for (int i = 0; i < kPrintsEach; ++i) {
                 const int level = 6 + i % 3;
-                if (dbg_istimestamp()) {
-                    dbg_time_print(level);
-                    ++emitted;
-                }
-                if (dbg_islocalized()) {
-                    dbg_loc_print(level, "lib_parse", i);
-                    ++emitted;
-                }
-                dbg_data_print(level, "thread %d piece %d\n", t, i);
-                ++emitted;
+                if (dbg_istimestamp())
+                    dbg_time_print(level), ++emitted;
+                if (dbg_islocalized())
+                    dbg_loc_print(level, "lib_parse", i), ++emitted;
+                dbg_data_print(level, "thread %d piece %d\n", t, i), ++emitted;
                 if (i % 10 == 0)
                     exception("lib_parse", i, t);
             }
@@ -216,32 +178,27 @@ TEST_F(Diagnostics, ConcurrentPrintingAndSetting)
     for (auto &printer : printers)
         printer.join();
     stop = true;
-    for (auto &setter : setters)
-        setter.join();
-    EXPECT_EQ(capture.pieces.size() + other.pieces.size(), emitted.load());
+    setter.join();
+    EXPECT_EQ(capture.size() + other.size(), emitted.load());
     EXPECT_EQ(reports_a + reports_b, kPrinters * kPrintsEach / 10);
-}
 
-// Once dbg_set_sink returns, the old sink is never called again, so its
-// context may be destroyed right away.
-TEST_F(Diagnostics, ReplacedSinkIsNoLongerCalled)
-{
-    dbg_set_level(8);
-    std::atomic<bool> stop{false};
+    stop = false;
     std::thread printer([&] {
         while (!stop)
             dbg_data_print(8, "busy\n");
     });
-    while (capture.texts().size() < 100)
+    const std::size_t start = capture.size();
+    dbg_set_sink(Capture::sink, &capture);
+    while (capture.size() < start + 100)
         std::this_thread::yield();
     Capture next;
     dbg_set_sink(Capture::sink, &next);
-    const std::size_t frozen = capture.texts().size();
-    while (next.texts().size() < 100)
+    const std::size_t frozen = capture.size();
+    while (next.size() < 100)
         std::this_thread::yield();
     stop = true;
     printer.join();
-    EXPECT_EQ(capture.texts().size(), frozen);
+    EXPECT_EQ(capture.size(), frozen);
 }
 
 } // namespace
