@@ -21,14 +21,13 @@ inline uint32_t bits(float f) {
     return u;
 }
 
-// Variables and functions that the texts of these tests use: plain functions,
+// Variables x and y and the functions the texts of these tests use: plain ones,
 // one of two parameters, one calling another, one that runs away.
-inline ParserPtr standard_handle() {
+inline ParserPtr standard_handle(float x = 1.5f, float y = -2.0f, const char *f_body = "x*2") {
     ParserPtr p(parser_new());
-    parser_var(p.get(), "x", 1.5f);
-    parser_var(p.get(), "y", -2.0f);
-    parser_var(p.get(), "pi", 3.14159274f);
-    parser_func(p.get(), "f(x)", "x*2");
+    parser_var(p.get(), "x", x);
+    parser_var(p.get(), "y", y);
+    parser_func(p.get(), "f(x)", f_body);
     parser_func(p.get(), "g(a,b)", "a-b");
     parser_func(p.get(), "h(t)", "cos(t)+f(t)");
     parser_func(p.get(), "r(n)", "1+r(n)");
