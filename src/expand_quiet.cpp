@@ -255,17 +255,7 @@ private:
         }
 
         btree_free(node, parser_bt_node_free);
-        const size_t count = 2 * positions_.size() + 1;
-        auto **nodes = static_cast<TreeNode **>(lp_malloc(count * sizeof(TreeNode *)));
-        for (size_t i = 0; i < count; ++i) {
-            nodes[i] = btree_new();
-            *nodes[i] = TreeNode{nullptr, nullptr, nullptr};
-        }
-        const OperationEntry *row = &operation[id];
-        TreeNode *root = row->expand(row, nodes, operands);
-        for (size_t i = 0; i < count; ++i)
-            if (nodes[i]->data == nullptr) std::free(nodes[i]);
-        std::free(nodes);
+        TreeNode *root = run_expander(id, positions_.size(), operands);
         // Pieces no node took (a function keeps one of its operands).
         while (list_count(operands) > 0) {
             auto *unused = static_cast<Pending *>(list_pop_index(operands, 0));

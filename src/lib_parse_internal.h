@@ -117,6 +117,10 @@ List *find_extern_highest_prio_op(List *brackets, const char *text, int32_t *op_
 // ---- subtree generation ----
 
 TreeNode *generate_subtree(TreeNode *node, List *positions, int32_t id);
+// Runs row ID's expander over fresh nodes for POSITIONS occurrences and the
+// operand list, releases the nodes it left unused and returns its root. The
+// operand list and what it still holds stay the caller's.
+TreeNode *run_expander(int32_t id, size_t positions, List *operands);
 TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode **nodes, List *operands);
 TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode **nodes, List *operands);
 TreeNode *expand_1op_func(const OperationEntry *row, TreeNode **nodes, List *operands);

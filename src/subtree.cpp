@@ -158,20 +158,25 @@ TreeNode *generate_subtree(TreeNode *node, List *positions, int32_t id) {
 
     btree_free(node, parser_bt_node_free); // releases the old text too
 
-    const size_t count = 2 * static_cast<size_t>(n) + 1;
+    TreeNode *root = run_expander(id, static_cast<size_t>(n), operands);
+    list_free(operands, std::free);
+    return root;
+}
+
+TreeNode *run_expander(int32_t id, size_t positions, List *operands) {
+    // 2n + 1 nodes are enough for any operation over n positions; the
+    // expander fills those it needs and the rest are scratch.
+    const size_t count = 2 * positions + 1;
     auto **nodes = static_cast<TreeNode **>(lp_malloc(count * sizeof(TreeNode *)));
     for (size_t i = 0; i < count; ++i) {
         nodes[i] = btree_new();
         *nodes[i] = TreeNode{nullptr, nullptr, nullptr};
     }
-
     const OperationEntry *row = &operation[id];
     TreeNode *root = row->expand(row, nodes, operands);
-
     for (size_t i = 0; i < count; ++i)
         if (nodes[i]->data == nullptr) std::free(nodes[i]);
     std::free(nodes);
-    list_free(operands, std::free);
     return root;
 }
 
