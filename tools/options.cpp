@@ -23,13 +23,13 @@ struct Reader {
     std::string_view take() { return argv[next++]; }
 };
 
-std::string parse_sweep(std::string_view spec, Sweep *sweep) {
+std::string parse_sweep(std::string_view arg, Sweep *sweep) {
     const std::string bad = "--sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not '" +
-                            std::string(spec) + "'";
-    const size_t equals = spec.find('=');
+                            std::string(arg) + "'";
+    const size_t equals = arg.find('=');
     if (equals == 0 || equals == std::string_view::npos) return bad;
-    sweep->var = std::string(spec.substr(0, equals));
-    std::string_view range = spec.substr(equals + 1);
+    sweep->var = std::string(arg.substr(0, equals));
+    std::string_view range = arg.substr(equals + 1);
     std::optional<float> parts[3];
     int count = 0;
     while (count < 3) {
@@ -62,11 +62,11 @@ std::string parse_assignment(std::string_view arg, Options *options) {
     return "";
 }
 
-std::string parse_function(std::string_view spec, Options *options) {
-    const size_t equals = spec.find('=');
+std::string parse_function(std::string_view arg, Options *options) {
+    const size_t equals = arg.find('=');
     if (equals == std::string_view::npos)
-        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not '" + std::string(spec) + "'";
-    options->funcs.emplace_back(std::string(spec.substr(0, equals)), std::string(spec.substr(equals + 1)));
+        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not '" + std::string(arg) + "'";
+    options->funcs.emplace_back(std::string(arg.substr(0, equals)), std::string(arg.substr(equals + 1)));
     return "";
 }
 
