@@ -11,23 +11,34 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLIB_PARSE_BUILD_TESTS=
 cmake --build "$build" -j2 --target lib_parse_bench >/dev/null
 
 csv=$(mktemp)
-trap 'rm -f "$csv"' EXIT
-# Medians of three repetitions; the machine is shared, so ratios matter more than absolutes.
-"$build/bench/lib_parse_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+list=$(mktemp)
+trap 'rm -f "$csv" "$list"' EXIT
+# The benchmarks in the order they are registered, which the tables keep.
+"$build/bench/lib_parse_bench" --benchmark_list_tests=true "$@" 2>/dev/null >"$list"
+# Medians of five repetitions, run in random order: a burst of load from
+# another process then spoils one repetition of a figure rather than all of
+# them. The machine is shared, so ratios matter more than absolutes.
+"$build/bench/lib_parse_bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   --benchmark_format=csv "$@" 2>/dev/null >"$csv"
 
 echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
 awk -F, '
+  FILENAME == ARGV[1] {
+    split($0, part, "/")
+    if (part[1] == "expand_benchmark") shapes[++m] = part[2]
+    else if (!(part[2] in seen)) { seen[part[2]] = 1; order[++n] = part[2] }
+    next
+  }
   $1 ~ /^"?expand_benchmark\/.*_median"?$/ {
     name = $1; gsub(/"/, "", name); sub(/_median$/, "", name); sub(/^expand_benchmark\//, "", name)
-    shapes[++m] = name; expand_ms[name] = $4
+    expand_ms[name] = $4
     next
   }
   $1 ~ /_median"?$/ {
     name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
     split(name, part, "/")
     kind = part[1]; c = part[2]; lib = part[3]
-    if (!(c in seen)) { seen[c] = 1; order[++n] = c }
     # CPU time, steadier than wall time on a shared machine; bulk rates use
     # wall time, as a peer may spread its bulk mode over threads.
     value[kind, c, lib] = (kind == "bulk") ? $7 / 1e6 : $4
@@ -78,4 +89,4 @@ awk -F, '
       printf "\nExpansion of large texts by lib_parse (parser_expand), ms\n\n| text | ms |\n|---|---|\n"
       for (i = 1; i <= m; i++) printf "| %s | %.1f |\n", shapes[i], expand_ms[shapes[i]]
     }
-  }' "$csv"
+  }' "$list" "$csv"
