@@ -12,11 +12,9 @@
 
 #include "diagnostics.h"
 #include "lib_parse.h"
+#include "silent_library.h"
 
 namespace {
-
-void discard(void *, int, const char *) {}
-void ignore_error(void *, const char *, int, int) {}
 
 void visit(void *ctx, int, int, const char *expr, int, int, float) {
     if (expr != nullptr) *static_cast<size_t *>(ctx) += std::strlen(expr);
@@ -30,12 +28,6 @@ std::string pick_name(FuzzedDataProvider &in) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    dbg_set_sink(discard, nullptr);
-    exception_set_handler(ignore_error, nullptr);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

@@ -11,11 +11,9 @@
 
 #include "diagnostics.h"
 #include "lib_parse.h"
+#include "silent_library.h"
 
 namespace {
-
-void discard(void *, int, const char *) {}
-void ignore_error(void *, const char *, int, int) {}
 
 Parser *defined_handle() {
     Parser *p = parser_new();
@@ -34,12 +32,6 @@ Parser *defined_handle() {
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    dbg_set_sink(discard, nullptr);
-    exception_set_handler(ignore_error, nullptr);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string text(reinterpret_cast<const char *>(data), size); // cut at the first NUL by the library
