@@ -5,6 +5,7 @@
 #include <string>
 
 #include "lib_parse.h"
+#include "lib_parse/diagnostics.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ std::string random_expression(size_t bytes) {
 void expand_benchmark(benchmark::State &state, std::string (*make)(), const char *) {
     const std::string text = make();
     Parser *parser = parser_new();
+    parser_limit(parser, PARSER_LIMIT_TEXT_BYTES, INT64_MAX); // the largest texts exceed the default
     parser_var(parser, "x", 1.0f);
     parser_var(parser, "y", 2.0f);
     for (auto _ : state) {
@@ -73,6 +75,32 @@ void expand_benchmark(benchmark::State &state, std::string (*make)(), const char
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
     parser_destroy(parser);
 }
+
+// The same with every message up to level 8 emitted to a sink that drops it:
+// tracing should cost what its output costs, so the time per message stays
+// the same from a shallow text to a deep one.
+void traced_expand_benchmark(benchmark::State &state, std::string (*make)(), const char *) {
+    const std::string text = make();
+    Parser *parser = parser_new();
+    parser_var(parser, "x", 1.0f);
+    int64_t messages = 0;
+    dbg_set_sink([](void *ctx, int, const char *) { ++*static_cast<int64_t *>(ctx); }, &messages);
+    dbg_set_level(8);
+    for (auto _ : state) parser_expand(parser, text.c_str());
+    dbg_set_level(0);
+    dbg_set_sink(nullptr, nullptr);
+    state.counters["messages"] = benchmark::Counter(static_cast<double>(messages), benchmark::Counter::kAvgIterations);
+    state.counters["per_message"] = benchmark::Counter(static_cast<double>(messages),
+                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    parser_destroy(parser);
+}
+
+BENCHMARK_CAPTURE(traced_expand_benchmark, flat_sum_10000, [] { return flat_sum(10000); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(traced_expand_benchmark, nested_sum_500, [] { return nested_sum(500); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(traced_expand_benchmark, nested_sum_5000, [] { return nested_sum(5000); }, "")
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_CAPTURE(expand_benchmark, flat_sum_100000, [] { return flat_sum(100000); }, "")
     ->Unit(benchmark::kMillisecond);

@@ -3,11 +3,13 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Hosts include <lib_parse.h>, <lib_parse.hpp> and <lib_parse/diagnostics.h>.
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/lib_parse.h
   ${PROJECT_SOURCE_DIR}/include/lib_parse.hpp
-  ${PROJECT_SOURCE_DIR}/include/diagnostics.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/lib_parse/diagnostics.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lib_parse)
 
 install(TARGETS lib_parse lib_parse_static EXPORT lib_parseTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

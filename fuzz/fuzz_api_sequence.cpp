@@ -10,7 +10,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "lib_parse.h"
 #include "silent_library.h"
 

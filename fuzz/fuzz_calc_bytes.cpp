@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "lib_parse.h"
 #include "silent_library.h"
 

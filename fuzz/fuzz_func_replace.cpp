@@ -1,7 +1,8 @@
 // fuzz_func_replace.cpp - user-function substitution on its own: prototypes, bodies and the call from the input.
 //
-// Besides running the substitution, checks that one with a small budget either
-// refuses or gives exactly the text of the full budget.
+// Besides running the substitution with a handle's default budget, checks
+// that one with a small budget gives exactly the same text when the budget
+// covers what the first one spent, and otherwise refuses for size.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,9 +10,11 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "lib_parse_internal.h"
+#include "handle.h"
+#include "substitute.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    using lp::SubstituteStatus;
     FuzzedDataProvider in(data, size);
     Parser *p = parser_new();
     const int functions = in.ConsumeIntegralInRange<int>(1, 3);
@@ -20,19 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const std::string body = in.ConsumeRandomLengthString(512);
         parser_func(p, proto.c_str(), body.c_str());
     }
-    size_t bound = in.ConsumeIntegralInRange<size_t>(0, 4096);
+    const size_t ample = static_cast<size_t>(lp::kLimitSpecs[PARSER_LIMIT_SUBST_BYTES].initial);
+    const size_t small = in.ConsumeIntegralInRange<size_t>(0, 4096);
     const std::string call = in.ConsumeRemainingBytesAsString();
 
-    char *full = lp::parser_func_replace(call.c_str(), p->funcs);
-    lp::SubstituteStatus status;
-    char *bounded = lp::substitute_call(call.c_str(), p->funcs, &bound, &status);
-    if (full == nullptr) {
-        if (bounded != nullptr || status != lp::SubstituteStatus::NO_FUNCTION) std::abort();
-    } else if (bounded != nullptr) {
-        if (status != lp::SubstituteStatus::OK || std::strcmp(full, bounded) != 0) std::abort();
-    } else if (status != lp::SubstituteStatus::TOO_LARGE) {
-        std::abort(); // a refusal may only be for size (of the result or a pass on the way)
-    }
+    size_t ample_left = ample, small_left = small;
+    SubstituteStatus full_status, status;
+    char *full = lp::substitute_call(call.c_str(), p->funcs, &ample_left, &full_status);
+    char *bounded = lp::substitute_call(call.c_str(), p->funcs, &small_left, &status);
+    const size_t used = ample - ample_left;
+    bool agree;
+    if (full == nullptr) // no function, or too large for the ample budget and so for the small one
+        agree = full_status != SubstituteStatus::OK && bounded == nullptr && status == full_status;
+    else if (small >= used) // the same text, the same bytes spent
+        agree = status == SubstituteStatus::OK && std::strcmp(full, bounded) == 0 && small_left == small - used;
+    else // refused for size, of the result or of a pass on the way
+        agree = bounded == nullptr && status == SubstituteStatus::TOO_LARGE;
+    if (!agree) std::abort();
     std::free(full);
     std::free(bounded);
     parser_destroy(p);

@@ -2,7 +2,7 @@
 #ifndef LIB_PARSE_FUZZ_SILENT_LIBRARY_H
 #define LIB_PARSE_FUZZ_SILENT_LIBRARY_H
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 
 // Diagnostics and error reports go nowhere: the harnesses switch levels on
 // and off, and printing megabytes of trace would only slow the campaign.

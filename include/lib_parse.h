@@ -31,7 +31,7 @@ extern "C" {
 /* The parser handle; its contents are private. */
 typedef struct Parser Parser;
 
-/* Error codes, reported through exception() (diagnostics.h) and counted by
+/* Error codes, reported through exception() (lib_parse/diagnostics.h) and counted by
  * parser_errors(). A reported error never stops a calculation: the value is
  * still computed, from the tree as far as it could be built. */
 #define PARSER_ERR_CUT_ORDER 0          /* operator positions out of order while cutting a text */
@@ -39,6 +39,7 @@ typedef struct Parser Parser;
 #define PARSER_ERR_BAD_OPERATION 3      /* an operation id outside the operation table */
 #define PARSER_ERR_UNKNOWN_FUNCTION 4   /* a bracketed call names no defined function: 'g(2)', '2(3)' */
 #define PARSER_ERR_SUBSTITUTION_LIMIT 5 /* user-function substitution too deep, too many or too large */
+#define PARSER_ERR_TEXT_TOO_LONG 6      /* a text longer than PARSER_LIMIT_TEXT_BYTES: refused, its value is 0 */
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */
@@ -57,6 +58,20 @@ LIB_PARSE_API const char *parser_op_symbol(int op);
 #define PARSER_STATE_EXPAND 0    /* not yet examined; operand leaves stay here until evaluated */
 #define PARSER_STATE_CALCULATE 1 /* expanded, value still to be computed */
 #define PARSER_STATE_DONE 2      /* value computed */
+
+/* Limits on the work of one handle, read and set with parser_limit(). */
+#define PARSER_LIMIT_TEXT_BYTES 0  /* longest text parser_calc, parser_expand and parser_calc_bulk accept;
+                                    * a longer one is refused with PARSER_ERR_TEXT_TOO_LONG and its value
+                                    * is that of the empty text, 0. Default 256 KiB, at most 2^31 - 1. */
+#define PARSER_LIMIT_SUBST_DEPTH 1 /* user-function substitutions nested on one path of a tree;
+                                    * default 256, at most 2^31 - 1 */
+#define PARSER_LIMIT_SUBST_COUNT 2 /* user-function substitutions in one tree; default 10,000,
+                                    * at most 2^31 - 1 */
+#define PARSER_LIMIT_SUBST_BYTES 3 /* bytes substitution may write while building one tree, every
+                                    * pass over a body counted; default 16 MiB, at most 2^31 - 1 */
+#define PARSER_LIMIT_TREE_GROWTH 4 /* bytes by which substitution may lengthen the texts of one tree;
+                                    * default 128 KiB, at most 2^31 - 1 */
+#define PARSER_LIMIT_COUNT 5
 
 /* Makes a new handle with no variables, no functions and an empty tree.
  * Never returns NULL: if memory runs out the process is aborted with a message. */
@@ -80,6 +95,13 @@ LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name);
  * rebuilds its tree, so the definition takes effect. Returns 0. A NULL handle
  * or text does nothing. */
 LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *body);
+
+/* Sets limit WHICH (a PARSER_LIMIT_* value) of the handle to VALUE and returns
+ * the value it had. A negative VALUE only reads the limit; a value above the
+ * limit's maximum sets the maximum. Substitution limits take effect at the
+ * next tree built, the text limit at the next text given. Returns -1 for a
+ * NULL handle or an unknown WHICH. */
+LIB_PARSE_API long long parser_limit(Parser *parser, int which, long long value);
 
 /* Releases the handle and everything it owns. NULL does nothing. */
 LIB_PARSE_API void parser_destroy(Parser *parser);

@@ -57,6 +57,10 @@ public:
     void expand(const char *text) { parser_expand(handle_, text); }
     void expand(const std::string &text) { expand(text.c_str()); }
 
+    // Sets limit WHICH (a PARSER_LIMIT_* value) and returns its previous
+    // value; a negative VALUE only reads it.
+    long long limit(int which, long long value = -1) { return parser_limit(handle_, which, value); }
+
     // Errors reported while the current tree was built; the first code goes to
     // *first_code when there is one.
     int errors(int *first_code = nullptr) const { return parser_errors(handle_, first_code); }

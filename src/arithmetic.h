@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lib_parse_internal.h"
+#include "operation_table.h"
 
 namespace lp {
 

@@ -5,7 +5,7 @@
 
 #include "arithmetic.h"
 #include "boundary.h"
-#include "lib_parse_internal.h"
+#include "handle.h"
 #include "memory.h"
 #include "program.h"
 
@@ -131,14 +131,6 @@ void run_blocks(const Program *p, const Feed *feeds, const float *const *columns
     std::free(memory);
 }
 
-Variable *find_variable(List *vars, const char *name) {
-    for (ListNode *n = vars->head; n != nullptr; n = n->next) {
-        auto *v = static_cast<Variable *>(n->data);
-        if (same_text(v->name, name)) return v;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 } // namespace lp
@@ -169,7 +161,7 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         for (size_t i = 0; i < p->leaf_count; ++i) feeds[i] = Feed{p->leaves[i].source, -1};
         // A later name of the same variable wins, as its parser_var comes later.
         for (size_t j = 0; j < n_vars; ++j) {
-            const Variable *v = find_variable(parser->vars, names[j]);
+            const Variable *v = var_index_find(&parser->var_index, parser->vars, names[j]);
             for (size_t i = 0; i < p->leaf_count; ++i)
                 if (v != nullptr && p->leaves[i].source == &v->value) feeds[i].column = static_cast<long>(j);
         }

@@ -1,23 +1,18 @@
 // calc.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "boundary.h"
-#include "diagnostics.h"
-#include "lib_parse_internal.h"
+#include "expand.h"
+#include "handle.h"
 #include "memory.h"
+#include "operation_table.h"
 #include "program.h"
 
 using namespace lp;
 
 namespace {
-
-NodeData *new_root_data(size_t text_size) {
-    auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
-    *data = NodeData{static_cast<char *>(lp_malloc(text_size)), OP_OPERAND, EXPAND, 0.0f};
-    return data;
-}
 
 // True when TEXT is the cached text: one pass up to and including the
 // terminator, with no strlen first. A text of a few bytes is compared in a
@@ -32,29 +27,30 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
     return text[cache->length] == 0;
 }
 
-// Builds the tree (and its program) for TEXT in place of the current one.
-void rebuild(Parser *parser, const char *text) {
+// The length of TEXT when the handle accepts it; otherwise reports the
+// refusal and returns false. Reads at most one byte past the limit.
+bool accepted_length(const Parser *parser, const char *text, size_t *length) {
+    const size_t limit = parser->limits.text_bytes();
+    *length = strnlen(text, limit + 1);
+    return *length <= limit;
+}
+
+// Builds the tree (and its program) for the LENGTH bytes of TEXT in place of
+// the current one; a refused text (REFUSED) gets the tree of the empty text.
+void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     program_free(parser->program); // it points into the tree about to be released
     parser->program = nullptr;
-    const size_t size = std::strlen(text) + 1;
-    auto *root_data = static_cast<NodeData *>(parser->tree->data);
-    if (root_data->expr == nullptr) {
-        root_data->expr = static_cast<char *>(lp_malloc(size)); // the root of a new handle is reused
-    } else {
-        btree_free(parser->tree, parser_bt_node_free);
-        parser->tree = btree_new();
-        root_data = new_root_data(size);
-        btree_fill(parser->tree, root_data);
-    }
-    std::memcpy(root_data->expr, text, size);
+    btree_free(parser->tree, parser_bt_node_free);
+    parser->tree = nullptr;
 
     parser->errors = ErrorLog{};
     ErrorScope scope(&parser->errors);
-    // With messages emitted every node's text is shown, so the tree is built
-    // text by text; otherwise from ranges of one copy, in linear time.
-    parser->tree = dbg_is_enabled(6) ? expand_tree(parser->funcs, parser->tree)
-                                     : expand_text_quiet(parser->funcs, parser->tree);
-
+    if (refused) {
+        LP_REPORT(PARSER_ERR_TEXT_TOO_LONG);
+        text = "";
+        length = 0;
+    }
+    parser->tree = expand_text(text, length, parser->funcs, parser->limits);
     parser->program = program_build(parser->tree, parser->vars, parser->generation);
 }
 
@@ -65,19 +61,36 @@ void remember(ExprCache *cache, const char *text, size_t length) {
         std::free(cache->last);
         cache->last = static_cast<char *>(lp_malloc(length + 1));
     }
-    std::memcpy(cache->last, text, length + 1);
+    std::memcpy(cache->last, text, length);
+    cache->last[length] = 0;
     cache->length = length;
     cache->dirty = 0;
 }
 
-// The current tree's value: the compiled program gives the reference
-// evaluation's values and states; a tree it was not built for (or cannot run)
-// takes the reference path.
+// A refused text is not kept: the next text, even the same, is read again.
+void forget(ExprCache *cache) {
+    std::free(cache->last);
+    cache->last = nullptr;
+    cache->length = 0;
+    cache->dirty = 0;
+}
+
+// Builds the tree of TEXT and makes it the cached text, or refuses it.
+void build(Parser *parser, const char *text) {
+    size_t length = 0;
+    if (accepted_length(parser, text, &length)) {
+        remember(parser->cache, text, length);
+        rebuild(parser, text, length, false);
+    } else {
+        forget(parser->cache);
+        rebuild(parser, text, 0, true);
+    }
+}
+
+// The current tree's value. Every tree expansion builds has a program.
 float evaluate_tree(Parser *parser) {
-    if (parser->program != nullptr && parser->program->root == parser->tree)
-        return program_run(parser->program, parser->vars, parser->generation);
-    parser_clean(parser->tree);
-    return parser_bt_calc(parser->tree, parser->vars);
+    if (impossible(parser->program == nullptr)) return 0.0f;
+    return program_run(parser->program, parser->vars, parser->generation);
 }
 
 } // namespace
@@ -86,8 +99,7 @@ float evaluate_tree(Parser *parser) {
 // parser_calc of another text rebuilds instead of evaluating this tree.
 extern "C" void parser_expand(Parser *parser, const char *text) try {
     if (parser == nullptr || text == nullptr) return;
-    remember(parser->cache, text, std::strlen(text));
-    rebuild(parser, text);
+    build(parser, text);
 } catch (...) {
     lp::abort_on_exception();
 }
@@ -95,12 +107,8 @@ extern "C" void parser_expand(Parser *parser, const char *text) try {
 extern "C" float parser_calc(Parser *parser, const char *text) try {
     if (parser == nullptr || text == nullptr) return NAN;
     ExprCache *cache = parser->cache;
-    // The same text with no definition since: no rebuild. Otherwise a text of
-    // the same length is copied into the old buffer, any other gets a new one.
-    if (cache->dirty != 0 || cache->last == nullptr || !is_cached_text(cache, text)) {
-        remember(cache, text, std::strlen(text));
-        rebuild(parser, text);
-    }
+    // The same text with no definition since: no rebuild.
+    if (cache->dirty != 0 || cache->last == nullptr || !is_cached_text(cache, text)) build(parser, text);
     return evaluate_tree(parser);
 } catch (...) {
     lp::abort_on_exception();
@@ -111,12 +119,15 @@ extern "C" float parser_calc(Parser *parser, const char *text) try {
 extern "C" float parser_eval(Parser *parser) try {
     if (parser == nullptr) return NAN;
     ExprCache *cache = parser->cache;
-    if (cache->last == nullptr) return 0.0f; // nothing built yet: the empty text's value
+    if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
     if (cache->dirty != 0) {
         // A function was defined since the tree was built; the cached copy
-        // stays the text, so it is the source of the new tree.
-        cache->dirty = 0;
-        rebuild(parser, cache->last);
+        // stays the text, so it is the source of the new tree. It is checked
+        // against the limit again, which may have been lowered since.
+        char *text = cache->last;
+        cache->last = nullptr;
+        build(parser, text);
+        std::free(text);
     }
     return evaluate_tree(parser);
 } catch (...) {

@@ -1,12 +1,13 @@
 // handle.cpp - the parser handle: creation, variable and function definitions, release.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "boundary.h"
-#include "lib_parse_internal.h"
+#include "handle.h"
 #include "memory.h"
+#include "operation_table.h"
 #include "program.h"
-#include "var_index.h"
 
 namespace lp {
 
@@ -25,13 +26,6 @@ void parser_func_free(void *function) {
     std::free(f);
 }
 
-void parser_bt_node_free(void *node_data) {
-    auto *d = static_cast<NodeData *>(node_data);
-    if (d == nullptr) return;
-    std::free(d->expr);
-    std::free(d);
-}
-
 } // namespace lp
 
 using namespace lp;
@@ -48,7 +42,7 @@ extern "C" Parser *parser_new(void) try {
     *data = NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
     btree_fill(root, data);
 
-    auto *parser = static_cast<Parser *>(lp_malloc(sizeof(Parser)));
+    auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
     parser->vars = list_new();
     parser->funcs = list_new();
     parser->tree = root;
@@ -57,6 +51,7 @@ extern "C" Parser *parser_new(void) try {
     parser->program = nullptr;
     parser->generation = 0;
     parser->var_index = VarIndex{nullptr, 0, 0};
+    parser->limits = Limits{};
     return parser;
 } catch (...) {
     lp::abort_on_exception();
@@ -107,6 +102,24 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     return 0;
 } catch (...) {
     lp::abort_on_exception();
+}
+
+const char *lp::variable_read_by(const Parser *parser, const char *operand) {
+    const Variable *v = variable_by_prefix(parser->vars, operand);
+    return v != nullptr ? v->name : nullptr;
+}
+
+extern "C" long long parser_limit(Parser *parser, int which, long long value) {
+    if (parser == nullptr || which < 0 || which >= PARSER_LIMIT_COUNT) return -1;
+    long long &limit = parser->limits.value[which];
+    const long long previous = limit;
+    if (value >= 0) limit = value < kLimitSpecs[which].maximum ? value : kLimitSpecs[which].maximum;
+    // A kept text now over the limit is not compared with the next one but
+    // rebuilt, and so checked (and refused) like any other.
+    ExprCache *cache = parser->cache;
+    if (which == PARSER_LIMIT_TEXT_BYTES && cache->last != nullptr && cache->length > parser->limits.text_bytes())
+        cache->dirty = 1;
+    return previous;
 }
 
 extern "C" void parser_destroy(Parser *parser) {

@@ -1,10 +1,14 @@
 // operation_table.cpp - the fourteen operations in priority order, and the node record constructors.
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
-#include "diagnostics.h"
-#include "lib_parse_internal.h"
+#include "operation_table.h"
+
+#include "lib_parse.h"
 #include "memory.h"
+#include "subtree.h"
+#include "trace.h"
 
 namespace lp {
 
@@ -31,11 +35,10 @@ Expander expand_log10_func = expand_1op_func;
 
 std::once_flag table_filled;
 
-} // namespace
-
 void bind_op(int32_t id, const char *name, Expander expand) {
     operation[id].id = id;
     operation[id].name = name;
+    operation[id].length = std::strlen(name);
     operation[id].expand = expand;
 }
 
@@ -58,6 +61,8 @@ void init_func_bind() {
     bind_op(OP_LOG10, "log10", expand_log10_func);
 }
 
+} // namespace
+
 // Every parser creation calls this; the table is filled once per process so
 // that a handle being created never writes rows another thread is reading.
 void parser_init() { std::call_once(table_filled, init_func_bind); }
@@ -68,17 +73,24 @@ NodeData *fill_operator_node(int32_t id) {
     data->expr = lp_strndup(symbol, std::strlen(symbol));
     data->op = id;
     data->state = CALCULATE;
-    LP_DIAG(8, "operator data : %s\n", data->expr);
+    LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
     return data;
 }
 
-NodeData *fill_operand_node(char *text) {
+NodeData *fill_operand_node(const char *text, size_t length) {
     auto *data = static_cast<NodeData *>(lp_calloc(1, sizeof(NodeData)));
-    data->expr = text;
+    data->expr = nullptr;
     data->op = OP_OPERAND;
     data->state = EXPAND;
-    LP_DIAG(8, "operand data : %s\n", data->expr);
+    LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(length), text);
     return data;
+}
+
+void parser_bt_node_free(void *node_data) {
+    auto *d = static_cast<NodeData *>(node_data);
+    if (d == nullptr) return;
+    std::free(d->expr);
+    std::free(d);
 }
 
 } // namespace lp

@@ -3,9 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "arithmetic.h"
-#include "memory.h"
 #include "program.h"
+
+#include "arithmetic.h"
+#include "handle.h"
+#include "memory.h"
+#include "operand.h"
+#include "report.h"
 #include "small_stack.h"
 
 namespace lp {
@@ -13,8 +17,6 @@ namespace lp {
 namespace {
 
 const NodeData *data_of(const TreeNode *node) { return static_cast<const NodeData *>(node->data); }
-
-bool is_binary(int32_t op) { return op >= OP_ADD && op <= OP_MOD; }
 
 // Writes a node's state DONE and its value as one eight-byte store: the
 // stores, two per node, would otherwise be the bulk of a short program's work.
@@ -31,8 +33,8 @@ inline void finish(NodeData *node, float value) {
 // "+", "-", "*" and "/": one instruction each.
 constexpr uint32_t kBasicOps = (1u << OP_ADD) | (1u << OP_SUB) | (1u << OP_MUL) | (1u << OP_DIV);
 
-// The shapes that parser_bt_calc evaluates completely: operators with the
-// children they read, functions without a left child, leaves without children.
+// The shapes expansion builds: operators with the children they read,
+// functions without a left child, leaves with a text and no children.
 bool supported(const TreeNode *node) {
     const NodeData *d = data_of(node);
     if (d == nullptr) return false;
@@ -42,14 +44,14 @@ bool supported(const TreeNode *node) {
     return false;
 }
 
-// Counts the nodes, or returns 0 when one of them is not supported.
+// Counts the nodes, or returns 0 for a shape expansion never builds.
 size_t count_nodes(const TreeNode *root) {
     SmallStack<const TreeNode *> pending;
     pending.push(root);
     size_t count = 0;
     while (!pending.empty()) {
         const TreeNode *n = pending.pop();
-        if (!supported(n)) return 0;
+        if (impossible(!supported(n))) return 0;
         ++count;
         if (n->left != nullptr) pending.push(n->left);
         if (n->right != nullptr) pending.push(n->right);
@@ -57,19 +59,11 @@ size_t count_nodes(const TreeNode *root) {
     return count;
 }
 
+// A name reads the variable it names by prefix; without one, the node keeps
+// its own value.
 void bind_leaf(LeafStep *leaf, List *vars) {
-    // The prefix rule of parser_assign_var: the newest variable whose name
-    // begins with the text. Without one, the node keeps its own value.
-    const char *text = leaf->node->expr;
-    const size_t length = std::strlen(text);
-    leaf->source = &leaf->node->value;
-    for (ListNode *n = vars->head; n != nullptr; n = n->next) {
-        const auto *v = static_cast<const Variable *>(n->data);
-        if (std::strncmp(v->name, text, length) == 0) {
-            leaf->source = &v->value;
-            return;
-        }
-    }
+    const Variable *v = variable_by_prefix(vars, leaf->node->expr);
+    leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
 } // namespace

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "lib_parse_internal.h"
+#include "containers.h"
+#include "operation_table.h"
 
 namespace lp {
 
@@ -53,16 +54,15 @@ struct Program {
     bool constants_written;
 };
 
-// Flattens the tree under ROOT and binds its names in VARS. Null when the tree
-// has a shape that only parser_bt_calc handles (a missing or extra child, an
-// operation id outside the table, a record without text).
+// Flattens the tree under ROOT, as expansion builds it, and binds its names
+// in VARS.
 Program *program_build(const TreeNode *root, List *vars, uint64_t generation);
 void program_free(Program *program);
 // Binds every name again: the variable list has grown since.
 void program_bind(Program *program, List *vars, uint64_t generation);
 
 // Evaluates the tree with the names as bound: leaves every node's value and
-// state as parser_clean and parser_bt_calc would, and returns the root's value.
+// state DONE as a bottom-up evaluation of the tree would, and returns the root's value.
 float program_execute(Program *program);
 
 // The same after binding the names again if variables were added since.

@@ -1,6 +1,10 @@
 // report.cpp - error reports: to the diagnostics handler, and to the log of the tree being built.
+#include "report.h"
+
+#include <cstdint>
+
 #include "diagnostics.h"
-#include "lib_parse_internal.h"
+#include "lib_parse.h"
 
 namespace lp {
 
@@ -30,6 +34,7 @@ extern "C" const char *parser_error_text(int code) {
     case PARSER_ERR_BAD_OPERATION: return "operation id outside the operation table";
     case PARSER_ERR_UNKNOWN_FUNCTION: return "bracketed call of a function that is not defined";
     case PARSER_ERR_SUBSTITUTION_LIMIT: return "user function substitution too deep, too many or too large";
+    case PARSER_ERR_TEXT_TOO_LONG: return "text longer than the handle's limit: refused, and read as the empty text";
     default: return "unknown error";
     }
 }

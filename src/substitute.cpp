@@ -3,9 +3,11 @@
 #include <string>
 #include <string_view>
 
-#include "lib_parse_internal.h"
+#include "substitute.h"
+
+#include "handle.h"
 #include "memory.h"
-#include "parse_limits.h"
+#include "operation_table.h"
 
 namespace lp {
 
@@ -53,7 +55,7 @@ private:
 // Length of the first operation symbol (in table order) that TEXT begins with, or 0.
 size_t symbol_at(std::string_view text) {
     for (const OperationEntry &row : operation) {
-        const std::string_view symbol(row.name);
+        const std::string_view symbol(row.name, row.length);
         if (text.substr(0, symbol.size()) == symbol) return symbol.size();
     }
     return 0;
@@ -145,12 +147,6 @@ char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteS
     }
     *status = SubstituteStatus::OK;
     return lp_strndup(text.data(), text.size());
-}
-
-char *parser_func_replace(const char *expr, List *funcs) {
-    SubstituteStatus status;
-    size_t budget = kMaxSubstitutedBytes;
-    return substitute_call(expr, funcs, &budget, &status);
 }
 
 } // namespace lp

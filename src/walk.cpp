@@ -1,5 +1,6 @@
 // walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
-#include "lib_parse_internal.h"
+#include "handle.h"
+#include "operation_table.h"
 #include "small_stack.h"
 
 extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) {

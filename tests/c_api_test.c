@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "lib_parse.h"
 
 static int failures = 0;

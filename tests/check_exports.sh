@@ -1,15 +1,43 @@
 #!/bin/sh
-# check_exports.sh LIBRARY - fails when the shared library exports a symbol
-# outside the public API (parser_*, dbg_*, exception, exception_set_handler).
+# check_exports.sh SHARED [STATIC] - fails when either library defines a global
+# symbol outside the public API (parser_*, dbg_*, exception,
+# exception_set_handler), weak ones included, when a public function is not a
+# strong definition, or when parser_calc is missing.
 set -eu
-library="$1"
-symbols=$(nm -D --defined-only "$library" | awk 'NF >= 3 { print $3 }' | sed 's/@.*//')
-[ -n "$symbols" ] || { echo "no exported symbols found in $library"; exit 1; }
-stray=$(printf '%s\n' "$symbols" | grep -Ev '^(parser_.*|dbg_.*|exception|exception_set_handler|_init|_fini)$' || true)
-if [ -n "$stray" ]; then
-  echo "symbols outside the public API exported by $library:"
-  printf '%s\n' "$stray"
-  exit 1
+public='^(parser_.*|dbg_.*|exception|exception_set_handler)$'
+failed=0
+
+# check LIBRARY EXTRA NM-OPTION...: EXTRA is a pattern of further names allowed.
+check() {
+  library=$1 extra=$2
+  shift 2
+  # "TYPE NAME" per global definition; an archive's member headers have one field.
+  listing=$(nm "$@" --defined-only "$library" | awk 'NF >= 3 { sub(/@.*/, "", $3); print $2, $3 }')
+  what="nm $* of $library"
+  if [ -z "$listing" ]; then
+    echo "$what: no global symbols"
+    failed=1
+    return
+  fi
+  stray=$(printf '%s\n' "$listing" | awk -v p="$public" -v x="$extra" '$2 !~ p && $2 !~ x' || true)
+  if [ -n "$stray" ]; then
+    echo "$what: symbols outside the public API:"
+    printf '%s\n' "$stray"
+    failed=1
+  fi
+  weak=$(printf '%s\n' "$listing" | awk -v p="$public" '$2 ~ p && $1 !~ /^[TDBR]$/' || true)
+  if [ -n "$weak" ]; then
+    echo "$what: public symbols that are not strong definitions:"
+    printf '%s\n' "$weak"
+    failed=1
+  fi
+  printf '%s\n' "$listing" | grep -qx 'T parser_calc' || { echo "$what: no parser_calc"; failed=1; }
+}
+
+check "$1" '^(_init|_fini)$' -D
+check "$1" '^(_init|_fini)$' -g
+if [ $# -ge 2 ]; then
+  check "$2" '^$' -g
 fi
-printf '%s\n' "$symbols" | grep -qx parser_calc || { echo "parser_calc is not exported"; exit 1; }
-echo "exports of $library: ok"
+[ "$failed" -eq 0 ] || exit 1
+echo "global symbols of $*: public API only"

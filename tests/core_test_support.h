@@ -12,9 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "diagnostics.h"
-#include "lib_parse_internal.h"
+#include "handle.h"
+#include "lib_parse/diagnostics.h"
 #include "memory.h"
+#include "operation_table.h"
 
 namespace test {
 
@@ -44,18 +45,12 @@ inline bool same_value(float a, float b) { return bits(a) == bits(b) || (std::is
 
 inline char *copy_text(const char *text) { return lp_strndup(text, std::strlen(text)); }
 
-// A lone node holding TEXT in EXPAND, as parser_expand makes the root.
-inline TreeNode *text_node(const char *text) {
-    TreeNode *n = btree_new();
-    auto *d = static_cast<lp::NodeData *>(std::malloc(sizeof(lp::NodeData)));
-    *d = lp::NodeData{copy_text(text), lp::OP_OPERAND, lp::EXPAND, 0.0f};
-    btree_fill(n, d);
-    return n;
-}
 // Hand-built nodes for evaluation tests.
 inline TreeNode *leaf(const char *text) {
     TreeNode *n = btree_new();
-    btree_fill(n, lp::fill_operand_node(copy_text(text)));
+    lp::NodeData *d = lp::fill_operand_node(text, std::strlen(text));
+    d->expr = copy_text(text);
+    btree_fill(n, d);
     return n;
 }
 inline TreeNode *op_node(int32_t id, TreeNode *left, TreeNode *right) {

@@ -1,19 +1,21 @@
-// test_bounds.cpp - each bound on substitution holds exactly at its edge, and big inputs stay within memory.
+// test_bounds.cpp - each limit of a handle holds exactly at its edge, and big inputs stay within memory.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "diagnostics.h"
-#include "parse_limits.h"
+#include "lib_parse/diagnostics.h"
 #include "robust_support.h"
 
 // Sanitizers keep freed memory and shadow every byte: resident memory means
-// nothing under them, and the cases that spend the time budgets take long.
+// nothing under them, and a 2 GiB text costs too much.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)
@@ -25,85 +27,146 @@ constexpr bool kSanitized = false;
 
 namespace {
 
-using robust::bits;
 using robust::ParserPtr;
-
 using Functions = std::vector<std::pair<std::string, std::string>>;
 
-ParserPtr handle_with(const Functions &functions) {
+// Every code exception() reports, in order; the tests clear it.
+std::vector<int> reported;
+const bool kRecording =
+    (exception_set_handler([](void *, const char *, int, int code) { reported.push_back(code); }, nullptr), true);
+
+ParserPtr handle_with(const Functions &functions, int which = 0, long long limit = -1) {
     ParserPtr p(parser_new());
     for (const auto &f : functions) parser_func(p.get(), f.first.c_str(), f.second.c_str());
+    parser_limit(p.get(), which, limit);
     return p;
 }
 
 std::string repeat(const std::string &piece, size_t times) {
     std::string out;
-    for (size_t i = 0; i < times; ++i) out += piece;
+    while (times-- > 0) out += piece;
     return out;
 }
 
-// CALL nested N deep around INNER: f(f(...f(INNER)...)).
-std::string nested(const std::string &call, size_t n, const std::string &inner) {
-    return repeat(call + "(", n) + inner + std::string(n, ')');
+// The documented defaults (the text limit's may change); setting returns the
+// previous value, a negative value only reads, one above the maximum sets it.
+// No text may be longer than 2^31 - 1 bytes: 2^31 + 2 are refused, not cut to 32 bits.
+TEST(Bounds, TextBeyondThirtyTwoBitsIsRefused) {
+    if (kSanitized) GTEST_SKIP() << "a 2 GiB text costs too much under a sanitizer";
+    std::string text((size_t{1} << 31) + 2, '0');
+    text.replace(text.size() - 2, 2, "()");
+    ParserPtr p = handle_with({}, PARSER_LIMIT_TEXT_BYTES, LLONG_MAX);
+    reported.clear();
+    EXPECT_EQ(parser_calc(p.get(), text.c_str()), 0.0f);
+    EXPECT_EQ(reported, std::vector<int>{PARSER_ERR_TEXT_TOO_LONG});
 }
 
-// Each bound, just inside and just past its edge. Past it, the refused call
-// stays an operand (a name without a variable: 0) and code 5 is reported.
-TEST(Bounds, EachBoundAtItsEdge) {
-    const size_t depth = lp::kMaxSubstitutionDepth, growth = lp::kMaxSubstitutionGrowth;
-    const size_t count = static_cast<size_t>(lp::kMaxSubstitutions);
+// Each substitution limit, lowered, just inside and just past its edge. Past
+// it, the refused call stays an operand (a name without a variable: 0) and
+// code 5 is reported.
+TEST(Bounds, EachSubstitutionLimitAtItsEdge) {
     // Bodies of digits are one operand however long: the number 1 written
-    // with leading zeros. "k()" with a body of growth + 3 bytes grows by growth.
+    // with leading zeros. "k()" with a body of n + 3 bytes grows by n.
     const auto one_of_length = [](size_t n) { return std::string(n - 1, '0') + "1"; };
-    // An argument of half a MiB passed down through N calls of f(x) = x makes
-    // each level write the argument once more, with no growth at all.
-    const std::string half_mib_one = one_of_length((size_t{1} << 19) + 1);
-    const size_t work_levels = lp::kMaxSubstitutedBytes / half_mib_one.size();
-    // Each parameter pass of k doubles the text: 30 passes would write 2^30 bytes.
-    const std::string doubling_k = "k(a" + repeat(",a", 29) + ")", doubling_call = "k(a+a" + repeat(",a+a", 29) + ")";
-
-    struct Case {
+    // k(a,b) = a called with ten b's writes 39 bytes: the body, the first
+    // pass (19 bytes of b's), the second (each b replaced by 1).
+    const Functions passes = {{"k(a,b)", "a"}};
+    const std::string ten = "k(b" + repeat("+b", 9) + ",1)";
+    const int depth = PARSER_LIMIT_SUBST_DEPTH, count = PARSER_LIMIT_SUBST_COUNT, written = PARSER_LIMIT_SUBST_BYTES,
+              growth = PARSER_LIMIT_TREE_GROWTH;
+    const struct {
         const char *name;
+        int which;
+        long long limit;
         Functions functions;
         std::string text;
         float value;
         int errors;
-        bool slow; // spends a time budget: seconds under a sanitizer
+    } cases[] = {
+        {"depth: 4 nested calls", depth, 4, {{"f(x)", "x+1"}}, "f(f(f(f(0))))", 4, 0},
+        {"depth: 5 nested calls", depth, 4, {{"f(x)", "x+1"}}, "f(f(f(f(f(0)))))", 4, 1},
+        {"count: 10 calls", count, 10, {{"k()", "1"}}, "k()" + repeat("+k()", 9), 10, 0},
+        {"count: 11 calls", count, 10, {{"k()", "1"}}, "k()" + repeat("+k()", 10), 10, 1},
+        {"written: every pass counts", written, 39, passes, ten, 10, 0},
+        {"written: one byte short", written, 38, passes, ten, 0, 1},
+        {"written: adds up over calls", written, 77, passes, ten + "+" + ten, 10, 1},
+        {"growth: exactly the limit", growth, 100, {{"k()", one_of_length(103)}}, "k()", 1, 0},
+        {"growth: one byte past", growth, 100, {{"k()", one_of_length(104)}}, "k()", 0, 1},
+        {"growth: adds up over calls", growth, 100, {{"k()", one_of_length(53)}}, "k()+k()+k()", 2, 1},
     };
-    const Case cases[] = {
-        {"depth: 256 nested calls", {{"f(x)", "x+1"}}, nested("f", depth, "0"), static_cast<float>(depth), 0, false},
-        {"depth: 257 nested calls", {{"f(x)", "x+1"}}, nested("f", depth + 1, "0"), static_cast<float>(depth), 1,
-         false},
-        {"depth: self call", {{"f(x)", "1+f(x)"}}, "f(1)", static_cast<float>(depth), 1, false},
-        {"growth: exactly the bound", {{"k()", one_of_length(growth + 3)}}, "k()", 1.0f, 0, false},
-        {"growth: one byte past", {{"k()", one_of_length(growth + 4)}}, "k()", 0.0f, 1, false},
-        {"growth: adds up over calls", {{"k()", one_of_length(growth / 2 + 3)}}, "k()+k()+k()", 2.0f, 1, false},
-        {"count: 100000 calls", {{"k()", "1"}}, "k()" + repeat("+k()", count - 1), static_cast<float>(count), 0, true},
-        {"count: 100001 calls", {{"k()", "1"}}, "k()" + repeat("+k()", count), static_cast<float>(count), 1, true},
-        {"work: inside the bound", {{"f(x)", "x"}}, nested("f", work_levels - 30, half_mib_one), 1.0f, 0, true},
-        {"work: past the bound", {{"f(x)", "x"}}, nested("f", work_levels + 10, half_mib_one), 0.0f, 1, true},
-        {"work: parameter passes alone", {{doubling_k, "a"}}, doubling_call, 0.0f, 1, true},
-    };
-    // Quietly, and with every diagnostic emitted: the two take different
-    // expansion paths, which share the budget but track depth each their own
-    // way. Formatting every message makes the slow cases slower still.
-    exception_set_handler([](void *, const char *, int, int) {}, nullptr);
-    dbg_set_sink([](void *, int, const char *) {}, nullptr);
-    for (const int level : {0, 8}) {
-        dbg_set_level(level);
-        for (const Case &c : cases) {
-            if (c.slow && (kSanitized || level > 0)) continue;
-            ParserPtr p = handle_with(c.functions);
-            const float value = parser_calc(p.get(), c.text.c_str());
+    for (const auto &c : cases) {
+        reported.clear();
+        ParserPtr p = handle_with(c.functions, c.which, c.limit);
+        EXPECT_EQ(parser_calc(p.get(), c.text.c_str()), c.value) << c.name;
+        EXPECT_EQ(parser_errors(p.get(), nullptr), c.errors) << c.name;
+        EXPECT_EQ(reported, std::vector<int>(c.errors, PARSER_ERR_SUBSTITUTION_LIMIT)) << c.name;
+    }
+}
+
+// Limits belong to one handle and apply from the next tree it builds: a
+// function calling itself stops where each handle's limit says.
+TEST(Bounds, SubstitutionLimitsArePerHandle) {
+    ParserPtr a = handle_with({{"r(n)", "1+r(n)"}}, PARSER_LIMIT_SUBST_DEPTH, 3), b = handle_with({{"r(n)", "1+r(n)"}});
+    EXPECT_EQ(parser_calc(a.get(), "r(1)"), 3.0f);
+    EXPECT_EQ(parser_calc(b.get(), "r(1)"), 256.0f);
+    parser_limit(b.get(), PARSER_LIMIT_SUBST_COUNT, 9);
+    EXPECT_EQ(parser_calc(b.get(), "r(1)"), 256.0f); // the same text: its tree is not rebuilt
+    parser_expand(b.get(), "r(1)");
+    EXPECT_EQ(parser_eval(b.get()), 9.0f);
+    EXPECT_EQ(parser_calc(a.get(), "r(1)"), 3.0f);
+}
+
+// Each entry point given a text on a handle that accepts 16 bytes; the value it gives.
+float (*const kEntryPoints[])(Parser *, const char *) = {
+    [](Parser *p, const char *text) { return parser_calc(p, text); },
+    [](Parser *p, const char *text) { return parser_expand(p, text), parser_eval(p); },
+    [](Parser *p, const char *text) {
+        float out[3] = {-1, -1, -1};
+        parser_calc_bulk(p, text, nullptr, nullptr, 0, 3, out);
+        return out[0] == out[1] && out[1] == out[2] ? out[0] : -1.0f;
+    },
+    [](Parser *p, const char *text) { // accepted, then a definition and the limit lowered: parser_eval rebuilds
+        parser_limit(p, PARSER_LIMIT_TEXT_BYTES, 17); // it may read 18 bytes: given a terminated copy
+        parser_calc(p, std::string(text, strnlen(text, 17)).c_str());
+        parser_func(p, "f(x)", "x");
+        parser_limit(p, PARSER_LIMIT_TEXT_BYTES, 16);
+        return parser_eval(p);
+    },
+    [](Parser *p, const char *text) { // accepted, then the limit lowered: the same text is checked again
+        parser_limit(p, PARSER_LIMIT_TEXT_BYTES, 17);
+        parser_calc(p, std::string(text, strnlen(text, 17)).c_str());
+        parser_limit(p, PARSER_LIMIT_TEXT_BYTES, 16);
+        return parser_calc(p, text);
+    },
+};
+
+// A text one byte longer than the limit is refused by every entry point, and
+// reading it stops one byte past the limit: the text given ends where a page
+// that cannot be read begins, the longer one without a terminator. The
+// handle then works as usual, its cache not left naming an older text.
+TEST(Bounds, TextLimitAtItsEdge) {
+    const std::string fits = "1+2+3+4+5+6+7+89", past = fits + "0"; // 16 bytes worth 117, and 17
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    auto *pages = static_cast<char *>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_TRUE(pages != MAP_FAILED && mprotect(pages + page, page, PROT_NONE) == 0);
+    for (size_t way = 0; way < std::size(kEntryPoints); ++way) {
+        for (const bool refused : {false, true}) {
+            const char *text = static_cast<char *>(std::memcpy(pages + page - 17, (refused ? past : fits).c_str(), 17));
+            ParserPtr p = handle_with({}, PARSER_LIMIT_TEXT_BYTES, 16);
+            parser_calc(p.get(), "2*3"); // cached before, and calculated again after
+            reported.clear();
             int code = -1;
-            EXPECT_EQ(bits(value), bits(c.value)) << c.name << " at level " << level << ": value " << value;
-            EXPECT_EQ(parser_errors(p.get(), &code), c.errors) << c.name << " at level " << level;
-            EXPECT_TRUE(c.errors == 0 || code == PARSER_ERR_SUBSTITUTION_LIMIT) << c.name << ": code " << code;
+            EXPECT_EQ(kEntryPoints[way](p.get(), text), refused ? 0.0f : 117.0f) << "entry point " << way;
+            EXPECT_EQ(parser_errors(p.get(), &code), refused ? 1 : 0) << "entry point " << way;
+            EXPECT_EQ(code, refused ? PARSER_ERR_TEXT_TOO_LONG : -1) << "entry point " << way;
+            // parser_calc_bulk refuses its text at the first row and again at the last.
+            const size_t reports = refused ? (reported.empty() ? 1 : reported.size()) : 0;
+            EXPECT_EQ(reported, std::vector<int>(reports, PARSER_ERR_TEXT_TOO_LONG)) << "entry point " << way;
+            EXPECT_EQ(parser_calc(p.get(), "2*3"), 6.0f);
+            EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
         }
     }
-    dbg_set_level(0);
-    dbg_set_sink(nullptr, nullptr);
-    exception_set_handler(nullptr, nullptr);
+    munmap(pages, 2 * page);
 }
 
 // A 1 MiB text never makes the process hold more than a few hundred MiB, with
@@ -124,14 +187,14 @@ TEST(Bounds, OneMebibyteInputsStayWithinMemory) {
         {"mixed operators and names", {}, repeat("x*2-y/3+", mib / 8 - 1) + "1"},
         {"brackets nested 512 Ki deep", {}, std::string(mib / 2 - 1, '(') + "1" + std::string(mib / 2 - 1, ')')},
         {"calls of a 4 KiB body", {{"f(x)", wide_body}}, repeat("f(1)+", mib / 5 - 1) + "f(1)"},
-        {"nested calls of a 4 KiB body", {{"f(x)", wide_body}}, nested("f", 3, "1") + repeat("+1", mib / 2 - 8)},
-        {"x+x nested 40 deep", {{"f(x)", "x+x"}}, nested("f", 40, "1") + repeat("+1", mib / 2 - 64)},
+        {"nested calls of a 4 KiB body", {{"f(x)", wide_body}}, "f(f(f(1)))" + repeat("+1", mib / 2 - 8)},
+        {"x+x nested 40 deep", {{"f(x)", "x+x"}}, repeat("f(", 40) + "1" + repeat(")", 40) + repeat("+1", mib / 2 - 64)},
         {"self call on every operand", {{"r(n)", "1+r(n)"}}, repeat("r(1)+", mib / 5 - 1) + "r(1)"},
     };
     for (const auto &c : cases) {
         const pid_t pid = fork();
         if (pid == 0) {
-            parser_calc(handle_with(c.functions).get(), c.text.c_str());
+            parser_calc(handle_with(c.functions, PARSER_LIMIT_TEXT_BYTES, mib).get(), c.text.c_str()); // none is longer
             _exit(0);
         }
         int status = 0;

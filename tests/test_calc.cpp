@@ -104,7 +104,6 @@ std::vector<float> column(uint32_t seed, size_t rows) {
 // parser_calc_bulk gives, bit for bit, what setting the variables and calling
 // parser_calc row by row gives, and leaves the handle as that loop does.
 TEST(Bulk, EveryRowGivesWhatTheLoopGives) {
-    exception_set_handler([](void *, const char *, int, int) {}, nullptr);
     struct Case {
         const char *text;
         std::vector<const char *> names; // in the order parser_var is called each row
@@ -151,7 +150,6 @@ TEST(Bulk, EveryRowGivesWhatTheLoopGives) {
             EXPECT_EQ(walk(bulk.get()), walk(loop.get())) << c.text << " rows " << rows;
         }
     }
-    exception_set_handler(nullptr, nullptr);
 }
 
 TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {
@@ -193,22 +191,24 @@ TEST(Calc, CppWrapper) {
     p.func("g(a,b)", "a-b");
     p.func(std::string("f(x)"), std::string("x*x"));
     EXPECT_EQ(p.calc(std::string("g(f(x),y)")), 1.0f);
+    *p.var_ref(std::string("y")) = 2.0f;
+    *p.var_ref("k") = 0.5f; // a new variable
+    EXPECT_EQ(p.eval(), 2.0f);
     EXPECT_EQ(p.errors(), 0);
     p.calc("x+");
     int code = -1;
     EXPECT_EQ(p.errors(&code), 1);
     EXPECT_EQ(code, 2);
-    p.expand(std::string("x*y"));
+    p.expand(std::string("x*y+k"));
     std::vector<std::string> texts;
     const auto record = [&texts](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); };
     p.walk(record); // a named, const callable
-    EXPECT_EQ(texts, (std::vector<std::string>{"*", "x", "y"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"+", "*", "x", "y", "k"}));
 
     lib_parse::Parser moved(std::move(p));
-    EXPECT_EQ(p.get(), nullptr);
-    EXPECT_TRUE(std::isnan(p.calc("1")));
-    EXPECT_EQ(p.errors(), 0);
-    EXPECT_EQ(moved.calc("x+y"), 5.0f);
+    EXPECT_EQ(moved.eval(), 4.5f);
+    EXPECT_TRUE(p.get() == nullptr && p.var_ref("k") == nullptr && p.errors() == 0); // NOLINT(bugprone-use-after-move)
+    EXPECT_TRUE(std::isnan(p.calc("1")) && std::isnan(p.eval()));
     lib_parse::Parser other;
     other.var("x", 7.0f);
     moved = std::move(other); // releases the first handle

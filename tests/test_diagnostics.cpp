@@ -1,5 +1,5 @@
 // test_diagnostics.cpp - level filter, sinks, handlers and thread safety.
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 
 #include <gtest/gtest.h>
 

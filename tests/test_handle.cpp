@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
 #include "core_test_support.h"
+#include "lib_parse.hpp"
 
 using namespace test;
 
@@ -19,20 +21,6 @@ std::vector<std::pair<std::string, float>> variables(const Parser *p) {
 }
 
 } // namespace
-
-TEST(Handle, NewHandleState) {
-    ParserPtr p(parser_new());
-    EXPECT_EQ(list_count(p->vars) + list_count(p->funcs), 0);
-    EXPECT_TRUE(p->tree->left == nullptr && p->tree->right == nullptr);
-    const lp::NodeData *root = data_of(p->tree);
-    EXPECT_EQ(root->expr, nullptr);
-    EXPECT_EQ(root->op, lp::OP_OPERAND);
-    EXPECT_EQ(root->state, lp::EXPAND);
-    EXPECT_EQ(bits(root->value), 0u);
-    EXPECT_EQ(p->cache->last, nullptr);
-    EXPECT_EQ(p->cache->dirty, 0);
-    EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
-}
 
 // One record per exact name, newest first, holding its last value: a name
 // that is the beginning of another is a name of its own, an update keeps the
@@ -83,6 +71,8 @@ TEST(Handle, FunctionsStackNewestFirstAndMarkTheCache) {
 
 void count_visit(void *ctx, int, int, const char *, int, int, float) { ++*static_cast<int *>(ctx); }
 
+// Null arguments leave a new handle as it was made: no variables, functions,
+// cached text or errors, and a single root without text.
 TEST(Handle, NullArgumentsDoNothing) {
     ParserPtr p(parser_new());
     EXPECT_EQ(parser_var(nullptr, "x", 1.0f), 0);
@@ -100,7 +90,7 @@ TEST(Handle, NullArgumentsDoNothing) {
     EXPECT_EQ(p->cache->last, nullptr);
 
     int code = -7, visits = 0;
-    EXPECT_EQ(parser_errors(nullptr, &code), 0);
+    EXPECT_EQ(parser_errors(nullptr, &code) + parser_errors(p.get(), &code), 0);
     EXPECT_EQ(code, -7);
     parser_walk(nullptr, count_visit, &visits);
     parser_walk(p.get(), nullptr, &visits);
@@ -110,9 +100,31 @@ TEST(Handle, NullArgumentsDoNothing) {
     EXPECT_EQ(parser_op_symbol(-1), nullptr);
     EXPECT_EQ(parser_op_symbol(14), nullptr);
     EXPECT_STREQ(parser_error_text(99), "unknown error");
-    for (int c : {0, 2, 3, 4, 5}) EXPECT_STRNE(parser_error_text(c), "unknown error") << c;
+    for (int c : {0, 2, 3, 4, 5, 6}) EXPECT_STRNE(parser_error_text(c), "unknown error") << c;
     parser_destroy(nullptr);
     lp::parser_var_free(nullptr);
     lp::parser_func_free(nullptr);
     lp::parser_bt_node_free(nullptr);
+}
+
+// Each limit of each handle starts at its default (a tuning choice, so taken
+// from the table); a negative value only reads it, one above the maximum,
+// 2^31 - 1 for every limit, sets the maximum, and the value replaced is returned.
+TEST(Handle, LimitsReadSetAndClamp) {
+    ParserPtr p(parser_new()), q(parser_new());
+    const long long documented[PARSER_LIMIT_COUNT] = {256 << 10, 256, 10000, 16 << 20, 128 << 10};
+    for (int which = 0; which < PARSER_LIMIT_COUNT; ++which) {
+        const long long initial = documented[which];
+        EXPECT_EQ(parser_limit(p.get(), which, -1), initial) << which;
+        EXPECT_EQ(parser_limit(p.get(), which, 7), initial) << which;
+        EXPECT_EQ(parser_limit(p.get(), which, LLONG_MIN), 7) << which;
+        EXPECT_EQ(parser_limit(p.get(), which, 0), 7) << which;
+        EXPECT_EQ(parser_limit(p.get(), which, INT32_MAX + 1LL), 0) << which;
+        EXPECT_EQ(parser_limit(p.get(), which, LLONG_MAX), INT32_MAX) << which;
+        EXPECT_EQ(parser_limit(p.get(), which, -1), INT32_MAX) << which;
+        EXPECT_EQ(parser_limit(q.get(), which, -1), initial) << "the other handle's " << which;
+    }
+    for (int which : {-1, PARSER_LIMIT_COUNT}) EXPECT_EQ(parser_limit(p.get(), which, 5), -1) << which;
+    EXPECT_EQ(parser_limit(nullptr, PARSER_LIMIT_SUBST_DEPTH, 5), -1);
+    EXPECT_EQ(lib_parse::Parser().limit(PARSER_LIMIT_SUBST_DEPTH), 256); // reads only
 }

@@ -1,12 +1,14 @@
-// test_locate.cpp - bracket lists and stripping, choice of the operation to split at, and their messages.
+// test_locate.cpp - bracket matching and stripping, choice of the operation to split at, and their messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "core_test_support.h"
+#include "locate.h"
 
 using namespace test;
 
@@ -14,161 +16,164 @@ namespace {
 
 using Positions = std::vector<int32_t>;
 
+// Positions are given relative to the stripped range.
 struct Located {
-    uint8_t bracket_error = 0;
-    std::string text; // the node's text after stripping
-    Positions brackets;
-    uint8_t op_error = 0;
-    int32_t id = -1; // -1: no operation found
+    bool balanced = true;
+    std::string text; // the range after stripping
+    Positions pairs;  // open, close of each top-level pair
+    int32_t id = -1;  // -1: no operation outside the pairs
     Positions ops;
+    bool trailing = false;
     std::vector<int> codes;
+    std::vector<std::string> files; // where each code was reported from
+    std::vector<std::string> messages; // level 6
+    auto key() const { return std::tie(balanced, text, pairs, id, ops, trailing, codes, files); }
 };
 
-// Runs the two location calls in the order that expansion uses them.
-Located locate(const std::string &text, Capture &cap) {
+// The calls in the order expansion makes them, on the whole of TEXT.
+Located locate(const std::string &text, int level = 0) {
+    lp::parser_init(); // the search reads the operation table
+    Capture cap(level);
+    lp::SourceText source(text.data(), text.size(), nullptr);
     Located r;
-    TreePtr node(text_node(text.c_str()));
-    r.bracket_error = 7;
-    ListPtr brackets(lp::find_extern_brakets(node.get(), &r.bracket_error));
-    r.text = data_of(node.get())->expr;
-    r.brackets = positions(brackets.get());
-    EXPECT_EQ(brackets == nullptr, r.brackets.empty()) << "an empty list is never handed out: " << text;
-    if (r.bracket_error == 0) {
-        int32_t id = -1;
-        ListPtr ops(lp::find_extern_highest_prio_op(brackets.get(), r.text.c_str(), &id, &r.op_error));
-        r.id = ops != nullptr ? id : -1;
-        r.ops = positions(ops.get());
-    }
+    r.balanced = source.balanced();
+    if (!r.balanced) return r;
+    int32_t from = 0, to = source.size();
+    lp::strip_enclosing(source, &from, &to);
+    r.text = std::string(source.view(from, to));
+    Positions opens, ops;
+    lp::top_level_pairs(source, from, to, &opens);
+    for (const int32_t open : opens) r.pairs.insert(r.pairs.end(), {open - from, source.partner(open) - from});
+    r.id = lp::choose_operation(source, from, to, opens, &ops, &r.trailing);
+    for (const int32_t p : ops) r.ops.push_back(p - from);
     r.codes = cap.codes;
+    r.files = cap.files;
+    r.messages = cap.at(6);
     return r;
 }
 
-// Bracket search by its definition, a pair at a time: mark the top-level
-// pairs; when one pair encloses the whole text, strip it and start over.
+// The search as the language describes it, a byte at a time: strip a pair
+// enclosing the whole text while there is one; then, row by row, a one-byte
+// symbol ending the text is an error, else the symbol's occurrences outside
+// every pair are the cuts.
 Located literal_scan(std::string text) {
-    for (;;) {
-        Located r;
-        int depth = 0;
-        bool single = true;
-        const int n = static_cast<int>(text.size());
-        for (int p = 0; p < n && depth >= 0; ++p) {
-            const int before = depth;
-            depth += text[p] == '(' ? 1 : text[p] == ')' ? -1 : 0;
-            if ((before == 0 && depth == 1) || (before == 1 && depth == 0)) r.brackets.push_back(p);
-            if (before == 1 && depth == 0 && p != n - 1) single = false;
+    Located r;
+    std::vector<int> depth; // before each byte
+    for (bool single = true; single;) {
+        depth.assign(1, 0);
+        single = text.size() >= 2 && text[0] == '(';
+        for (size_t p = 0; p < text.size(); ++p) {
+            depth.push_back(depth.back() + (text[p] == '(') - (text[p] == ')'));
+            r.balanced = r.balanced && depth.back() >= 0;
+            single = single && (depth.back() != 0 || p + 1 == text.size());
         }
-        r.bracket_error = depth != 0;
-        if (!r.bracket_error && single && n >= 2 && text[0] == '(' && text[n - 1] == ')') {
-            text = text.substr(1, text.size() - 2);
-            continue;
-        }
-        r.text = text;
-        return r;
+        if (!(r.balanced = r.balanced && depth.back() == 0)) return r;
+        if (single) text = text.substr(1, text.size() - 2);
     }
+    r.text = text;
+    for (size_t p = 0; p < text.size(); ++p)
+        if ((text[p] == '(' && depth[p] == 0) || (text[p] == ')' && depth[p] == 1)) r.pairs.push_back(static_cast<int32_t>(p));
+    for (const lp::OperationEntry &row : lp::operation) {
+        const std::string symbol = row.name;
+        if (symbol.size() == 1 && !text.empty() && text.back() == symbol[0]) {
+            r.trailing = true;
+            r.codes = {PARSER_ERR_TRAILING_OPERATOR};
+            r.files = {"lib_parse"};
+            return r;
+        }
+        for (size_t p = text.find(symbol); p != std::string::npos; p = text.find(symbol, p + 1))
+            if (depth[p] == 0) r.ops.push_back(static_cast<int32_t>(p));
+        if (!r.ops.empty()) {
+            r.id = row.id;
+            return r;
+        }
+    }
+    return r;
 }
-
-class Locate : public ::testing::Test {
-protected:
-    ParserPtr parser{parser_new()}; // fills the operation table
-};
 
 } // namespace
 
-TEST_F(Locate, BracketListsAndStripping) {
+TEST(Locate, BracketsAndStripping) {
     struct Case {
         std::string text;
-        uint8_t error;
         std::string stripped;
-        Positions brackets;
+        Positions pairs;
     };
     const std::string deep = std::string(10000, '(') + "x+1" + std::string(10000, ')');
     const Case cases[] = {
-        {"a+b*c", 0, "a+b*c", {}},          {"", 0, "", {}},
-        {"(a+b)*c", 0, "(a+b)*c", {0, 4}},  {"((a))", 0, "a", {}},
-        {"()", 0, "", {}},                  {"(())", 0, "", {}},
-        {"(a)(b)", 0, "(a)(b)", {0, 2, 3, 5}}, {"((a)(b))", 0, "(a)(b)", {0, 2, 3, 5}},
-        {"(a)+b", 0, "(a)+b", {0, 2}},      {"((a)+(b))", 0, "(a)+(b)", {0, 2, 4, 6}},
-        {"(((x)))+1", 0, "(((x)))+1", {0, 6}}, {"f((1,2),(3))", 0, "f((1,2),(3))", {1, 11}},
-        {"(()())", 0, "()()", {0, 1, 2, 3}}, {"x((()))", 0, "x((()))", {1, 6}},
-        {deep, 0, "x+1", {}},
-        {")(", 1, ")(", {}},  {"a)", 1, "a)", {}},  {"(a", 1, "(a", {}},
-        {"(a))(", 1, "(a))(", {}}, {"((a)", 1, "((a)", {}}, {"(a)+(b))", 1, "(a)+(b))", {}},
+        {"a+b*c", "a+b*c", {}},           {"", "", {}},                     {"(a+b)*c", "(a+b)*c", {0, 4}},
+        {"((a))", "a", {}},               {"()", "", {}},                   {"(())", "", {}},
+        {"(a)(b)", "(a)(b)", {0, 2, 3, 5}}, {"((a)(b))", "(a)(b)", {0, 2, 3, 5}}, {"(a)+b", "(a)+b", {0, 2}},
+        {"((a)+(b))", "(a)+(b)", {0, 2, 4, 6}}, {"(((x)))+1", "(((x)))+1", {0, 6}}, {"(()())", "()()", {0, 1, 2, 3}},
+        {"f((1,2),(3))", "f((1,2),(3))", {1, 11}}, {"x((()))", "x((()))", {1, 6}},
+        {deep, "x+1", {}},
     };
     for (const Case &c : cases) {
-        Capture cap;
-        const Located r = locate(c.text, cap);
-        EXPECT_EQ(r.bracket_error, c.error) << c.text;
+        const Located r = locate(c.text);
+        EXPECT_TRUE(r.balanced) << c.text;
         EXPECT_EQ(r.text, c.stripped) << c.text;
-        EXPECT_EQ(r.brackets, c.brackets) << c.text;
+        EXPECT_EQ(r.pairs, c.pairs) << c.text;
     }
+    for (const char *text : {")(", "a)", "(a", "(a))(", "((a)", "(a)+(b))"})
+        EXPECT_FALSE(lp::SourceText(text, std::strlen(text), nullptr).balanced()) << text;
 }
 
-// id -1: no operation outside brackets; id -2: code 2 for a trailing symbol.
-TEST_F(Locate, OperatorChoice) {
+// id -2: the symbol at the end is reported with code 2, no operation chosen.
+// (Where the code is reported from is checked against the scan below.)
+TEST(Locate, OperatorChoice) {
     struct Case {
         const char *text;
         int32_t id;
         Positions ops;
     };
     const Case cases[] = {
-        {"a+b*c", 0, {1}},         {"(a+b)*c", 3, {5}},      {"((a))", -1, {}},
-        {"()", -1, {}},            {"(a)(b)", -1, {}},       {"", -1, {}},
-        {"x", -1, {}},             {"cos(x)+1", 0, {6}},     {"atan(x)", 8, {0}},
-        {"tan(atan(x))", 9, {0}},  {"a+(b+c)", 0, {1}},      {"x*(y+z)*w", 3, {1, 7}},
-        {"-x", 1, {0}},            {"a-b-c", 1, {1, 3}},     {"a--b", 1, {1, 2}},
-        {"a*b^c", 2, {3}},         {"a^b*c", 2, {1}},        {"cost", 6, {0}},
-        {"log10(x)", 13, {0}},     {"x%(2)", 5, {1}},        {"((a)+(b))", 0, {3}},
-        {"a(b+c)d+e", 0, {7}},     {"(a+b)+(c+d)+e", 0, {5, 11}},
-        {"(a-)+b", 0, {4}},        {"(a+)-b", 1, {4}},       {"2cos(y)", 6, {1}},
-        {"cos(x)cos(y)", 6, {0, 6}}, {"xcos", 6, {1}},
-        {"a+", -2, {}},            {"a+b+", -2, {}},         {"(a+b)-", -2, {}},
-        {"(a)+", -2, {}},          {"cos(a)-", -2, {}},      {"+", -2, {}},
-        {"a+b-", 0, {1}},          {"a-b*", 1, {1}},         {"Cos(x)", -1, {}}, // symbols are case-sensitive
-        {"coscos", 6, {0, 3}},
+        {"a+b*c", 0, {1}},        {"(a+b)*c", 3, {5}},       {"((a))", -1, {}},          {"()", -1, {}},
+        {"(a)(b)", -1, {}},       {"", -1, {}},              {"x", -1, {}},              {"cos(x)+1", 0, {6}},
+        {"atan(x)", 8, {0}},      {"tan(atan(x))", 9, {0}},  {"a+(b+c)", 0, {1}},        {"x*(y+z)*w", 3, {1, 7}},
+        {"-x", 1, {0}},           {"a-b-c", 1, {1, 3}},      {"a--b", 1, {1, 2}},        {"a*b^c", 2, {3}},
+        {"a^b*c", 2, {1}},        {"cost", 6, {0}},          {"log10(x)", 13, {0}},      {"x%(2)", 5, {1}},
+        {"((a)+(b))", 0, {3}},    {"a(b+c)d+e", 0, {7}},     {"(a+b)+(c+d)+e", 0, {5, 11}}, {"(a-)+b", 0, {4}},
+        {"(a+)-b", 1, {4}},       {"2cos(y)", 6, {1}},       {"cos(x)cos(y)", 6, {0, 6}}, {"xcos", 6, {1}},
+        {"coscos", 6, {0, 3}},    {"a+", -2, {}},            {"a+b+", -2, {}},           {"(a+b)-", -2, {}},
+        {"(a)+", -2, {}},         {"cos(a)-", -2, {}},       {"+", -2, {}},              {"a+b-", 0, {1}},
+        {"a-b*", 1, {1}},         {"Cos(x)", -1, {}}, // symbols are case-sensitive
     };
     for (const Case &c : cases) {
-        Capture cap;
-        const Located r = locate(c.text, cap);
+        const Located r = locate(c.text);
         EXPECT_EQ(r.id, c.id == -2 ? -1 : c.id) << c.text;
-        EXPECT_EQ(r.op_error, c.id == -2 ? 1 : 0) << c.text;
+        EXPECT_EQ(r.trailing, c.id == -2) << c.text;
         EXPECT_EQ(r.codes, c.id == -2 ? std::vector<int>{2} : std::vector<int>{}) << c.text;
-        EXPECT_EQ(cap.files, c.id == -2 ? std::vector<std::string>{"lib_parse"} : std::vector<std::string>{}) << c.text;
         EXPECT_EQ(r.ops, c.ops) << c.text;
     }
 }
 
-TEST_F(Locate, SearchMessages) {
+// Every occurrence of each symbol searched is announced, pairs included; then
+// one message per kept position before the last pair closes and one for all
+// those after it.
+TEST(Locate, SearchMessages) {
     struct Case {
         const char *text;
-        size_t tokens, outside;
+        long tokens, outside;
     };
     const Case cases[] = {
         {"x*(y+z)*w", 3, 2},   // "+" once, "*" twice; one before the pair, one past the last
-        {"a+b+c", 2, 0},       // no brackets: nothing is walked
+        {"a+b+c", 2, 0},       // no pairs: nothing announced as outside
         {"(a)+b+c", 2, 1},     // past the last pair: announced once
         {"a+b+(c)", 2, 2},     // both before the pair
         {"a+(b)+c+(d)", 3, 3}, // before, between, between
-        {"(a+b)*(c)", 2, 1},
-        {"a+", 1, 0},
+        {"(a+b)*(c)", 2, 1},   {"a+", 1, 0},
     };
     for (const Case &c : cases) {
-        Capture cap(6);
-        locate(c.text, cap);
-        EXPECT_EQ(cap.count("Tocken found\n"), c.tokens) << c.text;
-        EXPECT_EQ(cap.count("Op is outside brackets\n"), c.outside) << c.text;
-        EXPECT_EQ(cap.at(6).size(), c.tokens + c.outside) << c.text;
-        EXPECT_EQ(cap.pieces.size(), c.tokens + c.outside) << c.text;
+        const std::vector<std::string> messages = locate(c.text, 6).messages;
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Tocken found\n"), c.tokens) << c.text;
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Op is outside brackets\n"), c.outside) << c.text;
+        EXPECT_EQ(static_cast<long>(messages.size()), c.tokens + c.outside) << c.text;
     }
-    Capture cap(6);
-    locate("x*(y+z)*w", cap);
-    EXPECT_EQ(cap.at(6), (std::vector<std::string>{"Tocken found\n", "Tocken found\n", "Tocken found\n",
-                                                   "Op is outside brackets\n", "Op is outside brackets\n"}));
 }
 
-// The search runs a quiet way when its messages are not emitted and a traced
-// way when they are; both must give the same answer for every text, and the
-// brackets must be those of the pair-at-a-time definition.
-TEST_F(Locate, QuietTracedAndLiteralSearchAgree) {
+// Random texts: the same answer with the search messages emitted and not, and
+// that of the byte-at-a-time scan.
+TEST(Locate, AgreesWithLiteralScanTracedOrNot) {
     static const char *const pieces[] = {"x", "y", "1", ".", " ", "+", "-", "^", "*", "/", "%", "(", ")", "((",
                                          "))", "cos", "sin", "atan", "tan", "exp", "logn", "log2", "log10", "n"};
     std::mt19937 rng(20240611);
@@ -188,25 +193,13 @@ TEST_F(Locate, QuietTracedAndLiteralSearchAgree) {
         }
         if (rng() % 8 != 0 && open > 0) text += std::string(open, ')');
         if (rng() % 4 == 0) text = std::string(rng() % 4, '(') + text + std::string(rng() % 4, ')');
-        Located quiet, traced;
-        {
-            Capture cap(0);
-            quiet = locate(text, cap);
-        }
-        {
-            Capture cap(6);
-            traced = locate(text, cap);
-        }
-        const Located literal = literal_scan(text);
-        ASSERT_EQ(quiet.bracket_error, literal.bracket_error) << text;
-        ASSERT_TRUE(literal.bracket_error || std::tie(quiet.text, quiet.brackets) == std::tie(literal.text, literal.brackets)) << text;
-        ASSERT_TRUE(std::tie(quiet.bracket_error, quiet.text, quiet.brackets, quiet.op_error, quiet.id, quiet.ops, quiet.codes) ==
-                    std::tie(traced.bracket_error, traced.text, traced.brackets, traced.op_error, traced.id, traced.ops, traced.codes))
-            << text;
+        const Located quiet = locate(text, 0), traced = locate(text, 6), literal = literal_scan(text);
+        ASSERT_TRUE(quiet.key() == traced.key()) << text;
+        ASSERT_TRUE(quiet.key() == literal.key()) << text;
         found += quiet.id >= 0;
-        trailing += quiet.op_error;
-        bracketed += !quiet.brackets.empty() && quiet.id >= 0;
-        stripped += quiet.text != text && !quiet.bracket_error;
+        trailing += quiet.trailing;
+        bracketed += !quiet.pairs.empty() && quiet.id >= 0;
+        stripped += quiet.balanced && quiet.text != text;
     }
     // The generator must reach every branch for the comparison to mean much.
     EXPECT_GT(found, 2000u);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core_test_support.h"
+#include "subtree.h"
 
 using namespace test;
 
@@ -32,6 +33,7 @@ TEST(OperationTable, SameAfterOneAndTwoParsers) {
         for (int id = 0; id < lp::OP_COUNT; ++id) {
             EXPECT_EQ(lp::operation[id].id, id) << when;
             EXPECT_STREQ(lp::operation[id].name, kRows[id].name) << when << " row " << id;
+            EXPECT_EQ(lp::operation[id].length, std::strlen(kRows[id].name)) << when << " row " << id;
             EXPECT_EQ(lp::operation[id].expand, kRows[id].expand) << when << " row " << id;
             EXPECT_EQ(lp::operation[id].name, names[id]) << "symbols are never reallocated";
             EXPECT_STREQ(parser_op_symbol(id), kRows[id].name) << when;
@@ -42,8 +44,9 @@ TEST(OperationTable, SameAfterOneAndTwoParsers) {
 }
 
 // Operator records own a copy of the symbol and wait for calculation; operand
-// records keep the very text given and wait for expansion. Each reports itself
-// at level 8 as three pieces: the time, "lib_parse:<line>: ", the message.
+// records wait for expansion without a text of their own and report only
+// their piece of the text given. Each reports itself at level 8 as three
+// pieces: the time, "lib_parse:<line>: ", the message.
 TEST(OperationTable, NodeRecordsAndTheirMessages) {
     ParserPtr p(parser_new());
     for (int id = 0; id < lp::OP_COUNT; ++id) {
@@ -53,10 +56,9 @@ TEST(OperationTable, NodeRecordsAndTheirMessages) {
         EXPECT_NE(d->expr, lp::operation[id].name) << "row " << id;
         EXPECT_TRUE(d->op == id && d->state == lp::CALCULATE && bits(d->value) == 0u) << "row " << id;
         lp::parser_bt_node_free(d);
-        char *text = copy_text(id % 2 ? "x1" : "");
-        d = lp::fill_operand_node(text);
-        EXPECT_TRUE(d->expr == text && d->op == lp::OP_OPERAND && d->state == lp::EXPAND && bits(d->value) == 0u);
-        lp::parser_bt_node_free(d); // releases the text as well
+        d = lp::fill_operand_node("x1+y", id % 2 ? 2 : 0);
+        EXPECT_TRUE(d->expr == nullptr && d->op == lp::OP_OPERAND && d->state == lp::EXPAND && bits(d->value) == 0u);
+        lp::parser_bt_node_free(d);
 
         ASSERT_EQ(cap.pieces.size(), 6u);
         const char *messages[] = {"operator data : ", "operand data : "};
@@ -71,6 +73,6 @@ TEST(OperationTable, NodeRecordsAndTheirMessages) {
     }
     Capture quiet(7);
     lp::parser_bt_node_free(lp::fill_operator_node(lp::OP_LOG10));
-    lp::parser_bt_node_free(lp::fill_operand_node(copy_text("")));
+    lp::parser_bt_node_free(lp::fill_operand_node("", 0));
     EXPECT_TRUE(quiet.pieces.empty());
 }

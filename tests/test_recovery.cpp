@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "robust_support.h"
 
 namespace {

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core_test_support.h"
+#include "substitute.h"
 
 using namespace test;
 
@@ -58,6 +60,17 @@ std::vector<Case> cases() {
     };
 }
 
+// substitute_call with BUDGET bytes to write: the text ("<none>" for null), the status and the budget left.
+using Status = lp::SubstituteStatus;
+struct Substituted { std::string text; Status status; size_t left; };
+Substituted substitute(const char *call, List *funcs, size_t budget = SIZE_MAX) {
+    Substituted out{"<none>", Status::OK, budget};
+    char *text = lp::substitute_call(call, funcs, &out.left, &out.status);
+    if (text != nullptr) out.text = text;
+    std::free(text);
+    return out;
+}
+
 ParserPtr parser_with(const Defs &defs) {
     ParserPtr p(parser_new());
     for (const auto &d : defs) parser_func(p.get(), d.first, d.second);
@@ -68,15 +81,20 @@ ParserPtr parser_with(const Defs &defs) {
 
 } // namespace
 
-// Each call as text, then as the value parser_calc gives for it.
+// Each call as text, then as the value parser_calc gives for it. The budget
+// is spent exactly: what a call used suffices, a byte less is refused.
 TEST(Substitute, TextAndValueOfEachCall) {
     for (const Case &c : cases()) {
         ParserPtr p = parser_with(c.defs);
         {
             Capture cap(8);
-            char *text = lp::parser_func_replace(c.call, p->funcs);
-            EXPECT_STREQ(text, c.text) << c.call;
-            std::free(text);
+            const Substituted ample = substitute(c.call, p->funcs);
+            EXPECT_EQ(ample.text, c.text != nullptr ? c.text : "<none>") << c.call;
+            EXPECT_EQ(ample.status, c.text != nullptr ? Status::OK : Status::NO_FUNCTION) << c.call;
+            if (c.text != nullptr) {
+                EXPECT_EQ(substitute(c.call, p->funcs, SIZE_MAX - ample.left).status, Status::OK) << c.call;
+                EXPECT_EQ(substitute(c.call, p->funcs, SIZE_MAX - ample.left - 1).status, Status::TOO_LARGE) << c.call;
+            }
             EXPECT_TRUE(cap.pieces.empty() && cap.codes.empty()) << "substitution reports nothing: " << c.call;
         }
         Capture cap;
@@ -95,8 +113,5 @@ TEST(Substitute, LargeBodyAndArgument) {
     const std::string argument(1200000, '2');
     ParserPtr p(parser_new());
     parser_func(p.get(), "f(x)", body.c_str());
-    char *text = lp::parser_func_replace(("f(" + argument + ")").c_str(), p->funcs);
-    ASSERT_NE(text, nullptr);
-    EXPECT_TRUE(std::string(text) == argument + body.substr(1));
-    std::free(text);
+    EXPECT_TRUE(substitute(("f(" + argument + ")").c_str(), p->funcs).text == argument + body.substr(1));
 }

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "robust_support.h"
 
 namespace {

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
-#include "diagnostics.h"
+#include "handle.h"
+#include "lib_parse/diagnostics.h"
+#include "operand.h"
 
 namespace lparse {
 
@@ -36,8 +38,8 @@ const char *symbol_in(std::string_view text) {
 
 } // namespace
 
-std::string unreachable_name_warning(std::string_view name) {
-    if (!is_name(name))
+std::string unreachable_name_warning(const std::string &name) {
+    if (!lp::is_name(name.c_str()))
         return "warning: " + quoted(name) + " reads as a number in expressions, so no expression can name it";
     if (name.find_first_of("()") != std::string_view::npos)
         return "warning: " + quoted(name) + " holds a bracket, so no expression can name it";
@@ -80,11 +82,8 @@ std::string Calculator::define_function(const std::string &proto, const std::str
     return "";
 }
 
-const std::string *Calculator::lookup(std::string_view operand) const {
-    for (auto v = vars_.rbegin(); v != vars_.rend(); ++v)
-        if (v->first.compare(0, operand.size(), operand) == 0 && v->first.size() >= operand.size())
-            return &v->first;
-    return nullptr;
+const char *Calculator::lookup(const std::string &operand) const {
+    return lp::variable_read_by(parser_.get(), operand.c_str());
 }
 
 std::vector<std::string> Calculator::match_errors(const ExpressionTree &tree) const {
@@ -126,11 +125,11 @@ Evaluation Calculator::evaluate(const std::string &text) {
         if (kind != LeafKind::NAME) continue;
         if (std::find(seen.begin(), seen.end(), node.text) != seen.end()) continue;
         seen.push_back(node.text);
-        const std::string *variable = lookup(node.text);
+        const char *variable = lookup(node.text);
         if (variable == nullptr)
             result.warnings.push_back("warning: no variable matches " + quoted(node.text) + "; it counts as 0");
-        else if (*variable != node.text)
-            result.warnings.push_back("warning: " + quoted(node.text) + " reads variable " + quoted(*variable) +
+        else if (node.text != variable)
+            result.warnings.push_back("warning: " + quoted(node.text) + " reads variable " + quoted(variable) +
                                       ", the newest whose name begins with it");
     }
     return result;

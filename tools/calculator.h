@@ -44,9 +44,8 @@ public:
     // that follow may then call parser_calc on handle() with the same text.
     Evaluation prepare(const std::string &text) { return evaluate(text); }
 
-    // The name of the variable an operand text reads (the newest one whose
-    // name begins with it), or nullptr.
-    const std::string *lookup(std::string_view operand) const;
+    // The name of the variable an operand text reads, or nullptr.
+    const char *lookup(const std::string &operand) const;
 
     // Variables and functions in the order they were defined.
     const std::vector<std::pair<std::string, float>> &variables() const { return vars_; }
@@ -69,7 +68,7 @@ private:
 };
 
 // The warning for a variable name that expressions cannot reach, or "".
-std::string unreachable_name_warning(std::string_view name);
+std::string unreachable_name_warning(const std::string &name);
 
 } // namespace lparse
 

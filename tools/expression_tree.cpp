@@ -2,6 +2,9 @@
 #include "expression_tree.h"
 
 #include <cstring>
+#include <string>
+
+#include "operand.h"
 
 namespace lparse {
 
@@ -38,12 +41,6 @@ ExpressionTree ExpressionTree::of(const Parser *parser) {
     return tree;
 }
 
-bool is_name(std::string_view text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) > 'A') return true;
-    return false;
-}
-
 LeafKind leaf_kind(std::string_view text) {
     int depth = 0;
     bool bracket = false;
@@ -54,7 +51,7 @@ LeafKind leaf_kind(std::string_view text) {
     if (depth != 0) return LeafKind::UNBALANCED;
     if (!text.empty() && std::strchr("+-^*/%", text.back()) != nullptr) return LeafKind::TRAILING_OPERATOR;
     if (bracket) return LeafKind::UNRESOLVED_CALL;
-    return is_name(text) ? LeafKind::NAME : LeafKind::NUMBER;
+    return lp::is_name(std::string(text).c_str()) ? LeafKind::NAME : LeafKind::NUMBER;
 }
 
 bool is_unsplit(LeafKind kind) {

@@ -37,9 +37,6 @@ struct ExpressionTree {
     static ExpressionTree of(const Parser *parser);
 };
 
-// True when an operand text names a variable rather than being a number.
-bool is_name(std::string_view text);
-
 // The kind of an operand (leaf) text.
 LeafKind leaf_kind(std::string_view text);
 

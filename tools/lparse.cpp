@@ -9,7 +9,7 @@
 
 #include "calculator.h"
 #include "csv_mode.h"
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "line_input.h"
 #include "number_text.h"
 #include "options.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "number_text.h"
 #include "tree_view.h"
 

@@ -24,8 +24,8 @@ std::string describe(const ExprNode &node, const Calculator &calculator) {
     switch (leaf_kind(node.text)) {
     case LeafKind::NUMBER: return node.text.empty() ? "empty operand" : "number";
     case LeafKind::NAME: {
-        const std::string *variable = calculator.lookup(node.text);
-        return variable == nullptr ? "name, no variable" : "variable '" + *variable + "'";
+        const char *variable = calculator.lookup(node.text);
+        return variable == nullptr ? "name, no variable" : "variable '" + std::string(variable) + "'";
     }
     case LeafKind::UNBALANCED: return "not split: unbalanced brackets";
     case LeafKind::TRAILING_OPERATOR: return "not split: operator at the end";

@@ -1,7 +1,7 @@
 /* main.c - a C host of lib_parse: variables, a user function, one tree re-used, errors reported. */
 #include <stdio.h>
 
-#include "diagnostics.h"
+#include "lib_parse/diagnostics.h"
 #include "lib_parse.h"
 
 /* Called during parser_calc for every error found in a text. */

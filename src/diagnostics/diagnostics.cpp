@@ -10,6 +10,7 @@
 
 #include "../containers/memory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -63,29 +64,68 @@ void emit(int level, const char *text)
         std::fwrite(text, 1, std::strlen(text), stderr);
 }
 
-// Formats into a stack buffer, or into an exact-size heap buffer when the
-// message does not fit: nothing is ever cut.
-void vemit(int level, const char *format, va_list args)
+// Formats into an exact-size heap buffer when the message does not fit in
+// BUFFER: nothing is ever cut.
+void vemit_into(int level, char *buffer, std::size_t size, const char *format, va_list args)
 {
-    char small[kStackMessage];
     va_list again;
     va_copy(again, args);
-    const int length = std::vsnprintf(small, sizeof small, format, args);
+    const int length = std::vsnprintf(buffer, size, format, args);
     if (length < 0) {
         va_end(again);
         return;
     }
-    if (static_cast<std::size_t>(length) < sizeof small) {
+    if (static_cast<std::size_t>(length) < size) {
         va_end(again);
-        emit(level, small);
+        emit(level, buffer);
         return;
     }
-    const std::size_t size = static_cast<std::size_t>(length) + 1;
-    char *large = static_cast<char *>(lp_malloc(size));
-    std::vsnprintf(large, size, format, again);
+    const std::size_t large_size = static_cast<std::size_t>(length) + 1;
+    char *large = static_cast<char *>(lp_malloc(large_size));
+    std::vsnprintf(large, large_size, format, again);
     va_end(again);
     emit(level, large);
     std::free(large);
+}
+
+// Each thread formats into a buffer that grows to its longest message, so a
+// long message (a trace quoting long texts) is formatted once, not measured
+// first. A sink that prints diagnostics itself gets a buffer of its own.
+struct MessageBuffer {
+    char *data = nullptr;
+    std::size_t size = 0;
+    bool in_use = false;
+    ~MessageBuffer() { std::free(data); }
+};
+thread_local MessageBuffer t_message;
+
+void vemit(int level, const char *format, va_list args)
+{
+    // A message without conversions is its own text: nothing to format.
+    if (std::strchr(format, '%') == nullptr) {
+        emit(level, format);
+        return;
+    }
+    MessageBuffer &b = t_message;
+    if (b.in_use) {
+        char small[kStackMessage];
+        vemit_into(level, small, sizeof small, format, args);
+        return;
+    }
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(b.data, b.size, format, args);
+    if (length >= 0 && static_cast<std::size_t>(length) >= b.size) {
+        std::free(b.data);
+        b.size = std::max(static_cast<std::size_t>(length) + 1, kStackMessage);
+        b.data = static_cast<char *>(lp_malloc(b.size));
+        std::vsnprintf(b.data, b.size, format, again);
+    }
+    va_end(again);
+    if (length < 0) return;
+    b.in_use = true;
+    emit(level, b.data);
+    b.in_use = false;
 }
 
 DIAGNOSTICS_PRINTF(2, 3)

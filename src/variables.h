@@ -1,12 +1,18 @@
-// var_index.h - a flat index of a handle's variables by exact name, so that updating a value walks no list.
-#ifndef LIB_PARSE_VAR_INDEX_H
-#define LIB_PARSE_VAR_INDEX_H
+// variables.h - a handle's variables and the two ways a name finds one: exactly, and by prefix.
+#ifndef LIB_PARSE_VARIABLES_H
+#define LIB_PARSE_VARIABLES_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "lib_parse_internal.h"
+#include "containers.h"
+
+// Never moved or freed before parser_destroy: parser_var_ref hands out &value.
+struct Variable {
+    char *name;
+    float value;
+};
 
 namespace lp {
 
@@ -14,8 +20,15 @@ namespace lp {
 // names end within them, and then a lookup compares this array only.
 struct VarEntry {
     Variable *variable;
-    uint64_t head;  // the name's first bytes, zero-padded
-    size_t length;  // strlen of the name
+    uint64_t head; // the name's first bytes, zero-padded
+    size_t length; // strlen of the name
+};
+
+// The variables by exact name, in the order of the list they index.
+struct VarIndex {
+    VarEntry *entries;
+    size_t count;
+    size_t capacity;
 };
 
 // The first eight bytes of NAME, zero-padded, and its full length.
@@ -48,6 +61,10 @@ inline Variable *var_index_find(VarIndex *index, const List *vars, const char *n
 void var_index_add(VarIndex *index, Variable *variable);
 void var_index_free(VarIndex *index);
 
+// The variable an operand text names: the newest whose name begins with the
+// text (an equal name included), or null.
+const Variable *variable_by_prefix(const List *vars, const char *text);
+
 } // namespace lp
 
-#endif // LIB_PARSE_VAR_INDEX_H
+#endif // LIB_PARSE_VARIABLES_H

@@ -1,9 +1,9 @@
-// var_index.cpp - looking variables up by exact name in a flat array instead of the list.
+// variables.cpp - looking variables up by exact name in a flat array, and by prefix in the list.
 #include <cstdlib>
 #include <cstring>
 
 #include "memory.h"
-#include "var_index.h"
+#include "variables.h"
 
 namespace lp {
 
@@ -31,6 +31,16 @@ void var_index_add(VarIndex *index, Variable *variable) { append(index, variable
 void var_index_free(VarIndex *index) {
     std::free(index->entries);
     *index = VarIndex{nullptr, 0, 0};
+}
+
+const Variable *variable_by_prefix(const List *vars, const char *text) {
+    const size_t length = std::strlen(text);
+    for (const ListNode *n = vars->head; n != nullptr; n = n->next) {
+        const auto *v = static_cast<const Variable *>(n->data);
+        // strncmp stops at the end of a shorter name, which then differs.
+        if (std::strncmp(v->name, text, length) == 0) return v;
+    }
+    return nullptr;
 }
 
 } // namespace lp

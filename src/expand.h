@@ -1,0 +1,19 @@
+// expand.h - building the expression tree of a whole text, user-function calls included.
+#ifndef LIB_PARSE_EXPAND_H
+#define LIB_PARSE_EXPAND_H
+
+#include <cstddef>
+
+#include "containers.h"
+#include "parse_limits.h"
+
+namespace lp {
+
+// The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
+// functions FUNCS, substituted within LIMITS. Errors go to report_error;
+// with diagnostics enabled every step is traced.
+TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits);
+
+} // namespace lp
+
+#endif // LIB_PARSE_EXPAND_H

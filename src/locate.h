@@ -1,0 +1,74 @@
+// locate.h - a text's bracket pairs, the pairs enclosing a range of it, and the operation the range splits at.
+#ifndef LIB_PARSE_LOCATE_H
+#define LIB_PARSE_LOCATE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace lp {
+
+// A text that nodes are cut from, with the closing partner of every "(".
+// Positions are 32-bit: no text longer than kMaxTextBytes is ever made a
+// source. Partners are kept for the opening brackets alone, not per byte: a
+// source stays alive while any piece of it waits, so its size is what deep
+// substitution pays per level.
+class SourceText {
+public:
+    // Reads TEXT in place (it must outlive the source) or, with OWNED, takes
+    // the malloc'd copy and frees it at the end.
+    SourceText(const char *text, size_t length, char *owned);
+    ~SourceText();
+    SourceText(const SourceText &) = delete;
+    SourceText &operator=(const SourceText &) = delete;
+
+    const char *data() const { return text_.data(); }
+    std::string_view view(int32_t from, int32_t to) const {
+        return text_.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
+    }
+    int32_t size() const { return static_cast<int32_t>(text_.size()); }
+    // False when a bracket has no partner; only a whole text is ever cut
+    // then, and it is left as it is.
+    bool balanced() const { return balanced_; }
+    // The closing partner of the "(" at POSITION.
+    int32_t partner(int32_t position) const;
+
+    long refs = 0; // pending ranges that still read this text
+
+private:
+    std::string_view text_;
+    char *owned_;
+    std::vector<int32_t> opens_;  // positions of every "(", ascending
+    std::vector<int32_t> closes_; // the partner of each
+    bool balanced_ = true;
+};
+
+// Narrows [*FROM, *TO) while one pair encloses all of it: "((x+1))" is "x+1".
+void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to);
+
+// The opening positions of the pairs at the top level of [FROM, TO).
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, std::vector<int32_t> *opens);
+
+// Calls VISIT(a, b) for each stretch [a, b) of [FROM, TO) outside the pairs OPENS.
+template <class Visit>
+void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
+                      Visit visit) {
+    int32_t a = from;
+    for (const int32_t open : opens) {
+        visit(a, open);
+        a = source.partner(open) + 1;
+    }
+    visit(a, to);
+}
+
+// The split of [FROM, TO), whose top-level pairs are OPENS: the id of the
+// first operation in table order with an occurrence outside every pair, its
+// positions in *POSITIONS; -1 when none occurs outside. An operation symbol
+// standing at the last byte is reported (code 2) and sets *TRAILING.
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
+                         std::vector<int32_t> *positions, bool *trailing);
+
+} // namespace lp
+
+#endif // LIB_PARSE_LOCATE_H

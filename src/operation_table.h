@@ -1,0 +1,59 @@
+// operation_table.h - the fourteen operations in priority order, and the records of tree nodes.
+#ifndef LIB_PARSE_OPERATION_TABLE_H
+#define LIB_PARSE_OPERATION_TABLE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "containers.h"
+
+namespace lp {
+
+enum NodeState : int32_t { EXPAND = 0, CALCULATE = 1, DONE = 2 };
+
+constexpr int32_t OP_COUNT = 14;
+constexpr int32_t OP_OPERAND = 14;
+
+enum OperationId : int32_t {
+    OP_ADD = 0, OP_SUB, OP_POW, OP_MUL, OP_DIV, OP_MOD,
+    OP_COS, OP_SIN, OP_ATAN, OP_TAN, OP_EXP, OP_LOGN, OP_LOG2, OP_LOG10,
+};
+
+inline bool is_binary(int32_t op) { return op >= OP_ADD && op <= OP_MOD; }
+
+struct NodeData {
+    char *expr;    // owned: operand text, or a copy of the operator's symbol
+    int32_t op;    // operation id 0..13, or OP_OPERAND
+    int32_t state; // NodeState
+    float value;   // last computed value
+};
+
+struct OperationEntry;
+struct Pieces;
+// Lays out the subtree of one split: given its own row, fresh nodes and the
+// pieces the text was cut into, returns the subtree's root (nodes[0]).
+using Expander = TreeNode *(*)(const OperationEntry *row, TreeNode **nodes, Pieces *pieces);
+
+struct OperationEntry {
+    int32_t id;
+    const char *name; // the symbol searched for in texts
+    size_t length;    // strlen(name)
+    Expander expand;
+};
+
+// The fourteen rows in priority order, filled by parser_init.
+extern OperationEntry operation[OP_COUNT];
+
+void parser_init();
+
+// An operator record in CALCULATE holding a copy of its symbol.
+NodeData *fill_operator_node(int32_t id);
+// An operand record in EXPAND. Its text, shown in the trace, is the piece
+// [TEXT, TEXT + LENGTH); the record gets its own copy once the piece is expanded.
+NodeData *fill_operand_node(const char *text, size_t length);
+
+void parser_bt_node_free(void *node_data);
+
+} // namespace lp
+
+#endif // LIB_PARSE_OPERATION_TABLE_H

@@ -1,0 +1,21 @@
+// substitute.h - replacing a user-function call by the function's body with its arguments.
+#ifndef LIB_PARSE_SUBSTITUTE_H
+#define LIB_PARSE_SUBSTITUTE_H
+
+#include <cstddef>
+
+#include "containers.h"
+
+namespace lp {
+
+enum class SubstituteStatus { OK, NO_FUNCTION, TOO_LARGE };
+
+// The call text EXPR with the body of the function it names substituted,
+// malloc'd; null when FUNCS has no function for it or the passes over the
+// body would write more than *BUDGET bytes in all. *BUDGET is reduced by
+// what they wrote; STATUS says why null was returned.
+char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status);
+
+} // namespace lp
+
+#endif // LIB_PARSE_SUBSTITUTE_H

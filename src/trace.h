@@ -1,0 +1,23 @@
+// trace.h - emitting one diagnostic message in the three-piece pattern.
+#ifndef LIB_PARSE_TRACE_H
+#define LIB_PARSE_TRACE_H
+
+#include "diagnostics.h"
+
+// Timestamp, location, message, all at LEVEL. Nothing is formatted, nor are
+// the arguments evaluated, when LEVEL is not emitted.
+#define LP_DIAG(level, ...)                                                      \
+    do {                                                                         \
+        if (dbg_is_enabled(level)) {                                             \
+            if (dbg_istimestamp()) dbg_time_print(level);                        \
+            if (dbg_islocalized()) dbg_loc_print(level, "lib_parse", __LINE__); \
+            dbg_data_print(level, __VA_ARGS__);                                  \
+        }                                                                        \
+    } while (0)
+
+// Levels of the library's messages.
+constexpr int kTraceSearch = 6; // symbol and bracket search
+constexpr int kTraceSteps = 7;  // expansion steps
+constexpr int kTraceFine = 8;   // every expansion call, every record made
+
+#endif // LIB_PARSE_TRACE_H

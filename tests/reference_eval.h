@@ -1,0 +1,104 @@
+// reference_eval.h - the tree evaluated node by node, the plain way: the oracle the compiled program is checked against.
+#ifndef LIB_PARSE_REFERENCE_EVAL_H
+#define LIB_PARSE_REFERENCE_EVAL_H
+
+#include <cstdint>
+#include <vector>
+
+#include "arithmetic.h"
+#include "handle.h"
+#include "operand.h"
+#include "operation_table.h"
+#include "variables.h"
+
+namespace test {
+
+// Puts every node of the tree in CALCULATE, pre-order; a null node is nothing.
+inline void reference_clean(TreeNode *node) {
+    std::vector<TreeNode *> pending;
+    if (node != nullptr) pending.push_back(node);
+    while (!pending.empty()) {
+        TreeNode *n = pending.back();
+        pending.pop_back();
+        static_cast<lp::NodeData *>(n->data)->state = lp::CALCULATE;
+        if (n->right != nullptr) pending.push_back(n->right);
+        if (n->left != nullptr) pending.push_back(n->left);
+    }
+}
+
+// The value of NODE, bottom-up: a node not in CALCULATE answers its stored
+// value; an operand reads its number or the variable its name names by
+// prefix (keeping its value without one); an operator computes left then
+// right (functions right only; a missing child counts as 0) and stores its
+// value. Every node computed becomes DONE. An id above OP_OPERAND yields 0
+// and stays CALCULATE, with *BAD_IDS counting it.
+inline float reference_calc(TreeNode *node, const List *vars, int *bad_ids = nullptr) {
+    struct Frame {
+        TreeNode *node;
+        int children_done;
+    };
+    std::vector<Frame> frames{{node, -1}};
+    std::vector<float> values;
+    while (!frames.empty()) {
+        Frame &frame = frames.back();
+        auto *d = static_cast<lp::NodeData *>(frame.node->data);
+        if (frame.children_done < 0) {
+            if (d->state != lp::CALCULATE) {
+                frames.pop_back();
+                values.push_back(d->value);
+                continue;
+            }
+            if (static_cast<uint32_t>(d->op) > lp::OP_OPERAND) {
+                if (bad_ids != nullptr) ++*bad_ids;
+                frames.pop_back();
+                values.push_back(0.0f);
+                continue;
+            }
+            if (d->op == lp::OP_OPERAND) {
+                if (!lp::is_name(d->expr)) {
+                    d->value = lp::read_number(d->expr);
+                } else if (const Variable *v = lp::variable_by_prefix(vars, d->expr)) {
+                    d->value = v->value;
+                }
+                d->state = lp::DONE;
+                frames.pop_back();
+                values.push_back(d->value);
+                continue;
+            }
+            frame.children_done = 0;
+        }
+        const bool binary = lp::is_binary(d->op);
+        TreeNode *next = nullptr;
+        if (binary && frame.children_done == 0)
+            next = frame.node->left;
+        else if (frame.children_done == (binary ? 1 : 0))
+            next = frame.node->right;
+        if (frame.children_done < (binary ? 2 : 1)) {
+            ++frame.children_done;
+            if (next != nullptr)
+                frames.push_back(Frame{next, -1}); // invalidates FRAME
+            else
+                values.push_back(0.0f);
+            continue;
+        }
+        if (binary) {
+            const float r = values.back();
+            values.pop_back();
+            const float l = values.back();
+            values.pop_back();
+            d->value = lp::binary_of(d->op, l, r);
+        } else {
+            const float r = values.back();
+            values.pop_back();
+            d->value = lp::function_of(d->op, r);
+        }
+        d->state = lp::DONE;
+        frames.pop_back();
+        values.push_back(d->value);
+    }
+    return values.back();
+}
+
+} // namespace test
+
+#endif // LIB_PARSE_REFERENCE_EVAL_H
