@@ -31,9 +31,10 @@ extern "C" {
 /* The parser handle; its contents are private. */
 typedef struct Parser Parser;
 
-/* Error codes, reported through exception() (lib_parse/diagnostics.h) and counted by
- * parser_errors(). A reported error never stops a calculation: the value is
- * still computed, from the tree as far as it could be built. */
+/* Error codes, reported through exception() (lib_parse/diagnostics.h) and
+ * recorded with their place (parser_errors(), parser_error_at()). A reported
+ * error never stops a calculation: the value is still computed, from the tree
+ * as far as it could be built. */
 #define PARSER_ERR_CUT_ORDER 0          /* operator positions out of order while cutting a text */
 #define PARSER_ERR_TRAILING_OPERATOR 2  /* an operator stands at the end of a text: 'x+' */
 #define PARSER_ERR_BAD_OPERATION 3      /* an operation id outside the operation table */
@@ -137,10 +138,42 @@ LIB_PARSE_API float parser_eval(Parser *parser);
 LIB_PARSE_API int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
                                    const float *const *columns, size_t n_vars, size_t n_rows, float *out);
 
-/* Number of errors reported while the handle's current tree was built (0 for a
- * clean tree). When it is positive and FIRST_CODE is not NULL, the first
- * error's code is stored there. A NULL handle returns 0. */
+/* Number of errors recorded while the handle's current tree was built (0 for a
+ * clean tree): one entry per code and place, so a runaway call that fails at
+ * the same place many times counts once. When it is positive and FIRST_CODE
+ * is not NULL, the first entry's code is stored there. A NULL handle returns 0. */
 LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code);
+
+/* Reads error entry INDEX (0 <= INDEX < parser_errors(parser, NULL)), in the
+ * order the errors were first met: its code, and the byte OFFSET and LENGTH of
+ * the text it concerns in the text given to parser_calc or parser_expand. An
+ * error inside a user function's substituted body points at the call in that
+ * text. Returns 0, or -1 when INDEX is out of range or the handle is NULL.
+ * NULL out-pointers are allowed. */
+LIB_PARSE_API int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length);
+
+/* Kinds of notes that parser_check() reports besides the error codes above. */
+#define PARSER_NOTE_UNMATCHED_BRACKET 100  /* a bracket without a partner: the text is one operand */
+#define PARSER_NOTE_UNKNOWN_NAME 101       /* a name that matches no variable: it counts as 0 */
+#define PARSER_NOTE_PREFIX_NAME 102        /* a name that reads a longer variable by prefix: x reads xy */
+#define PARSER_NOTE_NAME_WITH_FUNCTION 103 /* a word holding a function symbol: costly is cos(tly) */
+#define PARSER_NOTE_DROPPED_TEXT 104       /* text next to a function name that is dropped: the 2 of 2cos(0) */
+#define PARSER_NOTE_COMMA 105              /* a comma outside a call's brackets: 2,5 reads as 2 */
+#define PARSER_NOTE_DOUBLE_OPERATOR 106    /* an operator right after another: 2*-3, a--b */
+#define PARSER_NOTE_NUMBER_AS_NAME 107     /* a number with an exponent or letters reads as a name: 1e3, 0x10 */
+#define PARSER_NOTE_PREFIX_CALL 108        /* a call taken by a function whose name only begins it: ff(3) by f */
+
+/* Receives one note: its KIND (an error code or a PARSER_NOTE_* kind), the
+ * byte OFFSET and LENGTH of the place in the text checked, and a short English
+ * MESSAGE, valid during the call only. */
+typedef void (*parser_note_fn)(void *ctx, int kind, size_t offset, size_t length, const char *message);
+
+/* Reports every note on TEXT in text order through NOTE: the errors building
+ * its tree would record (their code as kind) and the traps listed above.
+ * Leaves the handle exactly as it was (tree, cache, variables, errors) and
+ * calls neither the error handler nor the trace. Returns the number of notes;
+ * a NULL NOTE only counts them. A NULL handle or text returns 0. */
+LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx);
 
 /* Called once per node of the current tree, in pre-order (node, left subtree,
  * right subtree). DEPTH is 0 at the root; SIDE is 0 for the root, 1 for a left

@@ -7,13 +7,28 @@
 #ifndef LIB_PARSE_HPP
 #define LIB_PARSE_HPP
 
+#include <cstddef>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "lib_parse.h"
 
 namespace lib_parse {
+
+// An error of the current tree: its code and the bytes of the text it concerns.
+struct Error {
+    int code;
+    std::size_t offset, length;
+};
+
+// A note of Parser::check: an error code or a PARSER_NOTE_* kind, its place and message.
+struct Note {
+    int kind;
+    std::size_t offset, length;
+    std::string message;
+};
 
 class Parser {
 public:
@@ -61,9 +76,26 @@ public:
     // value; a negative VALUE only reads it.
     long long limit(int which, long long value = -1) { return parser_limit(handle_, which, value); }
 
-    // Errors reported while the current tree was built; the first code goes to
-    // *first_code when there is one.
-    int errors(int *first_code = nullptr) const { return parser_errors(handle_, first_code); }
+    // The errors recorded while the current tree was built, in the order met.
+    std::vector<Error> errors() const {
+        std::vector<Error> out(static_cast<std::size_t>(parser_errors(handle_, nullptr)));
+        for (std::size_t i = 0; i < out.size(); ++i)
+            parser_error_at(handle_, static_cast<int>(i), &out[i].code, &out[i].offset, &out[i].length);
+        return out;
+    }
+
+    // Every note on a text, in text order, leaving the handle as it was.
+    std::vector<Note> check(const char *text) const {
+        std::vector<Note> out;
+        parser_check(
+            handle_, text,
+            [](void *ctx, int kind, std::size_t offset, std::size_t length, const char *message) {
+                static_cast<std::vector<Note> *>(ctx)->push_back(Note{kind, offset, length, message});
+            },
+            &out);
+        return out;
+    }
+    std::vector<Note> check(const std::string &text) const { return check(text.c_str()); }
 
     // Visits the current tree in pre-order; VISIT is called as
     // visit(depth, side, expr, op, state, value) with expr possibly null.

@@ -27,26 +27,19 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
     return text[cache->length] == 0;
 }
 
-// The length of TEXT when the handle accepts it; otherwise reports the
-// refusal and returns false. Reads at most one byte past the limit.
-bool accepted_length(const Parser *parser, const char *text, size_t *length) {
-    const size_t limit = parser->limits.text_bytes();
-    *length = strnlen(text, limit + 1);
-    return *length <= limit;
-}
-
 // Builds the tree (and its program) for the LENGTH bytes of TEXT in place of
-// the current one; a refused text (REFUSED) gets the tree of the empty text.
+// the current one; a refused text (REFUSED, LENGTH the bytes read) gets the
+// tree of the empty text.
 void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     program_free(parser->program); // it points into the tree about to be released
     parser->program = nullptr;
     btree_free(parser->tree, parser_bt_node_free);
     parser->tree = nullptr;
 
-    parser->errors = ErrorLog{};
+    parser->errors.clear();
     ErrorScope scope(&parser->errors);
     if (refused) {
-        LP_REPORT(PARSER_ERR_TEXT_TOO_LONG);
+        LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         text = "";
         length = 0;
     }
@@ -78,12 +71,12 @@ void forget(ExprCache *cache) {
 // Builds the tree of TEXT and makes it the cached text, or refuses it.
 void build(Parser *parser, const char *text) {
     size_t length = 0;
-    if (accepted_length(parser, text, &length)) {
+    if (text_length_within(parser->limits, text, &length)) {
         remember(parser->cache, text, length);
         rebuild(parser, text, length, false);
     } else {
         forget(parser->cache);
-        rebuild(parser, text, 0, true);
+        rebuild(parser, text, length, true);
     }
 }
 

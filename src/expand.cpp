@@ -17,6 +17,8 @@
 #include "handle.h"
 #include "locate.h"
 #include "memory.h"
+#include "notes.h"
+#include "operand.h"
 #include "operation_table.h"
 #include "report.h"
 #include "substitute.h"
@@ -36,9 +38,22 @@ struct Budget {
     size_t growth = 0; // bytes substitution has added to the tree's texts
 };
 
+// True for the one-byte operator symbols.
+bool is_operator_byte(char c) {
+    for (const OperationEntry &row : operation)
+        if (is_binary(row.id) && row.length == 1 && row.name[0] == c) return true;
+    return false;
+}
+
+// True for the bytes that continue a name or a number.
+bool is_word_byte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 'A' || (c >= '0' && c <= '9') || c == '.';
+}
+
 class Expansion {
 public:
-    Expansion(List *funcs, const Limits &limits) : funcs_(funcs), limits_(limits) {
+    Expansion(List *funcs, const Limits &limits, NoteList *notes) : funcs_(funcs), limits_(limits), notes_(notes) {
         budget_.writable = limits.written_bytes();
     }
 
@@ -47,7 +62,7 @@ public:
         auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
         *data = NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
         btree_fill(root, data);
-        const uint32_t source = add_source(text, length, nullptr);
+        const uint32_t source = add_source(text, length, nullptr, Span{0, length});
         push_range(Range{source, 0, sources_[source]->size()});
 
         // Pre-order with an explicit stack, so messages come out node, left
@@ -81,12 +96,23 @@ private:
         Side side;
     };
 
-    uint32_t add_source(const char *text, size_t length, char *owned) {
+    // ORIGIN: where the text stands in the text given, the call whose
+    // substitution made it (the whole text for the first source).
+    uint32_t add_source(const char *text, size_t length, char *owned, Span origin) {
         // Substitution never makes a text longer than the bytes it may write.
         if (impossible(length > static_cast<size_t>(kMaxTextBytes))) length = static_cast<size_t>(kMaxTextBytes);
         sources_.push_back(std::make_unique<SourceText>(text, length, owned));
+        origins_.push_back(origin);
         return static_cast<uint32_t>(sources_.size() - 1);
     }
+
+    // Where a range stands in the text given: itself in that text, the
+    // outermost call it came from in a substituted one.
+    Span place_of(Range range) const {
+        if (range.source == 0) return Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)};
+        return origins_[range.source];
+    }
+    Span place_of(uint32_t source, int32_t from, int32_t to) const { return place_of(Range{source, from, to}); }
 
     void push_range(Range range) {
         sources_[range.source]->refs += 1;
@@ -111,7 +137,7 @@ private:
     // an operator's symbol, or the piece of a leaf not yet reached, which is
     // the range on top of the stack (leaves are reached in text order).
     void trace_descent(const TreeNode *child, Side side) const {
-        if (!dbg_is_enabled(kTraceSteps)) return;
+        if (!tracing(kTraceSteps)) return;
         const char *text = data_of(child)->expr;
         int length = text != nullptr ? static_cast<int>(std::strlen(text)) : 0;
         if (text == nullptr && !ranges_.empty()) {
@@ -141,6 +167,7 @@ private:
         for (;;) {
             const SourceText &source = *sources_[range.source];
             if (!source.balanced()) { // only a whole text can be unbalanced
+                if (notes_ != nullptr) note_unmatched(range);
                 settle(data, range);
                 return node;
             }
@@ -149,11 +176,13 @@ private:
             bool trailing = false;
             const int32_t id = choose_operation(source, range.from, range.to, opens_, &positions_, &trailing);
             if (trailing) { // left as it is
+                LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));
                 settle(data, range);
                 return node;
             }
             if (id >= 0) {
                 node = split_range(node, source.data(), range, id, positions_, &pieces_);
+                if (notes_ != nullptr) note_split(source, range, id);
                 *slot = node;
                 // The leaves take their pieces in text order: the first on top.
                 if (pieces_.empty_taken) push_range(Range{range.source, range.to, range.to});
@@ -162,16 +191,18 @@ private:
                 release(range);
                 return node;
             }
+            const Span place = place_of(range);
+            if (notes_ != nullptr && opens_.empty()) note_operand(source, range);
             settle(data, range);
             if (opens_.empty()) {
                 data->op = OP_OPERAND; // a number or a name
                 return node;
             }
             // Brackets but no operation outside them: a call such as 'f(2)'.
-            if (!substitute(data, *depth)) return node;
+            if (!substitute(data, *depth, place)) return node;
             *depth += 1;
             const size_t length = std::strlen(data->expr);
-            const uint32_t s = add_source(data->expr, length, data->expr); // the source owns the text now
+            const uint32_t s = add_source(data->expr, length, data->expr, place); // the source owns the text now
             data->expr = nullptr;
             range = Range{s, 0, sources_[s]->size()};
             sources_[s]->refs += 1;
@@ -181,14 +212,15 @@ private:
 
     // Replaces the node's call text by the called function's body. False when
     // no substitution was made; the node is then left as one operand.
-    bool substitute(NodeData *data, int depth) {
+    bool substitute(NodeData *data, int depth, Span place) {
         if (depth >= limits_.depth() || budget_.substitutions >= limits_.substitutions()) {
-            LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT);
+            LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
             data->op = OP_OPERAND;
             return false;
         }
         SubstituteStatus status;
-        char *text = substitute_call(data->expr, funcs_, &budget_.writable, &status);
+        size_t name_length = 0;
+        char *text = substitute_call(data->expr, funcs_, &budget_.writable, &status, &name_length);
         const size_t before = std::strlen(data->expr), after = text != nullptr ? std::strlen(text) : 0;
         const size_t growth = after > before ? after - before : 0;
         if (text != nullptr && growth > limits_.growth() - budget_.growth) {
@@ -198,10 +230,12 @@ private:
         }
         if (text == nullptr) {
             LP_REPORT(status == SubstituteStatus::NO_FUNCTION ? PARSER_ERR_UNKNOWN_FUNCTION
-                                                              : PARSER_ERR_SUBSTITUTION_LIMIT);
+                                                              : PARSER_ERR_SUBSTITUTION_LIMIT,
+                      place);
             data->op = OP_OPERAND;
             return false;
         }
+        if (notes_ != nullptr) note_call(data->expr, name_length, place);
         budget_.substitutions += 1;
         budget_.growth += growth;
         std::free(data->expr);
@@ -209,10 +243,108 @@ private:
         return true;
     }
 
+    // ---- the traps a check reports ----
+
+    // The bracket without a partner: the first ")" that closes nothing, else
+    // the first "(" never closed.
+    void note_unmatched(Range range) {
+        const SourceText &source = *sources_[range.source];
+        Span place = place_of(range);
+        if (range.source == 0) {
+            std::vector<int32_t> open;
+            int32_t at = -1;
+            for (int32_t p = range.from; p < range.to && at < 0; ++p) {
+                const char c = source.data()[p];
+                if (c == '(') open.push_back(p);
+                if (c == ')' && open.empty()) at = p;
+                if (c == ')' && !open.empty()) open.pop_back();
+            }
+            if (at < 0 && !open.empty()) at = open.front();
+            if (at >= 0) place = Span{static_cast<size_t>(at), 1};
+        }
+        notes_->add(PARSER_NOTE_UNMATCHED_BRACKET, place, "bracket without a partner: the text is read as one operand");
+    }
+
+    // An operand: a name that reads no variable, or a longer one; a number
+    // written so that it reads as a name; a comma, where the number stops.
+    void note_operand(const SourceText &source, Range range) {
+        const std::string_view text = source.view(range.from, range.to);
+        const std::string owned(text);
+        const Span place = place_of(range);
+        if (is_name(owned.c_str())) {
+            if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.'))
+                notes_->add(PARSER_NOTE_NUMBER_AS_NAME, place,
+                            quoted(text) + " is read as a name, not a number (numbers have no exponent or letters)");
+            const Variable *v = variable_by_prefix(notes_->vars(), owned.c_str());
+            if (v == nullptr)
+                notes_->add(PARSER_NOTE_UNKNOWN_NAME, place, "no variable matches " + quoted(text) + "; it counts as 0");
+            else if (owned != v->name)
+                notes_->add(PARSER_NOTE_PREFIX_NAME, place,
+                            quoted(text) + " reads variable " + quoted(v->name) + ", the newest whose name begins with it");
+        }
+        const size_t comma = text.find(',');
+        if (comma != std::string_view::npos) {
+            const Span at = range.source == 0 ? Span{place.offset + comma, 1} : place;
+            notes_->add(PARSER_NOTE_COMMA, at, "a comma outside a call's brackets: the operand ends before it");
+        }
+    }
+
+    // What a split leaves out or reads oddly: text a function drops, a
+    // function symbol inside a longer word, an operator right after another.
+    void note_split(const SourceText &source, Range range, int32_t id) {
+        const OperationEntry &row = operation[id];
+        const char *text = source.data();
+        const std::vector<Range> &pieces = pieces_.ranges;
+        if (!is_binary(id)) {
+            for (size_t k = 0; k < pieces.size(); ++k) {
+                if (pieces_.taken[k] || pieces[k].from == pieces[k].to) continue;
+                notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(pieces[k]),
+                            quoted(source.view(pieces[k].from, pieces[k].to)) + " next to '" + row.name +
+                                "' is dropped: a function takes only the text after its name");
+            }
+            for (const int32_t p : positions_) {
+                const int32_t after = p + static_cast<int32_t>(row.length);
+                if (after >= range.to || !is_word_byte(text[after]) || text[after] == '.') continue;
+                int32_t end = after;
+                while (end < range.to && is_word_byte(text[end])) ++end;
+                notes_->add(PARSER_NOTE_NAME_WITH_FUNCTION, place_of(range.source, p, end),
+                            quoted(source.view(p, end)) + " holds '" + row.name + "': it is read as " + row.name + "(" +
+                                std::string(source.view(after, std::min(end, after + 40))) + ")");
+            }
+            return;
+        }
+        // Between two occurrences nothing, or only an operator: the operand
+        // there is empty (0) or ends in an operator.
+        for (size_t k = 1; k < pieces.size() && k <= positions_.size(); ++k) {
+            const int32_t at = positions_[k - 1];
+            int32_t last = pieces[k - 1].to;
+            while (last > pieces[k - 1].from && text[last - 1] == ' ') --last;
+            const bool empty_before = k >= 2 && pieces[k - 1].from == pieces[k - 1].to;
+            const bool operator_before = last > pieces[k - 1].from && is_operator_byte(text[last - 1]);
+            if (!empty_before && !operator_before) continue;
+            const int32_t from = empty_before ? positions_[k - 2] : last - 1;
+            notes_->add(PARSER_NOTE_DOUBLE_OPERATOR, place_of(range.source, from, at + static_cast<int32_t>(row.length)),
+                        empty_before ? "an operator right after another: the empty operand between them counts as 0"
+                                     : "an operator right after another: no operand stands between them");
+        }
+    }
+
+    // A call whose name only begins with the name of the function chosen.
+    void note_call(const char *call, size_t name_length, Span place) {
+        const char *open = std::strchr(call, '(');
+        const size_t call_name = open != nullptr ? static_cast<size_t>(open - call) : std::strlen(call);
+        if (call_name == name_length) return;
+        notes_->add(PARSER_NOTE_PREFIX_CALL, place,
+                    "the call " + quoted(std::string_view(call, call_name)) + " is taken by the function " +
+                        quoted(std::string_view(call, name_length)) + ", the newest whose name begins it");
+    }
+
     List *funcs_;
     const Limits &limits_;
+    NoteList *notes_;
     Budget budget_;
     std::vector<std::unique_ptr<SourceText>> sources_;
+    std::vector<Span> origins_; // of each source
     std::vector<Range> ranges_; // pieces whose leaves the walk has not reached, the next on top
     std::vector<int32_t> opens_, positions_;
     Pieces pieces_;
@@ -220,9 +352,9 @@ private:
 
 } // namespace
 
-TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits) {
+TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits, NoteList *notes) {
     parser_init(); // the search and the expanders read the operation table
-    Expansion expansion(funcs, limits);
+    Expansion expansion(funcs, limits, notes);
     return expansion.run(text, length);
 }
 

@@ -9,10 +9,13 @@
 
 namespace lp {
 
+class NoteList;
+
 // The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
-// functions FUNCS, substituted within LIMITS. Errors go to report_error;
-// with diagnostics enabled every step is traced.
-TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits);
+// functions FUNCS, substituted within LIMITS. Errors go to report_error,
+// with their place in TEXT; with diagnostics enabled every step is traced.
+// Given NOTES, the traps of the language met on the way are added to it.
+TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits, NoteList *notes = nullptr);
 
 } // namespace lp
 

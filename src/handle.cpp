@@ -1,4 +1,5 @@
 // handle.cpp - the parser handle: creation, variable and function definitions, release.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -47,7 +48,6 @@ extern "C" Parser *parser_new(void) try {
     parser->funcs = list_new();
     parser->tree = root;
     parser->cache = cache;
-    parser->errors = ErrorLog{};
     parser->program = nullptr;
     parser->generation = 0;
     parser->var_index = VarIndex{nullptr, 0, 0};
@@ -133,11 +133,22 @@ extern "C" void parser_destroy(Parser *parser) {
         std::free(parser->cache->last);
         std::free(parser->cache);
     }
+    parser->~Parser();
     std::free(parser);
 }
 
 extern "C" int parser_errors(const Parser *parser, int *first_code) {
     if (parser == nullptr) return 0;
-    if (parser->errors.count > 0 && first_code != nullptr) *first_code = parser->errors.first_code;
-    return parser->errors.count;
+    const auto &entries = parser->errors.entries();
+    if (!entries.empty() && first_code != nullptr) *first_code = entries.front().code;
+    return static_cast<int>(std::min<size_t>(entries.size(), INT32_MAX));
+}
+
+extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length) {
+    if (parser == nullptr || index < 0 || static_cast<size_t>(index) >= parser->errors.entries().size()) return -1;
+    const ErrorLog::Entry &e = parser->errors.entries()[static_cast<size_t>(index)];
+    if (code != nullptr) *code = e.code;
+    if (offset != nullptr) *offset = e.span.offset;
+    if (length != nullptr) *length = e.span.length;
+    return 0;
 }

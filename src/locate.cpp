@@ -93,7 +93,7 @@ void trace_kept(const SourceText &source, const std::vector<int32_t> &opens, con
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
                          std::vector<int32_t> *positions, bool *trailing) {
     const std::string_view range = source.view(from, to);
-    const bool tracing = dbg_is_enabled(kTraceSearch) != 0;
+    const bool traced = tracing(kTraceSearch);
     *trailing = false;
     // The bytes that stand outside every pair, in one pass: a row whose
     // symbol starts with none of them is passed over without a search.
@@ -103,11 +103,10 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, con
     });
     for (const OperationEntry &row : operation) {
         const std::string_view symbol(row.name, row.length);
-        if (tracing) trace_occurrences(range, symbol);
+        if (traced) trace_occurrences(range, symbol);
         // A symbol holds no bracket, so one standing at the last byte lies
         // outside every pair; only a one-byte symbol can start there.
         if (symbol.size() == 1 && !range.empty() && range.back() == symbol[0]) {
-            LP_REPORT(PARSER_ERR_TRAILING_OPERATOR);
             *trailing = true;
             return -1;
         }
@@ -120,7 +119,7 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, con
                 positions->push_back(a + static_cast<int32_t>(at));
         });
         if (!positions->empty()) {
-            if (tracing) trace_kept(source, opens, *positions);
+            if (traced) trace_kept(source, opens, *positions);
             return row.id;
         }
     }

@@ -65,7 +65,7 @@ void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
 // The split of [FROM, TO), whose top-level pairs are OPENS: the id of the
 // first operation in table order with an occurrence outside every pair, its
 // positions in *POSITIONS; -1 when none occurs outside. An operation symbol
-// standing at the last byte is reported (code 2) and sets *TRAILING.
+// standing at the last byte ends the search and sets *TRAILING.
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
                          std::vector<int32_t> *positions, bool *trailing);
 

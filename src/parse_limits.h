@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "lib_parse.h"
 
@@ -72,6 +73,14 @@ struct Limits {
     size_t written_bytes() const { return static_cast<size_t>(value[PARSER_LIMIT_SUBST_BYTES]); }
     size_t growth() const { return static_cast<size_t>(value[PARSER_LIMIT_TREE_GROWTH]); }
 };
+
+// True when TEXT is no longer than the text limit, with its length in
+// *LENGTH; otherwise *LENGTH is limit + 1. Reads at most limit + 1 bytes.
+inline bool text_length_within(const Limits &limits, const char *text, size_t *length) {
+    const size_t limit = limits.text_bytes();
+    *length = strnlen(text, limit + 1);
+    return *length <= limit;
+}
 
 } // namespace lp
 

@@ -12,18 +12,49 @@ namespace {
 // The log of the expansion running on this thread; expansions on different
 // threads (different handles) never share one.
 thread_local ErrorLog *current_log = nullptr;
+thread_local bool current_silent = false;
+
+uint64_t key_of(int code, Span span) {
+    uint64_t h = static_cast<uint32_t>(code);
+    h = h * 0x9E3779B97F4A7C15ull ^ span.offset;
+    return h * 0x9E3779B97F4A7C15ull ^ span.length;
+}
 } // namespace
 
-void report_error(int line, int code) {
-    if (current_log != nullptr) {
-        if (current_log->count == 0) current_log->first_code = code;
-        if (current_log->count < INT32_MAX) ++current_log->count;
+void ErrorLog::add(int code, Span span) {
+    const auto [at, added] = index_.emplace(key_of(code, span), entries_.size());
+    if (!added) {
+        Entry &e = entries_[at->second];
+        if (e.code == code && e.span.offset == span.offset && e.span.length == span.length) {
+            ++e.count;
+            return;
+        }
+        at->second = entries_.size(); // another place with the same hash: the newer one is found
     }
-    exception("lib_parse", line, code);
+    entries_.push_back(Entry{code, span, 1});
 }
 
-ErrorScope::ErrorScope(ErrorLog *log) : previous_(current_log) { current_log = log; }
-ErrorScope::~ErrorScope() { current_log = previous_; }
+void ErrorLog::clear() {
+    entries_.clear();
+    index_.clear();
+}
+
+void report_error(int line, int code, Span span) {
+    if (current_log != nullptr) current_log->add(code, span);
+    if (!current_silent) exception("lib_parse", line, code);
+}
+
+bool silenced() { return current_silent; }
+
+ErrorScope::ErrorScope(ErrorLog *log, bool silent) : previous_(current_log), previous_silent_(current_silent) {
+    current_log = log;
+    current_silent = silent;
+}
+
+ErrorScope::~ErrorScope() {
+    current_log = previous_;
+    current_silent = previous_silent_;
+}
 
 } // namespace lp
 

@@ -1,44 +1,72 @@
-// report.h - reporting an error to the host's handler and to the handle being built.
+// report.h - reporting an error with its place to the host's handler and to the handle being built.
 #ifndef LIB_PARSE_REPORT_H
 #define LIB_PARSE_REPORT_H
 
 #include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 namespace lp {
 
-// Errors reported while the current tree was built.
-struct ErrorLog {
-    int count = 0;
-    int first_code = 0;
+// A stretch of the text given to parser_calc or parser_expand.
+struct Span {
+    size_t offset = 0;
+    size_t length = 0;
 };
 
-// Reports CODE through exception() and records it in the log of the
-// expansion running on this thread, if any.
-void report_error(int line, int code);
+// Errors reported while the current tree was built, one entry per code and
+// place: a runaway call that fails at the same place again and again makes
+// one entry with a count.
+class ErrorLog {
+public:
+    struct Entry {
+        int code;
+        Span span;
+        long long count;
+    };
 
-// Makes LOG the destination of report_error on this thread until the scope ends.
+    void add(int code, Span span);
+    void clear();
+    const std::vector<Entry> &entries() const { return entries_; }
+
+private:
+    std::vector<Entry> entries_;
+    std::unordered_map<uint64_t, size_t> index_; // hash of code and place -> entries_
+};
+
+// Reports CODE at SPAN through exception() and records it in the log of the
+// expansion running on this thread, if any.
+void report_error(int line, int code, Span span);
+
+// Makes LOG the destination of report_error on this thread until the scope
+// ends. A silent scope (a check of a text) records only: no handler is
+// called and no trace is emitted.
 class ErrorScope {
 public:
-    explicit ErrorScope(ErrorLog *log);
+    explicit ErrorScope(ErrorLog *log, bool silent = false);
     ~ErrorScope();
     ErrorScope(const ErrorScope &) = delete;
     ErrorScope &operator=(const ErrorScope &) = delete;
 
 private:
     ErrorLog *previous_;
+    bool previous_silent_;
 };
 
-} // namespace lp
+// True while a silent scope runs on this thread.
+bool silenced();
 
-#define LP_REPORT(code) ::lp::report_error(__LINE__, code)
-
-namespace lp {
 // For a branch that no input can take: debug builds stop there, release
 // builds take it and do what it defines.
 inline bool impossible(bool condition) {
     assert(!condition && "a branch no input reaches was taken");
     return condition;
 }
+
 } // namespace lp
+
+#define LP_REPORT(code, span) ::lp::report_error(__LINE__, code, span)
 
 #endif // LIB_PARSE_REPORT_H

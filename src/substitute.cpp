@@ -1,4 +1,5 @@
 // substitute.cpp - replacing a user-function call by the function's body with its arguments.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -112,7 +113,8 @@ const UserFunction *choose_function(std::string_view call, List *funcs) {
 
 } // namespace
 
-char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status) {
+char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status,
+                      size_t *name_length) {
     parser_init(); // the symbols come from the operation table
     const std::string_view call(expr);
     const UserFunction *f = choose_function(call, funcs);
@@ -121,6 +123,7 @@ char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteS
         return nullptr;
     }
     const std::string_view proto(f->proto);
+    if (name_length != nullptr) *name_length = std::min(proto.find('('), proto.size());
     const std::string_view body(f->body);
     if (body.size() > *budget) {
         *status = SubstituteStatus::TOO_LARGE;

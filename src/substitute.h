@@ -13,8 +13,10 @@ enum class SubstituteStatus { OK, NO_FUNCTION, TOO_LARGE };
 // The call text EXPR with the body of the function it names substituted,
 // malloc'd; null when FUNCS has no function for it or the passes over the
 // body would write more than *BUDGET bytes in all. *BUDGET is reduced by
-// what they wrote; STATUS says why null was returned.
-char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status);
+// what they wrote; STATUS says why null was returned. *NAME_LENGTH, when
+// given, is the length of the chosen function's name.
+char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status,
+                      size_t *name_length = nullptr);
 
 } // namespace lp
 

@@ -119,7 +119,7 @@ TreeNode *split_range(TreeNode *node, const char *text, Range range, int32_t id,
     for (const int32_t position : positions) {
         p = position;
         if (impossible(p <= previous_end)) { // occurrences of one symbol never overlap
-            LP_REPORT(PARSER_ERR_CUT_ORDER);
+            LP_REPORT(PARSER_ERR_CUT_ORDER, (Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)}));
             break;
         }
         pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(previous_end + 1), position});

@@ -3,12 +3,19 @@
 #define LIB_PARSE_TRACE_H
 
 #include "diagnostics.h"
+#include "report.h"
+
+namespace lp {
+// True when messages of LEVEL are emitted now.
+inline bool tracing(int level) { return dbg_is_enabled(level) != 0 && !silenced(); }
+} // namespace lp
 
 // Timestamp, location, message, all at LEVEL. Nothing is formatted, nor are
-// the arguments evaluated, when LEVEL is not emitted.
+// the arguments evaluated, when LEVEL is not emitted or a check of a text
+// (not a build) is running.
 #define LP_DIAG(level, ...)                                                      \
     do {                                                                         \
-        if (dbg_is_enabled(level)) {                                             \
+        if (::lp::tracing(level)) {                                              \
             if (dbg_istimestamp()) dbg_time_print(level);                        \
             if (dbg_islocalized()) dbg_loc_print(level, "lib_parse", __LINE__); \
             dbg_data_print(level, __VA_ARGS__);                                  \

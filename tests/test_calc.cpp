@@ -194,11 +194,13 @@ TEST(Calc, CppWrapper) {
     *p.var_ref(std::string("y")) = 2.0f;
     *p.var_ref("k") = 0.5f; // a new variable
     EXPECT_EQ(p.eval(), 2.0f);
-    EXPECT_EQ(p.errors(), 0);
-    p.calc("x+");
-    int code = -1;
-    EXPECT_EQ(p.errors(&code), 1);
-    EXPECT_EQ(code, 2);
+    EXPECT_TRUE(p.errors().empty());
+    p.calc("(1+x+)*2");
+    ASSERT_EQ(p.errors().size(), 1u);
+    EXPECT_EQ(std::make_tuple(p.errors()[0].code, p.errors()[0].offset, p.errors()[0].length), std::make_tuple(2, size_t{1}, size_t{4}));
+    const std::vector<lib_parse::Note> notes = p.check("2cos(0)");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(std::make_tuple(notes[0].kind, notes[0].offset, notes[0].length), std::make_tuple(PARSER_NOTE_DROPPED_TEXT, size_t{0}, size_t{1}));
     p.expand(std::string("x*y+k"));
     std::vector<std::string> texts;
     const auto record = [&texts](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); };
@@ -207,7 +209,7 @@ TEST(Calc, CppWrapper) {
 
     lib_parse::Parser moved(std::move(p));
     EXPECT_EQ(moved.eval(), 4.5f);
-    EXPECT_TRUE(p.get() == nullptr && p.var_ref("k") == nullptr && p.errors() == 0); // NOLINT(bugprone-use-after-move)
+    EXPECT_TRUE(p.get() == nullptr && p.var_ref("k") == nullptr && p.errors().empty()); // NOLINT(bugprone-use-after-move)
     EXPECT_TRUE(std::isnan(p.calc("1")) && std::isnan(p.eval()));
     lib_parse::Parser other;
     other.var("x", 7.0f);

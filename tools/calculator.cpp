@@ -109,7 +109,7 @@ Evaluation Calculator::evaluate(const std::string &text) {
     const ExpressionTree tree = ExpressionTree::of(parser_.get());
     if (!codes_.empty())
         tree_errors_ = match_errors(tree);
-    else if (parser_.errors() == 0)
+    else if (parser_.errors().empty())
         tree_errors_.clear();
     // else the tree was re-used and its errors stand as they were printed
     result.errors = tree_errors_;

@@ -21,6 +21,6 @@ int main() {
         std::printf("%*s%s%s = %g\n", depth * 2, "", expr != nullptr ? expr : "",
                     op == PARSER_OP_OPERAND ? "" : " (operation)", value);
     });
-    std::printf("errors: %d\n", parser.errors());
+    std::printf("errors: %zu\n", parser.errors().size());
     return 0;
 }

@@ -1,0 +1,42 @@
+// notes.h - what a check of a text finds: its errors and the traps of the language, each with its place.
+#ifndef LIB_PARSE_NOTES_H
+#define LIB_PARSE_NOTES_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "containers.h"
+#include "report.h"
+
+namespace lp {
+
+struct Note {
+    int kind; // an error code, or a PARSER_NOTE_* kind
+    Span span;
+    std::string message;
+};
+
+// The notes of one check. The expansion adds the traps it meets; the errors
+// come from the check's error log.
+class NoteList {
+public:
+    explicit NoteList(const List *vars) : vars_(vars) {}
+
+    const List *vars() const { return vars_; }
+    void add(int kind, Span span, std::string message) { notes_.push_back(Note{kind, span, std::move(message)}); }
+    // The notes in text order (by offset; those at one offset as they came).
+    std::vector<Note> &sorted();
+
+private:
+    const List *vars_;
+    std::vector<Note> notes_;
+};
+
+// TEXT quoted for a message, cut to a few dozen bytes: a note never echoes a
+// long text.
+std::string quoted(std::string_view text);
+
+} // namespace lp
+
+#endif // LIB_PARSE_NOTES_H

@@ -1,0 +1,148 @@
+// test_check.cpp - errors with their places, and the notes a check reports on a text, through the public API.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "lib_parse.h"
+#include "lib_parse/diagnostics.h"
+
+namespace {
+
+using Place = std::tuple<int, size_t, size_t>; // kind or code, offset, length
+
+struct Handle {
+    Parser *p = parser_new();
+    Handle() {
+        parser_var(p, "xy", 5.0f);
+        parser_var(p, "y", 1.0f);
+        parser_func(p, "f(a)", "a+1");
+        parser_func(p, "r(n)", "1+r(n)");
+        parser_func(p, "h(n)", "n*2-");
+    }
+    ~Handle() { parser_destroy(p); }
+
+    std::vector<Place> errors() const {
+        std::vector<Place> out;
+        for (int i = 0; i < parser_errors(p, nullptr); ++i) {
+            Place e;
+            EXPECT_EQ(parser_error_at(p, i, &std::get<0>(e), &std::get<1>(e), &std::get<2>(e)), 0);
+            out.push_back(e);
+        }
+        return out;
+    }
+    std::vector<Place> check(const std::string &text) const {
+        std::vector<Place> out;
+        const int n = parser_check(
+            p, text.c_str(),
+            [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
+                EXPECT_GT(std::strlen(message), 10u) << kind;
+                static_cast<std::vector<Place> *>(ctx)->emplace_back(kind, offset, length);
+            },
+            &out);
+        EXPECT_EQ(n, static_cast<int>(out.size())) << text;
+        EXPECT_EQ(parser_check(p, text.c_str(), nullptr, nullptr), n) << "a null callback only counts: " << text;
+        return out;
+    }
+};
+
+} // namespace
+
+// Each error and each trap on a short text, with its exact place; errors in a
+// substituted body point at the call, and a runaway call is one entry.
+TEST(Check, NotesAndErrorsWithTheirPlaces) {
+    struct Case {
+        const char *text;
+        std::vector<Place> notes; // the errors among them are parser_calc's too
+    };
+    const Case cases[] = {
+        {"x+", {{PARSER_ERR_TRAILING_OPERATOR, 0, 2}}},
+        {"1+y-", {{PARSER_ERR_TRAILING_OPERATOR, 2, 2}}},
+        {"g(2)", {{PARSER_ERR_UNKNOWN_FUNCTION, 0, 4}}},
+        {"y*(1+2(3))", {{PARSER_ERR_UNKNOWN_FUNCTION, 5, 4}}},
+        {"y+r(1)", {{PARSER_ERR_SUBSTITUTION_LIMIT, 2, 4}}},            // 256 reports, one entry
+        {"1+f(h(y))", {{PARSER_ERR_TRAILING_OPERATOR, 2, 7}}},          // inside h's body: at the outer call
+        {"2*(3+", {{PARSER_NOTE_UNMATCHED_BRACKET, 2, 1}}},
+        {"(y))+1", {{PARSER_NOTE_UNMATCHED_BRACKET, 3, 1}}},
+        {"zz*2", {{PARSER_NOTE_UNKNOWN_NAME, 0, 2}}},
+        {"2+x", {{PARSER_NOTE_PREFIX_NAME, 2, 1}}},
+        {"costly", {{PARSER_NOTE_NAME_WITH_FUNCTION, 0, 6}, {PARSER_NOTE_UNKNOWN_NAME, 3, 3}}},
+        {"2cos(0)", {{PARSER_NOTE_DROPPED_TEXT, 0, 1}}},
+        {"2,5", {{PARSER_NOTE_COMMA, 1, 1}}},
+        {"y--y", {{PARSER_NOTE_DOUBLE_OPERATOR, 1, 2}}},
+        {"2*-3", {{PARSER_ERR_TRAILING_OPERATOR, 0, 2}, {PARSER_NOTE_DOUBLE_OPERATOR, 1, 2}}},
+        {"1e3", {{PARSER_NOTE_NUMBER_AS_NAME, 0, 3}, {PARSER_NOTE_UNKNOWN_NAME, 0, 3}}},
+        {"ff(3)", {{PARSER_NOTE_PREFIX_CALL, 0, 5}}},
+        {"2*(y+1)-cos(y)", {}},
+    };
+    for (const Case &c : cases) {
+        Handle h;
+        EXPECT_EQ(h.check(c.text), c.notes) << c.text;
+        parser_calc(h.p, c.text);
+        std::vector<Place> errors;
+        for (const Place &n : c.notes)
+            if (std::get<0>(n) < PARSER_NOTE_UNMATCHED_BRACKET) errors.push_back(n);
+        EXPECT_EQ(h.errors(), errors) << c.text;
+    }
+    Handle h;
+    EXPECT_EQ(parser_error_at(h.p, 0, nullptr, nullptr, nullptr), -1);
+    parser_calc(h.p, "x+");
+    EXPECT_EQ(parser_error_at(h.p, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(parser_error_at(h.p, 1, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(parser_error_at(h.p, -1, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(parser_error_at(nullptr, 0, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(parser_check(nullptr, "x", nullptr, nullptr), 0);
+    EXPECT_EQ(parser_check(h.p, nullptr, nullptr, nullptr), 0);
+    parser_limit(h.p, PARSER_LIMIT_TEXT_BYTES, 4);
+    EXPECT_EQ(h.check("1+2+3"), (std::vector<Place>{{PARSER_ERR_TEXT_TOO_LONG, 0, 5}}));
+}
+
+// A check changes nothing: not the tree and its values, the cache, the
+// variables, the errors, nor does it reach the error handler.
+TEST(Check, LeavesTheHandleAsItWas) {
+    Handle h;
+    int reports = 0;
+    exception_set_handler([](void *ctx, const char *, int, int) { ++*static_cast<int *>(ctx); }, &reports);
+    EXPECT_EQ(parser_calc(h.p, "x+"), 0.0f);
+    const auto walk = [&h] {
+        std::vector<std::tuple<std::string, int, int, float>> nodes;
+        parser_walk(
+            h.p,
+            [](void *ctx, int, int, const char *expr, int op, int state, float value) {
+                static_cast<decltype(nodes) *>(ctx)->emplace_back(expr, op, state, value);
+            },
+            &nodes);
+        return nodes;
+    };
+    const auto tree = walk();
+    const auto errors = h.errors();
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(h.check("g(2)+r(1)+zz+(").size(), 1u);
+    EXPECT_EQ(h.check("g(2)+r(1)+zz").size(), 3u);
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(walk(), tree);
+    EXPECT_EQ(h.errors(), errors);
+    EXPECT_EQ(parser_eval(h.p), 0.0f);      // still the tree of "x+"
+    EXPECT_EQ(parser_calc(h.p, "zz"), 0.0f); // zz was not defined by the check
+    exception_set_handler(nullptr, nullptr);
+}
+
+// Handles on two threads each record their own errors.
+TEST(Check, HandlesOnTwoThreadsKeepTheirOwnErrors) {
+    std::vector<Place> got[2];
+    const char *texts[2] = {"1+2(3)", "y+"};
+    std::thread threads[2];
+    for (int t = 0; t < 2; ++t)
+        threads[t] = std::thread([&, t] {
+            Handle h;
+            for (int round = 0; round < 2000; ++round) parser_calc(h.p, round % 2 ? texts[t] : "1+1");
+            got[t] = h.errors();
+        });
+    for (std::thread &t : threads) t.join();
+    EXPECT_EQ(got[0], (std::vector<Place>{{PARSER_ERR_UNKNOWN_FUNCTION, 2, 4}}));
+    EXPECT_EQ(got[1], (std::vector<Place>{{PARSER_ERR_TRAILING_OPERATOR, 0, 2}}));
+}
