@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "arena.h"
 #include "boundary.h"
 #include "expand.h"
 #include "handle.h"
@@ -33,8 +34,8 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
 void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     program_free(parser->program); // it points into the tree about to be released
     parser->program = nullptr;
-    btree_free(parser->tree, parser_bt_node_free);
     parser->tree = nullptr;
+    parser->arena->reset(); // the tree's nodes, records and texts
 
     parser->errors.clear();
     ErrorScope scope(&parser->errors);
@@ -43,7 +44,7 @@ void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
-    parser->tree = expand_text(text, length, parser->funcs, parser->limits);
+    parser->tree = expand_text(parser->arena, text, length, parser->funcs, parser->limits);
     parser->program = program_build(parser->tree, parser->vars, parser->generation);
 }
 

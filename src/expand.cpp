@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "arena.h"
 #include "handle.h"
 #include "locate.h"
 #include "memory.h"
@@ -53,15 +55,15 @@ bool is_word_byte(char c) {
 
 class Expansion {
 public:
-    Expansion(List *funcs, const Limits &limits, NoteList *notes) : funcs_(funcs), limits_(limits), notes_(notes) {
+    Expansion(List *funcs, const Limits &limits, NoteList *notes, Arena *arena)
+        : funcs_(funcs), limits_(limits), notes_(notes), arena_(arena) {
         budget_.writable = limits.written_bytes();
+        pieces_.arena = arena;
     }
 
     TreeNode *run(const char *text, size_t length) {
-        TreeNode *root = btree_new();
-        auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
-        *data = NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
-        btree_fill(root, data);
+        TreeNode *root = arena_->node();
+        root->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
         const uint32_t source = add_source(text, length, nullptr, Span{0, length});
         push_range(Range{source, 0, sources_[source]->size()});
 
@@ -125,11 +127,11 @@ private:
         if (--sources_[range.source]->refs == 0) sources_[range.source].reset();
     }
 
-    // Gives the leaf the text of RANGE.
+    // Gives the leaf the text of RANGE, a copy in the arena: the range may
+    // be of a substituted text, released before the tree.
     void settle(NodeData *data, Range range) {
         const SourceText &source = *sources_[range.source];
-        std::free(data->expr);
-        data->expr = lp_strndup(source.data() + range.from, static_cast<size_t>(range.to - range.from));
+        data->expr = arena_->copy(source.data() + range.from, static_cast<size_t>(range.to - range.from));
         release(range);
     }
 
@@ -238,8 +240,7 @@ private:
         if (notes_ != nullptr) note_call(data->expr, name_length, place);
         budget_.substitutions += 1;
         budget_.growth += growth;
-        std::free(data->expr);
-        data->expr = text;
+        data->expr = text; // the call's text stays in the arena
         return true;
     }
 
@@ -342,6 +343,7 @@ private:
     List *funcs_;
     const Limits &limits_;
     NoteList *notes_;
+    Arena *arena_;
     Budget budget_;
     std::vector<std::unique_ptr<SourceText>> sources_;
     std::vector<Span> origins_; // of each source
@@ -352,9 +354,10 @@ private:
 
 } // namespace
 
-TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits, NoteList *notes) {
+TreeNode *expand_text(Arena *arena, const char *text, size_t length, List *funcs, const Limits &limits,
+                      NoteList *notes) {
     parser_init(); // the search and the expanders read the operation table
-    Expansion expansion(funcs, limits, notes);
+    Expansion expansion(funcs, limits, notes, arena);
     return expansion.run(text, length);
 }
 

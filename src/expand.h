@@ -9,13 +9,17 @@
 
 namespace lp {
 
+class Arena;
 class NoteList;
 
 // The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
 // functions FUNCS, substituted within LIMITS. Errors go to report_error,
 // with their place in TEXT; with diagnostics enabled every step is traced.
 // Given NOTES, the traps of the language met on the way are added to it.
-TreeNode *expand_text(const char *text, size_t length, List *funcs, const Limits &limits, NoteList *notes = nullptr);
+// The nodes, their records and their texts come from ARENA: the tree is
+// released by resetting it.
+TreeNode *expand_text(Arena *arena, const char *text, size_t length, List *funcs, const Limits &limits,
+                      NoteList *notes = nullptr);
 
 } // namespace lp
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "arena.h"
 #include "boundary.h"
 #include "handle.h"
 #include "memory.h"
@@ -38,15 +39,15 @@ extern "C" Parser *parser_new(void) try {
     cache->dirty = 0;
     cache->length = 0;
 
-    TreeNode *root = btree_new();
-    auto *data = static_cast<NodeData *>(lp_malloc(sizeof(NodeData)));
-    *data = NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
-    btree_fill(root, data);
+    auto *arena = new (lp_malloc(sizeof(Arena))) Arena;
+    TreeNode *root = arena->node();
+    root->data = new (arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
 
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
     parser->vars = list_new();
     parser->funcs = list_new();
     parser->tree = root;
+    parser->arena = arena;
     parser->cache = cache;
     parser->program = nullptr;
     parser->generation = 0;
@@ -128,7 +129,10 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
     program_free(parser->program);
     var_index_free(&parser->var_index);
-    if (parser->tree != nullptr) btree_free(parser->tree, parser_bt_node_free);
+    if (parser->arena != nullptr) {
+        parser->arena->~Arena(); // and the tree with it
+        std::free(parser->arena);
+    }
     if (parser->cache != nullptr) {
         std::free(parser->cache->last);
         std::free(parser->cache);

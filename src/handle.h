@@ -26,6 +26,7 @@ struct UserFunction {
 };
 
 namespace lp {
+class Arena;
 struct Program;
 }
 
@@ -33,6 +34,7 @@ struct Parser {
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
     TreeNode *tree; // root; every node's data is a NodeData
+    lp::Arena *arena; // the tree's nodes, records and texts
     ExprCache *cache;
     lp::ErrorLog errors;
     lp::Program *program; // the tree flattened for evaluation, or null (program.h)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "arena.h"
 #include "boundary.h"
 #include "expand.h"
 #include "handle.h"
@@ -37,8 +38,8 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         ErrorScope scope(&log, true);
         size_t length = 0;
         if (text_length_within(parser->limits, text, &length)) {
-            TreeNode *tree = expand_text(text, length, parser->funcs, parser->limits, &notes);
-            btree_free(tree, parser_bt_node_free);
+            Arena arena;
+            expand_text(&arena, text, length, parser->funcs, parser->limits, &notes);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }

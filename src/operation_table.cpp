@@ -2,9 +2,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "operation_table.h"
 
+#include "arena.h"
 #include "lib_parse.h"
 #include "memory.h"
 #include "subtree.h"
@@ -67,21 +69,24 @@ void init_func_bind() {
 // that a handle being created never writes rows another thread is reading.
 void parser_init() { std::call_once(table_filled, init_func_bind); }
 
-NodeData *fill_operator_node(int32_t id) {
-    auto *data = static_cast<NodeData *>(lp_calloc(1, sizeof(NodeData)));
-    const char *symbol = operation[id].name;
-    data->expr = lp_strndup(symbol, std::strlen(symbol));
-    data->op = id;
-    data->state = CALCULATE;
+namespace {
+
+NodeData *new_record(Arena *arena, NodeData record) {
+    void *block = arena != nullptr ? arena->allocate(sizeof(NodeData)) : lp_malloc(sizeof(NodeData));
+    return new (block) NodeData(record);
+}
+
+} // namespace
+
+NodeData *fill_operator_node(int32_t id, Arena *arena) {
+    // The symbol is shared, not copied: no one writes a record's text.
+    NodeData *data = new_record(arena, NodeData{const_cast<char *>(operation[id].name), id, CALCULATE, 0.0f});
     LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
     return data;
 }
 
-NodeData *fill_operand_node(const char *text, size_t length) {
-    auto *data = static_cast<NodeData *>(lp_calloc(1, sizeof(NodeData)));
-    data->expr = nullptr;
-    data->op = OP_OPERAND;
-    data->state = EXPAND;
+NodeData *fill_operand_node(const char *text, size_t length, Arena *arena) {
+    NodeData *data = new_record(arena, NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f});
     LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(length), text);
     return data;
 }
@@ -89,7 +94,7 @@ NodeData *fill_operand_node(const char *text, size_t length) {
 void parser_bt_node_free(void *node_data) {
     auto *d = static_cast<NodeData *>(node_data);
     if (d == nullptr) return;
-    std::free(d->expr);
+    if (d->op == OP_OPERAND) std::free(d->expr);
     std::free(d);
 }
 

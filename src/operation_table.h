@@ -9,6 +9,8 @@
 
 namespace lp {
 
+class Arena;
+
 enum NodeState : int32_t { EXPAND = 0, CALCULATE = 1, DONE = 2 };
 
 constexpr int32_t OP_COUNT = 14;
@@ -22,7 +24,7 @@ enum OperationId : int32_t {
 inline bool is_binary(int32_t op) { return op >= OP_ADD && op <= OP_MOD; }
 
 struct NodeData {
-    char *expr;    // owned: operand text, or a copy of the operator's symbol
+    char *expr;    // operand text, or the operation table's symbol (never written)
     int32_t op;    // operation id 0..13, or OP_OPERAND
     int32_t state; // NodeState
     float value;   // last computed value
@@ -46,12 +48,15 @@ extern OperationEntry operation[OP_COUNT];
 
 void parser_init();
 
-// An operator record in CALCULATE holding a copy of its symbol.
-NodeData *fill_operator_node(int32_t id);
+// The records come from ARENA, or one by one from the heap without one.
+// An operator record in CALCULATE pointing at its row's symbol.
+NodeData *fill_operator_node(int32_t id, Arena *arena = nullptr);
 // An operand record in EXPAND. Its text, shown in the trace, is the piece
 // [TEXT, TEXT + LENGTH); the record gets its own copy once the piece is expanded.
-NodeData *fill_operand_node(const char *text, size_t length);
+NodeData *fill_operand_node(const char *text, size_t length, Arena *arena = nullptr);
 
+// Releases a record from the heap and an operand's text; arena records go
+// with their arena.
 void parser_bt_node_free(void *node_data);
 
 } // namespace lp

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "arena.h"
 #include "lib_parse.h"
 #include "memory.h"
 #include "report.h"
@@ -29,8 +30,8 @@ int32_t companion_of(int32_t id) {
     return id;
 }
 
-TreeNode *place_operator(TreeNode *node, int32_t id) {
-    btree_fill(node, fill_operator_node(id));
+TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
+    btree_fill(node, fill_operator_node(id, pieces->arena));
     return node;
 }
 
@@ -39,10 +40,10 @@ TreeNode *place_operator(TreeNode *node, int32_t id) {
 TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     if (k < pieces->ranges.size()) {
         const Range &r = pieces->ranges[k];
-        btree_fill(node, fill_operand_node(pieces->text + r.from, static_cast<size_t>(r.to - r.from)));
+        btree_fill(node, fill_operand_node(pieces->text + r.from, static_cast<size_t>(r.to - r.from), pieces->arena));
         pieces->taken[k] = true;
     } else {
-        btree_fill(node, fill_operand_node("", 0));
+        btree_fill(node, fill_operand_node("", 0, pieces->arena));
         pieces->empty_taken = true;
     }
     return node;
@@ -67,7 +68,7 @@ TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode **nodes, Piece
             leftmost = 2 * leftmost + 1;
         else
             id = companion_of(row->id);
-        place_operator(nodes[k], id);
+        place_operator(nodes[k], pieces, id);
         if (k > 0) link_to_parent(nodes, k);
     }
     // Operand nodes on the level above the last take the operands after the
@@ -87,12 +88,12 @@ TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode **nodes, Piece
 
     // A left-deep chain: each operator takes the last remaining operand on its
     // right, so "a^b^c" is ((a^b)^c).
-    place_operator(nodes[0], row->id);
+    place_operator(nodes[0], pieces, row->id);
     for (size_t j = 0; j + 2 <= m; ++j) {
         TreeNode *op_node = nodes[2 * j];
         op_node->right = place_operand(nodes[2 * j + 1], pieces, m - 1 - j);
         TreeNode *left = nodes[2 * j + 2];
-        op_node->left = j + 2 < m ? place_operator(left, row->id) : place_operand(left, pieces, 0);
+        op_node->left = j + 2 < m ? place_operator(left, pieces, row->id) : place_operand(left, pieces, 0);
     }
     return nodes[0];
 }
@@ -100,7 +101,7 @@ TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode **nodes, Piece
 TreeNode *expand_1op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces) {
     // A function takes the text after its name as its only (right) operand;
     // anything before the name is dropped.
-    place_operator(nodes[0], row->id);
+    place_operator(nodes[0], pieces, row->id);
     nodes[0]->right = place_operand(nodes[1], pieces, 1);
     nodes[0]->left = nullptr;
     return nodes[0];
@@ -129,17 +130,25 @@ TreeNode *split_range(TreeNode *node, const char *text, Range range, int32_t id,
         pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(p + static_cast<int64_t>(row.length)), range.to});
     pieces->taken.assign(pieces->ranges.size(), false);
 
-    btree_free(node, parser_bt_node_free);
-
     // 2n + 1 nodes are enough for any operation over n positions; the
-    // expander fills those it needs and the rest are released unused.
+    // expander fills those it needs. From the heap the rest are released
+    // unused; in an arena they stay, and NODE, a leaf, is reused as the first.
     const size_t count = 2 * positions.size() + 1;
-    auto **nodes = static_cast<TreeNode **>(lp_malloc(count * sizeof(TreeNode *)));
-    for (size_t i = 0; i < count; ++i) nodes[i] = btree_new();
-    TreeNode *root = row.expand(&row, nodes, pieces);
-    for (size_t i = 0; i < count; ++i)
-        if (nodes[i]->data == nullptr) std::free(nodes[i]);
-    std::free(nodes);
+    std::vector<TreeNode *> &nodes = pieces->nodes;
+    nodes.resize(count);
+    Arena *arena = pieces->arena;
+    if (arena != nullptr) {
+        *node = TreeNode{nullptr, nullptr, nullptr};
+        nodes[0] = node;
+        for (size_t i = 1; i < count; ++i) nodes[i] = arena->node();
+    } else {
+        btree_free(node, parser_bt_node_free);
+        for (size_t i = 0; i < count; ++i) nodes[i] = btree_new();
+    }
+    TreeNode *root = row.expand(&row, nodes.data(), pieces);
+    if (arena == nullptr)
+        for (size_t i = 0; i < count; ++i)
+            if (nodes[i]->data == nullptr) std::free(nodes[i]);
     return root;
 }
 

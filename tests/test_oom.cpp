@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <new>
+#include <cstring>
 #include <string>
 
 #include "memory.h"
@@ -44,7 +45,7 @@ void operator delete(void *block, std::size_t) noexcept { std::free(block); }
 namespace {
 
 // A handle's whole life: definitions, a first calculation with substitution,
-// a cached one, an erroneous text, an expansion and release. Returns the
+// a cached one, an erroneous text, a long text, an expansion and release. Returns the
 // cached calculation's bits.
 uint32_t handle_life() {
     Parser *p = parser_new();
@@ -55,6 +56,9 @@ uint32_t handle_life() {
     parser_calc(p, "2*(x+1)-cos(y)+g(f(x),1)^2/4%3");
     const uint32_t value = robust::bits(parser_calc(p, "2*(x+1)-cos(y)+g(f(x),1)^2/4%3"));
     parser_calc(p, "(x+q(1)");
+    char terms[801] = "x"; // "x+x+...+x", a tree over several arena blocks, built with no allocation
+    for (int i = 1; i < 800; i += 2) std::memcpy(terms + i, "+x", 3);
+    parser_calc(p, terms);
     parser_expand(p, "1-2-3-4-5");
     parser_destroy(p);
     return value;

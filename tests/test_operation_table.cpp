@@ -43,7 +43,7 @@ TEST(OperationTable, SameAfterOneAndTwoParsers) {
     }
 }
 
-// Operator records own a copy of the symbol and wait for calculation; operand
+// Operator records point at their row's symbol and wait for calculation; operand
 // records wait for expansion without a text of their own and report only
 // their piece of the text given. Each reports itself at level 8 as three
 // pieces: the time, "lib_parse:<line>: ", the message.
@@ -53,7 +53,7 @@ TEST(OperationTable, NodeRecordsAndTheirMessages) {
         Capture cap(8, true, true);
         lp::NodeData *d = lp::fill_operator_node(id);
         EXPECT_STREQ(d->expr, kRows[id].name);
-        EXPECT_NE(d->expr, lp::operation[id].name) << "row " << id;
+        EXPECT_EQ(d->expr, lp::operation[id].name) << "row " << id;
         EXPECT_TRUE(d->op == id && d->state == lp::CALCULATE && bits(d->value) == 0u) << "row " << id;
         lp::parser_bt_node_free(d);
         d = lp::fill_operand_node("x1+y", id % 2 ? 2 : 0);
