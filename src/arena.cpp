@@ -41,7 +41,12 @@ void *Arena::grow(size_t size) {
 }
 
 char *Arena::copy(const char *text, size_t length) {
-    auto *out = static_cast<char *>(allocate(length + 1));
+    // Texts need no alignment: they are packed byte after byte.
+    char *out = next_;
+    if (length + 1 <= static_cast<size_t>(end_ - next_))
+        next_ += length + 1;
+    else
+        out = static_cast<char *>(grow(length + 1));
     if (length != 0) std::memcpy(out, text, length);
     out[length] = '\0';
     return out;

@@ -3,6 +3,7 @@
 #define LIB_PARSE_ARENA_H
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 #include "containers.h"
@@ -25,10 +26,10 @@ public:
 
     // SIZE bytes aligned for any record of the tree, not cleared.
     void *allocate(size_t size) {
-        size = (size + kAlign - 1) & ~(kAlign - 1);
-        if (size > static_cast<size_t>(end_ - next_)) return grow(size);
-        void *p = next_;
-        next_ += size;
+        const size_t skip = -reinterpret_cast<uintptr_t>(next_) & (kAlign - 1);
+        if (skip + size > static_cast<size_t>(end_ - next_)) return grow(size);
+        char *p = next_ + skip;
+        next_ = p + size;
         return p;
     }
     // A tree node with no element and no children.

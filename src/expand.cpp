@@ -183,7 +183,7 @@ private:
                 return node;
             }
             if (id >= 0) {
-                node = split_range(node, source.data(), range, id, positions_, &pieces_);
+                node = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
                 if (notes_ != nullptr) note_split(source, range, id);
                 *slot = node;
                 // The leaves take their pieces in text order: the first on top.

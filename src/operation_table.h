@@ -32,9 +32,10 @@ struct NodeData {
 
 struct OperationEntry;
 struct Pieces;
-// Lays out the subtree of one split: given its own row, fresh nodes and the
-// pieces the text was cut into, returns the subtree's root (nodes[0]).
-using Expander = TreeNode *(*)(const OperationEntry *row, TreeNode **nodes, Pieces *pieces);
+// Lays out the subtree of one split: given its own row, an array of fresh
+// nodes and the pieces the text was cut into, returns the subtree's root
+// (&nodes[0]).
+using Expander = TreeNode *(*)(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
 
 struct OperationEntry {
     int32_t id;

@@ -13,12 +13,12 @@ namespace lp {
 namespace {
 
 // Links node K of a complete binary tree in array order to its parent.
-void link_to_parent(TreeNode **nodes, size_t k) {
-    TreeNode *parent = nodes[(k - 1) / 2];
+void link_to_parent(TreeNode *nodes, size_t k) {
+    TreeNode *parent = &nodes[(k - 1) / 2];
     if (k % 2 == 1)
-        parent->left = nodes[k];
+        parent->left = &nodes[k];
     else
-        parent->right = nodes[k];
+        parent->right = &nodes[k];
 }
 
 // The operation used off the leftmost path of a chain: "a-b-c-d" is
@@ -49,10 +49,10 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     return node;
 }
 
-TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces) {
+TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
     // Fewer than two operands: the subtree is a single operand.
-    if (impossible(m < 2)) return place_operand(nodes[0], pieces, 0);
+    if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
 
     // A complete binary tree of 2m - 1 nodes in array order: operators first,
     // then the operands.
@@ -68,7 +68,7 @@ TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode **nodes, Piece
             leftmost = 2 * leftmost + 1;
         else
             id = companion_of(row->id);
-        place_operator(nodes[k], pieces, id);
+        place_operator(&nodes[k], pieces, id);
         if (k > 0) link_to_parent(nodes, k);
     }
     // Operand nodes on the level above the last take the operands after the
@@ -76,38 +76,38 @@ TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode **nodes, Piece
     // leaves then hold the operands in text order.
     size_t next_high = on_last_level, next_low = 0;
     for (size_t k = m - 1; k < total; ++k) {
-        place_operand(nodes[k], pieces, k < last_level - 1 ? next_high++ : next_low++);
+        place_operand(&nodes[k], pieces, k < last_level - 1 ? next_high++ : next_low++);
         link_to_parent(nodes, k);
     }
-    return nodes[0];
+    return &nodes[0];
 }
 
-TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces) {
+TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
-    if (impossible(m < 2)) return place_operand(nodes[0], pieces, 0);
+    if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
 
     // A left-deep chain: each operator takes the last remaining operand on its
     // right, so "a^b^c" is ((a^b)^c).
-    place_operator(nodes[0], pieces, row->id);
+    place_operator(&nodes[0], pieces, row->id);
     for (size_t j = 0; j + 2 <= m; ++j) {
-        TreeNode *op_node = nodes[2 * j];
-        op_node->right = place_operand(nodes[2 * j + 1], pieces, m - 1 - j);
-        TreeNode *left = nodes[2 * j + 2];
+        TreeNode *op_node = &nodes[2 * j];
+        op_node->right = place_operand(&nodes[2 * j + 1], pieces, m - 1 - j);
+        TreeNode *left = &nodes[2 * j + 2];
         op_node->left = j + 2 < m ? place_operator(left, pieces, row->id) : place_operand(left, pieces, 0);
     }
-    return nodes[0];
+    return &nodes[0];
 }
 
-TreeNode *expand_1op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces) {
+TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     // A function takes the text after its name as its only (right) operand;
     // anything before the name is dropped.
-    place_operator(nodes[0], pieces, row->id);
-    nodes[0]->right = place_operand(nodes[1], pieces, 1);
-    nodes[0]->left = nullptr;
-    return nodes[0];
+    place_operator(&nodes[0], pieces, row->id);
+    nodes[0].right = place_operand(&nodes[1], pieces, 1);
+    nodes[0].left = nullptr;
+    return &nodes[0];
 }
 
-TreeNode *split_range(TreeNode *node, const char *text, Range range, int32_t id,
+TreeNode *split_range(const char *text, Range range, int32_t id,
                       const std::vector<int32_t> &positions, Pieces *pieces) {
     const OperationEntry &row = operation[id];
     pieces->text = text;
@@ -131,24 +131,11 @@ TreeNode *split_range(TreeNode *node, const char *text, Range range, int32_t id,
     pieces->taken.assign(pieces->ranges.size(), false);
 
     // 2n + 1 nodes are enough for any operation over n positions; the
-    // expander fills those it needs. From the heap the rest are released
-    // unused; in an arena they stay, and NODE, a leaf, is reused as the first.
+    // expander fills those it needs and the rest stay unused in the arena.
     const size_t count = 2 * positions.size() + 1;
-    std::vector<TreeNode *> &nodes = pieces->nodes;
-    nodes.resize(count);
-    Arena *arena = pieces->arena;
-    if (arena != nullptr) {
-        *node = TreeNode{nullptr, nullptr, nullptr};
-        nodes[0] = node;
-        for (size_t i = 1; i < count; ++i) nodes[i] = arena->node();
-    } else {
-        btree_free(node, parser_bt_node_free);
-        for (size_t i = 0; i < count; ++i) nodes[i] = btree_new();
-    }
-    TreeNode *root = row.expand(&row, nodes.data(), pieces);
-    if (arena == nullptr)
-        for (size_t i = 0; i < count; ++i)
-            if (nodes[i]->data == nullptr) std::free(nodes[i]);
+    auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
+    for (size_t i = 0; i < count; ++i) nodes[i] = TreeNode{nullptr, nullptr, nullptr};
+    TreeNode *root = row.expand(&row, nodes, pieces);
     return root;
 }
 

@@ -26,8 +26,7 @@ struct Pieces {
     std::vector<Range> ranges;
     std::vector<bool> taken;
     bool empty_taken = false; // an operand with no piece: the empty text
-    Arena *arena = nullptr;   // where the nodes and records come from; the heap without one
-    std::vector<TreeNode *> nodes; // the split's nodes, kept for the next split
+    Arena *arena = nullptr;   // where the nodes and records come from
 };
 
 // Fills NODE with the operand record of piece K, or of the empty text when
@@ -35,15 +34,14 @@ struct Pieces {
 TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
 
 // Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,
-// into PIECES, releases NODE and returns the root of the operation's subtree.
-// With an arena NODE is not released but becomes that root, and its old
-// record stays in the arena.
-TreeNode *split_range(TreeNode *node, const char *text, Range range, int32_t id,
-                      const std::vector<int32_t> &positions, Pieces *pieces);
+// into PIECES and returns the root of the operation's subtree.
+// The subtree's nodes and records come from PIECES' arena.
+TreeNode *split_range(const char *text, Range range, int32_t id, const std::vector<int32_t> &positions,
+                      Pieces *pieces);
 
-TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces);
-TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces);
-TreeNode *expand_1op_func(const OperationEntry *row, TreeNode **nodes, Pieces *pieces);
+TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
 
 } // namespace lp
 

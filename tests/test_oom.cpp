@@ -45,7 +45,7 @@ void operator delete(void *block, std::size_t) noexcept { std::free(block); }
 namespace {
 
 // A handle's whole life: definitions, a first calculation with substitution,
-// a cached one, an erroneous text, a long text, an expansion and release. Returns the
+// a cached one, an erroneous text, a long text, a check, an expansion and release. Returns the
 // cached calculation's bits.
 uint32_t handle_life() {
     Parser *p = parser_new();
@@ -56,9 +56,10 @@ uint32_t handle_life() {
     parser_calc(p, "2*(x+1)-cos(y)+g(f(x),1)^2/4%3");
     const uint32_t value = robust::bits(parser_calc(p, "2*(x+1)-cos(y)+g(f(x),1)^2/4%3"));
     parser_calc(p, "(x+q(1)");
-    char terms[801] = "x"; // "x+x+...+x", a tree over several arena blocks, built with no allocation
-    for (int i = 1; i < 800; i += 2) std::memcpy(terms + i, "+x", 3);
+    char terms[802] = "x"; // "x+x+...+x", a tree over several arena blocks, built with no allocation
+    for (int i = 1; i < 801; i += 2) std::memcpy(terms + i, "+x", 3);
     parser_calc(p, terms);
+    parser_check(p, "2*(x+1)-cos(y)+g(f(x),1)", nullptr, nullptr);
     parser_expand(p, "1-2-3-4-5");
     parser_destroy(p);
     return value;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "arena.h"
 #include "core_test_support.h"
 #include "locate.h"
 #include "subtree.h"
@@ -24,10 +25,11 @@ struct Layout {
 Layout split(const std::string &text, const std::vector<int32_t> &at, int32_t id) {
     lp::parser_init();
     lp::SourceText source(text.data(), text.size(), nullptr);
+    lp::Arena arena; // releases the subtree
     lp::Pieces pieces;
-    TreeNode *node = leaf(text.c_str()); // released by the split
+    pieces.arena = &arena;
     Capture cap(8);
-    TreePtr root(lp::split_range(node, source.data(), lp::Range{0, 0, source.size()}, id, at, &pieces));
+    TreeNode *root = lp::split_range(source.data(), lp::Range{0, 0, source.size()}, id, at, &pieces);
     Layout out;
     for (const std::string &piece : cap.at(8)) {
         const size_t from = piece.find(" : ") + 3;
@@ -45,13 +47,13 @@ Layout split(const std::string &text, const std::vector<int32_t> &at, int32_t id
         visit(n->left);
         lp::NodeData *d = data_of(n);
         EXPECT_EQ(d->state, d->op == lp::OP_OPERAND ? lp::EXPAND : lp::CALCULATE) << text;
-        if (d->op == lp::OP_OPERAND && next < texts.size()) d->expr = copy_text(texts[next].c_str());
+        if (d->op == lp::OP_OPERAND && next < texts.size()) d->expr = arena.copy(texts[next].data(), texts[next].size());
         next += d->op == lp::OP_OPERAND;
         visit(n->right);
     };
-    visit(root.get());
+    visit(root);
     EXPECT_EQ(next, texts.size()) << "one taken piece per leaf: " << text;
-    out.tree = render(root.get());
+    out.tree = render(root);
     return out;
 }
 
