@@ -8,6 +8,7 @@
 // range, only when it is emitted.
 #include "expand.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -121,6 +122,25 @@ private:
         ranges_.push_back(range);
     }
 
+    // Pushes the pieces of the split of RANGE that leaves took: the leaves
+    // take them in text order, so the first goes on top. The pieces are
+    // rearranged in place and, on an empty stack, become the stack, so a
+    // long text's pieces are not held twice.
+    void push_pieces(Range range) {
+        std::vector<Range> &pending = pieces_.ranges;
+        size_t kept = 0;
+        for (size_t k = 0; k < pending.size(); ++k)
+            if (pieces_.taken[k]) pending[kept++] = pending[k];
+        pending.resize(kept);
+        std::reverse(pending.begin(), pending.end());
+        if (pieces_.empty_taken) pending.insert(pending.begin(), Range{range.source, range.to, range.to});
+        sources_[range.source]->refs += static_cast<long>(pending.size());
+        if (ranges_.empty())
+            ranges_.swap(pending);
+        else
+            ranges_.insert(ranges_.end(), pending.begin(), pending.end());
+    }
+
     // A range leaves the stack when its leaf is reached; its source goes
     // once no range reads it, so the texts of substituted calls do not pile up.
     void release(Range range) {
@@ -186,10 +206,7 @@ private:
                 node = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
                 if (notes_ != nullptr) note_split(source, range, id);
                 *slot = node;
-                // The leaves take their pieces in text order: the first on top.
-                if (pieces_.empty_taken) push_range(Range{range.source, range.to, range.to});
-                for (size_t k = pieces_.ranges.size(); k-- > 0;)
-                    if (pieces_.taken[k]) push_range(pieces_.ranges[k]);
+                push_pieces(range);
                 release(range);
                 return node;
             }
