@@ -32,7 +32,9 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
 // the current one; a refused text (REFUSED, LENGTH the bytes read) gets the
 // tree of the empty text.
 void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
-    program_free(parser->program); // it points into the tree about to be released
+    // The program points into the tree about to be released: it is not run
+    // again, only its arrays are kept for the new tree's.
+    Program *old = parser->program;
     parser->program = nullptr;
     parser->tree = nullptr;
     parser->arena->reset(); // the tree's nodes, records and texts
@@ -45,7 +47,7 @@ void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         length = 0;
     }
     parser->tree = expand_text(parser->arena, text, length, parser->funcs, parser->limits);
-    parser->program = program_build(parser->tree, parser->vars, parser->generation);
+    parser->program = program_build(parser->tree, parser->vars, parser->generation, old);
 }
 
 // Makes TEXT the cached text of the tree about to be built. A buffer of the

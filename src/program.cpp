@@ -59,6 +59,63 @@ size_t count_nodes(const TreeNode *root) {
     return count;
 }
 
+// Writes the records of the folded subtree under ROOT, every value computed
+// again as the build computed it when it folded the subtree.
+void write_folded(const TreeNode *root) {
+    struct Frame {
+        const TreeNode *node;
+        bool children_done;
+    };
+    SmallStack<Frame> frames;
+    SmallStack<float> values;
+    frames.push(Frame{root, false});
+    while (!frames.empty()) {
+        const Frame f = frames.pop();
+        auto *d = static_cast<NodeData *>(f.node->data);
+        float value;
+        if (d->op == OP_OPERAND) {
+            value = read_number(d->expr);
+        } else if (!f.children_done) {
+            frames.push(Frame{f.node, true});
+            frames.push(Frame{f.node->right, false});
+            if (is_binary(d->op)) frames.push(Frame{f.node->left, false}); // taken first
+            continue;
+        } else {
+            const float r = values.pop();
+            value = is_binary(d->op) ? binary_of(d->op, values.pop(), r) : function_of(d->op, r);
+        }
+        finish(d, value);
+        values.push(value);
+    }
+}
+
+// Room for TOTAL nodes in P's arrays: those of the last build when they are
+// large enough and not so large that a short text would hold a long one's
+// memory; every other field starts again from zero.
+void prepare(Program *p, size_t total) {
+    Program kept = *p;
+    if (kept.capacity < total || kept.capacity / 4 > total + 64) {
+        std::free(kept.leaves);
+        std::free(kept.ops);
+        std::free(kept.order);
+        std::free(kept.names);
+        std::free(kept.folded);
+        kept.leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
+        kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
+        kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
+        kept.names = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
+        kept.folded = static_cast<const TreeNode **>(lp_malloc(total * sizeof(TreeNode *)));
+        kept.capacity = total;
+    }
+    std::memset(static_cast<void *>(p), 0, sizeof *p);
+    p->leaves = kept.leaves;
+    p->ops = kept.ops;
+    p->order = kept.order;
+    p->names = kept.names;
+    p->folded = kept.folded;
+    p->capacity = kept.capacity;
+}
+
 // A name reads the variable it names by prefix; without one, the node keeps
 // its own value.
 void bind_leaf(LeafStep *leaf, List *vars) {
@@ -68,18 +125,17 @@ void bind_leaf(LeafStep *leaf, List *vars) {
 
 } // namespace
 
-Program *program_build(const TreeNode *root, List *vars, uint64_t generation) {
-    if (root == nullptr) return nullptr;
-    const size_t total = count_nodes(root);
-    if (total == 0) return nullptr;
+Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Program *reuse) {
+    const size_t total = root != nullptr ? count_nodes(root) : 0;
+    if (total == 0) {
+        program_free(reuse);
+        return nullptr;
+    }
 
-    auto *p = static_cast<Program *>(lp_calloc(1, sizeof(Program)));
+    Program *p = reuse != nullptr ? reuse : static_cast<Program *>(lp_calloc(1, sizeof(Program)));
+    prepare(p, total);
     p->root = root;
     p->root_data = static_cast<NodeData *>(root->data);
-    p->leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
-    p->ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
-    p->order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
-    p->names = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
 
     // Post-order with explicit stacks; each finished node leaves on RESULTS
     // whether its value is a constant, and which one.
@@ -87,6 +143,7 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation) {
         const TreeNode *node;
         int stage;          // 0: not started, 1: left done, 2: children done
         size_t order_start; // where the node's subtree begins in `order`
+        size_t leaf_start, folded_start; // and in `leaves` and `folded`
     };
     struct Result {
         bool constant;
@@ -98,7 +155,7 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation) {
     SmallStack<Frame> frames;
     SmallStack<Result> results;
     size_t depth = 0;
-    frames.push(Frame{root, 0, 0});
+    frames.push(Frame{root, 0, 0, 0, 0});
     while (!frames.empty()) {
         Frame &f = frames.top();
         auto *d = static_cast<NodeData *>(f.node->data);
@@ -116,23 +173,29 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation) {
         }
         if (f.stage == 0) {
             f.order_start = p->order_count;
+            f.leaf_start = p->leaf_count;
+            f.folded_start = p->folded_count;
             f.stage = 1;
             if (is_binary(d->op)) {
-                frames.push(Frame{f.node->left, 0, 0}); // invalidates F
+                frames.push(Frame{f.node->left, 0, 0, 0, 0}); // invalidates F
                 continue;
             }
         }
         if (f.stage == 1) {
             f.stage = 2;
-            frames.push(Frame{f.node->right, 0, 0});
+            frames.push(Frame{f.node->right, 0, 0, 0, 0});
             continue;
         }
         const Result r = results.pop();
         const Result l = is_binary(d->op) ? results.pop() : Result{true, 0.0f, -1, 0, nullptr};
         if (l.constant && r.constant) {
-            // Fold: the subtree's order entries give way to one constant leaf.
+            // Fold: the subtree's order entries and leaves give way to one
+            // constant leaf, and its folded operators to this one.
             const float value = is_binary(d->op) ? binary_of(d->op, l.value, r.value) : function_of(d->op, r.value);
             p->order_count = f.order_start;
+            p->leaf_count = f.leaf_start;
+            p->folded_count = f.folded_start;
+            p->folded[p->folded_count++] = f.node;
             LeafStep &leaf = p->leaves[p->leaf_count];
             leaf = LeafStep{d, nullptr, value, false};
             leaf.source = &leaf.constant;
@@ -161,6 +224,7 @@ void program_free(Program *program) {
     std::free(program->ops);
     std::free(program->order);
     std::free(program->names);
+    std::free(program->folded);
     std::free(program);
 }
 
@@ -187,6 +251,7 @@ float program_execute(Program *program) {
     if (!program->constants_written) {
         leaf = program->leaves;
         leaves_end = leaf + program->leaf_count;
+        for (size_t i = 0; i < program->folded_count; ++i) write_folded(program->folded[i]);
         program->constants_written = true;
     }
     for (; leaf != leaves_end; ++leaf) finish(leaf->node, *leaf->source);

@@ -51,12 +51,18 @@ struct Program {
     // released no one but this program writes its records.
     LeafStep *names;
     size_t name_count;
+    // The operators that were folded, each the root of a subtree of constants
+    // that has one leaf step: the first run writes their subtrees' records.
+    const TreeNode **folded;
+    size_t folded_count;
     bool constants_written;
+    size_t capacity; // nodes the arrays have room for
 };
 
 // Flattens the tree under ROOT, as expansion builds it, and binds its names
-// in VARS.
-Program *program_build(const TreeNode *root, List *vars, uint64_t generation);
+// in VARS. Given REUSE, the program of an earlier tree, its arrays are kept
+// when they fit, and it is the program returned or freed.
+Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Program *reuse = nullptr);
 void program_free(Program *program);
 // Binds every name again: the variable list has grown since.
 void program_bind(Program *program, List *vars, uint64_t generation);

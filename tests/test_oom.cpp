@@ -75,7 +75,7 @@ TEST(OutOfMemoryDeathTest, EveryAllocationOfAHandlesLife) {
         void (*arm)(long);
         long min_points;
     } hooks[] = {
-        {"checked allocation", [](long n) { lp_memory_fail_after(n); }, 50},
+        {"checked allocation", [](long n) { lp_memory_fail_after(n); }, 40}, // trees and programs reuse their memory
         {"operator new", [](long n) { throw_countdown.store(n); }, 5},
     };
     for (const auto &hook : hooks) {
