@@ -54,12 +54,62 @@ bool is_word_byte(char c) {
     return u > 'A' || (c >= '0' && c <= '9') || c == '.';
 }
 
+enum class Side { ROOT, LEFT, RIGHT, AFTER_LEFT };
+
+// Expand the node hanging at SLOT (its parent's left or right, or the
+// root); AFTER_LEFT: its left subtree is done, go on to its right child.
+struct Step {
+    TreeNode **slot;
+    int depth; // substitutions made on the path to this node
+    Side side;
+};
+
+} // namespace
+
+// The working memory of expansions, kept from one to the next so that a
+// short text is expanded without allocating.
+struct ExpandScratch {
+    std::vector<std::unique_ptr<SourceText>> sources; // the expansion's sources, then spares
+    std::vector<Span> origins;                        // of each source
+    std::vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
+    std::vector<int32_t> opens, positions;
+    std::vector<Step> steps;
+    Pieces pieces;
+
+    // Lets go of what a long text made large.
+    void trim() {
+        constexpr size_t kKept = 4096;
+        auto trim_one = [](auto &v) {
+            if (v.capacity() > kKept) std::remove_reference_t<decltype(v)>().swap(v);
+        };
+        trim_one(origins);
+        trim_one(ranges);
+        trim_one(opens);
+        trim_one(positions);
+        trim_one(steps);
+        trim_one(pieces.ranges);
+        if (pieces.taken.capacity() > kKept * 64) std::vector<bool>().swap(pieces.taken);
+        if (sources.size() > 16) sources.resize(16);
+        for (auto &source : sources) source->trim(kKept);
+    }
+};
+
+namespace {
+
 class Expansion {
 public:
-    Expansion(List *funcs, const Limits &limits, NoteList *notes, Arena *arena)
-        : funcs_(funcs), limits_(limits), notes_(notes), arena_(arena) {
+    Expansion(ExpandScratch *scratch, List *funcs, const Limits &limits, NoteList *notes, Arena *arena)
+        : funcs_(funcs), limits_(limits), notes_(notes), arena_(arena), sources_(scratch->sources),
+          origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
+          positions_(scratch->positions), steps_(scratch->steps), pieces_(scratch->pieces) {
         budget_.writable = limits.written_bytes();
         pieces_.arena = arena;
+        origins_.clear();
+        ranges_.clear();
+        steps_.clear();
+    }
+    ~Expansion() {
+        for (size_t i = 0; i < source_count_; ++i) sources_[i]->drop();
     }
 
     TreeNode *run(const char *text, size_t length) {
@@ -70,7 +120,8 @@ public:
 
         // Pre-order with an explicit stack, so messages come out node, left
         // subtree, right subtree, and deep trees cannot exhaust the C stack.
-        std::vector<Step> steps{Step{&root, 0, Side::ROOT}};
+        std::vector<Step> &steps = steps_;
+        steps.push_back(Step{&root, 0, Side::ROOT});
         while (!steps.empty()) {
             const Step step = steps.back();
             steps.pop_back();
@@ -89,24 +140,15 @@ public:
     }
 
 private:
-    enum class Side { ROOT, LEFT, RIGHT, AFTER_LEFT };
-
-    // Expand the node hanging at SLOT (its parent's left or right, or the
-    // root); AFTER_LEFT: its left subtree is done, go on to its right child.
-    struct Step {
-        TreeNode **slot;
-        int depth; // substitutions made on the path to this node
-        Side side;
-    };
-
     // ORIGIN: where the text stands in the text given, the call whose
     // substitution made it (the whole text for the first source).
     uint32_t add_source(const char *text, size_t length, char *owned, Span origin) {
         // Substitution never makes a text longer than the bytes it may write.
         if (impossible(length > static_cast<size_t>(kMaxTextBytes))) length = static_cast<size_t>(kMaxTextBytes);
-        sources_.push_back(std::make_unique<SourceText>(text, length, owned));
+        if (source_count_ == sources_.size()) sources_.push_back(std::make_unique<SourceText>());
+        sources_[source_count_]->read(text, length, owned);
         origins_.push_back(origin);
-        return static_cast<uint32_t>(sources_.size() - 1);
+        return static_cast<uint32_t>(source_count_++);
     }
 
     // Where a range stands in the text given: itself in that text, the
@@ -144,7 +186,7 @@ private:
     // A range leaves the stack when its leaf is reached; its source goes
     // once no range reads it, so the texts of substituted calls do not pile up.
     void release(Range range) {
-        if (--sources_[range.source]->refs == 0) sources_[range.source].reset();
+        if (--sources_[range.source]->refs == 0) sources_[range.source]->drop();
     }
 
     // Gives the leaf the text of RANGE, a copy in the arena: the range may
@@ -362,20 +404,33 @@ private:
     NoteList *notes_;
     Arena *arena_;
     Budget budget_;
-    std::vector<std::unique_ptr<SourceText>> sources_;
-    std::vector<Span> origins_; // of each source
-    std::vector<Range> ranges_; // pieces whose leaves the walk has not reached, the next on top
-    std::vector<int32_t> opens_, positions_;
-    Pieces pieces_;
+    std::vector<std::unique_ptr<SourceText>> &sources_;
+    size_t source_count_ = 0; // sources of this expansion
+    std::vector<Span> &origins_;
+    std::vector<Range> &ranges_;
+    std::vector<int32_t> &opens_, &positions_;
+    std::vector<Step> &steps_;
+    Pieces &pieces_;
 };
 
 } // namespace
 
-TreeNode *expand_text(Arena *arena, const char *text, size_t length, List *funcs, const Limits &limits,
-                      NoteList *notes) {
+ExpandScratch *expand_scratch_new() { return new (lp_malloc(sizeof(ExpandScratch))) ExpandScratch; }
+
+void expand_scratch_free(ExpandScratch *scratch) {
+    if (scratch == nullptr) return;
+    scratch->~ExpandScratch();
+    std::free(scratch);
+}
+
+TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
+                      const Limits &limits, NoteList *notes) {
     parser_init(); // the search and the expanders read the operation table
-    Expansion expansion(funcs, limits, notes, arena);
-    return expansion.run(text, length);
+    ExpandScratch local;
+    if (scratch == nullptr) scratch = &local;
+    TreeNode *root = Expansion(scratch, funcs, limits, notes, arena).run(text, length);
+    scratch->trim();
+    return root;
 }
 
 } // namespace lp

@@ -6,6 +6,7 @@
 
 #include "arena.h"
 #include "boundary.h"
+#include "expand.h"
 #include "handle.h"
 #include "memory.h"
 #include "operation_table.h"
@@ -48,6 +49,7 @@ extern "C" Parser *parser_new(void) try {
     parser->funcs = list_new();
     parser->tree = root;
     parser->arena = arena;
+    parser->scratch = expand_scratch_new();
     parser->cache = cache;
     parser->program = nullptr;
     parser->generation = 0;
@@ -129,6 +131,7 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
     program_free(parser->program);
     var_index_free(&parser->var_index);
+    expand_scratch_free(parser->scratch);
     if (parser->arena != nullptr) {
         parser->arena->~Arena(); // and the tree with it
         std::free(parser->arena);

@@ -27,6 +27,7 @@ struct UserFunction {
 
 namespace lp {
 class Arena;
+struct ExpandScratch;
 struct Program;
 }
 
@@ -35,6 +36,7 @@ struct Parser {
     List *funcs;    // of UserFunction copies, newest first
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
+    lp::ExpandScratch *scratch; // memory the next expansion reuses
     ExprCache *cache;
     lp::ErrorLog errors;
     lp::Program *program; // the tree flattened for evaluation, or null (program.h)

@@ -11,8 +11,16 @@
 
 namespace lp {
 
-SourceText::SourceText(const char *text, size_t length, char *owned) : text_(text, length), owned_(owned) {
-    std::vector<size_t> open; // indexes in opens_ of the pairs not yet closed
+void SourceText::read(const char *text, size_t length, char *owned) {
+    drop();
+    text_ = std::string_view(text, length);
+    owned_ = owned;
+    refs = 0;
+    balanced_ = true;
+    opens_.clear();
+    closes_.clear();
+    std::vector<size_t> &open = open_;
+    open.clear();
     for (size_t p = 0; p < length; ++p) {
         if (text[p] == '(') {
             open.push_back(opens_.size());
@@ -35,7 +43,10 @@ int32_t SourceText::partner(int32_t position) const {
     return closes_[static_cast<size_t>(at - opens_.begin())];
 }
 
-SourceText::~SourceText() { std::free(owned_); }
+void SourceText::drop() {
+    std::free(owned_);
+    owned_ = nullptr;
+}
 
 void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to) {
     const char *text = source.data();

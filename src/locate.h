@@ -18,8 +18,20 @@ class SourceText {
 public:
     // Reads TEXT in place (it must outlive the source) or, with OWNED, takes
     // the malloc'd copy and frees it at the end.
-    SourceText(const char *text, size_t length, char *owned);
-    ~SourceText();
+    SourceText(const char *text, size_t length, char *owned) { read(text, length, owned); }
+    SourceText() = default;
+    ~SourceText() { drop(); }
+    // Becomes the source of another text, keeping its memory for brackets.
+    void read(const char *text, size_t length, char *owned);
+    // Frees the owned text now; the source is read no more.
+    void drop();
+    // Lets go of bracket memory beyond ENTRIES pairs.
+    void trim(size_t entries) {
+        if (opens_.capacity() <= entries) return;
+        std::vector<int32_t>().swap(opens_);
+        std::vector<int32_t>().swap(closes_);
+        std::vector<size_t>().swap(open_);
+    }
     SourceText(const SourceText &) = delete;
     SourceText &operator=(const SourceText &) = delete;
 
@@ -38,9 +50,10 @@ public:
 
 private:
     std::string_view text_;
-    char *owned_;
+    char *owned_ = nullptr;
     std::vector<int32_t> opens_;  // positions of every "(", ascending
     std::vector<int32_t> closes_; // the partner of each
+    std::vector<size_t> open_;    // while reading: indexes in opens_ of the pairs not yet closed
     bool balanced_ = true;
 };
 
