@@ -24,6 +24,7 @@
 #include "operand.h"
 #include "operation_table.h"
 #include "report.h"
+#include "small_stack.h"
 #include "substitute.h"
 #include "subtree.h"
 #include "trace.h"
@@ -73,7 +74,6 @@ struct ExpandScratch {
     std::vector<Span> origins;                        // of each source
     std::vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
     std::vector<int32_t> opens, positions;
-    std::vector<Step> steps;
     Pieces pieces;
 
     // Lets go of what a long text made large.
@@ -86,7 +86,6 @@ struct ExpandScratch {
         trim_one(ranges);
         trim_one(opens);
         trim_one(positions);
-        trim_one(steps);
         trim_one(pieces.ranges);
         if (pieces.taken.capacity() > kKept * 64) std::vector<bool>().swap(pieces.taken);
         if (sources.size() > 16) sources.resize(16);
@@ -101,12 +100,11 @@ public:
     Expansion(ExpandScratch *scratch, List *funcs, const Limits &limits, NoteList *notes, Arena *arena)
         : funcs_(funcs), limits_(limits), notes_(notes), arena_(arena), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
-          positions_(scratch->positions), steps_(scratch->steps), pieces_(scratch->pieces) {
+          positions_(scratch->positions), pieces_(scratch->pieces) {
         budget_.writable = limits.written_bytes();
         pieces_.arena = arena;
         origins_.clear();
         ranges_.clear();
-        steps_.clear();
     }
     ~Expansion() {
         for (size_t i = 0; i < source_count_; ++i) sources_[i]->drop();
@@ -120,21 +118,20 @@ public:
 
         // Pre-order with an explicit stack, so messages come out node, left
         // subtree, right subtree, and deep trees cannot exhaust the C stack.
-        std::vector<Step> &steps = steps_;
-        steps.push_back(Step{&root, 0, Side::ROOT});
+        SmallStack<Step> steps;
+        steps.push(Step{&root, 0, Side::ROOT});
         while (!steps.empty()) {
-            const Step step = steps.back();
-            steps.pop_back();
+            const Step step = steps.pop();
             if (step.side == Side::AFTER_LEFT) {
                 TreeNode *parent = *step.slot;
-                if (parent->right != nullptr) steps.push_back(Step{&parent->right, step.depth, Side::RIGHT});
+                if (parent->right != nullptr) steps.push(Step{&parent->right, step.depth, Side::RIGHT});
                 continue;
             }
             if (step.side != Side::ROOT) trace_descent(*step.slot, step.side);
             int depth = step.depth;
             TreeNode *node = expand_node(step.slot, &depth);
-            steps.push_back(Step{step.slot, depth, Side::AFTER_LEFT});
-            if (node->left != nullptr) steps.push_back(Step{&node->left, depth, Side::LEFT});
+            steps.push(Step{step.slot, depth, Side::AFTER_LEFT});
+            if (node->left != nullptr) steps.push(Step{&node->left, depth, Side::LEFT});
         }
         return root;
     }
@@ -409,7 +406,6 @@ private:
     std::vector<Span> &origins_;
     std::vector<Range> &ranges_;
     std::vector<int32_t> &opens_, &positions_;
-    std::vector<Step> &steps_;
     Pieces &pieces_;
 };
 
