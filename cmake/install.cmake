@@ -1,5 +1,6 @@
 # install.cmake - what `cmake --install` puts under the prefix: headers, both libraries,
-# lparse, the CMake package (lib_parse::lib_parse) and lib_parse.pc for pkg-config.
+# lparse, the CMake package (lib_parse::lib_parse) and lib_parse.pc for pkg-config,
+# the last two made from the templates beside this file.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -25,16 +26,7 @@ endif()
 # lib_parse::lib_parse_static.
 set(lib_parse_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/lib_parse)
 install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir})
-file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake CONTENT [=[
-include("${CMAKE_CURRENT_LIST_DIR}/lib_parseTargets.cmake")
-# The static library is C++ inside. A project without C++ enabled links with
-# the C driver, which does not add the C++ runtime: name it.
-get_property(_lib_parse_languages GLOBAL PROPERTY ENABLED_LANGUAGES)
-if(NOT "CXX" IN_LIST _lib_parse_languages)
-  set_property(TARGET lib_parse::lib_parse_static APPEND PROPERTY INTERFACE_LINK_LIBRARIES stdc++)
-endif()
-unset(_lib_parse_languages)
-]=] @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parseConfig.cmake.in ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake @ONLY)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake ${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
@@ -54,16 +46,5 @@ else()
     endif()
   endforeach()
 endif()
-file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parse.pc CONTENT [=[
-prefix=@lib_parse_pc_prefix@
-libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
-includedir=${prefix}/@CMAKE_INSTALL_INCLUDEDIR@
-
-Name: lib_parse
-Description: @PROJECT_DESCRIPTION@
-Version: @PROJECT_VERSION@
-Libs: -L${libdir} -llib_parse
-Libs.private: -lstdc++ -lm
-Cflags: -I${includedir}
-]=] @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parse.pc.in ${PROJECT_BINARY_DIR}/lib_parse.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parse.pc DESTINATION ${lib_parse_pc_dir})

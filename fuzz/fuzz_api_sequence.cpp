@@ -20,6 +20,11 @@ void visit(void *ctx, int, int, const char *expr, int, int, float) {
     if (expr != nullptr) *static_cast<size_t *>(ctx) += std::strlen(expr);
 }
 
+// A note's place lies within the text checked.
+void note(void *ctx, int, size_t offset, size_t length, const char *message) {
+    if (offset + length > *static_cast<size_t *>(ctx) || message == nullptr) __builtin_trap();
+}
+
 // Short names hit the texts' operands more often than arbitrary strings would.
 std::string pick_name(FuzzedDataProvider &in) {
     static const char *const names[] = {"x", "y", "a", "b", "xy", "f", "c", "t"};
@@ -33,11 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     dbg_set_level(0);
     Parser *p = parser_new();
-    std::string last_text;
+    std::string last_text, given; // given: the text of the last tree built
     float last_value = 0.0f;
     bool cached = false; // last_value is what parser_calc(last_text) gives now
     for (int command = 0; command < 64 && in.remaining_bytes() > 0; ++command) {
-        switch (in.ConsumeIntegralInRange<int>(0, 7)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 9)) {
         case 0: {
             const std::string name = pick_name(in);
             parser_var(p, name.c_str(), in.ConsumeFloatingPoint<float>());
@@ -52,18 +57,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             break;
         }
         case 2: {
-            last_text = in.ConsumeRandomLengthString(1024);
+            last_text = given = in.ConsumeRandomLengthString(1024);
             last_value = parser_calc(p, last_text.c_str());
             cached = true;
             break;
         }
         case 3: {
-            const std::string text = in.ConsumeRandomLengthString(1024);
-            parser_expand(p, text.c_str());
+            given = in.ConsumeRandomLengthString(1024);
+            parser_expand(p, given.c_str());
             cached = false;
             break;
         }
         case 4: {
+            given = last_text;
             const float value = parser_calc(p, last_text.c_str());
             if (cached && std::memcmp(&value, &last_value, sizeof value) != 0) __builtin_trap();
             last_value = value;
@@ -71,9 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             break;
         }
         case 5: {
+            // Every entry has a known code and a place inside the text built.
             int code = -1;
-            const int count = parser_errors(p, &code);
-            if (count < 0 || (count > 0 && (code < 0 || code > 5))) __builtin_trap();
+            size_t offset = 0, length = 0;
+            const int count = parser_errors(p, nullptr);
+            for (int i = 0; i < count; ++i)
+                if (parser_error_at(p, i, &code, &offset, &length) != 0 || code < 0 || code > 6 ||
+                    offset + length > given.size())
+                    __builtin_trap();
+            if (parser_error_at(p, count, &code, nullptr, nullptr) != -1) __builtin_trap();
             break;
         }
         case 6: {
@@ -81,6 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             parser_walk(p, visit, &bytes);
             break;
         }
+        case 7: {
+            // A check leaves the handle as it was: the cached value stands.
+            const std::string text = in.ConsumeRandomLengthString(1024);
+            size_t size = text.size();
+            if (parser_check(p, text.c_str(), note, &size) < 0) __builtin_trap();
+            break;
+        }
+        case 8:
+            parser_limit(p, in.ConsumeIntegralInRange<int>(0, 4), in.ConsumeIntegralInRange<long long>(-1, 300));
+            cached = false;
+            break;
         default:
             dbg_set_level(in.ConsumeBool() ? 8 : 0);
             break;

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "caret.h"
 #include "handle.h"
-#include "lib_parse/diagnostics.h"
 #include "operand.h"
 
 namespace lparse {
@@ -13,27 +13,22 @@ namespace {
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-// A report of CODE can have left this leaf unsplit.
-bool explains(int code, LeafKind kind) {
-    if (kind == LeafKind::TRAILING_OPERATOR) return code == PARSER_ERR_TRAILING_OPERATOR;
-    if (kind == LeafKind::UNRESOLVED_CALL)
-        return code == PARSER_ERR_UNKNOWN_FUNCTION || code == PARSER_ERR_SUBSTITUTION_LIMIT;
-    return false;
-}
-
-std::string error_line(int code, std::string_view text, bool with_text) {
-    std::string line = "error " + std::to_string(code) + ": " + parser_error_text(code);
-    if (with_text) line += ": " + quoted(text);
-    return line;
-}
-
-// The first operation symbol found in TEXT, or nullptr.
-const char *symbol_in(std::string_view text) {
-    for (int op = 0; op < PARSER_OP_COUNT; ++op) {
-        const char *symbol = parser_op_symbol(op);
-        if (symbol != nullptr && text.find(symbol) != std::string_view::npos) return symbol;
-    }
-    return nullptr;
+// How the library reads TEXT alone, with TEXT a variable of a handle of its
+// own: the root's operation symbol when the text is split, "" when it is one
+// operand naming that variable, "(" when its brackets keep it from being one.
+std::string read_alone(const std::string &text) {
+    lib_parse::Parser scratch;
+    scratch.var(text, 1.0f);
+    scratch.calc(text);
+    std::string how = "(";
+    scratch.walk([&](int depth, int, const char *expr, int op, int, float) {
+        if (depth != 0) return;
+        if (op != PARSER_OP_OPERAND)
+            how = parser_op_symbol(op);
+        else if (expr != nullptr && text == expr && scratch.check(text).empty())
+            how = "";
+    });
+    return how;
 }
 
 } // namespace
@@ -41,25 +36,16 @@ const char *symbol_in(std::string_view text) {
 std::string unreachable_name_warning(const std::string &name) {
     if (!lp::is_name(name.c_str()))
         return "warning: " + quoted(name) + " reads as a number in expressions, so no expression can name it";
-    if (name.find_first_of("()") != std::string_view::npos)
-        return "warning: " + quoted(name) + " holds a bracket, so no expression can name it";
-    if (const char *symbol = symbol_in(name))
-        return "warning: " + quoted(name) + " holds '" + symbol + "', so expressions split it there";
+    const std::string how = read_alone(name);
+    if (how == "(") return "warning: " + quoted(name) + " holds a bracket, so no expression can name it";
+    if (!how.empty()) return "warning: " + quoted(name) + " holds '" + how + "', so expressions split it there";
     return "";
-}
-
-Calculator::Calculator() { exception_set_handler(on_exception, this); }
-
-Calculator::~Calculator() { exception_set_handler(nullptr, nullptr); }
-
-void Calculator::on_exception(void *ctx, const char *, int, int code) {
-    static_cast<Calculator *>(ctx)->codes_.push_back(code);
 }
 
 std::string Calculator::set_var(const std::string &name, float value) {
     parser_.var(name, value);
     // The library updates a variable in place and puts a new one in front of
-    // the others; the mirror keeps definition order and is searched backwards.
+    // the others; the list kept here is in definition order, for :vars.
     const auto found = std::find_if(vars_.begin(), vars_.end(), [&](const auto &v) { return v.first == name; });
     if (found != vars_.end()) {
         found->second = value;
@@ -76,61 +62,50 @@ std::string Calculator::define_function(const std::string &proto, const std::str
                quoted(proto);
     parser_.func(proto, body);
     funcs_.emplace_back(proto, body);
-    const std::string_view name(proto.data(), open);
-    if (const char *symbol = symbol_in(name))
-        return "warning: function name " + quoted(name) + " holds '" + symbol + "', so its calls are split there";
+    const std::string name = proto.substr(0, open);
+    const std::string how = read_alone(name);
+    if (how.size() > 1) // an operation symbol
+        return "warning: function name " + quoted(name) + " holds '" + how + "', so its calls are split there";
     return "";
+}
+
+bool Calculator::forget(const std::string &name, bool function) {
+    const size_t count = vars_.size() + funcs_.size();
+    if (function)
+        funcs_.erase(std::remove_if(funcs_.begin(), funcs_.end(),
+                                    [&](const auto &f) { return f.first.substr(0, f.first.find('(')) == name; }),
+                     funcs_.end());
+    else
+        vars_.erase(std::remove_if(vars_.begin(), vars_.end(), [&](const auto &v) { return v.first == name; }),
+                    vars_.end());
+    if (vars_.size() + funcs_.size() == count) return false;
+    parser_ = lib_parse::Parser();
+    for (const auto &[var, value] : vars_) parser_.var(var, value);
+    for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
+    return true;
 }
 
 const char *Calculator::lookup(const std::string &operand) const {
     return lp::variable_read_by(parser_.get(), operand.c_str());
 }
 
-std::vector<std::string> Calculator::match_errors(const ExpressionTree &tree) const {
-    // Reports come in the order the tree was built, which is pre-order, so
-    // the unsplit leaves meet their reports in turn.
-    std::vector<std::string> lines;
-    size_t next = 0;
-    for (const ExprNode &node : tree.nodes) {
-        if (node.op != PARSER_OP_OPERAND || next == codes_.size()) continue;
-        if (explains(codes_[next], leaf_kind(node.text))) {
-            lines.push_back(error_line(codes_[next], node.text, true));
-            ++next;
-        }
-    }
-    for (; next < codes_.size(); ++next) lines.push_back(error_line(codes_[next], "", false));
-    return lines;
-}
-
 Evaluation Calculator::evaluate(const std::string &text) {
-    codes_.clear();
     Evaluation result;
     result.value = parser_.calc(text);
-    const ExpressionTree tree = ExpressionTree::of(parser_.get());
-    if (!codes_.empty())
-        tree_errors_ = match_errors(tree);
-    else if (parser_.errors().empty())
-        tree_errors_.clear();
-    // else the tree was re-used and its errors stand as they were printed
-    result.errors = tree_errors_;
-
-    std::vector<std::string_view> seen;
-    for (const ExprNode &node : tree.nodes) {
-        if (node.op != PARSER_OP_OPERAND) continue;
-        const LeafKind kind = leaf_kind(node.text);
-        if (kind == LeafKind::UNBALANCED) {
-            result.errors.push_back("error: unbalanced brackets: " + quoted(node.text) + " is read as one operand");
-            continue;
-        }
-        if (kind != LeafKind::NAME) continue;
-        if (std::find(seen.begin(), seen.end(), node.text) != seen.end()) continue;
-        seen.push_back(node.text);
-        const char *variable = lookup(node.text);
-        if (variable == nullptr)
-            result.warnings.push_back("warning: no variable matches " + quoted(node.text) + "; it counts as 0");
-        else if (node.text != variable)
-            result.warnings.push_back("warning: " + quoted(node.text) + " reads variable " + quoted(variable) +
-                                      ", the newest whose name begins with it");
+    // The errors belong to the tree, and stay while it is re-used.
+    for (const lib_parse::Error &e : parser_.errors())
+        result.errors.push_back("error " + std::to_string(e.code) + ": " + parser_error_text(e.code) + "\n" +
+                                show_place(text, e.offset, e.length));
+    std::vector<std::string> said; // a trap repeated in a text is told once
+    for (const lib_parse::Note &n : parser_.check(text)) {
+        if (n.kind < PARSER_NOTE_UNMATCHED_BRACKET) continue; // the errors, above
+        if (std::find(said.begin(), said.end(), n.message) != said.end()) continue;
+        said.push_back(n.message);
+        const std::string line = n.message + "\n" + show_place(text, n.offset, n.length);
+        if (n.kind == PARSER_NOTE_UNMATCHED_BRACKET)
+            result.errors.push_back("error: " + line);
+        else
+            result.warnings.push_back("warning: " + line);
     }
     return result;
 }

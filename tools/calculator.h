@@ -12,18 +12,19 @@
 
 namespace lparse {
 
-// What one evaluation said besides its value. Lines carry no "lparse: " prefix.
+// What one evaluation said besides its value. Messages carry no "lparse: "
+// prefix; each is a line, then the text with a caret line under the place.
 struct Evaluation {
     float value = 0.0f;
-    std::vector<std::string> errors;   // "error 2: MEANING: 'x+'"
-    std::vector<std::string> warnings; // "warning: no variable matches 'tly'; it counts as 0"
+    std::vector<std::string> errors;   // "error 2: MEANING\n  x+\n  ^~"
+    std::vector<std::string> warnings; // "warning: no variable matches 'tly'; it counts as 0\n  ..."
 };
 
+// The library says what is wrong and where (parser_error_at, parser_check);
+// the calculator shows it. Any number of calculators may live at once.
 class Calculator {
 public:
-    // Installs the process-wide error handler; only one Calculator may live at a time.
-    Calculator();
-    ~Calculator();
+    Calculator() = default;
     Calculator(const Calculator &) = delete;
     Calculator &operator=(const Calculator &) = delete;
 
@@ -36,8 +37,13 @@ public:
     // warning line or an empty text.
     std::string define_function(const std::string &proto, const std::string &body);
 
-    // The value of TEXT with the error lines of its tree (also when the tree
-    // is re-used) and warnings about names that match no variable.
+    // Removes variable NAME, or with FUNCTION every definition of function
+    // NAME; false when there is none. The library cannot remove a definition,
+    // so the handle is made anew from the others, in their order.
+    bool forget(const std::string &name, bool function);
+
+    // The value of TEXT with the errors of its tree (also when the tree is
+    // re-used) and warnings about the traps the library finds in it.
     Evaluation evaluate(const std::string &text);
 
     // Builds the tree of TEXT and evaluates it once, as evaluate does; loops
@@ -57,14 +63,9 @@ public:
     ExpressionTree tree() const { return ExpressionTree::of(parser_.get()); }
 
 private:
-    static void on_exception(void *ctx, const char *file, int line, int code);
-    std::vector<std::string> match_errors(const ExpressionTree &tree) const;
-
     lib_parse::Parser parser_;
     std::vector<std::pair<std::string, float>> vars_;
     std::vector<std::pair<std::string, std::string>> funcs_;
-    std::vector<int> codes_;              // reported during the running evaluation
-    std::vector<std::string> tree_errors_; // error lines of the current tree
 };
 
 // The warning for a variable name that expressions cannot reach, or "".

@@ -6,12 +6,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #include "csv_reader.h"
 #include "number_text.h"
+#include "output.h"
 
 namespace lparse {
 
@@ -27,44 +32,41 @@ struct FileCloser {
     }
 };
 
-// One block of rows: each variable's column, and the raw rows to write back.
+// One block of rows: the columns the expression reads, and the raw rows to
+// write back, each with a result or a NaN already decided.
 class Block {
 public:
-    Block(const std::vector<std::string> &header, const std::vector<size_t> &order)
-        : names_(order.size()), columns_(order.size(), std::vector<float>(kBlockRows)), raws_(kBlockRows),
-          results_(kBlockRows), order_(order) {
-        for (size_t i = 0; i < order.size(); ++i) names_[i] = header[order[i]].c_str();
-    }
+    Block(std::vector<const char *> names, size_t capacity)
+        : names_(std::move(names)), columns_(names_.size(), std::vector<float>(capacity)), raws_(capacity),
+          results_(capacity), evaluated_(capacity), capacity_(capacity) {}
 
     size_t size() const { return rows_; }
-    bool full() const { return rows_ == kBlockRows; }
-    float *cell(size_t column) { return &columns_[column][rows_]; }
+    bool full() const { return rows_ == capacity_; }
+    float *cell(size_t slot) { return &columns_[slot][rows_]; }
     std::string *raw() { return &raws_[rows_]; }
-    void commit() { ++rows_; }
+    // Keeps the row in progress: evaluated, or written with the result nan.
+    void commit(bool evaluate) {
+        evaluated_[rows_] = evaluate;
+        if (!evaluate)
+            for (std::vector<float> &column : columns_) column[rows_] = 0.0f;
+        ++rows_;
+    }
 
-    // Evaluates the committed rows and writes them to OUT, then empties the block.
-    void flush(Parser *parser, const char *expr, std::FILE *out) {
+    // Evaluates the committed rows and writes them to standard output, then
+    // empties the block. False when output has stopped.
+    bool flush(Parser *parser, const char *expr) {
+        if (rows_ == 0) return output_ok();
         evaluate(parser, expr);
         std::string text;
-        char number[64];
         for (size_t r = 0; r < rows_; ++r) {
             text += raws_[r];
             text += ',';
-            if (std::isnan(results_[r])) {
-                text += "nan";
-            } else {
-                const auto end = std::to_chars(number, number + sizeof number, results_[r]).ptr;
-                text.append(number, end);
-            }
+            text += evaluated_[r] ? format_float(results_[r]) : "nan";
             text += '\n';
         }
-        std::fwrite(text.data(), 1, text.size(), out);
+        std::fwrite(text.data(), 1, text.size(), stdout);
         rows_ = 0;
-    }
-
-    // Where column (in header order) C lands in the block.
-    size_t slot_of(size_t header_column) const {
-        return static_cast<size_t>(std::find(order_.begin(), order_.end(), header_column) - order_.begin());
+        return output_ok();
     }
 
 private:
@@ -74,33 +76,71 @@ private:
         parser_calc_bulk(parser, expr, names_.data(), columns.data(), names_.size(), rows_, results_.data());
     }
 
-    std::vector<const char *> names_; // in definition order
+    std::vector<const char *> names_; // the columns read, in definition order
     std::vector<std::vector<float>> columns_;
     std::vector<std::string> raws_;
     std::vector<float> results_;
-    std::vector<size_t> order_; // header column of each slot
+    std::vector<char> evaluated_; // false: the row is bad and its result is nan
+    size_t capacity_;
     size_t rows_ = 0;
 };
 
 void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }
 
+std::string quoted(const std::string &text) { return "'" + text + "'"; }
+
+// The header's first problem: two columns of one name, or a column named
+// like the one the output adds.
+std::string header_problem(const std::vector<std::string> &header) {
+    for (size_t c = 0; c < header.size(); ++c) {
+        if (header[c] == "result")
+            return "column " + std::to_string(c + 1) + " is named 'result', the name of the column lparse adds; "
+                                                       "rename it";
+        for (size_t d = 0; d < c; ++d)
+            if (header[d] == header[c])
+                return "columns " + std::to_string(d + 1) + " and " + std::to_string(c + 1) + " are both named " +
+                       quoted(header[c]);
+    }
+    return "";
+}
+
+// Which columns the tree of the last evaluation reads: the variables its
+// name leaves find, as the evaluation itself looks them up.
+std::vector<bool> columns_read(const Calculator &calculator, const std::vector<std::string> &header) {
+    std::vector<bool> read(header.size(), false);
+    for (const ExprNode &node : calculator.tree().nodes) {
+        if (node.op != PARSER_OP_OPERAND || leaf_kind(node.text) != LeafKind::NAME) continue;
+        const char *variable = calculator.lookup(node.text);
+        if (variable == nullptr) continue;
+        const auto column = std::find(header.begin(), header.end(), variable);
+        if (column != header.end()) read[static_cast<size_t>(column - header.begin())] = true;
+    }
+    return read;
+}
+
 } // namespace
 
-int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, bool quiet) {
+int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, const CsvStyle &style) {
     std::unique_ptr<std::FILE, FileCloser> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
     if (!file) {
         complain("cannot open '" + path + "': " + std::strerror(errno));
         return 1;
     }
     CsvReader reader(file.get());
+    const auto read_failure = [&] { return "cannot read '" + path + "': " + std::strerror(reader.read_error()); };
     std::vector<std::string> header;
     std::string raw;
     if (!reader.next(&header, &raw)) {
-        complain(reader.error().empty() ? "'" + path + "' is empty; its first row must name the variables"
-                                        : "row 1: " + reader.error());
+        complain(reader.read_error() != 0 ? read_failure()
+                 : reader.error().empty() ? "'" + path + "' is empty; its first row must name the variables"
+                                          : "row 1: " + reader.error());
         return 1;
     }
     for (std::string &name : header) name = std::string(trim(name));
+    if (const std::string problem = header_problem(header); !problem.empty()) {
+        complain(problem);
+        return 1;
+    }
 
     // Longest names first, so that an exact name is newer than any longer
     // name that begins with it, and prefix lookup finds the exact one.
@@ -111,50 +151,79 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
     int status = 0;
     for (const size_t column : order) {
         const std::string warning = calculator->set_var(header[column], 0.0f);
-        if (!warning.empty() && !quiet) complain("column " + std::to_string(column + 1) + ": " + warning);
+        if (!warning.empty() && !style.quiet) complain("column " + std::to_string(column + 1) + ": " + warning);
     }
     const Evaluation prepared = calculator->prepare(expr);
     for (const std::string &line : prepared.errors) complain(line);
-    if (!quiet)
+    if (!style.quiet)
         for (const std::string &line : prepared.warnings) complain(line);
     if (!prepared.errors.empty()) status = 1;
 
+    // Only the columns the expression reads are numbers, each in its slot.
+    const std::vector<bool> read = columns_read(*calculator, header);
+    std::vector<const char *> names;
+    std::vector<size_t> slot(header.size(), SIZE_MAX);
+    for (const size_t column : order) {
+        if (!read[column]) continue;
+        slot[column] = names.size();
+        names.push_back(header[column].c_str());
+    }
+    // A person watching a terminal sees each row as soon as it is done.
+    Block block(std::move(names), isatty(STDOUT_FILENO) ? 1 : kBlockRows);
+    Parser *parser = calculator->handle();
+    const auto flush = [&] { return block.flush(parser, expr.c_str()) && flush_output(); };
+
     std::printf("%s,result\n", raw.c_str());
-    Block block(header, order);
-    std::vector<size_t> slot(header.size());
-    for (size_t c = 0; c < header.size(); ++c) slot[c] = block.slot_of(c);
+    if (!output_ok()) return status;
     std::vector<std::string> fields;
     for (size_t row = 2;; ++row) {
+        // Before waiting for more input, write what is done, so that a slow
+        // pipe gets each row's result when the row has come in.
+        if (reader.drained() && !flush()) return status;
         if (!reader.next(&fields, block.raw())) {
+            if (!flush()) return status;
+            if (reader.read_error() != 0) {
+                complain(read_failure());
+                return 1;
+            }
             if (reader.error().empty()) break;
-            block.flush(calculator->handle(), expr.c_str(), stdout);
             complain("row " + std::to_string(row) + ": " + reader.error());
             return 1;
         }
         if (block.raw()->empty()) continue; // a blank line
         std::string problem;
         if (fields.size() != header.size()) {
-            problem = "row " + std::to_string(row) + ": " + std::to_string(fields.size()) + " fields, but the header has " +
+            problem = "row " + std::to_string(row) + ": " + std::to_string(fields.size()) +
+                      (fields.size() == 1 ? " field" : " fields") + ", but the header has " +
                       std::to_string(header.size());
         }
         for (size_t c = 0; problem.empty() && c < fields.size(); ++c) {
+            if (slot[c] == SIZE_MAX) continue;
             const auto value = parse_float(fields[c]);
             if (value)
                 *block.cell(slot[c]) = *value;
             else
                 problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + header[c] +
-                          "): '" + fields[c] + "' is not a number";
+                          "): " + quoted(fields[c]) + " is not a number";
         }
         if (!problem.empty()) {
-            block.flush(calculator->handle(), expr.c_str(), stdout);
-            std::fflush(stdout);
-            complain(problem);
-            return 1;
+            if (style.on_error == OnError::STOP) {
+                if (!flush()) return status;
+                complain(problem);
+                return 1;
+            }
+            if (style.on_error == OnError::WRITE_NAN) block.commit(false);
+            if (!style.quiet) {
+                // Keep the warnings in step with the rows written before them.
+                if (!flush()) return status;
+                complain("warning: " + problem +
+                         (style.on_error == OnError::SKIP ? "; the row is left out" : "; its result is nan"));
+            }
+        } else {
+            block.commit(true);
         }
-        block.commit();
-        if (block.full()) block.flush(calculator->handle(), expr.c_str(), stdout);
+        if (block.full() && !flush()) return status;
     }
-    block.flush(calculator->handle(), expr.c_str(), stdout);
     return status;
 }
 

@@ -5,14 +5,23 @@
 #include <string>
 
 #include "calculator.h"
+#include "options.h"
 
 namespace lparse {
 
+struct CsvStyle {
+    bool quiet = false; // no warnings
+    OnError on_error = OnError::STOP;
+};
+
 // Reads PATH ("-" for standard input): the first row names the variables,
 // each later row gives their values; writes every row back with a 'result'
-// column. Returns the exit status: 1 after an error report or bad data (the
-// rows before a bad one are written), else 0.
-int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, bool quiet);
+// column. Only the columns the expression reads must hold numbers; a row
+// where one does not, or with the wrong number of fields, stops the run
+// (after the rows before it are written), is left out, or gets the result
+// nan, as STYLE says. Returns the exit status: 1 after an error report, bad
+// data that stopped the run, or a bad header or file, else 0.
+int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, const CsvStyle &style);
 
 } // namespace lparse
 

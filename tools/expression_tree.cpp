@@ -1,9 +1,10 @@
 // expression_tree.cpp - copying a handle's tree out and classifying its leaves.
 #include "expression_tree.h"
 
-#include <cstring>
+#include <cstdint>
 #include <string>
 
+#include "lib_parse.hpp"
 #include "operand.h"
 
 namespace lparse {
@@ -42,16 +43,19 @@ ExpressionTree ExpressionTree::of(const Parser *parser) {
 }
 
 LeafKind leaf_kind(std::string_view text) {
-    int depth = 0;
-    bool bracket = false;
-    for (const char c : text) {
-        if (c == '(') ++depth, bracket = true;
-        if (c == ')' && --depth < 0) return LeafKind::UNBALANCED;
+    // What the library says of the leaf's text alone: a handle without
+    // variables or functions, so a call left in a leaf is one it could not
+    // substitute whatever the definitions.
+    static thread_local lib_parse::Parser scratch;
+    scratch.limit(PARSER_LIMIT_TEXT_BYTES, INT32_MAX);
+    const std::string owned(text);
+    for (const lib_parse::Note &note : scratch.check(owned)) {
+        if (note.kind == PARSER_NOTE_UNMATCHED_BRACKET) return LeafKind::UNBALANCED;
+        if (note.kind == PARSER_ERR_TRAILING_OPERATOR) return LeafKind::TRAILING_OPERATOR;
+        if (note.kind == PARSER_ERR_UNKNOWN_FUNCTION || note.kind == PARSER_ERR_SUBSTITUTION_LIMIT)
+            return LeafKind::UNRESOLVED_CALL;
     }
-    if (depth != 0) return LeafKind::UNBALANCED;
-    if (!text.empty() && std::strchr("+-^*/%", text.back()) != nullptr) return LeafKind::TRAILING_OPERATOR;
-    if (bracket) return LeafKind::UNRESOLVED_CALL;
-    return lp::is_name(std::string(text).c_str()) ? LeafKind::NAME : LeafKind::NUMBER;
+    return lp::is_name(owned.c_str()) ? LeafKind::NAME : LeafKind::NUMBER;
 }
 
 bool is_unsplit(LeafKind kind) {

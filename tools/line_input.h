@@ -2,25 +2,56 @@
 #ifndef LPARSE_LINE_INPUT_H
 #define LPARSE_LINE_INPUT_H
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lparse {
+
+enum class ReadStatus {
+    LINE,      // a line was read
+    CANCELLED, // Ctrl-C dropped the line being typed
+    END,       // end of input (Ctrl-D on an empty line at a terminal)
+};
 
 class LineInput {
 public:
     virtual ~LineInput() = default;
-    // The next line without its line ending; false at the end of input.
-    virtual bool read(std::string *line) = 0;
+    // The next line, without its line ending, into *LINE.
+    virtual ReadStatus read(std::string *line) = 0;
 };
 
-// Reads standard input. With PROMPT non-empty, standard input is a terminal:
-// lines are edited and kept in a history when the line editor is built in,
-// and the prompt is shown before each line.
-std::unique_ptr<LineInput> open_standard_input(const std::string &prompt);
+// Standard input read one line at a time, with no prompt: a script.
+std::unique_ptr<LineInput> open_script_input();
+
+// What a session at a terminal is read with.
+struct TerminalSetup {
+    std::string prompt;
+    FILE *prompt_stream = stdout; // also where the line editor draws
+    std::string history_file;     // kept between sessions by the line editor; "" for none
+    std::function<std::vector<std::string>()> names; // what Tab completes
+};
+
+// Standard input, a terminal: lines are edited, completed and kept in a
+// history when the line editor is built in. Ctrl-C cancels the line being
+// typed; call catch_interrupts() first.
+std::unique_ptr<LineInput> open_terminal_input(const TerminalSetup &setup);
 
 // True when the line editor was built in.
 bool have_line_editor();
+
+// Where the history of sessions is kept: $XDG_STATE_HOME/lparse/history when
+// XDG_STATE_HOME is set, else ~/.lparse_history; "" without either.
+std::string default_history_file();
+
+// From now on Ctrl-C (SIGINT) does not end the process: it is noted, to be
+// taken by take_interrupt(), and it cancels a line being read.
+void catch_interrupts();
+
+// True when Ctrl-C was pressed since the last call; clears the note.
+bool take_interrupt();
 
 } // namespace lparse
 

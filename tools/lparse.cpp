@@ -13,6 +13,7 @@
 #include "line_input.h"
 #include "number_text.h"
 #include "options.h"
+#include "output.h"
 #include "session.h"
 #include "sweep_mode.h"
 #include "tree_view.h"
@@ -89,22 +90,20 @@ int run(int argc, const char *const *argv) {
         if (!warning.empty() && !options.quiet) complain(warning);
     }
 
-    if (options.csv) return run_csv(&calculator, *options.expr, *options.csv, options.quiet);
-    if (options.sweep) return run_sweep(&calculator, *options.expr, *options.sweep, options.plot, options.quiet);
+    if (options.csv) return run_csv(&calculator, *options.expr, *options.csv, {options.quiet, options.on_error});
+    if (options.sweep) return run_sweep(&calculator, *options.expr, *options.sweep, options.plot, options.plot_style,
+                                         options.quiet);
     if (options.expr) return evaluate_once(&calculator, options);
 
     SessionStyle style;
     style.quiet = options.quiet;
-    style.interactive = isatty(STDIN_FILENO) != 0;
-    if (style.interactive)
-        std::printf("lparse %s: expressions in 32-bit floats. :help lists the commands, :quit leaves.\n",
-                    LPARSE_VERSION);
-    const auto input = open_standard_input(style.interactive ? "> " : "");
-    const int status = run_session(&calculator, input.get(), style);
-    if (style.interactive) std::printf("\n");
-    return status;
+    style.history = options.history;
+    return run_standard_input(&calculator, style);
 }
 
 } // namespace
 
-int main(int argc, char **argv) { return run(argc, argv); }
+int main(int argc, char **argv) {
+    lparse::ignore_broken_pipe();
+    return lparse::close_output(run(argc, argv));
+}

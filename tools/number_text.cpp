@@ -1,17 +1,107 @@
-// number_text.cpp - shortest round-trip float output and strict float input, both locale-independent.
+// number_text.cpp - plain round-trip float output and strict float input, both locale-independent.
 #include "number_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <system_error>
 
 namespace lparse {
 
+namespace {
+
+// Rewrites a scientific text from to_chars ("-1.25e-05", "1e+20") as a plain
+// decimal ("-0.0000125", "100000000000000000000").
+std::string plain(const char *begin, const char *end) {
+    std::string out;
+    if (*begin == '-') out += *begin++;
+    const char *e = std::find(begin, end, 'e');
+    std::string digits;
+    for (const char *p = begin; p < e; ++p)
+        if (*p != '.') digits += *p;
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    int exponent = 0;
+    if (e < end) std::from_chars(e + 1 + (e[1] == '+'), end, exponent);
+    // Digits before the decimal point.
+    const long point = static_cast<long>(exponent) + 1;
+    const auto count = static_cast<long>(digits.size());
+    if (point <= 0) {
+        out += "0.";
+        out.append(static_cast<size_t>(-point), '0');
+        out += digits;
+    } else if (point >= count) {
+        out += digits;
+        out.append(static_cast<size_t>(point - count), '0');
+    } else {
+        out.append(digits, 0, static_cast<size_t>(point));
+        out += '.';
+        out.append(digits, static_cast<size_t>(point), std::string::npos);
+    }
+    return out;
+}
+
+// The float the language makes of a number text: the decimal read as a
+// double, then rounded to a float (src/operand.cpp does the same). A leading
+// '-' stands for the language's "0-...", which negates exactly.
+float read_back(const std::string &text) {
+    const char *p = text.c_str();
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    double value = 0.0;
+    std::from_chars(p, text.c_str() + text.size(), value, std::chars_format::fixed);
+    const auto rounded = static_cast<float>(value);
+    return negative ? -rounded : rounded;
+}
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+template <typename Number>
+std::optional<Number> parse_number(std::string_view text) {
+    text = trim(text);
+    // from_chars takes no leading '+'; accept one, but not before a '-'.
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    const char *end = text.data() + text.size();
+    Number value = 0;
+    const auto result = std::from_chars(text.data(), end, value);
+    if (result.ptr != end) return std::nullopt;
+    if (result.ec == std::errc()) return value;
+    if (result.ec != std::errc::result_out_of_range) return std::nullopt;
+    // Beyond the type's range ("1e39", "1e-50"): an infinity or a zero, as a
+    // conversion of the number would give. A wider type decides which.
+    long double wide = 0;
+    const auto again = std::from_chars(text.data(), end, wide);
+    if (again.ec != std::errc() || again.ptr != end) return std::nullopt;
+    return static_cast<Number>(wide);
+}
+
+} // namespace
+
 std::string format_float(float value) {
     if (std::isnan(value)) return "nan"; // to_chars would print the sign of a NaN
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    std::string text = plain(buffer, result.ptr);
+    // The shortest digits read back exactly through float, but the language
+    // rounds through double first; where that double rounding lands on a
+    // neighbour, more digits settle it (nine always do).
+    for (int precision = 0; precision <= 8 && !same_bits(read_back(text), value); ++precision) {
+        result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, precision);
+        text = plain(buffer, result.ptr);
+    }
+    return text;
+}
+
+std::string format_rounded(double value, int digits) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
+                                      std::clamp(digits, 1, 17) - 1);
+    const std::string text = plain(buffer, result.ptr);
+    return text == "-0" ? "0" : text;
 }
 
 std::string_view trim(std::string_view text) {
@@ -21,23 +111,8 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-std::optional<float> parse_float(std::string_view text) {
-    text = trim(text);
-    // from_chars takes no leading '+'; accept one, but not before a '-'.
-    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    const char *end = text.data() + text.size();
-    float value = 0.0f;
-    const auto result = std::from_chars(text.data(), end, value);
-    if (result.ptr != end) return std::nullopt;
-    if (result.ec == std::errc()) return value;
-    if (result.ec != std::errc::result_out_of_range) return std::nullopt;
-    // Beyond float's range ("1e39", "1e-50"): round through double to an
-    // infinity or a zero, as a float conversion of the number would.
-    double wide = 0.0;
-    const auto again = std::from_chars(text.data(), end, wide);
-    if (again.ec != std::errc() || again.ptr != end) return std::nullopt;
-    return static_cast<float>(wide);
-}
+std::optional<float> parse_float(std::string_view text) { return parse_number<float>(text); }
+
+std::optional<double> parse_double(std::string_view text) { return parse_number<double>(text); }
 
 } // namespace lparse

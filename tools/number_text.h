@@ -1,4 +1,4 @@
-// number_text.h - the calculator's number texts: shortest round-trip output, strict locale-free input.
+// number_text.h - the calculator's number texts: plain round-trip output, strict locale-free input.
 #ifndef LPARSE_NUMBER_TEXT_H
 #define LPARSE_NUMBER_TEXT_H
 
@@ -8,14 +8,23 @@
 
 namespace lparse {
 
-// The shortest text that reads back to the same float: "0.1", "3", "1e+20",
-// "inf", "-inf"; every NaN prints as "nan".
+// The value as a plain decimal with the fewest significant digits that the
+// language reads back to the same float: "0.1", "3", "0.0001", "10000000",
+// never an exponent (the language reads "1e7" as a name). "inf", "-inf" and
+// "nan" (for every NaN) name the special values.
 std::string format_float(float value);
+
+// The value rounded to DIGITS significant digits, as a plain decimal without
+// trailing zeros: format_rounded(7.91734, 3) is "7.92". For labels.
+std::string format_rounded(double value, int digits);
 
 // Reads a whole text as a float ("2", "-0.5", "+1e3", "inf", "nan"), ignoring
 // blanks and tabs around it. Nothing is returned when any other character is
 // left over or the text is empty.
 std::optional<float> parse_float(std::string_view text);
+
+// The same for a double, for texts that must not be rounded to a float first.
+std::optional<double> parse_double(std::string_view text);
 
 // The text with blanks, tabs, CR and LF removed at both ends.
 std::string_view trim(std::string_view text);

@@ -1,6 +1,7 @@
 // options.cpp - reading the command line: options anywhere, EXPR and NAME=VALUE as positional arguments.
 #include "options.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -30,11 +31,11 @@ std::string parse_sweep(std::string_view arg, Sweep *sweep) {
     if (equals == 0 || equals == std::string_view::npos) return bad;
     sweep->var = std::string(arg.substr(0, equals));
     std::string_view range = arg.substr(equals + 1);
-    std::optional<float> parts[3];
+    std::optional<double> parts[3];
     int count = 0;
     while (count < 3) {
         const size_t colon = range.find(':');
-        parts[count++] = parse_float(range.substr(0, colon));
+        parts[count++] = parse_double(range.substr(0, colon));
         if (colon == std::string_view::npos) break;
         range.remove_prefix(colon + 1);
         if (count == 3) return bad; // a fourth part
@@ -42,12 +43,17 @@ std::string parse_sweep(std::string_view arg, Sweep *sweep) {
     if (count < 2 || !parts[0] || !parts[1] || (count == 3 && !parts[2])) return bad;
     sweep->from = *parts[0];
     sweep->to = *parts[1];
-    if (!std::isfinite(sweep->from) || !std::isfinite(sweep->to)) return "--sweep needs finite FROM and TO";
+    if (!std::isfinite(static_cast<float>(sweep->from)) || !std::isfinite(static_cast<float>(sweep->to)))
+        return "--sweep needs finite FROM and TO";
     if (count == 3) {
-        sweep->step = *parts[2];
-        if (!(*sweep->step > 0.0f) || !std::isfinite(*sweep->step)) return "--sweep needs a positive STEP";
-        const double points = std::fabs(static_cast<double>(sweep->to) - sweep->from) / *sweep->step;
-        if (points > kMaxSweepPoints) return "--sweep would take more than 10000000 steps; use a larger STEP";
+        // A positive STEP is a distance, taken toward TO; a negative one must count down.
+        const double step = *parts[2];
+        if (step == 0.0 || !std::isfinite(step)) return "--sweep needs a finite STEP other than 0";
+        if (step < 0.0 && sweep->to > sweep->from)
+            return "--sweep: a negative STEP counts down, but TO is above FROM";
+        sweep->step = sweep->to < sweep->from ? -std::fabs(step) : std::fabs(step);
+        if (std::fabs(sweep->to - sweep->from) / std::fabs(step) > kMaxSweepPoints)
+            return "--sweep would take more than 10000000 steps; use a larger STEP";
     }
     return "";
 }
@@ -62,11 +68,13 @@ std::string parse_assignment(std::string_view arg, Options *options) {
     return "";
 }
 
+// PROTO=BODY, with blanks around '=' as a session allows them around ':=' (also accepted).
 std::string parse_function(std::string_view arg, Options *options) {
     const size_t equals = arg.find('=');
     if (equals == std::string_view::npos)
         return "-f expects PROTO=BODY, such as 'f(x)=x*2', not '" + std::string(arg) + "'";
-    options->funcs.emplace_back(std::string(arg.substr(0, equals)), std::string(arg.substr(equals + 1)));
+    const size_t proto_end = equals > 0 && arg[equals - 1] == ':' ? equals - 1 : equals;
+    options->funcs.emplace_back(std::string(trim(arg.substr(0, proto_end))), std::string(trim(arg.substr(equals + 1))));
     return "";
 }
 
@@ -97,19 +105,40 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     if (name == "--tree") return flag(&o->tree);
     if (name == "--explain") return flag(&o->explain);
     if (name == "--dot") return flag(&o->dot);
-    if (name == "--plot") return flag(&o->plot);
+    if (name == "--plot") {
+        o->plot = true;
+        if (!attached) return "";
+        if (rest != "ascii" && rest != "braille")
+            return "--plot=STYLE takes ascii or braille, not '" + std::string(rest) + "'";
+        o->plot_style = rest == "ascii" ? PlotStyle::ASCII : PlotStyle::BRAILLE;
+        return "";
+    }
     if (name == "--quiet") return flag(&o->quiet);
+    if (name == "--no-history") {
+        bool off = false;
+        const std::string error = flag(&off);
+        o->history = !off;
+        return error;
+    }
     if (name == "--trace") {
         o->trace = 8;
         if (!attached) return "";
         int level = 0;
         const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), level);
-        if (r.ec != std::errc() || r.ptr != rest.data() + rest.size() || level < 0)
+        if (r.ec != std::errc() || r.ptr != rest.data() + rest.size() || level < 0 || level > 8)
             return "--trace=LEVEL needs a level from 0 (off) to 8 (everything)";
         o->trace = level;
         return "";
     }
     std::string value;
+    if (name == "--on-error") {
+        if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
+        if (value != "stop" && value != "skip" && value != "nan")
+            return "--on-error takes stop, skip or nan, not '" + value + "'";
+        o->on_error = value == "stop" ? OnError::STOP : value == "skip" ? OnError::SKIP : OnError::WRITE_NAN;
+        o->on_error_given = true;
+        return "";
+    }
     if (name == "--func" || name == "--csv" || name == "--sweep") {
         if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
         if (name == "--func") return parse_function(value, o);
@@ -123,32 +152,43 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     return "unknown option '" + std::string(name) + "'";
 }
 
-// A lone "-X" with a known letter is an option; any other argument that
-// begins with '-' is an expression such as '-x^2' or '-2*y'.
+// '-' and a letter begins short options; '-' and anything else, such as a
+// digit, '.' or '(', begins an expression: lparse -3+1, lparse '-(x*2)' x=1.
 bool is_short_option(std::string_view arg) {
-    return arg.size() >= 2 && arg[0] == '-' &&
-           (arg[1] == 'f' || ((arg[1] == 'h' || arg[1] == 'V' || arg[1] == 'q') && arg.size() == 2));
+    return arg.size() >= 2 && arg[0] == '-' && std::isalpha(static_cast<unsigned char>(arg[1]));
 }
 
+// Letters may be grouped, as in -qf 'f(x)=x*3'; -f takes the rest of the
+// group, or else the next argument, as its value.
 std::string parse_short(std::string_view arg, Reader *in, Options *o) {
-    switch (arg[1]) {
-    case 'h': o->help = true; return "";
-    case 'V': o->version = true; return "";
-    case 'q': o->quiet = true; return "";
-    default: break;
+    for (size_t i = 1; i < arg.size(); ++i) {
+        switch (arg[i]) {
+        case 'h': o->help = true; break;
+        case 'V': o->version = true; break;
+        case 'q': o->quiet = true; break;
+        case 'f': {
+            std::string value;
+            if (std::string error = value_of("-f", arg.substr(i + 1), i + 1 < arg.size(), in, &value); !error.empty())
+                return error;
+            return parse_function(value, o);
+        }
+        default:
+            return "unknown option '-" + std::string(1, arg[i]) +
+                   "'; an EXPR that begins with '-' and a letter goes after '--': lparse -- " + std::string(arg);
+        }
     }
-    std::string value;
-    if (std::string error = value_of("-f", arg.substr(2), arg.size() > 2, in, &value); !error.empty()) return error;
-    return parse_function(value, o);
+    return "";
 }
 
 std::string check(const Options &o) {
     if (o.help || o.version) return "";
     if (o.csv && o.sweep) return "--csv and --sweep cannot be combined";
     if (o.plot && !o.sweep) return "--plot draws a --sweep; add --sweep VAR=FROM:TO";
+    if (o.on_error_given && !o.csv) return "--on-error applies to the rows of --csv";
     if ((o.csv || o.sweep) && !o.expr) return std::string(o.csv ? "--csv" : "--sweep") + " needs an EXPR";
     if ((o.tree || o.explain || o.dot) && (o.csv || o.sweep))
         return "--tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep";
+    if (o.dot && (o.tree || o.explain)) return "--dot prints the graph alone; it does not combine with --tree or --explain";
     if ((o.tree || o.explain || o.dot) && !o.expr)
         return "--tree, --explain and --dot need an EXPR; in a session use :tree EXPR and :explain EXPR";
     return "";
@@ -190,7 +230,7 @@ const char *help_text() {
     return R"(Usage: lparse [OPTIONS] EXPR [NAME=VALUE ...]
        lparse [OPTIONS] [NAME=VALUE ...]         read lines: a session, or a script from a pipe
        lparse [OPTIONS] --csv FILE EXPR
-       lparse [OPTIONS] --sweep VAR=FROM:TO[:STEP] [--plot] EXPR [NAME=VALUE ...]
+       lparse [OPTIONS] --sweep VAR=FROM:TO[:STEP] [--plot[=STYLE]] EXPR [NAME=VALUE ...]
 
 Evaluates arithmetic expressions in 32-bit floats.
 
@@ -200,32 +240,56 @@ Evaluates arithmetic expressions in 32-bit floats.
   lparse --sweep x=-10:10 --plot 'sin(x)*x'
 
 Options:
-  -f, --func PROTO=BODY   define a user function, such as 'f(x)=x*2' (repeatable)
+  -f, --func PROTO=BODY   define a user function, such as 'f(x)=x*2' or 'f(x) = x*2'
+                          (repeatable)
       --tree              print the expanded tree, one node a line, before the value
       --explain           print the expression fully bracketed as it was understood,
                           before the value
-      --dot               print the tree as Graphviz DOT instead of the value
-      --trace[=LEVEL]     send the library's diagnostics up to LEVEL (1 to 8, default 8)
-                          to standard error
+      --dot               print the tree as Graphviz DOT instead of the value;
+                          not with --tree or --explain
+      --trace[=LEVEL]     send the library's diagnostics up to LEVEL, from 0 (off)
+                          to 8 (everything), to standard error; 8 without LEVEL
       --csv FILE          evaluate EXPR once per row of FILE ('-' for standard input):
                           the first row names the variables, and every row is written
-                          back with a 'result' column
+                          back with a 'result' column; only the columns EXPR reads
+                          must hold numbers
+      --on-error=stop|skip|nan
+                          with --csv, what a row does when a column EXPR reads is not
+                          a number or the row has the wrong number of fields: stop
+                          the run (the default; exit status 1), or leave the row out
+                          (skip) or give it the result nan, with a warning either way
       --sweep VAR=FROM:TO[:STEP]
                           evaluate EXPR for VAR from FROM to TO and print a table of
-                          VAR and value (STEP defaults to (TO-FROM)/20)
-      --plot              with --sweep: draw the curve instead of printing the table
+                          VAR and value: point i is FROM+i*STEP, and TO is the last
+                          point when a step reaches it (x=0:1:0.1 gives 11 points).
+                          When TO is below FROM the sweep counts down, whatever the
+                          sign of STEP (x=1:0:0.5 is x=1:0:-0.5). Without STEP there
+                          are 20 equal steps of (TO-FROM)/20, negative when TO is
+                          below FROM; with --plot, one point per dot column
+      --plot[=STYLE]      with --sweep: draw the curve instead of printing the table,
+                          as wide as the terminal (or COLUMNS). STYLE is braille (the
+                          default in a UTF-8 locale) or ascii (the default otherwise)
   -q, --quiet             print no warnings (errors are still printed)
+      --no-history        in a session, neither read nor save the line history,
+                          kept in ~/.lparse_history, or when XDG_STATE_HOME is
+                          set in $XDG_STATE_HOME/lparse/history
   -h, --help              show this help and exit
   -V, --version           show the version and exit
-  --                      end of options; an EXPR such as '-x' needs no '--', but one
-                          that looks like an option does: lparse -- -q q=2
+  --                      end of options. Short options group: -qf 'f(x)=x*3'.
+                          An argument of '-' and a letter is an option, so such
+                          an EXPR goes after '--': lparse -- -x x=2; '-' and
+                          anything else begins an EXPR: lparse -3+1
 
-Without EXPR, lparse reads lines: from a terminal as a session with line editing
-and history, otherwise one line at a time, so 'lparse < script.txt' works.
-  EXPR                    print its value
+Without EXPR, lparse reads lines: from a terminal as a session with line editing,
+Tab completion and history, otherwise one line at a time, so 'lparse < script.txt'
+works. At a terminal, Ctrl-C cancels the line being typed or carried out, and
+Ctrl-D on an empty line, quit or exit leaves.
+  EXPR                    print its value; ans is then the last value printed
+                          without an error (a variable you name ans wins)
   NAME = EXPR             set a variable to the value of EXPR
   PROTO := BODY           define a function, such as f(x) := x*2
   :vars  :funcs           list the variables and functions
+  :unset NAME  :undef NAME  remove a variable, a function
   :tree EXPR  :explain EXPR  :trace LEVEL  :help  :quit
   # text                  a comment
 
@@ -235,12 +299,17 @@ A name finds the newest variable that begins with it, blanks are part of names,
 '1e3' is a name, and 'costly' is cos(tly). A user function's parameters are known
 by their first character, and arguments go in without brackets.
 
-Values print as the shortest text that reads back to the same 32-bit float.
+Values print as plain decimals with the fewest digits that read back to the same
+32-bit float: 0.0001 and 10000000, never 1e-04 or 1e+07, which the language reads
+as names; inf, -inf and nan name the special values.
 Variables given on the command line or as CSV columns are defined longest name
 first, so that an exact name wins over a longer one that begins with it.
 
 Exit status: 0 success; 1 an error was reported (the value is still printed),
-bad data or an unreadable file; 2 a usage error.
+bad data, an unreadable file or a failed write; 2 a usage error. A script read
+from a pipe or file exits 1 when any of its lines reported an error; a session
+at a terminal, which you end yourself, exits 0 after errors too. Output into
+a closed pipe (lparse ... | head) ends the run quietly with the status so far.
 )";
 }
 

@@ -9,12 +9,21 @@
 
 namespace lparse {
 
+// FROM, TO and STEP as written, in double: each point is FROM + i*STEP,
+// rounded to a float once.
 struct Sweep {
     std::string var;
-    float from = 0.0f;
-    float to = 0.0f;
-    std::optional<float> step; // positive; the default depends on the output
+    double from = 0.0;
+    double to = 0.0;
+    std::optional<double> step; // its sign follows the direction; the default depends on the output
 };
+
+// How --plot draws: chosen from the locale, or named as --plot=ascii|braille.
+enum class PlotStyle { AUTO, ASCII, BRAILLE };
+
+// What a CSV row does when a column the expression reads is not a number,
+// or the row has the wrong number of fields.
+enum class OnError { STOP, SKIP, WRITE_NAN };
 
 struct Options {
     std::optional<std::string> expr;
@@ -24,11 +33,15 @@ struct Options {
     bool explain = false;
     bool dot = false;
     bool plot = false;
+    PlotStyle plot_style = PlotStyle::AUTO;
     bool quiet = false;
+    bool history = true; // --no-history turns it off
     bool help = false;
     bool version = false;
     int trace = 0;
     std::optional<std::string> csv; // file name, "-" for standard input
+    OnError on_error = OnError::STOP; // --on-error, with --csv
+    bool on_error_given = false;
     std::optional<Sweep> sweep;
 };
 

@@ -1,4 +1,4 @@
-// plot.h - a curve drawn in the terminal with Unicode braille dots, axes labelled.
+// plot.h - a curve drawn in the terminal with Unicode braille dots or ASCII stars, axes labelled.
 #ifndef LPARSE_PLOT_H
 #define LPARSE_PLOT_H
 
@@ -8,19 +8,29 @@
 namespace lparse {
 
 struct PlotSize {
-    int columns = 72; // character cells of the drawing area
-    int rows = 16;
+    int width = 80; // characters a line may take, labels included
+    int rows = 16;  // rows of the drawing area
+    bool ascii = false;
 };
 
-// Draws the points (xs[i], ys[i]), xs ascending, joining neighbours; points
-// whose y is not finite break the curve. TITLE heads the picture and X_NAME
-// labels the horizontal axis. Returns "" when no y is finite.
+// Draws the points (xs[i], ys[i]), xs ascending, joining neighbours. Points
+// whose y is not finite break the curve and are counted in a note under it;
+// a jump against the run of the curve on both sides that is larger than the
+// plot's height (a pole, as tan has) is left open, and its ends do not widen
+// the y range. TITLE heads the picture and X_NAME labels the horizontal axis.
+// Returns "" when no y is finite.
 std::string plot_curve(const std::vector<double> &xs, const std::vector<float> &ys, const std::string &title,
                        const std::string &x_name, PlotSize size);
 
-// The drawing area that fits the terminal on standard output (80 columns
-// when it is not a terminal).
-PlotSize terminal_plot_size();
+// Dot columns a picture of SIZE has, roughly: one sample each is enough.
+int plot_dot_columns(const PlotSize &size, const std::string &x_name);
+
+// The width of the terminal: COLUMNS when it holds a number, else the
+// terminal on standard output, else 80.
+int terminal_width();
+
+// Whether the locale (LC_ALL, else LC_CTYPE, else LANG) uses UTF-8.
+bool locale_is_utf8();
 
 } // namespace lparse
 

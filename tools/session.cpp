@@ -1,14 +1,24 @@
 // session.cpp - reading and carrying out the lines of a session or a script.
 #include "session.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
 #include "lib_parse/diagnostics.h"
 #include "number_text.h"
+#include "output.h"
 #include "tree_view.h"
+
+#ifndef LPARSE_VERSION
+#define LPARSE_VERSION "unknown"
+#endif
 
 namespace lparse {
 
@@ -16,20 +26,30 @@ namespace {
 
 class Session {
 public:
-    Session(Calculator *calculator, const SessionStyle &style) : calc_(*calculator), style_(style) {}
+    Session(Calculator *calculator, const SessionStyle &style) : calc_(*calculator), style_(style) {
+        user_ans_ = is_variable("ans"); // such as ans=2 on the command line
+    }
 
-    // Carries out one line; false after ':quit'.
+    // Carries out one line; false after ':quit', 'quit' or 'exit'.
     bool run(std::string_view raw, long number) {
         line_number_ = number;
+        // The language reads texts up to a NUL, so such a line would run cut short.
+        if (raw.find('\0') != std::string_view::npos) {
+            complain("error: the line contains a NUL byte, so it is not run", true);
+            return true;
+        }
         const std::string_view line = trim(raw);
         if (line.empty() || line.front() == '#') return true;
+        if (line == "quit" || line == "exit") return false;
         if (line.front() == ':') return command(line);
         if (const size_t define = line.find(":="); define != std::string_view::npos) {
             define_function(trim(line.substr(0, define)), trim(line.substr(define + 2)));
         } else if (const size_t equals = line.find('='); equals != std::string_view::npos) {
             assign(trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
-        } else {
-            print_value(evaluate(line));
+        } else if (bool clean = false; const auto value = evaluate(line, &clean)) {
+            print_value(*value);
+            // ans is the last value printed without an error, unless the user owns the name.
+            if (clean && !user_ans_) calc_.set_var("ans", *value);
         }
         return true;
     }
@@ -48,11 +68,25 @@ private:
             std::fprintf(stderr, "lparse: line %ld: %s\n", line_number_, message.c_str());
     }
 
-    float evaluate(std::string_view text) {
+    // The value of TEXT after its error and warning lines, or nothing when
+    // Ctrl-C was pressed meanwhile: the line is dropped then. *CLEAN tells
+    // whether no error was reported.
+    std::optional<float> evaluate(std::string_view text, bool *clean = nullptr) {
         const Evaluation result = calc_.evaluate(std::string(text));
+        if (take_interrupt()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "\nlparse: interrupted; the line is dropped\n");
+            return std::nullopt;
+        }
         for (const std::string &line : result.errors) complain(line, true);
         for (const std::string &line : result.warnings) complain(line, false);
+        if (clean != nullptr) *clean = result.errors.empty();
         return result.value;
+    }
+
+    bool is_variable(std::string_view name) const {
+        const auto &vars = calc_.variables();
+        return std::any_of(vars.begin(), vars.end(), [&](const auto &var) { return var.first == name; });
     }
 
     static void print_value(float value) { std::printf("%s\n", format_float(value).c_str()); }
@@ -61,11 +95,13 @@ private:
         if (name.empty()) return complain("error: an assignment needs a NAME before '='", true);
         if (name.find('(') != std::string_view::npos)
             return complain("error: to define a function write PROTO := BODY, such as f(x) := x*2", true);
-        const float value = evaluate(expr);
-        const std::string warning = calc_.set_var(std::string(name), value);
+        const auto value = evaluate(expr);
+        if (!value) return;
+        if (name == "ans") user_ans_ = true;
+        const std::string warning = calc_.set_var(std::string(name), *value);
         if (!warning.empty()) complain(warning, false);
         if (style_.interactive) std::printf("%.*s = %s\n", static_cast<int>(name.size()), name.data(),
-                                            format_float(value).c_str());
+                                            format_float(*value).c_str());
     }
 
     void define_function(std::string_view proto, std::string_view body) {
@@ -84,23 +120,26 @@ private:
             for (const auto &[var, value] : calc_.variables())
                 std::printf("%s = %s\n", var.c_str(), format_float(value).c_str());
         } else if (name == ":funcs") {
-            for (const auto &[proto, body] : calc_.functions()) std::printf("%s := %s\n", proto.c_str(), body.c_str());
+            list_functions();
+        } else if (name == ":unset" || name == ":undef") {
+            forget(name, arg);
         } else if (name == ":tree" || name == ":explain") {
             if (arg.empty()) {
                 complain("error: " + std::string(name) + " needs an EXPR", true);
                 return true;
             }
-            const float value = evaluate(arg);
+            const auto value = evaluate(arg);
+            if (!value) return true;
             if (name == ":tree") {
                 std::fputs(render_tree(calc_.tree(), calc_).c_str(), stdout);
             } else {
                 std::printf("%s\n", explain(calc_.tree()).c_str());
-                print_value(value);
+                print_value(*value);
             }
         } else if (name == ":trace") {
             int level = -1;
             const auto r = std::from_chars(arg.data(), arg.data() + arg.size(), level);
-            if (arg.empty() || r.ec != std::errc() || r.ptr != arg.data() + arg.size() || level < 0)
+            if (arg.empty() || r.ec != std::errc() || r.ptr != arg.data() + arg.size() || level < 0 || level > 8)
                 complain("error: :trace needs a level from 0 (off) to 8 (everything)", true);
             else
                 dbg_set_level(level);
@@ -110,23 +149,83 @@ private:
         return true;
     }
 
+    // A definition that a later one of the same name replaces is listed as a
+    // comment, so the list can be read back as a script.
+    void list_functions() {
+        const auto &funcs = calc_.functions();
+        const auto name_of = [](const std::string &proto) { return proto.substr(0, proto.find('(')); };
+        for (auto it = funcs.begin(); it != funcs.end(); ++it) {
+            const bool replaced = std::any_of(it + 1, funcs.end(), [&](const auto &f) {
+                return name_of(f.first) == name_of(it->first);
+            });
+            std::printf("%s%s := %s\n", replaced ? "# replaced: " : "", it->first.c_str(), it->second.c_str());
+        }
+    }
+
+    // :unset NAME removes a variable, :undef NAME (or NAME(PARAMS)) every definition of a function.
+    void forget(std::string_view command, std::string_view arg) {
+        const bool function = command == ":undef";
+        const std::string name(function ? trim(arg.substr(0, arg.find('('))) : arg);
+        if (name.empty()) return complain("error: " + std::string(command) + " needs a NAME", true);
+        if (!calc_.forget(name, function))
+            return complain("error: no " + std::string(function ? "function" : "variable") + " is named '" + name +
+                                "'",
+                            true);
+        if (!function && name == "ans") user_ans_ = false;
+    }
+
     Calculator &calc_;
     SessionStyle style_;
+    bool user_ans_ = false; // a variable ans that the user set, which lparse leaves alone
     long line_number_ = 0;
     bool failed_ = false;
 };
+
+// What Tab offers: variables, functions, the built-in functions and the commands.
+std::vector<std::string> completions(const Calculator &calculator) {
+    std::vector<std::string> names = {":help", ":vars", ":funcs", ":tree", ":explain", ":trace",
+                                      ":unset", ":undef", ":quit", "quit", "exit"};
+    for (const auto &var : calculator.variables()) names.push_back(var.first);
+    for (const auto &func : calculator.functions()) names.push_back(func.first.substr(0, func.first.find('(')));
+    for (int op = 0; op < PARSER_OP_COUNT; ++op)
+        if (const char *symbol = parser_op_symbol(op); symbol != nullptr && std::isalpha(static_cast<unsigned char>(symbol[0])))
+            names.emplace_back(symbol);
+    return names;
+}
 
 } // namespace
 
 int run_session(Calculator *calculator, LineInput *input, const SessionStyle &style) {
     Session session(calculator, style);
     std::string line;
-    for (long number = 1; input->read(&line); ++number) {
-        const bool go_on = session.run(line, number);
-        std::fflush(stdout);
-        if (!go_on) break;
+    ReadStatus status = ReadStatus::LINE;
+    for (long number = 1; (status = input->read(&line)) != ReadStatus::END;) {
+        if (status == ReadStatus::CANCELLED) continue;
+        take_interrupt(); // a Ctrl-C from before the line was entered
+        const bool go_on = session.run(line, number++);
+        if (!flush_output() || !go_on) break;
+    }
+    if (style.interactive) {
+        if (status == ReadStatus::END) std::fputc('\n', style.screen); // after Ctrl-D, leave the shell a fresh line
+        return 0; // the person ended it, and saw every error as it came
     }
     return session.failed() ? 1 : 0;
+}
+
+int run_standard_input(Calculator *calculator, SessionStyle style) {
+    style.interactive = isatty(STDIN_FILENO) != 0;
+    if (!style.interactive) return run_session(calculator, open_script_input().get(), style);
+    // The banner and prompts go to the terminal, never into output sent on to a pipe or file.
+    style.screen = isatty(STDOUT_FILENO) != 0 ? stdout : stderr;
+    std::fprintf(style.screen, "lparse %s: expressions in 32-bit floats. :help lists the commands; quit or Ctrl-D leaves.\n",
+                 LPARSE_VERSION);
+    catch_interrupts();
+    TerminalSetup setup;
+    setup.prompt = "> ";
+    setup.prompt_stream = style.screen;
+    if (style.history) setup.history_file = default_history_file();
+    setup.names = [calculator] { return completions(*calculator); };
+    return run_session(calculator, open_terminal_input(setup).get(), style);
 }
 
 const char *session_help_text() {
@@ -134,14 +233,19 @@ const char *session_help_text() {
   EXPR              print the value of EXPR, such as 2*(x+1)-cos(y)
   NAME = EXPR       set variable NAME to the value of EXPR
   PROTO := BODY     define a function, such as f(x) := x*2 or g(a,b) := a-b
+  ans               the last value printed without an error (unless you set ans yourself)
   :vars             list the variables
-  :funcs            list the functions
+  :funcs            list the functions; a replaced definition shows as '# replaced: ...'
+  :unset NAME       remove variable NAME
+  :undef NAME       remove function NAME (every definition of it)
   :tree EXPR        print the expanded tree of EXPR, one node a line
   :explain EXPR     print EXPR fully bracketed as it was understood, then its value
   :trace LEVEL      send the library's diagnostics up to LEVEL (0 off, 8 all) to standard error
   :help             this text
-  :quit             leave (so does end of input)
+  :quit, quit, exit leave (so does end of input: Ctrl-D at a terminal)
   # text            a comment
+At a terminal, Ctrl-C cancels the line being typed or carried out, Tab
+completes names and commands, and lines are kept between sessions.
 Surprises: '^' binds more loosely than '*' ('2*3^2' is 36), a name finds the
 newest variable that begins with it, blanks belong to names ('x ' is not 'x'),
 '1e3' is a name, 'costly' is cos(tly). See docs/language.md.

@@ -2,6 +2,8 @@
 #ifndef LPARSE_SESSION_H
 #define LPARSE_SESSION_H
 
+#include <cstdio>
+
 #include "calculator.h"
 #include "line_input.h"
 
@@ -10,11 +12,19 @@ namespace lparse {
 struct SessionStyle {
     bool interactive = false; // a person at a terminal: echo assignments, no line numbers
     bool quiet = false;       // no warnings
+    bool history = true;      // at a terminal, keep the line history between sessions
+    FILE *screen = stdout;    // at a terminal, where the banner and prompts go
 };
 
-// Runs lines from INPUT until its end or ':quit'. Returns the exit status:
-// 1 when any line reported an error, else 0.
+// Runs lines from INPUT until its end, ':quit', 'quit' or 'exit'. Returns the
+// exit status: in a script, 1 when any line reported an error, else 0; a
+// session at a terminal, which the person ends, always 0.
 int run_session(Calculator *calculator, LineInput *input, const SessionStyle &style);
+
+// Reads standard input: a session when it is a terminal (banner, prompt,
+// line editing, history, Ctrl-C cancels), else a script. STYLE gives
+// quiet and history; the rest follows from the streams.
+int run_standard_input(Calculator *calculator, SessionStyle style);
 
 // The text of ':help'.
 const char *session_help_text();

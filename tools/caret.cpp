@@ -1,0 +1,29 @@
+// caret.cpp - a window of a text with a caret line under a place, never longer than a terminal line.
+#include "caret.h"
+
+#include <algorithm>
+
+namespace lparse {
+
+namespace {
+constexpr size_t kBefore = 30; // bytes shown before the place
+constexpr size_t kAfter = 42;  // bytes shown from the place on, the place's own first
+} // namespace
+
+std::string show_place(std::string_view text, size_t offset, size_t length) {
+    offset = std::min(offset, text.size());
+    const size_t from = offset > kBefore ? offset - kBefore : 0;
+    const size_t to = std::min(text.size(), offset + kAfter);
+    const size_t marked = std::max<size_t>(1, std::min(length, to - offset));
+    std::string window(text.substr(from, to - from));
+    for (char &c : window)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
+    const std::string lead = from > 0 ? "..." : "";
+    std::string out = "  " + lead + window + (to < text.size() ? "..." : "") + "\n  ";
+    out.append(lead.size() + offset - from, ' ');
+    out += '^';
+    out.append(marked - 1, '~');
+    return out;
+}
+
+} // namespace lparse
