@@ -80,6 +80,7 @@ bool Calculator::forget(const std::string &name, bool function) {
                     vars_.end());
     if (vars_.size() + funcs_.size() == count) return false;
     parser_ = lib_parse::Parser();
+    allow_long_texts();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
     for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
     return true;

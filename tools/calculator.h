@@ -24,7 +24,7 @@ struct Evaluation {
 // the calculator shows it. Any number of calculators may live at once.
 class Calculator {
 public:
-    Calculator() = default;
+    Calculator() { allow_long_texts(); }
     Calculator(const Calculator &) = delete;
     Calculator &operator=(const Calculator &) = delete;
 
@@ -63,6 +63,11 @@ public:
     ExpressionTree tree() const { return ExpressionTree::of(parser_.get()); }
 
 private:
+    // Texts given on the command line or typed are the user's own: lparse
+    // reads them up to 16 MiB, where a host of the library refuses texts over
+    // 256 KiB by default.
+    void allow_long_texts() { parser_.limit(PARSER_LIMIT_TEXT_BYTES, 16 << 20); }
+
     lib_parse::Parser parser_;
     std::vector<std::pair<std::string, float>> vars_;
     std::vector<std::pair<std::string, std::string>> funcs_;

@@ -310,6 +310,8 @@ bad data, an unreadable file or a failed write; 2 a usage error. A script read
 from a pipe or file exits 1 when any of its lines reported an error; a session
 at a terminal, which you end yourself, exits 0 after errors too. Output into
 a closed pipe (lparse ... | head) ends the run quietly with the status so far.
+
+An expression may be up to 16 MiB long; a longer one is refused (error 6).
 )";
 }
 
