@@ -25,7 +25,13 @@ endif()
 # lib_parse::lib_parse_static.
 set(lib_parse_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/lib_parse)
 install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir})
+set(lib_parse_config_jit "")
+if(LIB_PARSE_JIT)
+  # The static library's native code calls AsmJit.
+  set(lib_parse_config_jit "include(CMakeFindDependencyMacro)\nfind_dependency(asmjit CONFIG)")
+endif()
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake CONTENT [=[
+@lib_parse_config_jit@
 include("${CMAKE_CURRENT_LIST_DIR}/lib_parseTargets.cmake")
 # The static library is C++ inside. A project without C++ enabled links with
 # the C driver, which does not add the C++ runtime: name it.
@@ -54,6 +60,11 @@ else()
     endif()
   endforeach()
 endif()
+# With native code, the static library needs AsmJit, and AsmJit threads and rt.
+set(lib_parse_pc_jit "")
+if(LIB_PARSE_JIT)
+  set(lib_parse_pc_jit " -lasmjit -lpthread -lrt")
+endif()
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lib_parse.pc CONTENT [=[
 prefix=@lib_parse_pc_prefix@
 libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
@@ -63,7 +74,7 @@ Name: lib_parse
 Description: @PROJECT_DESCRIPTION@
 Version: @PROJECT_VERSION@
 Libs: -L${libdir} -llib_parse
-Libs.private: -lstdc++ -lm
+Libs.private: -lstdc++ -lm@lib_parse_pc_jit@
 Cflags: -I${includedir}
 ]=] @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parse.pc DESTINATION ${lib_parse_pc_dir})

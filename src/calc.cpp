@@ -83,7 +83,7 @@ void build(Parser *parser, const char *text) {
 // The current tree's value. Every tree expansion builds has a program.
 float evaluate_tree(Parser *parser) {
     if (impossible(parser->program == nullptr)) return 0.0f;
-    return program_run(parser->program, parser->vars, parser->generation);
+    return program_run(parser->program, parser->vars, parser->generation, parser->limits.native_code());
 }
 
 } // namespace

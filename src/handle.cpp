@@ -119,6 +119,8 @@ extern "C" long long parser_limit(Parser *parser, int which, long long value) {
     ExprCache *cache = parser->cache;
     if (which == PARSER_LIMIT_TEXT_BYTES && cache->last != nullptr && cache->length > parser->limits.text_bytes())
         cache->dirty = 1;
+    if (which == PARSER_LIMIT_NATIVE_CODE && !parser->limits.native_code() && parser->program != nullptr)
+        program_drop_native(parser->program);
     return previous;
 }
 

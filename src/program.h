@@ -32,6 +32,12 @@ struct OpStep {
     int32_t left_leaf, right_leaf; // index in `leaves` of a leaf operand, else -1
 };
 
+// A program in machine code (native.h): evaluates it and returns the root's value.
+using NativeFn = float (*)();
+
+// Interpreted runs of one program before it is compiled; see program_run.
+constexpr uint32_t kNativeAfterRuns = 64;
+
 struct Program {
     const TreeNode *root;
     NodeData *root_data;
@@ -52,23 +58,38 @@ struct Program {
     LeafStep *names;
     size_t name_count;
     bool constants_written;
+    NativeFn native;    // the program in machine code, or null
+    uint32_t runs;      // interpreted runs toward compilation, up to kNativeAfterRuns
 };
 
 // Flattens the tree under ROOT, as expansion builds it, and binds its names
 // in VARS.
 Program *program_build(const TreeNode *root, List *vars, uint64_t generation);
 void program_free(Program *program);
-// Binds every name again: the variable list has grown since.
+// Binds every name again: the variable list has grown since. Drops the
+// machine code, which reads the names where they were bound.
 void program_bind(Program *program, List *vars, uint64_t generation);
 
 // Evaluates the tree with the names as bound: leaves every node's value and
 // state DONE as a bottom-up evaluation of the tree would, and returns the root's value.
 float program_execute(Program *program);
 
+// Compiles the program to machine code, or leaves it to the interpreter
+// when that is refused.
+void program_compile(Program *program);
+// Releases the machine code; the interpreter runs the program again, and
+// counts its runs toward compiling from zero.
+void program_drop_native(Program *program);
+
 // The same after binding the names again if variables were added since.
-inline float program_run(Program *program, List *vars, uint64_t generation) {
+// NATIVE allows machine code: a program interpreted kNativeAfterRuns times is
+// compiled, and runs in machine code from then on.
+inline float program_run(Program *program, List *vars, uint64_t generation, bool native) {
     if (program->generation != generation) program_bind(program, vars, generation);
-    return program_execute(program);
+    if (program->native != nullptr) return program->native();
+    const float value = program_execute(program);
+    if (native && program->runs < kNativeAfterRuns && ++program->runs == kNativeAfterRuns) program_compile(program);
+    return value;
 }
 
 } // namespace lp
