@@ -81,7 +81,9 @@ void build(Parser *parser, const char *text) {
 }
 
 // The current tree's value. Every tree expansion builds has a program.
-float evaluate_tree(Parser *parser) {
+// Inline in both callers: a call more is a measurable share of a machine-code
+// evaluation.
+[[gnu::always_inline]] inline float evaluate_tree(Parser *parser) {
     if (impossible(parser->program == nullptr)) return 0.0f;
     return program_run(parser->program, parser->vars, parser->generation, parser->limits.native_code());
 }
