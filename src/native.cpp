@@ -1,4 +1,5 @@
 // native.cpp - translating a program into x86-64 machine code with AsmJit.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -60,6 +61,10 @@ public:
     void handleError(Error, const char *, BaseEmitter *) override { failed = true; }
     bool failed = false;
 };
+
+// Set once executable memory is refused (a host's policy, which does not
+// change while it runs; or memory exhausted): no later program tries again.
+std::atomic<bool> refused{false};
 
 class Emitter {
 public:
@@ -169,6 +174,7 @@ private:
 
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
+    if (refused.load(std::memory_order_relaxed)) return nullptr;
     bool calls = false;
     for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
     // At entry the stack is 8 bytes off a 16-byte boundary; calls need it on one.
@@ -213,7 +219,10 @@ NativeFn native_compile(const Program *p) {
     // does a refusal of executable memory by the system.
     if (a.finalize() != kErrorOk || failure.failed || depth != 1) return nullptr;
     NativeFn fn = nullptr;
-    if (runtime().add(&fn, &code) != kErrorOk) return nullptr;
+    if (runtime().add(&fn, &code) != kErrorOk) {
+        refused.store(true, std::memory_order_relaxed);
+        return nullptr;
+    }
     return fn;
 }
 
