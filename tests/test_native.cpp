@@ -40,8 +40,8 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
             ASSERT_TRUE(same_value(got, want[row])) << "'" << text << "' row " << row << ": " << got << " vs " << want[row];
             ASSERT_EQ(walk(native.get()), walk(interpreted.get())) << "'" << text << "' row " << row;
         }
-        const lp::Program *program = native->program;
 #if LIB_PARSE_TEST_JIT
+        const lp::Program *program = native->program;
         EXPECT_EQ(program->native != nullptr, program->op_count > 0) << "'" << text << "' compiled";
 #endif
         EXPECT_EQ(interpreted->program->native, nullptr) << "'" << text << "' with native code off";
