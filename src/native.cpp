@@ -1,4 +1,5 @@
 // native.cpp - translating a program into x86-64 machine code with AsmJit.
+// The System V calling convention (Linux, BSD): CMake builds it only there.
 #include <atomic>
 #include <cstdint>
 #include <cstring>
