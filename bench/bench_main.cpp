@@ -167,7 +167,8 @@ void register_all() {
             register_native<native_64>(c) || register_native<native_trig>(c) || register_native<native_explog>(c) ||
             register_native<native_nested>(c);
         register_engine<LibParseEngine>(c, true);
-        register_engine<LibParseBoundEngine>(c, false, false); // parsing and bulk are the text path's
+        register_engine<LibParseBoundEngine<1>>(c, false, false); // parsing and bulk are the text path's
+        register_engine<LibParseBoundEngine<0>>(c, false, false);
 #if defined(BENCH_HAVE_MUPARSER)
         register_engine<MuParserEngine>(c, true);
 #endif

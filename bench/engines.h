@@ -65,11 +65,14 @@ struct LibParseEngine {
 
 // The bound path: variables set through their addresses, the current tree
 // evaluated without its text. Timed for evaluation only; its bulk() is the
-// row loop check() compares.
+// row loop check() compares. NATIVE 1: the tree runs as machine code once it
+// has been evaluated often enough (check() does that); 0: the interpreter.
+template <int Native>
 struct LibParseBoundEngine {
-    static constexpr const char *name = "lib_parse_bound";
+    static constexpr const char *name = Native ? "lib_parse_bound" : "lib_parse_interp";
     explicit LibParseBoundEngine(const Case &c)
         : text(c.lib_parse), parser(parser_new()), x(parser_var_ref(parser, "x")), y(parser_var_ref(parser, "y")) {
+        parser_limit(parser, PARSER_LIMIT_NATIVE_CODE, Native);
         *x = 1.0f;
         *y = 1.0f;
         parser_calc(parser, text.c_str());

@@ -53,27 +53,29 @@ awk -F, '
     return sprintf("%.2f×", lower_is_better ? best / v : v / best)
   }
   # BOUND: also show lib_parse_bound, the variables set through their
-  # addresses and the tree evaluated by parser_eval.
-  function table(kind, title, lower_is_better, bound,    i, c, lp, lb, best, peer, p) {
+  # addresses and the tree evaluated by parser_eval (machine code once warm),
+  # and lib_parse_interp, the same with PARSER_LIMIT_NATIVE_CODE 0.
+  function table(kind, title, lower_is_better, bound,    i, c, lp, lb, li, best, peer, p) {
     printf "\n%s\n\n", title
     if (bound) {
-      printf "| expression | native | lib_parse text | lib_parse bound | muParser | libmatheval | text vs native | bound vs native | text speed ÷ best peer | bound speed ÷ best peer |\n"
-      printf "|---|---|---|---|---|---|---|---|---|---|\n"
+      printf "| expression | native | lib_parse text | lib_parse bound | bound, interpreter | muParser | libmatheval | text vs native | bound vs native | interpreter vs native | text speed ÷ best peer | bound speed ÷ best peer |\n"
+      printf "|---|---|---|---|---|---|---|---|---|---|---|---|\n"
     } else {
       printf "| expression | native | lib_parse | muParser | libmatheval | lib_parse vs native | lib_parse speed ÷ best peer |\n"
       printf "|---|---|---|---|---|---|---|\n"
     }
     for (i = 1; i <= n; i++) {
-      c = order[i]; lp = value[kind, c, "lib_parse"]; lb = value[kind, c, "lib_parse_bound"]; best = ""
+      c = order[i]; lp = value[kind, c, "lib_parse"]; lb = value[kind, c, "lib_parse_bound"]; li = value[kind, c, "lib_parse_interp"]; best = ""
       split("muparser matheval", peer, " ")
       for (p in peer) {
         v = value[kind, c, peer[p]]
         if (v != "" && (best == "" || (lower_is_better ? v < best : v > best))) best = v
       }
       if (bound)
-        printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \
-          cell(lb), cell(value[kind, c, "muparser"]), cell(value[kind, c, "matheval"]), \
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \
+          cell(lb), cell(li), cell(value[kind, c, "muparser"]), cell(value[kind, c, "matheval"]), \
           ratio_to_native(kind, c, lp, lower_is_better), ratio_to_native(kind, c, lb, lower_is_better), \
+          ratio_to_native(kind, c, li, lower_is_better), \
           ratio_to_peer(best, lp, lower_is_better), ratio_to_peer(best, lb, lower_is_better)
       else
         printf "| %s | %s | %s | %s | %s | %s | %s |\n", c, cell(value[kind, c, "native"]), cell(lp), \

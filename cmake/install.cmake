@@ -26,6 +26,11 @@ endif()
 # lib_parse::lib_parse_static.
 set(lib_parse_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/lib_parse)
 install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir})
+set(lib_parse_config_jit "")
+if(LIB_PARSE_JIT)
+  # The static library's native code calls AsmJit.
+  set(lib_parse_config_jit "include(CMakeFindDependencyMacro)\nfind_dependency(asmjit CONFIG)")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parseConfig.cmake.in ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake @ONLY)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
@@ -45,6 +50,11 @@ else()
       string(APPEND lib_parse_pc_prefix "/..")
     endif()
   endforeach()
+endif()
+# With native code, the static library needs AsmJit, and AsmJit threads and rt.
+set(lib_parse_pc_jit "")
+if(LIB_PARSE_JIT)
+  set(lib_parse_pc_jit " -lasmjit -lpthread -lrt")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parse.pc.in ${PROJECT_BINARY_DIR}/lib_parse.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parse.pc DESTINATION ${lib_parse_pc_dir})

@@ -76,8 +76,11 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
 
 } // namespace
 
-extern "C" int parser_var(Parser *parser, const char *name, float value) try {
-    if (parser == nullptr || name == nullptr) return 0;
+namespace {
+
+// parser_var past its common case: a long name, a new variable, or an index
+// to bring up to date.
+[[gnu::noinline]] int set_variable(Parser *parser, const char *name, float value) {
     // Exact match; only names are compared, so prefixes stay distinct records.
     if (Variable *v = var_index_find(&parser->var_index, parser->vars, name)) {
         v->value = value;
@@ -85,6 +88,18 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     }
     define_variable(parser, name, value);
     return 0;
+}
+
+} // namespace
+
+extern "C" int parser_var(Parser *parser, const char *name, float value) try {
+    if (parser == nullptr || name == nullptr) return 0;
+    Variable *v;
+    if (var_index_find_short(&parser->var_index, parser->vars, name, &v) && v != nullptr) {
+        v->value = value;
+        return 0;
+    }
+    return set_variable(parser, name, value);
 } catch (...) {
     lp::abort_on_exception();
 }
@@ -122,6 +137,8 @@ extern "C" long long parser_limit(Parser *parser, int which, long long value) {
     ExprCache *cache = parser->cache;
     if (which == PARSER_LIMIT_TEXT_BYTES && cache->last != nullptr && cache->length > parser->limits.text_bytes())
         cache->dirty = 1;
+    if (which == PARSER_LIMIT_NATIVE_CODE && !parser->limits.native_code() && parser->program != nullptr)
+        program_drop_native(parser->program);
     return previous;
 }
 

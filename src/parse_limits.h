@@ -58,6 +58,8 @@ constexpr LimitSpec kLimitSpecs[PARSER_LIMIT_COUNT] = {
     // PARSER_LIMIT_TREE_GROWTH: bytes by which substitution may lengthen the
     // texts of one tree; what stays in the tree is what costs memory.
     {128LL << 10, kMaxTextBytes},
+    // PARSER_LIMIT_NATIVE_CODE: a switch.
+    {1, 1},
 };
 
 // A handle's limits, as parser_limit sets them.
@@ -72,6 +74,7 @@ struct Limits {
     long long substitutions() const { return value[PARSER_LIMIT_SUBST_COUNT]; }
     size_t written_bytes() const { return static_cast<size_t>(value[PARSER_LIMIT_SUBST_BYTES]); }
     size_t growth() const { return static_cast<size_t>(value[PARSER_LIMIT_TREE_GROWTH]); }
+    bool native_code() const { return value[PARSER_LIMIT_NATIVE_CODE] != 0; }
 };
 
 // True when TEXT is no longer than the text limit, with its length in

@@ -8,6 +8,7 @@
 #include "arithmetic.h"
 #include "handle.h"
 #include "memory.h"
+#include "native.h"
 #include "operand.h"
 #include "report.h"
 #include "small_stack.h"
@@ -93,6 +94,7 @@ void write_folded(const TreeNode *root) {
 // large enough and not so large that a short text would hold a long one's
 // memory; every other field starts again from zero.
 void prepare(Program *p, size_t total) {
+    native_release(p->native); // the machine code of the tree before
     Program kept = *p;
     if (kept.capacity < total || kept.capacity / 4 > total + 64) {
         std::free(kept.leaves);
@@ -220,6 +222,7 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Pr
 
 void program_free(Program *program) {
     if (program == nullptr) return;
+    native_release(program->native);
     std::free(program->leaves);
     std::free(program->ops);
     std::free(program->order);
@@ -228,7 +231,16 @@ void program_free(Program *program) {
     std::free(program);
 }
 
+void program_compile(Program *program) { program->native = native_compile(program); }
+
+void program_drop_native(Program *program) {
+    native_release(program->native);
+    program->native = nullptr;
+    program->runs = 0;
+}
+
 void program_bind(Program *program, List *vars, uint64_t generation) {
+    program_drop_native(program);
     program->name_count = 0;
     for (size_t i = 0; i < program->leaf_count; ++i) {
         if (!program->leaves[i].is_name) continue;

@@ -26,6 +26,19 @@ void var_index_sync(VarIndex *index, const List *vars) {
     for (const ListNode *n = vars->head; n != nullptr; n = n->next) append(index, static_cast<Variable *>(n->data));
 }
 
+Variable *var_index_find(VarIndex *index, const List *vars, const char *name) {
+    if (index->count != static_cast<size_t>(vars->count)) var_index_sync(index, vars);
+    size_t length;
+    const uint64_t head = name_head(name, &length);
+    for (size_t i = 0; i < index->count; ++i) {
+        const VarEntry &e = index->entries[i];
+        if (e.head == head && e.length == length &&
+            (length <= 8 || std::memcmp(e.variable->name + 8, name + 8, length - 8) == 0))
+            return e.variable;
+    }
+    return nullptr;
+}
+
 void var_index_add(VarIndex *index, Variable *variable) { append(index, variable); }
 
 void var_index_free(VarIndex *index) {

@@ -43,20 +43,34 @@ inline uint64_t name_head(const char *name, size_t *length) {
 // Reads the list again when it holds records the index has not seen.
 void var_index_sync(VarIndex *index, const List *vars);
 
-// The variable named NAME exactly, or null. Inline: setting a variable is
-// the most frequent call a host makes.
-inline Variable *var_index_find(VarIndex *index, const List *vars, const char *name) {
-    if (index->count != static_cast<size_t>(vars->count)) var_index_sync(index, vars);
-    size_t length;
-    const uint64_t head = name_head(name, &length);
-    for (size_t i = 0; i < index->count; ++i) {
-        const VarEntry &e = index->entries[i];
-        if (e.head == head && e.length == length &&
-            (length <= 8 || std::memcmp(e.variable->name + 8, name + 8, length - 8) == 0))
-            return e.variable;
+// The common case of a lookup by exact name, inline: an index in step with
+// the list and a name shorter than eight bytes. Sets *FOUND to the variable or
+// null and returns true; returns false for the other cases, which
+// var_index_find handles. Callers keep those out of line, so that the
+// common call, setting a known variable, needs no stack frame.
+inline bool var_index_find_short(const VarIndex *index, const List *vars, const char *name, Variable **found) {
+    if (index->count != static_cast<size_t>(vars->count)) return false;
+    uint64_t head = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c == 0) {
+            // A name shorter than eight bytes ends in its head with a zero
+            // byte, which no longer name's head has: equal heads, equal names.
+            *found = nullptr;
+            for (size_t k = 0; k < index->count; ++k)
+                if (index->entries[k].head == head) {
+                    *found = index->entries[k].variable;
+                    break;
+                }
+            return true;
+        }
+        head |= static_cast<uint64_t>(c) << (8 * i);
     }
-    return nullptr;
+    return false;
 }
+
+// The variable named NAME exactly, or null.
+Variable *var_index_find(VarIndex *index, const List *vars, const char *name);
 // Records a variable just pushed onto the list.
 void var_index_add(VarIndex *index, Variable *variable);
 void var_index_free(VarIndex *index);

@@ -161,7 +161,7 @@ TEST(Evaluate, ProgramMatchesTheTreeEvaluation) {
                 parser_var(p.get(), run < 3 ? "x" : "xy", values[(seed + run) % 10]);
                 parser_var(p.get(), "y", values[(seed * 7 + run) % 10]);
             }
-            const float got = lp::program_run(program, p->vars, p->generation);
+            const float got = lp::program_run(program, p->vars, p->generation, false);
             reference_clean(theirs.get());
             const float want = reference_calc(theirs.get(), p->vars);
             std::vector<std::pair<int, uint32_t>> a, b;

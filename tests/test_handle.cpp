@@ -109,11 +109,12 @@ TEST(Handle, NullArgumentsDoNothing) {
 
 // Each limit of each handle starts at its default (a tuning choice, so taken
 // from the table); a negative value only reads it, one above the maximum,
-// 2^31 - 1 for every limit, sets the maximum, and the value replaced is returned.
+// 2^31 - 1 for every size limit and 1 for the native-code switch, sets the
+// maximum, and the value replaced is returned.
 TEST(Handle, LimitsReadSetAndClamp) {
     ParserPtr p(parser_new()), q(parser_new());
-    const long long documented[PARSER_LIMIT_COUNT] = {256 << 10, 256, 10000, 16 << 20, 128 << 10};
-    for (int which = 0; which < PARSER_LIMIT_COUNT; ++which) {
+    const long long documented[PARSER_LIMIT_NATIVE_CODE] = {256 << 10, 256, 10000, 16 << 20, 128 << 10};
+    for (int which = 0; which < PARSER_LIMIT_NATIVE_CODE; ++which) {
         const long long initial = documented[which];
         EXPECT_EQ(parser_limit(p.get(), which, -1), initial) << which;
         EXPECT_EQ(parser_limit(p.get(), which, 7), initial) << which;
@@ -124,6 +125,10 @@ TEST(Handle, LimitsReadSetAndClamp) {
         EXPECT_EQ(parser_limit(p.get(), which, -1), INT32_MAX) << which;
         EXPECT_EQ(parser_limit(q.get(), which, -1), initial) << "the other handle's " << which;
     }
+    EXPECT_EQ(parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, 7), 1);
+    EXPECT_EQ(parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, 0), 1) << "7 sets the maximum, 1";
+    EXPECT_EQ(parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, -1), 0);
+    EXPECT_EQ(parser_limit(q.get(), PARSER_LIMIT_NATIVE_CODE, -1), 1) << "the other handle's";
     for (int which : {-1, PARSER_LIMIT_COUNT}) EXPECT_EQ(parser_limit(p.get(), which, 5), -1) << which;
     EXPECT_EQ(parser_limit(nullptr, PARSER_LIMIT_SUBST_DEPTH, 5), -1);
     EXPECT_EQ(lib_parse::Parser().limit(PARSER_LIMIT_SUBST_DEPTH), 256); // reads only

@@ -1,0 +1,234 @@
+// native.cpp - translating a program into x86-64 machine code with AsmJit.
+// The System V calling convention (Linux, BSD): CMake builds it only there.
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
+#include <asmjit/x86.h>
+
+#include "arithmetic.h"
+#include "native.h"
+
+namespace lp {
+
+namespace {
+
+using namespace asmjit;
+
+// Larger programs stay with the interpreter: the code would take about 30
+// bytes per step, and the spill area lives on the caller's stack.
+constexpr size_t kMaxSteps = 100000;
+constexpr size_t kMaxStack = 1024;
+
+// The value stack lives in xmm0..xmm13; deeper values, and those that must
+// outlive a call (which may change every xmm register), in 4-byte slots on the
+// stack. xmm14 is the scratch register for a value in a slot.
+constexpr size_t kRegisters = 14;
+
+// The operations that are not one instruction: called as the interpreter
+// calls them, so the bits are the same.
+float call_pow(float l, float r) { return pow_of(l, r); }
+float call_remainder(float l, float r) { return remainder_of(l, r); }
+template <int32_t Op>
+float call_function(float r) {
+    return function_of(Op, r);
+}
+
+using Unary = float (*)(float);
+Unary function_for(int32_t op) {
+    switch (op) {
+    case OP_COS: return call_function<OP_COS>;
+    case OP_SIN: return call_function<OP_SIN>;
+    case OP_ATAN: return call_function<OP_ATAN>;
+    case OP_TAN: return call_function<OP_TAN>;
+    case OP_EXP: return call_function<OP_EXP>;
+    case OP_LOGN: return call_function<OP_LOGN>;
+    case OP_LOG2: return call_function<OP_LOG2>;
+    default: return call_function<OP_LOG10>;
+    }
+}
+
+// One runtime for the process, never destroyed: code may be released by a
+// handle destroyed during exit. Its allocator is thread-safe.
+JitRuntime &runtime() {
+    static JitRuntime *const rt = new JitRuntime();
+    return *rt;
+}
+
+// Notes any error while code is emitted; AsmJit then returns error codes
+// rather than throwing.
+class Failure : public ErrorHandler {
+public:
+    void handleError(Error, const char *, BaseEmitter *) override { failed = true; }
+    bool failed = false;
+};
+
+// Set once executable memory is refused (a host's policy, which does not
+// change while it runs; or memory exhausted): no later program tries again.
+std::atomic<bool> refused{false};
+
+class Emitter {
+public:
+    Emitter(x86::Assembler &a, size_t frame) : a_(a), frame_(frame) {}
+
+    bool in_register(size_t depth) const { return depth < kRegisters; }
+    x86::Xmm reg(size_t depth) const { return x86::xmm(static_cast<uint32_t>(depth)); }
+    x86::Mem slot(size_t depth) const { return x86::dword_ptr(x86::rsp, static_cast<int32_t>(4 * depth)); }
+
+    // The register that holds the value at DEPTH while it is worked on.
+    x86::Xmm work(size_t depth) const { return in_register(depth) ? reg(depth) : x86::xmm14; }
+    void fetch(size_t depth) {
+        if (!in_register(depth)) a_.movss(x86::xmm14, slot(depth));
+    }
+    void put_back(size_t depth) {
+        if (!in_register(depth)) a_.movss(slot(depth), x86::xmm14);
+    }
+
+    void store_record(float *where, const x86::Xmm &value) {
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(where));
+        a_.movss(x86::dword_ptr(x86::rax), value);
+    }
+
+    void name(size_t depth, const float *source, float *record) {
+        const x86::Xmm v = work(depth);
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(source));
+        a_.movss(v, x86::dword_ptr(x86::rax));
+        if (source != record) store_record(record, v);
+        put_back(depth);
+    }
+
+    void constant(size_t depth, float value) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        const x86::Xmm v = work(depth);
+        if (bits == 0) {
+            a_.xorps(v, v);
+        } else {
+            a_.mov(x86::eax, bits);
+            a_.movd(v, x86::eax);
+        }
+        put_back(depth);
+    }
+
+    // "+ - * /" on the values at DEPTH and DEPTH + 1, the result at DEPTH.
+    void basic(int32_t op, size_t depth, float *record) {
+        fetch(depth);
+        const x86::Xmm l = work(depth);
+        const size_t r = depth + 1;
+        if (in_register(r)) {
+            arith(op, l, reg(r));
+        } else {
+            arith(op, l, slot(r));
+        }
+        store_record(record, l);
+        put_back(depth);
+    }
+
+    // A call with ARGS operands from DEPTH on; the result at DEPTH.
+    void call(const void *function, int args, size_t depth, float *record) {
+        const size_t live = depth < kRegisters ? depth : kRegisters;
+        for (size_t d = 0; d < live; ++d) a_.movss(slot(d), reg(d));
+        for (int i = 0; i < args; ++i) {
+            const size_t d = depth + static_cast<size_t>(i);
+            if (d == static_cast<size_t>(i)) continue;
+            if (in_register(d))
+                a_.movaps(x86::xmm(static_cast<uint32_t>(i)), reg(d));
+            else
+                a_.movss(x86::xmm(static_cast<uint32_t>(i)), slot(d));
+        }
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(function));
+        a_.call(x86::rax);
+        store_record(record, x86::xmm0);
+        if (depth != 0) {
+            if (in_register(depth))
+                a_.movaps(reg(depth), x86::xmm0);
+            else
+                a_.movss(slot(depth), x86::xmm0);
+        }
+        for (size_t d = 0; d < live; ++d) a_.movss(reg(d), slot(d));
+    }
+
+    void prologue() {
+        if (frame_ != 0) a_.sub(x86::rsp, static_cast<int32_t>(frame_));
+    }
+    void epilogue() {
+        if (frame_ != 0) a_.add(x86::rsp, static_cast<int32_t>(frame_));
+        a_.ret();
+    }
+
+private:
+    template <class Right>
+    void arith(int32_t op, const x86::Xmm &l, const Right &r) {
+        switch (op) {
+        case OP_ADD: a_.addss(l, r); break;
+        case OP_SUB: a_.subss(l, r); break;
+        case OP_MUL: a_.mulss(l, r); break;
+        default: a_.divss(l, r); break;
+        }
+    }
+
+    x86::Assembler &a_;
+    size_t frame_;
+};
+
+} // namespace
+
+NativeFn native_compile(const Program *p) {
+    if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
+    if (refused.load(std::memory_order_relaxed)) return nullptr;
+    bool calls = false;
+    for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
+    // At entry the stack is 8 bytes off a 16-byte boundary; calls need it on one.
+    size_t frame = 0;
+    if (calls || p->max_stack > kRegisters) frame = (4 * p->max_stack + 15) / 16 * 16 + 8;
+
+    CodeHolder code;
+    Failure failure;
+    if (code.init(runtime().environment()) != kErrorOk) return nullptr;
+    code.setErrorHandler(&failure);
+    x86::Assembler a(&code);
+    Emitter e(a, frame);
+    e.prologue();
+    size_t depth = 0;
+    for (size_t s = 0; s < p->order_count; ++s) {
+        const int32_t entry = p->order[s];
+        if (entry < 0) {
+            const LeafStep &leaf = p->leaves[-entry - 1];
+            if (leaf.is_name)
+                e.name(depth, leaf.source, &leaf.node->value);
+            else
+                e.constant(depth, leaf.constant);
+            ++depth;
+            continue;
+        }
+        const OpStep &step = p->ops[entry];
+        float *record = &step.node->value;
+        if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
+            depth -= 2;
+            e.basic(step.op, depth, record);
+        } else if (step.op == OP_POW || step.op == OP_MOD) {
+            depth -= 2;
+            e.call(reinterpret_cast<const void *>(step.op == OP_POW ? call_pow : call_remainder), 2, depth, record);
+        } else {
+            depth -= 1;
+            e.call(reinterpret_cast<const void *>(function_for(step.op)), 1, depth, record);
+        }
+        ++depth;
+    }
+    e.epilogue();
+    // An error while emitting (out of memory) leaves the code unusable; so
+    // does a refusal of executable memory by the system.
+    if (a.finalize() != kErrorOk || failure.failed || depth != 1) return nullptr;
+    NativeFn fn = nullptr;
+    if (runtime().add(&fn, &code) != kErrorOk) {
+        refused.store(true, std::memory_order_relaxed);
+        return nullptr;
+    }
+    return fn;
+}
+
+void native_release(NativeFn code) {
+    if (code != nullptr) runtime().release(code);
+}
+
+} // namespace lp
