@@ -51,9 +51,12 @@ inline std::string read_back(FILE *file) {
 }
 
 // Runs lparse with ARGS and INPUT on standard input; the three streams are
-// unnamed temporary files, so nothing can block on a full pipe.
-inline Outcome run_lparse(Args args, const std::string &input = "") {
-    FILE *in = std::tmpfile(), *out = std::tmpfile(), *err = std::tmpfile();
+// unnamed temporary files, so nothing can block on a full pipe. Given
+// OUTPUT_PATH, standard output goes to that file instead (and out stays empty).
+inline Outcome run_lparse(Args args, const std::string &input = "", const char *output_path = nullptr) {
+    FILE *out = output_path != nullptr ? std::fopen(output_path, "w") : std::tmpfile();
+    if (out == nullptr) return Outcome{};
+    FILE *in = std::tmpfile(), *err = std::tmpfile();
     std::fwrite(input.data(), 1, input.size(), in);
     std::fflush(in);
     std::rewind(in);
@@ -71,7 +74,10 @@ inline Outcome run_lparse(Args args, const std::string &input = "") {
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     posix_spawn_file_actions_destroy(&actions);
     std::fclose(in);
-    outcome.out = read_back(out);
+    if (output_path != nullptr)
+        std::fclose(out);
+    else
+        outcome.out = read_back(out);
     outcome.err = read_back(err);
     return outcome;
 }

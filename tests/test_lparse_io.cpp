@@ -87,32 +87,6 @@ struct Piped {
     }
 };
 
-// Runs lparse with standard output on /dev/full, where every write fails.
-Outcome run_to_full_device(Args args, const std::string &input) {
-    FILE *in = std::tmpfile(), *err = std::tmpfile(), *full = std::fopen("/dev/full", "w");
-    std::fwrite(input.data(), 1, input.size(), in);
-    std::fflush(in);
-    std::rewind(in);
-    args.insert(args.begin(), LPARSE_PATH);
-    std::vector<char *> argv = argv_of(args);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fileno(in), 0);
-    posix_spawn_file_actions_adddup2(&actions, full != nullptr ? fileno(full) : fileno(in), 1);
-    posix_spawn_file_actions_adddup2(&actions, fileno(err), 2);
-    Outcome outcome;
-    pid_t pid = 0;
-    int status = 0;
-    if (full != nullptr && posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-        waitpid(pid, &status, 0) == pid)
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    posix_spawn_file_actions_destroy(&actions);
-    std::fclose(in);
-    if (full != nullptr) std::fclose(full);
-    outcome.err = read_back(err);
-    return outcome;
-}
-
 TEST(LparseOutput, AFailedWriteIsReportedOnceWithExitStatus1) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     std::string rows = "x\n";
@@ -128,7 +102,7 @@ TEST(LparseOutput, AFailedWriteIsReportedOnceWithExitStatus1) {
         {{}, "1\n2\n"}, {{}, ":help\n:vars\n"},
     };
     for (const Row &row : cases) {
-        const Outcome got = run_to_full_device(row.args, row.input);
+        const Outcome got = run_lparse(row.args, row.input, "/dev/full");
         EXPECT_EQ(got.status, 1) << show(row.args);
         EXPECT_EQ(got.err, "lparse: write error: No space left on device\n") << show(row.args);
     }
