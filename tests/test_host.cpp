@@ -24,13 +24,14 @@ float counted(void *ctx, const float *a, int n) { // a[0] + 1 (or 1), counting i
 float half(void *, const float *a, int n) { return n > 0 ? a[0] / 2.0f : 2.0f; }
 
 struct Node {
-    int depth, op;
+    int depth, op, state;
     std::string expr;
+    float value;
 };
 std::vector<Node> walk(Parser *p) {
     std::vector<Node> nodes;
-    parser_walk(p, [](void *ctx, int depth, int, const char *expr, int op, int, float) {
-        static_cast<std::vector<Node> *>(ctx)->push_back(Node{depth, op, expr != nullptr ? expr : ""});
+    parser_walk(p, [](void *ctx, int depth, int, const char *expr, int op, int state, float value) {
+        static_cast<std::vector<Node> *>(ctx)->push_back(Node{depth, op, state, expr != nullptr ? expr : "", value});
     }, &nodes);
     return nodes;
 }
@@ -97,6 +98,10 @@ TEST(Host, ImpureCalledEveryTimePureFolded) {
     parser_native_func(p.get(), "once", 1, counted, &pure, PARSER_NATIVE_PURE);
     for (int k = 0; k < 200; ++k) ASSERT_EQ(parser_calc(p.get(), "tick()+once(2)"), 4.0f);
     EXPECT_TRUE(impure == 200 && pure == 1) << impure << " " << pure;
+    const std::vector<Node> nodes = walk(p.get()); // +, tick, once and its argument: all computed
+    ASSERT_EQ(nodes.size(), 4u);
+    const float values[] = {4.0f, 1.0f, 3.0f, 2.0f};
+    for (size_t k = 0; k < 4; ++k) EXPECT_TRUE(nodes[k].state == PARSER_STATE_DONE && nodes[k].value == values[k]) << k;
     float *x = parser_var_ref(p.get(), "x");
     for (int k = 0; k < 100; ++k) ASSERT_EQ(parser_calc(p.get(), "once(x)"), (*x = static_cast<float>(k)) + 1.0f);
     EXPECT_EQ(pure, 101); // a name is no constant
