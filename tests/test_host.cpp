@@ -88,6 +88,9 @@ TEST(Host, WrongArgumentCountIsZeroAndPlaced) {
     EXPECT_TRUE(code == PARSER_ERR_ARGUMENT_COUNT && offset == 2u && length == 10u);
     EXPECT_EQ(parser_calc(p.get(), "clamp(7,2,3,4)"), 0.0f);
     EXPECT_EQ(parser_errors(p.get(), nullptr), 1);
+    parser_native_func(p.get(), "two", 0, half, nullptr, 0); // no argument at all
+    EXPECT_EQ(parser_calc(p.get(), "two(8)") + static_cast<float>(parser_errors(p.get(), &code)), 1.0f);
+    EXPECT_EQ(code, PARSER_ERR_ARGUMENT_COUNT);
     EXPECT_EQ(parser_calc(p.get(), "clamp(7,2,3)") + static_cast<float>(parser_errors(p.get(), nullptr)), 3.0f);
 }
 
