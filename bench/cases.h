@@ -58,6 +58,8 @@ inline float native_64(float x, float y) {
            x*1.4453125f+y*1.453125f+x*1.4609375f-x*y*1.46875f+x*1.4765625f+y*1.484375f-x*1.4921875f+
            x*y*1.5f;
 }
+inline float clamp_of(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : v; }
+inline float native_clamp(float x, float y) { return clamp_of(x, 0.0f, 1.0f) * y; }
 inline float native_trig(float x, float y) { return std::sin(x) * std::cos(y) + std::atan(x / y); }
 inline float native_explog(float x, float y) { return std::exp(x / 10.0f) - std::log10(y + 2.0f); }
 inline float native_nested(float x, float y) {
@@ -75,6 +77,8 @@ inline const Case *cases(int *count) {
         // libmatheval has only the natural logarithm.
         {"explog", "exp(x/10)-log10(y+2)", "exp(x/10)-log10(y+2)", "exp(x/10)-log(y+2)/log(10)", native_explog},
         {"nested20", nested_20(), nested_20(), nested_20(), native_nested},
+        // A host function each library is given: clamp (libmatheval cannot be given one).
+        {"clamp", "clamp(x,0,1)*y", "clamp(x,0,1)*y", "", native_clamp},
     };
     *count = static_cast<int>(sizeof table / sizeof table[0]);
     return table;

@@ -33,6 +33,15 @@ std::string pick_name(FuzzedDataProvider &in) {
     return in.ConsumeRandomLengthString(32);
 }
 
+// Host functions with values fixed by their arguments, so a repeated
+// calculation still gives the same bits; one reads its context.
+float sum_args(void *, const float *args, int n) {
+    float s = 0.0f;
+    for (int k = 0; k < n; ++k) s += args[k];
+    return s;
+}
+float scaled_first(void *ctx, const float *args, int n) { return n > 0 ? args[0] * *static_cast<float *>(ctx) : 1.0f; }
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -41,9 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Parser *p = parser_new();
     std::string last_text, given; // given: the text of the last tree built
     float last_value = 0.0f;
+    float scale = 3.0f;
     bool cached = false; // last_value is what parser_calc(last_text) gives now
     for (int command = 0; command < 64 && in.remaining_bytes() > 0; ++command) {
-        switch (in.ConsumeIntegralInRange<int>(0, 9)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 10)) {
         case 0: {
             const std::string name = pick_name(in);
             parser_var(p, name.c_str(), in.ConsumeFloatingPoint<float>());
@@ -91,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             size_t offset = 0, length = 0;
             const int count = parser_errors(p, nullptr);
             for (int i = 0; i < count; ++i)
-                if (parser_error_at(p, i, &code, &offset, &length) != 0 || code < 0 || code > 6 ||
+                if (parser_error_at(p, i, &code, &offset, &length) != 0 || code < 0 || code > PARSER_ERR_ARGUMENT_COUNT ||
                     offset + length > given.size())
                     __builtin_trap();
             if (parser_error_at(p, count, &code, nullptr, nullptr) != -1) __builtin_trap();
@@ -113,6 +123,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             parser_limit(p, in.ConsumeIntegralInRange<int>(0, 4), in.ConsumeIntegralInRange<long long>(-1, 300));
             cached = false;
             break;
+        case 9: {
+            // Define, replace or remove a host function; names the texts use
+            // often, or any bytes (which the call may refuse).
+            static const char *const names[] = {"f", "g", "clamp", "x", "sum", "cos"};
+            const std::string name =
+                in.ConsumeBool() ? names[in.ConsumeIntegralInRange<size_t>(0, 5)] : in.ConsumeRandomLengthString(16);
+            const int n_args = in.ConsumeIntegralInRange<int>(-2, 4);
+            const int which = in.ConsumeIntegralInRange<int>(0, 2);
+            parser_native_fn fn = which == 0 ? nullptr : which == 1 ? sum_args : scaled_first;
+            parser_native_func(p, name.c_str(), n_args, fn, &scale, in.ConsumeBool() ? PARSER_NATIVE_PURE : 0u);
+            cached = false;
+            break;
+        }
         default:
             dbg_set_level(in.ConsumeBool() ? 8 : 0);
             break;

@@ -41,6 +41,7 @@ typedef struct Parser Parser;
 #define PARSER_ERR_UNKNOWN_FUNCTION 4   /* a bracketed call names no defined function: 'g(2)', '2(3)' */
 #define PARSER_ERR_SUBSTITUTION_LIMIT 5 /* user-function substitution too deep, too many or too large */
 #define PARSER_ERR_TEXT_TOO_LONG 6      /* a text longer than PARSER_LIMIT_TEXT_BYTES: refused, its value is 0 */
+#define PARSER_ERR_ARGUMENT_COUNT 7     /* a host function called with a wrong number of arguments: the call is 0 */
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */
@@ -50,6 +51,7 @@ LIB_PARSE_API const char *parser_error_text(int code);
  * priority order, PARSER_OP_OPERAND marks a leaf (a number or a name). */
 #define PARSER_OP_COUNT 14
 #define PARSER_OP_OPERAND 14
+#define PARSER_OP_CALL 15 /* a host function's call: its name as text, its arguments as subtrees */
 
 /* Symbol of operation id 0..13 ("+", "-", "^", "*", "/", "%", "cos", "sin",
  * "atan", "tan", "exp", "logn", "log2", "log10"); NULL for any other id. */
@@ -100,6 +102,36 @@ LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name);
  * rebuilds its tree, so the definition takes effect. Returns 0. A NULL handle
  * or text does nothing. */
 LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *body);
+
+/* A host function: receives the N_ARGS argument values of a call in text
+ * order and returns the call's value. It must not call back into the handle
+ * evaluating it, and must not throw. */
+typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
+
+/* Flags of parser_native_func. */
+#define PARSER_NATIVE_PURE 1u /* same arguments, same value, no effect: a call whose arguments are all
+                               * constants is computed once, when the tree is built */
+
+/* Most arguments a call of a host function may have: evaluation gathers them
+ * in a fixed array on its stack, so a call never allocates. */
+#define PARSER_NATIVE_MAX_ARGS 64
+
+/* Defines host function NAME: a text of the form NAME(ARGS), NAME exactly this
+ * name and nothing outside the outer brackets, is a call of FN; this is
+ * checked before the operations and user functions are looked for. ARGS is
+ * split at the commas outside inner brackets, each piece an expression of its
+ * own ("f()" has no arguments). N_ARGS >= 0 is the count a call must have,
+ * -1 any count up to PARSER_NATIVE_MAX_ARGS; another count is reported as
+ * PARSER_ERR_ARGUMENT_COUNT at the call and the call counts as 0. FN gets CTX
+ * back. FLAGS is 0 or PARSER_NATIVE_PURE; without it FN is called at every
+ * evaluation. Defining NAME again replaces it, a NULL FN removes it; either
+ * way the next parser_calc rebuilds its tree. Returns 0; non-zero, doing
+ * nothing, for a NULL handle or name, an empty name, a name holding a space,
+ * a control byte, a bracket, a comma or an operator byte (+ - ^ * / %), a name
+ * equal to a function symbol ("cos"), N_ARGS below -1 or above
+ * PARSER_NATIVE_MAX_ARGS, or unknown FLAGS. */
+LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
+                                     unsigned flags);
 
 /* Sets limit WHICH (a PARSER_LIMIT_* value) of the handle to VALUE and returns
  * the value it had. A negative VALUE only reads the limit; a value above the
@@ -181,7 +213,8 @@ LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn 
 
 /* Called once per node of the current tree, in pre-order (node, left subtree,
  * right subtree). DEPTH is 0 at the root; SIDE is 0 for the root, 1 for a left
- * child, 2 for a right child. EXPR is the node's text (an operator's symbol for
+ * child, 2 for a right child. A call (PARSER_OP_CALL) is followed by its
+ * argument subtrees in text order, each one level deeper with SIDE 1. EXPR is the node's text (an operator's symbol for
  * an operator node; may be NULL for a tree never built), OP its operation id
  * or PARSER_OP_OPERAND, STATE a PARSER_STATE_* value, VALUE its last value. */
 typedef void (*parser_visit_fn)(void *ctx, int depth, int side, const char *expr,

@@ -8,6 +8,8 @@
 #define LIB_PARSE_HPP
 
 #include <cstddef>
+#include <limits>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -35,11 +37,13 @@ public:
     Parser() : handle_(parser_new()) {}
     ~Parser() { parser_destroy(handle_); }
 
-    Parser(Parser &&other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Parser(Parser &&other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr)), natives_(std::move(other.natives_)) {}
     Parser &operator=(Parser &&other) noexcept {
         if (this != &other) {
             parser_destroy(handle_);
             handle_ = std::exchange(other.handle_, nullptr);
+            natives_ = std::move(other.natives_);
         }
         return *this;
     }
@@ -59,6 +63,31 @@ public:
     // Defines a user function, such as func("g(a,b)", "a-b").
     void func(const char *proto, const char *body) { parser_func(handle_, proto, body); }
     void func(const std::string &proto, const std::string &body) { func(proto.c_str(), body.c_str()); }
+
+    // Defines host function NAME as CALLABLE, any callable taking 0 to 8
+    // floats and returning something convertible to float; the number of
+    // parameters is the count a call must have (the smallest count it can be
+    // called with). The Parser keeps its own copy of the callable until the
+    // name is defined again or removed, or the Parser is destroyed. A call that
+    // throws is caught before it reaches the library and its value is NaN.
+    // FLAGS: 0 or PARSER_NATIVE_PURE. Returns parser_native_func's result.
+    template <typename F>
+    int native_func(const std::string &name, F &&callable, unsigned flags = 0) {
+        using C = std::decay_t<F>;
+        constexpr int n = arity<C>();
+        static_assert(n >= 0, "a host function takes 0 to 8 floats and returns a float");
+        auto held = std::make_unique<Held<C>>(std::forward<F>(callable));
+        const int result = parser_native_func(handle_, name.c_str(), n, &call<C, n>, &held->callable, flags);
+        if (result == 0) keep(name, std::move(held));
+        return result;
+    }
+
+    // Removes host function NAME, and the callable the Parser held for it.
+    int remove_native_func(const std::string &name) {
+        const int result = parser_native_func(handle_, name.c_str(), 0, nullptr, nullptr, 0);
+        if (result == 0) keep(name, nullptr);
+        return result;
+    }
 
     // The value of a text; the tree is re-used while the text stays the same.
     float calc(const char *text) { return parser_calc(handle_, text); }
@@ -115,7 +144,57 @@ public:
     ::Parser *get() const { return handle_; }
 
 private:
+    struct HeldBase {
+        virtual ~HeldBase() = default;
+    };
+    template <typename C>
+    struct Held : HeldBase {
+        template <typename F>
+        explicit Held(F &&f) : callable(std::forward<F>(f)) {}
+        C callable;
+    };
+
+    template <typename C, std::size_t... I>
+    static float invoke(C &c, const float *args, std::index_sequence<I...>) {
+        return static_cast<float>(c(args[I]...));
+    }
+    template <typename C, std::size_t... I>
+    static constexpr bool takes(std::index_sequence<I...>) {
+        return std::is_invocable_r_v<float, C &, decltype(static_cast<float>(I))...>;
+    }
+    // The fewest floats, 0 to 8, that C can be called with; -1 for none.
+    template <typename C, int N = 0>
+    static constexpr int arity() {
+        if constexpr (N > 8)
+            return -1;
+        else if constexpr (takes<C>(std::make_index_sequence<N>{}))
+            return N;
+        else
+            return arity<C, N + 1>();
+    }
+    // The C callback: no exception may unwind through the library.
+    template <typename C, int N>
+    static float call(void *ctx, const float *args, int) noexcept {
+        try {
+            return invoke(*static_cast<C *>(ctx), args, std::make_index_sequence<static_cast<std::size_t>(N)>{});
+        } catch (...) {
+            return std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+    // Replaces the callable kept for NAME (null: drops it). The tree that may
+    // still hold the old one is rebuilt before it is evaluated again.
+    void keep(const std::string &name, std::unique_ptr<HeldBase> held) {
+        for (auto &entry : natives_)
+            if (entry.first == name) {
+                entry.second = std::move(held);
+                return;
+            }
+        if (held != nullptr) natives_.emplace_back(name, std::move(held));
+    }
+
     ::Parser *handle_;
+    // The callables of host functions; destroyed after the handle, in ~Parser's members.
+    std::vector<std::pair<std::string, std::unique_ptr<HeldBase>>> natives_;
 };
 
 } // namespace lib_parse

@@ -156,7 +156,9 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
     // records as the row-by-row loop would.
     one_row(0);
     Program *p = parser->program;
-    if (n_rows > 2 && p != nullptr && p->root == parser->tree) {
+    // A host function is called once per row, rows in order: such a tree
+    // goes row by row.
+    if (n_rows > 2 && p != nullptr && p->root == parser->tree && p->call_count == 0) {
         auto *feeds = static_cast<Feed *>(lp_malloc(std::max<size_t>(1, p->leaf_count) * sizeof(Feed)));
         for (size_t i = 0; i < p->leaf_count; ++i) feeds[i] = Feed{p->leaves[i].source, -1};
         // A later name of the same variable wins, as its parser_var comes later.

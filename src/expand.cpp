@@ -18,6 +18,7 @@
 
 #include "arena.h"
 #include "handle.h"
+#include "host.h"
 #include "locate.h"
 #include "memory.h"
 #include "notes.h"
@@ -97,8 +98,9 @@ namespace {
 
 class Expansion {
 public:
-    Expansion(ExpandScratch *scratch, List *funcs, const Limits &limits, NoteList *notes, Arena *arena)
-        : funcs_(funcs), limits_(limits), notes_(notes), arena_(arena), sources_(scratch->sources),
+    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits, NoteList *notes,
+              Arena *arena)
+        : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits), notes_(notes), arena_(arena), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
           positions_(scratch->positions), pieces_(scratch->pieces) {
         budget_.writable = limits.written_bytes();
@@ -234,6 +236,7 @@ private:
             }
             strip_enclosing(source, &range.from, &range.to);
             top_level_pairs(source, range.from, range.to, &opens_);
+            if (hosts_ != nullptr && host_call(slot, source, range)) return *slot;
             bool trailing = false;
             const int32_t id = choose_operation(source, range.from, range.to, opens_, &positions_, &trailing);
             if (trailing) { // left as it is
@@ -266,6 +269,64 @@ private:
             sources_[s]->refs += 1;
             LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
         }
+    }
+
+    // A call of a host function: RANGE is NAME(ARGS), NAME a host function's
+    // exact name. The node at SLOT becomes the call, its arguments a chain of
+    // links whose left subtrees are expanded as operands of their own. False,
+    // with nothing changed, for any other text.
+    bool host_call(TreeNode **slot, const SourceText &source, Range range) {
+        const char *text = source.data();
+        const int32_t from = range.from, to = range.to;
+        if (opens_.size() != 1 || opens_[0] <= from || source.partner(opens_[0]) != to - 1) return false;
+        const int32_t open = opens_[0];
+        const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(open - from));
+        if (f == nullptr) return false;
+
+        // The arguments: [open + 1, to - 1) cut at the commas outside inner brackets.
+        std::vector<Range> &args = pieces_.ranges; // free until the next split
+        args.clear();
+        int32_t start = open + 1, level = 0;
+        bool blank = true;
+        for (int32_t p = open + 1; p < to - 1; ++p) {
+            const char c = text[p];
+            if (c != ' ') blank = false; // "f( )" has no arguments either
+            if (c == '(') ++level;
+            if (c == ')') --level;
+            if (c == ',' && level == 0) {
+                args.push_back(Range{range.source, start, p});
+                start = p + 1;
+            }
+        }
+        if (!blank || !args.empty()) args.push_back(Range{range.source, start, to - 1});
+        const size_t n = args.size();
+        const bool counted = f->n_args >= 0 ? n == static_cast<size_t>(f->n_args) : n <= PARSER_NATIVE_MAX_ARGS;
+        if (!counted) {
+            LP_REPORT(PARSER_ERR_ARGUMENT_COUNT, place_of(range));
+            args.clear();
+        }
+
+        TreeNode *call = arena_->node();
+        auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
+            NodeData{arena_->copy(text + from, static_cast<size_t>(open - from)), OP_CALL, CALCULATE, 0.0f},
+            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted, 0.0f};
+        call->data = &data->data;
+        TreeNode **link = &call->right;
+        for (size_t k = 0; k < args.size(); ++k) {
+            TreeNode *l = arena_->node();
+            l->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_ARG, CALCULATE, 0.0f};
+            TreeNode *operand = arena_->node();
+            operand->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
+            l->left = operand;
+            *link = l;
+            link = &l->right;
+        }
+        // The leaves take the pieces in text order: the first on top.
+        for (size_t k = args.size(); k-- > 0;) push_range(args[k]);
+        args.clear();
+        release(range);
+        *slot = call;
+        return true;
     }
 
     // Replaces the node's call text by the called function's body. False when
@@ -397,6 +458,7 @@ private:
     }
 
     List *funcs_;
+    const HostTable *hosts_; // null when there are none
     const Limits &limits_;
     NoteList *notes_;
     Arena *arena_;
@@ -420,11 +482,11 @@ void expand_scratch_free(ExpandScratch *scratch) {
 }
 
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const Limits &limits, NoteList *notes) {
+                      const HostTable *hosts, const Limits &limits, NoteList *notes) {
     parser_init(); // the search and the expanders read the operation table
     ExpandScratch local;
     if (scratch == nullptr) scratch = &local;
-    TreeNode *root = Expansion(scratch, funcs, limits, notes, arena).run(text, length);
+    TreeNode *root = Expansion(scratch, funcs, hosts, limits, notes, arena).run(text, length);
     scratch->trim();
     return root;
 }

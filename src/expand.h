@@ -11,6 +11,7 @@ namespace lp {
 
 class Arena;
 class NoteList;
+struct HostTable;
 
 // Working memory kept from one expansion to the next.
 struct ExpandScratch;
@@ -18,13 +19,13 @@ ExpandScratch *expand_scratch_new();
 void expand_scratch_free(ExpandScratch *scratch);
 
 // The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
-// functions FUNCS, substituted within LIMITS. Errors go to report_error,
+// functions FUNCS and the host functions HOSTS (may be null), substituted within LIMITS. Errors go to report_error,
 // with their place in TEXT; with diagnostics enabled every step is traced.
 // Given NOTES, the traps of the language met on the way are added to it.
 // The nodes, their records and their texts come from ARENA: the tree is
 // released by resetting it. SCRATCH, when given, lends its memory.
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const Limits &limits, NoteList *notes = nullptr);
+                      const HostTable *hosts, const Limits &limits, NoteList *notes = nullptr);
 
 } // namespace lp
 

@@ -8,6 +8,7 @@
 #include "boundary.h"
 #include "expand.h"
 #include "handle.h"
+#include "host.h"
 #include "memory.h"
 #include "operation_table.h"
 #include "program.h"
@@ -47,6 +48,7 @@ extern "C" Parser *parser_new(void) try {
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
     parser->vars = list_new();
     parser->funcs = list_new();
+    parser->hosts = new (lp_malloc(sizeof(HostTable))) HostTable;
     parser->tree = root;
     parser->arena = arena;
     parser->scratch = expand_scratch_new();
@@ -122,6 +124,44 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     lp::abort_on_exception();
 }
 
+namespace {
+
+// A name a text can hold whole before its "(": no byte that ends a word or
+// splits a text, and not an operation's own symbol.
+bool valid_host_name(const char *name) {
+    if (*name == 0) return false;
+    for (const char *c = name; *c != 0; ++c) {
+        const auto u = static_cast<unsigned char>(*c);
+        if (u <= ' ' || u == 0x7f || std::strchr("(),+-^*/%", *c) != nullptr) return false;
+    }
+    for (const OperationEntry &row : operation)
+        if (std::strcmp(row.name, name) == 0) return false;
+    return true;
+}
+
+} // namespace
+
+extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
+                                  unsigned flags) try {
+    if (parser == nullptr || name == nullptr || !valid_host_name(name)) return 1;
+    if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
+    parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
+    std::vector<HostFunction> &table = parser->hosts->functions;
+    auto same = std::find_if(table.begin(), table.end(), [&](const HostFunction &f) { return f.name == name; });
+    if (fn == nullptr) {
+        if (same != table.end()) table.erase(same);
+        return 0;
+    }
+    HostFunction f{name, n_args, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0};
+    if (same != table.end())
+        *same = std::move(f);
+    else
+        table.push_back(std::move(f));
+    return 0;
+} catch (...) {
+    lp::abort_on_exception();
+}
+
 const char *lp::variable_read_by(const Parser *parser, const char *operand) {
     const Variable *v = variable_by_prefix(parser->vars, operand);
     return v != nullptr ? v->name : nullptr;
@@ -146,6 +186,10 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser == nullptr) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
+    if (parser->hosts != nullptr) {
+        parser->hosts->~HostTable();
+        std::free(parser->hosts);
+    }
     program_free(parser->program);
     var_index_free(&parser->var_index);
     expand_scratch_free(parser->scratch);

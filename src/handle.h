@@ -28,12 +28,14 @@ struct UserFunction {
 namespace lp {
 class Arena;
 struct ExpandScratch;
+struct HostTable;
 struct Program;
 }
 
 struct Parser {
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
+    lp::HostTable *hosts; // host functions by name (host.h)
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
     lp::ExpandScratch *scratch; // memory the next expansion reuses

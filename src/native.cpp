@@ -176,6 +176,9 @@ private:
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
     if (refused.load(std::memory_order_relaxed)) return nullptr;
+    // Host functions' calls stay with the interpreter: it gathers their
+    // arguments, and a callback's own frame needs no care here.
+    if (p->call_count > 0) return nullptr;
     bool calls = false;
     for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
     // At entry the stack is 8 bytes off a 16-byte boundary; calls need it on one.

@@ -1,4 +1,5 @@
 // program.cpp - flattening an expanded tree into steps, binding its names, and running it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "arithmetic.h"
 #include "handle.h"
+#include "host.h"
 #include "memory.h"
 #include "native.h"
 #include "operand.h"
@@ -42,6 +44,8 @@ bool supported(const TreeNode *node) {
     if (d->op == OP_OPERAND) return d->expr != nullptr && node->left == nullptr && node->right == nullptr;
     if (is_binary(d->op)) return node->left != nullptr && node->right != nullptr;
     if (d->op > OP_MOD && d->op < OP_COUNT) return node->left == nullptr && node->right != nullptr;
+    if (d->op == OP_CALL) return node->left == nullptr;
+    if (d->op == OP_ARG) return node->left != nullptr;
     return false;
 }
 
@@ -74,7 +78,19 @@ void write_folded(const TreeNode *root) {
         const Frame f = frames.pop();
         auto *d = static_cast<NodeData *>(f.node->data);
         float value;
-        if (d->op == OP_OPERAND) {
+        if (d->op == OP_CALL) {
+            // The value the build computed; the arguments' records first.
+            if (!f.children_done) {
+                frames.push(Frame{f.node, true});
+                const size_t base = frames.size();
+                for (const TreeNode *link = f.node->right; link != nullptr; link = link->right)
+                    frames.push(Frame{link->left, false});
+                std::reverse(frames.begin() + base, frames.end()); // the first argument taken first
+                continue;
+            }
+            for (int32_t k = 0; k < call_of(d)->n_args; ++k) values.pop();
+            value = call_of(d)->folded;
+        } else if (d->op == OP_OPERAND) {
             value = read_number(d->expr);
         } else if (!f.children_done) {
             frames.push(Frame{f.node, true});
@@ -102,11 +118,15 @@ void prepare(Program *p, size_t total) {
         std::free(kept.order);
         std::free(kept.names);
         std::free(kept.folded);
+        std::free(kept.calls);
+        std::free(kept.args);
         kept.leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
         kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
         kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
         kept.names = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
         kept.folded = static_cast<const TreeNode **>(lp_malloc(total * sizeof(TreeNode *)));
+        kept.calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
+        kept.args = static_cast<ArgRef *>(lp_malloc(total * sizeof(ArgRef)));
         kept.capacity = total;
     }
     std::memset(static_cast<void *>(p), 0, sizeof *p);
@@ -115,6 +135,8 @@ void prepare(Program *p, size_t total) {
     p->order = kept.order;
     p->names = kept.names;
     p->folded = kept.folded;
+    p->calls = kept.calls;
+    p->args = kept.args;
     p->capacity = kept.capacity;
 }
 
@@ -173,6 +195,56 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Pr
             frames.pop();
             continue;
         }
+        if (f.stage == 0 && d->op == OP_CALL) {
+            f.order_start = p->order_count;
+            f.leaf_start = p->leaf_count;
+            f.folded_start = p->folded_count;
+            f.stage = 2;
+            const TreeNode *link = f.node->right; // F is invalid after a push
+            const size_t base = frames.size();
+            for (; link != nullptr; link = link->right) frames.push(Frame{link->left, 0, 0, 0, 0});
+            std::reverse(frames.begin() + base, frames.end()); // the first argument taken first
+            continue;
+        }
+        if (f.stage == 2 && d->op == OP_CALL) {
+            const auto *call = call_of(d);
+            const size_t n = static_cast<size_t>(call->n_args);
+            bool constant = call->pure;
+            for (size_t k = 0; k < n; ++k) constant = constant && results.top_at(k).constant;
+            if (constant) {
+                float values[PARSER_NATIVE_MAX_ARGS];
+                for (size_t k = n; k-- > 0;) values[k] = results.pop().value;
+                const float value = call->fn != nullptr ? call->fn(call->ctx, values, static_cast<int>(n)) : 0.0f;
+                reinterpret_cast<CallData *>(d)->folded = value;
+                p->order_count = f.order_start;
+                p->leaf_count = f.leaf_start;
+                p->folded_count = f.folded_start;
+                p->folded[p->folded_count++] = f.node;
+                LeafStep &leaf = p->leaves[p->leaf_count];
+                leaf = LeafStep{d, nullptr, value, false};
+                leaf.source = &leaf.constant;
+                p->order[p->order_count++] = -static_cast<int32_t>(++p->leaf_count);
+                results.push(Result{true, value, static_cast<int32_t>(p->leaf_count - 1), 0, nullptr});
+            } else {
+                // Each argument is read from its leaf or its record, never
+                // from the register: the call reads them all at once.
+                CallStep &c = p->calls[p->call_count];
+                c = CallStep{call, static_cast<uint32_t>(p->arg_count), static_cast<uint32_t>(n)};
+                p->arg_count += n;
+                for (size_t k = n; k-- > 0;) {
+                    const Result a = results.pop();
+                    p->args[c.first + k] =
+                        a.leaf >= 0 ? ArgRef{p->leaves[a.leaf].source, a.leaf} : ArgRef{a.where, -1};
+                }
+                const size_t k = p->op_count;
+                p->ops[k] = OpStep{d, nullptr, nullptr, OP_CALL, -1, -1, static_cast<int32_t>(p->call_count++)};
+                p->order[p->order_count++] = static_cast<int32_t>(p->op_count++);
+                results.push(Result{false, 0.0f, -1, k, &d->value});
+            }
+            if (results.size() > depth) depth = results.size();
+            frames.pop();
+            continue;
+        }
         if (f.stage == 0) {
             f.order_start = p->order_count;
             f.leaf_start = p->leaf_count;
@@ -208,7 +280,7 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Pr
             // The previous step's result stays in a register.
             auto operand = [k](const Result &x) { return x.leaf < 0 && x.op + 1 == k ? nullptr : x.where; };
             OpStep &op = p->ops[k];
-            op = OpStep{d, operand(l), operand(r), d->op, l.leaf, r.leaf};
+            op = OpStep{d, operand(l), operand(r), d->op, l.leaf, r.leaf, -1};
             if (!is_binary(d->op)) op.left_leaf = -1;
             p->order[p->order_count++] = static_cast<int32_t>(p->op_count++);
             results.push(Result{false, 0.0f, -1, k, &d->value});
@@ -228,6 +300,8 @@ void program_free(Program *program) {
     std::free(program->order);
     std::free(program->names);
     std::free(program->folded);
+    std::free(program->calls);
+    std::free(program->args);
     std::free(program);
 }
 
@@ -252,6 +326,10 @@ void program_bind(Program *program, List *vars, uint64_t generation) {
         if (op.left_leaf >= 0) op.left = program->leaves[op.left_leaf].source;
         if (op.right_leaf >= 0) op.right = program->leaves[op.right_leaf].source;
     }
+    for (size_t i = 0; i < program->arg_count; ++i) {
+        ArgRef &arg = program->args[i];
+        if (arg.leaf >= 0) arg.source = program->leaves[arg.leaf].source;
+    }
     program->generation = generation;
 }
 
@@ -273,7 +351,12 @@ float program_execute(Program *program) {
     for (; step != ops_end; ++step) {
         const float r = step->right != nullptr ? *step->right : last;
         float value;
-        if ((kBasicOps >> step->op) & 1) {
+        if (step->op == OP_CALL) {
+            const CallStep &c = program->calls[step->call];
+            float values[PARSER_NATIVE_MAX_ARGS];
+            for (uint32_t k = 0; k < c.count; ++k) values[k] = *program->args[c.first + k].source;
+            value = c.call->fn(c.call->ctx, values, static_cast<int>(c.count));
+        } else if ((kBasicOps >> step->op) & 1) {
             // All four at once and pick one: a choice by data costs less than
             // a mispredicted jump per step.
             const float l = step->left != nullptr ? *step->left : last;

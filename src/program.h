@@ -10,6 +10,8 @@
 
 namespace lp {
 
+struct CallData; // host.h
+
 // A node whose value needs no other node: a number, a name, or an operator
 // over numbers only (folded once, with the evaluator's own arithmetic, so the
 // bits are those the tree would compute).
@@ -30,6 +32,20 @@ struct OpStep {
     const float *right;
     int32_t op;
     int32_t left_leaf, right_leaf; // index in `leaves` of a leaf operand, else -1
+    int32_t call;                  // a host function's call (op OP_CALL): index in `calls`
+};
+
+// An argument of a call: where its value is read, and the leaf it is, or -1.
+struct ArgRef {
+    const float *source;
+    int32_t leaf;
+};
+
+// A host function's call that is not folded: its record and its arguments,
+// args[first .. first + count).
+struct CallStep {
+    const CallData *call;
+    uint32_t first, count;
 };
 
 // A program in machine code (native.h): evaluates it and returns the root's value.
@@ -67,6 +83,10 @@ struct Program {
     const TreeNode **folded;
     size_t folded_count;
     bool constants_written;
+    CallStep *calls; // host functions called at every run; native code refuses them
+    size_t call_count;
+    ArgRef *args;
+    size_t arg_count;
     size_t capacity; // nodes the arrays have room for
     NativeFn native;    // the program in machine code, or null
     uint32_t runs;      // interpreted runs toward compilation, up to kNativeAfterRuns

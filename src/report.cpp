@@ -66,6 +66,7 @@ extern "C" const char *parser_error_text(int code) {
     case PARSER_ERR_UNKNOWN_FUNCTION: return "bracketed call of a function that is not defined";
     case PARSER_ERR_SUBSTITUTION_LIMIT: return "user function substitution too deep, too many or too large";
     case PARSER_ERR_TEXT_TOO_LONG: return "text longer than the handle's limit: refused, and read as the empty text";
+    case PARSER_ERR_ARGUMENT_COUNT: return "host function called with a wrong number of arguments: the call is 0";
     default: return "unknown error";
     }
 }

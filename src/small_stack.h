@@ -29,6 +29,9 @@ public:
     bool empty() const { return size_ == 0; }
     size_t size() const { return size_; }
     T &top() { return data_[size_ - 1]; }
+    const T &top_at(size_t k) const { return data_[size_ - 1 - k]; } // K entries below the top
+    T *begin() { return data_; }
+    T *end() { return data_ + size_; }
     T pop() { return data_[--size_]; }
     void push(const T &value) {
         if (size_ == capacity_) grow();

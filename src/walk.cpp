@@ -15,6 +15,13 @@ extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *c
     while (!pending.empty()) {
         const Entry e = pending.pop();
         const auto *d = static_cast<const lp::NodeData *>(e.node->data);
+        if (d != nullptr && d->op == lp::OP_ARG) {
+            // A link of a call's arguments: its argument, then the next link,
+            // both shown one level below the call.
+            if (e.node->right != nullptr) pending.push(Entry{e.node->right, e.depth, 1});
+            if (e.node->left != nullptr) pending.push(Entry{e.node->left, e.depth, 1});
+            continue;
+        }
         if (d != nullptr) visit(ctx, e.depth, e.side, d->expr, d->op, d->state, d->value);
         if (e.node->right != nullptr) pending.push(Entry{e.node->right, e.depth + 1, 2});
         if (e.node->left != nullptr) pending.push(Entry{e.node->left, e.depth + 1, 1});

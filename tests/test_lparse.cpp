@@ -22,6 +22,8 @@ TEST(LparseOneShot, PrintsTheShortestTextOfEachValue) {
         {{"1/0"}, "inf"}, {{"-1/0"}, "-inf"}, {{"0/0"}, "nan"}, {{"-3+1"}, "-2"}, {{"--", "-x", "x=3"}, "-3"},
         {{"x", "x=1", "xy=5"}, "1"}, // defined longest first: the exact name wins
         {{"x", "x=1e3"}, "1000"}, {{"x", "x=+2.5"}, "2.5"}, {{"x", "x=-inf"}, "-inf"},
+        {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2"}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi)"}, "7"},
+        {{"--math", "atan2(0,1)+abs(0-e)"}, "2.7182817"}, {{"--math", "max()"}, "nan"},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args);
@@ -118,6 +120,9 @@ TEST(LparseViews, ExplainBracketsEveryOperationAsGrouped) {
         const Outcome got = run_lparse({"--explain", "-q", "--", row.expr});
         EXPECT_EQ(got.out, row.bracketed + "\n" + row.value + "\n") << row.expr << "\nstderr: " << got.err;
     }
+    // A host function's call shows its arguments in order.
+    const Outcome got = run_lparse({"--math", "--explain", "-q", "--", "clamp(x+1,0,(2))*max(3,pow(2,x))", "x=3"});
+    EXPECT_EQ(got.out, "(clamp((x+1),0,2)*max(3,pow(2,x)))\n16\n") << got.err;
 }
 
 TEST(LparseViews, TreeDotAndTrace) {

@@ -2,6 +2,7 @@
 #include "calculator.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "caret.h"
 #include "handle.h"
@@ -81,9 +82,38 @@ bool Calculator::forget(const std::string &name, bool function) {
     if (vars_.size() + funcs_.size() == count) return false;
     parser_ = lib_parse::Parser();
     allow_long_texts();
+    if (math_) register_math();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
     for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
     return true;
+}
+
+void Calculator::register_math() {
+    constexpr unsigned pure = PARSER_NATIVE_PURE;
+    parser_.native_func("sqrt", [](float x) { return std::sqrt(x); }, pure);
+    parser_.native_func("abs", [](float x) { return std::fabs(x); }, pure);
+    parser_.native_func("floor", [](float x) { return std::floor(x); }, pure);
+    parser_.native_func("ceil", [](float x) { return std::ceil(x); }, pure);
+    parser_.native_func("round", [](float x) { return std::round(x); }, pure);
+    parser_.native_func("clamp", [](float x, float lo, float hi) { return x < lo ? lo : x > hi ? hi : x; }, pure);
+    parser_.native_func("hypot", [](float x, float y) { return std::hypot(x, y); }, pure);
+    parser_.native_func("atan2", [](float y, float x) { return std::atan2(y, x); }, pure);
+    parser_.native_func("pow", [](float x, float y) { return std::pow(x, y); }, pure);
+    // Any number of arguments; none gives NaN.
+    parser_native_func(parser_.get(), "min", -1, [](void *, const float *a, int n) {
+        return n == 0 ? NAN : *std::min_element(a, a + n);
+    }, nullptr, pure);
+    parser_native_func(parser_.get(), "max", -1, [](void *, const float *a, int n) {
+        return n == 0 ? NAN : *std::max_element(a, a + n);
+    }, nullptr, pure);
+}
+
+void Calculator::enable_math() {
+    if (math_) return;
+    math_ = true;
+    register_math();
+    set_var("pi", 3.14159265358979f);
+    set_var("e", 2.71828182845905f);
 }
 
 const char *Calculator::lookup(const std::string &operand) const {

@@ -50,6 +50,11 @@ public:
     // that follow may then call parser_calc on handle() with the same text.
     Evaluation prepare(const std::string &text) { return evaluate(text); }
 
+    // Defines the host functions sqrt abs floor ceil round min max clamp hypot
+    // atan2 pow (pure, in 32-bit floats) and the variables pi and e. Off by
+    // default, so that texts mean only what the language itself says.
+    void enable_math();
+
     // The name of the variable an operand text reads, or nullptr.
     const char *lookup(const std::string &operand) const;
 
@@ -68,7 +73,10 @@ private:
     // 256 KiB by default.
     void allow_long_texts() { parser_.limit(PARSER_LIMIT_TEXT_BYTES, 16 << 20); }
 
+    void register_math();
+
     lib_parse::Parser parser_;
+    bool math_ = false;
     std::vector<std::pair<std::string, float>> vars_;
     std::vector<std::pair<std::string, std::string>> funcs_;
 };

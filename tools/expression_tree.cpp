@@ -20,7 +20,7 @@ void visit(void *ctx, int depth, int side, const char *expr, int op, int state, 
     auto *b = static_cast<Builder *>(ctx);
     std::vector<ExprNode> &nodes = b->tree->nodes;
     const int index = static_cast<int>(nodes.size());
-    nodes.push_back(ExprNode{expr != nullptr ? expr : "", op, state, value, depth});
+    nodes.push_back(ExprNode{expr != nullptr ? expr : "", op, state, value, depth, -1, -1, -1, {}});
     const auto level = static_cast<size_t>(depth);
     if (b->latest.size() <= level) b->latest.resize(level + 1);
     b->latest[level] = index;
@@ -29,7 +29,10 @@ void visit(void *ctx, int depth, int side, const char *expr, int op, int state, 
         const int parent = b->latest[level - 1];
         nodes.back().parent = parent;
         ExprNode &p = nodes[static_cast<size_t>(parent)];
-        (side == 1 ? p.left : p.right) = index;
+        if (p.op == PARSER_OP_CALL)
+            p.args.push_back(index);
+        else
+            (side == 1 ? p.left : p.right) = index;
     }
 }
 

@@ -28,6 +28,7 @@ struct ExprNode {
     int parent = -1; // indexes into the node list, or -1
     int left = -1;
     int right = -1;
+    std::vector<int> args; // a host function's call (PARSER_OP_CALL): its arguments in order
 };
 
 // The tree in pre-order (root first); empty when the handle has no tree.

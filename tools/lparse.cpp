@@ -77,6 +77,7 @@ int run(int argc, const char *const *argv) {
 
     if (options.trace > 0) dbg_set_level(options.trace);
     Calculator calculator;
+    if (options.math) calculator.enable_math();
     for (const auto &[proto, body] : options.funcs) {
         const std::string message = calculator.define_function(proto, body);
         if (message.rfind("error", 0) == 0) {

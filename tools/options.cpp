@@ -103,6 +103,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     if (name == "--help") return flag(&o->help);
     if (name == "--version") return flag(&o->version);
     if (name == "--tree") return flag(&o->tree);
+    if (name == "--math") return flag(&o->math);
     if (name == "--explain") return flag(&o->explain);
     if (name == "--dot") return flag(&o->dot);
     if (name == "--plot") {
@@ -242,6 +243,8 @@ Evaluates arithmetic expressions in 32-bit floats.
 Options:
   -f, --func PROTO=BODY   define a user function, such as 'f(x)=x*2' or 'f(x) = x*2'
                           (repeatable)
+      --math              define sqrt abs floor ceil round min max clamp hypot
+                          atan2 pow as functions and pi, e as variables
       --tree              print the expanded tree, one node a line, before the value
       --explain           print the expression fully bracketed as it was understood,
                           before the value

@@ -121,6 +121,8 @@ private:
                 std::printf("%s = %s\n", var.c_str(), format_float(value).c_str());
         } else if (name == ":funcs") {
             list_functions();
+        } else if (name == ":math") {
+            calc_.enable_math();
         } else if (name == ":unset" || name == ":undef") {
             forget(name, arg);
         } else if (name == ":tree" || name == ":explain") {
@@ -183,7 +185,7 @@ private:
 
 // What Tab offers: variables, functions, the built-in functions and the commands.
 std::vector<std::string> completions(const Calculator &calculator) {
-    std::vector<std::string> names = {":help", ":vars", ":funcs", ":tree", ":explain", ":trace",
+    std::vector<std::string> names = {":help", ":vars", ":funcs", ":tree", ":explain", ":trace", ":math",
                                       ":unset", ":undef", ":quit", "quit", "exit"};
     for (const auto &var : calculator.variables()) names.push_back(var.first);
     for (const auto &func : calculator.functions()) names.push_back(func.first.substr(0, func.first.find('(')));
@@ -240,6 +242,7 @@ const char *session_help_text() {
   :undef NAME       remove function NAME (every definition of it)
   :tree EXPR        print the expanded tree of EXPR, one node a line
   :explain EXPR     print EXPR fully bracketed as it was understood, then its value
+  :math             define sqrt abs floor ceil round min max clamp hypot atan2 pow, pi and e
   :trace LEVEL      send the library's diagnostics up to LEVEL (0 off, 8 all) to standard error
   :help             this text
   :quit, quit, exit leave (so does end of input: Ctrl-D at a terminal)

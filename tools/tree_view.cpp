@@ -20,6 +20,7 @@ bool is_operator(int op) { return op >= 0 && op < 6; }
 
 std::string describe(const ExprNode &node, const Calculator &calculator) {
     if (node.op >= 0 && node.op < PARSER_OP_COUNT) return kOperationNames[node.op];
+    if (node.op == PARSER_OP_CALL) return "host function";
     if (node.op != PARSER_OP_OPERAND) return "operation " + std::to_string(node.op);
     switch (leaf_kind(node.text)) {
     case LeafKind::NUMBER: return node.text.empty() ? "empty operand" : "number";
@@ -56,7 +57,8 @@ std::string render_tree(const ExpressionTree &tree, const Calculator &calculator
         bool last = true;
         if (node.parent >= 0) {
             const ExprNode &parent = tree.nodes[static_cast<size_t>(node.parent)];
-            last = !(parent.left == static_cast<int>(i) && parent.right >= 0);
+            last = parent.op == PARSER_OP_CALL ? parent.args.back() == static_cast<int>(i)
+                                               : !(parent.left == static_cast<int>(i) && parent.right >= 0);
         }
         if (open_below.size() <= depth) open_below.resize(depth + 1);
         open_below[depth] = !last;
@@ -74,7 +76,7 @@ std::string render_tree(const ExpressionTree &tree, const Calculator &calculator
 std::string explain(const ExpressionTree &tree) {
     if (tree.nodes.empty()) return "";
     // Iterative in-order walk: deep trees must not exhaust the stack.
-    enum Stage { ENTER, BETWEEN, CLOSE };
+    enum Stage { ENTER, BETWEEN, CLOSE, COMMA };
     std::vector<std::pair<int, Stage>> pending{{0, ENTER}};
     std::string out;
     while (!pending.empty()) {
@@ -84,6 +86,16 @@ std::string explain(const ExpressionTree &tree) {
         const ExprNode &node = tree.nodes[static_cast<size_t>(index)];
         if (stage == CLOSE) {
             out += ')';
+        } else if (stage == COMMA) {
+            out += ',';
+        } else if (node.op == PARSER_OP_CALL) {
+            // name(a,b,...): the arguments in order, commas between them.
+            out += node.text + "(";
+            pending.push_back({index, CLOSE});
+            for (size_t k = node.args.size(); k-- > 0;) {
+                pending.push_back({node.args[k], ENTER});
+                if (k > 0) pending.push_back({index, COMMA});
+            }
         } else if (stage == BETWEEN) {
             out += node.text;
             pending.push_back({index, CLOSE});
@@ -136,6 +148,8 @@ std::string render_dot(const ExpressionTree &tree) {
         out += "];\n";
         if (node.left >= 0) out += "  " + id + " -> n" + std::to_string(node.left) + " [label=\"L\"];\n";
         if (node.right >= 0) out += "  " + id + " -> n" + std::to_string(node.right) + " [label=\"R\"];\n";
+        for (size_t k = 0; k < node.args.size(); ++k)
+            out += "  " + id + " -> n" + std::to_string(node.args[k]) + " [label=\"" + std::to_string(k + 1) + "\"];\n";
     }
     out += "}\n";
     return out;

@@ -1,0 +1,49 @@
+// host.h - host functions: the handle's table of them, and the record of a call in a tree.
+#ifndef LIB_PARSE_HOST_H
+#define LIB_PARSE_HOST_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lib_parse.h"
+#include "operation_table.h"
+
+namespace lp {
+
+struct HostFunction {
+    std::string name;
+    int n_args; // -1: any count up to PARSER_NATIVE_MAX_ARGS
+    parser_native_fn fn;
+    void *ctx;
+    bool pure;
+};
+
+struct HostTable {
+    std::vector<HostFunction> functions;
+
+    const HostFunction *find(const char *name, size_t length) const {
+        for (const HostFunction &f : functions)
+            if (f.name.size() == length && f.name.compare(0, length, name, length) == 0) return &f;
+        return nullptr;
+    }
+};
+
+// The record of a call node: what to call, copied from the table, so a tree
+// never reads a definition replaced since. A call with the wrong number of
+// arguments has no function and no arguments: its value is 0.
+struct CallData {
+    NodeData data; // first: the node's record is read as a NodeData everywhere
+    parser_native_fn fn;
+    void *ctx;
+    int32_t n_args; // the argument links under the node
+    bool pure;
+    float folded; // the value computed when the build folded the call
+};
+
+inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }
+
+} // namespace lp
+
+#endif // LIB_PARSE_HOST_H

@@ -1,0 +1,193 @@
+// test_host.cpp - host functions: registration, choosing a call, its arguments, evaluation everywhere.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core_test_support.h"
+#include "lib_parse.hpp"
+
+namespace {
+
+using namespace test;
+
+float clamp3(void *, const float *a, int) { return a[0] < a[1] ? a[1] : a[0] > a[2] ? a[2] : a[0]; }
+float sum_all(void *, const float *a, int n) { return std::accumulate(a, a + n, 0.0f); }
+float counted(void *ctx, const float *a, int n) { // a[0] + 1 (or 1), counting its calls
+    ++*static_cast<int *>(ctx);
+    return n > 0 ? a[0] + 1.0f : 1.0f;
+}
+float half(void *, const float *a, int n) { return n > 0 ? a[0] / 2.0f : 2.0f; }
+
+struct Node {
+    int depth, op, state;
+    std::string expr;
+    float value;
+};
+std::vector<Node> walk(Parser *p) {
+    std::vector<Node> nodes;
+    parser_walk(p, [](void *ctx, int depth, int, const char *expr, int op, int state, float value) {
+        static_cast<std::vector<Node> *>(ctx)->push_back(Node{depth, op, state, expr != nullptr ? expr : "", value});
+    }, &nodes);
+    return nodes;
+}
+
+TEST(Host, RegistrationRules) {
+    ParserPtr p(parser_new());
+    EXPECT_NE(parser_native_func(nullptr, "f", 1, half, nullptr, 0), 0);
+    EXPECT_NE(parser_native_func(p.get(), nullptr, 1, half, nullptr, 0), 0);
+    for (const char *bad : {"", "a b", "a(", "a)", "a,b", "a+b", "a-b", "a*", "/a", "a%", "^", "cos", "log10", "a\t"})
+        EXPECT_NE(parser_native_func(p.get(), bad, 1, half, nullptr, 0), 0) << bad;
+    for (int n : {-2, PARSER_NATIVE_MAX_ARGS + 1}) EXPECT_NE(parser_native_func(p.get(), "h", n, half, nullptr, 0), 0);
+    EXPECT_NE(parser_native_func(p.get(), "h", 1, half, nullptr, 2u), 0);
+    EXPECT_EQ(parser_calc(p.get(), "h(4)"), 0.0f); // nothing was registered
+    EXPECT_EQ(parser_native_func(p.get(), "h", 1, half, nullptr, PARSER_NATIVE_PURE), 0);
+    EXPECT_EQ(parser_native_func(p.get(), "atan2", -1, sum_all, nullptr, 0), 0); // holds a symbol, is none
+    EXPECT_EQ(parser_calc(p.get(), "h(4)+atan2(1,2)"), 5.0f);
+    EXPECT_STRNE(parser_error_text(PARSER_ERR_ARGUMENT_COUNT), parser_error_text(-1));
+}
+
+TEST(Host, ArgumentsSplitAtOuterCommasAndWalkInOrder) {
+    ParserPtr p(parser_new());
+    parser_native_func(p.get(), "clamp", 3, clamp3, nullptr, PARSER_NATIVE_PURE);
+    parser_native_func(p.get(), "sum", -1, sum_all, nullptr, 0);
+    parser_var(p.get(), "x", 5.0f);
+    parser_var(p.get(), "y", 2.0f);
+    EXPECT_EQ(parser_calc(p.get(), "clamp(x+1,0,y*2)"), 4.0f);
+    const std::vector<Node> n = walk(p.get()); // the call, then x+1 and its operands, 0, y*2 and its operands
+    ASSERT_EQ(n.size(), 8u);
+    EXPECT_TRUE(n[0].op == PARSER_OP_CALL && n[0].expr == "clamp" && n[1].op == 0 && n[1].depth == 1);
+    EXPECT_TRUE(n[4].expr == "0" && n[4].depth == 1 && n[5].op == 3 && n[5].depth == 1 && n[7].expr == "2");
+    EXPECT_EQ(parser_calc(p.get(), "sum()"), 0.0f);
+    EXPECT_EQ(parser_calc(p.get(), "sum(1,(2,3),sum(4,(5)),clamp(9,0,(x)))"), 17.0f); // (2,3) reads as 2
+    EXPECT_EQ(parser_calc(p.get(), "2*(sum(x,y))"), 14.0f);
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+}
+
+TEST(Host, ExactNameBeforeUserFunctions) {
+    ParserPtr p(parser_new());
+    parser_func(p.get(), "f(a)", "a*10");
+    const float by_user_function = parser_calc(p.get(), "floor(2.5)");
+    parser_native_func(p.get(), "floor", 1, half, nullptr, 0);
+    EXPECT_EQ(parser_calc(p.get(), "floor(2.5)"), 1.25f);
+    EXPECT_NE(by_user_function, 1.25f);
+    EXPECT_EQ(parser_calc(p.get(), "f(2.5)"), 25.0f);
+}
+
+TEST(Host, WrongArgumentCountIsZeroAndPlaced) {
+    ParserPtr p(parser_new());
+    parser_native_func(p.get(), "clamp", 3, clamp3, nullptr, 0);
+    EXPECT_EQ(parser_calc(p.get(), "1+clamp(7,2)"), 1.0f);
+    int code = -1;
+    size_t offset = 0, length = 0;
+    ASSERT_EQ(parser_error_at(p.get(), 0, &code, &offset, &length), 0);
+    EXPECT_TRUE(code == PARSER_ERR_ARGUMENT_COUNT && offset == 2u && length == 10u);
+    EXPECT_EQ(parser_calc(p.get(), "clamp(7,2,3,4)"), 0.0f);
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 1);
+    parser_native_func(p.get(), "two", 0, half, nullptr, 0); // no argument at all
+    EXPECT_EQ(parser_calc(p.get(), "two(8)") + static_cast<float>(parser_errors(p.get(), &code)), 1.0f);
+    EXPECT_EQ(code, PARSER_ERR_ARGUMENT_COUNT);
+    EXPECT_EQ(parser_calc(p.get(), "clamp(7,2,3)") + static_cast<float>(parser_errors(p.get(), nullptr)), 3.0f);
+}
+
+TEST(Host, ImpureCalledEveryTimePureFolded) {
+    ParserPtr p(parser_new());
+    int impure = 0, pure = 0;
+    parser_native_func(p.get(), "tick", -1, counted, &impure, 0);
+    parser_native_func(p.get(), "once", 1, counted, &pure, PARSER_NATIVE_PURE);
+    for (int k = 0; k < 200; ++k) ASSERT_EQ(parser_calc(p.get(), "tick()+once(2)"), 4.0f);
+    EXPECT_TRUE(impure == 200 && pure == 1) << impure << " " << pure;
+    const std::vector<Node> nodes = walk(p.get()); // +, tick, once and its argument: all computed
+    ASSERT_EQ(nodes.size(), 4u);
+    const float values[] = {4.0f, 1.0f, 3.0f, 2.0f};
+    for (size_t k = 0; k < 4; ++k) EXPECT_TRUE(nodes[k].state == PARSER_STATE_DONE && nodes[k].value == values[k]) << k;
+    float *x = parser_var_ref(p.get(), "x");
+    for (int k = 0; k < 100; ++k) ASSERT_EQ(parser_calc(p.get(), "once(x)"), (*x = static_cast<float>(k)) + 1.0f);
+    EXPECT_EQ(pure, 101); // a name is no constant
+}
+
+TEST(Host, ReplacingAndRemovingRebuild) {
+    ParserPtr p(parser_new());
+    parser_native_func(p.get(), "g", 0, half, nullptr, PARSER_NATIVE_PURE);
+    EXPECT_EQ(parser_calc(p.get(), "g()*3"), 6.0f);
+    parser_native_func(p.get(), "g", 1, half, nullptr, 0);
+    EXPECT_EQ(parser_eval(p.get()), 0.0f); // one argument now: the empty one, 0
+    EXPECT_EQ(parser_calc(p.get(), "g(8)*3"), 12.0f);
+    parser_native_func(p.get(), "g", 1, nullptr, nullptr, 0);
+    int code = -1;
+    EXPECT_EQ(parser_calc(p.get(), "g(8)*3"), 0.0f);
+    EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_UNKNOWN_FUNCTION);
+}
+
+TEST(Host, SameBitsInterpretedNativeAndBulk) {
+    const char *const forms[] = {"clamp(%,x,y)", "sum(%)", "sum(%,y,(x,2))", "cos(%)*1.5", "(%)-x", "tick(%)/3"};
+    uint32_t state = 14;
+    auto next = [&state](uint32_t n) { return ((state = state * 1664525u + 1013904223u) >> 8) % n; };
+    const size_t rows = 80; // past the runs after which a program is compiled
+    for (int round = 0; round < 60; ++round) {
+        std::string text = "x";
+        for (uint32_t n = 1 + next(8); n > 0; --n) {
+            std::string form = forms[next(6)];
+            text = form.replace(form.find('%'), 1, text);
+        }
+        int counts[3] = {0, 0, 0};
+        ParserPtr ps[3] = {ParserPtr(parser_new()), ParserPtr(parser_new()), ParserPtr(parser_new())};
+        for (int k = 0; k < 3; ++k) {
+            parser_native_func(ps[k].get(), "clamp", 3, clamp3, nullptr, PARSER_NATIVE_PURE);
+            parser_native_func(ps[k].get(), "sum", -1, sum_all, nullptr, PARSER_NATIVE_PURE);
+            parser_native_func(ps[k].get(), "tick", 1, counted, &counts[k], 0);
+        }
+        parser_limit(ps[0].get(), PARSER_LIMIT_NATIVE_CODE, 0);
+        std::vector<float> xs(rows), ys(rows), want(rows), out(rows);
+        const char *names[] = {"x", "y"};
+        const float *columns[] = {xs.data(), ys.data()};
+        for (size_t row = 0; row < rows; ++row) {
+            xs[row] = static_cast<float>(next(2000)) / 100.0f - 10.0f;
+            ys[row] = static_cast<float>(next(2000)) / 100.0f - 5.0f;
+            for (int k = 0; k < 2; ++k) parser_var(ps[k].get(), "x", xs[row]), parser_var(ps[k].get(), "y", ys[row]);
+            want[row] = parser_calc(ps[0].get(), text.c_str());
+            ASSERT_TRUE(same_value(parser_calc(ps[1].get(), text.c_str()), want[row])) << text << " row " << row;
+        }
+        ASSERT_EQ(parser_calc_bulk(ps[2].get(), text.c_str(), names, columns, 2, rows, out.data()), 0);
+        for (size_t row = 0; row < rows; ++row) ASSERT_TRUE(same_value(out[row], want[row])) << text << " row " << row;
+        EXPECT_TRUE(counts[1] == counts[0] && counts[2] == counts[0]) << text; // once per row everywhere
+    }
+}
+
+TEST(Host, CallsNestedTenThousandDeep) {
+    ParserPtr p(parser_new());
+    int calls = 0;
+    parser_native_func(p.get(), "n", 1, counted, &calls, 0);
+    parser_var(p.get(), "x", 0.5f);
+    std::string text;
+    for (int k = 0; k < 10000; ++k) text += "n(";
+    EXPECT_EQ(parser_calc(p.get(), (text + "x" + std::string(10000, ')')).c_str()), 10000.5f);
+    EXPECT_EQ(calls, 10000);
+    EXPECT_EQ(walk(p.get()).size(), 10001u);
+}
+
+TEST(Host, CppCallablesOwnedCountedAndGuarded) {
+    lib_parse::Parser p;
+    auto held = std::make_shared<float>(7.0f);
+    const std::weak_ptr<float> watch = held;
+    int calls = 0;
+    p.native_func("clamp", [](float x, float lo, float hi) { return x < lo ? lo : x > hi ? hi : x; });
+    p.native_func("bad", [](float x) { return x > 0 ? throw std::runtime_error("no") : x; });
+    p.native_func("now", [&calls] { return static_cast<float>(++calls); });
+    p.native_func("own", [held](float) { return *held; });
+    held.reset();
+    EXPECT_EQ(p.calc("clamp(9,0,2)+now()+now()+own(1)"), 12.0f);
+    EXPECT_EQ(p.calc("clamp(9,0)"), 0.0f); // three parameters: three arguments
+    EXPECT_TRUE(std::isnan(p.calc("bad(1)")));
+    EXPECT_EQ(p.calc("bad(0-1)"), -1.0f);
+    EXPECT_FALSE(watch.expired());
+    p.native_func("own", [](float v) { return v; });
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(p.calc("own(3)"), 3.0f);
+}
+
+} // namespace
