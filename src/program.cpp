@@ -179,6 +179,19 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Pr
     SmallStack<Frame> frames;
     SmallStack<Result> results;
     size_t depth = 0;
+    // A subtree of constants gives way to one constant leaf: its order
+    // entries and leaves go, and its folded operators give way to its root.
+    const auto fold = [&](const Frame &f, NodeData *d, float value) {
+        p->order_count = f.order_start;
+        p->leaf_count = f.leaf_start;
+        p->folded_count = f.folded_start;
+        p->folded[p->folded_count++] = f.node;
+        LeafStep &leaf = p->leaves[p->leaf_count];
+        leaf = LeafStep{d, nullptr, value, false};
+        leaf.source = &leaf.constant;
+        p->order[p->order_count++] = -static_cast<int32_t>(++p->leaf_count);
+        results.push(Result{true, value, static_cast<int32_t>(p->leaf_count - 1), 0, nullptr});
+    };
     frames.push(Frame{root, 0, 0, 0, 0});
     while (!frames.empty()) {
         Frame &f = frames.top();
@@ -216,15 +229,7 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Pr
                 for (size_t k = n; k-- > 0;) values[k] = results.pop().value;
                 const float value = call->fn != nullptr ? call->fn(call->ctx, values, static_cast<int>(n)) : 0.0f;
                 reinterpret_cast<CallData *>(d)->folded = value;
-                p->order_count = f.order_start;
-                p->leaf_count = f.leaf_start;
-                p->folded_count = f.folded_start;
-                p->folded[p->folded_count++] = f.node;
-                LeafStep &leaf = p->leaves[p->leaf_count];
-                leaf = LeafStep{d, nullptr, value, false};
-                leaf.source = &leaf.constant;
-                p->order[p->order_count++] = -static_cast<int32_t>(++p->leaf_count);
-                results.push(Result{true, value, static_cast<int32_t>(p->leaf_count - 1), 0, nullptr});
+                fold(f, d, value);
             } else {
                 // Each argument is read from its leaf or its record, never
                 // from the register: the call reads them all at once.
@@ -263,18 +268,8 @@ Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Pr
         const Result r = results.pop();
         const Result l = is_binary(d->op) ? results.pop() : Result{true, 0.0f, -1, 0, nullptr};
         if (l.constant && r.constant) {
-            // Fold: the subtree's order entries and leaves give way to one
-            // constant leaf, and its folded operators to this one.
             const float value = is_binary(d->op) ? binary_of(d->op, l.value, r.value) : function_of(d->op, r.value);
-            p->order_count = f.order_start;
-            p->leaf_count = f.leaf_start;
-            p->folded_count = f.folded_start;
-            p->folded[p->folded_count++] = f.node;
-            LeafStep &leaf = p->leaves[p->leaf_count];
-            leaf = LeafStep{d, nullptr, value, false};
-            leaf.source = &leaf.constant;
-            p->order[p->order_count++] = -static_cast<int32_t>(++p->leaf_count);
-            results.push(Result{true, value, static_cast<int32_t>(p->leaf_count - 1), 0, nullptr});
+            fold(f, d, value);
         } else {
             const size_t k = p->op_count;
             // The previous step's result stays in a register.
