@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -139,14 +140,20 @@ inline const std::string &session_state_dir() {
 // all three streams, and goes through STEPS; then reads until lparse exits.
 // ENV holds NAME=VALUE entries that replace or add to the environment
 // (XDG_STATE_HOME is session_state_dir() unless ENV sets it); with
-// STDOUT_FD, standard output goes there instead of the terminal. lparse
+// STDOUT_FD, standard output goes there instead of the terminal; COLUMNS,
+// when not 0, is the terminal's width. lparse
 // leads a session of its own with the terminal as its controlling terminal,
 // so Ctrl-C ("\x03") sends it SIGINT as in a shell.
 inline Session on_terminal(const std::vector<Step> &steps, const Args &extra_args = {},
-                           const std::vector<std::string> &extra_env = {}, int stdout_fd = -1) {
+                           const std::vector<std::string> &extra_env = {}, int stdout_fd = -1,
+                           unsigned short columns = 0) {
     Session s;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     const char *slave = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    if (columns != 0 && master >= 0) ioctl(master, TIOCSWINSZ, &size);
     // A known terminal type, so the line editor knows its keys wherever the test runs.
     std::vector<std::string> env{"TERM=xterm"}, args{LPARSE_PATH};
     args.insert(args.end(), extra_args.begin(), extra_args.end());

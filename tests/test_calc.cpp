@@ -1,14 +1,104 @@
-// test_calc.cpp - the expression cache, the errors and walk of the current tree, bulk evaluation and the C++ wrapper.
+// test_calc.cpp - values of number texts, names and operations, the expression cache, eval through bound
+// addresses, the walk of the current tree, bulk evaluation and the C++ wrapper.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core_test_support.h"
 #include "lib_parse.hpp"
+#include "operand.h"
 
 using namespace test;
+
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+void expect_same(float got, float want, const std::string &what) {
+    EXPECT_TRUE(same_value(got, want)) << what << ": got " << got << ", want " << want;
+}
+
+} // namespace
+
+// Number texts read directly and, unless a sign would make parser_calc cut
+// them, as whole texts.
+TEST(Values, NumberTexts) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "A", 9.0f); // never consulted: 'A' is a number text
+    const std::pair<std::string, float> numbers[] = {
+        {"2.5", 2.5f}, {"0.1", 0.100000001490116119384765625f}, {"16777217", 16777216.0f}, // 2^24 + 1 rounds to 2^24
+        {"", 0.0f},   {"A", 0.0f},  {"5A", 5.0f}, {"  42", 42.0f}, {"\t\n7", 7.0f}, {"4 2", 4.0f},
+        {"1.5.3", 1.5f}, {".5", 0.5f}, {"1,5", 1.0f}, {"-.5", -0.5f}, {"+5", 5.0f},
+        {"--5", 0.0f}, {"+-5", 0.0f}, {"- 5", 0.0f}, {"-", 0.0f}, // one sign at most, next to the digits
+        {"340282346638528859811704183484516925440", 3.40282347e38f}, // the largest float
+        {"340282366920938463463374607431768211456", kInf},          // 2^128 rounds up
+        {"1" + std::string(400, '0'), kInf}, {"-1" + std::string(400, '0'), -kInf}, {"0." + std::string(400, '0') + "1", 0.0f},
+    };
+    for (const auto &[text, value] : numbers) {
+        expect_same(lp::read_number(text.c_str()), value, "'" + text + "'");
+        if (text.find_first_of("+-") == std::string::npos) expect_same(parser_calc(p.get(), text.c_str()), value, "calc '" + text + "'");
+    }
+}
+
+TEST(Values, NamesLookUpByPrefixNewestFirst) {
+    struct Case {
+        std::vector<std::pair<const char *, float>> defs;
+        const char *text;
+        float value;
+    };
+    const Case cases[] = {
+        {{{"xy", 5}}, "x", 5}, {{{"x", 5}}, "xy", 0}, {{{"x", 1}, {"xy", 5}}, "x", 5}, {{{"xy", 5}, {"x", 1}}, "x", 1},
+        {{{"x", 1}, {"xy", 5}, {"x", 2}}, "x", 5}, // an update does not move x forward
+        {{{"x", 3}}, "x ", 0}, {{}, "1e3", 0},     // 'e' makes it a name
+        {{{"1e3", 7}}, "1e3", 7}, {{{"\xc3\xa9", 2}}, "\xc3\xa9", 2},
+    };
+    for (const Case &c : cases) {
+        ParserPtr p(parser_new());
+        for (const auto &d : c.defs) parser_var(p.get(), d.first, d.second);
+        expect_same(parser_calc(p.get(), c.text), c.value, std::string("'") + c.text + "'");
+    }
+}
+
+// Each operation folded while compiling (operands that are number texts) and
+// computed at every run (operands that are variables), with the same bits.
+// An empty operand counts as 0.
+TEST(Values, Operations) {
+    struct Case {
+        const char *l, *op, *r; // l is null for a function
+        float value;
+    };
+    const Case cases[] = {
+        {"0.1", "+", "0.2", 0.300000011920928955078125f}, {"1", "-", "0.1", 0.89999997615814208984375f},
+        {"0.1", "*", "3", 0.300000011920928955078125f},   {"1", "/", "3", 0.3333333432674407958984375f},
+        {"1", "/", "0", kInf}, {"0", "/", "0", kNaN}, {"2", "^", "(0-1)", 0.5f}, {"(0-8)", "^", "(1/3)", kNaN},
+        {"2", "^", "0.5", 1.41421353816986083984375f}, {"", "-", "5", -5.0f}, {"", "^", "0", 1.0f},
+        // "%" on 32-bit integers, saturating; NaN counts as the smallest.
+        {"7.9", "%", "2.5", 1.0f}, {"(0-7.5)", "%", "2", -1.0f}, {"5", "%", "0", 5.0f}, {"2", "%", "0.5", 2.0f},
+        {"9", "%", "(0-1)", 0.0f}, {"(0-2147483648)", "%", "(0-1)", 0.0f}, {"(0/0)", "%", "3", -2.0f},
+        {"(1/0)", "%", "7", 1.0f},          // 2147483647 % 7
+        {"(0-1/0)", "%", "10", -8.0f},      // -2147483648 % 10
+        {"2147483648", "%", "1000", 647.0f}, {"(1/0)", "%", "2000000000", 147483648.0f}, // 147483647 rounded to float
+        {"2147483520", "%", "1000", 520.0f}, // the largest float below 2^31 converts as it is
+        {nullptr, "cos", "0", 1.0f}, {nullptr, "cos", "", 1.0f}, {nullptr, "sin", "1", 0.8414709568023681640625f},
+        {nullptr, "atan", "1", 0.785398185253143310546875f}, {nullptr, "tan", "1", 1.55740773677825927734375f},
+        {nullptr, "exp", "1", 2.71828174591064453125f}, {nullptr, "logn", "0.5", -0.693147182464599609375f},
+        {nullptr, "logn", "0", -kInf}, {nullptr, "log2", "8", 3.0f}, {nullptr, "log10", "1000", 3.0f},
+        {nullptr, "log10", "(0-1)", kNaN},
+    };
+    ParserPtr p(parser_new());
+    for (const Case &c : cases) {
+        const std::string text = std::string(c.l != nullptr ? c.l : "") + c.op + c.r;
+        expect_same(parser_calc(p.get(), text.c_str()), c.value, text);
+        parser_var(p.get(), "a", parser_calc(p.get(), c.l != nullptr ? c.l : ""));
+        parser_var(p.get(), "b", parser_calc(p.get(), c.r));
+        expect_same(parser_calc(p.get(), (std::string(c.l != nullptr ? "a" : "") + c.op + "b").c_str()), c.value, text + " on variables");
+    }
+}
 
 TEST(Calc, CacheRebuildsOnlyWhenNeeded) {
     ParserPtr p(parser_new());
@@ -63,6 +153,50 @@ TEST(Calc, CacheRebuildsOnlyWhenNeeded) {
     EXPECT_EQ(code, PARSER_ERR_TRAILING_OPERATOR);
     calc("x*100", 400, 3, "a good text again");
     EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+}
+
+// One handle given texts in turn: each value is the text's own, never the
+// tree of the text before. Texts under six bytes and longer ones are
+// compared in different ways.
+TEST(Calc, EveryOtherTextIsBuiltAnew) {
+    const std::string big = "123456789012345678901234567890123";
+    const std::pair<std::string, float> texts[] = {
+        {"1+2", 3}, {"3+2", 5}, {"3+2", 5}, {"3+22", 25}, {"3+2", 5}, {"1", 1}, {"12", 12}, {"1", 1}, {"", 0},
+        {"1234+", 1234}, {"1234+1", 1235}, {"1235+1", 1236}, {"1235+", 1235}, {"12345+1", 12346}, {"12345+2", 12347},
+        {"12345+22", 12367}, {big + "+1", 1.23456789e32f}, {big + "-1", 1.23456789e32f}, {big + "*0", 0}, {big, 1.23456789e32f},
+    };
+    ParserPtr p(parser_new());
+    for (const auto &[text, value] : texts) {
+        const std::string copy = text; // another buffer with the same bytes
+        EXPECT_EQ(parser_calc(p.get(), copy.c_str()), value) << "'" << text << "'";
+    }
+}
+
+// Variables set through their addresses: an address stays valid while more
+// variables are defined, and parser_eval runs the current tree without its
+// text, rebuilding it only after a definition.
+TEST(Calc, EvalThroughBoundAddresses) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "y", 7.0f);
+    float *x = parser_var_ref(p.get(), "x"), *y = parser_var_ref(p.get(), "y");
+    ASSERT_TRUE(x != nullptr && y != nullptr);
+    EXPECT_TRUE(bits(*x) == bits(0.0f) && *y == 7.0f);
+    for (int i = 0; i < 2000; ++i) *parser_var_ref(p.get(), ("v" + std::to_string(i)).c_str()) = static_cast<float>(i);
+    EXPECT_TRUE(parser_var_ref(p.get(), "x") == x && parser_var_ref(p.get(), "y") == y);
+    *x = 1.5f;
+    EXPECT_EQ(parser_calc(p.get(), "f(x)+y"), 7.0f); // f is not defined yet
+    parser_var(p.get(), "x", 2.5f);
+    EXPECT_EQ(*x, 2.5f) << "parser_var and the address name one record";
+    parser_func(p.get(), "f(a)", "a*2");
+    EXPECT_EQ(parser_eval(p.get()), 12.0f);
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+    *y = 1.0f;
+    EXPECT_EQ(parser_eval(p.get()), 6.0f);
+    EXPECT_EQ(parser_var_ref(nullptr, "x"), nullptr);
+    EXPECT_EQ(parser_var_ref(p.get(), nullptr), nullptr);
+    EXPECT_TRUE(std::isnan(parser_eval(nullptr)));
+    ParserPtr empty(parser_new()); // no tree yet: the empty text's value
+    EXPECT_EQ(bits(parser_eval(empty.get())), bits(0.0f));
 }
 
 TEST(Calc, WalkVisitsInPreOrder) {
@@ -172,9 +306,9 @@ TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {
     std::vector<Call> refused(7, Call{p.get(), "x", names, columns, 1, 2, out});
     refused[0].parser = nullptr, refused[1].text = nullptr, refused[2].names = nullptr, refused[3].names = null_name;
     refused[4].columns = nullptr, refused[5].columns = null_column, refused[6].out = nullptr;
-    for (size_t i = 0; i < refused.size(); ++i) {
-        const Call &c = refused[i];
-        EXPECT_NE(parser_calc_bulk(c.parser, c.text, c.names, c.columns, c.vars, c.rows, c.out), 0) << "call " << i;
+    for (size_t i = 0; i < 2 * refused.size(); ++i) { // with two rows, then one
+        const Call &c = refused[i % refused.size()];
+        EXPECT_NE(parser_calc_bulk(c.parser, c.text, c.names, c.columns, c.vars, c.rows - i / refused.size(), c.out), 0) << "call " << i;
         EXPECT_EQ(out[0], -1.0f) << "call " << i;
         EXPECT_EQ(parser_calc(p.get(), "x"), 5.0f) << "call " << i << ": x was changed";
     }

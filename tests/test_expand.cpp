@@ -45,25 +45,6 @@ void expect_expanded(const TreeNode *root, const std::string &text, bool clean) 
 
 } // namespace
 
-// The expansion's own messages (search and record messages left out), each at its level.
-TEST(Expand, WorkedExample) {
-    ParserPtr p(parser_new());
-    Capture cap(8);
-    parser_expand(p.get(), "2*(x+1)-cos(y)");
-    EXPECT_EQ(render(p->tree), "((2*(x+1))-cos(y))");
-    const std::string banner = "L8 _____________new expand_tree______________\n";
-    const auto left = [](const char *e) { return std::string("L7 Expanding left node expr: \"") + e + "\"\n"; };
-    const auto right = [](const char *e) { return std::string("L7 Expanding right node expr: \"") + e + "\"\n"; };
-    std::vector<std::string> messages;
-    for (const auto &piece : cap.pieces)
-        if (piece.level > 6 && piece.text.find(" data : ") == std::string::npos)
-            messages.push_back("L" + std::to_string(piece.level) + " " + piece.text);
-    EXPECT_EQ(messages, (std::vector<std::string>{banner, left("2*(x+1)"), banner, left("2"), banner, right("(x+1)"),
-                                                  banner, left("x"), banner, right("1"), banner, right("cos(y)"),
-                                                  banner, right("(y)"), banner}));
-    EXPECT_TRUE(cap.codes.empty());
-}
-
 // Each text's tree after parser_expand, the errors reported on the way, and
 // its value from parser_calc. Unsplit texts stay whole and are read as one
 // operand. Variables x = 1, y = 0, tly = 2; f(x) = x*2.
@@ -346,21 +327,6 @@ TEST(Expand, TracedOrNotAndCompiledAgree) {
     for (int round = 0; round < 1500 && !HasFailure(); ++round) compare(random_text(rng, 0));
     EXPECT_GT(clean, 400);
     EXPECT_EQ(compiled, texts) << "every expanded tree should run as a program";
-}
-
-// Runaway substitution is stopped with code 5, quickly (r(1) among the traces
-// above shows the depth bound on a growing text).
-TEST(Expand, RunawaySubstitution) {
-    const std::vector<std::pair<const char *, const char *>> cases[] = {{{"f(x)", "f(x)"}},
-                                                                        {{"f(x)", "g(x)"}, {"g(x)", "f(x)"}}};
-    for (const auto &defs : cases) {
-        ParserPtr p(parser_new());
-        for (const auto &d : defs) parser_func(p.get(), d.first, d.second);
-        EXPECT_EQ(parser_calc(p.get(), "f(1)"), 0.0f) << defs.size();
-        int first = -1;
-        EXPECT_GT(parser_errors(p.get(), &first), 0) << defs.size();
-        EXPECT_EQ(first, PARSER_ERR_SUBSTITUTION_LIMIT) << defs.size();
-    }
 }
 
 // Deep and long inputs build, evaluate, walk and release without exhausting

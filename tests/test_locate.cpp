@@ -113,58 +113,6 @@ TEST(Locate, BracketsAndStripping) {
         EXPECT_FALSE(lp::SourceText(text, std::strlen(text), nullptr).balanced()) << text;
 }
 
-// id -2: the symbol at the end is reported with code 2, no operation chosen.
-// (Where the code is reported from is checked against the scan below.)
-TEST(Locate, OperatorChoice) {
-    struct Case {
-        const char *text;
-        int32_t id;
-        Positions ops;
-    };
-    const Case cases[] = {
-        {"a+b*c", 0, {1}},        {"(a+b)*c", 3, {5}},       {"((a))", -1, {}},          {"()", -1, {}},
-        {"(a)(b)", -1, {}},       {"", -1, {}},              {"x", -1, {}},              {"cos(x)+1", 0, {6}},
-        {"atan(x)", 8, {0}},      {"tan(atan(x))", 9, {0}},  {"a+(b+c)", 0, {1}},        {"x*(y+z)*w", 3, {1, 7}},
-        {"-x", 1, {0}},           {"a-b-c", 1, {1, 3}},      {"a--b", 1, {1, 2}},        {"a*b^c", 2, {3}},
-        {"a^b*c", 2, {1}},        {"cost", 6, {0}},          {"log10(x)", 13, {0}},      {"x%(2)", 5, {1}},
-        {"((a)+(b))", 0, {3}},    {"a(b+c)d+e", 0, {7}},     {"(a+b)+(c+d)+e", 0, {5, 11}}, {"(a-)+b", 0, {4}},
-        {"(a+)-b", 1, {4}},       {"2cos(y)", 6, {1}},       {"cos(x)cos(y)", 6, {0, 6}}, {"xcos", 6, {1}},
-        {"coscos", 6, {0, 3}},    {"a+", -2, {}},            {"a+b+", -2, {}},           {"(a+b)-", -2, {}},
-        {"(a)+", -2, {}},         {"cos(a)-", -2, {}},       {"+", -2, {}},              {"a+b-", 0, {1}},
-        {"a-b*", 1, {1}},         {"Cos(x)", -1, {}}, // symbols are case-sensitive
-    };
-    for (const Case &c : cases) {
-        const Located r = locate(c.text);
-        EXPECT_EQ(r.id, c.id == -2 ? -1 : c.id) << c.text;
-        EXPECT_EQ(r.trailing, c.id == -2) << c.text;
-        EXPECT_EQ(r.ops, c.ops) << c.text;
-    }
-}
-
-// Every occurrence of each symbol searched is announced, pairs included; then
-// one message per kept position before the last pair closes and one for all
-// those after it.
-TEST(Locate, SearchMessages) {
-    struct Case {
-        const char *text;
-        long tokens, outside;
-    };
-    const Case cases[] = {
-        {"x*(y+z)*w", 3, 2},   // "+" once, "*" twice; one before the pair, one past the last
-        {"a+b+c", 2, 0},       // no pairs: nothing announced as outside
-        {"(a)+b+c", 2, 1},     // past the last pair: announced once
-        {"a+b+(c)", 2, 2},     // both before the pair
-        {"a+(b)+c+(d)", 3, 3}, // before, between, between
-        {"(a+b)*(c)", 2, 1},   {"a+", 1, 0},
-    };
-    for (const Case &c : cases) {
-        const std::vector<std::string> messages = locate(c.text, 6).messages;
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Tocken found\n"), c.tokens) << c.text;
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Op is outside brackets\n"), c.outside) << c.text;
-        EXPECT_EQ(static_cast<long>(messages.size()), c.tokens + c.outside) << c.text;
-    }
-}
-
 // Random texts: the same answer with the search messages emitted and not, and
 // that of the byte-at-a-time scan.
 TEST(Locate, AgreesWithLiteralScanTracedOrNot) {

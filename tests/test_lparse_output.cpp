@@ -1,7 +1,9 @@
-// test_lparse_output.cpp - what lparse prints: plain decimals that read back, sweep points, and plots.
+// test_lparse_output.cpp - what lparse prints: plain decimals that read back, sweep points, plots, and
+// its output failing: write errors and closed pipes.
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +11,9 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
-
-#include <sys/ioctl.h>
 
 #include "lparse_process.h"
 
@@ -52,37 +53,6 @@ std::string hundredths(int from, int to, int by) {
         if (part != 0) list += (part < 10 ? ".0" : ".") + std::to_string(part % 10 == 0 ? part / 10 : part);
     }
     return list;
-}
-
-// Runs lparse with ARGS on a pseudo-terminal COLUMNS wide, COLUMNS unset in
-// its environment; returns what it wrote.
-std::string on_terminal_of_width(Args args, unsigned short columns) {
-    const Environment no_columns({{"COLUMNS", nullptr}});
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    const char *slave = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
-    if (slave == nullptr) return "no pseudo-terminal";
-    winsize size{};
-    size.ws_col = columns;
-    size.ws_row = 24;
-    ioctl(master, TIOCSWINSZ, &size);
-    args.insert(args.begin(), LPARSE_PATH);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, slave, O_RDWR, 0);
-    posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    posix_spawn_file_actions_adddup2(&actions, 0, 2);
-    pid_t pid = -1;
-    std::string screen;
-    if (posix_spawn(&pid, LPARSE_PATH, &actions, nullptr, argv_of(args).data(), environ) == 0) {
-        // Reading ends with an error once lparse has exited and closed the terminal.
-        char buffer[4096];
-        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<size_t>(n));
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(master);
-    return screen;
 }
 
 size_t longest_line(const std::string &text) {
@@ -193,7 +163,7 @@ TEST(LparseSweep, PointsEndAtToWithoutDrift) {
         {"x=0:1:0.3333333", "0 0.3333333 0.6666666 1"}, // close enough to end at TO
         {"x=0:1:0.3", "0 0.3 0.6 0.9"},            // 1 is not reached
         {"x=1:0:-0.5", "1 0.5 0"},                 {"x=1:0:0.5", "1 0.5 0"}, // a falling range counts down either way
-        {"x=2:0", hundredths(200, 0, -10)},        {"x=5:5:1", "5"},
+        {"x=2:0", hundredths(200, 0, -10)},        {"x=5:5:1", "5"}, // 20 intervals by default
     };
     for (const Row &row : rows) {
         std::string want = "x\tx\n";
@@ -207,6 +177,8 @@ TEST(LparseSweep, PointsEndAtToWithoutDrift) {
         EXPECT_EQ(got.out, want) << row.range << "\nstderr: " << got.err;
         EXPECT_EQ(got.status, 0) << row.range;
     }
+    EXPECT_EQ(run_lparse({"--sweep", "x=0:1:0.25", "x^2"}).out, "x\tx^2\n0\t0\n0.25\t0.0625\n0.5\t0.25\n0.75\t0.5625\n1\t1\n");
+    EXPECT_EQ(run_lparse({"--sweep", "t=1:-1:1", "t*k", "k=3"}).out, "t\tt*k\n1\t3\n0\t0\n-1\t-3\n");
     struct Bad {
         Args args;
         std::string err;
@@ -224,9 +196,11 @@ TEST(LparseSweep, PointsEndAtToWithoutDrift) {
     }
 }
 
+// The pictures in both styles; a falling sweep draws the same picture.
 TEST(LparsePlot, DrawsTheCurveAsWideAsTheTerminal) {
     const Environment narrow({{"COLUMNS", "40"}});
-    EXPECT_EQ(run_lparse({"--sweep", "x=0:1", "--plot=ascii", "x"}).out,
+    const std::string ascii = run_lparse({"--sweep", "x=0:1", "--plot=ascii", "x"}).out;
+    EXPECT_EQ(ascii,
               "x\n"
               "1 +                                *\n"
               "  |                             *** \n"
@@ -246,14 +220,36 @@ TEST(LparsePlot, DrawsTheCurveAsWideAsTheTerminal) {
               "0 +*--------------------------------\n"
               "  +---------------------------------\n"
               "   0                               1  x\n");
-    for (const char *width : {"30", "50", "120"}) {
+    EXPECT_EQ(run_lparse({"--sweep", "x=1:0", "--plot=ascii", "x"}).out, ascii);
+    const Environment narrower({{"COLUMNS", "24"}});
+    EXPECT_EQ(run_lparse({"--sweep", "x=-1:1:0.25", "--plot=braille", "x*x"}).out,
+              "x*x\n"
+              "1 ┤⡇       ⠨       ⢸\n"
+              "  │⢸       ⠨       ⡇\n"
+              "  │⠸⡀      ⠨      ⢀⠇\n"
+              "  │ ⡇      ⠨      ⢸ \n"
+              "  │ ⢣      ⠨      ⡜ \n"
+              "  │ ⢸      ⠨      ⡇ \n"
+              "  │ ⠈⡆     ⠨     ⢰⠁ \n"
+              "  │  ⢇     ⠨     ⡸  \n"
+              "  │  ⢸     ⠨     ⡇  \n"
+              "  │   ⡇    ⠨    ⢸   \n"
+              "  │   ⢸    ⠨    ⡇   \n"
+              "  │   ⠈⡆   ⠨   ⢰⠁   \n"
+              "  │    ⢱   ⠨   ⡎    \n"
+              "  │     ⢇  ⠨  ⡸     \n"
+              "  │     ⠘⡄ ⠨ ⢠⠃     \n"
+              "0 ┤⡀⡀⡀⡀⡀⡀⡈⡒⣬⡔⡁⡀⡀⡀⡀⡀⡀\n"
+              "  └─────────────────\n"
+              "   -1      0       1  x\n");
+    for (const char *width : {"30", "120"}) {
         const Environment columns({{"COLUMNS", width}});
         EXPECT_EQ(longest_line(run_lparse({"--sweep", "x=-3:3", "--plot=ascii", "x^2"}).out),
                   static_cast<size_t>(std::atoi(width) - 1)) << width;
     }
     // On a terminal without COLUMNS, the terminal's own width.
-    const std::string screen = on_terminal_of_width({"--sweep", "x=-3:3", "--plot=ascii", "x^2"}, 70);
-    EXPECT_EQ(longest_line(screen), 69u) << screen;
+    const Session s = on_terminal({}, {"--sweep", "x=-3:3", "--plot=ascii", "x^2"}, {"COLUMNS="}, -1, 70);
+    EXPECT_EQ(longest_line(s.screen), 69u) << s.screen;
 }
 
 TEST(LparsePlot, StyleFollowsTheLocale) {
@@ -264,8 +260,7 @@ TEST(LparsePlot, StyleFollowsTheLocale) {
     };
     const Row rows[] = {
         {nullptr, nullptr, "en_US.UTF-8", "--plot", true}, {nullptr, nullptr, "C", "--plot", false},
-        {nullptr, nullptr, nullptr, "--plot", false},      {"C", nullptr, "en_US.UTF-8", "--plot", false},
-        {nullptr, "C.utf8", "C", "--plot", true},          {nullptr, nullptr, "C", "--plot=braille", true},
+        {"C", nullptr, "en_US.UTF-8", "--plot", false},    {nullptr, "C.utf8", "C", "--plot", true},
         {nullptr, nullptr, "en_US.UTF-8", "--plot=ascii", false},
     };
     for (const Row &row : rows) {
@@ -292,6 +287,134 @@ TEST(LparsePlot, SkippedPointsAndPoles) {
     EXPECT_EQ(pole[16].substr(0, 8), "-6.667 +") << pole[16];
     EXPECT_EQ(pole[9].substr(0, 8), "     0 +") << pole[9];
     EXPECT_EQ(pole[9].find('*'), std::string::npos) << pole[9];
+}
+
+// lparse with standard input and output on pipes, standard error in a file.
+struct Piped {
+    pid_t pid = -1;
+    int in = -1, out = -1; // our ends
+    FILE *err = nullptr;
+
+    explicit Piped(Args args) {
+        int to[2], from[2];
+        if (pipe(to) != 0 || pipe(from) != 0) return;
+        err = std::tmpfile();
+        args.insert(args.begin(), LPARSE_PATH);
+        std::vector<char *> argv = argv_of(args);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, to[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, from[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, fileno(err), 2);
+        posix_spawn_file_actions_addclose(&actions, to[1]);
+        posix_spawn_file_actions_addclose(&actions, from[0]);
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(to[0]);
+        close(from[1]);
+        in = to[1];
+        out = from[0];
+    }
+    ~Piped() {
+        if (in >= 0) close(in);
+        if (out >= 0) close(out);
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (err != nullptr) std::fclose(err);
+    }
+    Piped(const Piped &) = delete;
+    Piped &operator=(const Piped &) = delete;
+
+    void send(const std::string &text) const { EXPECT_EQ(write(in, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
+
+    // Reads standard output until it holds WANT, for at most a few seconds.
+    std::string read_until(const std::string &want) const {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            char buffer[4096];
+            pollfd p{out, POLLIN, 0};
+            const ssize_t n = poll(&p, 1, 20) > 0 ? read(out, buffer, sizeof buffer) : 0;
+            if (n < 0) break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+    // The exit status once lparse has exited by itself, or -1 after a few seconds.
+    int wait() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return -1;
+    }
+
+    std::string errors() {
+        FILE *file = err;
+        err = nullptr;
+        return file != nullptr ? read_back(file) : "";
+    }
+};
+
+TEST(LparseOutput, AFailedWriteIsReportedOnceWithExitStatus1) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    std::string rows = "x\n";
+    for (int i = 0; i < 3000; ++i) rows += std::to_string(i) + "\n";
+    struct Row {
+        Args args;
+        std::string input;
+    };
+    const Row cases[] = {
+        {{"1"}, ""}, {{"--help"}, ""}, {{"--dot", "2*(x+1)", "x=1"}, ""}, {{"--explain", "1"}, ""},
+        {{"--csv", "-", "x"}, "x\n1\n"}, {{"--csv", "-", "x*2"}, rows}, // fails in the middle of the rows
+        {{"--sweep", "x=0:1:0.0001", "x"}, ""}, {{"--sweep", "x=0:1", "--plot", "x"}, ""}, {{}, "1\n2\n"},
+    };
+    for (const Row &row : cases) {
+        const Outcome got = run_lparse(row.args, row.input, "/dev/full");
+        EXPECT_EQ(got.status, 1) << show(row.args);
+        EXPECT_EQ(got.err, "lparse: write error: No space left on device\n") << show(row.args);
+    }
+}
+
+TEST(LparseOutput, AClosedPipeEndsTheRunQuietly) {
+    // Each run is stopped while its input is still open: it must notice the
+    // closed pipe on its next write rather than read to the end.
+    struct Row {
+        Args args;
+        std::string first, shown, more;
+    };
+    const Row cases[] = {
+        {{"--csv", "-", "x*2"}, "x\n1\n", "x,result\n1,2\n", "2\n3\n"},
+        {{}, "x = 2\nx*3\n", "6\n", "x\n"},
+    };
+    for (const Row &row : cases) {
+        Piped lparse(row.args);
+        ASSERT_GT(lparse.pid, 0);
+        lparse.send(row.first);
+        // The first rows' results come as soon as they are in, not after 64 KiB of input or at its end.
+        EXPECT_EQ(lparse.read_until(row.shown), row.shown) << show(row.args);
+        close(lparse.out);
+        lparse.out = -1;
+        lparse.send(row.more);
+        EXPECT_EQ(lparse.wait(), 0) << show(row.args);
+        EXPECT_EQ(lparse.errors(), "") << show(row.args);
+    }
+    // A long table ends too, without a message.
+    Piped sweep({"--sweep", "x=0:1:0.0000002", "x"});
+    ASSERT_GT(sweep.pid, 0);
+    EXPECT_EQ(sweep.read_until("\n0\t0\n").substr(0, 5), "x\tx\n0");
+    close(sweep.out);
+    sweep.out = -1;
+    EXPECT_EQ(sweep.wait(), 0);
+    EXPECT_EQ(sweep.errors(), "");
 }
 
 } // namespace
