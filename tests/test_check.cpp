@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -129,20 +128,4 @@ TEST(Check, LeavesTheHandleAsItWas) {
     EXPECT_EQ(parser_eval(h.p), 0.0f);      // still the tree of "x+"
     EXPECT_EQ(parser_calc(h.p, "zz"), 0.0f); // zz was not defined by the check
     exception_set_handler(nullptr, nullptr);
-}
-
-// Handles on two threads each record their own errors.
-TEST(Check, HandlesOnTwoThreadsKeepTheirOwnErrors) {
-    std::vector<Place> got[2];
-    const char *texts[2] = {"1+2(3)", "y+"};
-    std::thread threads[2];
-    for (int t = 0; t < 2; ++t)
-        threads[t] = std::thread([&, t] {
-            Handle h;
-            for (int round = 0; round < 2000; ++round) parser_calc(h.p, round % 2 ? texts[t] : "1+1");
-            got[t] = h.errors();
-        });
-    for (std::thread &t : threads) t.join();
-    EXPECT_EQ(got[0], (std::vector<Place>{{PARSER_ERR_UNKNOWN_FUNCTION, 2, 4}}));
-    EXPECT_EQ(got[1], (std::vector<Place>{{PARSER_ERR_TRAILING_OPERATOR, 0, 2}}));
 }

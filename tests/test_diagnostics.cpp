@@ -1,33 +1,22 @@
-// test_diagnostics.cpp - level filter, sinks, handlers and thread safety.
+// test_diagnostics.cpp - level filter, sinks and handlers (threads swapping them: test_threads.cpp).
 #include "lib_parse/diagnostics.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
 #include <numeric>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 // Records the text of every piece handed to it, one entry per sink call.
 struct Capture {
-    std::mutex lock;
     std::vector<std::string> texts;
 
     static void sink(void *ctx, int level, const char *text)
     {
-        auto *self = static_cast<Capture *>(ctx);
-        std::lock_guard<std::mutex> hold(self->lock);
-        self->texts.push_back(std::to_string(level) + " " + text);
-    }
-    size_t size()
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        return texts.size();
+        static_cast<Capture *>(ctx)->texts.push_back(std::to_string(level) + " " + text);
     }
 };
 
@@ -125,52 +114,6 @@ TEST_F(Diagnostics, ExceptionReports)
     exception("lib_parse", 88, 3);
     EXPECT_EQ(capture.texts, std::vector<std::string>{"1 lib_parse:88: error 3\n"});
     EXPECT_EQ(reports.size(), 2u);
-}
-
-// Printers and setters from many threads: every piece lands in exactly one
-// of the sinks being swapped, and every report in one of the handlers.
-TEST_F(Diagnostics, ConcurrentPrintingAndSetting)
-{
-    constexpr int kPrinters = 4, kPrintsEach = 5000;
-    Capture other;
-    std::atomic<int> reports_a{0}, reports_b{0};
-    auto count = [](void *ctx, const char *, int, int) { static_cast<std::atomic<int> *>(ctx)->fetch_add(1); };
-    dbg_set_level(8);
-    exception_set_handler(count, &reports_a);
-    std::atomic<bool> stop{false};
-    std::thread setter([&] {
-        for (int i = 0; !stop; ++i) {
-            dbg_set_sink(Capture::sink, i % 2 ? &other : &capture);
-            exception_set_handler(count, i % 2 ? &reports_b : &reports_a);
-            dbg_set_timestamp(i % 2);
-            dbg_set_localized(i % 3 == 0);
-            dbg_set_level(8 + i % 2); // levels 6 to 8 stay emitted
-        }
-    });
-    // Each printer emits the way the library does and counts its pieces.
-    std::atomic<std::size_t> emitted{0};
-    std::vector<std::thread> printers;
-    for (int t = 0; t < kPrinters; ++t) {
-        printers.emplace_back([t, &emitted] {
-            for (int i = 0; i < kPrintsEach; ++i) {
-                const int level = 6 + i % 3;
-                if (dbg_istimestamp())
-                    dbg_time_print(level), ++emitted;
-                if (dbg_islocalized())
-                    dbg_loc_print(level, "lib_parse", i), ++emitted;
-                dbg_data_print(level, "thread %d piece %d\n", t, i), ++emitted;
-                if (i % 10 == 0)
-                    exception("lib_parse", i, t);
-            }
-        });
-    }
-    for (auto &printer : printers)
-        printer.join();
-    stop = true;
-    setter.join();
-    EXPECT_EQ(capture.size() + other.size(), emitted.load());
-    EXPECT_EQ(reports_a + reports_b, kPrinters * kPrintsEach / 10);
-
 }
 
 } // namespace

@@ -46,22 +46,6 @@ TEST(Handle, VariablesMatchExactNames) {
     EXPECT_EQ(p->cache->dirty, 0) << "parser_var must not mark the cache";
 }
 
-// Functions of one name stack newest first, as the library's own copies.
-TEST(Handle, FunctionsStackNewestFirstAndMarkTheCache) {
-    ParserPtr p(parser_new());
-    char proto[] = "f(x)", body[] = "x*2";
-    EXPECT_EQ(parser_func(p.get(), proto, body), 0);
-    EXPECT_EQ(p->cache->dirty, 1);
-    p->cache->dirty = 0;
-    EXPECT_EQ(parser_func(p.get(), "f(x)", "x*3"), 0);
-    EXPECT_EQ(p->cache->dirty, 1);
-    proto[0] = body[0] = '?';
-    EXPECT_EQ(parser_calc(p.get(), "f(3)"), 9.0f); // the newer one is used
-    parser_func(p.get(), "f(x)", "x*4");
-    EXPECT_EQ(parser_eval(p.get()), 12.0f);
-    EXPECT_EQ(list_count(p->funcs), 3);
-}
-
 void count_visit(void *ctx, int, int, const char *, int, int, float) { ++*static_cast<int *>(ctx); }
 
 // Null arguments leave a new handle as it was made: no variables, functions,

@@ -60,6 +60,9 @@ TEST(LparseOneShot, ReportsErrorsAndWarningsWithExitCodes) {
         {{"--tree", "--csv", "f", "x"}, "", 2, "lparse: --tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep"},
         {{"--sweep", "x=1", "x"}, "", 2, "lparse: --sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not 'x=1'"},
         {{"--sweep", "x=0:1e9:1", "x"}, "", 2, "lparse: --sweep would take more than 10000000 steps; use a larger STEP"},
+        {{"--sweep", "x=0:1:-0.5", "x"}, "", 2, "lparse: --sweep: a negative STEP counts down, but TO is above FROM"},
+        {{"--sweep", "x=0:1e39", "x"}, "", 2, "lparse: --sweep needs finite FROM and TO"},
+        {{"--sweep", "x=0:1", "--plot=round", "x"}, "", 2, "lparse: --plot=STYLE takes ascii or braille, not 'round'"},
         {{"--trace=x", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
         {{"--csv", "/nonexistent/file.csv", "x"}, "", 1, "lparse: cannot open '/nonexistent/file.csv': No such file or directory"},
     };

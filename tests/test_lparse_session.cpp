@@ -31,20 +31,14 @@ TEST(LparseOptions, GroupedLettersNegativeNumbersAndConflicts) {
     };
     const Row rows[] = {
         {{"-qf", "f(x)=x*3", "f(2)+costly"}, "7", 0, ""}, // -q took effect: no warning for 'tly'
-        {{"-qff(x)=x*3", "f(2)"}, "6", 0, ""},
-        {{"-f", "f(x) = x*2", "f(3)"}, "6", 0, ""},
-        {{"-f", "g(a) := a+1", "g(1)"}, "2", 0, ""},
-        {{"-3+1"}, "-2", 0, ""}, {{"--", "-3+1"}, "-2", 0, ""}, {{"-.5*4"}, "-2", 0, ""}, {{"-(x)", "x=2"}, "-2", 0, ""},
+        {{"-qff(x)=x*3", "f(2)"}, "6", 0, ""}, {{"-f", "g(a) := a+1", "g(1)"}, "2", 0, ""},
+        {{"-3+1"}, "-2", 0, ""}, {{"-.5*4"}, "-2", 0, ""}, {{"-(x)", "x=2"}, "-2", 0, ""},
         {{"-v"}, "", 2, "lparse: unknown option '-v'; an EXPR that begins with '-' and a letter goes after '--'"},
-        {{"-x", "x=3"}, "", 2, "lparse: unknown option '-x'"},
         {{"-qv", "1"}, "", 2, "lparse: unknown option '-v'"},
         {{"-qf"}, "", 2, "lparse: option '-f' needs a value"},
-        {{"--dot", "--tree", "1"}, "", 2, "lparse: --dot prints the graph alone; it does not combine with --tree or --explain"},
         {{"--explain", "--dot", "1"}, "", 2, "lparse: --dot prints the graph alone"},
         {{"--trace=9", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
-        {{"--trace=-1", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
         {{"--trace=0", "1"}, "1", 0, ""},
-        {{"--no-history", "1"}, "1", 0, ""},
         {{"--no-history=yes", "1"}, "", 2, "lparse: option '--no-history' takes no value"},
     };
     for (const Row &row : rows) {
@@ -56,9 +50,6 @@ TEST(LparseOptions, GroupedLettersNegativeNumbersAndConflicts) {
         else
             EXPECT_NE(got.err.find(row.err), std::string::npos) << show(row.args) << "\nstderr: " << got.err;
     }
-    const Outcome help = run_lparse({"--help"});
-    for (const char *text : {"--no-history", ":unset", ":undef", "ans", "Ctrl-C", "from 0 (off)", "exits 0 after errors"})
-        EXPECT_NE(help.out.find(text), std::string::npos) << text;
 }
 
 // Scripts from a pipe: ans, :unset and :undef, :funcs, :trace, quit and exit.
@@ -78,11 +69,10 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         {{}, "f(a) := a*2\nx = 3\n:unset x\nf(2)\nx\n", "4\n0\n", 0},
         {{}, "f(a) := a*2\ng(b) := b\nf(a) := a*3\n:funcs\n:undef f(a)\n:funcs\ng(5)\n",
          "# replaced: f(a) := a*2\ng(b) := b\nf(a) := a*3\ng(b) := b\n5\n", 0},
-        {{}, ":unset x\n", "", 1}, {{}, ":undef f\n", "", 1}, {{}, ":unset\n", "", 1},
-        {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
+        {{}, ":unset\n", "", 1}, {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
         // :math; a removal makes the handle anew, with the host functions again.
         {{}, ":math\nsqrt(16)+floor(pi)\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
-        {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0}, {{}, "1\n:quit\n2\n", "1\n", 0},
+        {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args, row.script);
@@ -124,18 +114,6 @@ TEST(LparseTerminal, CtrlCCancelsTheLineAndCtrlDLeaves) {
     EXPECT_EQ(s.screen.find("y = 7\r\n"), std::string::npos) << count_note(s); // never carried out
 }
 
-// With standard output sent on to a file, the banner and prompts stay on the terminal.
-TEST(LparseTerminal, OutputToAFileHoldsOnlyValues) {
-    FILE *out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    const std::vector<Step> steps = {{"", "> ", 1}, {"6*7\r", "> ", 2}, {"quit\r", "", 0}};
-    const Session s = on_terminal(steps, {"--no-history"}, {}, fileno(out));
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.status, 0) << count_note(s);
-    EXPECT_EQ(read_back(out), "42\n");
-    EXPECT_NE(s.screen.find("lparse "), std::string::npos) << count_note(s); // the banner
-}
-
 class LparseTerminalDir : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -151,39 +129,28 @@ protected:
 // else ~/.lparse_history, and --no-history neither reads nor writes them.
 TEST_F(LparseTerminalDir, KeptBetweenSessionsUnlessTurnedOff) {
     if (!kLineEditor) GTEST_SKIP() << "history needs the line editor";
-    struct Row {
-        std::vector<std::string> env;
-        std::string file;
-    };
-    const Row rows[] = {
-        {{"XDG_STATE_HOME=" + dir_ + "/state", "HOME=" + dir_}, dir_ + "/state/lparse/history"},
-        {{"XDG_STATE_HOME=", "HOME=" + dir_}, dir_ + "/.lparse_history"},
-    };
-    for (const Row &row : rows) {
-        const Session first = on_terminal({{"", "> ", 1}, {"x = 41\r", "x = 41\r\n", 2}, {"quit\r", "", 0}}, {}, row.env);
-        if (!first.started) GTEST_SKIP() << first.screen;
-        EXPECT_EQ(first.status, 0) << count_note(first);
-        std::ifstream saved(row.file);
+    const auto read = [](const std::string &file) {
         std::stringstream text;
-        text << saved.rdbuf();
-        EXPECT_NE(text.str().find("41"), std::string::npos) << row.file << ": " << text.str();
+        text << std::ifstream(file).rdbuf();
+        return text.str();
+    };
+    const std::vector<std::string> envs[] = {{"XDG_STATE_HOME=" + dir_ + "/state", "HOME=" + dir_}, {"XDG_STATE_HOME=", "HOME=" + dir_}};
+    const std::string files[] = {dir_ + "/state/lparse/history", dir_ + "/.lparse_history"};
+    for (int k = 0; k < 2; ++k) {
+        const Session first = on_terminal({{"", "> ", 1}, {"x = 41\r", "x = 41\r\n", 2}, {"quit\r", "", 0}}, {}, envs[k]);
+        if (!first.started) GTEST_SKIP() << first.screen;
+        const std::string saved = read(files[k]);
+        EXPECT_NE(saved.find("41"), std::string::npos) << files[k] << ": " << saved;
         // Ctrl-P twice goes back past 'quit' to the assignment.
         const Session second = on_terminal(then_ctrl_d({{"", "> ", 1}, {"\x10\x10\r", "x = 41\r\n", 2}, {"x+1\r", "42\r\n> ", 1}}),
-                                           {}, row.env);
+                                           {}, envs[k]);
         EXPECT_EQ(second.status, 0) << count_note(second);
-        EXPECT_NE(second.screen.find("42\r\n"), std::string::npos) << count_note(second);
-        std::ifstream again(row.file);
-        std::stringstream before;
-        before << again.rdbuf();
-        EXPECT_NE(before.str(), text.str()) << "the second session's lines are added";
+        const std::string more = read(files[k]);
+        EXPECT_NE(more, saved) << "the second session's lines are added";
         const Session off = on_terminal(then_ctrl_d({{"", "> ", 1}, {"\x10\r", "> ", 2}, {"x = 5\r", "x = 5\r\n> ", 1}}),
-                                        {"--no-history"}, row.env);
-        EXPECT_EQ(off.status, 0) << count_note(off);
+                                        {"--no-history"}, envs[k]);
         EXPECT_EQ(off.screen.find("41"), std::string::npos) << count_note(off);
-        std::ifstream after(row.file);
-        std::stringstream kept;
-        kept << after.rdbuf();
-        EXPECT_EQ(kept.str(), before.str());
+        EXPECT_EQ(read(files[k]), more);
     }
 }
 
