@@ -183,12 +183,9 @@ TEST(Bounds, OneMebibyteInputsStayWithinMemory) {
         std::string text;
     } cases[] = {
         {"flat sum", {}, repeat("1+", mib / 2 - 1) + "1"},
-        {"run of minus signs", {}, std::string(mib - 1, '-') + "1"},
-        {"power chain", {}, repeat("2^", mib / 2 - 1) + "1"},
         {"mixed operators and names", {}, repeat("x*2-y/3+", mib / 8 - 1) + "1"},
         {"brackets nested 512 Ki deep", {}, std::string(mib / 2 - 1, '(') + "1" + std::string(mib / 2 - 1, ')')},
         {"calls of a 4 KiB body", {{"f(x)", wide_body}}, repeat("f(1)+", mib / 5 - 1) + "f(1)"},
-        {"nested calls of a 4 KiB body", {{"f(x)", wide_body}}, "f(f(f(1)))" + repeat("+1", mib / 2 - 8)},
         {"x+x nested 40 deep", {{"f(x)", "x+x"}}, repeat("f(", 40) + "1" + repeat(")", 40) + repeat("+1", mib / 2 - 64)},
         {"self call on every operand", {{"r(n)", "1+r(n)"}}, repeat("r(1)+", mib / 5 - 1) + "r(1)"},
     };
