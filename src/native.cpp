@@ -1,5 +1,6 @@
 // native.cpp - translating a program into x86-64 machine code with AsmJit.
 // The System V calling convention (Linux, BSD): CMake builds it only there.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <asmjit/x86.h>
 
 #include "arithmetic.h"
+#include "host.h"
 #include "native.h"
 
 namespace lp {
@@ -148,6 +150,25 @@ public:
         for (size_t d = 0; d < live; ++d) a_.movss(reg(d), slot(d));
     }
 
+    // A host function's call on the COUNT values from BASE on, read in
+    // place: every value below the top goes to its slot, so the arguments
+    // lie in order in memory. The result at BASE.
+    void host_call(const CallData *call, size_t base, size_t count, float *record) {
+        const size_t top = base + count;
+        for (size_t d = 0; d < std::min(top, kRegisters); ++d) a_.movss(slot(d), reg(d));
+        a_.mov(x86::rdi, reinterpret_cast<uint64_t>(call->ctx));
+        a_.lea(x86::rsi, slot(base));
+        a_.mov(x86::edx, static_cast<uint32_t>(count));
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(call->fn));
+        a_.call(x86::rax);
+        store_record(record, x86::xmm0);
+        if (in_register(base))
+            a_.movaps(reg(base), x86::xmm0);
+        else
+            a_.movss(slot(base), x86::xmm0);
+        for (size_t d = 0; d < std::min(base, kRegisters); ++d) a_.movss(reg(d), slot(d));
+    }
+
     void prologue() {
         if (frame_ != 0) a_.sub(x86::rsp, static_cast<int32_t>(frame_));
     }
@@ -176,9 +197,6 @@ private:
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
     if (refused.load(std::memory_order_relaxed)) return nullptr;
-    // Host functions' calls stay with the interpreter: it gathers their
-    // arguments, and a callback's own frame needs no care here.
-    if (p->call_count > 0) return nullptr;
     bool calls = false;
     for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
     // At entry the stack is 8 bytes off a 16-byte boundary; calls need it on one.
@@ -206,7 +224,11 @@ NativeFn native_compile(const Program *p) {
         }
         const OpStep &step = p->ops[entry];
         float *record = &step.node->value;
-        if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
+        if (step.op == OP_CALL) {
+            const CallStep &c = p->calls[step.call];
+            depth -= c.count;
+            e.host_call(c.call, depth, c.count, record);
+        } else if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
             depth -= 2;
             e.basic(step.op, depth, record);
         } else if (step.op == OP_POW || step.op == OP_MOD) {

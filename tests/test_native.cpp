@@ -12,12 +12,24 @@ namespace {
 
 using namespace test;
 
+float sum_all(void *, const float *a, int n) {
+    float s = 0.0f;
+    for (int k = 0; k < n; ++k) s += a[k];
+    return s;
+}
+float tick(void *ctx, const float *a, int n) { // counts its calls
+    ++*static_cast<int *>(ctx);
+    return n > 0 ? a[n - 1] * 0.5f : 1.0f;
+}
+
 TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
     const char *const pieces[] = {"x", "y", "2.5", "0", "+", "-", "*", "/", "%", "^", "(", ")", "(", "cos(",
-                                  "exp(", "logn(", "atan(", "log2(", "1e39", "-1", "x-(y-(x+"};
+                                  "exp(", "logn(", "atan(", "log2(", "1e39", "-1", "x-(y-(x+", "sum(", ",", "tick("};
     const float values[] = {0.0f, -0.0f, 1.0f, -2.5f, 3.0f, INFINITY, -INFINITY, NAN, 1e30f, 0.1f, 7.0f};
-    // Values deeper than the registers hold live in stack slots, also across calls.
-    const std::string deep = "x-(y*(x+(y-(x/(y+(x-(y*(x+(y-(x/(y+(x-(y*(x+(y-(cos(x)^y%3))))))))))))))))";
+    // Values deeper than the registers hold live in stack slots, also across
+    // calls; a host function's arguments are read from there.
+    const std::string deep =
+        "x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))";
     uint32_t state = 20261206;
     auto next = [&state](uint32_t n) {
         state = state * 1664525u + 1013904223u;
@@ -28,6 +40,12 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         std::string text = round == 0 ? deep : "";
         for (uint32_t n = 1 + next(24); text.empty() && n > 0; --n) text += pieces[next(sizeof pieces / sizeof *pieces)];
         ParserPtr native(parser_new()), interpreted(parser_new()), bulk(parser_new());
+        int ticks[3] = {0, 0, 0};
+        Parser *all[] = {native.get(), interpreted.get(), bulk.get()};
+        for (int k = 0; k < 3; ++k) {
+            parser_native_func(all[k], "sum", -1, sum_all, nullptr, PARSER_NATIVE_PURE);
+            parser_native_func(all[k], "tick", 1, tick, &ticks[k], 0);
+        }
         parser_limit(interpreted.get(), PARSER_LIMIT_NATIVE_CODE, 0);
         float *nx = parser_var_ref(native.get(), "x"), *ny = parser_var_ref(native.get(), "y");
         float *ix = parser_var_ref(interpreted.get(), "x"), *iy = parser_var_ref(interpreted.get(), "y");
@@ -51,6 +69,7 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         for (size_t row = 0; row < rows; ++row)
             ASSERT_TRUE(same_value(out[row], want[row])) << "'" << text << "' bulk row " << row;
         ASSERT_EQ(walk(bulk.get()), walk(native.get())) << "'" << text << "' after bulk";
+        EXPECT_TRUE(ticks[0] == ticks[1] && ticks[2] == ticks[1]) << "'" << text << "' calls once per row";
         // New variables bind the names again: the code is dropped, and the
         // value then read through the new binding ("x" reads the newer "xa").
         parser_var(native.get(), "xa", 5.0f);
