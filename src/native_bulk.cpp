@@ -49,8 +49,7 @@ public:
         a_.cmp(x86::rax, kEnd);
         a_.ja(done);
         body();
-        fetch(0);
-        store(x86::ptr(kOut, kRow, 2), work(0));
+        store(x86::ptr(kOut, kRow, 2), reg(0)); // the value, at depth 0
         a_.add(kRow, static_cast<int32_t>(lanes()));
         a_.jmp(top);
         a_.bind(done);
