@@ -74,8 +74,9 @@ LIB_PARSE_API const char *parser_op_symbol(int op);
                                     * pass over a body counted; default 16 MiB, at most 2^31 - 1 */
 #define PARSER_LIMIT_TREE_GROWTH 4 /* bytes by which substitution may lengthen the texts of one tree;
                                     * default 128 KiB, at most 2^31 - 1 */
-#define PARSER_LIMIT_NATIVE_CODE 5 /* 1: a tree evaluated again and again is translated into machine
-                                    * code where the build supports it (x86-64 with AsmJit); 0: always
+#define PARSER_LIMIT_NATIVE_CODE 5 /* 1: a tree evaluated again and again, and parser_calc_bulk of
+                                    * many rows, run as machine code where the build supports it
+                                    * (x86-64 with AsmJit); 0: always
                                     * the interpreter, for hosts that forbid executable memory.
                                     * Default 1, at most 1. Same results either way, bit for bit. */
 #define PARSER_LIMIT_COUNT 6

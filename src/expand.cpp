@@ -283,17 +283,19 @@ private:
         const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(open - from));
         if (f == nullptr) return false;
 
-        // The arguments: [open + 1, to - 1) cut at the commas outside inner brackets.
+        // The arguments: [open + 1, to - 1) cut at the commas outside inner
+        // brackets. Inner pairs are stepped over, so a call nested N deep is
+        // read in time linear in its length, not N times over.
         std::vector<Range> &args = pieces_.ranges; // free until the next split
         args.clear();
-        int32_t start = open + 1, level = 0;
+        int32_t start = open + 1;
         bool blank = true;
         for (int32_t p = open + 1; p < to - 1; ++p) {
             const char c = text[p];
             if (c != ' ') blank = false; // "f( )" has no arguments either
-            if (c == '(') ++level;
-            if (c == ')') --level;
-            if (c == ',' && level == 0) {
+            if (c == '(') {
+                p = source.partner(p);
+            } else if (c == ',') {
                 args.push_back(Range{range.source, start, p});
                 start = p + 1;
             }

@@ -1,5 +1,6 @@
 // native.cpp - translating a program into x86-64 machine code with AsmJit.
 // The System V calling convention (Linux, BSD): CMake builds it only there.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -7,9 +8,57 @@
 #include <asmjit/x86.h>
 
 #include "arithmetic.h"
+#include "host.h"
+#include "jit.h"
 #include "native.h"
 
 namespace lp {
+
+namespace {
+
+// The operations that are not one instruction: called as the interpreter
+// calls them, so the bits are the same.
+float call_pow(float l, float r) { return pow_of(l, r); }
+float call_remainder(float l, float r) { return remainder_of(l, r); }
+template <int32_t Op>
+float call_function(float r) {
+    return function_of(Op, r);
+}
+
+std::atomic<bool> refused{false};
+
+} // namespace
+
+const void *jit_callee(int32_t op) {
+    using Unary = float (*)(float);
+    Unary unary;
+    switch (op) {
+    case OP_POW: return reinterpret_cast<const void *>(call_pow);
+    case OP_MOD: return reinterpret_cast<const void *>(call_remainder);
+    case OP_COS: unary = call_function<OP_COS>; break;
+    case OP_SIN: unary = call_function<OP_SIN>; break;
+    case OP_ATAN: unary = call_function<OP_ATAN>; break;
+    case OP_TAN: unary = call_function<OP_TAN>; break;
+    case OP_EXP: unary = call_function<OP_EXP>; break;
+    case OP_LOGN: unary = call_function<OP_LOGN>; break;
+    case OP_LOG2: unary = call_function<OP_LOG2>; break;
+    default: unary = call_function<OP_LOG10>; break;
+    }
+    return reinterpret_cast<const void *>(unary);
+}
+
+asmjit::JitRuntime &jit_runtime() {
+    static asmjit::JitRuntime *const rt = new asmjit::JitRuntime();
+    return *rt;
+}
+
+bool jit_refused() { return refused.load(std::memory_order_relaxed); }
+
+bool jit_add(void **code, asmjit::CodeHolder *holder) {
+    if (jit_runtime().add(code, holder) == asmjit::kErrorOk) return true;
+    refused.store(true, std::memory_order_relaxed);
+    return false;
+}
 
 namespace {
 
@@ -24,48 +73,6 @@ constexpr size_t kMaxStack = 1024;
 // outlive a call (which may change every xmm register), in 4-byte slots on the
 // stack. xmm14 is the scratch register for a value in a slot.
 constexpr size_t kRegisters = 14;
-
-// The operations that are not one instruction: called as the interpreter
-// calls them, so the bits are the same.
-float call_pow(float l, float r) { return pow_of(l, r); }
-float call_remainder(float l, float r) { return remainder_of(l, r); }
-template <int32_t Op>
-float call_function(float r) {
-    return function_of(Op, r);
-}
-
-using Unary = float (*)(float);
-Unary function_for(int32_t op) {
-    switch (op) {
-    case OP_COS: return call_function<OP_COS>;
-    case OP_SIN: return call_function<OP_SIN>;
-    case OP_ATAN: return call_function<OP_ATAN>;
-    case OP_TAN: return call_function<OP_TAN>;
-    case OP_EXP: return call_function<OP_EXP>;
-    case OP_LOGN: return call_function<OP_LOGN>;
-    case OP_LOG2: return call_function<OP_LOG2>;
-    default: return call_function<OP_LOG10>;
-    }
-}
-
-// One runtime for the process, never destroyed: code may be released by a
-// handle destroyed during exit. Its allocator is thread-safe.
-JitRuntime &runtime() {
-    static JitRuntime *const rt = new JitRuntime();
-    return *rt;
-}
-
-// Notes any error while code is emitted; AsmJit then returns error codes
-// rather than throwing.
-class Failure : public ErrorHandler {
-public:
-    void handleError(Error, const char *, BaseEmitter *) override { failed = true; }
-    bool failed = false;
-};
-
-// Set once executable memory is refused (a host's policy, which does not
-// change while it runs; or memory exhausted): no later program tries again.
-std::atomic<bool> refused{false};
 
 class Emitter {
 public:
@@ -148,6 +155,25 @@ public:
         for (size_t d = 0; d < live; ++d) a_.movss(reg(d), slot(d));
     }
 
+    // A host function's call on the COUNT values from BASE on, read in
+    // place: every value below the top goes to its slot, so the arguments
+    // lie in order in memory. The result at BASE.
+    void host_call(const CallData *call, size_t base, size_t count, float *record) {
+        const size_t top = base + count;
+        for (size_t d = 0; d < std::min(top, kRegisters); ++d) a_.movss(slot(d), reg(d));
+        a_.mov(x86::rdi, reinterpret_cast<uint64_t>(call->ctx));
+        a_.lea(x86::rsi, slot(base));
+        a_.mov(x86::edx, static_cast<uint32_t>(count));
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(call->fn));
+        a_.call(x86::rax);
+        store_record(record, x86::xmm0);
+        if (in_register(base))
+            a_.movaps(reg(base), x86::xmm0);
+        else
+            a_.movss(slot(base), x86::xmm0);
+        for (size_t d = 0; d < std::min(base, kRegisters); ++d) a_.movss(reg(d), slot(d));
+    }
+
     void prologue() {
         if (frame_ != 0) a_.sub(x86::rsp, static_cast<int32_t>(frame_));
     }
@@ -175,10 +201,7 @@ private:
 
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
-    if (refused.load(std::memory_order_relaxed)) return nullptr;
-    // Host functions' calls stay with the interpreter: it gathers their
-    // arguments, and a callback's own frame needs no care here.
-    if (p->call_count > 0) return nullptr;
+    if (jit_refused()) return nullptr;
     bool calls = false;
     for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
     // At entry the stack is 8 bytes off a 16-byte boundary; calls need it on one.
@@ -186,8 +209,8 @@ NativeFn native_compile(const Program *p) {
     if (calls || p->max_stack > kRegisters) frame = (4 * p->max_stack + 15) / 16 * 16 + 8;
 
     CodeHolder code;
-    Failure failure;
-    if (code.init(runtime().environment()) != kErrorOk) return nullptr;
+    JitFailure failure;
+    if (code.init(jit_runtime().environment()) != kErrorOk) return nullptr;
     code.setErrorHandler(&failure);
     x86::Assembler a(&code);
     Emitter e(a, frame);
@@ -206,15 +229,19 @@ NativeFn native_compile(const Program *p) {
         }
         const OpStep &step = p->ops[entry];
         float *record = &step.node->value;
-        if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
+        if (step.op == OP_CALL) {
+            const CallStep &c = p->calls[step.call];
+            depth -= c.count;
+            e.host_call(c.call, depth, c.count, record);
+        } else if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
             depth -= 2;
             e.basic(step.op, depth, record);
         } else if (step.op == OP_POW || step.op == OP_MOD) {
             depth -= 2;
-            e.call(reinterpret_cast<const void *>(step.op == OP_POW ? call_pow : call_remainder), 2, depth, record);
+            e.call(jit_callee(step.op), 2, depth, record);
         } else {
             depth -= 1;
-            e.call(reinterpret_cast<const void *>(function_for(step.op)), 1, depth, record);
+            e.call(jit_callee(step.op), 1, depth, record);
         }
         ++depth;
     }
@@ -222,16 +249,13 @@ NativeFn native_compile(const Program *p) {
     // An error while emitting (out of memory) leaves the code unusable; so
     // does a refusal of executable memory by the system.
     if (a.finalize() != kErrorOk || failure.failed || depth != 1) return nullptr;
-    NativeFn fn = nullptr;
-    if (runtime().add(&fn, &code) != kErrorOk) {
-        refused.store(true, std::memory_order_relaxed);
-        return nullptr;
-    }
-    return fn;
+    void *fn = nullptr;
+    if (!jit_add(&fn, &code)) return nullptr;
+    return reinterpret_cast<NativeFn>(fn);
 }
 
 void native_release(NativeFn code) {
-    if (code != nullptr) runtime().release(code);
+    if (code != nullptr) jit_runtime().release(code);
 }
 
 } // namespace lp

@@ -5,5 +5,8 @@ namespace lp {
 
 NativeFn native_compile(const Program *) { return nullptr; }
 void native_release(NativeFn) {}
+BulkFn native_bulk_compile(const Program *, const ColumnFeed *) { return nullptr; }
+void native_bulk_release(BulkFn) {}
+bool native_bulk_avx2 = false;
 
 } // namespace lp

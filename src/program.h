@@ -83,7 +83,7 @@ struct Program {
     const TreeNode **folded;
     size_t folded_count;
     bool constants_written;
-    CallStep *calls; // host functions called at every run; native code refuses them
+    CallStep *calls; // host functions called at every run
     size_t call_count;
     ArgRef *args;
     size_t arg_count;

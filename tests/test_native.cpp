@@ -6,28 +6,56 @@
 #include <vector>
 
 #include "core_test_support.h"
+#include "native.h"
 #include "program.h"
 
 namespace {
 
 using namespace test;
 
+float sum_all(void *, const float *a, int n) {
+    float s = 0.0f;
+    for (int k = 0; k < n; ++k) s += a[k];
+    return s;
+}
+float tick(void *ctx, const float *a, int n) { // counts its calls
+    ++*static_cast<int *>(ctx);
+    return n > 0 ? a[n - 1] * 0.5f : 1.0f;
+}
+
 TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
     const char *const pieces[] = {"x", "y", "2.5", "0", "+", "-", "*", "/", "%", "^", "(", ")", "(", "cos(",
-                                  "exp(", "logn(", "atan(", "log2(", "1e39", "-1", "x-(y-(x+"};
+                                  "exp(", "logn(", "atan(", "log2(", "1e39", "-1", "x-(y-(x+", "sum(", ",", "tick("};
     const float values[] = {0.0f, -0.0f, 1.0f, -2.5f, 3.0f, INFINITY, -INFINITY, NAN, 1e30f, 0.1f, 7.0f};
-    // Values deeper than the registers hold live in stack slots, also across calls.
-    const std::string deep = "x-(y*(x+(y-(x/(y+(x-(y*(x+(y-(x/(y+(x-(y*(x+(y-(cos(x)^y%3))))))))))))))))";
+    // Values deeper than the registers hold live in stack slots, also across
+    // calls; a host function's arguments are read from there.
+    const std::string deep =
+        "x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))";
     uint32_t state = 20261206;
     auto next = [&state](uint32_t n) {
         state = state * 1664525u + 1013904223u;
         return (state >> 8) % n;
     };
     const size_t rows = lp::kNativeAfterRuns + 6;
+    // Mostly well-formed texts, forms nested into each other ('@' is the
+    // text so far); every tenth a run of loose pieces.
+    const char *const forms[] = {"(@)+x",  "y-(@)",  "@*2.5",  "(@)/y",   "x*(y-(x+@))", "cos(@)",  "exp(@)",
+                                 "logn(@)", "atan(@)", "log2(@)", "(@)^y", "(@)%3",       "sum(@,y,x)", "tick(@)",
+                                 "1e39-(@)", "0/(@)", "-1*(@)"};
     for (int round = 0; round < 300; ++round) {
-        std::string text = round == 0 ? deep : "";
-        for (uint32_t n = 1 + next(24); text.empty() && n > 0; --n) text += pieces[next(sizeof pieces / sizeof *pieces)];
+        std::string text = round == 0 ? deep : round % 10 == 1 ? "" : pieces[next(4)];
+        for (uint32_t n = round % 10 == 1 ? 1 + next(24) : 0; n > 0; --n) text += pieces[next(sizeof pieces / sizeof *pieces)];
+        for (uint32_t n = round == 0 || round % 10 == 1 ? 0 : next(16); n > 0; --n) {
+            std::string form = forms[next(sizeof forms / sizeof *forms)];
+            text = form.replace(form.find('@'), 1, text);
+        }
         ParserPtr native(parser_new()), interpreted(parser_new()), bulk(parser_new());
+        int ticks[3] = {0, 0, 0};
+        Parser *all[] = {native.get(), interpreted.get(), bulk.get()};
+        for (int k = 0; k < 3; ++k) {
+            parser_native_func(all[k], "sum", -1, sum_all, nullptr, PARSER_NATIVE_PURE);
+            parser_native_func(all[k], "tick", 1, tick, &ticks[k], 0);
+        }
         parser_limit(interpreted.get(), PARSER_LIMIT_NATIVE_CODE, 0);
         float *nx = parser_var_ref(native.get(), "x"), *ny = parser_var_ref(native.get(), "y");
         float *ix = parser_var_ref(interpreted.get(), "x"), *iy = parser_var_ref(interpreted.get(), "y");
@@ -45,12 +73,23 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         EXPECT_EQ(program->native != nullptr, program->op_count > 0) << "'" << text << "' compiled";
 #endif
         EXPECT_EQ(interpreted->program->native, nullptr) << "'" << text << "' with native code off";
+        // Enough rows for bulk to run vector machine code, with a tail of
+        // rows fewer than a vector, and the same row last.
+        const size_t many = 60 * rows;
+        std::vector<float> bx(many), by(many);
+        out.resize(many);
+        for (size_t row = 0; row < many; ++row) bx[row] = xs[row % rows], by[row] = ys[row % rows];
         const char *names[] = {"x", "y"};
-        const float *columns[] = {xs.data(), ys.data()};
-        ASSERT_EQ(parser_calc_bulk(bulk.get(), text.c_str(), names, columns, 2, rows, out.data()), 0);
-        for (size_t row = 0; row < rows; ++row)
-            ASSERT_TRUE(same_value(out[row], want[row])) << "'" << text << "' bulk row " << row;
+        const float *columns[] = {bx.data(), by.data()};
+        const bool avx2 = lp::native_bulk_avx2;
+        for (const bool wide : {false, avx2}) { // SSE2, and AVX2 where the CPU has it
+            lp::native_bulk_avx2 = wide;
+            ASSERT_EQ(parser_calc_bulk(bulk.get(), text.c_str(), names, columns, 2, many, out.data()), 0);
+            for (size_t row = 0; row < many; ++row)
+                ASSERT_TRUE(same_value(out[row], want[row % rows])) << "'" << text << "' bulk row " << row << " " << wide;
+        }
         ASSERT_EQ(walk(bulk.get()), walk(native.get())) << "'" << text << "' after bulk";
+        EXPECT_TRUE(ticks[0] == ticks[1] && ticks[2] * rows == ticks[1] * many * 2) << "'" << text << "' calls per row";
         // New variables bind the names again: the code is dropped, and the
         // value then read through the new binding ("x" reads the newer "xa").
         parser_var(native.get(), "xa", 5.0f);

@@ -1,0 +1,37 @@
+// jit.h - what the two code generators (native.cpp, native_bulk.cpp) share.
+#ifndef LIB_PARSE_JIT_H
+#define LIB_PARSE_JIT_H
+
+#include <cstdint>
+
+#include <asmjit/x86.h>
+
+namespace lp {
+
+// One runtime for the process, never destroyed: code may be released by a
+// handle destroyed during exit. Its allocator is thread-safe.
+asmjit::JitRuntime &jit_runtime();
+
+// Adds finished code to the runtime; false, and no code is tried again in
+// this process, when the system refuses executable memory (a host's policy,
+// which does not change while it runs; or memory exhausted).
+bool jit_add(void **code, asmjit::CodeHolder *holder);
+bool jit_refused();
+
+// Notes any error while code is emitted; AsmJit then returns error codes
+// rather than throwing.
+class JitFailure : public asmjit::ErrorHandler {
+public:
+    void handleError(asmjit::Error, const char *, asmjit::BaseEmitter *) override { failed = true; }
+    bool failed = false;
+};
+
+// The routine machine code calls for an operation that is not one
+// instruction ("^", "%" and the functions): float (*)(float, float) for the
+// two-operand ones, float (*)(float) for the functions. The same arithmetic
+// as the interpreter's, so the bits are the same.
+const void *jit_callee(int32_t op);
+
+} // namespace lp
+
+#endif // LIB_PARSE_JIT_H
