@@ -114,41 +114,6 @@ TEST(Host, ReplacingAndRemovingRebuild) {
     EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_UNKNOWN_FUNCTION);
 }
 
-TEST(Host, SameBitsInterpretedNativeAndBulk) {
-    const char *const forms[] = {"clamp(%,x,y)", "sum(%)", "sum(%,y,(x,2))", "cos(%)*1.5", "(%)-x", "tick(%)/3"};
-    uint32_t state = 14;
-    auto next = [&state](uint32_t n) { return ((state = state * 1664525u + 1013904223u) >> 8) % n; };
-    const size_t rows = 80; // past the runs after which a program is compiled
-    for (int round = 0; round < 40; ++round) {
-        std::string text = "x";
-        for (uint32_t n = 1 + next(8); n > 0; --n) {
-            std::string form = forms[next(6)];
-            text = form.replace(form.find('%'), 1, text);
-        }
-        int counts[3] = {0, 0, 0};
-        ParserPtr ps[3] = {ParserPtr(parser_new()), ParserPtr(parser_new()), ParserPtr(parser_new())};
-        for (int k = 0; k < 3; ++k) {
-            parser_native_func(ps[k].get(), "clamp", 3, clamp3, nullptr, PARSER_NATIVE_PURE);
-            parser_native_func(ps[k].get(), "sum", -1, sum_all, nullptr, PARSER_NATIVE_PURE);
-            parser_native_func(ps[k].get(), "tick", 1, counted, &counts[k], 0);
-        }
-        parser_limit(ps[0].get(), PARSER_LIMIT_NATIVE_CODE, 0);
-        std::vector<float> xs(rows), ys(rows), want(rows), out(rows);
-        const char *names[] = {"x", "y"};
-        const float *columns[] = {xs.data(), ys.data()};
-        for (size_t row = 0; row < rows; ++row) {
-            xs[row] = static_cast<float>(next(2000)) / 100.0f - 10.0f;
-            ys[row] = static_cast<float>(next(2000)) / 100.0f - 5.0f;
-            for (int k = 0; k < 2; ++k) parser_var(ps[k].get(), "x", xs[row]), parser_var(ps[k].get(), "y", ys[row]);
-            want[row] = parser_calc(ps[0].get(), text.c_str());
-            ASSERT_TRUE(same_value(parser_calc(ps[1].get(), text.c_str()), want[row])) << text << " row " << row;
-        }
-        ASSERT_EQ(parser_calc_bulk(ps[2].get(), text.c_str(), names, columns, 2, rows, out.data()), 0);
-        for (size_t row = 0; row < rows; ++row) ASSERT_TRUE(same_value(out[row], want[row])) << text << " row " << row;
-        EXPECT_TRUE(counts[1] == counts[0] && counts[2] == counts[0]) << text; // once per row everywhere
-    }
-}
-
 TEST(Host, CallsNestedTenThousandDeep) {
     ParserPtr p(parser_new());
     int calls = 0;
