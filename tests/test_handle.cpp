@@ -11,41 +11,6 @@
 
 using namespace test;
 
-namespace {
-
-std::vector<std::pair<std::string, float>> variables(const Parser *p) {
-    std::vector<std::pair<std::string, float>> out;
-    for (const ListNode *n = p->vars->head; n != nullptr; n = n->next)
-        out.emplace_back(static_cast<const Variable *>(n->data)->name, static_cast<const Variable *>(n->data)->value);
-    return out;
-}
-
-} // namespace
-
-// One record per exact name, newest first, holding its last value: a name
-// that is the beginning of another is a name of its own, an update keeps the
-// record's place. The names lie around the eight bytes that the name index
-// keeps beside each record, and include the empty name and bytes above 127.
-TEST(Handle, VariablesMatchExactNames) {
-    const char *const names[] = {"x",  "x",  "xy", "ab", "ba", "",   "a",  "",   "abcdefgh", "abcdefghi", "abcdefgh",
-                                 "abcdefgha",  "abcdefghi", "\xff\xfe", "abcdefg", "abcdefghij", "\xff\xfe",
-                                 "y2345678901", "y2345678902", "xy", "abcdefghij", "x"};
-    ParserPtr p(parser_new());
-    std::vector<std::pair<std::string, float>> model; // newest first
-    float value = 0.0f;
-    for (const char *name : names) {
-        value += 1.0f;
-        auto it = std::find_if(model.begin(), model.end(), [&](const auto &v) { return v.first == name; });
-        if (it != model.end())
-            it->second = value;
-        else
-            model.insert(model.begin(), {name, value});
-        EXPECT_EQ(parser_var(p.get(), name, value), 0);
-        ASSERT_EQ(variables(p.get()), model) << "after '" << name << "'";
-    }
-    EXPECT_EQ(p->cache->dirty, 0) << "parser_var must not mark the cache";
-}
-
 void count_visit(void *ctx, int, int, const char *, int, int, float) { ++*static_cast<int *>(ctx); }
 
 // Null arguments leave a new handle as it was made: no variables, functions,
