@@ -87,10 +87,8 @@ inline std::vector<Visit> walk(const Parser *p) {
 // and restores the silent defaults afterwards.
 class Capture {
 public:
-    explicit Capture(int level = 0, bool timestamp = false, bool localized = false) {
+    explicit Capture(int level = 0) {
         dbg_set_level(level);
-        dbg_set_timestamp(timestamp);
-        dbg_set_localized(localized);
         dbg_set_sink(&Capture::sink, this);
         exception_set_handler(&Capture::handler, this);
     }
@@ -109,21 +107,11 @@ public:
         std::string text;
     };
     std::vector<Piece> pieces;
-    std::vector<int> codes;          // exception codes, in order
-    std::vector<std::string> files;  // the file each was reported from
-
-    size_t count(const std::string &text) const {
-        size_t n = 0;
-        for (const Piece &p : pieces) n += p.text == text;
-        return n;
-    }
+    std::vector<int> codes; // exception codes, in order
 
 private:
     static void sink(void *ctx, int level, const char *text) { static_cast<Capture *>(ctx)->pieces.push_back({level, text}); }
-    static void handler(void *ctx, const char *file, int, int code) {
-        static_cast<Capture *>(ctx)->codes.push_back(code);
-        static_cast<Capture *>(ctx)->files.emplace_back(file != nullptr ? file : "");
-    }
+    static void handler(void *ctx, const char *, int, int code) { static_cast<Capture *>(ctx)->codes.push_back(code); }
 };
 
 } // namespace test

@@ -139,14 +139,12 @@ inline const std::string &session_state_dir() {
 // Runs lparse with ARGS on a pseudo-terminal, so that it sees a terminal on
 // all three streams, and goes through STEPS; then reads until lparse exits.
 // ENV holds NAME=VALUE entries that replace or add to the environment
-// (XDG_STATE_HOME is session_state_dir() unless ENV sets it); with
-// STDOUT_FD, standard output goes there instead of the terminal; COLUMNS,
+// (XDG_STATE_HOME is session_state_dir() unless ENV sets it); COLUMNS,
 // when not 0, is the terminal's width. lparse
 // leads a session of its own with the terminal as its controlling terminal,
 // so Ctrl-C ("\x03") sends it SIGINT as in a shell.
 inline Session on_terminal(const std::vector<Step> &steps, const Args &extra_args = {},
-                           const std::vector<std::string> &extra_env = {}, int stdout_fd = -1,
-                           unsigned short columns = 0) {
+                           const std::vector<std::string> &extra_env = {}, unsigned short columns = 0) {
     Session s;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     const char *slave = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
@@ -171,7 +169,7 @@ inline Session on_terminal(const std::vector<Step> &steps, const Args &extra_arg
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, slave != nullptr ? slave : "/nonexistent", O_RDWR, 0);
-    posix_spawn_file_actions_adddup2(&actions, stdout_fd >= 0 ? stdout_fd : 0, 1);
+    posix_spawn_file_actions_adddup2(&actions, 0, 1);
     posix_spawn_file_actions_adddup2(&actions, 0, 2);
     pid_t pid = -1;
     s.started = slave != nullptr && posix_spawn(&pid, LPARSE_PATH, &actions, &attributes, argv_of(args).data(), argv_of(env).data()) == 0;

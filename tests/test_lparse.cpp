@@ -264,17 +264,4 @@ TEST(LparseLines, RunsAScriptFromAPipe) {
     EXPECT_EQ(clean.err, "");
 }
 
-TEST(LparseTerminal, InteractiveSessionEditsAndRecallsLines) {
-    std::vector<Step> steps = {{"", "> ", 1}, {"x = 21\r", "x = 21\r\n", 2}, {"x*2\r", "42\r\n", 1}};
-#ifdef LPARSE_HAVE_LIBEDIT
-    // Ctrl-P recalls the last line, Ctrl-H deletes a character before it is run again.
-    steps.push_back({"\x10\x08" "3\r", "63\r\n", 1});
-#endif
-    steps.push_back({":quit\r", "", 0});
-    const Session s = on_terminal(steps);
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.typed, steps.size()) << s.screen;
-    EXPECT_EQ(s.status, 0) << s.screen;
-}
-
 } // namespace

@@ -164,7 +164,7 @@ TEST(LparsePlot, DrawsTheCurveAsWideAsTheTerminal) {
     const Environment wide({{"COLUMNS", "120"}});
     EXPECT_EQ(longest_line(run_lparse({"--sweep", "x=-3:3", "--plot=ascii", "x^2"}).out), 119u);
     // On a terminal without COLUMNS, the terminal's own width.
-    const Session s = on_terminal({}, {"--sweep", "x=-3:3", "--plot=ascii", "x^2"}, {"COLUMNS="}, -1, 70);
+    const Session s = on_terminal({}, {"--sweep", "x=-3:3", "--plot=ascii", "x^2"}, {"COLUMNS="}, 70);
     EXPECT_EQ(longest_line(s.screen), 69u) << s.screen;
 }
 

@@ -2,11 +2,7 @@
 // ans, removing definitions, leaving, Ctrl-C, history, completion.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -95,8 +91,9 @@ std::vector<Step> then_ctrl_d(std::vector<Step> steps) {
     return steps;
 }
 
-// Ctrl-C drops the line being typed and keeps the session; Ctrl-D leaves,
-// with status 0 after errors, since the person saw them.
+// Ctrl-C drops the line being typed and keeps the session; lines are
+// edited and recalled; Ctrl-D leaves, with status 0 after errors, since the
+// person saw them.
 TEST(LparseTerminal, CtrlCCancelsTheLineAndCtrlDLeaves) {
     const std::vector<Step> steps = then_ctrl_d({
         {"", "> ", 1},
@@ -104,76 +101,16 @@ TEST(LparseTerminal, CtrlCCancelsTheLineAndCtrlDLeaves) {
         {"y = 7", "y = 7", 1},
         {"\x03", "^C\r\n", 1},
         {"x*5\r", "10\r\n", 1},
+        // Ctrl-P recalls the last line; Ctrl-H deletes its last character.
+        {kLineEditor ? "\x10\x08" "3\r" : "x*3\r", "6\r\n", 1},
         {"1+\r", "error", 1},
-        {":vars\r", "ans = 10\r\n> ", 1},
+        {":vars\r", "ans = 6\r\n> ", 1},
     });
     const Session s = on_terminal(steps, {"--no-history"});
     if (!s.started) GTEST_SKIP() << s.screen;
     EXPECT_EQ(s.typed, steps.size()) << count_note(s);
     EXPECT_EQ(s.status, 0) << count_note(s);
     EXPECT_EQ(s.screen.find("y = 7\r\n"), std::string::npos) << count_note(s); // never carried out
-}
-
-class LparseTerminalDir : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/lparse_session_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string dir_;
-};
-
-// Lines are kept between sessions, in $XDG_STATE_HOME/lparse/history or
-// else ~/.lparse_history, and --no-history neither reads nor writes them.
-TEST_F(LparseTerminalDir, KeptBetweenSessionsUnlessTurnedOff) {
-    if (!kLineEditor) GTEST_SKIP() << "history needs the line editor";
-    const auto read = [](const std::string &file) {
-        std::stringstream text;
-        text << std::ifstream(file).rdbuf();
-        return text.str();
-    };
-    const std::vector<std::string> envs[] = {{"XDG_STATE_HOME=" + dir_ + "/state", "HOME=" + dir_}, {"XDG_STATE_HOME=", "HOME=" + dir_}};
-    const std::string files[] = {dir_ + "/state/lparse/history", dir_ + "/.lparse_history"};
-    for (int k = 0; k < 2; ++k) {
-        const Session first = on_terminal({{"", "> ", 1}, {"x = 41\r", "x = 41\r\n", 2}, {"quit\r", "", 0}}, {}, envs[k]);
-        if (!first.started) GTEST_SKIP() << first.screen;
-        const std::string saved = read(files[k]);
-        EXPECT_NE(saved.find("41"), std::string::npos) << files[k] << ": " << saved;
-        // Ctrl-P twice goes back past 'quit' to the assignment.
-        const Session second = on_terminal(then_ctrl_d({{"", "> ", 1}, {"\x10\x10\r", "x = 41\r\n", 2}, {"x+1\r", "42\r\n> ", 1}}),
-                                           {}, envs[k]);
-        EXPECT_EQ(second.status, 0) << count_note(second);
-        const std::string more = read(files[k]);
-        EXPECT_NE(more, saved) << "the second session's lines are added";
-        const Session off = on_terminal(then_ctrl_d({{"", "> ", 1}, {"\x10\r", "> ", 2}, {"x = 5\r", "x = 5\r\n> ", 1}}),
-                                        {"--no-history"}, envs[k]);
-        EXPECT_EQ(off.screen.find("41"), std::string::npos) << count_note(off);
-        EXPECT_EQ(read(files[k]), more);
-    }
-}
-
-// Tab completes variables, functions and commands, never file names.
-TEST_F(LparseTerminalDir, TabCompletesNamesNotFiles) {
-    if (!kLineEditor) GTEST_SKIP() << "completion needs the line editor";
-    std::ofstream(dir_ + "/zebra.txt") << "";
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    const std::vector<Step> steps = then_ctrl_d({
-        {"", "> ", 1},
-        {"xylophone = 3\r", "xylophone = 3\r\n", 2},
-        {"twice(t) := t*2\r", "t*2\r\n", 1},
-        {"twi\t(xyl\t)\r", "6\r\n", 1},
-        {":fu\t\r", "twice(t) := t*2\r\n", 2},
-        {"zeb\t\r", "'zeb'", 1},
-        {"", "0\r\n> ", 1},
-    });
-    const Session s = on_terminal(steps, {"--no-history"});
-    std::filesystem::current_path(before);
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.typed, steps.size()) << count_note(s);
-    EXPECT_EQ(s.screen.find("zebra"), std::string::npos) << count_note(s);
 }
 
 } // namespace
