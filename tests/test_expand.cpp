@@ -342,11 +342,6 @@ std::string chain(char op, size_t bytes) {
 
 } // namespace
 
-TEST(ExpandDeep, FlatSum) {
-    const std::string text = chain('+', size_t{512} << 10);
-    parser_destroy(expect_value(text, static_cast<float>((text.size() + 1) / 2)));
-}
-
 // The power chain is a left-deep tree: the walk goes all the way down too.
 TEST(ExpandDeep, PowerChain) {
     const std::string text = chain('^', size_t{512} << 10);

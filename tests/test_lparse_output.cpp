@@ -90,8 +90,7 @@ TEST(LparseSweep, PointsEndAtToWithoutDrift) {
         std::string range, points;
     };
     const Row rows[] = {
-        {"x=0:1:0.1", hundredths(0, 100, 10)},     {"x=0:3:0.1", hundredths(0, 300, 10)},
-        {"x=-1:1:0.1", hundredths(-100, 100, 10)},
+        {"x=0:3:0.1", hundredths(0, 300, 10)},
         {"x=-10:10:0.37", hundredths(-1000, 998, 37)}, // -0.75 among them, not -0.7499999
         {"x=0:0.3:0.1", "0 0.1 0.2 0.3"},          // 0.3/0.1 is a little under 3 in double
         {"x=0:1:0.3333333", "0 0.3333333 0.6666666 1"}, // close enough to end at TO
@@ -115,7 +114,7 @@ TEST(LparseSweep, PointsEndAtToWithoutDrift) {
     EXPECT_EQ(run_lparse({"--sweep", "t=1:-1:1", "t*k", "k=3"}).out, "t\tt*k\n1\t3\n0\t0\n-1\t-3\n");
 }
 
-// The pictures in both styles; a falling sweep draws the same picture.
+// The picture, as wide as COLUMNS or the terminal; a falling sweep draws the same picture.
 TEST(LparsePlot, DrawsTheCurveAsWideAsTheTerminal) {
     const Environment narrow({{"COLUMNS", "40"}});
     const std::string ascii = run_lparse({"--sweep", "x=0:1", "--plot=ascii", "x"}).out;
@@ -140,27 +139,6 @@ TEST(LparsePlot, DrawsTheCurveAsWideAsTheTerminal) {
               "  +---------------------------------\n"
               "   0                               1  x\n");
     EXPECT_EQ(run_lparse({"--sweep", "x=1:0", "--plot=ascii", "x"}).out, ascii);
-    const Environment narrower({{"COLUMNS", "24"}});
-    EXPECT_EQ(run_lparse({"--sweep", "x=-1:1:0.25", "--plot=braille", "x*x"}).out,
-              "x*x\n"
-              "1 ┤⡇       ⠨       ⢸\n"
-              "  │⢸       ⠨       ⡇\n"
-              "  │⠸⡀      ⠨      ⢀⠇\n"
-              "  │ ⡇      ⠨      ⢸ \n"
-              "  │ ⢣      ⠨      ⡜ \n"
-              "  │ ⢸      ⠨      ⡇ \n"
-              "  │ ⠈⡆     ⠨     ⢰⠁ \n"
-              "  │  ⢇     ⠨     ⡸  \n"
-              "  │  ⢸     ⠨     ⡇  \n"
-              "  │   ⡇    ⠨    ⢸   \n"
-              "  │   ⢸    ⠨    ⡇   \n"
-              "  │   ⠈⡆   ⠨   ⢰⠁   \n"
-              "  │    ⢱   ⠨   ⡎    \n"
-              "  │     ⢇  ⠨  ⡸     \n"
-              "  │     ⠘⡄ ⠨ ⢠⠃     \n"
-              "0 ┤⡀⡀⡀⡀⡀⡀⡈⡒⣬⡔⡁⡀⡀⡀⡀⡀⡀\n"
-              "  └─────────────────\n"
-              "   -1      0       1  x\n");
     const Environment wide({{"COLUMNS", "120"}});
     EXPECT_EQ(longest_line(run_lparse({"--sweep", "x=-3:3", "--plot=ascii", "x^2"}).out), 119u);
     // On a terminal without COLUMNS, the terminal's own width.
