@@ -76,7 +76,10 @@ constexpr size_t kRegisters = 14;
 
 class Emitter {
 public:
-    Emitter(x86::Assembler &a, size_t frame) : a_(a), frame_(frame) {}
+    // A program that calls nothing keeps the base of `kept` in a scratch
+    // register; one that calls keeps it in rbx, which calls preserve.
+    Emitter(x86::Assembler &a, size_t frame, bool calls)
+        : a_(a), frame_(frame), calls_(calls), base_(calls ? x86::rbx : x86::r11) {}
 
     bool in_register(size_t depth) const { return depth < kRegisters; }
     x86::Xmm reg(size_t depth) const { return x86::xmm(static_cast<uint32_t>(depth)); }
@@ -91,16 +94,16 @@ public:
         if (!in_register(depth)) a_.movss(slot(depth), x86::xmm14);
     }
 
-    void store_record(float *where, const x86::Xmm &value) {
-        a_.mov(x86::rax, reinterpret_cast<uint64_t>(where));
-        a_.movss(x86::dword_ptr(x86::rax), value);
+    // Keeps VALUE as entry INDEX of the program's `kept` array.
+    void keep(size_t index, const x86::Xmm &value) {
+        a_.movss(x86::dword_ptr(base_, static_cast<int32_t>(4 * index)), value);
     }
 
-    void name(size_t depth, const float *source, float *record) {
+    void name(size_t depth, const float *source, size_t index) {
         const x86::Xmm v = work(depth);
         a_.mov(x86::rax, reinterpret_cast<uint64_t>(source));
         a_.movss(v, x86::dword_ptr(x86::rax));
-        if (source != record) store_record(record, v);
+        keep(index, v);
         put_back(depth);
     }
 
@@ -118,7 +121,7 @@ public:
     }
 
     // "+ - * /" on the values at DEPTH and DEPTH + 1, the result at DEPTH.
-    void basic(int32_t op, size_t depth, float *record) {
+    void basic(int32_t op, size_t depth) {
         fetch(depth);
         const x86::Xmm l = work(depth);
         const size_t r = depth + 1;
@@ -127,12 +130,11 @@ public:
         } else {
             arith(op, l, slot(r));
         }
-        store_record(record, l);
         put_back(depth);
     }
 
     // A call with ARGS operands from DEPTH on; the result at DEPTH.
-    void call(const void *function, int args, size_t depth, float *record) {
+    void call(const void *function, int args, size_t depth) {
         const size_t live = depth < kRegisters ? depth : kRegisters;
         for (size_t d = 0; d < live; ++d) a_.movss(slot(d), reg(d));
         for (int i = 0; i < args; ++i) {
@@ -145,7 +147,6 @@ public:
         }
         a_.mov(x86::rax, reinterpret_cast<uint64_t>(function));
         a_.call(x86::rax);
-        store_record(record, x86::xmm0);
         if (depth != 0) {
             if (in_register(depth))
                 a_.movaps(reg(depth), x86::xmm0);
@@ -158,7 +159,7 @@ public:
     // A host function's call on the COUNT values from BASE on, read in
     // place: every value below the top goes to its slot, so the arguments
     // lie in order in memory. The result at BASE.
-    void host_call(const CallData *call, size_t base, size_t count, float *record) {
+    void host_call(const CallData *call, size_t base, size_t count, size_t index) {
         const size_t top = base + count;
         for (size_t d = 0; d < std::min(top, kRegisters); ++d) a_.movss(slot(d), reg(d));
         a_.mov(x86::rdi, reinterpret_cast<uint64_t>(call->ctx));
@@ -166,7 +167,7 @@ public:
         a_.mov(x86::edx, static_cast<uint32_t>(count));
         a_.mov(x86::rax, reinterpret_cast<uint64_t>(call->fn));
         a_.call(x86::rax);
-        store_record(record, x86::xmm0);
+        keep(index, x86::xmm0);
         if (in_register(base))
             a_.movaps(reg(base), x86::xmm0);
         else
@@ -174,11 +175,14 @@ public:
         for (size_t d = 0; d < std::min(base, kRegisters); ++d) a_.movss(reg(d), slot(d));
     }
 
-    void prologue() {
+    void prologue(const float *kept) {
+        if (calls_) a_.push(x86::rbx);
         if (frame_ != 0) a_.sub(x86::rsp, static_cast<int32_t>(frame_));
+        a_.mov(base_, reinterpret_cast<uint64_t>(kept));
     }
     void epilogue() {
         if (frame_ != 0) a_.add(x86::rsp, static_cast<int32_t>(frame_));
+        if (calls_) a_.pop(x86::rbx);
         a_.ret();
     }
 
@@ -195,6 +199,8 @@ private:
 
     x86::Assembler &a_;
     size_t frame_;
+    bool calls_;
+    x86::Gp base_;
 };
 
 } // namespace
@@ -204,44 +210,47 @@ NativeFn native_compile(const Program *p) {
     if (jit_refused()) return nullptr;
     bool calls = false;
     for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
-    // At entry the stack is 8 bytes off a 16-byte boundary; calls need it on one.
+    // At entry the stack is 8 bytes off a 16-byte boundary; after rbx is
+    // pushed, which a program with calls does, it is on one, as calls need.
     size_t frame = 0;
-    if (calls || p->max_stack > kRegisters) frame = (4 * p->max_stack + 15) / 16 * 16 + 8;
+    if (calls)
+        frame = (4 * p->max_stack + 15) / 16 * 16;
+    else if (p->max_stack > kRegisters)
+        frame = 4 * p->max_stack;
 
     CodeHolder code;
     JitFailure failure;
     if (code.init(jit_runtime().environment()) != kErrorOk) return nullptr;
     code.setErrorHandler(&failure);
     x86::Assembler a(&code);
-    Emitter e(a, frame);
-    e.prologue();
+    Emitter e(a, frame, calls);
+    e.prologue(p->kept);
     size_t depth = 0;
     for (size_t s = 0; s < p->order_count; ++s) {
         const int32_t entry = p->order[s];
         if (entry < 0) {
             const LeafStep &leaf = p->leaves[-entry - 1];
             if (leaf.is_name)
-                e.name(depth, leaf.source, &leaf.node->value);
+                e.name(depth, leaf.source, static_cast<size_t>(-entry - 1));
             else
                 e.constant(depth, leaf.constant);
             ++depth;
             continue;
         }
         const OpStep &step = p->ops[entry];
-        float *record = &step.node->value;
         if (step.op == OP_CALL) {
             const CallStep &c = p->calls[step.call];
             depth -= c.count;
-            e.host_call(c.call, depth, c.count, record);
+            e.host_call(c.call, depth, c.count, p->leaf_count + static_cast<size_t>(step.call));
         } else if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
             depth -= 2;
-            e.basic(step.op, depth, record);
+            e.basic(step.op, depth);
         } else if (step.op == OP_POW || step.op == OP_MOD) {
             depth -= 2;
-            e.call(jit_callee(step.op), 2, depth, record);
+            e.call(jit_callee(step.op), 2, depth);
         } else {
             depth -= 1;
-            e.call(jit_callee(step.op), 1, depth, record);
+            e.call(jit_callee(step.op), 1, depth);
         }
         ++depth;
     }

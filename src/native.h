@@ -7,11 +7,13 @@
 namespace lp {
 
 // Machine code that evaluates PROGRAM as program_execute does, bit for bit,
-// and stores every operator's and name's value in its node's record; or null
-// when the program is too large or the system refuses executable memory.
-// The code reads the names at the addresses bound now: it must be released
-// when the program binds again. Needs a program that has run once, so that
-// every record is DONE and the constants' values are written.
+// but writes no node record: it keeps each name's value and each host
+// call's result in the program's `kept` array, from which
+// program_sync_records computes the records when they are read. Null when
+// the program is too large or the system refuses executable memory. The
+// code reads the names at the addresses bound now: it must be released when
+// the program binds again. Needs a program that has run once, so that every
+// record is DONE and the constants' values are written.
 // Defined by native.cpp, or by native_off.cpp (always null) in a build
 // without native code.
 NativeFn native_compile(const Program *program);

@@ -2,6 +2,7 @@
 // The System V calling convention (Linux, BSD): CMake builds it only there.
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include <asmjit/x86.h>
 
@@ -19,36 +20,64 @@ using namespace asmjit;
 constexpr size_t kMaxStack = 256;
 // The value stack lives in vector registers 0..11; deeper values, and all
 // of them around a call (which may change every vector register), in slots.
-// Register 12 holds a value in a slot while it is worked on.
+// Register 12 holds a value in a slot while it is worked on, 13 a right
+// operand being read; 14 and 15, and those the stack leaves free, hold
+// values that are the same in every row when nothing is called.
 constexpr size_t kRegisters = 12;
+constexpr uint32_t kSlotScratch = 12, kOperandScratch = 13;
 constexpr size_t kSlotBytes = 32;
 // Callee-saved registers of the loop, which calls leave alone.
 const x86::Gp kColumns = x86::rbx, kRow = x86::r12, kEnd = x86::r13, kOut = x86::r14;
 
+// A leaf on the value stack that is not read yet: an operation reads it
+// where it is, as its right operand, or into its place as its left one.
+struct Leaf {
+    const ColumnFeed *feed; // null once the value is in its place
+    int32_t held;           // the register that holds a uniform value, or -1
+};
+
 class VectorEmitter {
 public:
-    VectorEmitter(x86::Assembler &a, bool avx) : a_(a), avx_(avx) {}
+    VectorEmitter(x86::Assembler &a, bool avx, size_t max_stack)
+        : a_(a), avx_(avx), max_stack_(max_stack), leaves_(max_stack + 1, Leaf{nullptr, -1}) {}
 
     size_t lanes() const { return avx_ ? 8 : 4; }
 
-    // The row loop around the program's steps, which BODY emits: the callee-
-    // saved registers, a frame whose slots are 16-byte aligned for SSE's
-    // memory operands and whose bottom is so for calls.
-    template <class Body>
-    void loop(size_t max_stack, Body body) {
-        const int32_t frame = static_cast<int32_t>(kSlotBytes * max_stack + 8);
+    // Puts the uniform values of FEEDS that fit into spare registers once,
+    // before the loop: a program that calls nothing keeps them there.
+    void hold_uniforms(const ColumnFeed *feeds, size_t count) {
+        std::vector<uint32_t> spare;
+        for (size_t r = max_stack_; r < kRegisters; ++r) spare.push_back(static_cast<uint32_t>(r));
+        spare.push_back(14);
+        spare.push_back(15);
+        for (size_t i = 0; i < count && !spare.empty(); ++i) {
+            if (feeds[i].column >= 0 || held(feeds[i].source) >= 0) continue;
+            held_.push_back(Held{feeds[i].source, spare.back()});
+            broadcast(reg(spare.back()), feeds[i].source);
+            spare.pop_back();
+        }
+    }
+
+    // The row loop around the program's steps, which BODY emits after
+    // HOIST: the callee-saved registers, a frame whose slots are 16-byte
+    // aligned for SSE's memory operands and whose bottom is so for calls.
+    template <class Hoist, class Body>
+    void loop(Hoist hoist, Body body) {
+        const int32_t frame = static_cast<int32_t>(kSlotBytes * max_stack_ + 8);
         for (const x86::Gp &r : {kColumns, kRow, kEnd, kOut}) a_.push(r);
         a_.sub(x86::rsp, frame);
         a_.mov(kColumns, x86::rdi);
         a_.mov(kRow, x86::rsi);
         a_.mov(kEnd, x86::rdx);
         a_.mov(kOut, x86::rcx);
+        hoist();
         const Label top = a_.newLabel(), done = a_.newLabel();
         a_.bind(top);
         a_.lea(x86::rax, x86::ptr(kRow, static_cast<int32_t>(lanes())));
         a_.cmp(x86::rax, kEnd);
         a_.ja(done);
         body();
+        place(0);
         store(x86::ptr(kOut, kRow, 2), reg(0)); // the value, at depth 0
         a_.add(kRow, static_cast<int32_t>(lanes()));
         a_.jmp(top);
@@ -60,30 +89,15 @@ public:
         a_.ret();
     }
 
-    // The rows' values of column C.
-    void column(size_t depth, long c) {
-        a_.mov(x86::rax, x86::qword_ptr(kColumns, static_cast<int32_t>(8 * c)));
-        load(work(depth), x86::ptr(x86::rax, kRow, 2));
-        put_back(depth);
-    }
-
-    // The float at SOURCE in every lane, read at every row block (a
-    // variable no column feeds keeps its value through the call).
-    void uniform(size_t depth, const float *source) {
-        a_.mov(x86::rax, reinterpret_cast<uint64_t>(source));
-        const x86::Vec v = work(depth);
-        if (avx_) {
-            a_.vbroadcastss(v, x86::dword_ptr(x86::rax));
-        } else {
-            a_.movss(v.as<x86::Xmm>(), x86::dword_ptr(x86::rax));
-            a_.shufps(v.as<x86::Xmm>(), v.as<x86::Xmm>(), 0);
-        }
-        put_back(depth);
+    // A leaf at DEPTH, read when an operation needs it.
+    void leaf(size_t depth, const ColumnFeed *feed) {
+        leaves_[depth] = Leaf{feed, feed->column < 0 ? held(feed->source) : -1};
     }
 
     // "+ - * /" on the values at DEPTH and DEPTH + 1, lane by lane; the
     // result at DEPTH.
     void basic(int32_t op, size_t depth) {
+        place(depth);
         fetch(depth);
         const x86::Vec l = work(depth);
         const size_t r = depth + 1;
@@ -95,17 +109,21 @@ public:
                                   : op == OP_SUB ? x86::Inst::kIdSubps
                                   : op == OP_MUL ? x86::Inst::kIdMulps
                                                  : x86::Inst::kIdDivps);
-        if (avx_) {
-            if (in_register(r))
-                a_.emit(id, l, l, reg(r));
-            else
-                a_.emit(id, l, l, slot(r));
-        } else {
-            if (in_register(r))
-                a_.emit(id, l, reg(r));
-            else
-                a_.emit(id, l, slot(r));
+        Operand_ right = in_register(r) ? Operand_(reg(r)) : Operand_(slot(r));
+        const Leaf pending = leaves_[r];
+        leaves_[r].feed = nullptr;
+        if (pending.feed != nullptr && pending.held >= 0) {
+            right = reg(static_cast<uint32_t>(pending.held));
+        } else if (pending.feed != nullptr && (pending.feed->column < 0 || !avx_)) {
+            read(reg(kOperandScratch), *pending.feed); // SSE reads aligned memory only
+            right = reg(kOperandScratch);
+        } else if (pending.feed != nullptr) {
+            right = column_at(pending.feed->column);
         }
+        if (avx_)
+            a_.emit(id, l, l, right);
+        else
+            a_.emit(id, l, right);
         put_back(depth);
     }
 
@@ -113,6 +131,7 @@ public:
     // called lane by lane with every value in its slot; the result at DEPTH.
     void call(const void *function, int args, size_t depth) {
         const size_t top = depth + static_cast<size_t>(args);
+        for (size_t d = 0; d < top; ++d) place(d);
         for (size_t d = 0; d < std::min(top, kRegisters); ++d) store(slot(d), reg(d));
         if (avx_) a_.vzeroupper(); // the callee's SSE code runs at full speed
         for (size_t lane = 0; lane < lanes(); ++lane) {
@@ -127,16 +146,61 @@ public:
     }
 
 private:
+    struct Held {
+        const float *source;
+        uint32_t reg;
+    };
+
+    int32_t held(const float *source) const {
+        for (const Held &h : held_)
+            if (h.source == source) return static_cast<int32_t>(h.reg);
+        return -1;
+    }
     bool in_register(size_t depth) const { return depth < kRegisters; }
-    x86::Vec reg(size_t depth) const {
-        const uint32_t id = static_cast<uint32_t>(depth);
-        return avx_ ? x86::Vec(x86::ymm(id)) : x86::Vec(x86::xmm(id));
+    x86::Vec reg(size_t id) const {
+        const uint32_t n = static_cast<uint32_t>(id);
+        return avx_ ? x86::Vec(x86::ymm(n)) : x86::Vec(x86::xmm(n));
     }
     x86::Mem slot(size_t depth, int32_t offset = 0) const {
         return x86::ptr(x86::rsp, static_cast<int32_t>(kSlotBytes * depth) + offset);
     }
+    // This row block's values of column C; uses rax.
+    x86::Mem column_at(long c) {
+        a_.mov(x86::rax, x86::qword_ptr(kColumns, static_cast<int32_t>(8 * c)));
+        return x86::ptr(x86::rax, kRow, 2);
+    }
+    void broadcast(const x86::Vec &v, const float *source) {
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(source));
+        if (avx_) {
+            a_.vbroadcastss(v, x86::dword_ptr(x86::rax));
+        } else {
+            a_.movss(v.as<x86::Xmm>(), x86::dword_ptr(x86::rax));
+            a_.shufps(v.as<x86::Xmm>(), v.as<x86::Xmm>(), 0);
+        }
+    }
+    // The value of a leaf into V.
+    void read(const x86::Vec &v, const ColumnFeed &feed) {
+        const int32_t h = feed.column < 0 ? held(feed.source) : -1;
+        if (h >= 0) {
+            if (avx_)
+                a_.vmovaps(v, reg(static_cast<uint32_t>(h)));
+            else
+                a_.movaps(v.as<x86::Xmm>(), reg(static_cast<uint32_t>(h)).as<x86::Xmm>());
+        } else if (feed.column >= 0) {
+            load(v, column_at(feed.column));
+        } else {
+            broadcast(v, feed.source);
+        }
+    }
+    // Reads a leaf not yet read into its place on the stack.
+    void place(size_t depth) {
+        if (leaves_[depth].feed == nullptr) return;
+        read(work(depth), *leaves_[depth].feed);
+        leaves_[depth].feed = nullptr;
+        put_back(depth);
+    }
     // The register that holds the value at DEPTH while it is worked on.
-    x86::Vec work(size_t depth) const { return in_register(depth) ? reg(depth) : reg(kRegisters); }
+    x86::Vec work(size_t depth) const { return in_register(depth) ? reg(depth) : reg(kSlotScratch); }
     void fetch(size_t depth) {
         if (!in_register(depth)) load(work(depth), slot(depth));
     }
@@ -158,6 +222,9 @@ private:
 
     x86::Assembler &a_;
     bool avx_;
+    size_t max_stack_;
+    std::vector<Leaf> leaves_; // per depth of the value stack
+    std::vector<Held> held_;
 };
 
 } // namespace
@@ -171,32 +238,33 @@ BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
     if (code.init(jit_runtime().environment()) != kErrorOk) return nullptr;
     code.setErrorHandler(&failure);
     x86::Assembler a(&code);
-    VectorEmitter e(a, native_bulk_avx2);
+    VectorEmitter e(a, native_bulk_avx2, p->max_stack);
+    bool calls = false;
+    for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
     size_t depth = 0;
-    e.loop(p->max_stack, [&] {
-        for (size_t s = 0; s < p->order_count; ++s) {
-            const int32_t entry = p->order[s];
-            if (entry < 0) {
-                const ColumnFeed &feed = feeds[-entry - 1];
-                if (feed.column >= 0)
-                    e.column(depth, feed.column);
-                else
-                    e.uniform(depth, feed.source);
+    e.loop(
+        [&] {
+            if (!calls) e.hold_uniforms(feeds, p->leaf_count);
+        },
+        [&] {
+            for (size_t s = 0; s < p->order_count; ++s) {
+                const int32_t entry = p->order[s];
+                if (entry < 0) {
+                    e.leaf(depth++, &feeds[-entry - 1]);
+                    continue;
+                }
+                const int32_t op = p->ops[entry].op;
+                if (op == OP_ADD || op == OP_SUB || op == OP_MUL || op == OP_DIV) {
+                    depth -= 2;
+                    e.basic(op, depth);
+                } else {
+                    const int args = is_binary(op) ? 2 : 1;
+                    depth -= static_cast<size_t>(args);
+                    e.call(jit_callee(op), args, depth);
+                }
                 ++depth;
-                continue;
             }
-            const int32_t op = p->ops[entry].op;
-            if (op == OP_ADD || op == OP_SUB || op == OP_MUL || op == OP_DIV) {
-                depth -= 2;
-                e.basic(op, depth);
-            } else {
-                const int args = is_binary(op) ? 2 : 1;
-                depth -= static_cast<size_t>(args);
-                e.call(jit_callee(op), args, depth);
-            }
-            ++depth;
-        }
-    });
+        });
     if (a.finalize() != kErrorOk || failure.failed || depth != 1) return nullptr;
     void *fn = nullptr;
     if (!jit_add(&fn, &code)) return nullptr;

@@ -120,6 +120,7 @@ void prepare(Program *p, size_t total) {
         std::free(kept.folded);
         std::free(kept.calls);
         std::free(kept.args);
+        std::free(kept.kept);
         kept.leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
         kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
         kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
@@ -127,6 +128,7 @@ void prepare(Program *p, size_t total) {
         kept.folded = static_cast<const TreeNode **>(lp_malloc(total * sizeof(TreeNode *)));
         kept.calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
         kept.args = static_cast<ArgRef *>(lp_malloc(total * sizeof(ArgRef)));
+        kept.kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
         kept.capacity = total;
     }
     std::memset(static_cast<void *>(p), 0, sizeof *p);
@@ -137,6 +139,7 @@ void prepare(Program *p, size_t total) {
     p->folded = kept.folded;
     p->calls = kept.calls;
     p->args = kept.args;
+    p->kept = kept.kept;
     p->capacity = kept.capacity;
 }
 
@@ -297,12 +300,47 @@ void program_free(Program *program) {
     std::free(program->folded);
     std::free(program->calls);
     std::free(program->args);
+    std::free(program->kept);
     std::free(program);
 }
 
-void program_compile(Program *program) { program->native = native_compile(program); }
+void program_compile(Program *program) {
+    // The kept values start as the interpreter's last run left them.
+    for (size_t i = 0; i < program->leaf_count; ++i) program->kept[i] = program->leaves[i].node->value;
+    for (size_t k = 0; k < program->op_count; ++k) {
+        const OpStep &step = program->ops[k];
+        if (step.op == OP_CALL) program->kept[program->leaf_count + static_cast<size_t>(step.call)] = step.node->value;
+    }
+    program->native = native_compile(program);
+}
+
+void program_sync_records(Program *program) {
+    if (program->native == nullptr) return; // the interpreter wrote them
+    const float *kept = program->kept;
+    float last = 0.0f;
+    auto operand = [&](const float *where, int32_t leaf) {
+        if (leaf >= 0) return program->leaves[leaf].is_name ? kept[leaf] : program->leaves[leaf].constant;
+        return where != nullptr ? *where : last;
+    };
+    for (size_t i = 0; i < program->leaf_count; ++i)
+        if (program->leaves[i].is_name) finish(program->leaves[i].node, kept[i]);
+    for (size_t k = 0; k < program->op_count; ++k) {
+        const OpStep &step = program->ops[k];
+        float value;
+        if (step.op == OP_CALL) {
+            value = kept[program->leaf_count + static_cast<size_t>(step.call)];
+        } else {
+            const float r = operand(step.right, step.right_leaf);
+            value = is_binary(step.op) ? binary_of(step.op, operand(step.left, step.left_leaf), r)
+                                       : function_of(step.op, r);
+        }
+        finish(step.node, value);
+        last = value;
+    }
+}
 
 void program_drop_native(Program *program) {
+    program_sync_records(program);
     native_release(program->native);
     program->native = nullptr;
     program->runs = 0;

@@ -87,6 +87,10 @@ struct Program {
     size_t call_count;
     ArgRef *args;
     size_t arg_count;
+    // While machine code runs the program: the last run's value of each
+    // name leaf (at its index in `leaves`) and of each host call (at
+    // leaf_count + its index in `calls`), all the records need.
+    float *kept;
     size_t capacity; // nodes the arrays have room for
     NativeFn native;    // the program in machine code, or null
     uint32_t runs;      // interpreted runs toward compilation, up to kNativeAfterRuns
@@ -108,9 +112,14 @@ float program_execute(Program *program);
 // Compiles the program to machine code, or leaves it to the interpreter
 // when that is refused.
 void program_compile(Program *program);
-// Releases the machine code; the interpreter runs the program again, and
-// counts its runs toward compiling from zero.
+// Releases the machine code, leaving the records of its last run; the
+// interpreter runs the program again, and counts its runs toward compiling
+// from zero.
 void program_drop_native(Program *program);
+// Makes every record show the last run, when that ran in machine code: the
+// operators' values are computed again from the kept values, with the same
+// arithmetic, so they are the bits that run computed.
+void program_sync_records(Program *program);
 
 // The same after binding the names again if variables were added since.
 // NATIVE allows machine code: a program interpreted kNativeAfterRuns times is

@@ -1,10 +1,12 @@
 // walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
 #include "handle.h"
 #include "operation_table.h"
+#include "program.h"
 #include "small_stack.h"
 
 extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) {
     if (parser == nullptr || visit == nullptr || parser->tree == nullptr) return;
+    if (parser->program != nullptr) lp::program_sync_records(parser->program);
     struct Entry {
         const TreeNode *node;
         int depth;
