@@ -103,19 +103,6 @@ TEST(Bounds, EachSubstitutionLimitAtItsEdge) {
     }
 }
 
-// Limits belong to one handle and apply from the next tree it builds: a
-// function calling itself stops where each handle's limit says.
-TEST(Bounds, SubstitutionLimitsArePerHandle) {
-    ParserPtr a = handle_with({{"r(n)", "1+r(n)"}}, PARSER_LIMIT_SUBST_DEPTH, 3), b = handle_with({{"r(n)", "1+r(n)"}});
-    EXPECT_EQ(parser_calc(a.get(), "r(1)"), 3.0f);
-    EXPECT_EQ(parser_calc(b.get(), "r(1)"), 256.0f);
-    parser_limit(b.get(), PARSER_LIMIT_SUBST_COUNT, 9);
-    EXPECT_EQ(parser_calc(b.get(), "r(1)"), 256.0f); // the same text: its tree is not rebuilt
-    parser_expand(b.get(), "r(1)");
-    EXPECT_EQ(parser_eval(b.get()), 9.0f);
-    EXPECT_EQ(parser_calc(a.get(), "r(1)"), 3.0f);
-}
-
 // Each entry point given a text on a handle that accepts 16 bytes; the value it gives.
 float (*const kEntryPoints[])(Parser *, const char *) = {
     [](Parser *p, const char *text) { return parser_calc(p, text); },

@@ -156,70 +156,6 @@ TEST(Calc, EvalThroughBoundAddresses) {
     EXPECT_EQ(bits(parser_eval(empty.get())), bits(0.0f));
 }
 
-namespace {
-
-// Deterministic column values, with the awkward ones mixed in.
-std::vector<float> column(uint32_t seed, size_t rows) {
-    static const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, INFINITY, -INFINITY, NAN, 1e30f, 2147483648.0f, 0.5f};
-    std::vector<float> values(rows);
-    uint32_t state = seed * 2654435761u + 1;
-    for (float &v : values) {
-        state = state * 1664525u + 1013904223u;
-        v = (state >> 28) == 0 ? special[(state >> 8) % 10] : (static_cast<float>(state >> 12) - 524288.0f) / 4096.0f;
-    }
-    return values;
-}
-
-} // namespace
-
-// parser_calc_bulk gives, bit for bit, what setting the variables and calling
-// parser_calc row by row gives, and leaves the handle as that loop does.
-TEST(Bulk, EveryRowGivesWhatTheLoopGives) {
-    struct Case {
-        const char *text;
-        std::vector<const char *> names; // in the order parser_var is called each row
-    };
-    const Case cases[] = {
-        {"(x+1)*(y-2)/(x*y+3)", {"x", "y"}},
-        {"x^y%3-x%0.5", {"x", "y"}},
-        {"sin(x)*cos(y)+atan(x/y)-exp(x/10)+log10(y+2)+logn(x)-log2(y)+tan(x)", {"x", "y"}},
-        {"x+x*x-x/x", {"x"}},
-        {"xy+x", {"xy"}},              // x takes xy's value by prefix
-        {"x+y", {"x", "x", "y"}},      // the later column of x wins
-        {"x+zz+q", {"x"}},             // zz and q are never defined: they keep 0
-        {"cos(0)*2+1", {"x"}},         // no variable used: every row the same
-        {"3", {}},                     // no variables at all
-        {"x-(y-(x-(y-(x-(y-1)))))", {"y", "x"}},
-        {"x+", {"x"}},                 // left unexpanded: one operand text
-    };
-    for (const Case &c : cases) {
-        for (size_t rows : {size_t{0}, size_t{1}, size_t{3}, size_t{255}, size_t{1000}}) {
-            std::vector<std::vector<float>> data;
-            std::vector<const float *> columns;
-            for (size_t j = 0; j < c.names.size(); ++j) data.push_back(column(static_cast<uint32_t>(j + rows), rows));
-            for (const auto &d : data) columns.push_back(d.data());
-            ParserPtr bulk(parser_new()), loop(parser_new());
-            for (Parser *p : {bulk.get(), loop.get()}) {
-                parser_func(p, "f(a)", "a*a");
-                parser_var(p, "y", 7.0f); // defined before: updated, not added
-            }
-            std::vector<float> got(rows + 1, 123.0f), want(rows + 1, 123.0f);
-            ASSERT_EQ(parser_calc_bulk(bulk.get(), c.text, c.names.data(), columns.data(), c.names.size(), rows, got.data()), 0);
-            for (size_t i = 0; i < rows; ++i) {
-                for (size_t j = 0; j < c.names.size(); ++j) parser_var(loop.get(), c.names[j], columns[j][i]);
-                want[i] = parser_calc(loop.get(), c.text);
-            }
-            for (size_t i = 0; i <= rows; ++i) // the last one is past the end and must stay untouched
-                ASSERT_TRUE(same_value(got[i], want[i])) << c.text << " rows " << rows << " row " << i << ": " << got[i] << " vs " << want[i];
-            // Afterwards the handle is as the loop left it: values and tree.
-            EXPECT_TRUE(same_value(parser_calc(bulk.get(), "x+y*2"), parser_calc(loop.get(), "x+y*2"))) << c.text << " rows " << rows;
-            parser_calc(bulk.get(), c.text);
-            parser_calc(loop.get(), c.text);
-            EXPECT_EQ(walk(bulk.get()), walk(loop.get())) << c.text << " rows " << rows;
-        }
-    }
-}
-
 TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {
     ParserPtr p(parser_new());
     parser_var(p.get(), "x", 5.0f);
@@ -252,25 +188,3 @@ TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {
     EXPECT_TRUE(out[0] == 5.0f && out[1] == 5.0f);
 }
 
-TEST(Calc, CppWrapper) {
-    lib_parse::Parser p;
-    p.var("x", 2.0f);
-    p.func("g(a,b)", "a-b");
-    p.func(std::string("f(x)"), std::string("x*x"));
-    EXPECT_EQ(p.calc(std::string("g(f(x),y)")), 4.0f);
-    *p.var_ref("y") = 0.5f; // a new variable
-    EXPECT_EQ(p.eval(), 3.5f);
-    p.calc("(1+x+)*2");
-    ASSERT_EQ(p.errors().size(), 1u);
-    EXPECT_EQ(std::make_tuple(p.errors()[0].code, p.errors()[0].offset, p.errors()[0].length), std::make_tuple(2, size_t{1}, size_t{4}));
-    const std::vector<lib_parse::Note> notes = p.check("2cos(0)");
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(std::make_tuple(notes[0].kind, notes[0].offset, notes[0].length), std::make_tuple(PARSER_NOTE_DROPPED_TEXT, size_t{0}, size_t{1}));
-    p.expand("x*y+k");
-    std::vector<std::string> texts;
-    p.walk([&texts](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); });
-    EXPECT_EQ(texts, (std::vector<std::string>{"+", "*", "x", "y", "k"}));
-    lib_parse::Parser moved(std::move(p));
-    EXPECT_EQ(moved.eval(), 1.0f);
-    EXPECT_TRUE(p.get() == nullptr && std::isnan(p.calc("1"))); // NOLINT(bugprone-use-after-move)
-}

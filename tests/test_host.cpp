@@ -6,6 +6,7 @@
 #include <numeric>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core_test_support.h"
@@ -50,6 +51,16 @@ TEST(Host, RegistrationRules) {
     EXPECT_EQ(parser_native_func(p.get(), "atan2", -1, sum_all, nullptr, 0), 0); // holds a symbol, is none
     EXPECT_EQ(parser_calc(p.get(), "h(4)+atan2(1,2)"), 5.0f);
     EXPECT_STRNE(parser_error_text(PARSER_ERR_ARGUMENT_COUNT), parser_error_text(-1));
+    // Replacing and removing rebuild the tree.
+    parser_native_func(p.get(), "gg", 0, half, nullptr, PARSER_NATIVE_PURE);
+    EXPECT_EQ(parser_calc(p.get(), "gg()*3"), 6.0f);
+    parser_native_func(p.get(), "gg", 1, half, nullptr, 0);
+    EXPECT_EQ(parser_eval(p.get()), 0.0f); // one argument now: the empty one, 0
+    EXPECT_EQ(parser_calc(p.get(), "gg(8)*3"), 12.0f);
+    parser_native_func(p.get(), "gg", 1, nullptr, nullptr, 0);
+    int code = -1;
+    EXPECT_EQ(parser_calc(p.get(), "gg(8)*3"), 0.0f);
+    EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_UNKNOWN_FUNCTION);
 }
 
 TEST(Host, ArgumentsSplitAtOuterCommasAndWalkInOrder) {
@@ -104,19 +115,6 @@ TEST(Host, ImpureCalledEveryTimePureFolded) {
     EXPECT_EQ(pure, 101); // a name is no constant
 }
 
-TEST(Host, ReplacingAndRemovingRebuild) {
-    ParserPtr p(parser_new());
-    parser_native_func(p.get(), "g", 0, half, nullptr, PARSER_NATIVE_PURE);
-    EXPECT_EQ(parser_calc(p.get(), "g()*3"), 6.0f);
-    parser_native_func(p.get(), "g", 1, half, nullptr, 0);
-    EXPECT_EQ(parser_eval(p.get()), 0.0f); // one argument now: the empty one, 0
-    EXPECT_EQ(parser_calc(p.get(), "g(8)*3"), 12.0f);
-    parser_native_func(p.get(), "g", 1, nullptr, nullptr, 0);
-    int code = -1;
-    EXPECT_EQ(parser_calc(p.get(), "g(8)*3"), 0.0f);
-    EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_UNKNOWN_FUNCTION);
-}
-
 TEST(Host, CallsNestedTenThousandDeep) {
     ParserPtr p(parser_new());
     int calls = 0;
@@ -147,6 +145,24 @@ TEST(Host, CppCallablesOwnedCountedAndGuarded) {
     p.native_func("own", [](float v) { return v; });
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(p.calc("own(3)"), 3.0f);
+    // The rest of the wrapper: names, definitions, errors, notes, walk, moves.
+    p.func(std::string("f(x)"), std::string("x*x"));
+    *p.var_ref("y") = 0.5f;
+    EXPECT_EQ(p.calc(std::string("own(f(2))-y")), 3.5f);
+    p.calc("(1+y+)*2");
+    ASSERT_EQ(p.errors().size(), 1u);
+    EXPECT_EQ(std::make_tuple(p.errors()[0].code, p.errors()[0].offset, p.errors()[0].length), std::make_tuple(2, size_t{1}, size_t{4}));
+    const std::vector<lib_parse::Note> notes = p.check("2cos(0)");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(std::make_tuple(notes[0].kind, notes[0].offset, notes[0].length), std::make_tuple(PARSER_NOTE_DROPPED_TEXT, size_t{0}, size_t{1}));
+    p.expand("x*y+k");
+    std::vector<std::string> texts;
+    p.walk([&texts](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); });
+    EXPECT_EQ(texts, (std::vector<std::string>{"+", "*", "x", "y", "k"}));
+    p.var("x", 2.0f);
+    lib_parse::Parser moved(std::move(p));
+    EXPECT_EQ(moved.eval(), 1.0f);
+    EXPECT_TRUE(p.get() == nullptr && std::isnan(p.calc("1"))); // NOLINT(bugprone-use-after-move)
 }
 
 } // namespace
