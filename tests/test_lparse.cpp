@@ -10,29 +10,9 @@ using namespace lparse_test;
 
 namespace {
 
-TEST(LparseOneShot, PrintsTheShortestTextOfEachValue) {
-    struct Row {
-        Args args;
-        std::string out;
-    };
-    const Row rows[] = {
-        {{"2*(x+1)-cos(y)", "x=1", "y=0"}, "3"}, {{"-f", "f(x)=x*2", "f(3)+1"}, "7"}, {{"--func=g(a,b)=a-b", "g(5,2)"}, "3"},
-        {{"0.1"}, "0.1"}, {{"0.1+0.2"}, "0.3"}, // float sum, the float nearest 0.3
-        {{"2^0.5"}, "1.4142135"}, {{"16777217"}, "16777216"}, // rounded to a 32-bit float
-        {{"1/0"}, "inf"}, {{"-1/0"}, "-inf"}, {{"0/0"}, "nan"}, {{"-3+1"}, "-2"}, {{"--", "-x", "x=3"}, "-3"},
-        {{"x", "x=1", "xy=5"}, "1"}, // defined longest first: the exact name wins
-        {{"x", "x=1e3"}, "1000"}, {{"x", "x=+2.5"}, "2.5"}, {{"x", "x=-inf"}, "-inf"},
-        {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2"}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi)"}, "7"},
-        {{"--math", "atan2(0,1)+abs(0-e)"}, "2.7182817"}, {{"--math", "max()"}, "nan"},
-    };
-    for (const Row &row : rows) {
-        const Outcome got = run_lparse(row.args);
-        EXPECT_EQ(got.out, row.out + "\n") << show(row.args) << "\nstderr: " << got.err;
-        EXPECT_EQ(got.status, 0) << show(row.args) << "\nstderr: " << got.err;
-    }
-}
-
-TEST(LparseOneShot, ReportsErrorsAndWarningsWithExitCodes) {
+// One evaluation per run: the value printed as the shortest text that reads
+// back to it, errors and warnings with their places, and the exit status.
+TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
     struct Row {
         Args args;
         std::string out; // the value is printed even after an error
@@ -40,50 +20,35 @@ TEST(LparseOneShot, ReportsErrorsAndWarningsWithExitCodes) {
         std::string err_line; // expected on standard error, with the place shown under an error
     };
     const Row rows[] = {
-        {{"x+"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("x+", 0, 2)},
+        {{"2*(x+1)-cos(y)", "x=1", "y=0"}, "3", 0, ""}, {{"-f", "f(x)=x*2", "f(3)+1"}, "7", 0, ""},
+        {{"--func=g(a,b)=a-b", "g(5,2)"}, "3", 0, ""}, {{"0.1+0.2"}, "0.3", 0, ""}, {{"2^0.5"}, "1.4142135", 0, ""},
+        {{"-1/0"}, "-inf", 0, ""}, {{"0/0"}, "nan", 0, ""}, {{"--", "-x", "x=3"}, "-3", 0, ""},
+        {{"x", "x=1", "xy=5"}, "1", 0, ""}, // defined longest first: the exact name wins
+        {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2", 0, ""}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi)"}, "7", 0, ""},
+        {{"--math", "atan2(0,1)+abs(0-e)"}, "2.7182817", 0, ""},
         {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("a+b-", 2, 2)},
-        {{"g(2)"}, "0", 1, error_line(PARSER_ERR_UNKNOWN_FUNCTION) + "\n" + place_lines("g(2)", 0, 4)},
         {{"1+2(3)"}, "3", 1, error_line(PARSER_ERR_UNKNOWN_FUNCTION) + "\n" + place_lines("1+2(3)", 2, 4)},
         {{"-f", "f(x)=f(x)+1", "f(1)"}, "256", 1, error_line(PARSER_ERR_SUBSTITUTION_LIMIT) + "\n" + place_lines("f(1)", 0, 4)},
         {{"(1+2"}, "0", 1, "lparse: error: bracket without a partner: the text is read as one operand\n" + place_lines("(1+2", 0, 1)},
         {{"2cos(0)"}, "1", 0, "lparse: warning: '2' next to 'cos' is dropped: a function takes only the text after its name\n" + place_lines("2cos(0)", 0, 1)},
-        {{"2*(3+"}, "2", 1, "lparse: error: bracket without a partner: the text is read as one operand\n" + place_lines("2*(3+", 2, 1)},
-        {{"costly"}, "1", 0, "lparse: warning: no variable matches 'tly'; it counts as 0"},
-        {{"1e3"}, "0", 0, "lparse: warning: no variable matches '1e3'; it counts as 0"},
-        {{"x + 1", "x=2"}, "1", 0, "lparse: warning: no variable matches 'x '; it counts as 0"},
         {{"x", "xy=5"}, "5", 0, "lparse: warning: 'x' reads variable 'xy', the newest whose name begins with it"},
-        {{"cosx", "cosx=1"}, "1", 0, "lparse: warning: 'cosx' holds 'cos', so expressions split it there"},
         {{"--bogus", "1"}, "", 2, "lparse: unknown option '--bogus'"},
-        {{"1", "2"}, "", 2, "lparse: unexpected argument '2' (one EXPR, then NAME=VALUE pairs)"},
         {{"x", "x=abc"}, "", 2, "lparse: 'x=abc': VALUE must be a number, such as 2, -0.5 or 1e3"},
-        {{"x", "=1"}, "", 2, "lparse: '=1': a variable needs a NAME before '='"},
-        {{"-f", "nobody", "1"}, "", 2, "lparse: -f expects PROTO=BODY, such as 'f(x)=x*2', not 'nobody'"},
         {{"-f", "f=x", "1"}, "", 2, "lparse: -f 'f=x': a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not 'f'"},
-        {{"--plot", "x"}, "", 2, "lparse: --plot draws a --sweep; add --sweep VAR=FROM:TO"},
-        {{"--csv"}, "", 2, "lparse: option '--csv' needs a value"},
         {{"--tree", "--csv", "f", "x"}, "", 2, "lparse: --tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep"},
-        {{"--sweep", "x=1", "x"}, "", 2, "lparse: --sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not 'x=1'"},
-        {{"--sweep", "x=0:1:0", "x"}, "", 2, "lparse: --sweep needs a finite STEP other than 0"},
-        {{"--sweep", "x=0:1e9:1", "x"}, "", 2, "lparse: --sweep would take more than 10000000 steps; use a larger STEP"},
-        {{"--trace=x", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
+        {{"--sweep", "x=0:1:-0.5", "x"}, "", 2, "lparse: --sweep: a negative STEP counts down, but TO is above FROM"},
         {{"--csv", "/nonexistent/file.csv", "x"}, "", 1, "lparse: cannot open '/nonexistent/file.csv': No such file or directory"},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args);
         EXPECT_EQ(got.out, row.out.empty() ? "" : row.out + "\n") << show(row.args);
         EXPECT_EQ(got.status, row.status) << show(row.args) << "\nstderr: " << got.err;
-        EXPECT_NE(got.err.find(row.err_line), std::string::npos)
-            << show(row.args) << "\nexpected: " << row.err_line << "\nstderr: " << got.err;
+        if (row.err_line.empty())
+            EXPECT_EQ(got.err, "") << show(row.args);
+        else
+            EXPECT_NE(got.err.find(row.err_line), std::string::npos)
+                << show(row.args) << "\nexpected: " << row.err_line << "\nstderr: " << got.err;
     }
-    const Outcome help = run_lparse({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: lparse [OPTIONS] EXPR [NAME=VALUE ...]\n", 0), 0u) << help.out;
-    for (const char *option : {"--func", "--tree", "--explain", "--dot", "--trace", "--csv", "--sweep", "--plot",
-                               "--quiet", "--version", ":vars", ":funcs", ":tree", ":explain", ":trace", ":quit"})
-        EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    const Outcome version = run_lparse({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("lparse ", 0), 0u) << version.out;
 }
 
 // A place in a long text is shown in a window around it: a megabyte-long
@@ -111,10 +76,8 @@ TEST(LparseViews, ExplainBracketsEveryOperationAsGrouped) {
     };
     const Row rows[] = {
         {"2*3^2", "((2*3)^2)", "36"}, {"costly", "cos(tly)", "1"}, {"1-2-3-4", "((1-2)-(3+4))", "-8"},
-        {"8/2/2/2", "((8/2)/(2*2))", "1"}, {"7%4%2", "((7%4)%2)", "1"}, {"-x", "(-x)", "0"},
-        {"2*(1+1)-cos(0)", "((2*(1+1))-cos(0))", "3"}, {"((4))", "4", "4"}, {"x+", "'x+'", "0"},
+        {"-x", "(-x)", "0"}, {"2*(1+1)-cos(0)", "((2*(1+1))-cos(0))", "3"}, {"((4))", "4", "4"}, {"x+", "'x+'", "0"},
         {"2*-3", "('2*'-3)", "-1"}, // split at '-' first; '2*' reads as the number 2
-        {"atan(1)*4", "(atan(1)*4)", "3.1415927"}, {"logn(0-1)", "logn(0-1)", "nan"},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse({"--explain", "-q", "--", row.expr});
@@ -147,15 +110,10 @@ TEST(LparseViews, TreeDotAndTrace) {
     const Outcome dot = run_lparse({"--dot", "2*(x+1)-cos(y)", "x=1", "y=0"});
     EXPECT_EQ(dot.status, 0);
     const std::vector<std::string> lines = lines_of(dot.out);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "digraph expression {");
-    EXPECT_EQ(lines.back(), "}");
+    ASSERT_EQ(lines.size(), 18u) << dot.out; // the graph, a line per node and per edge
+    EXPECT_TRUE(lines.front() == "digraph expression {" && lines.back() == "}") << dot.out;
     EXPECT_NE(dot.out.find("n0 [label=\"-\\n= 3\"];"), std::string::npos) << dot.out;
     EXPECT_NE(dot.out.find("n7 [label=\"y\\n= 0\", shape=ellipse];"), std::string::npos) << dot.out;
-    size_t nodes = 0, edges = 0;
-    for (const std::string &line : lines) (line.find(" -> ") != std::string::npos ? edges : nodes) += line.find("[label=") != std::string::npos;
-    EXPECT_EQ(nodes, 8u) << dot.out;
-    EXPECT_EQ(edges, 7u) << dot.out;
 
     // The library's diagnostics go to standard error at the level asked for.
     EXPECT_EQ(run_lparse({"1+2"}).err, "");
@@ -183,98 +141,6 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
     EXPECT_EQ(many.status, 0) << many.err;
     EXPECT_TRUE(many.out == want) << "first difference at byte "
                                  << std::mismatch(want.begin(), want.end(), many.out.begin(), many.out.end()).first - want.begin();
-}
-
-// A bad row stops the run after the rows before it are written; an error in
-// the expression is reported once and every row is still written.
-TEST(LparseCsv, BadRowsAndBadExpressions) {
-    struct Row {
-        std::string expr, input, out, err;
-    };
-    const Row rows[] = {
-        {"x+y", "x,y\n1,2\n3,4\n5,abc\n7,8\n", "x,y,result\n1,2,3\n3,4,7\n", "lparse: row 4, column 2 (y): 'abc' is not a number\n"},
-        {"x+y", "x,y\n1,2\n3\n", "x,y,result\n1,2,3\n", "lparse: row 3: 1 field, but the header has 2\n"},
-        {"x+y", "x,y\n1,2\n\"3,4\n", "x,y,result\n1,2,3\n", "lparse: row 3: a quoted field is not closed before the end of the input\n"},
-        {"x+y", "x,y\n1,\n", "x,y,result\n", "lparse: row 2, column 2 (y): '' is not a number\n"},
-        {"x+y", "", "", "lparse: '-' is empty; its first row must name the variables\n"},
-        {"x+", "x\n1\n2\n", "x,result\n1,0\n2,0\n", error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("x+", 0, 2)},
-    };
-    for (const Row &row : rows) {
-        const Outcome got = run_lparse({"--csv", "-", row.expr}, row.input);
-        EXPECT_EQ(got.status, 1) << row.input;
-        EXPECT_EQ(got.out, row.out) << row.input;
-        EXPECT_EQ(got.err, row.err) << row.input;
-    }
-}
-
-TEST(LparseLines, RunsAScriptFromAPipe) {
-    const std::string script = "# a script\n"
-                               "x = 3\n"
-                               "2*x\r\n"
-                               "f(a) := a*2\n"
-                               "f(x)+1\n"
-                               "y+\n"
-                               "x + 1\n"
-                               "g(x) = 2\n"
-                               ":vars\n"
-                               ":funcs\n"
-                               ":explain 2*3^2\n"
-                               ":tree x\n"
-                               ":nope\n"
-                               "\n"
-                               ":quit\n"
-                               "99\n";
-    const Outcome got = run_lparse({}, script);
-    EXPECT_EQ(got.status, 1);
-    EXPECT_EQ(got.out, "6\n7\n0\n1\nx = 3\nans = 1\nf(a) := a*2\n((2*3)^2)\n36\nx  variable 'x' = 3\n");
-    EXPECT_EQ(got.err, "lparse: line 6: " + error_line(PARSER_ERR_TRAILING_OPERATOR).substr(8) + "\n" +
-                           place_lines("y+", 0, 2) + "lparse: line 7: warning: no variable matches 'x '; it counts as 0\n" +
-                           place_lines("x + 1", 0, 2) +
-                           "lparse: line 8: error: to define a function write PROTO := BODY, such as f(x) := x*2\n"
-                           "lparse: line 13: error: unknown command ':nope'; :help lists the commands\n");
-    // A clean script exits 0 and keeps the command line's definitions.
-    const Outcome clean = run_lparse({"-f", "h(t)=t*t", "k=2"}, "h(k)\nk = k+1\nh(k)\n:trace 0\n");
-    EXPECT_EQ(clean.status, 0) << clean.err;
-    EXPECT_EQ(clean.out, "4\n9\n");
-    EXPECT_EQ(clean.err, "");
-}
-
-TEST(LparseSweep, TablesAndPlots) {
-    EXPECT_EQ(run_lparse({"--sweep", "x=0:1:0.25", "x^2"}).out, "x\tx^2\n0\t0\n0.25\t0.0625\n0.5\t0.25\n0.75\t0.5625\n1\t1\n");
-    EXPECT_EQ(run_lparse({"--sweep", "t=1:-1:1", "t*k", "k=3"}).out, "t\tt*k\n1\t3\n0\t0\n-1\t-3\n");
-    EXPECT_EQ(lines_of(run_lparse({"--sweep", "x=0:2", "x"}).out).size(), 22u); // header and 20 intervals by default
-
-    const Outcome got = run_lparse({"--sweep", "x=-10:10", "--plot=braille", "sin(x)*x"});
-    ASSERT_EQ(got.status, 0) << got.err;
-    const std::vector<std::string> lines = lines_of(got.out);
-    ASSERT_EQ(lines.size(), 16u + 3u) << got.out; // title, 16 rows, axis, labels
-    EXPECT_EQ(lines[0], "sin(x)*x");
-    // Braille cells are U+2800 to U+28FF: E2 A0..A3 in UTF-8.
-    size_t dots = 0;
-    for (size_t i = 1; i + 1 < lines.size(); ++i)
-        for (size_t at = lines[i].find("\xE2"); at != std::string::npos; at = lines[i].find("\xE2", at + 1))
-            dots += at + 1 < lines[i].size() && (static_cast<unsigned char>(lines[i][at + 1]) & 0xFC) == 0xA0;
-    EXPECT_GT(dots, 100u) << got.out;
-    // The top label is the maximum of x*sin(x) over the sampled range, about 7.9.
-    EXPECT_EQ(lines[1].find("7.9"), lines[1].find_first_not_of(' ')) << lines[1];
-    EXPECT_NE(lines[16].find("-5.4"), std::string::npos) << lines[16]; // and the minimum at the bottom
-    EXPECT_EQ(lines[18].substr(lines[18].size() - 5), "10  x");
-    const Outcome none = run_lparse({"--sweep", "x=1:2", "--plot", "0/0"});
-    EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "lparse: 0/0 has no finite value between 1 and 2\n");
-}
-
-TEST(LparseTerminal, InteractiveSessionEditsAndRecallsLines) {
-    std::vector<Step> steps = {{"", "> ", 1}, {"x = 21\r", "x = 21\r\n", 2}, {"x*2\r", "42\r\n", 1}};
-#ifdef LPARSE_HAVE_LIBEDIT
-    // Ctrl-P recalls the last line, Ctrl-H deletes a character before it is run again.
-    steps.push_back({"\x10\x08" "3\r", "63\r\n", 1});
-#endif
-    steps.push_back({":quit\r", "", 0});
-    const Session s = on_terminal(steps);
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.typed, steps.size()) << s.screen;
-    EXPECT_EQ(s.status, 0) << s.screen;
 }
 
 } // namespace

@@ -1,12 +1,7 @@
-// test_lparse_session.cpp - lparse's options, and its sessions as scripts and at a terminal:
-// ans, removing definitions, leaving, Ctrl-C, history, completion.
+// test_lparse_session.cpp - lparse's sessions as scripts: ans, removing definitions, leaving.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,51 +10,6 @@
 using namespace lparse_test;
 
 namespace {
-
-#ifdef LPARSE_HAVE_LIBEDIT
-constexpr bool kLineEditor = true;
-#else
-constexpr bool kLineEditor = false;
-#endif
-
-TEST(LparseOptions, GroupedLettersNegativeNumbersAndConflicts) {
-    struct Row {
-        Args args;
-        std::string out;
-        int status;
-        std::string err; // a part of standard error
-    };
-    const Row rows[] = {
-        {{"-qf", "f(x)=x*3", "f(2)+costly"}, "7", 0, ""}, // -q took effect: no warning for 'tly'
-        {{"-qff(x)=x*3", "f(2)"}, "6", 0, ""},
-        {{"-f", "f(x) = x*2", "f(3)"}, "6", 0, ""},
-        {{"-f", "g(a) := a+1", "g(1)"}, "2", 0, ""},
-        {{"-3+1"}, "-2", 0, ""}, {{"--", "-3+1"}, "-2", 0, ""}, {{"-.5*4"}, "-2", 0, ""}, {{"-(x)", "x=2"}, "-2", 0, ""},
-        {{"-v"}, "", 2, "lparse: unknown option '-v'; an EXPR that begins with '-' and a letter goes after '--'"},
-        {{"-x", "x=3"}, "", 2, "lparse: unknown option '-x'"},
-        {{"-qv", "1"}, "", 2, "lparse: unknown option '-v'"},
-        {{"-qf"}, "", 2, "lparse: option '-f' needs a value"},
-        {{"--dot", "--tree", "1"}, "", 2, "lparse: --dot prints the graph alone; it does not combine with --tree or --explain"},
-        {{"--explain", "--dot", "1"}, "", 2, "lparse: --dot prints the graph alone"},
-        {{"--trace=9", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
-        {{"--trace=-1", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
-        {{"--trace=0", "1"}, "1", 0, ""},
-        {{"--no-history", "1"}, "1", 0, ""},
-        {{"--no-history=yes", "1"}, "", 2, "lparse: option '--no-history' takes no value"},
-    };
-    for (const Row &row : rows) {
-        const Outcome got = run_lparse(row.args);
-        EXPECT_EQ(got.out, row.out.empty() ? "" : row.out + "\n") << show(row.args) << "\nstderr: " << got.err;
-        EXPECT_EQ(got.status, row.status) << show(row.args) << "\nstderr: " << got.err;
-        if (row.err.empty())
-            EXPECT_EQ(got.err, "") << show(row.args);
-        else
-            EXPECT_NE(got.err.find(row.err), std::string::npos) << show(row.args) << "\nstderr: " << got.err;
-    }
-    const Outcome help = run_lparse({"--help"});
-    for (const char *text : {"--no-history", ":unset", ":undef", "ans", "Ctrl-C", "from 0 (off)", "exits 0 after errors"})
-        EXPECT_NE(help.out.find(text), std::string::npos) << text;
-}
 
 // Scripts from a pipe: ans, :unset and :undef, :funcs, :trace, quit and exit.
 TEST(LparseLines, AnsRemovalListingAndLeaving) {
@@ -78,11 +28,10 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         {{}, "f(a) := a*2\nx = 3\n:unset x\nf(2)\nx\n", "4\n0\n", 0},
         {{}, "f(a) := a*2\ng(b) := b\nf(a) := a*3\n:funcs\n:undef f(a)\n:funcs\ng(5)\n",
          "# replaced: f(a) := a*2\ng(b) := b\nf(a) := a*3\ng(b) := b\n5\n", 0},
-        {{}, ":unset x\n", "", 1}, {{}, ":undef f\n", "", 1}, {{}, ":unset\n", "", 1},
-        {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
+        {{}, ":unset\n", "", 1}, {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
         // :math; a removal makes the handle anew, with the host functions again.
         {{}, ":math\nsqrt(16)+floor(pi)\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
-        {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0}, {{}, "1\n:quit\n2\n", "1\n", 0},
+        {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args, row.script);
@@ -91,122 +40,6 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
     }
     EXPECT_EQ(run_lparse({}, ":unset x\n").err, "lparse: line 1: error: no variable is named 'x'\n");
     EXPECT_EQ(run_lparse({}, ":undef f\n").err, "lparse: line 1: error: no function is named 'f'\n");
-}
-
-std::string count_note(const Session &s) { return "\nscreen: " + s.screen; }
-
-// STEPS, then Ctrl-D on an empty line. The line editor shows its prompt
-// before it takes the terminal out of line mode, and a Ctrl-D that the
-// terminal sees in line mode never reaches the editor; so Ctrl-L goes first,
-// and the cleared screen shows that the editor reads the keys itself.
-std::vector<Step> then_ctrl_d(std::vector<Step> steps) {
-    if (kLineEditor) steps.push_back({"\x0c", "\x1b[2J", 1});
-    steps.push_back({"\x04", "", 0});
-    return steps;
-}
-
-// Ctrl-C drops the line being typed and keeps the session; Ctrl-D leaves,
-// with status 0 after errors, since the person saw them.
-TEST(LparseTerminal, CtrlCCancelsTheLineAndCtrlDLeaves) {
-    const std::vector<Step> steps = then_ctrl_d({
-        {"", "> ", 1},
-        {"x = 2\r", "x = 2\r\n> ", 1},
-        {"y = 7", "y = 7", 1},
-        {"\x03", "^C\r\n", 1},
-        {"x*5\r", "10\r\n", 1},
-        {"1+\r", "error", 1},
-        {":vars\r", "ans = 10\r\n> ", 1},
-    });
-    const Session s = on_terminal(steps, {"--no-history"});
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.typed, steps.size()) << count_note(s);
-    EXPECT_EQ(s.status, 0) << count_note(s);
-    EXPECT_EQ(s.screen.find("y = 7\r\n"), std::string::npos) << count_note(s); // never carried out
-}
-
-// With standard output sent on to a file, the banner and prompts stay on the terminal.
-TEST(LparseTerminal, OutputToAFileHoldsOnlyValues) {
-    FILE *out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    const std::vector<Step> steps = {{"", "> ", 1}, {"6*7\r", "> ", 2}, {"quit\r", "", 0}};
-    const Session s = on_terminal(steps, {"--no-history"}, {}, fileno(out));
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.status, 0) << count_note(s);
-    EXPECT_EQ(read_back(out), "42\n");
-    EXPECT_NE(s.screen.find("lparse "), std::string::npos) << count_note(s); // the banner
-}
-
-class LparseTerminalDir : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/lparse_session_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string dir_;
-};
-
-// Lines are kept between sessions, in $XDG_STATE_HOME/lparse/history or
-// else ~/.lparse_history, and --no-history neither reads nor writes them.
-TEST_F(LparseTerminalDir, KeptBetweenSessionsUnlessTurnedOff) {
-    if (!kLineEditor) GTEST_SKIP() << "history needs the line editor";
-    struct Row {
-        std::vector<std::string> env;
-        std::string file;
-    };
-    const Row rows[] = {
-        {{"XDG_STATE_HOME=" + dir_ + "/state", "HOME=" + dir_}, dir_ + "/state/lparse/history"},
-        {{"XDG_STATE_HOME=", "HOME=" + dir_}, dir_ + "/.lparse_history"},
-    };
-    for (const Row &row : rows) {
-        const Session first = on_terminal({{"", "> ", 1}, {"x = 41\r", "x = 41\r\n", 2}, {"quit\r", "", 0}}, {}, row.env);
-        if (!first.started) GTEST_SKIP() << first.screen;
-        EXPECT_EQ(first.status, 0) << count_note(first);
-        std::ifstream saved(row.file);
-        std::stringstream text;
-        text << saved.rdbuf();
-        EXPECT_NE(text.str().find("41"), std::string::npos) << row.file << ": " << text.str();
-        // Ctrl-P twice goes back past 'quit' to the assignment.
-        const Session second = on_terminal(then_ctrl_d({{"", "> ", 1}, {"\x10\x10\r", "x = 41\r\n", 2}, {"x+1\r", "42\r\n> ", 1}}),
-                                           {}, row.env);
-        EXPECT_EQ(second.status, 0) << count_note(second);
-        EXPECT_NE(second.screen.find("42\r\n"), std::string::npos) << count_note(second);
-        std::ifstream again(row.file);
-        std::stringstream before;
-        before << again.rdbuf();
-        EXPECT_NE(before.str(), text.str()) << "the second session's lines are added";
-        const Session off = on_terminal(then_ctrl_d({{"", "> ", 1}, {"\x10\r", "> ", 2}, {"x = 5\r", "x = 5\r\n> ", 1}}),
-                                        {"--no-history"}, row.env);
-        EXPECT_EQ(off.status, 0) << count_note(off);
-        EXPECT_EQ(off.screen.find("41"), std::string::npos) << count_note(off);
-        std::ifstream after(row.file);
-        std::stringstream kept;
-        kept << after.rdbuf();
-        EXPECT_EQ(kept.str(), before.str());
-    }
-}
-
-// Tab completes variables, functions and commands, never file names.
-TEST_F(LparseTerminalDir, TabCompletesNamesNotFiles) {
-    if (!kLineEditor) GTEST_SKIP() << "completion needs the line editor";
-    std::ofstream(dir_ + "/zebra.txt") << "";
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    const std::vector<Step> steps = then_ctrl_d({
-        {"", "> ", 1},
-        {"xylophone = 3\r", "xylophone = 3\r\n", 2},
-        {"twice(t) := t*2\r", "t*2\r\n", 1},
-        {"twi\t(xyl\t)\r", "6\r\n", 1},
-        {":fu\t\r", "twice(t) := t*2\r\n", 2},
-        {"zeb\t\r", "'zeb'", 1},
-        {"", "0\r\n> ", 1},
-    });
-    const Session s = on_terminal(steps, {"--no-history"});
-    std::filesystem::current_path(before);
-    if (!s.started) GTEST_SKIP() << s.screen;
-    EXPECT_EQ(s.typed, steps.size()) << count_note(s);
-    EXPECT_EQ(s.screen.find("zebra"), std::string::npos) << count_note(s);
 }
 
 } // namespace

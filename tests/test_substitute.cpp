@@ -105,13 +105,3 @@ TEST(Substitute, TextAndValueOfEachCall) {
         EXPECT_EQ(code, c.code) << c.call;
     }
 }
-
-// No working buffer limits a text: a body and an argument of a MB or more each.
-TEST(Substitute, LargeBodyAndArgument) {
-    std::string body = "x";
-    for (int i = 0; i < 600000; ++i) body += "+1";
-    const std::string argument(1200000, '2');
-    ParserPtr p(parser_new());
-    parser_func(p.get(), "f(x)", body.c_str());
-    EXPECT_TRUE(substitute(("f(" + argument + ")").c_str(), p->funcs).text == argument + body.substr(1));
-}

@@ -21,10 +21,7 @@ namespace {
 using robust::bits;
 using robust::ParserPtr;
 
-const char *const kTexts[] = {
-    "2*(x+1)-cos(y)", "f(x)+g(y,x)", "h(x)^2", "g(f(1),2)*k()", "x-y-x-y", "r(1)", "q(2)+x",
-    "(x", "x+", "log10(x*1000)+atan(y)", "f(f(f(f(x))))%7", "sin(x)/tan(y)",
-};
+const char *const kTexts[] = {"2*(x+1)-cos(y)", "f(x)+g(y,x)", "h(x)^2", "g(f(1),2)*k()", "r(1)", "q(2)+x", "(x", "x+"};
 constexpr size_t kTextCount = std::size(kTexts);
 
 // Thread T's own values and body for f: a handle leaking into another thread shows in the values.
