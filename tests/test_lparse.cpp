@@ -38,6 +38,9 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"--tree", "--csv", "f", "x"}, "", 2, "lparse: --tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep"},
         {{"--sweep", "x=0:1:-0.5", "x"}, "", 2, "lparse: --sweep: a negative STEP counts down, but TO is above FROM"},
         {{"--csv", "/nonexistent/file.csv", "x"}, "", 1, "lparse: cannot open '/nonexistent/file.csv': No such file or directory"},
+        {{"--csv", ".", "x"}, "", 1, "lparse: cannot read '.': Is a directory"},
+        {{"--trace=9", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
+        {{"--sweep", "x=0:1:0.5", "x*2"}, "x\tx*2\n0\t0\n0.5\t1\n1\t2", 0, ""},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args);
@@ -137,6 +140,8 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
         input += row + "\n";
         want += row + "," + (i == 0 ? "0.5" : std::to_string(3 * i) + ".5") + "\n";
     }
+    // A bad row with --on-error=nan: its warning, and the rows after it.
+    EXPECT_EQ(run_lparse({"--csv", "-", "--on-error=nan", "x+y"}, "x,y\n1,2\n3\n5,6\n").out, "x,y,result\n1,2,3\n3,nan\n5,6,11\n");
     const Outcome many = run_lparse({"--csv", "-", "n*2+x-xy"}, input);
     EXPECT_EQ(many.status, 0) << many.err;
     EXPECT_TRUE(many.out == want) << "first difference at byte "
