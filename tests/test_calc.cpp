@@ -2,6 +2,7 @@
 // addresses, the walk of the current tree, bulk evaluation and the C++ wrapper.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -25,9 +26,12 @@ void expect_same(float got, float want, const std::string &what) {
 
 } // namespace
 
+namespace {
+
 // Number texts read directly and, unless a sign would make parser_calc cut
-// them, as whole texts.
-TEST(Values, NumberTexts) {
+// them, as whole texts; the same whatever the process locale's decimal
+// separator.
+void expect_number_texts() {
     ParserPtr p(parser_new());
     parser_var(p.get(), "A", 9.0f); // never consulted: 'A' is a number text
     const std::pair<std::string, float> numbers[] = {
@@ -43,6 +47,16 @@ TEST(Values, NumberTexts) {
         expect_same(lp::read_number(text.c_str()), value, "'" + text + "'");
         if (text.find_first_of("+-") == std::string::npos) expect_same(parser_calc(p.get(), text.c_str()), value, "calc '" + text + "'");
     }
+}
+
+} // namespace
+
+TEST(Values, NumberTexts) { expect_number_texts(); }
+
+TEST(Values, NumbersIgnoreTheProcessLocale) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+    expect_number_texts();
+    std::setlocale(LC_ALL, "C");
 }
 
 TEST(Values, NamesLookUpByPrefixNewestFirst) {

@@ -4,7 +4,7 @@ set -euo pipefail
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
-out=$("${BUILD_DIR:-build}"/tests/evaluate_test --gtest_filter='Evaluate.NumbersIgnoreTheProcessLocale' 2>&1)
+out=$("${BUILD_DIR:-build}"/tests/calc_test --gtest_filter='Values.NumbersIgnoreTheProcessLocale' 2>&1)
 echo "$out" | tail -3
 # The test skips itself when the locale is missing; here it must really run.
 if echo "$out" | grep -q SKIPPED; then
