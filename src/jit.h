@@ -12,12 +12,6 @@ namespace lp {
 // handle destroyed during exit. Its allocator is thread-safe.
 asmjit::JitRuntime &jit_runtime();
 
-// Adds finished code to the runtime; false, and no code is tried again in
-// this process, when the system refuses executable memory (a host's policy,
-// which does not change while it runs; or memory exhausted).
-bool jit_add(void **code, asmjit::CodeHolder *holder);
-bool jit_refused();
-
 // Notes any error while code is emitted; AsmJit then returns error codes
 // rather than throwing.
 class JitFailure : public asmjit::ErrorHandler {
@@ -25,6 +19,14 @@ public:
     void handleError(asmjit::Error, const char *, asmjit::BaseEmitter *) override { failed = true; }
     bool failed = false;
 };
+
+// The code emitted by A into HOLDER, added to the runtime and ready to run;
+// null when emitting failed (out of memory) or the system refuses executable
+// memory, a refusal (a host's policy, which does not change while it runs)
+// after which no code is tried again in this process.
+void *jit_finish(asmjit::x86::Assembler &a, const JitFailure &failure, asmjit::CodeHolder *holder);
+void jit_release(void *code);
+bool jit_refused();
 
 // The routine machine code calls for an operation that is not one
 // instruction ("^", "%" and the functions): float (*)(float, float) for the

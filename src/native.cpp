@@ -54,10 +54,16 @@ asmjit::JitRuntime &jit_runtime() {
 
 bool jit_refused() { return refused.load(std::memory_order_relaxed); }
 
-bool jit_add(void **code, asmjit::CodeHolder *holder) {
-    if (jit_runtime().add(code, holder) == asmjit::kErrorOk) return true;
+void *jit_finish(asmjit::x86::Assembler &a, const JitFailure &failure, asmjit::CodeHolder *holder) {
+    if (a.finalize() != asmjit::kErrorOk || failure.failed) return nullptr;
+    void *code = nullptr;
+    if (jit_runtime().add(&code, holder) == asmjit::kErrorOk) return code;
     refused.store(true, std::memory_order_relaxed);
-    return false;
+    return nullptr;
+}
+
+void jit_release(void *code) {
+    if (code != nullptr) jit_runtime().release(code);
 }
 
 namespace {
@@ -255,16 +261,10 @@ NativeFn native_compile(const Program *p) {
         ++depth;
     }
     e.epilogue();
-    // An error while emitting (out of memory) leaves the code unusable; so
-    // does a refusal of executable memory by the system.
-    if (a.finalize() != kErrorOk || failure.failed || depth != 1) return nullptr;
-    void *fn = nullptr;
-    if (!jit_add(&fn, &code)) return nullptr;
-    return reinterpret_cast<NativeFn>(fn);
+    if (depth != 1) return nullptr;
+    return reinterpret_cast<NativeFn>(jit_finish(a, failure, &code));
 }
 
-void native_release(NativeFn code) {
-    if (code != nullptr) jit_runtime().release(code);
-}
+void native_release(NativeFn code) { jit_release(reinterpret_cast<void *>(code)); }
 
 } // namespace lp

@@ -265,14 +265,10 @@ BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
                 ++depth;
             }
         });
-    if (a.finalize() != kErrorOk || failure.failed || depth != 1) return nullptr;
-    void *fn = nullptr;
-    if (!jit_add(&fn, &code)) return nullptr;
-    return reinterpret_cast<BulkFn>(fn);
+    if (depth != 1) return nullptr;
+    return reinterpret_cast<BulkFn>(jit_finish(a, failure, &code));
 }
 
-void native_bulk_release(BulkFn code) {
-    if (code != nullptr) jit_runtime().release(code);
-}
+void native_bulk_release(BulkFn code) { jit_release(reinterpret_cast<void *>(code)); }
 
 } // namespace lp
