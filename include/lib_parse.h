@@ -9,6 +9,16 @@
  * threads at once. Different handles may be used on different threads freely.
  * Texts passed in stay the caller's; the library keeps its own copies.
  *
+ * Callbacks: while a call runs on a handle, a callback it makes (the error
+ * handler and trace sink of lib_parse/diagnostics.h, a host function, a
+ * parser_walk visitor, a parser_check note callback) may call into the
+ * library, but a call that would use or change that same handle is refused:
+ * it does nothing and returns NaN, NULL, -1 or a non-zero status, as each
+ * call states (PARSER_ERR_BUSY; the refusal is neither recorded nor reported).
+ * Safe inside callbacks: parser_errors, parser_error_at, parser_error_text,
+ * parser_op_symbol, parser_limit with a negative VALUE (reading),
+ * parser_interrupt, and any call on another handle.
+ *
  * Memory: no function reports an allocation failure. When memory runs out the
  * library prints "lib_parse: out of memory" on standard error and aborts; no
  * C++ exception ever leaves it. Callbacks given to it must not throw.
@@ -42,6 +52,11 @@ typedef struct Parser Parser;
 #define PARSER_ERR_SUBSTITUTION_LIMIT 5 /* user-function substitution too deep, too many or too large */
 #define PARSER_ERR_TEXT_TOO_LONG 6      /* a text longer than PARSER_LIMIT_TEXT_BYTES: refused, its value is 0 */
 #define PARSER_ERR_ARGUMENT_COUNT 7     /* a host function called with a wrong number of arguments: the call is 0 */
+#define PARSER_ERR_BUSY 8               /* a call into a handle from a callback of a call running on it: refused
+                                         * (NaN, or a non-zero status), never recorded nor reported */
+#define PARSER_ERR_INTERRUPTED 9        /* parser_interrupt stopped the call: the text is not kept, its value is NaN */
+/* Code 10 is reserved for an empty argument of a host call, 11 to 19 for the
+ * errors of a second grammar. */
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */
@@ -87,26 +102,27 @@ LIB_PARSE_API Parser *parser_new(void);
 
 /* Defines variable NAME (matched as an exact byte string) or updates its value.
  * A new variable is looked up before older ones. Returns 0. A NULL handle or
- * name does nothing. */
+ * name does nothing; a call from a callback (see above) does nothing and
+ * returns 1. */
 LIB_PARSE_API int parser_var(Parser *parser, const char *name, float value);
 
 /* The address of variable NAME's value, defining NAME with value 0 when no
  * variable of exactly that name exists. Storing a float there is the same as
  * parser_var with that name: the next evaluation reads it, nothing is rebuilt.
  * The address stays valid, and names the same variable, until parser_destroy.
- * A NULL handle or name returns NULL. */
+ * A NULL handle or name, or a call from a callback, returns NULL. */
 LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name);
 
 /* Defines a user function: PROTO is its name and parameter list, such as
  * "g(a,b)", BODY the expression it stands for, such as "a-b". A newer
  * definition of the same name hides the older one. The next parser_calc
  * rebuilds its tree, so the definition takes effect. Returns 0. A NULL handle
- * or text does nothing. */
+ * or text does nothing; a call from a callback does nothing and returns 1. */
 LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *body);
 
 /* A host function: receives the N_ARGS argument values of a call in text
- * order and returns the call's value. It must not call back into the handle
- * evaluating it, and must not throw. */
+ * order and returns the call's value. It must not throw; a call it makes into
+ * the handle evaluating it is refused (see Callbacks above). */
 typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
 
 /* Flags of parser_native_func. */
@@ -127,7 +143,7 @@ typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
  * back. FLAGS is 0 or PARSER_NATIVE_PURE; without it FN is called at every
  * evaluation. Defining NAME again replaces it, a NULL FN removes it; either
  * way the next parser_calc rebuilds its tree. Returns 0; non-zero, doing
- * nothing, for a NULL handle or name, an empty name, a name holding a space,
+ * nothing, for a NULL handle or name, a call from a callback, an empty name, a name holding a space,
  * a control byte, a bracket, a comma or an operator byte (+ - ^ * / %), a name
  * equal to a function symbol ("cos"), N_ARGS below -1 or above
  * PARSER_NATIVE_MAX_ARGS, or unknown FLAGS. */
@@ -138,22 +154,25 @@ LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_arg
  * the value it had. A negative VALUE only reads the limit; a value above the
  * limit's maximum sets the maximum. Substitution limits take effect at the
  * next tree built, the text limit at the next text given. Returns -1 for a
- * NULL handle or an unknown WHICH. */
+ * NULL handle, an unknown WHICH, or a VALUE to set from a callback. */
 LIB_PARSE_API long long parser_limit(Parser *parser, int which, long long value);
 
-/* Releases the handle and everything it owns. NULL does nothing. */
+/* Releases the handle and everything it owns. NULL does nothing, and so does
+ * a call from a callback of a call running on the handle. */
 LIB_PARSE_API void parser_destroy(Parser *parser);
 
 /* Rebuilds the handle's tree for TEXT without evaluating it. TEXT becomes the
  * text parser_calc compares against: parser_calc of TEXT then re-uses this
- * tree, any other text rebuilds. A NULL handle or text does nothing. */
+ * tree, any other text rebuilds. A NULL handle or text, or a call from a
+ * callback, does nothing. */
 LIB_PARSE_API void parser_expand(Parser *parser, const char *text);
 
 /* Returns the value of TEXT as a 32-bit float. The tree is rebuilt only when
  * TEXT differs from the previous text or a function was defined since; then
  * only the variables' current values are read. Errors are reported through
  * exception() and counted by parser_errors(); a value is returned regardless.
- * A NULL handle or text returns NaN. */
+ * A NULL handle or text, a call from a callback, or a build stopped by
+ * parser_interrupt returns NaN. */
 LIB_PARSE_API float parser_calc(Parser *parser, const char *text);
 
 /* Evaluates the handle's current tree (the one the last parser_calc or
@@ -161,7 +180,7 @@ LIB_PARSE_API float parser_calc(Parser *parser, const char *text);
  * parser_calc of that same text would, without reading any text. If a function
  * was defined since, the tree is first rebuilt from that text, as parser_calc
  * would. A handle with no tree yet returns 0, the value of the empty text, and
- * builds nothing. A NULL handle returns NaN. */
+ * builds nothing. A NULL handle, or a call from a callback, returns NaN. */
 LIB_PARSE_API float parser_eval(Parser *parser);
 
 /* Evaluates TEXT for N_ROWS rows of variable values: row i gives OUT[i] exactly
@@ -171,7 +190,10 @@ LIB_PARSE_API float parser_eval(Parser *parser);
  * The rows are computed many at a time, much faster than that loop. OUT must
  * not overlap a column. Returns 0; returns non-zero and does nothing when the
  * handle or TEXT is NULL, or NAMES, COLUMNS, one of their entries or OUT is
- * NULL where it is needed (OUT and the columns only when N_ROWS > 0). */
+ * NULL where it is needed (OUT and the columns only when N_ROWS > 0), or when
+ * called from a callback. Stopped by parser_interrupt, it returns non-zero
+ * with the rows it finished in OUT, NaN in the rest, and the variables at
+ * the last row finished. */
 LIB_PARSE_API int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
                                    const float *const *columns, size_t n_vars, size_t n_rows, float *out);
 
@@ -209,7 +231,8 @@ typedef void (*parser_note_fn)(void *ctx, int kind, size_t offset, size_t length
  * its tree would record (their code as kind) and the traps listed above.
  * Leaves the handle exactly as it was (tree, cache, variables, errors) and
  * calls neither the error handler nor the trace. Returns the number of notes;
- * a NULL NOTE only counts them. A NULL handle or text returns 0. */
+ * a NULL NOTE only counts them. A NULL handle or text returns 0; a call from
+ * a callback of a call running on the handle returns -1. */
 LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx);
 
 /* Called once per node of the current tree, in pre-order (node, left subtree,
@@ -221,9 +244,22 @@ LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn 
 typedef void (*parser_visit_fn)(void *ctx, int depth, int side, const char *expr,
                                 int op, int state, float value);
 
-/* Visits the current tree; works on trees of any depth. The callback must not
- * call back into the same handle. NULL handle or callback does nothing. */
+/* Visits the current tree; works on trees of any depth. A NULL handle or
+ * callback, or a call from a callback, does nothing. */
 LIB_PARSE_API void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx);
+
+/* Stops the call running on PARSER at its next check point: each node and
+ * substitution of a build or a check, each block of parser_calc_bulk rows.
+ * May be called from any thread or a signal handler while the call runs (the
+ * one exception to "one handle, one thread at a time"), but never after
+ * parser_destroy. Does nothing when no such call is running, so it never
+ * stops a later call. A stopped build leaves the handle as after a refused
+ * text (the tree of the empty text, no text kept) with the one error
+ * PARSER_ERR_INTERRUPTED at the place reached, and its call returns NaN; a
+ * stopped check reports that error as a note; parser_calc_bulk: see there.
+ * Evaluating a tree already built is not stopped: its time is bounded by the
+ * tree's size. */
+LIB_PARSE_API void parser_interrupt(Parser *parser);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 // bulk.cpp - evaluating one text over many rows of variable values, a block of rows per step.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -75,9 +76,10 @@ void apply(int32_t op, float *__restrict out, Operand l, Operand r, size_t n) {
 }
 
 // Rows FIRST .. END-1 of the program's value, with the leaves bound to
-// variables fed from their columns.
-void run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
-                float *out) {
+// variables fed from their columns. Stops after the block in which CALL was
+// interrupted; returns the first row not done.
+size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
+                  float *out, const CallState &call) {
     const size_t levels = p->max_stack + 1;
     const size_t rows = std::max<size_t>(1, std::min(kBlockRows, kMaxBlockBytes / (levels * sizeof(float))));
     float *memory = static_cast<float *>(lp_malloc((levels + 1) * rows * sizeof(float)));
@@ -87,7 +89,8 @@ void run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *c
     auto *stack = static_cast<Operand *>(lp_malloc(levels * sizeof(Operand)));
     float *&spare = blocks[levels];
 
-    for (size_t row = first; row < end; row += rows) {
+    size_t row = first;
+    for (; row < end && !call.interrupted(); row += rows) {
         const size_t n = std::min(rows, end - row);
         size_t top = 0;
         for (size_t s = 0; s < p->order_count; ++s) {
@@ -127,6 +130,22 @@ void run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *c
     std::free(scalars);
     std::free(blocks);
     std::free(memory);
+    return std::min(row, end);
+}
+
+// Rows FIRST .. END-1 in vector machine code, in slices so that an interrupt
+// is seen within a few milliseconds; returns the first row not done.
+size_t run_native(BulkFn code, const float *const *columns, size_t first, size_t end, float *out,
+                  const CallState &call) {
+    constexpr size_t kSliceRows = size_t{1} << 16;
+    size_t row = first;
+    while (row < end && !call.interrupted()) {
+        const size_t stop = end - row > kSliceRows ? row + kSliceRows : end;
+        const size_t reached = code(columns, row, stop, out);
+        if (reached < stop) return reached; // fewer rows than a vector are left
+        row = stop;
+    }
+    return row;
 }
 
 } // namespace
@@ -137,22 +156,35 @@ using namespace lp;
 
 extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
                                 const float *const *columns, size_t n_vars, size_t n_rows, float *out) try {
-    if (parser == nullptr || text == nullptr) return 1;
+    if (parser == nullptr || text == nullptr || parser->busy) return 1;
     if (n_vars > 0 && (names == nullptr || (n_rows > 0 && columns == nullptr))) return 1;
     for (size_t j = 0; j < n_vars; ++j)
         if (names[j] == nullptr || (n_rows > 0 && columns[j] == nullptr)) return 1;
     if (n_rows > 0 && out == nullptr) return 1;
-
-    auto one_row = [&](size_t i) {
-        for (size_t j = 0; j < n_vars; ++j) parser_var(parser, names[j], columns[j][i]);
-        out[i] = parser_calc(parser, text);
-    };
     if (n_rows == 0) return 0;
+
+    BusyScope busy(parser, true);
+    const CallState &call = parser->call;
+    auto set_row = [&](size_t i) {
+        for (size_t j = 0; j < n_vars; ++j) set_variable(parser, names[j], columns[j][i]);
+    };
+    // Stopped by parser_interrupt: the rows not done are NaN, and the
+    // variables hold the last row done (the first row's when none was).
+    auto stop = [&](size_t done) {
+        std::fill(out + done, out + n_rows, NAN);
+        if (done > 0) set_row(done - 1);
+        return 1;
+    };
+    auto one_row = [&](size_t i) {
+        set_row(i);
+        out[i] = calc_text(parser, text);
+    };
     // The first row defines every variable and builds the tree; from then on
     // a row changes values only, so the rows in between depend on the columns
     // alone. The last row runs as a single evaluation, leaving the tree's
     // records as the row-by-row loop would.
     one_row(0);
+    if (call.interrupted()) return stop(0);
     Program *p = parser->program;
     // A host function is called once per row, rows in order: such a tree
     // goes row by row.
@@ -165,18 +197,22 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
             for (size_t i = 0; i < p->leaf_count; ++i)
                 if (v != nullptr && p->leaves[i].source == &v->value) feeds[i].column = static_cast<long>(j);
         }
-        size_t first = 1;
+        size_t row = 1;
         if (n_rows - 2 >= kNativeBulkRows && parser->limits.native_code()) {
             const BulkFn code = native_bulk_compile(p, feeds);
-            if (code != nullptr) first = code(columns, first, n_rows - 1, out);
+            if (code != nullptr) row = run_native(code, columns, row, n_rows - 1, out, call);
             native_bulk_release(code);
         }
-        run_blocks(p, feeds, columns, first, n_rows - 1, out);
+        row = run_blocks(p, feeds, columns, row, n_rows - 1, out, call);
         std::free(feeds);
+        if (row < n_rows - 1) return stop(row);
         one_row(n_rows - 1);
         return 0;
     }
-    for (size_t i = 1; i < n_rows; ++i) one_row(i);
+    for (size_t i = 1; i < n_rows; ++i) {
+        if (call.interrupted()) return stop(i);
+        one_row(i);
+    }
     return 0;
 } catch (...) {
     lp::abort_on_exception();

@@ -30,8 +30,9 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
 
 // Builds the tree (and its program) for the LENGTH bytes of TEXT in place of
 // the current one; a refused text (REFUSED, LENGTH the bytes read) gets the
-// tree of the empty text.
-void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
+// tree of the empty text, and so does a build that parser_interrupt stopped,
+// which keeps only that error. False for a stopped build.
+bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     // The program points into the tree about to be released: it is not run
     // again, only its arrays are kept for the new tree's.
     Program *old = parser->program;
@@ -46,8 +47,18 @@ void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
-    parser->tree = expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts, parser->limits);
+    parser->tree = expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts,
+                               parser->limits, nullptr, &parser->call);
+    const bool stopped = parser->tree == nullptr;
+    if (stopped) {
+        const ErrorLog::Entry stop = parser->errors.entries().back();
+        parser->errors.clear();
+        parser->errors.add(stop.code, stop.span);
+        parser->arena->reset();
+        parser->tree = expand_text(parser->arena, parser->scratch, "", 0, parser->funcs, parser->hosts, parser->limits);
+    }
     parser->program = program_build(parser->tree, parser->vars, parser->generation, old);
+    return !stopped;
 }
 
 // Makes TEXT the cached text of the tree about to be built. A buffer of the
@@ -72,23 +83,41 @@ void forget(ExprCache *cache) {
 }
 
 // Builds the tree of TEXT and makes it the cached text, or refuses it.
-void build(Parser *parser, const char *text) {
+// False when parser_interrupt stopped the build: the text is not kept then.
+bool build(Parser *parser, const char *text) {
     size_t length = 0;
-    if (text_length_within(parser->limits, text, &length)) {
-        remember(parser->cache, text, length);
-        rebuild(parser, text, length, false);
-    } else {
+    if (!text_length_within(parser->limits, text, &length)) {
         forget(parser->cache);
         rebuild(parser, text, length, true);
+        return true;
     }
+    remember(parser->cache, text, length);
+    if (rebuild(parser, text, length, false)) return true;
+    forget(parser->cache);
+    return false;
 }
 
 // The current tree's value. Every tree expansion builds has a program.
 // Inline in both callers: a call more is a measurable share of a machine-code
-// evaluation.
+// evaluation. A tree that calls host functions marks the handle busy, so a
+// host function cannot re-enter it.
 [[gnu::always_inline]] inline float evaluate_tree(Parser *parser) {
-    if (impossible(parser->program == nullptr)) return 0.0f;
-    return program_run(parser->program, parser->vars, parser->generation, parser->limits.native_code());
+    Program *program = parser->program;
+    if (impossible(program == nullptr)) return 0.0f;
+    if (program->call_count != 0) {
+        BusyScope busy(parser);
+        return program_run(program, parser->vars, parser->generation, parser->limits.native_code());
+    }
+    return program_run(program, parser->vars, parser->generation, parser->limits.native_code());
+}
+
+// The cached text's program in machine code, with nothing to rebuild or bind
+// and no host function to guard: what the fast paths may call directly.
+inline bool runs_plain_native(const Parser *parser) {
+    const Program *program = parser->program;
+    return program != nullptr && program->native != nullptr && program->call_count == 0 &&
+           program->generation == parser->generation && parser->cache->dirty == 0 && parser->cache->last != nullptr &&
+           !parser->busy;
 }
 
 } // namespace
@@ -96,10 +125,21 @@ void build(Parser *parser, const char *text) {
 // The cache always names the text of the current tree, so a later
 // parser_calc of another text rebuilds instead of evaluating this tree.
 extern "C" void parser_expand(Parser *parser, const char *text) try {
-    if (parser == nullptr || text == nullptr) return;
+    if (parser == nullptr || text == nullptr || parser->busy) return;
+    BusyScope busy(parser, true);
     build(parser, text);
 } catch (...) {
     lp::abort_on_exception();
+}
+
+float lp::calc_text(Parser *parser, const char *text) {
+    ExprCache *cache = parser->cache;
+    // The same text with no definition since: no rebuild.
+    if (cache->dirty != 0 || cache->last == nullptr || !is_cached_text(cache, text)) {
+        BusyScope busy(parser, true);
+        if (!build(parser, text)) return NAN;
+    }
+    return evaluate_tree(parser);
 }
 
 namespace {
@@ -107,11 +147,8 @@ namespace {
 // parser_calc's general case: the text compared, the tree rebuilt if it is
 // another, then evaluated.
 [[gnu::noinline]] float calc_tree(Parser *parser, const char *text) try {
-    if (parser == nullptr || text == nullptr) return NAN;
-    ExprCache *cache = parser->cache;
-    // The same text with no definition since: no rebuild.
-    if (cache->dirty != 0 || cache->last == nullptr || !is_cached_text(cache, text)) build(parser, text);
-    return evaluate_tree(parser);
+    if (parser == nullptr || text == nullptr || parser->busy) return NAN;
+    return calc_text(parser, text);
 } catch (...) {
     lp::abort_on_exception();
 }
@@ -121,13 +158,8 @@ namespace {
 // The tree of the same text in machine code, with nothing to rebuild or bind:
 // the call of a host's loop, made with no frame of its own.
 extern "C" float parser_calc(Parser *parser, const char *text) {
-    if (parser != nullptr && text != nullptr) {
-        const Program *program = parser->program;
-        const ExprCache *cache = parser->cache;
-        if (program != nullptr && program->native != nullptr && program->generation == parser->generation &&
-            cache->dirty == 0 && cache->last != nullptr && is_cached_text(cache, text))
-            return program->native();
-    }
+    if (parser != nullptr && text != nullptr && runs_plain_native(parser) && is_cached_text(parser->cache, text))
+        return parser->program->native();
     return calc_tree(parser, text);
 }
 
@@ -135,17 +167,19 @@ namespace {
 
 // parser_eval's general case.
 [[gnu::noinline]] float eval_tree(Parser *parser) try {
-    if (parser == nullptr) return NAN;
+    if (parser == nullptr || parser->busy) return NAN;
     ExprCache *cache = parser->cache;
     if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
     if (cache->dirty != 0) {
         // A function was defined since the tree was built; the cached copy
         // stays the text, so it is the source of the new tree. It is checked
         // against the limit again, which may have been lowered since.
+        BusyScope busy(parser, true);
         char *text = cache->last;
         cache->last = nullptr;
-        build(parser, text);
+        const bool built = build(parser, text);
         std::free(text);
+        if (!built) return NAN;
     }
     return evaluate_tree(parser);
 } catch (...) {
@@ -159,12 +193,6 @@ namespace {
 // nothing to rebuild or bind, is a tail call with no frame: machine code
 // throws nothing.
 extern "C" float parser_eval(Parser *parser) {
-    if (parser != nullptr) {
-        const Program *program = parser->program;
-        const ExprCache *cache = parser->cache;
-        if (program != nullptr && program->native != nullptr && program->generation == parser->generation &&
-            cache->dirty == 0 && cache->last != nullptr)
-            return program->native();
-    }
+    if (parser != nullptr && runs_plain_native(parser)) return parser->program->native();
     return eval_tree(parser);
 }

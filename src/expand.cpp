@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "call_guard.h"
 #include "handle.h"
 #include "host.h"
 #include "locate.h"
@@ -57,6 +58,9 @@ bool is_word_byte(char c) {
 }
 
 enum class Side { ROOT, LEFT, RIGHT, AFTER_LEFT };
+
+// A note names at most this much of a word, so a check stays linear.
+constexpr int32_t kWordShown = 64;
 
 // Expand the node hanging at SLOT (its parent's left or right, or the
 // root); AFTER_LEFT: its left subtree is done, go on to its right child.
@@ -99,8 +103,9 @@ namespace {
 class Expansion {
 public:
     Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits, NoteList *notes,
-              Arena *arena)
-        : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits), notes_(notes), arena_(arena), sources_(scratch->sources),
+              Arena *arena, const CallState *call)
+        : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
+          notes_(notes), arena_(arena), call_(call), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
           positions_(scratch->positions), pieces_(scratch->pieces) {
         budget_.writable = limits.written_bytes();
@@ -123,6 +128,10 @@ public:
         SmallStack<Step> steps;
         steps.push(Step{&root, 0, Side::ROOT});
         while (!steps.empty()) {
+            if (call_ != nullptr && call_->interrupted()) {
+                LP_REPORT(PARSER_ERR_INTERRUPTED, ranges_.empty() ? Span{} : place_of(ranges_.back()));
+                return nullptr;
+            }
             const Step step = steps.pop();
             if (step.side == Side::AFTER_LEFT) {
                 TreeNode *parent = *step.slot;
@@ -252,19 +261,25 @@ private:
                 release(range);
                 return node;
             }
-            const Span place = place_of(range);
-            if (notes_ != nullptr && opens_.empty()) note_operand(source, range);
-            settle(data, range);
-            if (opens_.empty()) {
-                data->op = OP_OPERAND; // a number or a name
+            if (opens_.empty()) { // a number or a name
+                if (notes_ != nullptr) note_operand(source, range);
+                settle(data, range);
+                data->op = OP_OPERAND;
                 return node;
             }
             // Brackets but no operation outside them: a call such as 'f(2)'.
-            if (!substitute(data, *depth, place)) return node;
+            // Left as one operand when it cannot be substituted.
+            const Span place = place_of(range);
+            size_t length = 0;
+            char *body = substitute(source.view(range.from, range.to), *depth, place, &length);
+            if (body == nullptr) {
+                settle(data, range);
+                data->op = OP_OPERAND;
+                return node;
+            }
+            release(range); // the call's text may go now
             *depth += 1;
-            const size_t length = std::strlen(data->expr);
-            const uint32_t s = add_source(data->expr, length, data->expr, place); // the source owns the text now
-            data->expr = nullptr;
+            const uint32_t s = add_source(body, length, body, place); // the source owns the text now
             range = Range{s, 0, sources_[s]->size()};
             sources_[s]->refs += 1;
             LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
@@ -331,36 +346,34 @@ private:
         return true;
     }
 
-    // Replaces the node's call text by the called function's body. False when
-    // no substitution was made; the node is then left as one operand.
-    bool substitute(NodeData *data, int depth, Span place) {
+    // The body substituted for CALL, malloc'd, its length in *LENGTH; null,
+    // with the error reported at PLACE, for a call that names no function or
+    // one the limits stop. A missing function is told first, wherever the
+    // call stands: the limits concern substitutions that would happen.
+    char *substitute(std::string_view call, int depth, Span place, size_t *length) {
+        const UserFunction *f = choose_function(call, funcs_);
+        if (f == nullptr) {
+            LP_REPORT(PARSER_ERR_UNKNOWN_FUNCTION, place);
+            return nullptr;
+        }
         if (depth >= limits_.depth() || budget_.substitutions >= limits_.substitutions()) {
             LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
-            data->op = OP_OPERAND;
-            return false;
+            return nullptr;
         }
-        SubstituteStatus status;
-        size_t name_length = 0;
-        char *text = substitute_call(data->expr, funcs_, &budget_.writable, &status, &name_length);
-        const size_t before = std::strlen(data->expr), after = text != nullptr ? std::strlen(text) : 0;
-        const size_t growth = after > before ? after - before : 0;
+        char *text = substitute_body(call, f, &budget_.writable, length);
+        const size_t growth = text != nullptr && *length > call.size() ? *length - call.size() : 0;
         if (text != nullptr && growth > limits_.growth() - budget_.growth) {
             std::free(text); // the tree would outgrow its memory bound
             text = nullptr;
-            status = SubstituteStatus::TOO_LARGE;
         }
         if (text == nullptr) {
-            LP_REPORT(status == SubstituteStatus::NO_FUNCTION ? PARSER_ERR_UNKNOWN_FUNCTION
-                                                              : PARSER_ERR_SUBSTITUTION_LIMIT,
-                      place);
-            data->op = OP_OPERAND;
-            return false;
+            LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
+            return nullptr;
         }
-        if (notes_ != nullptr) note_call(data->expr, name_length, place);
+        if (notes_ != nullptr) note_call(call, function_name_length(f), place);
         budget_.substitutions += 1;
         budget_.growth += growth;
-        data->expr = text; // the call's text stays in the arena
-        return true;
+        return text;
     }
 
     // ---- the traps a check reports ----
@@ -407,6 +420,49 @@ private:
             const Span at = range.source == 0 ? Span{place.offset + comma, 1} : place;
             notes_->add(PARSER_NOTE_COMMA, at, "a comma outside a call's brackets: the operand ends before it");
         }
+        if (!is_name(owned.c_str())) note_number_tail(text, range, place);
+    }
+
+    // A number text is read up to the first byte that cannot continue the
+    // number; the rest is dropped without a word: '7 8' is 7, '3!' is 3.
+    void note_number_tail(std::string_view text, Range range, Span place) {
+        const size_t read = number_length(text);
+        size_t tail = read;
+        while (tail < text.size() && (text[tail] == ' ' || (text[tail] >= '\t' && text[tail] <= '\r'))) ++tail;
+        if (tail == text.size() || text[tail] == ',') return; // blanks only, or the comma's own note
+        const Span at = range.source == 0 ? Span{place.offset + tail, text.size() - tail} : place;
+        if (read == 0)
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, at, quoted(text) + " holds no number: it reads as 0");
+        else
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, at,
+                        quoted(text.substr(tail)) + " after the number " + quoted(text.substr(0, read)) +
+                            " is dropped: a number ends at the first byte that cannot continue it");
+    }
+
+    // A function takes the text from its name to the next occurrence of its
+    // name as its argument and drops the rest: the text before the name, and
+    // everything from the next occurrence on ('coscos1' is cos() and '1' is
+    // lost with the second 'cos'). Only the first occurrence is read, so
+    // these notes look at bounded stretches: a check stays linear.
+    void note_function(const SourceText &source, Range range, const OperationEntry &row) {
+        const char *text = source.data();
+        const int32_t first = positions_.front(), after = first + static_cast<int32_t>(row.length);
+        const int32_t argument_end = positions_.size() > 1 ? positions_[1] : range.to;
+        const std::string call = std::string(row.name) + "(" + quoted_inner(source.view(after, argument_end)) + ")";
+        if (first > range.from)
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, range.from, first),
+                        quoted(source.view(range.from, first)) + " before '" + row.name +
+                            "' is dropped: a function takes only the text after its name");
+        if (after < range.to && is_word_byte(text[after]) && text[after] != '.') {
+            int32_t end = after;
+            while (end < range.to && end - first < kWordShown && is_word_byte(text[end])) ++end;
+            notes_->add(PARSER_NOTE_NAME_WITH_FUNCTION, place_of(range.source, first, end),
+                        quoted(source.view(first, end)) + " holds '" + row.name + "': it is read as " + call);
+        }
+        if (argument_end < range.to)
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, argument_end, range.to),
+                        quoted(source.view(argument_end, range.to)) + " after " + call +
+                            " is dropped: the argument ends where '" + row.name + "' stands again");
     }
 
     // What a split leaves out or reads oddly: text a function drops, a
@@ -416,21 +472,7 @@ private:
         const char *text = source.data();
         const std::vector<Range> &pieces = pieces_.ranges;
         if (!is_binary(id)) {
-            for (size_t k = 0; k < pieces.size(); ++k) {
-                if (pieces_.taken[k] || pieces[k].from == pieces[k].to) continue;
-                notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(pieces[k]),
-                            quoted(source.view(pieces[k].from, pieces[k].to)) + " next to '" + row.name +
-                                "' is dropped: a function takes only the text after its name");
-            }
-            for (const int32_t p : positions_) {
-                const int32_t after = p + static_cast<int32_t>(row.length);
-                if (after >= range.to || !is_word_byte(text[after]) || text[after] == '.') continue;
-                int32_t end = after;
-                while (end < range.to && is_word_byte(text[end])) ++end;
-                notes_->add(PARSER_NOTE_NAME_WITH_FUNCTION, place_of(range.source, p, end),
-                            quoted(source.view(p, end)) + " holds '" + row.name + "': it is read as " + row.name + "(" +
-                                std::string(source.view(after, std::min(end, after + 40))) + ")");
-            }
+            note_function(source, range, row);
             return;
         }
         // Between two occurrences nothing, or only an operator: the operand
@@ -450,13 +492,12 @@ private:
     }
 
     // A call whose name only begins with the name of the function chosen.
-    void note_call(const char *call, size_t name_length, Span place) {
-        const char *open = std::strchr(call, '(');
-        const size_t call_name = open != nullptr ? static_cast<size_t>(open - call) : std::strlen(call);
+    void note_call(std::string_view call, size_t name_length, Span place) {
+        const size_t call_name = std::min(call.find('('), call.size());
         if (call_name == name_length) return;
         notes_->add(PARSER_NOTE_PREFIX_CALL, place,
-                    "the call " + quoted(std::string_view(call, call_name)) + " is taken by the function " +
-                        quoted(std::string_view(call, name_length)) + ", the newest whose name begins it");
+                    "the call " + quoted(call.substr(0, call_name)) + " is taken by the function " +
+                        quoted(call.substr(0, name_length)) + ", the newest whose name begins it");
     }
 
     List *funcs_;
@@ -464,6 +505,7 @@ private:
     const Limits &limits_;
     NoteList *notes_;
     Arena *arena_;
+    const CallState *call_; // null: the expansion cannot be interrupted
     Budget budget_;
     std::vector<std::unique_ptr<SourceText>> &sources_;
     size_t source_count_ = 0; // sources of this expansion
@@ -484,11 +526,11 @@ void expand_scratch_free(ExpandScratch *scratch) {
 }
 
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const HostTable *hosts, const Limits &limits, NoteList *notes) {
+                      const HostTable *hosts, const Limits &limits, NoteList *notes, const CallState *call) {
     parser_init(); // the search and the expanders read the operation table
     ExpandScratch local;
     if (scratch == nullptr) scratch = &local;
-    TreeNode *root = Expansion(scratch, funcs, hosts, limits, notes, arena).run(text, length);
+    TreeNode *root = Expansion(scratch, funcs, hosts, limits, notes, arena, call).run(text, length);
     scratch->trim();
     return root;
 }

@@ -10,6 +10,7 @@
 namespace lp {
 
 class Arena;
+class CallState;
 class NoteList;
 struct HostTable;
 
@@ -23,9 +24,12 @@ void expand_scratch_free(ExpandScratch *scratch);
 // with their place in TEXT; with diagnostics enabled every step is traced.
 // Given NOTES, the traps of the language met on the way are added to it.
 // The nodes, their records and their texts come from ARENA: the tree is
-// released by resetting it. SCRATCH, when given, lends its memory.
+// released by resetting it. SCRATCH, when given, lends its memory. When CALL
+// is interrupted the expansion stops at its next node, reports
+// PARSER_ERR_INTERRUPTED there and returns null, the tree left unfinished.
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const HostTable *hosts, const Limits &limits, NoteList *notes = nullptr);
+                      const HostTable *hosts, const Limits &limits, NoteList *notes = nullptr,
+                      const CallState *call = nullptr);
 
 } // namespace lp
 

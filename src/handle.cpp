@@ -57,6 +57,7 @@ extern "C" Parser *parser_new(void) try {
     parser->generation = 0;
     parser->var_index = VarIndex{nullptr, 0, 0};
     parser->limits = Limits{};
+    parser->busy = false;
     return parser;
 } catch (...) {
     lp::abort_on_exception();
@@ -78,36 +79,33 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
 
 } // namespace
 
-namespace {
-
 // parser_var past its common case: a long name, a new variable, or an index
 // to bring up to date.
-[[gnu::noinline]] int set_variable(Parser *parser, const char *name, float value) {
+[[gnu::noinline]] void lp::set_variable(Parser *parser, const char *name, float value) {
     // Exact match; only names are compared, so prefixes stay distinct records.
     if (Variable *v = var_index_find(&parser->var_index, parser->vars, name)) {
         v->value = value;
-        return 0;
+        return;
     }
     define_variable(parser, name, value);
-    return 0;
 }
-
-} // namespace
 
 extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     if (parser == nullptr || name == nullptr) return 0;
+    if (parser->busy) return 1; // called back from inside a call on this handle
     Variable *v;
     if (var_index_find_short(&parser->var_index, parser->vars, name, &v) && v != nullptr) {
         v->value = value;
         return 0;
     }
-    return set_variable(parser, name, value);
+    set_variable(parser, name, value);
+    return 0;
 } catch (...) {
     lp::abort_on_exception();
 }
 
 extern "C" float *parser_var_ref(Parser *parser, const char *name) try {
-    if (parser == nullptr || name == nullptr) return nullptr;
+    if (parser == nullptr || name == nullptr || parser->busy) return nullptr;
     Variable *v = var_index_find(&parser->var_index, parser->vars, name);
     return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
 } catch (...) {
@@ -116,6 +114,7 @@ extern "C" float *parser_var_ref(Parser *parser, const char *name) try {
 
 extern "C" int parser_func(Parser *parser, const char *proto, const char *body) try {
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
+    if (parser->busy) return 1;
     parser->cache->dirty = 1; // the tree may call the new definition
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
@@ -143,7 +142,7 @@ bool valid_host_name(const char *name) {
 
 extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
                                   unsigned flags) try {
-    if (parser == nullptr || name == nullptr || !valid_host_name(name)) return 1;
+    if (parser == nullptr || name == nullptr || parser->busy || !valid_host_name(name)) return 1;
     if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
     std::vector<HostFunction> &table = parser->hosts->functions;
@@ -169,6 +168,7 @@ const char *lp::variable_read_by(const Parser *parser, const char *operand) {
 
 extern "C" long long parser_limit(Parser *parser, int which, long long value) {
     if (parser == nullptr || which < 0 || which >= PARSER_LIMIT_COUNT) return -1;
+    if (parser->busy && value >= 0) return -1; // reading is safe inside a callback, setting is not
     long long &limit = parser->limits.value[which];
     const long long previous = limit;
     if (value >= 0) limit = value < kLimitSpecs[which].maximum ? value : kLimitSpecs[which].maximum;
@@ -183,7 +183,7 @@ extern "C" long long parser_limit(Parser *parser, int which, long long value) {
 }
 
 extern "C" void parser_destroy(Parser *parser) {
-    if (parser == nullptr) return;
+    if (parser == nullptr || parser->busy) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
     if (parser->hosts != nullptr) {
@@ -219,4 +219,8 @@ extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_
     if (offset != nullptr) *offset = e.span.offset;
     if (length != nullptr) *length = e.span.length;
     return 0;
+}
+
+extern "C" void parser_interrupt(Parser *parser) {
+    if (parser != nullptr) parser->call.interrupt();
 }

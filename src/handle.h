@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "call_guard.h"
 #include "containers.h"
 #include "lib_parse.h"
 #include "parse_limits.h"
@@ -45,9 +46,44 @@ struct Parser {
     uint64_t generation;  // counts variables added; a program binds names again when it moves
     lp::VarIndex var_index;
     lp::Limits limits;
+    // True while a call that can reach a host callback runs on the handle:
+    // calls from the callback into the handle are refused meanwhile.
+    mutable bool busy;
+    lp::CallState call; // the call parser_interrupt may stop
 };
 
 namespace lp {
+
+// Marks a handle busy for the scope of a call that can reach a host's
+// callback (an error handler, a trace sink, a host function, a visitor, a
+// note callback). With INTERRUPTIBLE the call is one parser_interrupt may
+// stop: it ends at its next check point. Scopes nest: the library's own
+// calls inside a call keep the outer call's marks.
+class BusyScope {
+public:
+    explicit BusyScope(const Parser *parser, bool interruptible = false)
+        : parser_(parser), outer_(parser->busy), began_(interruptible && !outer_) {
+        parser_->busy = true;
+        if (began_) const_cast<Parser *>(parser_)->call.begin();
+    }
+    ~BusyScope() {
+        if (began_) const_cast<Parser *>(parser_)->call.end();
+        parser_->busy = outer_;
+    }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    const Parser *parser_;
+    bool outer_;  // the handle was busy already: a call inside a call
+    bool began_;  // this scope began the interruptible call
+};
+
+// parser_calc without the check for re-entry, for the library's own calls
+// inside a call: NaN when parser_interrupt stopped the build.
+float calc_text(Parser *parser, const char *text);
+// parser_var without the check for re-entry.
+void set_variable(Parser *parser, const char *name, float value);
 
 void parser_var_free(void *variable);
 void parser_func_free(void *function);

@@ -21,12 +21,17 @@ public:
 };
 
 // The code emitted by A into HOLDER, added to the runtime and ready to run;
-// null when emitting failed (out of memory) or the system refuses executable
-// memory, a refusal (a host's policy, which does not change while it runs)
-// after which no code is tried again in this process.
+// null when emitting failed (out of memory) or the runtime could not take
+// it. A refusal of executable memory (a host's policy, which does not change
+// while it runs) is final: no code is tried again in this process. A failed
+// allocation is not: compiles are skipped for a while (2, 4, ... up to 65,536
+// of them after failures in a row), then tried again.
 void *jit_finish(asmjit::x86::Assembler &a, const JitFailure &failure, asmjit::CodeHolder *holder);
 void jit_release(void *code);
+// True when no code should be compiled now; counts a skipped compile.
 bool jit_refused();
+// Tests: the next add to the runtime fails with ERROR (an asmjit::Error).
+void jit_fail_next_add(uint32_t error);
 
 // The routine machine code calls for an operation that is not one
 // instruction ("^", "%" and the functions): float (*)(float, float) for the

@@ -36,6 +36,7 @@ void SourceText::read(const char *text, size_t length, char *owned) {
         }
     }
     balanced_ = open.empty();
+    if (open.capacity() > 64) std::vector<size_t>().swap(open); // needed while reading only
 }
 
 int32_t SourceText::partner(int32_t position) const {
@@ -46,6 +47,7 @@ int32_t SourceText::partner(int32_t position) const {
 void SourceText::drop() {
     std::free(owned_);
     owned_ = nullptr;
+    trim(16); // what a short text needs stays, for the next text read
 }
 
 void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to) {

@@ -23,7 +23,9 @@ public:
     ~SourceText() { drop(); }
     // Becomes the source of another text, keeping its memory for brackets.
     void read(const char *text, size_t length, char *owned);
-    // Frees the owned text now; the source is read no more.
+    // Frees the owned text now, and the bracket memory unless it is small:
+    // the source is read no more, and a deep substitution makes one source
+    // per level.
     void drop();
     // Lets go of bracket memory beyond ENTRIES pairs.
     void trim(size_t entries) {

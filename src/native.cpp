@@ -26,6 +26,11 @@ float call_function(float r) {
 }
 
 std::atomic<bool> refused{false};
+// Compiles still to skip after failed allocations, and those failures in a row.
+std::atomic<int64_t> skips_left{0};
+std::atomic<int> failures_in_row{0};
+// An error the next add to the runtime reports instead of its own (tests).
+std::atomic<uint32_t> injected_error{asmjit::kErrorOk};
 
 } // namespace
 
@@ -52,15 +57,42 @@ asmjit::JitRuntime &jit_runtime() {
     return *rt;
 }
 
-bool jit_refused() { return refused.load(std::memory_order_relaxed); }
+bool jit_refused() {
+    if (refused.load(std::memory_order_relaxed)) return true;
+    // After a failed allocation, a few compiles are skipped, more after each
+    // failure in a row, so a host short of memory does not retry at every one.
+    int64_t skip = skips_left.load(std::memory_order_relaxed);
+    while (skip > 0)
+        if (skips_left.compare_exchange_weak(skip, skip - 1, std::memory_order_relaxed)) return true;
+    return false;
+}
 
 void *jit_finish(asmjit::x86::Assembler &a, const JitFailure &failure, asmjit::CodeHolder *holder) {
     if (a.finalize() != asmjit::kErrorOk || failure.failed) return nullptr;
     void *code = nullptr;
-    if (jit_runtime().add(&code, holder) == asmjit::kErrorOk) return code;
-    refused.store(true, std::memory_order_relaxed);
+    asmjit::Error error = jit_runtime().add(&code, holder);
+    if (const asmjit::Error injected = injected_error.exchange(asmjit::kErrorOk); injected != asmjit::kErrorOk) {
+        jit_runtime().release(code);
+        code = nullptr;
+        error = injected;
+    }
+    if (error == asmjit::kErrorOk) {
+        failures_in_row.store(0, std::memory_order_relaxed);
+        return code;
+    }
+    // Out of memory, of handles or of address space may pass; anything else
+    // is the system refusing executable memory, a host's policy that holds
+    // while the process runs.
+    if (error != asmjit::kErrorOutOfMemory && error != asmjit::kErrorTooManyHandles && error != asmjit::kErrorTooLarge) {
+        refused.store(true, std::memory_order_relaxed);
+        return nullptr;
+    }
+    const int failures = std::min(failures_in_row.fetch_add(1, std::memory_order_relaxed) + 1, 16);
+    skips_left.store(int64_t{1} << failures, std::memory_order_relaxed);
     return nullptr;
 }
+
+void jit_fail_next_add(uint32_t error) { injected_error.store(error); }
 
 void jit_release(void *code) {
     if (code != nullptr) jit_runtime().release(code);

@@ -2,6 +2,7 @@
 #include "notes.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "arena.h"
 #include "boundary.h"
@@ -18,11 +19,13 @@ std::vector<Note> &NoteList::sorted() {
     return notes_;
 }
 
-std::string quoted(std::string_view text) {
+std::string quoted_inner(std::string_view text) {
     constexpr size_t kShown = 40;
-    if (text.size() <= kShown) return "'" + std::string(text) + "'";
-    return "'" + std::string(text.substr(0, kShown)) + "...'";
+    if (text.size() <= kShown) return std::string(text);
+    return std::string(text.substr(0, kShown)) + "...";
 }
+
+std::string quoted(std::string_view text) { return "'" + quoted_inner(text) + "'"; }
 
 } // namespace lp
 
@@ -30,6 +33,8 @@ using namespace lp;
 
 extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx) try {
     if (parser == nullptr || text == nullptr) return 0;
+    if (parser->busy) return -1;
+    BusyScope busy(parser, true); // the note callback must not change the handle under the check
     ErrorLog log;
     NoteList notes(parser->vars);
     {
@@ -39,7 +44,8 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         size_t length = 0;
         if (text_length_within(parser->limits, text, &length)) {
             Arena arena;
-            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, &notes);
+            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, &notes,
+                        &parser->call);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }
@@ -48,7 +54,7 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
     const std::vector<Note> &all = notes.sorted();
     if (note != nullptr)
         for (const Note &n : all) note(ctx, n.kind, n.span.offset, n.span.length, n.message.c_str());
-    return static_cast<int>(all.size());
+    return static_cast<int>(std::min<size_t>(all.size(), INT32_MAX));
 } catch (...) {
     lp::abort_on_exception();
 }

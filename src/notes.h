@@ -36,6 +36,8 @@ private:
 // TEXT quoted for a message, cut to a few dozen bytes: a note never echoes a
 // long text.
 std::string quoted(std::string_view text);
+// The same without the quotes.
+std::string quoted_inner(std::string_view text);
 
 } // namespace lp
 

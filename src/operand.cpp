@@ -14,27 +14,42 @@ bool is_name(const char *text) {
     return false;
 }
 
-float read_number(const char *text) {
-    // The C library's reading of a decimal number, without its dependence on
-    // the process locale: blanks, an optional sign, the longest decimal prefix.
-    const char *p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+namespace {
+
+// The number at the start of [P, END), read as the C library reads one but
+// whatever the process locale: blanks, an optional sign, the longest decimal
+// prefix. Returns where it stops, or null when there is no number.
+const char *scan_number(const char *p, const char *end, double *value) {
+    while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
     // One sign at most; from_chars would read a second '-' as the number's own.
-    if (*p == '+' || *p == '-') return 0.0f;
-    const char *end = p + std::strlen(p);
-    double value = 0.0;
-    const auto [stop, error] = std::from_chars(p, end, value, std::chars_format::fixed);
+    if (p < end && (*p == '+' || *p == '-')) return nullptr;
+    const auto [stop, error] = std::from_chars(p, end, *value, std::chars_format::fixed);
     if (error == std::errc::result_out_of_range) {
         // Too large for a double overflows to infinity; too small underflows to 0.
         const char *digit = p;
         while (digit < stop && *digit == '0') ++digit;
-        value = (digit < stop && *digit >= '1' && *digit <= '9') ? HUGE_VAL : 0.0;
+        *value = (digit < stop && *digit >= '1' && *digit <= '9') ? HUGE_VAL : 0.0;
     } else if (error != std::errc()) {
-        return 0.0f; // no number at all reads as +0 whatever the sign
+        return nullptr;
     }
-    return static_cast<float>(negative ? -value : value);
+    if (negative) *value = -*value;
+    return stop;
+}
+
+} // namespace
+
+float read_number(const char *text) {
+    double value = 0.0;
+    // No number at all reads as +0 whatever the sign.
+    return scan_number(text, text + std::strlen(text), &value) != nullptr ? static_cast<float>(value) : 0.0f;
+}
+
+size_t number_length(std::string_view text) {
+    double value = 0.0;
+    const char *stop = scan_number(text.data(), text.data() + text.size(), &value);
+    return stop != nullptr ? static_cast<size_t>(stop - text.data()) : 0;
 }
 
 } // namespace lp

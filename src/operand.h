@@ -2,6 +2,9 @@
 #ifndef LIB_PARSE_OPERAND_H
 #define LIB_PARSE_OPERAND_H
 
+#include <cstddef>
+#include <string_view>
+
 namespace lp {
 
 // True when the operand text is a name: any byte above 'A'.
@@ -10,6 +13,10 @@ bool is_name(const char *text);
 // The operand text read as a number: blanks, optional sign, the longest
 // decimal prefix, rounded to float; 0 when there is none. Locale-independent.
 float read_number(const char *text);
+
+// How many bytes of TEXT read_number reads (blanks, sign and digits); 0 when
+// it finds no number.
+size_t number_length(std::string_view text);
 
 } // namespace lp
 

@@ -17,21 +17,24 @@ constexpr long long kMaxTextBytes = INT32_MAX;
 // The default of each limit, and the most it may be raised to.
 //
 // The defaults bound what one text can cost a host that evaluates formulas it
-// did not write. Measured in a release build (x86-64), peak memory above the
-// process's own:
-// - A text costs at most about 160 bytes of memory per byte while its tree
-//   is built (a flat product of names, x*x*...: about 3 nodes per 2 bytes;
-//   sums 134, deep nesting 87, mixed texts 55, bracket runs 9), and about
-//   0.3 s per MiB. A 256 KiB text therefore stays under about 40 MiB and
-//   0.1 s. (Measured before a tree's nodes came from one arena: a flat sum
-//   now costs about 60 bytes per byte and 0.14 s per MiB.)
-// - A short text with a few short functions is bounded by the substitution
-//   limits. With the defaults below the worst found (a body that calls its
-//   function twice around a run of operators, "f(x)" = "f(x)+++...+f(x)")
-//   takes about 0.1 s and 30 MiB. The bounds behind that: the substituted
-//   texts kept while their pieces wait are at most the 16 MiB substitution
-//   may write (plus 8 bytes per "(" they hold), and the tree is that of the
-//   text plus 128 KiB of growth, about 20 MiB. The substitution defaults first
+// did not write: at most about 0.15 s and 40 MiB for any text within them.
+// Measured in a release build on a 2-core x86-64 machine (CPU time of one
+// parser_calc, peak resident memory of the whole process), over the worst
+// shapes found:
+// - Without user functions, memory follows the tree: about 100 bytes per
+//   byte of text for a flat product of names (x*x*...), the worst, so 30 MiB
+//   for 256 KiB; sums, mixed texts, host calls and nesting take less. Time
+//   is at most 0.04 s.
+// - With user functions, the substitution limits below bound the work. The
+//   worst found: 50,000 calls of a function whose 4 KiB body uses its
+//   parameter 2,049 times (0.14 s, 26 MiB: the 16 MiB a build may write is
+//   spent, then every further call is refused); a 60 KiB argument put into
+//   a body that uses it 2,000 times (35 MiB); calls of a function of 26
+//   parameters (0.09 s); calls nested 87,381 deep (0.07 s, 8 MiB: a
+//   substituted text, with its bracket table, is released as soon as its
+//   pieces are placed). The substituted texts kept while their pieces wait
+//   are at most the 16 MiB substitution may write, and the tree is that of
+//   the text plus 128 KiB of growth. The substitution defaults first
 //   proposed (100,000 substitutions, 64 MiB written, 512 KiB growth) let a
 //   60-byte text take 0.35 s and 360 MiB, more than such a host should accept.
 struct LimitSpec {

@@ -67,6 +67,8 @@ extern "C" const char *parser_error_text(int code) {
     case PARSER_ERR_SUBSTITUTION_LIMIT: return "user function substitution too deep, too many or too large";
     case PARSER_ERR_TEXT_TOO_LONG: return "text longer than the handle's limit: refused, and read as the empty text";
     case PARSER_ERR_ARGUMENT_COUNT: return "host function called with a wrong number of arguments: the call is 0";
+    case PARSER_ERR_BUSY: return "call refused: the handle is inside a call of its own (a callback called back into it)";
+    case PARSER_ERR_INTERRUPTED: return "interrupted: the text is not kept, and its value is NaN";
     default: return "unknown error";
     }
 }

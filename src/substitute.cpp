@@ -54,7 +54,22 @@ private:
 };
 
 // Length of the first operation symbol (in table order) that TEXT begins with, or 0.
+// The bytes an operation symbol can begin with: at any other byte no symbol
+// is tried, so a pass copies plain text in runs.
+struct SymbolStarts {
+    bool byte[256] = {};
+    SymbolStarts() {
+        for (const OperationEntry &row : operation) byte[static_cast<unsigned char>(row.name[0])] = true;
+    }
+    bool operator()(char c) const { return byte[static_cast<unsigned char>(c)]; }
+};
+const SymbolStarts &symbol_starts() {
+    static const SymbolStarts starts; // after parser_init, which every caller has made
+    return starts;
+}
+
 size_t symbol_at(std::string_view text) {
+    if (text.empty() || !symbol_starts()(text.front())) return 0;
     for (const OperationEntry &row : operation) {
         const std::string_view symbol(row.name, row.length);
         if (text.substr(0, symbol.size()) == symbol) return symbol.size();
@@ -84,7 +99,12 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
             i += symbol;
             if (i >= n) break;
         } else {
-            out->push_back(source[i++]);
+            // A run of bytes that are neither C, "(" nor the start of a symbol.
+            const SymbolStarts &starts = symbol_starts();
+            size_t end = i + 1;
+            while (end < n && source[end] != c && source[end] != '(' && !starts(source[end])) ++end;
+            out->append(source.substr(i, end - i));
+            i = end;
             continue;
         }
         // The candidate at i.
@@ -100,7 +120,8 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
     return out->size() <= max_bytes;
 }
 
-// The function a call text names: the newest whose name begins the call.
+} // namespace
+
 const UserFunction *choose_function(std::string_view call, List *funcs) {
     for (ListNode *n = funcs->head; n != nullptr; n = n->next) {
         const auto *f = static_cast<const UserFunction *>(n->data);
@@ -111,24 +132,16 @@ const UserFunction *choose_function(std::string_view call, List *funcs) {
     return nullptr;
 }
 
-} // namespace
-
-char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status,
-                      size_t *name_length) {
-    parser_init(); // the symbols come from the operation table
-    const std::string_view call(expr);
-    const UserFunction *f = choose_function(call, funcs);
-    if (f == nullptr) {
-        *status = SubstituteStatus::NO_FUNCTION;
-        return nullptr;
-    }
+size_t function_name_length(const UserFunction *f) {
     const std::string_view proto(f->proto);
-    if (name_length != nullptr) *name_length = std::min(proto.find('('), proto.size());
+    return std::min(proto.find('('), proto.size());
+}
+
+char *substitute_body(std::string_view call, const UserFunction *f, size_t *budget, size_t *length) {
+    parser_init(); // the symbols come from the operation table
+    const std::string_view proto(f->proto);
     const std::string_view body(f->body);
-    if (body.size() > *budget) {
-        *status = SubstituteStatus::TOO_LARGE;
-        return nullptr;
-    }
+    if (body.size() > *budget) return nullptr;
     *budget -= body.size();
     std::string text(body), scratch;
     if (proto.find('(') != std::string_view::npos) {
@@ -141,15 +154,28 @@ char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteS
             if (parameter.empty()) continue; // replaces nothing
             if (!substitute_parameter(text, parameter.front(), argument, *budget, &scratch)) {
                 *budget = 0; // the pass wrote all there was
-                *status = SubstituteStatus::TOO_LARGE;
                 return nullptr;
             }
             *budget -= scratch.size();
             text.swap(scratch);
         }
     }
-    *status = SubstituteStatus::OK;
+    *length = text.size();
     return lp_strndup(text.data(), text.size());
+}
+
+char *substitute_call(std::string_view call, List *funcs, size_t *budget, SubstituteStatus *status,
+                      size_t *name_length) {
+    const UserFunction *f = choose_function(call, funcs);
+    if (f == nullptr) {
+        *status = SubstituteStatus::NO_FUNCTION;
+        return nullptr;
+    }
+    if (name_length != nullptr) *name_length = function_name_length(f);
+    size_t length = 0;
+    char *text = substitute_body(call, f, budget, &length);
+    *status = text != nullptr ? SubstituteStatus::OK : SubstituteStatus::TOO_LARGE;
+    return text;
 }
 
 } // namespace lp

@@ -3,20 +3,33 @@
 #define LIB_PARSE_SUBSTITUTE_H
 
 #include <cstddef>
+#include <string_view>
 
 #include "containers.h"
+
+struct UserFunction; // handle.h
 
 namespace lp {
 
 enum class SubstituteStatus { OK, NO_FUNCTION, TOO_LARGE };
 
-// The call text EXPR with the body of the function it names substituted,
-// malloc'd; null when FUNCS has no function for it or the passes over the
-// body would write more than *BUDGET bytes in all. *BUDGET is reduced by
-// what they wrote; STATUS says why null was returned. *NAME_LENGTH, when
-// given, is the length of the chosen function's name.
-char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status,
+// The function a call text names: the newest whose name begins the call, or
+// null when FUNCS has none.
+const UserFunction *choose_function(std::string_view call, List *funcs);
+
+// The call text CALL with the body of F substituted, malloc'd, its length in
+// *LENGTH; null when the passes over the body would write more than *BUDGET
+// bytes in all. *BUDGET is reduced by what they wrote.
+char *substitute_body(std::string_view call, const UserFunction *f, size_t *budget, size_t *length);
+
+// Both steps: null when FUNCS has no function for the call, or the passes
+// would write too much; STATUS says which. *NAME_LENGTH, when given, is the
+// length of the chosen function's name.
+char *substitute_call(std::string_view call, List *funcs, size_t *budget, SubstituteStatus *status,
                       size_t *name_length = nullptr);
+
+// The length of F's name, the bytes of its prototype before "(".
+size_t function_name_length(const UserFunction *f);
 
 } // namespace lp
 

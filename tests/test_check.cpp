@@ -71,6 +71,8 @@ TEST(Check, NotesAndErrorsWithTheirPlaces) {
         {"2+x", {{PARSER_NOTE_PREFIX_NAME, 2, 1}}},
         {"costly", {{PARSER_NOTE_NAME_WITH_FUNCTION, 0, 6}, {PARSER_NOTE_UNKNOWN_NAME, 3, 3}}},
         {"2cos(0)", {{PARSER_NOTE_DROPPED_TEXT, 0, 1}}},
+        {"coscos1", {{PARSER_NOTE_NAME_WITH_FUNCTION, 0, 7}, {PARSER_NOTE_DROPPED_TEXT, 3, 4}}}, // cos() only
+        {"7 8", {{PARSER_NOTE_DROPPED_TEXT, 2, 1}}},                                        // read as 7
         {"2,5", {{PARSER_NOTE_COMMA, 1, 1}}},
         {"y--y", {{PARSER_NOTE_DOUBLE_OPERATOR, 1, 2}}},
         {"2*-3-4", {{PARSER_ERR_TRAILING_OPERATOR, 0, 2}, {PARSER_NOTE_DOUBLE_OPERATOR, 1, 2}}},

@@ -30,7 +30,7 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"1+2(3)"}, "3", 1, error_line(PARSER_ERR_UNKNOWN_FUNCTION) + "\n" + place_lines("1+2(3)", 2, 4)},
         {{"-f", "f(x)=f(x)+1", "f(1)"}, "256", 1, error_line(PARSER_ERR_SUBSTITUTION_LIMIT) + "\n" + place_lines("f(1)", 0, 4)},
         {{"(1+2"}, "0", 1, "lparse: error: bracket without a partner: the text is read as one operand\n" + place_lines("(1+2", 0, 1)},
-        {{"2cos(0)"}, "1", 0, "lparse: warning: '2' next to 'cos' is dropped: a function takes only the text after its name\n" + place_lines("2cos(0)", 0, 1)},
+        {{"2cos(0)"}, "1", 0, "lparse: warning: '2' before 'cos' is dropped: a function takes only the text after its name\n" + place_lines("2cos(0)", 0, 1)},
         {{"x", "xy=5"}, "5", 0, "lparse: warning: 'x' reads variable 'xy', the newest whose name begins with it"},
         {{"--bogus", "1"}, "", 2, "lparse: unknown option '--bogus'"},
         {{"x", "x=abc"}, "", 2, "lparse: 'x=abc': VALUE must be a number, such as 2, -0.5 or 1e3"},

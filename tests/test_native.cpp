@@ -5,7 +5,13 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "core_test_support.h"
+#if LIB_PARSE_TEST_JIT
+#include "jit.h"
+#endif
 #include "native.h"
 #include "program.h"
 
@@ -100,5 +106,37 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         EXPECT_EQ(native->program->native, nullptr) << "'" << text << "' rebound";
     }
 }
+
+#if LIB_PARSE_TEST_JIT
+// Whether each of COUNT new texts, each evaluated past the tier, got machine code.
+std::vector<bool> compiled(Parser *p, int count) {
+    std::vector<bool> out;
+    for (int k = 0; k < count; ++k) {
+        const std::string text = "x+" + std::to_string(k);
+        for (uint32_t run = 0; run < lp::kNativeAfterRuns + 1; ++run) parser_calc(p, text.c_str());
+        out.push_back(p->program->native != nullptr);
+    }
+    return out;
+}
+
+// A failed allocation of code skips a few compiles, then machine code is
+// tried again; a refusal of executable memory lasts for the process (so it
+// is tried in a child process).
+TEST(Native, FailedAllocationIsRetriedRefusalIsFinal) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "x", 1.0f);
+    lp::jit_fail_next_add(asmjit::kErrorOutOfMemory);
+    EXPECT_EQ(compiled(p.get(), 5), (std::vector<bool>{false, false, false, true, true}));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        lp::jit_fail_next_add(asmjit::kErrorInvalidState);
+        const std::vector<bool> got = compiled(p.get(), 40);
+        _exit(got == std::vector<bool>(40, false) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a refusal was not final";
+}
+#endif
 
 } // namespace
