@@ -108,6 +108,12 @@ TEST(Check, NotesAndErrorsWithTheirPlaces) {
     EXPECT_EQ(parser_error_at(nullptr, 0, nullptr, nullptr, nullptr), -1);
     EXPECT_EQ(parser_check(nullptr, "x", nullptr, nullptr), 0);
     EXPECT_EQ(parser_check(h.p, nullptr, nullptr, nullptr), 0);
+    // A note quotes at most 40 bytes of the text, control bytes escaped.
+    std::string message;
+    parser_check(h.p, ("\x1b[2J" + std::string(50, 'z')).c_str(), [](void *ctx, int, size_t, size_t, const char *m) {
+        *static_cast<std::string *>(ctx) = m;
+    }, &message);
+    EXPECT_EQ(message, "no variable matches '\\x1b[2J" + std::string(36, 'z') + "...'; it counts as 0");
     parser_limit(h.p, PARSER_LIMIT_TEXT_BYTES, 4);
     EXPECT_EQ(h.check("1+2+3"), (std::vector<Place>{{PARSER_ERR_TEXT_TOO_LONG, 0, 5}}));
 }
