@@ -24,6 +24,7 @@
 #include "memory.h"
 #include "notes.h"
 #include "operand.h"
+#include "operation_kinds.h"
 #include "operation_table.h"
 #include "report.h"
 #include "small_stack.h"
@@ -326,7 +327,7 @@ private:
         TreeNode *call = arena_->node();
         auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
             NodeData{arena_->copy(text + from, static_cast<size_t>(open - from)), OP_CALL, CALCULATE, 0.0f},
-            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted, 0.0f};
+            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted};
         call->data = &data->data;
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {

@@ -24,14 +24,11 @@ uint64_t key_of(int code, Span span) {
 void ErrorLog::add(int code, Span span) {
     const auto [at, added] = index_.emplace(key_of(code, span), entries_.size());
     if (!added) {
-        Entry &e = entries_[at->second];
-        if (e.code == code && e.span.offset == span.offset && e.span.length == span.length) {
-            ++e.count;
-            return;
-        }
+        const Entry &e = entries_[at->second];
+        if (e.code == code && e.span.offset == span.offset && e.span.length == span.length) return;
         at->second = entries_.size(); // another place with the same hash: the newer one is found
     }
-    entries_.push_back(Entry{code, span, 1});
+    entries_.push_back(Entry{code, span});
 }
 
 void ErrorLog::clear() {
