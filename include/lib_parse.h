@@ -248,6 +248,51 @@ typedef void (*parser_visit_fn)(void *ctx, int depth, int side, const char *expr
  * callback, or a call from a callback, does nothing. */
 LIB_PARSE_API void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx);
 
+/* Kinds of the names parser_names() reports. */
+#define PARSER_NAME_VARIABLE 0 /* a leaf that reads a defined variable: NAME is that variable's, which
+                                * may be longer than the text by the prefix rule (x reads xy) */
+#define PARSER_NAME_UNKNOWN 1  /* a leaf that names no variable and counts as 0: NAME is its text */
+#define PARSER_NAME_FUNCTION 2 /* a call of a user function: NAME is the function chosen */
+#define PARSER_NAME_HOST 3     /* a call of a host function: NAME is its name */
+
+/* Receives one name: its KIND, the byte OFFSET and LENGTH of its place in the
+ * text, and NAME, valid during the call only. */
+typedef void (*parser_name_fn)(void *ctx, int kind, size_t offset, size_t length, const char *name);
+
+/* Reports every leaf of TEXT's tree that is a name, and every call, in text
+ * order through FN (x+x gives two): the variables a text uses, with their
+ * places. A name or call inside a user function's substituted body carries
+ * the place of the call in TEXT, and follows it. Builds the tree aside like
+ * parser_check, leaving the handle as it was. Returns the number of names; a
+ * NULL FN only counts them. Returns -1 for a NULL handle or text, a call
+ * from a callback, or a listing stopped by parser_interrupt (FN is not
+ * called then). */
+LIB_PARSE_API int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx);
+
+/* Kinds of the functions parser_functions() reports. */
+#define PARSER_FUNCTION_USER 0 /* defined with parser_func */
+#define PARSER_FUNCTION_HOST 1 /* defined with parser_native_func */
+
+/* One function of a handle, as parser_functions() reports it. The texts are
+ * valid during the callback only. */
+typedef struct ParserFunction {
+    int kind;          /* PARSER_FUNCTION_USER or PARSER_FUNCTION_HOST */
+    const char *name;  /* the name calls use: a user function's prototype up to its "(" */
+    const char *proto; /* a user function's prototype, "g(a,b)"; NULL for a host function */
+    const char *body;  /* a user function's body; NULL for a host function */
+    int replaced;      /* 1 for a user function hidden by a newer definition of the same name */
+    int n_args;        /* a host function's argument count, -1 for any; -1 for a user function */
+    unsigned flags;    /* a host function's flags (PARSER_NATIVE_PURE); 0 for a user function */
+} ParserFunction;
+
+typedef void (*parser_function_fn)(void *ctx, const ParserFunction *function);
+
+/* Reports the handle's functions through FN: the user functions newest first
+ * (the order in which calls look for them), then the host functions in the
+ * order they were first defined. Returns their number; a NULL FN only counts
+ * them. Returns -1 for a NULL handle or a call from a callback. */
+LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *ctx);
+
 /* Stops the call running on PARSER at its next check point: each node and
  * substitution of a build or a check, each block of parser_calc_bulk rows.
  * May be called from any thread or a signal handler while the call runs (the

@@ -47,8 +47,10 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
-    parser->tree = expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts,
-                               parser->limits, nullptr, &parser->call);
+    ExpandWatch watch;
+    watch.call = &parser->call;
+    parser->tree =
+        expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts, parser->limits, watch);
     const bool stopped = parser->tree == nullptr;
     if (stopped) {
         const ErrorLog::Entry stop = parser->errors.entries().back();

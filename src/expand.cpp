@@ -22,6 +22,7 @@
 #include "host.h"
 #include "locate.h"
 #include "memory.h"
+#include "names.h"
 #include "notes.h"
 #include "operand.h"
 #include "operation_kinds.h"
@@ -103,10 +104,10 @@ namespace {
 
 class Expansion {
 public:
-    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits, NoteList *notes,
-              Arena *arena, const CallState *call)
+    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits,
+              const ExpandWatch &watch, Arena *arena)
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
-          notes_(notes), arena_(arena), call_(call), sources_(scratch->sources),
+          notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
           positions_(scratch->positions), pieces_(scratch->pieces) {
         budget_.writable = limits.written_bytes();
@@ -203,6 +204,7 @@ private:
     void settle(NodeData *data, Range range) {
         const SourceText &source = *sources_[range.source];
         data->expr = arena_->copy(source.data() + range.from, static_cast<size_t>(range.to - range.from));
+        if (names_ != nullptr) names_->leaf(data->expr, place_of(range));
         release(range);
     }
 
@@ -324,6 +326,7 @@ private:
             args.clear();
         }
 
+        if (names_ != nullptr) names_->call(PARSER_NAME_HOST, f->name, place_of(range));
         TreeNode *call = arena_->node();
         auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
             NodeData{arena_->copy(text + from, static_cast<size_t>(open - from)), OP_CALL, CALCULATE, 0.0f},
@@ -372,6 +375,7 @@ private:
             return nullptr;
         }
         if (notes_ != nullptr) note_call(call, function_name_length(f), place);
+        if (names_ != nullptr) names_->call(PARSER_NAME_FUNCTION, call.substr(0, function_name_length(f)), place);
         budget_.substitutions += 1;
         budget_.growth += growth;
         return text;
@@ -505,6 +509,7 @@ private:
     const HostTable *hosts_; // null when there are none
     const Limits &limits_;
     NoteList *notes_;
+    NameList *names_;
     Arena *arena_;
     const CallState *call_; // null: the expansion cannot be interrupted
     Budget budget_;
@@ -527,11 +532,11 @@ void expand_scratch_free(ExpandScratch *scratch) {
 }
 
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const HostTable *hosts, const Limits &limits, NoteList *notes, const CallState *call) {
+                      const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
     parser_init(); // the search and the expanders read the operation table
     ExpandScratch local;
     if (scratch == nullptr) scratch = &local;
-    TreeNode *root = Expansion(scratch, funcs, hosts, limits, notes, arena, call).run(text, length);
+    TreeNode *root = Expansion(scratch, funcs, hosts, limits, watch, arena).run(text, length);
     scratch->trim();
     return root;
 }

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <unordered_set>
 
 #include "arena.h"
 #include "boundary.h"
@@ -12,6 +14,7 @@
 #include "memory.h"
 #include "operation_table.h"
 #include "program.h"
+#include "substitute.h"
 
 namespace lp {
 
@@ -159,6 +162,28 @@ extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, 
     return 0;
 } catch (...) {
     lp::abort_on_exception();
+}
+
+extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx) {
+    if (parser == nullptr || parser->busy) return -1;
+    BusyScope busy(parser); // the callback must not change the lists under the listing
+    int count = 0;
+    std::unordered_set<std::string> seen; // newest first: a name seen before is a replaced definition
+    for (const ListNode *n = parser->funcs->head; n != nullptr; n = n->next, ++count) {
+        const auto *f = static_cast<const UserFunction *>(n->data);
+        const std::string name(f->proto, function_name_length(f));
+        const bool replaced = !seen.insert(name).second;
+        const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0};
+        if (fn != nullptr) fn(ctx, &info);
+    }
+    for (const HostFunction &h : parser->hosts->functions) {
+        ++count;
+        if (fn == nullptr) continue;
+        const ParserFunction info{PARSER_FUNCTION_HOST, h.name.c_str(), nullptr, nullptr, 0, h.n_args,
+                                  h.pure ? PARSER_NATIVE_PURE : 0u};
+        fn(ctx, &info);
+    }
+    return count;
 }
 
 const char *lp::variable_read_by(const Parser *parser, const char *operand) {

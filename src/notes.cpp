@@ -56,8 +56,10 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         size_t length = 0;
         if (text_length_within(parser->limits, text, &length)) {
             Arena arena;
-            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, &notes,
-                        &parser->call);
+            ExpandWatch watch;
+            watch.notes = &notes;
+            watch.call = &parser->call;
+            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, watch);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }

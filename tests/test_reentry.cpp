@@ -39,6 +39,8 @@ std::vector<std::string> calls_not_refused(Parser *p) {
     expect(parser_limit(p, PARSER_LIMIT_TEXT_BYTES, 3) == -1, "limit set");
     expect(parser_calc_bulk(p, "x", names, columns, 1, 3, out) != 0 && out[0] == 0.0f, "bulk");
     expect(parser_check(p, "1", nullptr, nullptr) == -1, "check");
+    expect(parser_names(p, "x", nullptr, nullptr) == -1, "names");
+    expect(parser_functions(p, nullptr, nullptr) == -1, "functions");
     parser_walk(p, [](void *ctx, int, int, const char *, int, int, float) { ++*static_cast<int *>(ctx); }, &visits);
     expect(visits == 0, "walk");
     parser_expand(p, "7");
