@@ -55,8 +55,9 @@ typedef struct Parser Parser;
 #define PARSER_ERR_BUSY 8               /* a call into a handle from a callback of a call running on it: refused
                                          * (NaN, or a non-zero status), never recorded nor reported */
 #define PARSER_ERR_INTERRUPTED 9        /* parser_interrupt stopped the call: the text is not kept, its value is NaN */
-/* Code 10 is reserved for an empty argument of a host call, 11 to 19 for the
- * errors of a second grammar. */
+#define PARSER_ERR_EMPTY_ARGUMENT 10     /* an empty argument among others in a host function's call,
+                                         * 'max(1, ,2)': the call is 0 */
+/* Codes 11 to 19 are reserved for the errors of a second grammar. */
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */

@@ -66,6 +66,7 @@ extern "C" const char *parser_error_text(int code) {
     case PARSER_ERR_ARGUMENT_COUNT: return "host function called with a wrong number of arguments: the call is 0";
     case PARSER_ERR_BUSY: return "call refused: the handle is inside a call of its own (a callback called back into it)";
     case PARSER_ERR_INTERRUPTED: return "interrupted: the text is not kept, and its value is NaN";
+    case PARSER_ERR_EMPTY_ARGUMENT: return "empty argument in a host function's call: the call is 0";
     default: return "unknown error";
     }
 }
