@@ -212,6 +212,20 @@ LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code);
  * NULL out-pointers are allowed. */
 LIB_PARSE_API int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length);
 
+/* Receives one error entry of a tree just built: its CODE and the byte OFFSET
+ * and LENGTH of its place, as parser_error_at() reads them. */
+typedef void (*parser_error_fn)(void *ctx, int code, size_t offset, size_t length);
+
+/* Sets the handle's error callback: after each build of a tree (by
+ * parser_calc, parser_expand, parser_eval or parser_calc_bulk) and before the
+ * call returns, FN is called on the calling thread once per error entry, in
+ * the order parser_error_at() reads them (an error repeated at one place is
+ * one entry), with CTX. Never called by parser_check or parser_names. A NULL
+ * FN removes it. The process-wide handler of lib_parse/diagnostics.h is still
+ * called at every occurrence. A NULL handle, or a call from a callback, does
+ * nothing. */
+LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx);
+
 /* Kinds of notes that parser_check() reports besides the error codes above. */
 #define PARSER_NOTE_UNMATCHED_BRACKET 100  /* a bracket without a partner: the text is one operand */
 #define PARSER_NOTE_UNKNOWN_NAME 101       /* a name that matches no variable: it counts as 0 */

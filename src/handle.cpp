@@ -61,6 +61,8 @@ extern "C" Parser *parser_new(void) try {
     parser->var_index = VarIndex{nullptr, 0, 0};
     parser->limits = Limits{};
     parser->busy = false;
+    parser->on_error = nullptr;
+    parser->on_error_ctx = nullptr;
     return parser;
 } catch (...) {
     lp::abort_on_exception();
@@ -244,6 +246,12 @@ extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_
     if (offset != nullptr) *offset = e.span.offset;
     if (length != nullptr) *length = e.span.length;
     return 0;
+}
+
+extern "C" void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx) {
+    if (parser == nullptr || parser->busy) return;
+    parser->on_error = fn;
+    parser->on_error_ctx = fn != nullptr ? ctx : nullptr;
 }
 
 extern "C" void parser_interrupt(Parser *parser) {
