@@ -10,6 +10,7 @@
 #include "handle.h"
 #include "host.h"
 #include "memory.h"
+#include "native.h"
 #include "operation_table.h"
 #include "program.h"
 
@@ -169,6 +170,8 @@ const char *lp::variable_read_by(const Parser *parser, const char *operand) {
 
 extern "C" long long parser_limit(Parser *parser, int which, long long value) {
     if (parser == nullptr || which < 0 || which >= PARSER_LIMIT_COUNT) return -1;
+    // A library built without the generators has no machine code to allow.
+    if (which == PARSER_LIMIT_NATIVE_CODE && !native_code_built()) return 0;
     long long &limit = parser->limits.value[which];
     const long long previous = limit;
     if (value >= 0) limit = value < kLimitSpecs[which].maximum ? value : kLimitSpecs[which].maximum;

@@ -211,6 +211,8 @@ private:
 
 } // namespace
 
+bool native_code_built() { return true; }
+
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
     if (jit_refused()) return nullptr;

@@ -17,6 +17,9 @@ namespace lp {
 // Defined by native.cpp, or by native_off.cpp (always null) in a build
 // without native code.
 NativeFn native_compile(const Program *program);
+// True where this library was built with the generators (native.cpp), false
+// with native_off.cpp: PARSER_LIMIT_NATIVE_CODE then reads 0.
+bool native_code_built();
 void native_release(NativeFn code);
 
 // A leaf of a bulk evaluation: fed from columns[column], or with column -1
