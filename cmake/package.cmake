@@ -19,13 +19,15 @@ if(TARGET lparse)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
-# The system libraries the binaries need, as dpkg-shlibdeps finds them.
+# The system libraries the binaries need, as dpkg-shlibdeps finds them; a
+# shlibs file for the package that holds the shared library, so that
+# dpkg-shlibdeps finds it for programs linked with it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${lib_parse_runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-# A shlibs file, and the ldconfig trigger with it.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "shared library")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME liblib-parse-dev)
