@@ -91,10 +91,11 @@ LIB_PARSE_API const char *parser_op_symbol(int op);
 #define PARSER_LIMIT_TREE_GROWTH 4 /* bytes by which substitution may lengthen the texts of one tree;
                                     * default 128 KiB, at most 2^31 - 1 */
 #define PARSER_LIMIT_NATIVE_CODE 5 /* 1: a tree evaluated again and again, and parser_calc_bulk of
-                                    * many rows, run as machine code where the build supports it
-                                    * (x86-64 with AsmJit); 0: always
-                                    * the interpreter, for hosts that forbid executable memory.
-                                    * Default 1, at most 1. Same results either way, bit for bit. */
+                                    * many rows, run as machine code; 0: always the interpreter,
+                                    * for hosts that forbid executable memory. Default 1, at most 1,
+                                    * where the library was built with machine code (x86-64 with
+                                    * AsmJit); elsewhere it reads 0 and cannot be raised, so a host
+                                    * can tell. Same results either way, bit for bit. */
 #define PARSER_LIMIT_COUNT 6
 
 /* Makes a new handle with no variables, no functions and an empty tree.

@@ -12,6 +12,7 @@
 #include "handle.h"
 #include "host.h"
 #include "memory.h"
+#include "native.h"
 #include "operation_table.h"
 #include "program.h"
 #include "substitute.h"
@@ -196,6 +197,9 @@ const char *lp::variable_read_by(const Parser *parser, const char *operand) {
 extern "C" long long parser_limit(Parser *parser, int which, long long value) {
     if (parser == nullptr || which < 0 || which >= PARSER_LIMIT_COUNT) return -1;
     if (parser->busy && value >= 0) return -1; // reading is safe inside a callback, setting is not
+    // A library built without the generators, or a process refused
+    // executable memory, has no machine code to allow.
+    if (which == PARSER_LIMIT_NATIVE_CODE && !native_code_available()) return 0;
     long long &limit = parser->limits.value[which];
     const long long previous = limit;
     if (value >= 0) limit = value < kLimitSpecs[which].maximum ? value : kLimitSpecs[which].maximum;

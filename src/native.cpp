@@ -249,6 +249,8 @@ struct EmitSteps {
 
 } // namespace
 
+bool native_code_available() { return !refused.load(std::memory_order_relaxed); }
+
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
     if (jit_refused()) return nullptr;
