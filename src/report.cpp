@@ -1,9 +1,11 @@
 // report.cpp - error reports: to the diagnostics handler, and to the log of the tree being built.
 #include "report.h"
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "diagnostics.h"
+#include "trace.h"
 #include "lib_parse.h"
 
 namespace lp {
@@ -38,10 +40,17 @@ void ErrorLog::clear() {
 
 void report_error(int line, int code, Span span) {
     if (current_log != nullptr) current_log->add(code, span);
-    if (!current_silent) exception("lib_parse", line, code);
+    if (!current_silent) parser_exception("lib_parse", line, code);
 }
 
 bool silenced() { return current_silent; }
+
+void trace_print(int level, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    parser_dbg_vdata_print(level, format, args);
+    va_end(args);
+}
 
 ErrorScope::ErrorScope(ErrorLog *log, bool silent) : previous_(current_log), previous_silent_(current_silent) {
     current_log = log;

@@ -6,8 +6,10 @@
 #include "report.h"
 
 namespace lp {
+// A printf-style message at LEVEL, through the diagnostics component.
+void trace_print(int level, const char *format, ...) DIAGNOSTICS_PRINTF(2, 3);
 // True when messages of LEVEL are emitted now.
-inline bool tracing(int level) { return dbg_is_enabled(level) != 0 && !silenced(); }
+inline bool tracing(int level) { return parser_dbg_is_enabled(level) != 0 && !silenced(); }
 } // namespace lp
 
 // Timestamp, location, message, all at LEVEL. Nothing is formatted, nor are
@@ -16,9 +18,9 @@ inline bool tracing(int level) { return dbg_is_enabled(level) != 0 && !silenced(
 #define LP_DIAG(level, ...)                                                      \
     do {                                                                         \
         if (::lp::tracing(level)) {                                              \
-            if (dbg_istimestamp()) dbg_time_print(level);                        \
-            if (dbg_islocalized()) dbg_loc_print(level, "lib_parse", __LINE__); \
-            dbg_data_print(level, __VA_ARGS__);                                  \
+            if (parser_dbg_istimestamp()) parser_dbg_time_print(level);                        \
+            if (parser_dbg_islocalized()) parser_dbg_loc_print(level, "lib_parse", __LINE__); \
+            ::lp::trace_print(level, __VA_ARGS__);                                             \
         }                                                                        \
     } while (0)
 

@@ -87,14 +87,14 @@ TEST_F(Diagnostics, ExceptionReports)
                                                                    " " + std::to_string(code));
         },
         &reports);
-    exception("lib_parse", 310, 2);
-    exception("lib_parse", 57, 0);
+    lib_parse::exception("lib_parse", 310, 2);
+    lib_parse::exception("lib_parse", 57, 0);
     EXPECT_EQ(reports, (std::vector<std::string>{"lib_parse:310 2", "lib_parse:57 0"}));
     exception_set_handler(nullptr, &reports);
-    exception("lib_parse", 88, 3);
+    lib_parse::exception("lib_parse", 88, 3);
     EXPECT_TRUE(capture.texts.empty()) << "level 0 must stay silent";
     dbg_set_level(1);
-    exception("lib_parse", 88, 3);
+    lib_parse::exception("lib_parse", 88, 3);
     EXPECT_EQ(capture.texts, std::vector<std::string>{"1 lib_parse:88: error 3\n"});
     EXPECT_EQ(reports.size(), 2u);
 }

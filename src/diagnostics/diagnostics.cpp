@@ -146,13 +146,13 @@ const char *name_or_unknown(const char *file)
 
 extern "C" {
 
-int dbg_istimestamp(void)
+int parser_dbg_istimestamp(void)
 {
     return g_timestamp.load(std::memory_order_relaxed);
 }
 
 // Local time to the millisecond: "[2026-12-06 07:10:00.123] ".
-void dbg_time_print(int level)
+void parser_dbg_time_print(int level)
 {
     if (!emitted(level))
         return;
@@ -171,29 +171,26 @@ void dbg_time_print(int level)
     emitf(level, "[%s.%03d] ", date, static_cast<int>(millis));
 }
 
-int dbg_islocalized(void)
+int parser_dbg_islocalized(void)
 {
     return g_localized.load(std::memory_order_relaxed);
 }
 
-void dbg_loc_print(int level, const char *file, int line)
+void parser_dbg_loc_print(int level, const char *file, int line)
 {
     if (!emitted(level))
         return;
     emitf(level, "%s:%d: ", name_or_unknown(file), line);
 }
 
-void dbg_data_print(int level, const char *format, ...)
+void parser_dbg_vdata_print(int level, const char *format, va_list args)
 {
     if (!emitted(level) || !format)
         return;
-    va_list args;
-    va_start(args, format);
     vemit(level, format, args);
-    va_end(args);
 }
 
-void exception(const char *file, int line, int code)
+void parser_exception(const char *file, int line, int code)
 {
     std::lock_guard<std::recursive_mutex> hold(callbacks_lock());
     if (g_callbacks.handler) {
@@ -205,39 +202,39 @@ void exception(const char *file, int line, int code)
         emitf(kErrorLevel, "%s:%d: error %d\n", name_or_unknown(file), line, code);
 }
 
-void dbg_set_level(int level)
+void parser_dbg_set_level(int level)
 {
     g_level.store(level, std::memory_order_relaxed);
 }
 
-int dbg_get_level(void)
+int parser_dbg_get_level(void)
 {
     return g_level.load(std::memory_order_relaxed);
 }
 
-int dbg_is_enabled(int level)
+int parser_dbg_is_enabled(int level)
 {
     return emitted(level) ? 1 : 0;
 }
 
-void dbg_set_timestamp(int on)
+void parser_dbg_set_timestamp(int on)
 {
     g_timestamp.store(on ? 1 : 0, std::memory_order_relaxed);
 }
 
-void dbg_set_localized(int on)
+void parser_dbg_set_localized(int on)
 {
     g_localized.store(on ? 1 : 0, std::memory_order_relaxed);
 }
 
-void dbg_set_sink(dbg_sink_fn sink, void *ctx)
+void parser_dbg_set_sink(dbg_sink_fn sink, void *ctx)
 {
     std::lock_guard<std::recursive_mutex> hold(callbacks_lock());
     g_callbacks.sink = sink;
     g_callbacks.sink_ctx = sink ? ctx : nullptr;
 }
 
-void exception_set_handler(exception_fn fn, void *ctx)
+void parser_exception_set_handler(exception_fn fn, void *ctx)
 {
     std::lock_guard<std::recursive_mutex> hold(callbacks_lock());
     g_callbacks.handler = fn;
