@@ -8,6 +8,7 @@
 #include "report.h"
 #include "boundary.h"
 #include "handle.h"
+#include "host.h"
 #include "memory.h"
 #include "native.h"
 #include "program.h"
@@ -64,7 +65,10 @@ void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size
         }
         return;
     case Compute::HOST:
-    case Compute::NONE: break; // host calls go row by row
+    case Compute::BRANCH:
+    case Compute::JUMP:
+    case Compute::JOIN:
+    case Compute::NONE: break; // the steps' own code, in BlockRun
     }
     impossible(true);
 }
@@ -73,6 +77,7 @@ void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size
 // column's block, any other is one value; an operation over values that are
 // the same in every row is computed once.
 struct BlockRun {
+    const Program &p;
     const ColumnFeed *feeds;
     const float *const *columns;
     size_t row, n;
@@ -80,25 +85,92 @@ struct BlockRun {
     float **blocks; // a block per level of the stack, and a spare one
     float *scalars;
     size_t levels;
+    Operand *aside; // per conditional: its condition and its first branch's value
+    float **aside_blocks;
+    float *aside_scalars;
 
+    void at(size_t) {}
     void leaf(size_t depth, size_t index) {
         const ColumnFeed &feed = feeds[index];
         stack[depth] = feed.column >= 0 ? Operand{columns[feed.column] + row, true} : Operand{feed.source, false};
     }
     void op(size_t depth, const OpStep &step) {
         const OpKind &kind = kind_of(step.op);
+        switch (kind.compute) {
+        case Compute::ADD:
+        case Compute::SUB:
+        case Compute::MUL:
+        case Compute::DIV:
+        case Compute::ROUTINE: operation(depth, step, kind); return;
+        case Compute::HOST: call(depth, p.calls[step.call]); return;
+        case Compute::BRANCH: set_aside(depth, 2 * static_cast<size_t>(step.branch)); return;
+        case Compute::JUMP: set_aside(depth, 2 * static_cast<size_t>(step.branch) + 1); return;
+        case Compute::JOIN: choose(depth, 2 * static_cast<size_t>(step.branch)); return;
+        case Compute::NONE: impossible(true); return;
+        }
+    }
+
+private:
+    void operation(size_t depth, const OpStep &step, const OpKind &kind) {
         const Operand l = stack[depth], r = kind.arity == 2 ? stack[depth + 1] : l;
         if (!l.vector && !r.vector) {
             const float operands[2] = {*l.data, *r.data};
-            scalars[depth] = compute(step.op, operands);
-            stack[depth] = Operand{&scalars[depth], false};
+            scalar(depth, compute(step.op, operands));
             return;
         }
-        float *&spare = blocks[levels];
-        apply(kind, spare, l, r, n);
-        // The result takes this level's block; the old one, perhaps an
-        // operand just read, becomes the spare.
-        std::swap(spare, blocks[depth]);
+        apply(kind, blocks[levels], l, r, n);
+        take_spare(depth);
+    }
+    // A pure host function, row by row, its arguments gathered in order;
+    // once when they are the same in every row.
+    void call(size_t depth, const CallStep &c) {
+        float args[PARSER_NATIVE_MAX_ARGS];
+        bool vector = false;
+        for (uint32_t k = 0; k < c.count; ++k) vector |= stack[depth + k].vector;
+        for (size_t j = 0; j < (vector ? n : 1); ++j) {
+            for (uint32_t k = 0; k < c.count; ++k) {
+                const Operand &a = stack[depth + k];
+                args[k] = a.vector ? a.data[j] : *a.data;
+            }
+            blocks[levels][j] = c.call->fn(c.call->ctx, args, static_cast<int>(c.count));
+        }
+        if (vector)
+            take_spare(depth);
+        else
+            scalar(depth, blocks[levels][0]);
+    }
+    void set_aside(size_t depth, size_t k) {
+        const Operand &o = stack[depth];
+        if (o.vector) {
+            std::memcpy(aside_blocks[k], o.data, n * sizeof(float));
+            aside[k] = Operand{aside_blocks[k], true};
+        } else {
+            aside_scalars[k] = *o.data;
+            aside[k] = Operand{&aside_scalars[k], false};
+        }
+    }
+    // The second branch's value where the condition is 0, else the first's.
+    void choose(size_t depth, size_t k) {
+        const Operand condition = aside[k], first = aside[k + 1], second = stack[depth];
+        if (!condition.vector && !first.vector && !second.vector) {
+            scalar(depth, holds(*condition.data) ? *first.data : *second.data);
+            return;
+        }
+        float *out = blocks[levels];
+        for (size_t j = 0; j < n; ++j) {
+            const float c = condition.vector ? condition.data[j] : *condition.data;
+            out[j] = holds(c) ? (first.vector ? first.data[j] : *first.data) : (second.vector ? second.data[j] : *second.data);
+        }
+        take_spare(depth);
+    }
+    void scalar(size_t depth, float value) {
+        scalars[depth] = value;
+        stack[depth] = Operand{&scalars[depth], false};
+    }
+    // The result, just written to the spare block, takes this level's block;
+    // the old one, perhaps an operand just read, becomes the spare.
+    void take_spare(size_t depth) {
+        std::swap(blocks[levels], blocks[depth]);
         stack[depth] = Operand{blocks[depth], true};
     }
 };
@@ -108,18 +180,19 @@ struct BlockRun {
 // interrupted; returns the first row not done.
 size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                   float *out, const CallState &call) {
-    const size_t levels = p->max_stack + 1;
-    const size_t rows = std::max<size_t>(1, std::min(kBlockRows, kMaxBlockBytes / (levels * sizeof(float))));
-    float *memory = static_cast<float *>(lp_malloc((levels + 1) * rows * sizeof(float)));
-    auto **blocks = static_cast<float **>(lp_malloc((levels + 1) * sizeof(float *)));
-    for (size_t k = 0; k <= levels; ++k) blocks[k] = memory + k * rows;
-    float *scalars = static_cast<float *>(lp_malloc(levels * sizeof(float)));
-    auto *stack = static_cast<Operand *>(lp_malloc(levels * sizeof(Operand)));
+    const size_t levels = p->max_stack + 1, asides = 2 * p->branch_count;
+    const size_t rows = std::max<size_t>(1, std::min(kBlockRows, kMaxBlockBytes / ((levels + 1 + asides) * sizeof(float))));
+    float *memory = static_cast<float *>(lp_malloc((levels + 1 + asides) * rows * sizeof(float)));
+    auto **blocks = static_cast<float **>(lp_malloc((levels + 1 + asides) * sizeof(float *)));
+    for (size_t k = 0; k <= levels + asides; ++k) blocks[k] = memory + k * rows;
+    float *scalars = static_cast<float *>(lp_malloc((levels + asides) * sizeof(float)));
+    auto *stack = static_cast<Operand *>(lp_malloc((levels + asides) * sizeof(Operand)));
 
     size_t row = first;
     for (; row < end && !call.interrupted(); row += rows) {
         const size_t n = std::min(rows, end - row);
-        BlockRun run{feeds, columns, row, n, stack, blocks, scalars, levels};
+        BlockRun run{*p,   feeds, columns,          row, n, stack, blocks, scalars, levels, stack + levels,
+                     blocks + levels + 1, scalars + levels};
         for_each_step(*p, run);
         const Operand result = stack[0];
         if (result.vector)
@@ -132,6 +205,12 @@ size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const 
     std::free(blocks);
     std::free(memory);
     return std::min(row, end);
+}
+
+bool calls_impure(const Program &p) {
+    for (size_t k = 0; k < p.call_count; ++k)
+        if (!p.calls[k].call->pure) return true;
+    return false;
 }
 
 // Rows FIRST .. END-1 in vector machine code, in slices so that an interrupt
@@ -187,9 +266,9 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
     one_row(0);
     if (call.interrupted()) return stop(0);
     Program *p = parser->program;
-    // A host function is called once per row, rows in order: such a tree
-    // goes row by row.
-    if (n_rows > 2 && p != nullptr && p->root == parser->tree && p->call_count == 0) {
+    // An impure host function is called once per row, rows in order, and
+    // only where a conditional takes its branch: such a tree goes row by row.
+    if (n_rows > 2 && p != nullptr && p->root == parser->tree && !calls_impure(*p)) {
         auto *feeds = static_cast<ColumnFeed *>(lp_malloc(std::max<size_t>(1, p->leaf_count) * sizeof(ColumnFeed)));
         for (size_t i = 0; i < p->leaf_count; ++i) feeds[i] = ColumnFeed{p->leaves[i].source, -1};
         // A later name of the same variable wins, as its parser_var comes later.

@@ -39,6 +39,7 @@ struct CallData {
     void *ctx;
     int32_t n_args; // the argument links under the node
     bool pure;
+    bool conditional; // if(c, a, b): only the branch c chooses is evaluated; no function
 };
 
 inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }

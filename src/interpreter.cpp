@@ -1,10 +1,11 @@
-// interpreter.cpp - running a program's steps over a value stack, and rebuilding its records after machine code ran.
+// interpreter.cpp - running a program's steps over a value stack, and bringing its records up to date after machine code ran.
 #include <cstddef>
 #include <cstring>
 
 #include "host.h"
 #include "program.h"
 #include "report.h"
+#include "small_stack.h"
 
 namespace lp {
 
@@ -22,8 +23,9 @@ inline void finish(NodeData *node, float value) {
     std::memcpy(reinterpret_cast<char *>(node) + offsetof(NodeData, state), &done, sizeof done);
 }
 
-// The value of a step that is not a host call, from the operands at STACK.
-inline float operate(const OpStep &step, const float *stack) {
+// The value of a step from the operands at STACK: an operation, a host call
+// or the end of a conditional, whose branch left its value there.
+inline float operate(const Program &p, const OpStep &step, const float *stack) {
     const OpKind &kind = kind_of(step.op);
     switch (kind.compute) {
     case Compute::ADD: return float_add(stack[0], stack[1]);
@@ -31,17 +33,23 @@ inline float operate(const OpStep &step, const float *stack) {
     case Compute::MUL: return float_mul(stack[0], stack[1]);
     case Compute::DIV: return float_div(stack[0], stack[1]);
     case Compute::ROUTINE: return kind.arity == 1 ? kind.unary(stack[0]) : kind.binary(stack[0], stack[1]);
-    case Compute::HOST:
+    case Compute::HOST: {
+        const CallStep &c = p.calls[step.call];
+        return c.call->fn(c.call->ctx, stack, static_cast<int>(c.count));
+    }
+    case Compute::JOIN: return stack[0];
+    case Compute::BRANCH:
+    case Compute::JUMP:
     case Compute::NONE: break;
     }
-    impossible(true);
+    impossible(true); // run_steps takes the branches itself
     return 0.0f;
 }
 
 // One run: each leaf read where it stands in the steps, each step's record
-// written as it is computed.
+// written as it is computed, each condition kept for the records.
 struct Run {
-    const Program &p;
+    Program &p;
     float *stack;
 
     void leaf(size_t depth, size_t index) {
@@ -50,35 +58,61 @@ struct Run {
         if (leaf.is_name) finish(leaf.node, value);
         stack[depth] = value;
     }
+    bool branch(size_t depth, const OpStep &step) {
+        p.kept[kept_branch(p, step.branch)] = stack[depth];
+        return holds(stack[depth]);
+    }
     void op(size_t depth, const OpStep &step) {
-        float value;
-        if (step.op == OP_CALL) {
-            const CallStep &c = p.calls[step.call];
-            value = c.call->fn(c.call->ctx, stack + depth, static_cast<int>(c.count));
-        } else {
-            value = operate(step, stack + depth);
-        }
+        const float value = operate(p, step, stack + depth);
         finish(step.node, value);
         stack[depth] = value;
     }
 };
 
-// The records of a run made in machine code: the names' values and the
-// calls' results it kept, everything else computed from them again.
+// Puts every node under ROOT back in CALCULATE: a branch not evaluated.
+void mark_unevaluated(const TreeNode *root) {
+    SmallStack<const TreeNode *> pending;
+    pending.push(root);
+    while (!pending.empty()) {
+        const TreeNode *n = pending.pop();
+        static_cast<NodeData *>(n->data)->state = CALCULATE;
+        if (n->left != nullptr) pending.push(n->left);
+        if (n->right != nullptr) pending.push(n->right);
+    }
+}
+
+// The records of the last run, along the steps it took. After machine code
+// (RECOMPUTE) the names' values and the calls' results it kept are written
+// and everything else computed from them again; after the interpreter, whose
+// records are right, only what a conditional changes: the branch not taken
+// shows as not evaluated, and the constants of the one taken as evaluated.
 struct Sync {
     const Program &p;
     float *stack;
+    bool recompute;
 
     void leaf(size_t depth, size_t index) {
         const LeafStep &leaf = p.leaves[index];
+        for (uint32_t k = leaf.constants_from; k < leaf.constants_to; ++k)
+            finish(p.constants[k].node, p.constants[k].value);
         stack[depth] = leaf.is_name ? p.kept[index] : leaf.constant;
-        if (leaf.is_name) finish(leaf.node, stack[depth]);
+        if (leaf.is_name && recompute) finish(leaf.node, stack[depth]);
+    }
+    bool branch(size_t depth, const OpStep &step) {
+        (void)depth;
+        const bool taken = holds(p.kept[kept_branch(p, step.branch)]);
+        // The parts of if(c, a, b) hang from the call's argument links.
+        const TreeNode *first = step_node(step)->right->right;
+        mark_unevaluated(taken ? first->right->left : first->left);
+        return taken;
     }
     void op(size_t depth, const OpStep &step) {
-        stack[depth] = step.op == OP_CALL ? p.kept[p.leaf_count + static_cast<size_t>(step.call)]
-                                          : operate(step, stack + depth);
+        if (!recompute) return;
+        stack[depth] = step.op == OP_CALL ? p.kept[kept_call(p, step.call)] : operate(p, step, stack + depth);
         finish(step.node, stack[depth]);
     }
+    // The tree node of a conditional's steps: its record is the call's.
+    const TreeNode *step_node(const OpStep &step) const { return p.conditionals[step.branch]; }
 };
 
 } // namespace
@@ -90,14 +124,14 @@ float program_execute(Program *program) {
         program->constants_written = true;
     }
     Run run{*program, program->stack};
-    for_each_step(*program, run);
+    run_steps(*program, run);
     return program->stack[0];
 }
 
 void program_sync_records(Program *program) {
-    if (program->native == nullptr) return; // the interpreter wrote them
-    Sync sync{*program, program->stack};
-    for_each_step(*program, sync);
+    if (program->native == nullptr && program->branch_count == 0) return; // the interpreter wrote them
+    Sync sync{*program, program->stack, program->native != nullptr};
+    run_steps(*program, sync);
 }
 
 } // namespace lp

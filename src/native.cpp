@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include <asmjit/x86.h>
 
@@ -168,6 +169,24 @@ public:
         for (size_t d = 0; d < live; ++d) a_.movss(reg(d), slot(d));
     }
 
+    // A conditional's BRANCH on the condition at DEPTH: kept for the
+    // records, then on at ELSE_LABEL when it is 0 (an unordered compare, a
+    // NaN, holds).
+    void branch(size_t depth, size_t index, const Label &else_label) {
+        fetch(depth);
+        const x86::Xmm v = work(depth);
+        keep(index, v);
+        const Label holds = a_.newLabel();
+        a_.xorps(x86::xmm15, x86::xmm15);
+        a_.ucomiss(v, x86::xmm15);
+        a_.jp(holds);
+        a_.je(else_label);
+        a_.bind(holds);
+    }
+    void jump(const Label &label) { a_.jmp(label); }
+    Label label() { return a_.newLabel(); }
+    void bind(const Label &label) { a_.bind(label); }
+
     // A host function's call on the COUNT values from BASE on, read in
     // place: every value below the top goes to its slot, so the arguments
     // lie in order in memory. The result at BASE.
@@ -217,8 +236,22 @@ private:
 struct EmitSteps {
     Emitter &e;
     const Program &p;
+    std::vector<Label> labels; // at each step a BRANCH or JUMP goes on at
+    std::vector<bool> labelled;
     bool failed = false;
 
+    EmitSteps(Emitter &emitter, const Program &program)
+        : e(emitter), p(program), labels(program.order_count), labelled(program.order_count, false) {
+        for (size_t k = 0; k < p.op_count; ++k)
+            if (p.ops[k].target >= 0 && !labelled[static_cast<size_t>(p.ops[k].target)]) {
+                labelled[static_cast<size_t>(p.ops[k].target)] = true;
+                labels[static_cast<size_t>(p.ops[k].target)] = e.label();
+            }
+    }
+
+    void at(size_t s) {
+        if (labelled[s]) e.bind(labels[s]);
+    }
     void leaf(size_t depth, size_t index) {
         const LeafStep &leaf = p.leaves[index];
         if (leaf.is_name)
@@ -239,9 +272,14 @@ struct EmitSteps {
             return;
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];
-            e.host_call(c.call, depth, c.count, p.leaf_count + static_cast<size_t>(step.call));
+            e.host_call(c.call, depth, c.count, kept_call(p, step.call));
             return;
         }
+        // Both branches leave their value at the same depth, so in the same
+        // register or slot: the JOIN has nothing to move.
+        case Compute::BRANCH: e.branch(depth, kept_branch(p, step.branch), labels[static_cast<size_t>(step.target)]); return;
+        case Compute::JUMP: e.jump(labels[static_cast<size_t>(step.target)]); return;
+        case Compute::JOIN: return;
         case Compute::NONE: failed = true; return;
         }
     }
@@ -270,7 +308,7 @@ NativeFn native_compile(const Program *p) {
     x86::Assembler a(&code);
     Emitter e(a, frame, calls);
     e.prologue(p->kept);
-    EmitSteps steps{e, *p};
+    EmitSteps steps(e, *p);
     for_each_step(*p, steps);
     e.epilogue();
     if (steps.failed) return nullptr;

@@ -6,6 +6,7 @@
 
 #include <asmjit/x86.h>
 
+#include "host.h"
 #include "jit.h"
 #include "native.h"
 #include "program.h"
@@ -17,8 +18,12 @@ namespace {
 using namespace asmjit;
 
 // Deeper stacks stay with the block interpreter: each level takes a 32-byte
-// slot on the caller's stack.
+// slot on the caller's stack; so do two slots per conditional, its
+// condition and its first branch's value, until it chooses.
 constexpr size_t kMaxStack = 256;
+constexpr size_t kMaxConditionals = 64;
+// A host call's arguments for one lane, gathered in order: 64 floats.
+constexpr size_t kArgumentSlots = PARSER_NATIVE_MAX_ARGS * 4 / 32;
 // The value stack lives in vector registers 0..11; deeper values, and all
 // of them around a call (which may change every vector register), in slots.
 // Register 12 holds a value in a slot while it is worked on, 13 a right
@@ -39,8 +44,9 @@ struct Leaf {
 
 class VectorEmitter {
 public:
-    VectorEmitter(x86::Assembler &a, bool avx, size_t max_stack)
-        : a_(a), avx_(avx), max_stack_(max_stack), leaves_(max_stack + 1, Leaf{nullptr, -1}) {}
+    VectorEmitter(x86::Assembler &a, bool avx, size_t max_stack, size_t conditionals)
+        : a_(a), avx_(avx), max_stack_(max_stack), conditionals_(conditionals),
+          leaves_(max_stack + 1, Leaf{nullptr, -1}) {}
 
     size_t lanes() const { return avx_ ? 8 : 4; }
 
@@ -64,7 +70,8 @@ public:
     // aligned for SSE's memory operands and whose bottom is so for calls.
     template <class Hoist, class Body>
     void loop(Hoist hoist, Body body) {
-        const int32_t frame = static_cast<int32_t>(kSlotBytes * max_stack_ + 8);
+        const int32_t frame =
+            static_cast<int32_t>(kSlotBytes * (max_stack_ + 2 * conditionals_ + kArgumentSlots) + 8);
         for (const x86::Gp &r : {kColumns, kRow, kEnd, kOut}) a_.push(r);
         a_.sub(x86::rsp, frame);
         a_.mov(kColumns, x86::rdi);
@@ -146,11 +153,70 @@ public:
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
     }
 
+    // A conditional's condition (BRANCH) or first branch's value (JUMP), at
+    // DEPTH, set aside until the JOIN: PART 0 or 1 of conditional INDEX.
+    void set_aside(size_t depth, size_t index, size_t part) {
+        place(depth);
+        fetch(depth);
+        store(slot(aside(index, part)), work(depth));
+    }
+
+    // A conditional's JOIN, both branches computed: at DEPTH, lane by lane,
+    // the second branch's value where the condition is 0, else the first's.
+    void choose(size_t depth, size_t index) {
+        place(depth);
+        fetch(depth);
+        const x86::Vec w = work(depth), mask = reg(kOperandScratch);
+        const x86::Mem condition = slot(aside(index, 0)), first = slot(aside(index, 1));
+        if (avx_) {
+            a_.vxorps(mask, mask, mask);
+            a_.vcmpps(mask, mask, condition, 0); // 0 == condition: false for a NaN
+            a_.vandps(w, w, mask);
+            a_.vandnps(mask, mask, first);
+            a_.vorps(w, w, mask);
+        } else {
+            const x86::Xmm wx = w.as<x86::Xmm>(), mx = mask.as<x86::Xmm>();
+            a_.xorps(mx, mx);
+            a_.cmpps(mx, condition, 0);
+            a_.andps(wx, mx);
+            a_.andnps(mx, first);
+            a_.orps(wx, mx);
+        }
+        put_back(depth);
+    }
+
+    // A pure host function's call on the COUNT values from DEPTH on, lane by
+    // lane: each lane's arguments gathered in order, then FN(CTX, args,
+    // COUNT); the result at DEPTH.
+    void host_call(parser_native_fn fn, void *ctx, size_t depth, size_t count) {
+        const size_t top = depth + count;
+        for (size_t d = 0; d < top; ++d) place(d);
+        for (size_t d = 0; d < std::min(top, kRegisters); ++d) store(slot(d), reg(d));
+        if (avx_) a_.vzeroupper();
+        const size_t arguments = max_stack_ + 2 * conditionals_;
+        for (size_t lane = 0; lane < lanes(); ++lane) {
+            const int32_t at = static_cast<int32_t>(4 * lane);
+            for (size_t k = 0; k < count; ++k) {
+                a_.movss(x86::xmm0, slot(depth + k, at));
+                a_.movss(slot(arguments, static_cast<int32_t>(4 * k)), x86::xmm0);
+            }
+            a_.mov(x86::rdi, reinterpret_cast<uint64_t>(ctx));
+            a_.lea(x86::rsi, slot(arguments));
+            a_.mov(x86::edx, static_cast<uint32_t>(count));
+            a_.mov(x86::rax, reinterpret_cast<uint64_t>(fn));
+            a_.call(x86::rax);
+            a_.movss(slot(depth, at), x86::xmm0);
+        }
+        for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
+    }
+
 private:
     struct Held {
         const float *source;
         uint32_t reg;
     };
+
+    size_t aside(size_t index, size_t part) const { return max_stack_ + 2 * index + part; }
 
     int32_t held(const float *source) const {
         for (const Held &h : held_)
@@ -224,6 +290,7 @@ private:
     x86::Assembler &a_;
     bool avx_;
     size_t max_stack_;
+    size_t conditionals_;
     std::vector<Leaf> leaves_; // per depth of the value stack
     std::vector<Held> held_;
 };
@@ -235,16 +302,21 @@ bool native_bulk_avx2 = CpuInfo::host().hasFeature(CpuFeatures::X86::kAVX2);
 namespace {
 
 // The program's steps over vectors of rows, each kind as the interpreter
-// computes it lane by lane. A leaf is read when an operation needs it, not
-// where it stands in the steps: the same, since no step calls a host function.
+// computes it lane by lane, both branches of a conditional evaluated and
+// one chosen per lane. A leaf is read when an operation needs it, not where
+// it stands in the steps, and host functions are called lane by lane: the
+// same, since every one of them is pure.
 struct EmitSteps {
     VectorEmitter &e;
+    const Program &p;
     const ColumnFeed *feeds;
     bool failed = false;
 
+    void at(size_t) {}
     void leaf(size_t depth, size_t index) { e.leaf(depth, &feeds[index]); }
     void op(size_t depth, const OpStep &step) {
         const OpKind &kind = kind_of(step.op);
+        const size_t index = static_cast<size_t>(step.branch);
         switch (kind.compute) {
         case Compute::ADD:
         case Compute::SUB:
@@ -254,8 +326,16 @@ struct EmitSteps {
             e.call(kind.arity == 1 ? reinterpret_cast<const void *>(kind.unary) : reinterpret_cast<const void *>(kind.binary),
                    kind.arity, depth);
             return;
-        case Compute::HOST:
-        case Compute::NONE: failed = true; return; // host calls go row by row
+        case Compute::HOST: {
+            const CallStep &c = p.calls[step.call];
+            if (!c.call->pure) failed = true; // bulk calls those row by row, in row order
+            e.host_call(c.call->fn, c.call->ctx, depth, c.count);
+            return;
+        }
+        case Compute::BRANCH: e.set_aside(depth, index, 0); return;
+        case Compute::JUMP: e.set_aside(depth, index, 1); return;
+        case Compute::JOIN: e.choose(depth, index); return;
+        case Compute::NONE: failed = true; return;
         }
     }
 };
@@ -263,15 +343,16 @@ struct EmitSteps {
 } // namespace
 
 BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
-    if (p->call_count > 0 || p->max_stack > kMaxStack || p->order_count == 0 || jit_refused()) return nullptr;
+    if (p->max_stack > kMaxStack || p->branch_count > kMaxConditionals || p->order_count == 0 || jit_refused())
+        return nullptr;
     CodeHolder code;
     JitFailure failure;
     if (code.init(jit_runtime().environment()) != kErrorOk) return nullptr;
     code.setErrorHandler(&failure);
     x86::Assembler a(&code);
-    VectorEmitter e(a, native_bulk_avx2, p->max_stack);
+    VectorEmitter e(a, native_bulk_avx2, p->max_stack, p->branch_count);
     const bool calls = program_calls_out(*p);
-    EmitSteps steps{e, feeds};
+    EmitSteps steps{e, *p, feeds};
     e.loop(
         [&] {
             if (!calls) e.hold_uniforms(feeds, p->leaf_count);

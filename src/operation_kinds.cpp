@@ -43,9 +43,14 @@ double log_d(double x) { return std::log(x); }
 double log2_d(double x) { return std::log2(x); }
 double log10_d(double x) { return std::log10(x); }
 
-constexpr OpKind arith(const char *name, Compute compute) { return OpKind{name, 2, compute, true, nullptr, nullptr}; }
-constexpr OpKind unary(const char *name, UnaryRoutine f) { return OpKind{name, 1, Compute::ROUTINE, true, f, nullptr}; }
-constexpr OpKind binary(const char *name, BinaryRoutine f) { return OpKind{name, 2, Compute::ROUTINE, true, nullptr, f}; }
+constexpr OpKind arith(const char *name, Compute compute) { return OpKind{name, 2, 1, compute, true, nullptr, nullptr}; }
+constexpr OpKind unary(const char *name, UnaryRoutine f) { return OpKind{name, 1, 1, Compute::ROUTINE, true, f, nullptr}; }
+constexpr OpKind binary(const char *name, BinaryRoutine f) {
+    return OpKind{name, 2, 1, Compute::ROUTINE, true, nullptr, f};
+}
+constexpr OpKind other(const char *name, int32_t arity, int32_t results, Compute compute) {
+    return OpKind{name, arity, results, compute, false, nullptr, nullptr};
+}
 
 } // namespace
 
@@ -64,9 +69,12 @@ const OpKind kOpKinds[OP_KIND_COUNT] = {
     unary("logn", in_double<log_d>),
     unary("log2", in_double<log2_d>),
     unary("log10", in_double<log10_d>),
-    OpKind{"operand", 0, Compute::NONE, false, nullptr, nullptr},  // OP_OPERAND
-    OpKind{"call", -1, Compute::HOST, false, nullptr, nullptr},    // OP_CALL
-    OpKind{"argument", 0, Compute::NONE, false, nullptr, nullptr}, // OP_ARG
+    other("operand", 0, 1, Compute::NONE), // OP_OPERAND
+    other("call", -1, 1, Compute::HOST),   // OP_CALL
+    other("argument", 0, 0, Compute::NONE), // OP_ARG
+    other("branch", 1, 0, Compute::BRANCH),
+    other("jump", 1, 0, Compute::JUMP),
+    other("join", 1, 1, Compute::JOIN),
 };
 static_assert(std::size(kOpKinds) == OP_KIND_COUNT, "a row per operation id");
 
@@ -79,9 +87,12 @@ float compute(int32_t op, const float *operands) {
     case Compute::DIV: return float_div(operands[0], operands[1]);
     case Compute::ROUTINE: return kind.arity == 1 ? kind.unary(operands[0]) : kind.binary(operands[0], operands[1]);
     case Compute::HOST:
+    case Compute::BRANCH:
+    case Compute::JUMP:
+    case Compute::JOIN:
     case Compute::NONE: break;
     }
-    impossible(true); // a call is made by its evaluator, with its function
+    impossible(true); // calls and conditionals are their evaluators' own
     return 0.0f;
 }
 

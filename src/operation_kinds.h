@@ -22,7 +22,17 @@ enum class Compute : uint8_t {
     DIV,
     ROUTINE, // the operation's routine: widen to double, compute, round once
     HOST,    // a host function's call on its arguments
-    NONE,    // no step of a program: a leaf, or a link of a call's arguments
+    // The steps of a conditional, which evaluates its condition, then one
+    // of its two branches: BRANCH takes the condition and goes on at its
+    // target (the second branch) when the condition is 0 (a NaN is true);
+    // JUMP, at the end of the first branch, goes on at the JOIN, which gives
+    // the conditional the value its branch left. Evaluators that compute
+    // both branches (bulk rows, when no host function can tell) read JUMP
+    // as taking the first branch's value aside, and JOIN as choosing.
+    BRANCH,
+    JUMP,
+    JOIN,
+    NONE, // no step of a program: a leaf, or a link of a call's arguments
 };
 
 using UnaryRoutine = float (*)(float);
@@ -31,15 +41,20 @@ using BinaryRoutine = float (*)(float, float);
 struct OpKind {
     const char *name; // for messages: the symbol, or what the node is
     int32_t arity;    // operands taken from the value stack; -1: as many as the call has
+    int32_t results;  // values it leaves on the stack: 1, or 0 for BRANCH and JUMP
     Compute compute;
     bool foldable; // over constants, computed once when the tree is built (a call: when pure)
     UnaryRoutine unary;   // ROUTINE with one operand
     BinaryRoutine binary; // ROUTINE with two
 };
 
-// Operation ids beyond the language's fourteen: a host function's call, and
-// the link of a call's argument chain (no step of a program).
-constexpr int32_t OP_KIND_COUNT = OP_ARG + 1;
+// Operation ids beyond the language's fourteen (OP_OPERAND, OP_CALL and
+// OP_ARG, in operation_table.h), then the steps of a conditional, which are
+// no node's.
+constexpr int32_t OP_BRANCH = OP_ARG + 1;
+constexpr int32_t OP_JUMP = OP_BRANCH + 1;
+constexpr int32_t OP_JOIN = OP_JUMP + 1;
+constexpr int32_t OP_KIND_COUNT = OP_JOIN + 1;
 
 extern const OpKind kOpKinds[OP_KIND_COUNT];
 

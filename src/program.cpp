@@ -57,6 +57,7 @@ void prepare(Program *p, size_t total) {
         std::free(kept.ops);
         std::free(kept.calls);
         std::free(kept.constants);
+        std::free(kept.conditionals);
         std::free(kept.stack);
         std::free(kept.kept);
         kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
@@ -64,6 +65,7 @@ void prepare(Program *p, size_t total) {
         kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
         kept.calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
         kept.constants = static_cast<ConstantRecord *>(lp_malloc(total * sizeof(ConstantRecord)));
+        kept.conditionals = static_cast<const TreeNode **>(lp_malloc(total * sizeof(TreeNode *)));
         kept.stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
         kept.kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
         kept.capacity = total;
@@ -74,6 +76,7 @@ void prepare(Program *p, size_t total) {
     p->ops = kept.ops;
     p->calls = kept.calls;
     p->constants = kept.constants;
+    p->conditionals = kept.conditionals;
     p->stack = kept.stack;
     p->kept = kept.kept;
     p->capacity = kept.capacity;
@@ -88,17 +91,20 @@ public:
     explicit Flattener(Program *p) : p_(p) {}
 
     void run(const TreeNode *root) {
-        frames_.push(Frame{root, false, 0, 0});
+        frames_.push(Frame{root});
         while (!frames_.empty()) {
             Frame &f = frames_.top();
             auto *d = static_cast<NodeData *>(f.node->data);
             if (d->op == OP_OPERAND) {
                 leaf(d);
                 frames_.pop();
-            } else if (!f.children_pushed) {
-                f.children_pushed = true;
+            } else if (d->op == OP_CALL && call_of(d)->conditional) {
+                conditional(d); // may pop F
+            } else if (f.stage == 0) {
+                f.stage = 1;
                 f.order_start = p_->order_count;
                 f.leaf_start = p_->leaf_count;
+                f.constant_start = p_->constant_count;
                 push_operands(f.node, d->op); // invalidates F
             } else {
                 const Frame done = f;
@@ -112,8 +118,10 @@ public:
 private:
     struct Frame {
         const TreeNode *node;
-        bool children_pushed;
-        size_t order_start, leaf_start; // where the node's subtree begins in `order` and `leaves`
+        int stage = 0; // operands pushed; for a conditional, the branches begun
+        // Where the node's subtree begins in `order`, `leaves` and `constants`.
+        size_t order_start = 0, leaf_start = 0, constant_start = 0;
+        int32_t branch = -1, jump = -1; // a conditional's BRANCH and JUMP, in `ops`
     };
     struct Result {
         bool constant;
@@ -124,11 +132,10 @@ private:
     void push_operands(const TreeNode *node, int32_t op) {
         const size_t base = frames_.size();
         if (op == OP_CALL) {
-            for (const TreeNode *link = node->right; link != nullptr; link = link->right)
-                frames_.push(Frame{link->left, false, 0, 0});
+            for (const TreeNode *link = node->right; link != nullptr; link = link->right) frames_.push(Frame{link->left});
         } else {
-            if (kind_of(op).arity == 2) frames_.push(Frame{node->left, false, 0, 0});
-            frames_.push(Frame{node->right, false, 0, 0});
+            if (kind_of(op).arity == 2) frames_.push(Frame{node->left});
+            frames_.push(Frame{node->right});
         }
         for (size_t a = base, b = frames_.size(); a + 1 < b; ++a, --b) {
             const Frame t = frames_.begin()[a];
@@ -137,11 +144,51 @@ private:
         }
     }
 
+    // if(c, a, b) as c, BRANCH, a, JUMP, b, JOIN: a stage a part. Never
+    // folded, so that the branch not taken is never evaluated.
+    void conditional(NodeData *d) {
+        Frame &f = frames_.top();
+        const TreeNode *parts[3];
+        const TreeNode *link = f.node->right;
+        for (const TreeNode *&part : parts) {
+            part = link->left;
+            link = link->right;
+        }
+        if (f.stage > 0) results_.pop(); // the part just done: its value is not a constant to fold
+        if (f.stage == 1) {
+            p_->conditionals[p_->branch_count] = f.node;
+            f.branch = emit(d, OP_BRANCH, -1, static_cast<int32_t>(p_->branch_count++));
+        }
+        const int32_t branch = f.branch >= 0 ? p_->ops[f.branch].branch : -1;
+        if (f.stage == 2) {
+            f.jump = emit(d, OP_JUMP, -1, branch);
+            p_->ops[f.branch].target = static_cast<int32_t>(p_->order_count);
+        }
+        if (f.stage == 3) {
+            p_->ops[f.jump].target = static_cast<int32_t>(p_->order_count);
+            emit(d, OP_JOIN, -1, branch);
+            frames_.pop();
+            results_.push(Result{false, 0.0f});
+            return;
+        }
+        frames_.push(Frame{parts[f.stage++]}); // invalidates F
+    }
+
+    // An operation step of node D; returns its index in `ops`. BRANCH: the
+    // index of the conditional the step belongs to.
+    int32_t emit(NodeData *d, int32_t op, int32_t call = -1, int32_t branch = -1) {
+        const int32_t k = static_cast<int32_t>(p_->op_count++);
+        p_->ops[k] = OpStep{d, op, call, -1, branch};
+        p_->order[p_->order_count++] = k;
+        return k;
+    }
+
     void leaf(NodeData *d) {
         const bool name = is_name(d->expr);
         const float value = name ? 0.0f : read_number(d->expr);
-        push_leaf(LeafStep{d, nullptr, value, name});
         if (!name) p_->constants[p_->constant_count++] = ConstantRecord{d, value};
+        push_leaf(LeafStep{d, nullptr, value, name, static_cast<uint32_t>(p_->constant_count - (name ? 0 : 1)),
+                           static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{!name, value});
     }
 
@@ -163,9 +210,8 @@ private:
             operands[k] = r.value;
         }
         if (!constant) {
-            p_->ops[p_->op_count] = OpStep{d, d->op, call != nullptr ? static_cast<int32_t>(p_->call_count) : -1};
-            if (call != nullptr) p_->calls[p_->call_count++] = CallStep{call, static_cast<uint32_t>(n)};
-            p_->order[p_->order_count++] = static_cast<int32_t>(p_->op_count++);
+            if (call != nullptr) p_->calls[p_->call_count] = CallStep{call, static_cast<uint32_t>(n)};
+            emit(d, d->op, call != nullptr ? static_cast<int32_t>(p_->call_count++) : -1);
             results_.push(Result{false, 0.0f});
             return;
         }
@@ -175,8 +221,9 @@ private:
                                                      : 0.0f;
         p_->order_count = f.order_start;
         p_->leaf_count = f.leaf_start;
-        push_leaf(LeafStep{d, nullptr, value, false});
         p_->constants[p_->constant_count++] = ConstantRecord{d, value};
+        push_leaf(LeafStep{d, nullptr, value, false, static_cast<uint32_t>(f.constant_start),
+                           static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{true, value});
     }
 
@@ -217,6 +264,7 @@ void program_free(Program *program) {
     std::free(program->ops);
     std::free(program->calls);
     std::free(program->constants);
+    std::free(program->conditionals);
     std::free(program->stack);
     std::free(program->kept);
     std::free(program);
@@ -234,7 +282,7 @@ void program_compile(Program *program) {
     for (size_t i = 0; i < program->leaf_count; ++i) program->kept[i] = program->leaves[i].node->value;
     for (size_t k = 0; k < program->op_count; ++k) {
         const OpStep &step = program->ops[k];
-        if (step.op == OP_CALL) program->kept[program->leaf_count + static_cast<size_t>(step.call)] = step.node->value;
+        if (step.op == OP_CALL) program->kept[kept_call(*program, step.call)] = step.node->value;
     }
     program->native = native_compile(program);
 }

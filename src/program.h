@@ -19,13 +19,19 @@ struct LeafStep {
     const float *source; // the bound variable's value, or `constant`
     float constant;
     bool is_name; // bound again when a variable is added
+    // A constant's records: constants[constants_from .. constants_to), its
+    // node's and, for a folded subtree, those of the nodes below it.
+    uint32_t constants_from, constants_to;
 };
 
-// An operation over the values its operands left on the value stack.
+// An operation over the values its operands left on the value stack, or a
+// step of a conditional (operation_kinds.h).
 struct OpStep {
-    NodeData *node;
-    int32_t op;   // its row in the kinds table
-    int32_t call; // a host function's call: its index in `calls`
+    NodeData *node; // a conditional's steps all name the conditional's node
+    int32_t op;     // its row in the kinds table
+    int32_t call;   // a host function's call: its index in `calls`
+    int32_t target; // BRANCH and JUMP: the index in `order` they go on at
+    int32_t branch; // a conditional's steps: the conditional's index in the program
 };
 
 // A host function's call that is not folded: what to call, and how many
@@ -71,11 +77,15 @@ struct Program {
     ConstantRecord *constants;
     size_t constant_count;
     bool constants_written;
+    const TreeNode **conditionals; // the node of each conditional, by its BRANCH's index
+    size_t branch_count;
     size_t max_stack; // deepest value stack the steps need
     float *stack;     // the interpreter's value stack
     // While machine code runs the program: the last run's value of each
     // name leaf (at its index in `leaves`) and of each host call (at
-    // leaf_count + its index in `calls`), all the records need.
+    // leaf_count + its index in `calls`), all the records need. Every
+    // evaluator keeps each conditional's last condition there too (after the
+    // calls), which tells the records which branch was not evaluated.
     float *kept;
     size_t capacity;  // nodes the arrays have room for
     NativeFn native;  // the program in machine code, or null
@@ -88,12 +98,43 @@ inline size_t operand_count(const Program &p, const OpStep &step) {
     return arity >= 0 ? static_cast<size_t>(arity) : p.calls[step.call].count;
 }
 
-// The walk every evaluator makes of a program, so that all of them read the
-// leaves and call the functions in one order: VISIT.leaf(depth, index) puts
-// leaves[index] on the value stack at DEPTH; VISIT.op(depth, step) takes the
-// operands at DEPTH, DEPTH + 1, ... and leaves the step's result at DEPTH.
+// Where a host call's result and a conditional's condition are kept.
+inline size_t kept_call(const Program &p, int32_t call) { return p.leaf_count + static_cast<size_t>(call); }
+inline size_t kept_branch(const Program &p, int32_t branch) {
+    return p.leaf_count + p.call_count + static_cast<size_t>(branch);
+}
+// A condition holds unless it is 0; a NaN holds.
+inline bool holds(float condition) { return !(condition == 0.0f); }
+
+// The steps in their one order, every one of them, each once: the walk of
+// the evaluators that translate a program, or compute both branches of a
+// conditional. VISIT.at(s) comes before step s (a label may stand there);
+// VISIT.leaf(depth, index) puts leaves[index] on the value stack at DEPTH;
+// VISIT.op(depth, step) takes the step's operands at DEPTH, DEPTH + 1, ...
+// and leaves its result, if it has one, at DEPTH.
 template <class Visit>
 void for_each_step(const Program &p, Visit &visit) {
+    size_t depth = 0;
+    for (size_t s = 0; s < p.order_count; ++s) {
+        visit.at(s);
+        const int32_t entry = p.order[s];
+        if (entry < 0) {
+            visit.leaf(depth++, static_cast<size_t>(-entry - 1));
+            continue;
+        }
+        const OpStep &step = p.ops[entry];
+        depth -= operand_count(p, step);
+        visit.op(depth, step);
+        depth += static_cast<size_t>(kind_of(step.op).results);
+    }
+}
+
+// The steps in the same order as one evaluation takes them: a conditional
+// goes on with one branch only, the first when VISIT.branch(depth, step)
+// says the condition at DEPTH holds. The value a branch leaves stays where
+// the conditional's JOIN finds it.
+template <class Visit>
+void run_steps(const Program &p, Visit &visit) {
     size_t depth = 0;
     for (size_t s = 0; s < p.order_count; ++s) {
         const int32_t entry = p.order[s];
@@ -102,8 +143,15 @@ void for_each_step(const Program &p, Visit &visit) {
             continue;
         }
         const OpStep &step = p.ops[entry];
-        depth -= operand_count(p, step);
-        visit.op(depth++, step);
+        const Compute compute = kind_of(step.op).compute;
+        if (compute == Compute::BRANCH) {
+            if (!visit.branch(--depth, step)) s = static_cast<size_t>(step.target) - 1;
+        } else if (compute == Compute::JUMP) {
+            s = static_cast<size_t>(step.target) - 1;
+        } else {
+            depth -= operand_count(p, step);
+            visit.op(depth++, step);
+        }
     }
 }
 
