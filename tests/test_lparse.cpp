@@ -33,7 +33,9 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"2cos(0)"}, "1", 0, "lparse: warning: '2' before 'cos' is dropped: a function takes only the text after its name\n" + place_lines("2cos(0)", 0, 1)},
         {{"x", "xy=5"}, "5", 0, "lparse: warning: 'x' reads variable 'xy', the newest whose name begins with it"},
         {{"--bogus", "1"}, "", 2, "lparse: unknown option '--bogus'"},
-        {{"x", "x=abc"}, "", 2, "lparse: 'x=abc': VALUE must be a number, such as 2, -0.5 or 1e3"},
+        // Input in a message is clipped to 40 bytes, before a character it would split, control bytes escaped.
+        {{"x", "x=\x1b" + std::string(36, '9') + "\xc3\xa9z"}, "", 2,
+         "lparse: 'x=\\x1b" + std::string(36, '9') + "...': VALUE must be a number, such as 2, -0.5 or 1e3"},
         {{"-f", "f=x", "1"}, "", 2, "lparse: -f 'f=x': a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not 'f'"},
         {{"--tree", "--csv", "f", "x"}, "", 2, "lparse: --tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep"},
         {{"--sweep", "x=0:1:-0.5", "x"}, "", 2, "lparse: --sweep: a negative STEP counts down, but TO is above FROM"},

@@ -5,14 +5,13 @@
 #include <cmath>
 
 #include "caret.h"
+#include "quote.h"
 #include "handle.h"
 #include "operand.h"
 
 namespace lparse {
 
 namespace {
-
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // How the library reads TEXT alone, with TEXT a variable of a handle of its
 // own: the root's operation symbol when the text is split, "" when it is one

@@ -17,6 +17,7 @@
 #include "csv_reader.h"
 #include "number_text.h"
 #include "output.h"
+#include "quote.h"
 
 namespace lparse {
 
@@ -87,8 +88,6 @@ private:
 
 void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }
 
-std::string quoted(const std::string &text) { return "'" + text + "'"; }
-
 // The header's first problem: two columns of one name, or a column named
 // like the one the output adds.
 std::string header_problem(const std::vector<std::string> &header) {
@@ -123,16 +122,16 @@ std::vector<bool> columns_read(const Calculator &calculator, const std::vector<s
 int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, const CsvStyle &style) {
     std::unique_ptr<std::FILE, FileCloser> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
     if (!file) {
-        complain("cannot open '" + path + "': " + std::strerror(errno));
+        complain("cannot open " + quoted(path) + ": " + std::strerror(errno));
         return 1;
     }
     CsvReader reader(file.get());
-    const auto read_failure = [&] { return "cannot read '" + path + "': " + std::strerror(reader.read_error()); };
+    const auto read_failure = [&] { return "cannot read " + quoted(path) + ": " + std::strerror(reader.read_error()); };
     std::vector<std::string> header;
     std::string raw;
     if (!reader.next(&header, &raw)) {
         complain(reader.read_error() != 0 ? read_failure()
-                 : reader.error().empty() ? "'" + path + "' is empty; its first row must name the variables"
+                 : reader.error().empty() ? quoted(path) + " is empty; its first row must name the variables"
                                           : "row 1: " + reader.error());
         return 1;
     }
@@ -203,7 +202,7 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
             if (value)
                 *block.cell(slot[c]) = *value;
             else
-                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + header[c] +
+                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + quoted(header[c]) +
                           "): " + quoted(fields[c]) + " is not a number";
         }
         if (!problem.empty()) {

@@ -14,6 +14,7 @@
 #include "number_text.h"
 #include "options.h"
 #include "output.h"
+#include "quote.h"
 #include "session.h"
 #include "sweep_mode.h"
 #include "tree_view.h"
@@ -81,7 +82,7 @@ int run(int argc, const char *const *argv) {
     for (const auto &[proto, body] : options.funcs) {
         const std::string message = calculator.define_function(proto, body);
         if (message.rfind("error", 0) == 0) {
-            complain("-f '" + proto + "=" + body + "': " + message.substr(7));
+            complain("-f " + quoted(proto + "=" + body) + ": " + message.substr(7));
             return kExitUsage;
         }
         if (!message.empty() && !options.quiet) complain(message);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "number_text.h"
+#include "quote.h"
 
 namespace lparse {
 
@@ -25,8 +26,7 @@ struct Reader {
 };
 
 std::string parse_sweep(std::string_view arg, Sweep *sweep) {
-    const std::string bad = "--sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not '" +
-                            std::string(arg) + "'";
+    const std::string bad = "--sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not " + quoted(arg);
     const size_t equals = arg.find('=');
     if (equals == 0 || equals == std::string_view::npos) return bad;
     sweep->var = std::string(arg.substr(0, equals));
@@ -61,9 +61,9 @@ std::string parse_sweep(std::string_view arg, Sweep *sweep) {
 std::string parse_assignment(std::string_view arg, Options *options) {
     const size_t equals = arg.find('=');
     const std::string name(arg.substr(0, equals));
-    if (name.empty()) return "'" + std::string(arg) + "': a variable needs a NAME before '='";
+    if (name.empty()) return quoted(arg) + ": a variable needs a NAME before '='";
     const auto value = parse_float(arg.substr(equals + 1));
-    if (!value) return "'" + std::string(arg) + "': VALUE must be a number, such as 2, -0.5 or 1e3";
+    if (!value) return quoted(arg) + ": VALUE must be a number, such as 2, -0.5 or 1e3";
     options->vars.emplace_back(name, *value);
     return "";
 }
@@ -72,7 +72,7 @@ std::string parse_assignment(std::string_view arg, Options *options) {
 std::string parse_function(std::string_view arg, Options *options) {
     const size_t equals = arg.find('=');
     if (equals == std::string_view::npos)
-        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not '" + std::string(arg) + "'";
+        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not " + quoted(arg);
     const size_t proto_end = equals > 0 && arg[equals - 1] == ':' ? equals - 1 : equals;
     options->funcs.emplace_back(std::string(trim(arg.substr(0, proto_end))), std::string(trim(arg.substr(equals + 1))));
     return "";
@@ -85,7 +85,7 @@ std::string value_of(std::string_view name, std::string_view attached, bool has_
         *value = std::string(attached);
         return "";
     }
-    if (in->done()) return "option '" + std::string(name) + "' needs a value";
+    if (in->done()) return "option " + quoted(name) + " needs a value";
     *value = std::string(in->take());
     return "";
 }
@@ -96,7 +96,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     const bool attached = equals != std::string_view::npos;
     const std::string_view rest = attached ? arg.substr(equals + 1) : std::string_view();
     const auto flag = [&](bool *field) -> std::string {
-        if (attached) return "option '" + std::string(name) + "' takes no value";
+        if (attached) return "option " + quoted(name) + " takes no value";
         *field = true;
         return "";
     };
@@ -110,7 +110,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
         o->plot = true;
         if (!attached) return "";
         if (rest != "ascii" && rest != "braille")
-            return "--plot=STYLE takes ascii or braille, not '" + std::string(rest) + "'";
+            return "--plot=STYLE takes ascii or braille, not " + quoted(rest);
         o->plot_style = rest == "ascii" ? PlotStyle::ASCII : PlotStyle::BRAILLE;
         return "";
     }
@@ -135,7 +135,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     if (name == "--on-error") {
         if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
         if (value != "stop" && value != "skip" && value != "nan")
-            return "--on-error takes stop, skip or nan, not '" + value + "'";
+            return "--on-error takes stop, skip or nan, not " + quoted(value);
         o->on_error = value == "stop" ? OnError::STOP : value == "skip" ? OnError::SKIP : OnError::WRITE_NAN;
         o->on_error_given = true;
         return "";
@@ -150,7 +150,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
         o->sweep.emplace();
         return parse_sweep(value, &*o->sweep);
     }
-    return "unknown option '" + std::string(name) + "'";
+    return "unknown option " + quoted(name);
 }
 
 // '-' and a letter begins short options; '-' and anything else, such as a
@@ -174,8 +174,8 @@ std::string parse_short(std::string_view arg, Reader *in, Options *o) {
             return parse_function(value, o);
         }
         default:
-            return "unknown option '-" + std::string(1, arg[i]) +
-                   "'; an EXPR that begins with '-' and a letter goes after '--': lparse -- " + std::string(arg);
+            return "unknown option " + quoted(std::string("-") + arg[i]) +
+                   "; an EXPR that begins with '-' and a letter goes after '--': lparse -- " + quoted(arg);
         }
     }
     return "";
@@ -216,7 +216,7 @@ ParsedOptions parse_options(int argc, const char *const *argv) {
         } else if (!o.expr) {
             o.expr = std::string(arg);
         } else {
-            error = "unexpected argument '" + std::string(arg) + "' (one EXPR, then NAME=VALUE pairs)";
+            error = "unexpected argument " + quoted(arg) + " (one EXPR, then NAME=VALUE pairs)";
         }
         if (!error.empty()) {
             parsed.error = error;

@@ -14,6 +14,7 @@
 #include "lib_parse/diagnostics.h"
 #include "number_text.h"
 #include "output.h"
+#include "quote.h"
 #include "tree_view.h"
 
 #ifndef LPARSE_VERSION
@@ -146,7 +147,7 @@ private:
             else
                 dbg_set_level(level);
         } else {
-            complain("error: unknown command '" + std::string(name) + "'; :help lists the commands", true);
+            complain("error: unknown command " + quoted(name) + "; :help lists the commands", true);
         }
         return true;
     }
@@ -170,8 +171,7 @@ private:
         const std::string name(function ? trim(arg.substr(0, arg.find('('))) : arg);
         if (name.empty()) return complain("error: " + std::string(command) + " needs a NAME", true);
         if (!calc_.forget(name, function))
-            return complain("error: no " + std::string(function ? "function" : "variable") + " is named '" + name +
-                                "'",
+            return complain("error: no " + std::string(function ? "function" : "variable") + " is named " + quoted(name),
                             true);
         if (!function && name == "ans") user_ans_ = false;
     }
