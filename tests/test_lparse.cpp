@@ -75,6 +75,35 @@ TEST(LparseOneShot, ShowsAPlaceInALongTextClipped) {
     EXPECT_EQ(refused[2], "  ^" + std::string(41, '~'));
 }
 
+// The messages of one evaluation, bad CSV rows and bad column names: the
+// first five of each, then a line counting the rest.
+TEST(LparseOneShot, RepeatedMessagesStopAfterAFewWithACount) {
+    struct Row {
+        Args args;
+        std::string input, first_line, last_line;
+        size_t lines;
+    };
+    std::string bad_rows = "x\n";
+    for (int i = 0; i < 8; ++i) bad_rows += "\x1b\n";
+    const Row rows[] = {
+        {{"a1+a2+a3+a4+a5+a6+a7"}, "", "lparse: warning: no variable matches 'a1'; it counts as 0",
+         "lparse: warning: 2 more warnings are not shown", 5 * 3 + 1},
+        {{"g(1)+g(2)+g(3)+g(4)+g(5)+g(6)"}, "", error_line(PARSER_ERR_UNKNOWN_FUNCTION),
+         "lparse: error: 1 more error is not shown", 5 * 3 + 1},
+        {{"--csv", "-", "--on-error=skip", "x"}, bad_rows,
+         "lparse: warning: row 2, column 1 ('x'): '\\x1b' is not a number; the row is left out",
+         "lparse: warning: 3 more bad rows were left out, 8 in all", 6},
+        {{"--csv", "-", "x"}, "x,1,2,3,4,5,6,7\n", "lparse: column 2: warning: '1' reads as a number in expressions, so no expression can name it",
+         "lparse: warning: 2 more columns have names no expression can read, 7 in all", 6},
+    };
+    for (const Row &row : rows) {
+        const std::vector<std::string> lines = lines_of(run_lparse(row.args, row.input).err);
+        ASSERT_EQ(lines.size(), row.lines) << show(row.args);
+        EXPECT_EQ(lines.front(), row.first_line) << show(row.args);
+        EXPECT_EQ(lines.back(), row.last_line) << show(row.args);
+    }
+}
+
 TEST(LparseViews, ExplainBracketsEveryOperationAsGrouped) {
     struct Row {
         std::string expr, bracketed, value;

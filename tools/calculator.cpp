@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "caret.h"
 #include "quote.h"
@@ -12,6 +13,24 @@
 namespace lparse {
 
 namespace {
+
+// Messages of each kind shown for one evaluation; the rest are counted. A
+// long text may hold a hundred thousand unknown names or refused calls.
+constexpr size_t kShownMessages = 5;
+
+// Adds LINE to LINES, or counts it in *HIDDEN once LINES is full. LINE is
+// made only when it is shown.
+template <typename MakeLine>
+void add_message(std::vector<std::string> *lines, size_t *hidden, MakeLine make_line) {
+    if (lines->size() < kShownMessages)
+        lines->push_back(make_line());
+    else
+        ++*hidden;
+}
+
+std::string not_shown(size_t count, const char *kind) {
+    return std::to_string(count) + " more " + kind + (count == 1 ? " is" : "s are") + " not shown";
+}
 
 // How the library reads TEXT alone, with TEXT a variable of a handle of its
 // own: the root's operation symbol when the text is split, "" when it is one
@@ -122,21 +141,25 @@ const char *Calculator::lookup(const std::string &operand) const {
 Evaluation Calculator::evaluate(const std::string &text) {
     Evaluation result;
     result.value = parser_.calc(text);
+    size_t hidden_errors = 0, hidden_warnings = 0;
     // The errors belong to the tree, and stay while it is re-used.
     for (const lib_parse::Error &e : parser_.errors())
-        result.errors.push_back("error " + std::to_string(e.code) + ": " + parser_error_text(e.code) + "\n" +
-                                show_place(text, e.offset, e.length));
-    std::vector<std::string> said; // a trap repeated in a text is told once
+        add_message(&result.errors, &hidden_errors, [&] {
+            return "error " + std::to_string(e.code) + ": " + parser_error_text(e.code) + "\n" +
+                   show_place(text, e.offset, e.length);
+        });
+    std::unordered_set<std::string> said; // a trap repeated in a text is told once
     for (const lib_parse::Note &n : parser_.check(text)) {
         if (n.kind < PARSER_NOTE_UNMATCHED_BRACKET) continue; // the errors, above
-        if (std::find(said.begin(), said.end(), n.message) != said.end()) continue;
-        said.push_back(n.message);
-        const std::string line = n.message + "\n" + show_place(text, n.offset, n.length);
+        if (!said.insert(n.message).second) continue;
+        const auto line = [&] { return n.message + "\n" + show_place(text, n.offset, n.length); };
         if (n.kind == PARSER_NOTE_UNMATCHED_BRACKET)
-            result.errors.push_back("error: " + line);
+            add_message(&result.errors, &hidden_errors, [&] { return "error: " + line(); });
         else
-            result.warnings.push_back("warning: " + line);
+            add_message(&result.warnings, &hidden_warnings, [&] { return "warning: " + line(); });
     }
+    if (hidden_errors > 0) result.errors.push_back("error: " + not_shown(hidden_errors, "error"));
+    if (hidden_warnings > 0) result.warnings.push_back("warning: " + not_shown(hidden_warnings, "warning"));
     return result;
 }
 

@@ -14,6 +14,7 @@ namespace lparse {
 
 // What one evaluation said besides its value. Messages carry no "lparse: "
 // prefix; each is a line, then the text with a caret line under the place.
+// Each list holds the first few messages and then one line counting the rest.
 struct Evaluation {
     float value = 0.0f;
     std::vector<std::string> errors;   // "error 2: MEANING\n  x+\n  ^~"

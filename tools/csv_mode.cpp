@@ -27,6 +27,10 @@ namespace {
 // per-call cost, small enough to keep memory constant.
 constexpr size_t kBlockRows = 256;
 
+// Bad rows (with --on-error=skip or nan), or column names that expressions
+// cannot read, told one by one; the rest are counted.
+constexpr size_t kShownRowWarnings = 5;
+
 struct FileCloser {
     void operator()(std::FILE *f) const {
         if (f != stdin) std::fclose(f);
@@ -148,10 +152,15 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return header[a].size() > header[b].size(); });
     int status = 0;
+    size_t bad_names = 0;
     for (const size_t column : order) {
         const std::string warning = calculator->set_var(header[column], 0.0f);
-        if (!warning.empty() && !style.quiet) complain("column " + std::to_string(column + 1) + ": " + warning);
+        if (!warning.empty() && ++bad_names <= kShownRowWarnings && !style.quiet)
+            complain("column " + std::to_string(column + 1) + ": " + warning);
     }
+    if (bad_names > kShownRowWarnings && !style.quiet)
+        complain("warning: " + std::to_string(bad_names - kShownRowWarnings) + " more columns have names no "
+                 "expression can read, " + std::to_string(bad_names) + " in all");
     const Evaluation prepared = calculator->prepare(expr);
     for (const std::string &line : prepared.errors) complain(line);
     if (!style.quiet)
@@ -174,6 +183,14 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
 
     std::printf("%s,result\n", raw.c_str());
     if (!output_ok()) return status;
+    // Warnings about bad rows: the first few, then a count at the end.
+    size_t bad_rows = 0;
+    const char *const bad_row_fate = style.on_error == OnError::SKIP ? "left out" : "given the result nan";
+    const auto count_hidden_rows = [&] {
+        if (style.quiet || bad_rows <= kShownRowWarnings) return;
+        complain("warning: " + std::to_string(bad_rows - kShownRowWarnings) + " more bad rows were " + bad_row_fate +
+                 ", " + std::to_string(bad_rows) + " in all");
+    };
     std::vector<std::string> fields;
     for (size_t row = 2;; ++row) {
         // Before waiting for more input, write what is done, so that a slow
@@ -181,6 +198,7 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
         if (reader.drained() && !flush()) return status;
         if (!reader.next(&fields, block.raw())) {
             if (!flush()) return status;
+            count_hidden_rows();
             if (reader.read_error() != 0) {
                 complain(read_failure());
                 return 1;
@@ -205,21 +223,19 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
                 problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + quoted(header[c]) +
                           "): " + quoted(fields[c]) + " is not a number";
         }
-        if (!problem.empty()) {
-            if (style.on_error == OnError::STOP) {
-                if (!flush()) return status;
-                complain(problem);
-                return 1;
-            }
+        if (problem.empty()) {
+            block.commit(true);
+        } else if (style.on_error == OnError::STOP) {
+            if (!flush()) return status;
+            complain(problem);
+            return 1;
+        } else {
             if (style.on_error == OnError::WRITE_NAN) block.commit(false);
-            if (!style.quiet) {
+            if (++bad_rows <= kShownRowWarnings && !style.quiet) {
                 // Keep the warnings in step with the rows written before them.
                 if (!flush()) return status;
-                complain("warning: " + problem +
-                         (style.on_error == OnError::SKIP ? "; the row is left out" : "; its result is nan"));
+                complain("warning: " + problem + "; the row is " + bad_row_fate);
             }
-        } else {
-            block.commit(true);
         }
         if (block.full() && !flush()) return status;
     }
