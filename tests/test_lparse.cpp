@@ -68,8 +68,8 @@ TEST(LparseOneShot, ShowsAPlaceInALongTextClipped) {
     EXPECT_EQ(lines[0], "lparse: line 1: error: bracket without a partner: the text is read as one operand");
     EXPECT_EQ(lines[1], "  ..." + std::string(29, '1') + "+(" + std::string(41, '2') + "...");
     EXPECT_EQ(lines[2], std::string(2 + 3 + 30, ' ') + "^"); // 30 bytes shown before the place
-    // Past lparse's own limit of 16 MiB a text is refused, its start shown.
-    const std::vector<std::string> refused = lines_of(run_lparse({}, std::string((16 << 20) + 1, '1') + "\n").err);
+    // Past lparse's own limit of 1 MiB a text is refused, its start shown.
+    const std::vector<std::string> refused = lines_of(run_lparse({}, std::string((1 << 20) + 1, '1') + "\n").err);
     ASSERT_EQ(refused.size(), 3u);
     EXPECT_EQ(refused[0], "lparse: line 1: " + error_line(PARSER_ERR_TEXT_TOO_LONG).substr(8));
     EXPECT_EQ(refused[2], "  ^" + std::string(41, '~'));

@@ -79,6 +79,9 @@ std::string Calculator::define_function(const std::string &proto, const std::str
     if (open == 0 || open == std::string::npos || proto.back() != ')')
         return "error: a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not " +
                quoted(proto);
+    if (proto.size() + body.size() > kDefinitionLimitBytes)
+        return "error: a function definition may be up to " + std::to_string(kDefinitionLimitBytes >> 10) +
+               " KiB long";
     parser_.func(proto, body);
     funcs_.emplace_back(proto, body);
     const std::string name = proto.substr(0, open);

@@ -12,6 +12,17 @@
 
 namespace lparse {
 
+// The longest expression lparse gives the library, and the longest function
+// definition. Texts given on the command line or typed are the user's own, so
+// they may be longer than the 256 KiB a host of the library accepts by
+// default; but each is built and then checked, and the slowest shapes found
+// at these lengths take about a second and 420 MiB (measured in --help). A
+// definition is held to the 128 KiB by which substitution may lengthen a
+// tree: calls of a longer body are nearly always refused, each at a cost that
+// grows with the body.
+constexpr long long kTextLimitBytes = 1 << 20;
+constexpr size_t kDefinitionLimitBytes = 128 << 10;
+
 // What one evaluation said besides its value. Messages carry no "lparse: "
 // prefix; each is a line, then the text with a caret line under the place.
 // Each list holds the first few messages and then one line counting the rest.
@@ -34,8 +45,9 @@ public:
     std::string set_var(const std::string &name, float value);
 
     // Defines a user function from "NAME(PARAMS)" and a body. Returns an error
-    // line for a malformed prototype (nothing is defined then), else a
-    // warning line or an empty text.
+    // line for a malformed prototype or a definition over
+    // kDefinitionLimitBytes (nothing is defined then), else a warning line or
+    // an empty text.
     std::string define_function(const std::string &proto, const std::string &body);
 
     // Removes variable NAME, or with FUNCTION every definition of function
@@ -69,10 +81,7 @@ public:
     ExpressionTree tree() const { return ExpressionTree::of(parser_.get()); }
 
 private:
-    // Texts given on the command line or typed are the user's own: lparse
-    // reads them up to 16 MiB, where a host of the library refuses texts over
-    // 256 KiB by default.
-    void allow_long_texts() { parser_.limit(PARSER_LIMIT_TEXT_BYTES, 16 << 20); }
+    void allow_long_texts() { parser_.limit(PARSER_LIMIT_TEXT_BYTES, kTextLimitBytes); }
 
     void register_math();
 

@@ -314,7 +314,11 @@ from a pipe or file exits 1 when any of its lines reported an error; a session
 at a terminal, which you end yourself, exits 0 after errors too. Output into
 a closed pipe (lparse ... | head) ends the run quietly with the status so far.
 
-An expression may be up to 16 MiB long; a longer one is refused (error 6).
+An expression may be up to 1 MiB long (a longer one is refused: error 6), and
+a function definition up to 128 KiB. The costliest texts found at those lengths
+take under a second of CPU time and 420 MiB of memory on a 2-core x86-64 machine:
+1 MiB of operators in a row (1---...-1: 0.8 s, 420 MiB), 200,000 calls of a
+128 KiB body (f(1)+f(1)+...: 1 s, 145 MiB).
 )";
 }
 
