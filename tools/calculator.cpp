@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "caret.h"
+#include "line_input.h"
 #include "quote.h"
 #include "handle.h"
 #include "operand.h"
@@ -18,19 +19,54 @@ namespace {
 // long text may hold a hundred thousand unknown names or refused calls.
 constexpr size_t kShownMessages = 5;
 
-// Adds LINE to LINES, or counts it in *HIDDEN once LINES is full. LINE is
-// made only when it is shown.
-template <typename MakeLine>
-void add_message(std::vector<std::string> *lines, size_t *hidden, MakeLine make_line) {
-    if (lines->size() < kShownMessages)
-        lines->push_back(make_line());
-    else
-        ++*hidden;
-}
+// The error and warning lines of one evaluation of TEXT, taken as the
+// library reports them, none kept beyond those shown.
+class MessageLines {
+public:
+    MessageLines(const std::string &text, Evaluation *into) : text_(text), into_(*into) {}
 
-std::string not_shown(size_t count, const char *kind) {
-    return std::to_string(count) + " more " + kind + (count == 1 ? " is" : "s are") + " not shown";
-}
+    void error(int code, size_t offset, size_t length) {
+        add(&into_.errors, &hidden_errors_, [&] {
+            return "error " + std::to_string(code) + ": " + parser_error_text(code) + "\n" +
+                   show_place(text_, offset, length);
+        });
+    }
+
+    // A note of parser_check that is not an error of the build.
+    void note(int kind, size_t offset, size_t length, const char *message) {
+        if (!said_.insert(message).second) return; // a trap repeated in a text is told once
+        const auto line = [&] { return message + ("\n" + show_place(text_, offset, length)); };
+        if (kind == PARSER_NOTE_UNMATCHED_BRACKET)
+            add(&into_.errors, &hidden_errors_, [&] { return "error: " + line(); });
+        else
+            add(&into_.warnings, &hidden_warnings_, [&] { return "warning: " + line(); });
+    }
+
+    // Ends each list with a line counting what it left out.
+    void finish() {
+        if (hidden_errors_ > 0) into_.errors.push_back("error: " + not_shown(hidden_errors_, "error"));
+        if (hidden_warnings_ > 0) into_.warnings.push_back("warning: " + not_shown(hidden_warnings_, "warning"));
+    }
+
+private:
+    // The line is made only when it is shown.
+    template <typename MakeLine>
+    static void add(std::vector<std::string> *lines, size_t *hidden, MakeLine make_line) {
+        if (lines->size() < kShownMessages)
+            lines->push_back(make_line());
+        else
+            ++*hidden;
+    }
+
+    static std::string not_shown(size_t count, const char *kind) {
+        return std::to_string(count) + " more " + kind + (count == 1 ? " is" : "s are") + " not shown";
+    }
+
+    const std::string &text_;
+    Evaluation &into_;
+    std::unordered_set<std::string> said_;
+    size_t hidden_errors_ = 0, hidden_warnings_ = 0;
+};
 
 // How the library reads TEXT alone, with TEXT a variable of a handle of its
 // own: the root's operation symbol when the text is split, "" when it is one
@@ -101,12 +137,21 @@ bool Calculator::forget(const std::string &name, bool function) {
         vars_.erase(std::remove_if(vars_.begin(), vars_.end(), [&](const auto &v) { return v.first == name; }),
                     vars_.end());
     if (vars_.size() + funcs_.size() == count) return false;
-    parser_ = lib_parse::Parser();
-    allow_long_texts();
+    lib_parse::Parser fresh;
+    stop_on_interrupt(fresh.get()); // before the old handle is destroyed
+    parser_ = std::move(fresh);
+    take_up_handle();
     if (math_) register_math();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
     for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
     return true;
+}
+
+Calculator::~Calculator() { forget_on_interrupt(parser_.get()); }
+
+void Calculator::take_up_handle() {
+    parser_.limit(PARSER_LIMIT_TEXT_BYTES, kTextLimitBytes);
+    stop_on_interrupt(parser_.get());
 }
 
 void Calculator::register_math() {
@@ -144,25 +189,27 @@ const char *Calculator::lookup(const std::string &operand) const {
 Evaluation Calculator::evaluate(const std::string &text) {
     Evaluation result;
     result.value = parser_.calc(text);
-    size_t hidden_errors = 0, hidden_warnings = 0;
+    MessageLines lines(text, &result);
     // The errors belong to the tree, and stay while it is re-used.
-    for (const lib_parse::Error &e : parser_.errors())
-        add_message(&result.errors, &hidden_errors, [&] {
-            return "error " + std::to_string(e.code) + ": " + parser_error_text(e.code) + "\n" +
-                   show_place(text, e.offset, e.length);
-        });
-    std::unordered_set<std::string> said; // a trap repeated in a text is told once
-    for (const lib_parse::Note &n : parser_.check(text)) {
-        if (n.kind < PARSER_NOTE_UNMATCHED_BRACKET) continue; // the errors, above
-        if (!said.insert(n.message).second) continue;
-        const auto line = [&] { return n.message + "\n" + show_place(text, n.offset, n.length); };
-        if (n.kind == PARSER_NOTE_UNMATCHED_BRACKET)
-            add_message(&result.errors, &hidden_errors, [&] { return "error: " + line(); });
-        else
-            add_message(&result.warnings, &hidden_warnings, [&] { return "warning: " + line(); });
+    Parser *parser = parser_.get();
+    const int errors = parser_errors(parser, nullptr);
+    bool interrupted = false;
+    for (int i = 0; i < errors; ++i) {
+        int code = 0;
+        size_t offset = 0, length = 0;
+        parser_error_at(parser, i, &code, &offset, &length);
+        interrupted = interrupted || code == PARSER_ERR_INTERRUPTED;
+        lines.error(code, offset, length);
     }
-    if (hidden_errors > 0) result.errors.push_back("error: " + not_shown(hidden_errors, "error"));
-    if (hidden_warnings > 0) result.warnings.push_back("warning: " + not_shown(hidden_warnings, "warning"));
+    // After Ctrl-C, which may also come too late to stop the build, no check:
+    // the line is dropped.
+    if (!interrupted && !interrupt_pending()) {
+        parser_check(parser, text.c_str(), [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
+            // The build's own errors were told above.
+            if (kind >= PARSER_NOTE_UNMATCHED_BRACKET) static_cast<MessageLines *>(ctx)->note(kind, offset, length, message);
+        }, &lines);
+    }
+    lines.finish();
     return result;
 }
 

@@ -36,7 +36,9 @@ struct Evaluation {
 // the calculator shows it. Any number of calculators may live at once.
 class Calculator {
 public:
-    Calculator() { allow_long_texts(); }
+    // Ctrl-C, once caught, stops the work of the calculator made last.
+    Calculator() { take_up_handle(); }
+    ~Calculator();
     Calculator(const Calculator &) = delete;
     Calculator &operator=(const Calculator &) = delete;
 
@@ -56,7 +58,8 @@ public:
     bool forget(const std::string &name, bool function);
 
     // The value of TEXT with the errors of its tree (also when the tree is
-    // re-used) and warnings about the traps the library finds in it.
+    // re-used) and warnings about the traps the library finds in it. When
+    // Ctrl-C stops it, the value is NaN with the one error 9.
     Evaluation evaluate(const std::string &text);
 
     // Builds the tree of TEXT and evaluates it once, as evaluate does; loops
@@ -81,7 +84,8 @@ public:
     ExpressionTree tree() const { return ExpressionTree::of(parser_.get()); }
 
 private:
-    void allow_long_texts() { parser_.limit(PARSER_LIMIT_TEXT_BYTES, kTextLimitBytes); }
+    // Sets lparse's limits on a new handle and lets Ctrl-C stop it.
+    void take_up_handle();
 
     void register_math();
 
