@@ -163,8 +163,8 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
     EXPECT_EQ(got.out, "x,\"y\",result\n1,2,2\n\"3\",\" 4 \",12\n-1.5,1e3,-1500\ninf,0,nan\n");
     EXPECT_EQ(got.err, "");
 
-    // Enough rows to cross many blocks over one tree; every result is exact.
-    const int rows = 5000;
+    // Enough rows to cross a block of 65,536 over one tree; every result is exact.
+    const int rows = 70000;
     std::string input = "n,xy,x\n", want = "n,xy,x,result\n";
     for (int i = 0; i < rows; ++i) {
         const std::string row = std::to_string(i) + "," + std::to_string(-i) + ",0.5";

@@ -23,9 +23,13 @@ namespace lparse {
 
 namespace {
 
-// Rows read before they are evaluated and written: enough to amortise the
-// per-call cost, small enough to keep memory constant.
-constexpr size_t kBlockRows = 256;
+// Rows read before they are evaluated and written: enough that
+// parser_calc_bulk runs them as vector code where it can (it compiles that
+// for a few thousand rows and more). Rows of many bytes end a block sooner,
+// and a long row's memory is not kept for the next block.
+constexpr size_t kBlockRows = size_t{1} << 16;
+constexpr size_t kBlockBytes = size_t{16} << 20;
+constexpr size_t kKeptRowBytes = 4096;
 
 // Bad rows (with --on-error=skip or nan), or column names that expressions
 // cannot read, told one by one; the rest are counted.
@@ -46,7 +50,7 @@ public:
           results_(capacity), evaluated_(capacity), capacity_(capacity) {}
 
     size_t size() const { return rows_; }
-    bool full() const { return rows_ == capacity_; }
+    bool full() const { return rows_ == capacity_ || bytes_ >= kBlockBytes; }
     float *cell(size_t slot) { return &columns_[slot][rows_]; }
     std::string *raw() { return &raws_[rows_]; }
     // Keeps the row in progress: evaluated, or written with the result nan.
@@ -54,6 +58,7 @@ public:
         evaluated_[rows_] = evaluate;
         if (!evaluate)
             for (std::vector<float> &column : columns_) column[rows_] = 0.0f;
+        bytes_ += raws_[rows_].size();
         ++rows_;
     }
 
@@ -62,15 +67,19 @@ public:
     bool flush(Parser *parser, const char *expr) {
         if (rows_ == 0) return output_ok();
         evaluate(parser, expr);
-        std::string text;
+        text_.clear();
         for (size_t r = 0; r < rows_; ++r) {
-            text += raws_[r];
-            text += ',';
-            text += evaluated_[r] ? format_float(results_[r]) : "nan";
-            text += '\n';
+            text_ += raws_[r];
+            text_ += ',';
+            text_ += evaluated_[r] ? format_float(results_[r]) : "nan";
+            text_ += '\n';
         }
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fwrite(text_.data(), 1, text_.size(), stdout);
+        for (size_t r = 0; r <= rows_ && r < capacity_; ++r) // with the row in progress
+            if (raws_[r].capacity() > kKeptRowBytes) std::string().swap(raws_[r]);
+        if (text_.capacity() > kBlockBytes) std::string().swap(text_);
         rows_ = 0;
+        bytes_ = 0;
         return output_ok();
     }
 
@@ -86,8 +95,10 @@ private:
     std::vector<std::string> raws_;
     std::vector<float> results_;
     std::vector<char> evaluated_; // false: the row is bad and its result is nan
+    std::string text_;            // the rows written, kept to be filled again
     size_t capacity_;
     size_t rows_ = 0;
+    size_t bytes_ = 0; // of the rows' texts
 };
 
 void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }
