@@ -40,7 +40,35 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         EXPECT_EQ(got.status, row.status) << row.script << "\nstderr: " << got.err;
     }
     EXPECT_EQ(run_lparse({}, ":unset x\n").err, "lparse: line 1: error: no variable is named 'x'\n");
+    // Both helps list every command.
+    const std::string help = run_lparse({"--help"}).out, session_help = run_lparse({}, ":help\n").out;
+    for (const char *command : {":vars", ":funcs", ":unset", ":undef", ":tree", ":explain", ":math", ":trace", ":help",
+                                ":quit", ":q ", ":exit", "quit", "exit"}) {
+        EXPECT_NE(help.find(command), std::string::npos) << command;
+        EXPECT_NE(session_help.find(command), std::string::npos) << command;
+    }
     EXPECT_EQ(run_lparse({}, ":undef f\n").err, "lparse: line 1: error: no function is named 'f'\n");
+}
+
+// -s FILE runs the file as a script read from standard input would run; a
+// file named as an EXPR gets a hint.
+TEST(LparseLines, ScriptFromAFile) {
+    const std::string path = testing::TempDir() + "lparse_script.lp";
+    const std::string script = "#!/usr/bin/env -S lparse -s\nx = 2\nx*y\nq(1)\n";
+    FILE *file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(script.c_str(), file);
+    std::fclose(file);
+    for (const Args &args : {Args{"-s", path, "y=3"}, Args{"y=3", "-qs" + path}, Args{"--script=-", "y=3"}}) {
+        const Outcome got = run_lparse(args, args[0] == "--script=-" ? script : "1\n");
+        EXPECT_EQ(got.out, "6\n0\n") << show(args);
+        EXPECT_EQ(got.status, 1) << show(args);
+        EXPECT_NE(got.err.find("lparse: line 4: error 4"), std::string::npos) << show(args) << got.err;
+    }
+    EXPECT_EQ(run_lparse({"-s", "/nonexistent.lp"}).err, "lparse: cannot open '/nonexistent.lp': No such file or directory\n");
+    EXPECT_EQ(run_lparse({"-s", testing::TempDir()}).status, 1); // a directory cannot be read
+    EXPECT_EQ(run_lparse({"-s", path, "x*2"}).status, 2);
+    EXPECT_NE(run_lparse({path}).err.find("is also a file; lparse -s FILE runs"), std::string::npos);
 }
 
 } // namespace

@@ -70,7 +70,8 @@ bool wait_for_input() {
 class PlainInput : public LineInput {
 public:
     // Without a prompt stream, a script: no prompt and no Ctrl-C handling.
-    PlainInput(std::string prompt, FILE *prompt_stream) : prompt_(std::move(prompt)), prompt_stream_(prompt_stream) {}
+    PlainInput(FILE *in, std::string prompt, FILE *prompt_stream)
+        : in_(in), prompt_(std::move(prompt)), prompt_stream_(prompt_stream) {}
     ~PlainInput() override { std::free(buffer_); }
     PlainInput(const PlainInput &) = delete;
     PlainInput &operator=(const PlainInput &) = delete;
@@ -83,7 +84,7 @@ public:
             // The terminal hands over whole lines, so a ready one is read at once.
             if (!wait_for_input()) return cancel();
         }
-        const ssize_t length = getline(&buffer_, &capacity_, stdin);
+        const ssize_t length = getline(&buffer_, &capacity_, in_);
         if (length < 0) return ReadStatus::END;
         line->assign(buffer_, static_cast<size_t>(length));
         if (!line->empty() && line->back() == '\n') line->pop_back();
@@ -98,6 +99,7 @@ private:
         return ReadStatus::CANCELLED;
     }
 
+    FILE *in_;
     std::string prompt_;
     FILE *prompt_stream_;
     char *buffer_ = nullptr;
@@ -231,13 +233,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<LineInput> open_script_input() { return std::make_unique<PlainInput>("", nullptr); }
+std::unique_ptr<LineInput> open_script_input(FILE *file) { return std::make_unique<PlainInput>(file, "", nullptr); }
 
 std::unique_ptr<LineInput> open_terminal_input(const TerminalSetup &setup) {
 #ifdef LPARSE_HAVE_LIBEDIT
     return std::make_unique<EditedInput>(setup);
 #else
-    return std::make_unique<PlainInput>(setup.prompt, setup.prompt_stream);
+    return std::make_unique<PlainInput>(stdin, setup.prompt, setup.prompt_stream);
 #endif
 }
 

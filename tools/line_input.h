@@ -25,8 +25,8 @@ public:
     virtual ReadStatus read(std::string *line) = 0;
 };
 
-// Standard input read one line at a time, with no prompt: a script.
-std::unique_ptr<LineInput> open_script_input();
+// FILE read one line at a time, with no prompt: a script. FILE stays the caller's.
+std::unique_ptr<LineInput> open_script_input(FILE *file);
 
 // What a session at a terminal is read with.
 struct TerminalSetup {

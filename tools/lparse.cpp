@@ -48,6 +48,9 @@ int evaluate_once(Calculator *calculator, const Options &options) {
     for (const std::string &line : result.errors) complain(line);
     if (!options.quiet)
         for (const std::string &line : result.warnings) complain(line);
+    // 'lparse script.lp' reads the file name as an expression with unknown names.
+    if (!options.quiet && !result.warnings.empty() && access(options.expr->c_str(), F_OK) == 0)
+        complain("note: " + quoted(*options.expr) + " is also a file; lparse -s FILE runs a file's lines as a script");
     if (options.dot) {
         std::fputs(render_dot(calculator->tree()).c_str(), stdout);
     } else {
@@ -67,7 +70,7 @@ int run(int argc, const char *const *argv) {
     }
     const Options &options = parsed.options;
     if (options.help) {
-        std::fputs(help_text(), stdout);
+        std::fputs(help_text().c_str(), stdout);
         return kExitOk;
     }
     if (options.version) {
@@ -100,6 +103,7 @@ int run(int argc, const char *const *argv) {
     SessionStyle style;
     style.quiet = options.quiet;
     style.history = options.history;
+    if (options.script) return run_script_file(&calculator, *options.script, style);
     return run_standard_input(&calculator, style);
 }
 
