@@ -32,6 +32,11 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"(1+2"}, "0", 1, "lparse: error: bracket without a partner: the text is read as one operand\n" + place_lines("(1+2", 0, 1)},
         {{"2cos(0)"}, "1", 0, "lparse: warning: '2' before 'cos' is dropped: a function takes only the text after its name\n" + place_lines("2cos(0)", 0, 1)},
         {{"x", "xy=5"}, "5", 0, "lparse: warning: 'x' reads variable 'xy', the newest whose name begins with it"},
+        // A variable no expression can name is told how the library reads its name; one it can, nothing.
+        {{"x", "x=1", "1e3=2", "2x=3", "x y=4"}, "1", 0, ""},
+        {{"x", "x=1", "(x)=2"}, "1", 0, "lparse: warning: '(x)' holds a bracket, so no expression can name it"},
+        {{"x", "x=1", "x)=2"}, "1", 0, "lparse: warning: 'x)' is read with an error wherever an expression names it"},
+        {{"x", "x=1", "cosx=2"}, "1", 0, "lparse: warning: 'cosx' holds 'cos', so expressions split it there"},
         {{"--bogus", "1"}, "", 2, "lparse: unknown option '--bogus'"},
         // Input in a message is clipped to 40 bytes, before a character it would split, control bytes escaped.
         {{"x", "x=\x1b" + std::string(36, '9') + "\xc3\xa9z"}, "", 2,

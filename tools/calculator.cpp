@@ -9,7 +9,6 @@
 #include "line_input.h"
 #include "quote.h"
 #include "handle.h"
-#include "operand.h"
 
 namespace lparse {
 
@@ -68,33 +67,44 @@ private:
     size_t hidden_errors_ = 0, hidden_warnings_ = 0;
 };
 
-// How the library reads TEXT alone, with TEXT a variable of a handle of its
-// own: the root's operation symbol when the text is split, "" when it is one
-// operand naming that variable, "(" when its brackets keep it from being one.
-std::string read_alone(const std::string &text) {
+// How the library reads TEXT alone, with TEXT the one variable of a handle
+// of its own.
+struct AloneReading {
+    const char *split_at = nullptr; // the root's operation symbol when TEXT is split
+    bool reads_variable = false;    // TEXT is one operand whose value is the variable's
+    bool reports_error = false;     // reading it reports an error
+};
+
+AloneReading read_alone(const std::string &text) {
+    AloneReading reading;
     lib_parse::Parser scratch;
     scratch.var(text, 1.0f);
-    scratch.calc(text);
-    std::string how = "(";
-    scratch.walk([&](int depth, int, const char *expr, int op, int, float) {
-        if (depth != 0) return;
-        if (op != PARSER_OP_OPERAND)
-            how = parser_op_symbol(op);
-        else if (expr != nullptr && text == expr && scratch.check(text).empty())
-            how = "";
+    const float first = scratch.calc(text);
+    scratch.var(text, 2.0f);
+    const float second = parser_eval(scratch.get()); // the same tree: its value follows the variable or not
+    scratch.walk([&](int depth, int, const char *, int op, int, float) {
+        if (depth == 0 && op != PARSER_OP_OPERAND) reading.split_at = parser_op_symbol(op);
     });
-    return how;
+    reading.reads_variable = reading.split_at == nullptr && first == 1.0f && second == 2.0f;
+    parser_check(scratch.get(), text.c_str(), [](void *ctx, int kind, size_t, size_t, const char *) {
+        if (kind <= PARSER_NOTE_UNMATCHED_BRACKET) *static_cast<bool *>(ctx) = true;
+    }, &reading.reports_error);
+    return reading;
 }
 
 } // namespace
 
 std::string unreachable_name_warning(const std::string &name) {
-    if (!lp::is_name(name.c_str()))
-        return "warning: " + quoted(name) + " reads as a number in expressions, so no expression can name it";
-    const std::string how = read_alone(name);
-    if (how == "(") return "warning: " + quoted(name) + " holds a bracket, so no expression can name it";
-    if (!how.empty()) return "warning: " + quoted(name) + " holds '" + how + "', so expressions split it there";
-    return "";
+    if (name.empty()) return "warning: a variable has an empty name, which no expression can name";
+    const AloneReading reading = read_alone(name);
+    const std::string warning = "warning: " + quoted(name);
+    if (reading.split_at != nullptr)
+        return warning + " holds '" + reading.split_at + "', so expressions split it there";
+    if (reading.reads_variable)
+        return reading.reports_error ? warning + " is read with an error wherever an expression names it" : "";
+    if (name.find_first_of("()") != std::string::npos)
+        return warning + " holds a bracket, so no expression can name it";
+    return warning + " reads as a number in expressions, so no expression can name it";
 }
 
 std::string Calculator::set_var(const std::string &name, float value) {
@@ -121,9 +131,8 @@ std::string Calculator::define_function(const std::string &proto, const std::str
     parser_.func(proto, body);
     funcs_.emplace_back(proto, body);
     const std::string name = proto.substr(0, open);
-    const std::string how = read_alone(name);
-    if (how.size() > 1) // an operation symbol
-        return "warning: function name " + quoted(name) + " holds '" + how + "', so its calls are split there";
+    if (const char *split_at = read_alone(name).split_at)
+        return "warning: function name " + quoted(name) + " holds '" + split_at + "', so its calls are split there";
     return "";
 }
 
