@@ -42,6 +42,7 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"x", "x=\x1b" + std::string(36, '9') + "\xc3\xa9z"}, "", 2,
          "lparse: 'x=\\x1b" + std::string(36, '9') + "...': VALUE must be a number, such as 2, -0.5 or 1e3"},
         {{"-f", "f=x", "1"}, "", 2, "lparse: -f 'f=x': a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not 'f'"},
+        {{"-f", "f (x)=x*2", "1"}, "", 2, "lparse: -f 'f (x)=x*2': a function's name holds no blanks: write NAME(PARAMS), such as 'f(x)', not 'f (x)'"},
         {{"--tree", "--csv", "f", "x"}, "", 2, "lparse: --tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep"},
         {{"--csv", "/nonexistent/file.csv", "x"}, "", 1, "lparse: cannot open '/nonexistent/file.csv': No such file or directory"},
         {{"--csv", ".", "x"}, "", 1, "lparse: cannot read '.': Is a directory"},

@@ -125,6 +125,9 @@ std::string Calculator::define_function(const std::string &proto, const std::str
     if (open == 0 || open == std::string::npos || proto.back() != ')')
         return "error: a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not " +
                quoted(proto);
+    if (proto.find_first_of(" \t") < open)
+        return "error: a function's name holds no blanks: write NAME(PARAMS), such as 'f(x)', not " + quoted(proto);
+    if (body.empty()) return "error: a function needs a BODY after its prototype";
     if (proto.size() + body.size() > kDefinitionLimitBytes)
         return "error: a function definition may be up to " + std::to_string(kDefinitionLimitBytes >> 10) +
                " KiB long";

@@ -47,9 +47,9 @@ public:
     std::string set_var(const std::string &name, float value);
 
     // Defines a user function from "NAME(PARAMS)" and a body. Returns an error
-    // line for a malformed prototype or a definition over
-    // kDefinitionLimitBytes (nothing is defined then), else a warning line or
-    // an empty text.
+    // line for a malformed prototype (blanks in NAME too), an empty body or a
+    // definition over kDefinitionLimitBytes (nothing is defined then), else a
+    // warning line or an empty text.
     std::string define_function(const std::string &proto, const std::string &body);
 
     // Removes variable NAME, or with FUNCTION every definition of function

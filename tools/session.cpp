@@ -124,6 +124,7 @@ private:
 
     void assign(std::string_view name, std::string_view expr) {
         if (name.empty()) return complain("error: an assignment needs a NAME before '='", true);
+        if (expr.empty()) return complain("error: an assignment needs an EXPR after '='", true);
         if (name.find('(') != std::string_view::npos)
             return complain("error: to define a function write PROTO := BODY, such as f(x) := x*2", true);
         const auto value = evaluate(expr);
