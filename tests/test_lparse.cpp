@@ -24,6 +24,9 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"--func=g(a,b)=a-b", "g(5,2)"}, "3", 0, ""}, {{"0.1+0.2"}, "0.3", 0, ""}, {{"2^0.5"}, "1.4142135", 0, ""},
         {{"-1/0"}, "-inf", 0, ""}, {{"0/0"}, "nan", 0, ""}, {{"--", "-x", "x=3"}, "-3", 0, ""},
         {{"x", "x=1", "xy=5"}, "1", 0, ""}, // defined longest first: the exact name wins
+        // VALUE read as a double, then rounded to a float, as the language reads numbers.
+        {{"x+y", "x=16777217.000000000001", "y=1.00000005960464477539062500001"}, "16777216", 0, ""},
+        {{"x/y", "x=1e39", "y=-1e-50"}, "-inf", 0, ""},
         {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2", 0, ""}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi)"}, "7", 0, ""},
         {{"--math", "atan2(0,1)+abs(0-e)"}, "2.7182817", 0, ""},
         {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("a+b-", 2, 2)},
@@ -163,9 +166,9 @@ TEST(LparseViews, TreeDotAndTrace) {
 }
 
 TEST(LparseCsv, WritesEachRowBackWithItsResult) {
-    const Outcome got = run_lparse({"--csv", "-", "x*y"}, "x,\"y\"\r\n1,2\r\n\"3\",\" 4 \"\r\n\n-1.5,1e3\ninf,0");
+    const Outcome got = run_lparse({"--csv", "-", "x*y"}, "x,\"y\"\r\n1,2\r\n\"3\",\" 4 \"\r\n\n-1.5,1e3\ninf,0\n16777217.000000000001,1");
     EXPECT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(got.out, "x,\"y\",result\n1,2,2\n\"3\",\" 4 \",12\n-1.5,1e3,-1500\ninf,0,nan\n");
+    EXPECT_EQ(got.out, "x,\"y\",result\n1,2,2\n\"3\",\" 4 \",12\n-1.5,1e3,-1500\ninf,0,nan\n16777217.000000000001,1,16777216\n");
     EXPECT_EQ(got.err, "");
 
     // Enough rows to cross a block of 65,536 over one tree; every result is exact.
