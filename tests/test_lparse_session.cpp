@@ -41,12 +41,22 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         EXPECT_EQ(got.status, row.status) << row.script << "\nstderr: " << got.err;
     }
     EXPECT_EQ(run_lparse({}, ":unset x\n").err, "lparse: line 1: error: no variable is named 'x'\n");
-    // Both helps list every command.
+    // Both helps and the manual page list every command, and the page every option of --help.
     const std::string help = run_lparse({"--help"}).out, session_help = run_lparse({}, ":help\n").out;
+    const std::string source = __FILE__;
+    FILE *man = std::fopen((source.substr(0, source.rfind('/')) + "/../tools/lparse.1").c_str(), "r");
+    ASSERT_NE(man, nullptr);
+    std::string page = read_back(man);
+    for (size_t at = 0; (at = page.find("\\-", at)) != std::string::npos;) page.erase(at, 1);
     for (const char *command : {":vars", ":funcs", ":unset", ":undef", ":tree", ":explain", ":math", ":trace", ":help",
-                                ":quit", ":q ", ":exit", "quit", "exit"}) {
+                                ":quit", ":q", ":exit", "quit", "exit"}) {
         EXPECT_NE(help.find(command), std::string::npos) << command;
         EXPECT_NE(session_help.find(command), std::string::npos) << command;
+        EXPECT_NE(page.find(command), std::string::npos) << command;
+    }
+    for (size_t at = 0; (at = help.find(" --", at)) != std::string::npos; ++at) {
+        const std::string option = help.substr(at + 1, help.find_first_not_of("-abcdefghijklmnopqrstuvwxyz", at + 3) - at - 1);
+        EXPECT_NE(page.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(run_lparse({}, ":undef f\n").err, "lparse: line 1: error: no function is named 'f'\n");
 }
