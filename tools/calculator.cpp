@@ -6,9 +6,9 @@
 #include <unordered_set>
 
 #include "caret.h"
+#include "handle.h"
 #include "line_input.h"
 #include "quote.h"
-#include "handle.h"
 
 namespace lparse {
 
@@ -216,10 +216,12 @@ Evaluation Calculator::evaluate(const std::string &text) {
     // After Ctrl-C, which may also come too late to stop the build, no check:
     // the line is dropped.
     if (!interrupted && !interrupt_pending()) {
-        parser_check(parser, text.c_str(), [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
+        const auto note = [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
             // The build's own errors were told above.
-            if (kind >= PARSER_NOTE_UNMATCHED_BRACKET) static_cast<MessageLines *>(ctx)->note(kind, offset, length, message);
-        }, &lines);
+            if (kind >= PARSER_NOTE_UNMATCHED_BRACKET)
+                static_cast<MessageLines *>(ctx)->note(kind, offset, length, message);
+        };
+        parser_check(parser, text.c_str(), note, &lines);
     }
     lines.finish();
     return result;

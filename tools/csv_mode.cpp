@@ -231,8 +231,8 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
             if (value)
                 *block.cell(slot[c]) = *value;
             else
-                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + quoted(header[c]) +
-                          "): " + quoted(fields[c]) + " is not a number";
+                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" +
+                          quoted(header[c]) + "): " + quoted(fields[c]) + " is not a number";
         }
         if (problem.empty()) {
             block.commit(true);

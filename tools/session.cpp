@@ -202,7 +202,8 @@ private:
         const std::string name(function ? trim(arg.substr(0, arg.find('('))) : arg);
         if (name.empty()) return complain("error: " + std::string(command) + " needs a NAME", true);
         if (!calc_.forget(name, function))
-            return complain("error: no " + std::string(function ? "function" : "variable") + " is named " + quoted(name),
+            return complain("error: no " + std::string(function ? "function" : "variable") + " is named " +
+                                quoted(name),
                             true);
         if (!function && name == "ans") user_ans_ = false;
     }
@@ -219,9 +220,11 @@ std::vector<std::string> completions(const Calculator &calculator) {
     std::vector<std::string> names = {"quit", "exit"};
     for (const LineForm &line : kLineForms) {
         std::string_view form = line.form;
-        for (size_t at = form.find(':'); at != std::string_view::npos; at = form.find(':', at + 1))
-            if ((at == 0 || form[at - 1] == ' ') && at + 1 < form.size() && std::isalpha(static_cast<unsigned char>(form[at + 1])))
-                names.emplace_back(form.substr(at, form.find(' ', at) - at));
+        for (size_t at = form.find(':'); at != std::string_view::npos; at = form.find(':', at + 1)) {
+            const bool command = (at == 0 || form[at - 1] == ' ') && at + 1 < form.size() &&
+                                 std::isalpha(static_cast<unsigned char>(form[at + 1]));
+            if (command) names.emplace_back(form.substr(at, form.find(' ', at) - at));
+        }
     }
     for (const auto &var : calculator.variables()) names.push_back(var.first);
     for (const auto &func : calculator.functions()) names.push_back(func.first.substr(0, func.first.find('(')));
