@@ -16,7 +16,7 @@ namespace lparse {
 // definition. Texts given on the command line or typed are the user's own, so
 // they may be longer than the 256 KiB a host of the library accepts by
 // default; but each is built and then checked, and the slowest shapes found
-// at these lengths take about a second and 420 MiB (measured in --help). A
+// at these lengths take up to a second and 410 MiB (measured in --help). A
 // definition is held to the 128 KiB by which substitution may lengthen a
 // tree: calls of a longer body are nearly always refused, each at a cost that
 // grows with the body.
