@@ -163,6 +163,12 @@ void register_all() {
     const Case *table = cases(&count);
     for (int k = 0; k < count; ++k) {
         const Case *c = &table[k];
+#if defined(BENCH_SHARED_LIBRARY)
+        // The static library's text and bound paths, through the shared one.
+        register_engine<LibParseEngine>(c, false);
+        register_engine<LibParseBoundEngine<1>>(c, false, false);
+        continue;
+#endif
         register_native<native_short>(c) || register_native<native_sum>(c) || register_native<native_ratio>(c) ||
             register_native<native_64>(c) || register_native<native_trig>(c) || register_native<native_explog>(c) ||
             register_native<native_nested>(c);

@@ -22,6 +22,14 @@ namespace bench {
 // evaluation) and bulk(xs, ys, n, out). Engines are templates' arguments, so
 // no virtual call stands between the benchmark loop and the library.
 
+// lib_parse_bench_shared is this code linked with the shared library: its
+// lib_parse engines carry this suffix, so run.sh can set the two side by side.
+#if defined(BENCH_SHARED_LIBRARY)
+#define BENCH_LIBRARY_SUFFIX "_shared"
+#else
+#define BENCH_LIBRARY_SUFFIX ""
+#endif
+
 // The host function the "clamp" case calls, given to every handle.
 inline float host_clamp(void *, const float *a, int) { return clamp_of(a[0], a[1], a[2]); }
 inline Parser *new_parser() {
@@ -44,7 +52,7 @@ struct NativeEngine {
 };
 
 struct LibParseEngine {
-    static constexpr const char *name = "lib_parse";
+    static constexpr const char *name = "lib_parse" BENCH_LIBRARY_SUFFIX;
     explicit LibParseEngine(const Case &c) : text(c.lib_parse), parser(new_parser()) {
         parser_var(parser, "x", 1.0f);
         parser_var(parser, "y", 1.0f);
@@ -77,7 +85,7 @@ struct LibParseEngine {
 // has been evaluated often enough (check() does that); 0: the interpreter.
 template <int Native>
 struct LibParseBoundEngine {
-    static constexpr const char *name = Native ? "lib_parse_bound" : "lib_parse_interp";
+    static constexpr const char *name = Native ? "lib_parse_bound" BENCH_LIBRARY_SUFFIX : "lib_parse_interp" BENCH_LIBRARY_SUFFIX;
     explicit LibParseBoundEngine(const Case &c)
         : text(c.lib_parse), parser(new_parser()), x(parser_var_ref(parser, "x")), y(parser_var_ref(parser, "y")) {
         parser_limit(parser, PARSER_LIMIT_NATIVE_CODE, Native);

@@ -8,11 +8,12 @@ shift || true
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLIB_PARSE_BUILD_TESTS=OFF \
   -DLIB_PARSE_BUILD_TOOLS=OFF -DLIB_PARSE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target lib_parse_bench >/dev/null
+cmake --build "$build" -j2 --target lib_parse_bench lib_parse_bench_shared >/dev/null
 
 csv=$(mktemp)
 list=$(mktemp)
-trap 'rm -f "$csv" "$list"' EXIT
+pair=$(mktemp)
+trap 'rm -f "$csv" "$list" "$pair"' EXIT
 # The benchmarks in the order they are registered, which the tables keep.
 "$build/bench/lib_parse_bench" --benchmark_list_tests=true "$@" 2>/dev/null >"$list"
 # Medians of five repetitions, run in random order: a burst of load from
@@ -92,3 +93,44 @@ awk -F, '
       for (i = 1; i <= m; i++) printf "| %s | %.1f |\n", shapes[i], expand_ms[shapes[i]]
     }
   }' "$list" "$csv"
+
+# The shared library against the static one: lib_parse's text, bound and bulk
+# figures from both binaries, run in alternation for five rounds, so that a
+# burst of load spoils one round of one library rather than a whole column.
+for round in 1 2 3 4 5; do
+  for bin in lib_parse_bench lib_parse_bench_shared; do
+    "$build/bench/$bin" "$@" '--benchmark_filter=^(eval|bulk)/[^/]*/lib_parse(_bound)?(_shared)?(/real_time)?$' \
+      --benchmark_format=csv 2>/dev/null | grep -E '^"?(eval|bulk)/' >>"$pair"
+  done
+done
+awk -F, '
+  {
+    name = $1; gsub(/"/, "", name)
+    split(name, part, "/")
+    kind = part[1]; c = part[2]; lib = part[3]
+    if (kind == "eval" && !(c in seen)) { seen[c] = 1; order[++n] = c }
+    key = kind SUBSEP c SUBSEP lib
+    v[key, ++count[key]] = (kind == "bulk") ? $7 / 1e6 : $4
+  }
+  function median(key,    k, i, j, t, a) {
+    k = count[key]
+    if (k == 0) return ""
+    for (i = 1; i <= k; i++) a[i] = v[key, i]
+    for (i = 2; i <= k; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+    return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
+  }
+  function cell(x) { return x == "" ? "–" : sprintf(x < 10 ? "%.2f" : "%.1f", x) }
+  function ratio(a, b) { return (a == "" || b == "") ? "–" : sprintf("%.2f", a / b) }
+  END {
+    printf "\nShared library against static (medians of 5 alternating rounds): ns per evaluation, million rows per second for bulk; ratios are shared speed ÷ static speed\n\n"
+    printf "| expression | text, static | text, shared | bound, static | bound, shared | bulk, static | bulk, shared | text ratio | bound ratio | bulk ratio |\n"
+    printf "|---|---|---|---|---|---|---|---|---|---|\n"
+    for (i = 1; i <= n; i++) {
+      c = order[i]
+      ts = median("eval" SUBSEP c SUBSEP "lib_parse"); td = median("eval" SUBSEP c SUBSEP "lib_parse_shared")
+      bs = median("eval" SUBSEP c SUBSEP "lib_parse_bound"); bd = median("eval" SUBSEP c SUBSEP "lib_parse_bound_shared")
+      ks = median("bulk" SUBSEP c SUBSEP "lib_parse"); kd = median("bulk" SUBSEP c SUBSEP "lib_parse_shared")
+      printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", c, cell(ts), cell(td), cell(bs), cell(bd), \
+        cell(ks), cell(kd), ratio(ts, td), ratio(bs, bd), ratio(kd, ks)
+    }
+  }' "$pair"

@@ -1,6 +1,8 @@
 # install.cmake - what `cmake --install` puts under the prefix: headers, both libraries,
-# lparse, the CMake package (lib_parse::lib_parse) and lib_parse.pc for pkg-config,
-# the last two made from the templates beside this file.
+# lparse, the CMake package (lib_parse::lib_parse) and lib_parse.pc and
+# lib_parse-static.pc for pkg-config, made from the templates beside this file.
+# Each file belongs to a component, one Debian package each (package.cmake):
+# runtime (the shared library), dev (everything a host builds with) and lparse.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -8,34 +10,34 @@ include(CMakePackageConfigHelpers)
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/lib_parse.h
   ${PROJECT_SOURCE_DIR}/include/lib_parse.hpp
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/lib_parse/diagnostics.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lib_parse)
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/lib_parse COMPONENT dev)
 
 install(TARGETS lib_parse lib_parse_static EXPORT lib_parseTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 if(TARGET lparse)
-  install(TARGETS lparse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS lparse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT lparse)
 endif()
 
 # find_package(lib_parse CONFIG) gives lib_parse::lib_parse (shared) and
 # lib_parse::lib_parse_static.
 set(lib_parse_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/lib_parse)
-install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir})
+install(EXPORT lib_parseTargets NAMESPACE lib_parse:: DESTINATION ${lib_parse_cmake_dir} COMPONENT dev)
 set(lib_parse_config_jit "")
-if(LIB_PARSE_JIT)
-  # The static library's native code calls AsmJit.
+if(LIB_PARSE_JIT AND NOT LIB_PARSE_ASMJIT_FROM_SOURCE)
+  # The static library's native code calls the installed AsmJit.
   set(lib_parse_config_jit "include(CMakeFindDependencyMacro)\nfind_dependency(asmjit CONFIG)")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parseConfig.cmake.in ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake @ONLY)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake ${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
-  DESTINATION ${lib_parse_cmake_dir})
+  DESTINATION ${lib_parse_cmake_dir} COMPONENT dev)
 
 # The .pc file finds the prefix from its own place, so the installed tree can
 # be moved, and an install with --prefix works without reconfiguring.
@@ -51,10 +53,22 @@ else()
     endif()
   endforeach()
 endif()
-# With native code, the static library needs AsmJit, and AsmJit threads and rt.
-set(lib_parse_pc_jit "")
-if(LIB_PARSE_JIT)
-  set(lib_parse_pc_jit " -lasmjit -lpthread -lrt")
+# What the static library needs after it, in link order: an installed AsmJit
+# (one built here is inside it), the C++ runtime, libm, and AsmJit's threads
+# and rt. lib_parse.pc lists them as Libs.private, for --static;
+# lib_parse-static.pc names the archive itself, for a static link of
+# lib_parse beside shared system libraries.
+set(lib_parse_pc_private "")
+if(LIB_PARSE_JIT AND NOT LIB_PARSE_ASMJIT_FROM_SOURCE)
+  string(APPEND lib_parse_pc_private "-lasmjit ")
 endif()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parse.pc.in ${PROJECT_BINARY_DIR}/lib_parse.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/lib_parse.pc DESTINATION ${lib_parse_pc_dir})
+string(APPEND lib_parse_pc_private "-lstdc++ -lm")
+if(LIB_PARSE_JIT)
+  string(APPEND lib_parse_pc_private " -lpthread -lrt")
+endif()
+set(lib_parse_pc_archive "$<TARGET_FILE_NAME:lib_parse_static>")
+foreach(pc lib_parse lib_parse-static)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc.in @ONLY)
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/${pc}.pc INPUT ${PROJECT_BINARY_DIR}/${pc}.pc.in)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${lib_parse_pc_dir} COMPONENT dev)
+endforeach()

@@ -55,8 +55,9 @@ typedef struct Parser Parser;
 #define PARSER_ERR_BUSY 8               /* a call into a handle from a callback of a call running on it: refused
                                          * (NaN, or a non-zero status), never recorded nor reported */
 #define PARSER_ERR_INTERRUPTED 9        /* parser_interrupt stopped the call: the text is not kept, its value is NaN */
-/* Code 10 is reserved for an empty argument of a host call, 11 to 19 for the
- * errors of a second grammar. */
+#define PARSER_ERR_EMPTY_ARGUMENT 10     /* an empty argument among others in a host function's call,
+                                         * 'max(1, ,2)': the call is 0 */
+/* Codes 11 to 19 are reserved for the errors of a second grammar. */
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */
@@ -90,10 +91,11 @@ LIB_PARSE_API const char *parser_op_symbol(int op);
 #define PARSER_LIMIT_TREE_GROWTH 4 /* bytes by which substitution may lengthen the texts of one tree;
                                     * default 128 KiB, at most 2^31 - 1 */
 #define PARSER_LIMIT_NATIVE_CODE 5 /* 1: a tree evaluated again and again, and parser_calc_bulk of
-                                    * many rows, run as machine code where the build supports it
-                                    * (x86-64 with AsmJit); 0: always
-                                    * the interpreter, for hosts that forbid executable memory.
-                                    * Default 1, at most 1. Same results either way, bit for bit. */
+                                    * many rows, run as machine code; 0: always the interpreter,
+                                    * for hosts that forbid executable memory. Default 1, at most 1,
+                                    * where the library was built with machine code (x86-64 with
+                                    * AsmJit); elsewhere it reads 0 and cannot be raised, so a host
+                                    * can tell. Same results either way, bit for bit. */
 #define PARSER_LIMIT_COUNT 6
 
 /* Makes a new handle with no variables, no functions and an empty tree.
@@ -211,6 +213,20 @@ LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code);
  * NULL out-pointers are allowed. */
 LIB_PARSE_API int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length);
 
+/* Receives one error entry of a tree just built: its CODE and the byte OFFSET
+ * and LENGTH of its place, as parser_error_at() reads them. */
+typedef void (*parser_error_fn)(void *ctx, int code, size_t offset, size_t length);
+
+/* Sets the handle's error callback: after each build of a tree (by
+ * parser_calc, parser_expand, parser_eval or parser_calc_bulk) and before the
+ * call returns, FN is called on the calling thread once per error entry, in
+ * the order parser_error_at() reads them (an error repeated at one place is
+ * one entry), with CTX. Never called by parser_check or parser_names. A NULL
+ * FN removes it. The process-wide handler of lib_parse/diagnostics.h is still
+ * called at every occurrence. A NULL handle, or a call from a callback, does
+ * nothing. */
+LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx);
+
 /* Kinds of notes that parser_check() reports besides the error codes above. */
 #define PARSER_NOTE_UNMATCHED_BRACKET 100  /* a bracket without a partner: the text is one operand */
 #define PARSER_NOTE_UNKNOWN_NAME 101       /* a name that matches no variable: it counts as 0 */
@@ -247,6 +263,51 @@ typedef void (*parser_visit_fn)(void *ctx, int depth, int side, const char *expr
 /* Visits the current tree; works on trees of any depth. A NULL handle or
  * callback, or a call from a callback, does nothing. */
 LIB_PARSE_API void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx);
+
+/* Kinds of the names parser_names() reports. */
+#define PARSER_NAME_VARIABLE 0 /* a leaf that reads a defined variable: NAME is that variable's, which
+                                * may be longer than the text by the prefix rule (x reads xy) */
+#define PARSER_NAME_UNKNOWN 1  /* a leaf that names no variable and counts as 0: NAME is its text */
+#define PARSER_NAME_FUNCTION 2 /* a call of a user function: NAME is the function chosen */
+#define PARSER_NAME_HOST 3     /* a call of a host function: NAME is its name */
+
+/* Receives one name: its KIND, the byte OFFSET and LENGTH of its place in the
+ * text, and NAME, valid during the call only. */
+typedef void (*parser_name_fn)(void *ctx, int kind, size_t offset, size_t length, const char *name);
+
+/* Reports every leaf of TEXT's tree that is a name, and every call, in text
+ * order through FN (x+x gives two): the variables a text uses, with their
+ * places. A name or call inside a user function's substituted body carries
+ * the place of the call in TEXT, and follows it. Builds the tree aside like
+ * parser_check, leaving the handle as it was. Returns the number of names; a
+ * NULL FN only counts them. Returns -1 for a NULL handle or text, a call
+ * from a callback, or a listing stopped by parser_interrupt (FN is not
+ * called then). */
+LIB_PARSE_API int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx);
+
+/* Kinds of the functions parser_functions() reports. */
+#define PARSER_FUNCTION_USER 0 /* defined with parser_func */
+#define PARSER_FUNCTION_HOST 1 /* defined with parser_native_func */
+
+/* One function of a handle, as parser_functions() reports it. The texts are
+ * valid during the callback only. */
+typedef struct ParserFunction {
+    int kind;          /* PARSER_FUNCTION_USER or PARSER_FUNCTION_HOST */
+    const char *name;  /* the name calls use: a user function's prototype up to its "(" */
+    const char *proto; /* a user function's prototype, "g(a,b)"; NULL for a host function */
+    const char *body;  /* a user function's body; NULL for a host function */
+    int replaced;      /* 1 for a user function hidden by a newer definition of the same name */
+    int n_args;        /* a host function's argument count, -1 for any; -1 for a user function */
+    unsigned flags;    /* a host function's flags (PARSER_NATIVE_PURE); 0 for a user function */
+} ParserFunction;
+
+typedef void (*parser_function_fn)(void *ctx, const ParserFunction *function);
+
+/* Reports the handle's functions through FN: the user functions newest first
+ * (the order in which calls look for them), then the host functions in the
+ * order they were first defined. Returns their number; a NULL FN only counts
+ * them. Returns -1 for a NULL handle or a call from a callback. */
+LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *ctx);
 
 /* Stops the call running on PARSER at its next check point: each node and
  * substitution of a build or a check, each block of parser_calc_bulk rows.

@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "arithmetic.h"
+#include "operation_kinds.h"
+#include "report.h"
 #include "boundary.h"
 #include "handle.h"
 #include "memory.h"
@@ -46,34 +47,61 @@ void apply_binary(float *__restrict out, Operand l, Operand r, size_t n, F f) {
     }
 }
 
-// The operation over a block, element by element with the evaluator's own
+// The operation over a block, element by element with the evaluators' own
 // arithmetic, so every row has the bits a single evaluation gives.
-void apply(int32_t op, float *__restrict out, Operand l, Operand r, size_t n) {
-    switch (op) {
-    case OP_ADD: apply_binary(out, l, r, n, [](float a, float b) { return a + b; }); return;
-    case OP_SUB: apply_binary(out, l, r, n, [](float a, float b) { return a - b; }); return;
-    case OP_MUL: apply_binary(out, l, r, n, [](float a, float b) { return a * b; }); return;
-    case OP_DIV: apply_binary(out, l, r, n, [](float a, float b) { return a / b; }); return;
-    case OP_POW: apply_binary(out, l, r, n, pow_of); return;
-    case OP_MOD: apply_binary(out, l, r, n, remainder_of); return;
-    default: break;
+void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size_t n) {
+    switch (kind.compute) {
+    case Compute::ADD: apply_binary(out, l, r, n, float_add); return;
+    case Compute::SUB: apply_binary(out, l, r, n, float_sub); return;
+    case Compute::MUL: apply_binary(out, l, r, n, float_mul); return;
+    case Compute::DIV: apply_binary(out, l, r, n, float_div); return;
+    case Compute::ROUTINE:
+        if (kind.arity == 2) {
+            apply_binary(out, l, r, n, kind.binary);
+        } else {
+            const float *__restrict in = l.data;
+            for (size_t i = 0; i < n; ++i) out[i] = kind.unary(in[i]);
+        }
+        return;
+    case Compute::HOST:
+    case Compute::NONE: break; // host calls go row by row
     }
-    // A function: one loop per operation, so no row goes through the switch.
-    const float *__restrict in = r.data;
-    auto each = [&](auto f) {
-        for (size_t i = 0; i < n; ++i) out[i] = f(in[i]);
-    };
-    switch (op) {
-    case OP_COS: each([](float v) { return function_of(OP_COS, v); }); return;
-    case OP_SIN: each([](float v) { return function_of(OP_SIN, v); }); return;
-    case OP_ATAN: each([](float v) { return function_of(OP_ATAN, v); }); return;
-    case OP_TAN: each([](float v) { return function_of(OP_TAN, v); }); return;
-    case OP_EXP: each([](float v) { return function_of(OP_EXP, v); }); return;
-    case OP_LOGN: each([](float v) { return function_of(OP_LOGN, v); }); return;
-    case OP_LOG2: each([](float v) { return function_of(OP_LOG2, v); }); return;
-    default: each([](float v) { return function_of(OP_LOG10, v); }); return;
-    }
+    impossible(true);
 }
+
+// The steps over one block of rows: a leaf fed from a column is that
+// column's block, any other is one value; an operation over values that are
+// the same in every row is computed once.
+struct BlockRun {
+    const ColumnFeed *feeds;
+    const float *const *columns;
+    size_t row, n;
+    Operand *stack;
+    float **blocks; // a block per level of the stack, and a spare one
+    float *scalars;
+    size_t levels;
+
+    void leaf(size_t depth, size_t index) {
+        const ColumnFeed &feed = feeds[index];
+        stack[depth] = feed.column >= 0 ? Operand{columns[feed.column] + row, true} : Operand{feed.source, false};
+    }
+    void op(size_t depth, const OpStep &step) {
+        const OpKind &kind = kind_of(step.op);
+        const Operand l = stack[depth], r = kind.arity == 2 ? stack[depth + 1] : l;
+        if (!l.vector && !r.vector) {
+            const float operands[2] = {*l.data, *r.data};
+            scalars[depth] = compute(step.op, operands);
+            stack[depth] = Operand{&scalars[depth], false};
+            return;
+        }
+        float *&spare = blocks[levels];
+        apply(kind, spare, l, r, n);
+        // The result takes this level's block; the old one, perhaps an
+        // operand just read, becomes the spare.
+        std::swap(spare, blocks[depth]);
+        stack[depth] = Operand{blocks[depth], true};
+    }
+};
 
 // Rows FIRST .. END-1 of the program's value, with the leaves bound to
 // variables fed from their columns. Stops after the block in which CALL was
@@ -87,39 +115,12 @@ size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const 
     for (size_t k = 0; k <= levels; ++k) blocks[k] = memory + k * rows;
     float *scalars = static_cast<float *>(lp_malloc(levels * sizeof(float)));
     auto *stack = static_cast<Operand *>(lp_malloc(levels * sizeof(Operand)));
-    float *&spare = blocks[levels];
 
     size_t row = first;
     for (; row < end && !call.interrupted(); row += rows) {
         const size_t n = std::min(rows, end - row);
-        size_t top = 0;
-        for (size_t s = 0; s < p->order_count; ++s) {
-            const int32_t entry = p->order[s];
-            if (entry < 0) {
-                const ColumnFeed &feed = feeds[-entry - 1];
-                stack[top++] = feed.column >= 0 ? Operand{columns[feed.column] + row, true} : Operand{feed.source, false};
-                continue;
-            }
-            const OpStep &step = p->ops[entry];
-            const bool binary = step.op <= OP_MOD;
-            const Operand r = stack[--top];
-            const Operand l = binary ? stack[--top] : Operand{nullptr, false};
-            if (!r.vector && (!binary || !l.vector)) {
-                // Both operands are the same in every row: so is the result.
-                scalars[top] = binary ? binary_of(step.op, *l.data, *r.data) : function_of(step.op, *r.data);
-                stack[top] = Operand{&scalars[top], false};
-                ++top;
-                continue;
-            }
-            Operand rv = r;
-            if (!binary) rv.vector = true;
-            apply(step.op, spare, l, rv, n);
-            // The result takes this level's block; the old one, perhaps an
-            // operand just read, becomes the spare.
-            std::swap(spare, blocks[top]);
-            stack[top] = Operand{blocks[top], true};
-            ++top;
-        }
+        BlockRun run{feeds, columns, row, n, stack, blocks, scalars, levels};
+        for_each_step(*p, run);
         const Operand result = stack[0];
         if (result.vector)
             std::memcpy(out + row, result.data, n * sizeof(float));

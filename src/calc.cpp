@@ -47,8 +47,10 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
-    parser->tree = expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts,
-                               parser->limits, nullptr, &parser->call);
+    ExpandWatch watch;
+    watch.call = &parser->call;
+    parser->tree =
+        expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts, parser->limits, watch);
     const bool stopped = parser->tree == nullptr;
     if (stopped) {
         const ErrorLog::Entry stop = parser->errors.entries().back();
@@ -82,19 +84,29 @@ void forget(ExprCache *cache) {
     cache->dirty = 0;
 }
 
+// Tells the handle's error callback each error entry of the tree just built.
+void tell_errors(const Parser *parser) {
+    if (parser->on_error == nullptr) return;
+    const auto &entries = parser->errors.entries(); // the callback cannot change them: the handle is busy
+    for (size_t i = 0; i < entries.size(); ++i)
+        parser->on_error(parser->on_error_ctx, entries[i].code, entries[i].span.offset, entries[i].span.length);
+}
+
 // Builds the tree of TEXT and makes it the cached text, or refuses it.
 // False when parser_interrupt stopped the build: the text is not kept then.
 bool build(Parser *parser, const char *text) {
     size_t length = 0;
+    bool built = true;
     if (!text_length_within(parser->limits, text, &length)) {
         forget(parser->cache);
         rebuild(parser, text, length, true);
-        return true;
+    } else {
+        remember(parser->cache, text, length);
+        built = rebuild(parser, text, length, false);
+        if (!built) forget(parser->cache);
     }
-    remember(parser->cache, text, length);
-    if (rebuild(parser, text, length, false)) return true;
-    forget(parser->cache);
-    return false;
+    tell_errors(parser);
+    return built;
 }
 
 // The current tree's value. Every tree expansion builds has a program.

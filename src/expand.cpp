@@ -22,8 +22,10 @@
 #include "host.h"
 #include "locate.h"
 #include "memory.h"
+#include "names.h"
 #include "notes.h"
 #include "operand.h"
+#include "operation_kinds.h"
 #include "operation_table.h"
 #include "report.h"
 #include "small_stack.h"
@@ -50,6 +52,9 @@ bool is_operator_byte(char c) {
         if (is_binary(row.id) && row.length == 1 && row.name[0] == c) return true;
     return false;
 }
+
+// Blanks around a host function's call and its arguments are not part of them.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // True for the bytes that continue a name or a number.
 bool is_word_byte(char c) {
@@ -102,10 +107,10 @@ namespace {
 
 class Expansion {
 public:
-    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits, NoteList *notes,
-              Arena *arena, const CallState *call)
+    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits,
+              const ExpandWatch &watch, Arena *arena)
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
-          notes_(notes), arena_(arena), call_(call), sources_(scratch->sources),
+          notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
           positions_(scratch->positions), pieces_(scratch->pieces) {
         budget_.writable = limits.written_bytes();
@@ -202,6 +207,7 @@ private:
     void settle(NodeData *data, Range range) {
         const SourceText &source = *sources_[range.source];
         data->expr = arena_->copy(source.data() + range.from, static_cast<size_t>(range.to - range.from));
+        if (names_ != nullptr) names_->leaf(data->expr, place_of(range));
         release(range);
     }
 
@@ -292,41 +298,55 @@ private:
     // with nothing changed, for any other text.
     bool host_call(TreeNode **slot, const SourceText &source, Range range) {
         const char *text = source.data();
-        const int32_t from = range.from, to = range.to;
+        // Blanks around the call, and between its name and "(", are not part of it.
+        int32_t from = range.from, to = range.to;
+        while (to > from && is_blank(text[to - 1])) --to;
         if (opens_.size() != 1 || opens_[0] <= from || source.partner(opens_[0]) != to - 1) return false;
         const int32_t open = opens_[0];
-        const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(open - from));
+        while (from < open && is_blank(text[from])) ++from;
+        int32_t name_end = open;
+        while (name_end > from && is_blank(text[name_end - 1])) --name_end;
+        const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(name_end - from));
         if (f == nullptr) return false;
 
         // The arguments: [open + 1, to - 1) cut at the commas outside inner
-        // brackets. Inner pairs are stepped over, so a call nested N deep is
-        // read in time linear in its length, not N times over.
+        // brackets, each without the blanks at its ends. Inner pairs are
+        // stepped over, so a call nested N deep is read in time linear in its
+        // length, not N times over.
         std::vector<Range> &args = pieces_.ranges; // free until the next split
         args.clear();
         int32_t start = open + 1;
-        bool blank = true;
-        for (int32_t p = open + 1; p < to - 1; ++p) {
+        for (int32_t p = open + 1; p < to; ++p) {
             const char c = text[p];
-            if (c != ' ') blank = false; // "f( )" has no arguments either
             if (c == '(') {
                 p = source.partner(p);
-            } else if (c == ',') {
-                args.push_back(Range{range.source, start, p});
+            } else if (c == ',' || p == to - 1) {
+                int32_t a = start, b = p;
+                while (a < b && is_blank(text[a])) ++a;
+                while (b > a && is_blank(text[b - 1])) --b;
+                args.push_back(Range{range.source, a, b});
                 start = p + 1;
             }
         }
-        if (!blank || !args.empty()) args.push_back(Range{range.source, start, to - 1});
+        if (args.size() == 1 && args[0].from == args[0].to) args.clear(); // "f( )" has no arguments
+        bool counted = true;
+        for (const Range &a : args)
+            if (a.from == a.to && counted) {
+                LP_REPORT(PARSER_ERR_EMPTY_ARGUMENT, place_of(a));
+                counted = false;
+            }
         const size_t n = args.size();
-        const bool counted = f->n_args >= 0 ? n == static_cast<size_t>(f->n_args) : n <= PARSER_NATIVE_MAX_ARGS;
-        if (!counted) {
+        if (counted && !(f->n_args >= 0 ? n == static_cast<size_t>(f->n_args) : n <= PARSER_NATIVE_MAX_ARGS)) {
             LP_REPORT(PARSER_ERR_ARGUMENT_COUNT, place_of(range));
-            args.clear();
+            counted = false;
         }
+        if (!counted) args.clear(); // the call is 0
 
+        if (names_ != nullptr) names_->call(PARSER_NAME_HOST, f->name, place_of(range));
         TreeNode *call = arena_->node();
         auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
-            NodeData{arena_->copy(text + from, static_cast<size_t>(open - from)), OP_CALL, CALCULATE, 0.0f},
-            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted, 0.0f};
+            NodeData{arena_->copy(text + from, static_cast<size_t>(name_end - from)), OP_CALL, CALCULATE, 0.0f},
+            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted};
         call->data = &data->data;
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {
@@ -371,6 +391,7 @@ private:
             return nullptr;
         }
         if (notes_ != nullptr) note_call(call, function_name_length(f), place);
+        if (names_ != nullptr) names_->call(PARSER_NAME_FUNCTION, call.substr(0, function_name_length(f)), place);
         budget_.substitutions += 1;
         budget_.growth += growth;
         return text;
@@ -504,6 +525,7 @@ private:
     const HostTable *hosts_; // null when there are none
     const Limits &limits_;
     NoteList *notes_;
+    NameList *names_;
     Arena *arena_;
     const CallState *call_; // null: the expansion cannot be interrupted
     Budget budget_;
@@ -526,11 +548,11 @@ void expand_scratch_free(ExpandScratch *scratch) {
 }
 
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const HostTable *hosts, const Limits &limits, NoteList *notes, const CallState *call) {
+                      const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
     parser_init(); // the search and the expanders read the operation table
     ExpandScratch local;
     if (scratch == nullptr) scratch = &local;
-    TreeNode *root = Expansion(scratch, funcs, hosts, limits, notes, arena, call).run(text, length);
+    TreeNode *root = Expansion(scratch, funcs, hosts, limits, watch, arena).run(text, length);
     scratch->trim();
     return root;
 }

@@ -11,8 +11,16 @@ namespace lp {
 
 class Arena;
 class CallState;
+class NameList;
 class NoteList;
 struct HostTable;
+
+// What an expansion reports besides its tree, and what can stop it.
+struct ExpandWatch {
+    NoteList *notes = nullptr;      // the traps of the language met on the way
+    NameList *names = nullptr;      // each name a leaf reads and each call, in text order
+    const CallState *call = nullptr; // when interrupted, the expansion stops
+};
 
 // Working memory kept from one expansion to the next.
 struct ExpandScratch;
@@ -20,16 +28,15 @@ ExpandScratch *expand_scratch_new();
 void expand_scratch_free(ExpandScratch *scratch);
 
 // The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
-// functions FUNCS and the host functions HOSTS (may be null), substituted within LIMITS. Errors go to report_error,
-// with their place in TEXT; with diagnostics enabled every step is traced.
-// Given NOTES, the traps of the language met on the way are added to it.
-// The nodes, their records and their texts come from ARENA: the tree is
-// released by resetting it. SCRATCH, when given, lends its memory. When CALL
-// is interrupted the expansion stops at its next node, reports
-// PARSER_ERR_INTERRUPTED there and returns null, the tree left unfinished.
+// functions FUNCS and the host functions HOSTS (may be null), substituted
+// within LIMITS. Errors go to report_error, with their place in TEXT; with
+// diagnostics enabled every step is traced. The nodes, their records and
+// their texts come from ARENA: the tree is released by resetting it.
+// SCRATCH, when given, lends its memory. When WATCH's call is interrupted the
+// expansion stops at its next node, reports PARSER_ERR_INTERRUPTED there and
+// returns null, the tree left unfinished.
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
-                      const HostTable *hosts, const Limits &limits, NoteList *notes = nullptr,
-                      const CallState *call = nullptr);
+                      const HostTable *hosts, const Limits &limits, const ExpandWatch &watch = {});
 
 } // namespace lp
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <unordered_set>
 
 #include "arena.h"
 #include "boundary.h"
@@ -10,8 +12,10 @@
 #include "handle.h"
 #include "host.h"
 #include "memory.h"
+#include "native.h"
 #include "operation_table.h"
 #include "program.h"
+#include "substitute.h"
 
 namespace lp {
 
@@ -58,6 +62,8 @@ extern "C" Parser *parser_new(void) try {
     parser->var_index = VarIndex{nullptr, 0, 0};
     parser->limits = Limits{};
     parser->busy = false;
+    parser->on_error = nullptr;
+    parser->on_error_ctx = nullptr;
     return parser;
 } catch (...) {
     lp::abort_on_exception();
@@ -161,6 +167,28 @@ extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, 
     lp::abort_on_exception();
 }
 
+extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx) {
+    if (parser == nullptr || parser->busy) return -1;
+    BusyScope busy(parser); // the callback must not change the lists under the listing
+    int count = 0;
+    std::unordered_set<std::string> seen; // newest first: a name seen before is a replaced definition
+    for (const ListNode *n = parser->funcs->head; n != nullptr; n = n->next, ++count) {
+        const auto *f = static_cast<const UserFunction *>(n->data);
+        const std::string name(f->proto, function_name_length(f));
+        const bool replaced = !seen.insert(name).second;
+        const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0};
+        if (fn != nullptr) fn(ctx, &info);
+    }
+    for (const HostFunction &h : parser->hosts->functions) {
+        ++count;
+        if (fn == nullptr) continue;
+        const ParserFunction info{PARSER_FUNCTION_HOST, h.name.c_str(), nullptr, nullptr, 0, h.n_args,
+                                  h.pure ? PARSER_NATIVE_PURE : 0u};
+        fn(ctx, &info);
+    }
+    return count;
+}
+
 const char *lp::variable_read_by(const Parser *parser, const char *operand) {
     const Variable *v = variable_by_prefix(parser->vars, operand);
     return v != nullptr ? v->name : nullptr;
@@ -169,6 +197,9 @@ const char *lp::variable_read_by(const Parser *parser, const char *operand) {
 extern "C" long long parser_limit(Parser *parser, int which, long long value) {
     if (parser == nullptr || which < 0 || which >= PARSER_LIMIT_COUNT) return -1;
     if (parser->busy && value >= 0) return -1; // reading is safe inside a callback, setting is not
+    // A library built without the generators, or a process refused
+    // executable memory, has no machine code to allow.
+    if (which == PARSER_LIMIT_NATIVE_CODE && !native_code_available()) return 0;
     long long &limit = parser->limits.value[which];
     const long long previous = limit;
     if (value >= 0) limit = value < kLimitSpecs[which].maximum ? value : kLimitSpecs[which].maximum;
@@ -219,6 +250,12 @@ extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_
     if (offset != nullptr) *offset = e.span.offset;
     if (length != nullptr) *length = e.span.length;
     return 0;
+}
+
+extern "C" void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx) {
+    if (parser == nullptr || parser->busy) return;
+    parser->on_error = fn;
+    parser->on_error_ctx = fn != nullptr ? ctx : nullptr;
 }
 
 extern "C" void parser_interrupt(Parser *parser) {

@@ -50,6 +50,8 @@ struct Parser {
     // calls from the callback into the handle are refused meanwhile.
     mutable bool busy;
     lp::CallState call; // the call parser_interrupt may stop
+    parser_error_fn on_error; // told each error entry of a tree just built, or null
+    void *on_error_ctx;
 };
 
 namespace lp {

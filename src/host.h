@@ -39,7 +39,6 @@ struct CallData {
     void *ctx;
     int32_t n_args; // the argument links under the node
     bool pure;
-    float folded; // the value computed when the build folded the call
 };
 
 inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }

@@ -33,12 +33,6 @@ bool jit_refused();
 // Tests: the next add to the runtime fails with ERROR (an asmjit::Error).
 void jit_fail_next_add(uint32_t error);
 
-// The routine machine code calls for an operation that is not one
-// instruction ("^", "%" and the functions): float (*)(float, float) for the
-// two-operand ones, float (*)(float) for the functions. The same arithmetic
-// as the interpreter's, so the bits are the same.
-const void *jit_callee(int32_t op);
-
 } // namespace lp
 
 #endif // LIB_PARSE_JIT_H

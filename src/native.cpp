@@ -7,7 +7,6 @@
 
 #include <asmjit/x86.h>
 
-#include "arithmetic.h"
 #include "host.h"
 #include "jit.h"
 #include "native.h"
@@ -15,15 +14,6 @@
 namespace lp {
 
 namespace {
-
-// The operations that are not one instruction: called as the interpreter
-// calls them, so the bits are the same.
-float call_pow(float l, float r) { return pow_of(l, r); }
-float call_remainder(float l, float r) { return remainder_of(l, r); }
-template <int32_t Op>
-float call_function(float r) {
-    return function_of(Op, r);
-}
 
 std::atomic<bool> refused{false};
 // Compiles still to skip after failed allocations, and those failures in a row.
@@ -33,24 +23,6 @@ std::atomic<int> failures_in_row{0};
 std::atomic<uint32_t> injected_error{asmjit::kErrorOk};
 
 } // namespace
-
-const void *jit_callee(int32_t op) {
-    using Unary = float (*)(float);
-    Unary unary;
-    switch (op) {
-    case OP_POW: return reinterpret_cast<const void *>(call_pow);
-    case OP_MOD: return reinterpret_cast<const void *>(call_remainder);
-    case OP_COS: unary = call_function<OP_COS>; break;
-    case OP_SIN: unary = call_function<OP_SIN>; break;
-    case OP_ATAN: unary = call_function<OP_ATAN>; break;
-    case OP_TAN: unary = call_function<OP_TAN>; break;
-    case OP_EXP: unary = call_function<OP_EXP>; break;
-    case OP_LOGN: unary = call_function<OP_LOGN>; break;
-    case OP_LOG2: unary = call_function<OP_LOG2>; break;
-    default: unary = call_function<OP_LOG10>; break;
-    }
-    return reinterpret_cast<const void *>(unary);
-}
 
 asmjit::JitRuntime &jit_runtime() {
     static asmjit::JitRuntime *const rt = new asmjit::JitRuntime();
@@ -158,8 +130,10 @@ public:
         put_back(depth);
     }
 
-    // "+ - * /" on the values at DEPTH and DEPTH + 1, the result at DEPTH.
-    void basic(int32_t op, size_t depth) {
+    // "+ - * /" on the values at DEPTH and DEPTH + 1, the result at DEPTH:
+    // the left operand is the destination, so a NaN result is the first
+    // NaN operand's, as the interpreter gives it.
+    void basic(Compute op, size_t depth) {
         fetch(depth);
         const x86::Xmm l = work(depth);
         const size_t r = depth + 1;
@@ -226,13 +200,11 @@ public:
 
 private:
     template <class Right>
-    void arith(int32_t op, const x86::Xmm &l, const Right &r) {
-        switch (op) {
-        case OP_ADD: a_.addss(l, r); break;
-        case OP_SUB: a_.subss(l, r); break;
-        case OP_MUL: a_.mulss(l, r); break;
-        default: a_.divss(l, r); break;
-        }
+    void arith(Compute op, const x86::Xmm &l, const Right &r) {
+        if (op == Compute::ADD) a_.addss(l, r);
+        if (op == Compute::SUB) a_.subss(l, r);
+        if (op == Compute::MUL) a_.mulss(l, r);
+        if (op == Compute::DIV) a_.divss(l, r);
     }
 
     x86::Assembler &a_;
@@ -241,13 +213,48 @@ private:
     x86::Gp base_;
 };
 
+// The program's steps as instructions, each kind as the interpreter computes it.
+struct EmitSteps {
+    Emitter &e;
+    const Program &p;
+    bool failed = false;
+
+    void leaf(size_t depth, size_t index) {
+        const LeafStep &leaf = p.leaves[index];
+        if (leaf.is_name)
+            e.name(depth, leaf.source, index);
+        else
+            e.constant(depth, leaf.constant);
+    }
+    void op(size_t depth, const OpStep &step) {
+        const OpKind &kind = kind_of(step.op);
+        switch (kind.compute) {
+        case Compute::ADD:
+        case Compute::SUB:
+        case Compute::MUL:
+        case Compute::DIV: e.basic(kind.compute, depth); return;
+        case Compute::ROUTINE:
+            e.call(kind.arity == 1 ? reinterpret_cast<const void *>(kind.unary) : reinterpret_cast<const void *>(kind.binary),
+                   kind.arity, depth);
+            return;
+        case Compute::HOST: {
+            const CallStep &c = p.calls[step.call];
+            e.host_call(c.call, depth, c.count, p.leaf_count + static_cast<size_t>(step.call));
+            return;
+        }
+        case Compute::NONE: failed = true; return;
+        }
+    }
+};
+
 } // namespace
+
+bool native_code_available() { return !refused.load(std::memory_order_relaxed); }
 
 NativeFn native_compile(const Program *p) {
     if (p->op_count == 0 || p->order_count > kMaxSteps || p->max_stack > kMaxStack) return nullptr;
     if (jit_refused()) return nullptr;
-    bool calls = false;
-    for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
+    const bool calls = program_calls_out(*p);
     // At entry the stack is 8 bytes off a 16-byte boundary; after rbx is
     // pushed, which a program with calls does, it is on one, as calls need.
     size_t frame = 0;
@@ -263,37 +270,10 @@ NativeFn native_compile(const Program *p) {
     x86::Assembler a(&code);
     Emitter e(a, frame, calls);
     e.prologue(p->kept);
-    size_t depth = 0;
-    for (size_t s = 0; s < p->order_count; ++s) {
-        const int32_t entry = p->order[s];
-        if (entry < 0) {
-            const LeafStep &leaf = p->leaves[-entry - 1];
-            if (leaf.is_name)
-                e.name(depth, leaf.source, static_cast<size_t>(-entry - 1));
-            else
-                e.constant(depth, leaf.constant);
-            ++depth;
-            continue;
-        }
-        const OpStep &step = p->ops[entry];
-        if (step.op == OP_CALL) {
-            const CallStep &c = p->calls[step.call];
-            depth -= c.count;
-            e.host_call(c.call, depth, c.count, p->leaf_count + static_cast<size_t>(step.call));
-        } else if (step.op == OP_ADD || step.op == OP_SUB || step.op == OP_MUL || step.op == OP_DIV) {
-            depth -= 2;
-            e.basic(step.op, depth);
-        } else if (step.op == OP_POW || step.op == OP_MOD) {
-            depth -= 2;
-            e.call(jit_callee(step.op), 2, depth);
-        } else {
-            depth -= 1;
-            e.call(jit_callee(step.op), 1, depth);
-        }
-        ++depth;
-    }
+    EmitSteps steps{e, *p};
+    for_each_step(*p, steps);
     e.epilogue();
-    if (depth != 1) return nullptr;
+    if (steps.failed) return nullptr;
     return reinterpret_cast<NativeFn>(jit_finish(a, failure, &code));
 }
 

@@ -17,6 +17,10 @@ namespace lp {
 // Defined by native.cpp, or by native_off.cpp (always null) in a build
 // without native code.
 NativeFn native_compile(const Program *program);
+// True where this library was built with the generators (native.cpp) and the
+// process was not refused executable memory; false with native_off.cpp.
+// PARSER_LIMIT_NATIVE_CODE reads 0 where it is false.
+bool native_code_available();
 void native_release(NativeFn code);
 
 // A leaf of a bulk evaluation: fed from columns[column], or with column -1

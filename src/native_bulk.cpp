@@ -8,6 +8,7 @@
 
 #include "jit.h"
 #include "native.h"
+#include "program.h"
 
 namespace lp {
 
@@ -96,19 +97,19 @@ public:
 
     // "+ - * /" on the values at DEPTH and DEPTH + 1, lane by lane; the
     // result at DEPTH.
-    void basic(int32_t op, size_t depth) {
+    void basic(Compute op, size_t depth) {
         place(depth);
         fetch(depth);
         const x86::Vec l = work(depth);
         const size_t r = depth + 1;
-        const InstId id = avx_ ? (op == OP_ADD   ? x86::Inst::kIdVaddps
-                                  : op == OP_SUB ? x86::Inst::kIdVsubps
-                                  : op == OP_MUL ? x86::Inst::kIdVmulps
-                                                 : x86::Inst::kIdVdivps)
-                               : (op == OP_ADD   ? x86::Inst::kIdAddps
-                                  : op == OP_SUB ? x86::Inst::kIdSubps
-                                  : op == OP_MUL ? x86::Inst::kIdMulps
-                                                 : x86::Inst::kIdDivps);
+        const InstId id = avx_ ? (op == Compute::ADD   ? x86::Inst::kIdVaddps
+                                  : op == Compute::SUB ? x86::Inst::kIdVsubps
+                                  : op == Compute::MUL ? x86::Inst::kIdVmulps
+                                                       : x86::Inst::kIdVdivps)
+                               : (op == Compute::ADD   ? x86::Inst::kIdAddps
+                                  : op == Compute::SUB ? x86::Inst::kIdSubps
+                                  : op == Compute::MUL ? x86::Inst::kIdMulps
+                                                       : x86::Inst::kIdDivps);
         Operand_ right = in_register(r) ? Operand_(reg(r)) : Operand_(slot(r));
         const Leaf pending = leaves_[r];
         leaves_[r].feed = nullptr;
@@ -231,6 +232,36 @@ private:
 
 bool native_bulk_avx2 = CpuInfo::host().hasFeature(CpuFeatures::X86::kAVX2);
 
+namespace {
+
+// The program's steps over vectors of rows, each kind as the interpreter
+// computes it lane by lane. A leaf is read when an operation needs it, not
+// where it stands in the steps: the same, since no step calls a host function.
+struct EmitSteps {
+    VectorEmitter &e;
+    const ColumnFeed *feeds;
+    bool failed = false;
+
+    void leaf(size_t depth, size_t index) { e.leaf(depth, &feeds[index]); }
+    void op(size_t depth, const OpStep &step) {
+        const OpKind &kind = kind_of(step.op);
+        switch (kind.compute) {
+        case Compute::ADD:
+        case Compute::SUB:
+        case Compute::MUL:
+        case Compute::DIV: e.basic(kind.compute, depth); return;
+        case Compute::ROUTINE:
+            e.call(kind.arity == 1 ? reinterpret_cast<const void *>(kind.unary) : reinterpret_cast<const void *>(kind.binary),
+                   kind.arity, depth);
+            return;
+        case Compute::HOST:
+        case Compute::NONE: failed = true; return; // host calls go row by row
+        }
+    }
+};
+
+} // namespace
+
 BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
     if (p->call_count > 0 || p->max_stack > kMaxStack || p->order_count == 0 || jit_refused()) return nullptr;
     CodeHolder code;
@@ -239,33 +270,14 @@ BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
     code.setErrorHandler(&failure);
     x86::Assembler a(&code);
     VectorEmitter e(a, native_bulk_avx2, p->max_stack);
-    bool calls = false;
-    for (size_t i = 0; i < p->op_count; ++i) calls |= p->ops[i].op == OP_POW || p->ops[i].op > OP_DIV;
-    size_t depth = 0;
+    const bool calls = program_calls_out(*p);
+    EmitSteps steps{e, feeds};
     e.loop(
         [&] {
             if (!calls) e.hold_uniforms(feeds, p->leaf_count);
         },
-        [&] {
-            for (size_t s = 0; s < p->order_count; ++s) {
-                const int32_t entry = p->order[s];
-                if (entry < 0) {
-                    e.leaf(depth++, &feeds[-entry - 1]);
-                    continue;
-                }
-                const int32_t op = p->ops[entry].op;
-                if (op == OP_ADD || op == OP_SUB || op == OP_MUL || op == OP_DIV) {
-                    depth -= 2;
-                    e.basic(op, depth);
-                } else {
-                    const int args = is_binary(op) ? 2 : 1;
-                    depth -= static_cast<size_t>(args);
-                    e.call(jit_callee(op), args, depth);
-                }
-                ++depth;
-            }
-        });
-    if (depth != 1) return nullptr;
+        [&] { for_each_step(*p, steps); });
+    if (steps.failed) return nullptr;
     return reinterpret_cast<BulkFn>(jit_finish(a, failure, &code));
 }
 

@@ -3,6 +3,7 @@
 
 namespace lp {
 
+bool native_code_available() { return false; }
 NativeFn native_compile(const Program *) { return nullptr; }
 void native_release(NativeFn) {}
 BulkFn native_bulk_compile(const Program *, const ColumnFeed *) { return nullptr; }

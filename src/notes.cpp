@@ -21,8 +21,20 @@ std::vector<Note> &NoteList::sorted() {
 
 std::string quoted_inner(std::string_view text) {
     constexpr size_t kShown = 40;
-    if (text.size() <= kShown) return std::string(text);
-    return std::string(text.substr(0, kShown)) + "...";
+    std::string out;
+    for (const char c : text.substr(0, kShown)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= ' ' && u != 0x7f) {
+            out += c;
+            continue;
+        }
+        // A control byte would act on the host's terminal: written as \xNN.
+        static const char digits[] = "0123456789abcdef";
+        out += "\\x";
+        out += digits[u >> 4];
+        out += digits[u & 15];
+    }
+    return text.size() > kShown ? out + "..." : out;
 }
 
 std::string quoted(std::string_view text) { return "'" + quoted_inner(text) + "'"; }
@@ -44,8 +56,10 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         size_t length = 0;
         if (text_length_within(parser->limits, text, &length)) {
             Arena arena;
-            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, &notes,
-                        &parser->call);
+            ExpandWatch watch;
+            watch.notes = &notes;
+            watch.call = &parser->call;
+            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, watch);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }

@@ -33,8 +33,8 @@ private:
     std::vector<Note> notes_;
 };
 
-// TEXT quoted for a message, cut to a few dozen bytes: a note never echoes a
-// long text.
+// TEXT quoted for a message, cut to a few dozen bytes, control bytes written
+// as \xNN: a note never echoes a long text, nor anything a terminal acts on.
 std::string quoted(std::string_view text);
 // The same without the quotes.
 std::string quoted_inner(std::string_view text);

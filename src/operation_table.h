@@ -26,8 +26,6 @@ enum OperationId : int32_t {
     OP_COS, OP_SIN, OP_ATAN, OP_TAN, OP_EXP, OP_LOGN, OP_LOG2, OP_LOG10,
 };
 
-inline bool is_binary(int32_t op) { return op >= OP_ADD && op <= OP_MOD; }
-
 struct NodeData {
     char *expr;    // operand text, or the operation table's symbol (never written)
     int32_t op;    // operation id 0..13, or OP_OPERAND
@@ -54,16 +52,12 @@ extern OperationEntry operation[OP_COUNT];
 
 void parser_init();
 
-// The records come from ARENA, or one by one from the heap without one.
+// The records come from ARENA, and go with it.
 // An operator record in CALCULATE pointing at its row's symbol.
-NodeData *fill_operator_node(int32_t id, Arena *arena = nullptr);
+NodeData *fill_operator_node(int32_t id, Arena *arena);
 // An operand record in EXPAND. Its text, shown in the trace, is the piece
 // [TEXT, TEXT + LENGTH); the record gets its own copy once the piece is expanded.
-NodeData *fill_operand_node(const char *text, size_t length, Arena *arena = nullptr);
-
-// Releases a record from the heap and an operand's text; arena records go
-// with their arena.
-void parser_bt_node_free(void *node_data);
+NodeData *fill_operand_node(const char *text, size_t length, Arena *arena);
 
 } // namespace lp
 

@@ -1,4 +1,4 @@
-// program.h - an expanded tree flattened into a post-order program, evaluated without recursion or text work.
+// program.h - an expanded tree flattened into post-order steps, its names bound, for every evaluator to run.
 #ifndef LIB_PARSE_PROGRAM_H
 #define LIB_PARSE_PROGRAM_H
 
@@ -6,46 +6,40 @@
 #include <cstdint>
 
 #include "containers.h"
+#include "operation_kinds.h"
 #include "operation_table.h"
 
 namespace lp {
 
 struct CallData; // host.h
 
-// A node whose value needs no other node: a number, a name, or an operator
-// over numbers only (folded once, with the evaluator's own arithmetic, so the
-// bits are those the tree would compute).
+// A leaf: a number, a name, or a subtree of constants folded into one value.
 struct LeafStep {
     NodeData *node;
-    const float *source; // the bound variable's value, `constant`, or the node's own value
+    const float *source; // the bound variable's value, or `constant`
     float constant;
     bool is_name; // bound again when a variable is added
 };
 
-// An operator node. An operand that is a leaf is read at the leaf's source,
-// the result of the step just before is taken from a register (a null
-// pointer), any other from the child's record. Reading back a value just
-// stored would put a store-to-load delay on every step of a chain.
+// An operation over the values its operands left on the value stack.
 struct OpStep {
     NodeData *node;
-    const float *left; // unused for a one-argument function
-    const float *right;
-    int32_t op;
-    int32_t left_leaf, right_leaf; // index in `leaves` of a leaf operand, else -1
-    int32_t call;                  // a host function's call (op OP_CALL): index in `calls`
+    int32_t op;   // its row in the kinds table
+    int32_t call; // a host function's call: its index in `calls`
 };
 
-// An argument of a call: where its value is read, and the leaf it is, or -1.
-struct ArgRef {
-    const float *source;
-    int32_t leaf;
-};
-
-// A host function's call that is not folded: its record and its arguments,
-// args[first .. first + count).
+// A host function's call that is not folded: what to call, and how many
+// values of the stack are its arguments.
 struct CallStep {
     const CallData *call;
-    uint32_t first, count;
+    uint32_t count;
+};
+
+// The record of a constant node (a number, or a node of a folded subtree),
+// written at the first run; until the tree is released nothing else writes it.
+struct ConstantRecord {
+    NodeData *node;
+    float value;
 };
 
 // A program in machine code (native.h): evaluates it and returns the root's value.
@@ -63,38 +57,65 @@ struct Program {
     const TreeNode *root;
     NodeData *root_data;
     uint64_t generation; // of the variable list the names were bound against
-    LeafStep *leaves;
-    size_t leaf_count;
-    OpStep *ops; // in post-order: children before their parent
-    size_t op_count;
-    // The whole tree in post-order for evaluators that keep a value stack:
-    // k >= 0 is ops[k], k < 0 is leaves[-k - 1]. Folded subtrees appear as
-    // their leaf alone.
+    // The steps in the one order every evaluator follows: post-order, the
+    // operands of a node in text order before the node. k >= 0 is ops[k],
+    // k < 0 is leaves[-k - 1]. A folded subtree is one leaf.
     int32_t *order;
     size_t order_count;
-    size_t max_stack; // deepest value stack that `order` needs
-    // The name leaves again, as the records to write at every run. A constant
-    // leaf's record is written at the first run only: until the tree is
-    // released no one but this program writes its records.
-    LeafStep *names;
-    size_t name_count;
-    // The operators that were folded, each the root of a subtree of constants
-    // that has one leaf step: the first run writes their subtrees' records.
-    const TreeNode **folded;
-    size_t folded_count;
-    bool constants_written;
-    CallStep *calls; // host functions called at every run
+    LeafStep *leaves;
+    size_t leaf_count;
+    OpStep *ops;
+    size_t op_count;
+    CallStep *calls;
     size_t call_count;
-    ArgRef *args;
-    size_t arg_count;
+    ConstantRecord *constants;
+    size_t constant_count;
+    bool constants_written;
+    size_t max_stack; // deepest value stack the steps need
+    float *stack;     // the interpreter's value stack
     // While machine code runs the program: the last run's value of each
     // name leaf (at its index in `leaves`) and of each host call (at
     // leaf_count + its index in `calls`), all the records need.
     float *kept;
-    size_t capacity; // nodes the arrays have room for
-    NativeFn native;    // the program in machine code, or null
-    uint32_t runs;      // interpreted runs toward compilation, up to kNativeAfterRuns
+    size_t capacity;  // nodes the arrays have room for
+    NativeFn native;  // the program in machine code, or null
+    uint32_t runs;    // interpreted runs toward compilation, up to kNativeAfterRuns
 };
+
+// The values an operation step takes from the value stack.
+inline size_t operand_count(const Program &p, const OpStep &step) {
+    const int32_t arity = kind_of(step.op).arity;
+    return arity >= 0 ? static_cast<size_t>(arity) : p.calls[step.call].count;
+}
+
+// The walk every evaluator makes of a program, so that all of them read the
+// leaves and call the functions in one order: VISIT.leaf(depth, index) puts
+// leaves[index] on the value stack at DEPTH; VISIT.op(depth, step) takes the
+// operands at DEPTH, DEPTH + 1, ... and leaves the step's result at DEPTH.
+template <class Visit>
+void for_each_step(const Program &p, Visit &visit) {
+    size_t depth = 0;
+    for (size_t s = 0; s < p.order_count; ++s) {
+        const int32_t entry = p.order[s];
+        if (entry < 0) {
+            visit.leaf(depth++, static_cast<size_t>(-entry - 1));
+            continue;
+        }
+        const OpStep &step = p.ops[entry];
+        depth -= operand_count(p, step);
+        visit.op(depth++, step);
+    }
+}
+
+// True when a step calls out of machine code: a routine or a host function,
+// which may change every vector register.
+inline bool program_calls_out(const Program &p) {
+    for (size_t k = 0; k < p.op_count; ++k) {
+        const Compute c = kind_of(p.ops[k].op).compute;
+        if (c == Compute::ROUTINE || c == Compute::HOST) return true;
+    }
+    return false;
+}
 
 // Flattens the tree under ROOT, as expansion builds it, and binds its names
 // in VARS. Given REUSE, the program of an earlier tree, its arrays are kept

@@ -24,14 +24,11 @@ uint64_t key_of(int code, Span span) {
 void ErrorLog::add(int code, Span span) {
     const auto [at, added] = index_.emplace(key_of(code, span), entries_.size());
     if (!added) {
-        Entry &e = entries_[at->second];
-        if (e.code == code && e.span.offset == span.offset && e.span.length == span.length) {
-            ++e.count;
-            return;
-        }
+        const Entry &e = entries_[at->second];
+        if (e.code == code && e.span.offset == span.offset && e.span.length == span.length) return;
         at->second = entries_.size(); // another place with the same hash: the newer one is found
     }
-    entries_.push_back(Entry{code, span, 1});
+    entries_.push_back(Entry{code, span});
 }
 
 void ErrorLog::clear() {
@@ -69,6 +66,7 @@ extern "C" const char *parser_error_text(int code) {
     case PARSER_ERR_ARGUMENT_COUNT: return "host function called with a wrong number of arguments: the call is 0";
     case PARSER_ERR_BUSY: return "call refused: the handle is inside a call of its own (a callback called back into it)";
     case PARSER_ERR_INTERRUPTED: return "interrupted: the text is not kept, and its value is NaN";
+    case PARSER_ERR_EMPTY_ARGUMENT: return "empty argument in a host function's call: the call is 0";
     default: return "unknown error";
     }
 }

@@ -18,13 +18,12 @@ struct Span {
 
 // Errors reported while the current tree was built, one entry per code and
 // place: a runaway call that fails at the same place again and again makes
-// one entry with a count.
+// one entry.
 class ErrorLog {
 public:
     struct Entry {
         int code;
         Span span;
-        long long count;
     };
 
     void add(int code, Span span);

@@ -2,7 +2,8 @@
 # check_exports.sh SHARED [STATIC] - fails when either library defines a global
 # symbol outside the public API (parser_*, dbg_*, exception,
 # exception_set_handler), weak ones included, when a public function is not a
-# strong definition, or when parser_calc is missing.
+# strong definition, when parser_calc is missing, or when the shared library
+# has text relocations (code that is not position-independent).
 set -eu
 public='^(parser_.*|dbg_.*|exception|exception_set_handler)$'
 failed=0
@@ -34,6 +35,10 @@ check() {
   printf '%s\n' "$listing" | grep -qx 'T parser_calc' || { echo "$what: no parser_calc"; failed=1; }
 }
 
+if readelf -d "$1" | grep -q TEXTREL; then
+  echo "$1: text relocations (TEXTREL)"
+  failed=1
+fi
 check "$1" '^(_init|_fini)$' -D
 check "$1" '^(_init|_fini)$' -g
 if [ $# -ge 2 ]; then

@@ -69,7 +69,7 @@ inline std::string render(const TreeNode *root, size_t *nodes = nullptr) {
 }
 
 // The handle's tree in the order parser_walk visits it: depth, side, text,
-// op, state and the value's bits, with every NaN as one.
+// op, state and the value's bits.
 using Visit = std::tuple<int, int, std::string, int, int, uint32_t>;
 inline std::vector<Visit> walk(const Parser *p) {
     std::vector<Visit> out;
@@ -77,7 +77,7 @@ inline std::vector<Visit> walk(const Parser *p) {
         p,
         [](void *ctx, int depth, int side, const char *expr, int op, int state, float value) {
             static_cast<std::vector<Visit> *>(ctx)->emplace_back(depth, side, expr != nullptr ? expr : "<null>", op, state,
-                                                                 std::isnan(value) ? 0x7fc00000u : bits(value));
+                                                                 bits(value));
         },
         &out);
     return out;

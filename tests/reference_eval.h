@@ -5,13 +5,43 @@
 #include <cstdint>
 #include <vector>
 
-#include "arithmetic.h"
+#include <cmath>
 #include "handle.h"
 #include "operand.h"
 #include "operation_table.h"
 #include "variables.h"
 
 namespace test {
+
+// The operations computed from their definitions, independently of the
+// library's own arithmetic: + - * / in float, the rest in double rounded
+// once, % on saturated 32-bit integers.
+inline float reference_operation(int32_t op, float l, float r) {
+    const auto saturated = [](float v) -> int64_t {
+        if (std::isnan(v)) return INT32_MIN;
+        return static_cast<int64_t>(std::fmax(std::fmin(std::trunc(static_cast<double>(v)), INT32_MAX), INT32_MIN));
+    };
+    const double x = r;
+    switch (op) {
+    case lp::OP_ADD: return l + r;
+    case lp::OP_SUB: return l - r;
+    case lp::OP_POW: return static_cast<float>(std::pow(static_cast<double>(l), x));
+    case lp::OP_MUL: return l * r;
+    case lp::OP_DIV: return l / r;
+    case lp::OP_MOD: {
+        const int64_t a = saturated(l), b = saturated(r);
+        return static_cast<float>(static_cast<double>(b == 0 ? a : a % b));
+    }
+    case lp::OP_COS: return static_cast<float>(std::cos(x));
+    case lp::OP_SIN: return static_cast<float>(std::sin(x));
+    case lp::OP_ATAN: return static_cast<float>(std::atan(x));
+    case lp::OP_TAN: return static_cast<float>(std::tan(x));
+    case lp::OP_EXP: return static_cast<float>(std::exp(x));
+    case lp::OP_LOGN: return static_cast<float>(std::log(x));
+    case lp::OP_LOG2: return static_cast<float>(std::log2(x));
+    default: return static_cast<float>(std::log10(x));
+    }
+}
 
 // Puts every node of the tree in CALCULATE, pre-order; a null node is nothing.
 inline void reference_clean(TreeNode *node) {
@@ -67,7 +97,7 @@ inline float reference_calc(TreeNode *node, const List *vars, int *bad_ids = nul
             }
             frame.children_done = 0;
         }
-        const bool binary = lp::is_binary(d->op);
+        const bool binary = d->op <= lp::OP_MOD;
         TreeNode *next = nullptr;
         if (binary && frame.children_done == 0)
             next = frame.node->left;
@@ -86,11 +116,11 @@ inline float reference_calc(TreeNode *node, const List *vars, int *bad_ids = nul
             values.pop_back();
             const float l = values.back();
             values.pop_back();
-            d->value = lp::binary_of(d->op, l, r);
+            d->value = reference_operation(d->op, l, r);
         } else {
             const float r = values.back();
             values.pop_back();
-            d->value = lp::function_of(d->op, r);
+            d->value = reference_operation(d->op, 0.0f, r);
         }
         d->state = lp::DONE;
         frames.pop_back();

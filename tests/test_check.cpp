@@ -108,7 +108,54 @@ TEST(Check, NotesAndErrorsWithTheirPlaces) {
     EXPECT_EQ(parser_error_at(nullptr, 0, nullptr, nullptr, nullptr), -1);
     EXPECT_EQ(parser_check(nullptr, "x", nullptr, nullptr), 0);
     EXPECT_EQ(parser_check(h.p, nullptr, nullptr, nullptr), 0);
+    // A note quotes at most 40 bytes of the text, control bytes escaped.
+    std::string message;
+    parser_check(h.p, ("\x1b[2J" + std::string(50, 'z')).c_str(), [](void *ctx, int, size_t, size_t, const char *m) {
+        *static_cast<std::string *>(ctx) = m;
+    }, &message);
+    EXPECT_EQ(message, "no variable matches '\\x1b[2J" + std::string(36, 'z') + "...'; it counts as 0");
     parser_limit(h.p, PARSER_LIMIT_TEXT_BYTES, 4);
     EXPECT_EQ(h.check("1+2+3"), (std::vector<Place>{{PARSER_ERR_TEXT_TOO_LONG, 0, 5}}));
 }
 
+
+// What a text reads: each name with the variable it finds and each call, in
+// text order, the names in a body at the call's place; and the functions of
+// a handle, user functions newest first, replaced ones marked.
+TEST(Check, NamesATextReadsAndTheFunctions) {
+    using Name = std::tuple<int, size_t, size_t, std::string>;
+    Handle h;
+    parser_native_func(h.p, "host", 1, [](void *, const float *a, int) { return a[0]; }, nullptr, PARSER_NATIVE_PURE);
+    const auto names = [&h](const char *text) {
+        std::vector<Name> out;
+        const int n = parser_names(h.p, text, [](void *ctx, int kind, size_t offset, size_t length, const char *name) {
+            static_cast<std::vector<Name> *>(ctx)->emplace_back(kind, offset, length, name);
+        }, &out);
+        EXPECT_EQ(n, static_cast<int>(out.size())) << text;
+        return out;
+    };
+    const int var = PARSER_NAME_VARIABLE, unknown = PARSER_NAME_UNKNOWN, user = PARSER_NAME_FUNCTION, host = PARSER_NAME_HOST;
+    EXPECT_EQ(names("x+x"), (std::vector<Name>{{var, 0, 1, "xy"}, {var, 2, 1, "xy"}}));
+    EXPECT_EQ(names("f(y)*host(zz)"), (std::vector<Name>{{user, 0, 4, "f"}, {var, 0, 4, "y"}, {host, 5, 8, "host"},
+                                                         {unknown, 10, 2, "zz"}}));
+    EXPECT_EQ(names("g(1)-2*3"), (std::vector<Name>{{unknown, 0, 4, "g(1)"}}));
+    EXPECT_EQ(names("2*(3+4)"), std::vector<Name>{});
+    EXPECT_EQ(parser_names(nullptr, "x", nullptr, nullptr), -1);
+    EXPECT_EQ(parser_names(h.p, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(h.errors(), std::vector<Place>{}) << "the handle is left as it was";
+
+    using Function = std::tuple<int, std::string, std::string, int, int, unsigned>;
+    parser_func(h.p, "f(b)", "b*3");
+    std::vector<Function> functions;
+    const int n = parser_functions(h.p, [](void *ctx, const ParserFunction *f) {
+        static_cast<std::vector<Function> *>(ctx)->emplace_back(f->kind, f->name, f->proto ? f->proto : "<none>",
+                                                               f->replaced, f->n_args, f->flags);
+    }, &functions);
+    EXPECT_EQ(n, 5);
+    EXPECT_EQ(functions, (std::vector<Function>{{PARSER_FUNCTION_USER, "f", "f(b)", 0, -1, 0},
+                                                {PARSER_FUNCTION_USER, "h", "h(n)", 0, -1, 0},
+                                                {PARSER_FUNCTION_USER, "r", "r(n)", 0, -1, 0},
+                                                {PARSER_FUNCTION_USER, "f", "f(a)", 1, -1, 0},
+                                                {PARSER_FUNCTION_HOST, "host", "<none>", 0, 1, PARSER_NATIVE_PURE}}));
+    EXPECT_EQ(parser_functions(nullptr, nullptr, nullptr), -1);
+}

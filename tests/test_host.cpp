@@ -77,7 +77,17 @@ TEST(Host, ArgumentsSplitAtOuterCommasAndWalkInOrder) {
     EXPECT_EQ(parser_calc(p.get(), "sum()"), 0.0f);
     EXPECT_EQ(parser_calc(p.get(), "sum(1,(2,3),sum(4,(5)),clamp(9,0,(x)))"), 17.0f); // (2,3) reads as 2
     EXPECT_EQ(parser_calc(p.get(), "2*(sum(x,y))"), 14.0f);
+    // Blanks around a host call, its name and its arguments are not part of
+    // them; blanks inside an argument are ('x + 1' reads a name 'x ').
+    EXPECT_EQ(parser_calc(p.get(), "2* sum (1, x)\t+sum( )+ sum(\ny , x\r)"), 19.0f);
+    EXPECT_EQ(parser_calc(p.get(), "clamp(x + 1, 0, 9)"), 1.0f);
     EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+    // An empty argument among others is error 10 at its place, and the call is 0.
+    EXPECT_EQ(parser_calc(p.get(), "1+sum(1, ,2)"), 1.0f);
+    int code = -1;
+    size_t offset = 0, length = 0;
+    ASSERT_EQ(parser_error_at(p.get(), 0, &code, &offset, &length), 0);
+    EXPECT_TRUE(code == PARSER_ERR_EMPTY_ARGUMENT && offset == 9u && length == 0u) << code << " " << offset;
 }
 
 TEST(Host, WrongArgumentCountIsZeroAndPlaced) {

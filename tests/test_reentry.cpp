@@ -39,6 +39,9 @@ std::vector<std::string> calls_not_refused(Parser *p) {
     expect(parser_limit(p, PARSER_LIMIT_TEXT_BYTES, 3) == -1, "limit set");
     expect(parser_calc_bulk(p, "x", names, columns, 1, 3, out) != 0 && out[0] == 0.0f, "bulk");
     expect(parser_check(p, "1", nullptr, nullptr) == -1, "check");
+    expect(parser_names(p, "x", nullptr, nullptr) == -1, "names");
+    expect(parser_functions(p, nullptr, nullptr) == -1, "functions");
+    parser_on_error(p, nullptr, nullptr); // refused: the outer callback stays
     parser_walk(p, [](void *ctx, int, int, const char *, int, int, float) { ++*static_cast<int *>(ctx); }, &visits);
     expect(visits == 0, "walk");
     parser_expand(p, "7");
@@ -84,8 +87,8 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
         parser_native_func(p.get(), "probe", 0, [](void *, const float *, int) { return 2.0f; }, nullptr, 0);
         want = parser_calc(p.get(), text);
     }
-    enum Way { HANDLER, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_BULK };
-    for (const Way way : {HANDLER, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_BULK}) {
+    enum Way { HANDLER, ON_ERROR, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_BULK };
+    for (const Way way : {HANDLER, ON_ERROR, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_BULK}) {
         ParserPtr p = robust::standard_handle();
         Probe probe;
         probe.p = p.get();
@@ -93,6 +96,8 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
         Probe idle; // the host function of the other ways
         if (way < HOST) parser_native_func(p.get(), "probe", 0, probe_host, &idle, 0);
         if (way == HANDLER) exception_set_handler([](void *ctx, const char *, int, int) { static_cast<Probe *>(ctx)->run(); }, &probe);
+        if (way == ON_ERROR)
+            parser_on_error(p.get(), [](void *ctx, int, size_t, size_t) { static_cast<Probe *>(ctx)->run(); }, &probe);
         if (way == SINK) {
             dbg_set_level(8);
             dbg_set_sink([](void *ctx, int, const char *) { static_cast<Probe *>(ctx)->run(); }, &probe);

@@ -6,6 +6,7 @@
 // and keeps switching the process-wide diagnostics level, sink and handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -48,13 +49,29 @@ TEST(Threads, IndependentHandlesAgreeWithOneThread) {
             expected[t].push_back({bits(parser_calc(p.get(), text)), parser_errors(p.get(), nullptr)});
     }
 
+    // Each thread's handles tell their errors to the thread's own callback,
+    // on that thread.
+    struct Heard {
+        std::thread::id thread;
+        std::vector<int> codes;
+        bool elsewhere = false;
+    };
+    std::vector<Heard> heard(kThreads);
+    const parser_error_fn hear = [](void *ctx, int code, size_t, size_t) {
+        auto *h = static_cast<Heard *>(ctx);
+        h->elsewhere |= h->thread != std::this_thread::get_id();
+        h->codes.push_back(code);
+    };
     std::atomic<int> running{kThreads};
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
+            heard[t].thread = std::this_thread::get_id();
             for (int round = 0; round < kRounds; ++round) {
                 // Two handles in turn, each text twice: cached and rebuilt trees both run.
                 ParserPtr a = thread_handle(t), b = thread_handle(t);
+                parser_on_error(a.get(), hear, &heard[t]);
+                parser_on_error(b.get(), hear, &heard[t]);
                 for (size_t i = 0; i < 2 * kTextCount; ++i) {
                     const size_t j = (i / 2 + static_cast<size_t>(round)) % kTextCount;
                     Parser *p = (i / 2 % 2 == 0) ? a.get() : b.get();
@@ -86,6 +103,13 @@ TEST(Threads, IndependentHandlesAgreeWithOneThread) {
         std::this_thread::yield();
     } while (running.load() > 0);
     for (std::thread &w : workers) w.join();
+    for (const Heard &h : heard) {
+        EXPECT_FALSE(h.elsewhere);
+        // Each round builds "x+" (2), "q(2)+x" (4) and "r(1)" (5) at least once.
+        for (const int code : {2, 4, 5}) EXPECT_GE(std::count(h.codes.begin(), h.codes.end(), code), kRounds) << code;
+        EXPECT_EQ(h.codes.size(), static_cast<size_t>(std::count_if(h.codes.begin(), h.codes.end(),
+                                                                    [](int c) { return c == 2 || c == 4 || c == 5; })));
+    }
     dbg_set_level(0);
     dbg_set_sink(nullptr, nullptr);
     exception_set_handler(nullptr, nullptr);

@@ -11,6 +11,7 @@
 #include "csv_mode.h"
 #include "lib_parse/diagnostics.h"
 #include "line_input.h"
+#include "native.h"
 #include "number_text.h"
 #include "options.h"
 #include "output.h"
@@ -30,6 +31,15 @@ using namespace lparse;
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+
+// The evaluators of this build, for --version; vector bulk code is AVX2 on a
+// CPU that has it, else SSE2.
+std::string evaluators() {
+    std::string list = "interpreter";
+    if (lp::native_code_available())
+        list += std::string(", machine code, vector bulk code (") + (lp::native_bulk_avx2 ? "AVX2" : "SSE2") + ")";
+    return list;
+}
 
 void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }
 
@@ -74,8 +84,8 @@ int run(int argc, const char *const *argv) {
         return kExitOk;
     }
     if (options.version) {
-        std::printf("lparse %s (lib_parse %s)%s\n", LPARSE_VERSION, LPARSE_VERSION,
-                    have_line_editor() ? ", line editing by libedit" : "");
+        std::printf("lparse %s (lib_parse %s)%s\nevaluators: %s\n", LPARSE_VERSION, LPARSE_VERSION,
+                    have_line_editor() ? ", line editing by libedit" : "", evaluators().c_str());
         return kExitOk;
     }
 

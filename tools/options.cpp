@@ -295,7 +295,7 @@ Options:
                           kept in ~/.lparse_history, or when XDG_STATE_HOME is
                           set in $XDG_STATE_HOME/lparse/history
   -h, --help              show this help and exit
-  -V, --version           show the version and exit
+  -V, --version           show the version and the evaluators of this build, and exit
   --                      end of options. Short options group: -qf 'f(x)=x*3'.
                           An argument of '-' and a letter is an option, so such
                           an EXPR goes after '--': lparse -- -x x=2; '-' and

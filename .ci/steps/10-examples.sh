@@ -1,37 +1,76 @@
 #!/usr/bin/env bash
-# Installs lib_parse into a temporary prefix from a fresh build, then builds the
-# example hosts against it as outside projects, once with CMake and once with
-# pkg-config, and checks what they print and what the installed lparse prints.
+# Builds the Debian packages (cpack), installs them with apt, and builds against
+# them as an outside project would: the example hosts with CMake and with
+# pkg-config (c_host linked shared, static and fully static) and every code
+# block of README.md and docs/. Checks the installed shared library's exports,
+# that it makes machine code, and that lparse says so. The packages are
+# removed at the end whatever happened, and any left by an earlier run that
+# died at the start, so that no later build finds a stale install.
 set -euo pipefail
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-prefix="$work/prefix"
+installed=()
+purge() {
+  [ $# -eq 0 ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$@" >/dev/null
+}
+cleanup() {
+  purge "${installed[@]}" || echo "could not remove ${installed[*]}" >&2
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mapfile -t stale < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' 'liblib-parse*' lparse 2>/dev/null |
+  awk '$1 ~ /^.i/ { print $2 }')
+purge "${stale[@]}"
 
-cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+echo "-- Debian packages"
+cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DLIB_PARSE_BUILD_TESTS=OFF -DLIB_PARSE_BUILD_BENCH=OFF >/dev/null
 cmake --build "$work/build" -j2 >/dev/null
-cmake --install "$work/build" >/dev/null
-
-pc_dir=$(dirname "$(find "$prefix" -name lib_parse.pc | head -n1)")
-for host in c_host cpp_host; do
-  echo "-- $host with CMake"
-  cmake -S "examples/$host" -B "$work/cmake-$host" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-  cmake --build "$work/cmake-$host" >/dev/null
-  "$work/cmake-$host/$host" | diff -u "examples/$host/expected_output.txt" -
-
-  echo "-- $host with pkg-config"
-  mkdir -p "$work/pc-$host"
-  PKG_CONFIG_PATH="$pc_dir" make -s -C "examples/$host" O="$work/pc-$host"
-  "$work/pc-$host/$host" | diff -u "examples/$host/expected_output.txt" -
+(cd "$work/build" && cpack -G DEB >/dev/null)
+debs=("$work"/build/*.deb)
+for deb in "${debs[@]}"; do
+  installed+=("$(dpkg-deb -f "$deb" Package)")
+  echo "   $(basename "$deb"), depends on: $(dpkg-deb -f "$deb" Depends)"
 done
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --allow-downgrades "${debs[@]}" >/dev/null
 
-echo "-- c_host with CMake, static library"
-cmake -S examples/c_host -B "$work/cmake-static" -DCMAKE_PREFIX_PATH="$prefix" -DC_HOST_STATIC=ON >/dev/null
-cmake --build "$work/cmake-static" >/dev/null
-"$work/cmake-static/c_host" | diff -u examples/c_host/expected_output.txt -
+echo "-- the installed shared library"
+libdir=$(pkg-config --variable=libdir lib_parse)
+sh tests/check_exports.sh "$libdir/liblib_parse.so" "$libdir/liblib_parse.a"
+lparse --version
+if [ -f third_party/asmjit/src/asmjit/x86.h ]; then
+  # Built with AsmJit's source: the shared library makes machine code too.
+  lparse --version | grep -q 'machine code'
+  printf '#include <stdio.h>\n#include "lib_parse.h"\nint main(void) { Parser *p = parser_new();
+    printf("%%lld\\n", parser_limit(p, PARSER_LIMIT_NATIVE_CODE, -1)); parser_destroy(p); return 0; }\n' >"$work/native.c"
+  cc "$work/native.c" $(pkg-config --cflags --libs lib_parse) -o "$work/native"
+  test "$("$work/native")" = 1 || { echo "the installed shared library makes no machine code" >&2; exit 1; }
+fi
 
-echo "-- installed lparse"
-test "$("$prefix/bin/lparse" '2*(x+1)-cos(y)' x=1 y=0)" = 3
-test "$("$prefix/bin/lparse" -f 'f(x)=x*2' 'f(3)+1')" = 7
-echo "-- examples built and ran against the installed package"
+for host in c_host cpp_host; do
+  links=(shared)
+  [ "$host" = c_host ] && links=(shared static fully-static)
+  for link in "${links[@]}"; do
+    echo "-- $host, $link, with CMake"
+    options=()
+    [ "$host" = c_host ] && options=(-DC_HOST_LINK="$link")
+    cmake -S "examples/$host" -B "$work/cmake-$host-$link" "${options[@]}" >/dev/null
+    cmake --build "$work/cmake-$host-$link" >/dev/null
+    "$work/cmake-$host-$link/$host" | diff -u "examples/$host/expected_output.txt" -
+    echo "-- $host, $link, with pkg-config"
+    mkdir -p "$work/pc-$host-$link"
+    make -s -C "examples/$host" O="$work/pc-$host-$link" LINK="$link"
+    "$work/pc-$host-$link/$host" | diff -u "examples/$host/expected_output.txt" -
+  done
+done
+for link in static fully-static; do
+  if ldd "$work/cmake-c_host-$link/c_host" 2>/dev/null | grep -q liblib_parse; then
+    echo "c_host linked $link loads the shared library" >&2
+    exit 1
+  fi
+done
+! ldd "$work/cmake-c_host-fully-static/c_host" >/dev/null 2>&1 || { echo "c_host is not fully static" >&2; exit 1; }
+
+echo "-- code blocks of README.md and docs/"
+python3 .ci/doc_blocks.py "$work/doc-blocks" README.md docs/*.md
+echo "-- examples and documented code built and ran against the installed packages"

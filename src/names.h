@@ -1,0 +1,38 @@
+// names.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
+#ifndef LIB_PARSE_NAMES_H
+#define LIB_PARSE_NAMES_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "containers.h"
+#include "report.h"
+
+namespace lp {
+
+// The names of one build, in the order the expansion meets them: text order,
+// a call before the names of its arguments or body.
+class NameList {
+public:
+    struct Use {
+        int kind; // PARSER_NAME_*
+        Span span;
+        std::string name;
+    };
+
+    explicit NameList(const List *vars) : vars_(vars) {}
+    // A leaf with TEXT at PLACE: a name reads the newest variable whose name
+    // begins with it, or none; a number reads no name.
+    void leaf(const char *text, Span place);
+    void call(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, std::string(name)}); }
+    const std::vector<Use> &uses() const { return uses_; }
+
+private:
+    const List *vars_;
+    std::vector<Use> uses_;
+};
+
+} // namespace lp
+
+#endif // LIB_PARSE_NAMES_H

@@ -1,0 +1,88 @@
+// operation_kinds.cpp - the table of how each operation is evaluated, and the routines it names.
+#include "operation_kinds.h"
+
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+
+#include "report.h"
+
+namespace lp {
+
+namespace {
+
+// Saturating truncation to a 32-bit integer; NaN becomes the smallest value.
+int32_t to_int32(float v) {
+    if (std::isnan(v)) return INT32_MIN;
+    if (v >= 2147483648.0f) return INT32_MAX;
+    if (v <= -2147483648.0f) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+// Remainder of truncating division; a zero divisor gives the dividend and
+// -1 gives 0, so nothing ever traps.
+float remainder_of(float l, float r) {
+    const int32_t a = to_int32(l), b = to_int32(r);
+    const int32_t result = b == 0 ? a : b == -1 ? 0 : a % b;
+    return static_cast<float>(static_cast<double>(result));
+}
+
+float pow_of(float l, float r) { return static_cast<float>(std::pow(static_cast<double>(l), static_cast<double>(r))); }
+
+// The functions compute in double precision and round once.
+template <double (*F)(double)>
+float in_double(float r) {
+    return static_cast<float>(F(static_cast<double>(r)));
+}
+double cos_d(double x) { return std::cos(x); }
+double sin_d(double x) { return std::sin(x); }
+double atan_d(double x) { return std::atan(x); }
+double tan_d(double x) { return std::tan(x); }
+double exp_d(double x) { return std::exp(x); }
+double log_d(double x) { return std::log(x); }
+double log2_d(double x) { return std::log2(x); }
+double log10_d(double x) { return std::log10(x); }
+
+constexpr OpKind arith(const char *name, Compute compute) { return OpKind{name, 2, compute, true, nullptr, nullptr}; }
+constexpr OpKind unary(const char *name, UnaryRoutine f) { return OpKind{name, 1, Compute::ROUTINE, true, f, nullptr}; }
+constexpr OpKind binary(const char *name, BinaryRoutine f) { return OpKind{name, 2, Compute::ROUTINE, true, nullptr, f}; }
+
+} // namespace
+
+const OpKind kOpKinds[OP_KIND_COUNT] = {
+    arith("+", Compute::ADD),
+    arith("-", Compute::SUB),
+    binary("^", pow_of),
+    arith("*", Compute::MUL),
+    arith("/", Compute::DIV),
+    binary("%", remainder_of),
+    unary("cos", in_double<cos_d>),
+    unary("sin", in_double<sin_d>),
+    unary("atan", in_double<atan_d>),
+    unary("tan", in_double<tan_d>),
+    unary("exp", in_double<exp_d>),
+    unary("logn", in_double<log_d>),
+    unary("log2", in_double<log2_d>),
+    unary("log10", in_double<log10_d>),
+    OpKind{"operand", 0, Compute::NONE, false, nullptr, nullptr},  // OP_OPERAND
+    OpKind{"call", -1, Compute::HOST, false, nullptr, nullptr},    // OP_CALL
+    OpKind{"argument", 0, Compute::NONE, false, nullptr, nullptr}, // OP_ARG
+};
+static_assert(std::size(kOpKinds) == OP_KIND_COUNT, "a row per operation id");
+
+float compute(int32_t op, const float *operands) {
+    const OpKind &kind = kind_of(op);
+    switch (kind.compute) {
+    case Compute::ADD: return float_add(operands[0], operands[1]);
+    case Compute::SUB: return float_sub(operands[0], operands[1]);
+    case Compute::MUL: return float_mul(operands[0], operands[1]);
+    case Compute::DIV: return float_div(operands[0], operands[1]);
+    case Compute::ROUTINE: return kind.arity == 1 ? kind.unary(operands[0]) : kind.binary(operands[0], operands[1]);
+    case Compute::HOST:
+    case Compute::NONE: break;
+    }
+    impossible(true); // a call is made by its evaluator, with its function
+    return 0.0f;
+}
+
+} // namespace lp
