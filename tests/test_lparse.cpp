@@ -24,6 +24,9 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"--func=g(a,b)=a-b", "g(5,2)"}, "3", 0, ""}, {{"0.1+0.2"}, "0.3", 0, ""}, {{"2^0.5"}, "1.4142135", 0, ""},
         {{"-1/0"}, "-inf", 0, ""}, {{"0/0"}, "nan", 0, ""}, {{"--", "-x", "x=3"}, "-3", 0, ""},
         {{"x", "x=1", "xy=5"}, "1", 0, ""}, // defined longest first: the exact name wins
+        // VALUE read as a double, then rounded to a float, as the language reads numbers.
+        {{"x+y", "x=16777217.000000000001", "y=1.00000005960464477539062500001"}, "16777216", 0, ""},
+        {{"x/y", "x=1e39", "y=-1e-50"}, "-inf", 0, ""},
         {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2", 0, ""}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi)"}, "7", 0, ""},
         {{"--math", "atan2(0,1)+abs(0-e)"}, "2.7182817", 0, ""},
         {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("a+b-", 2, 2)},
@@ -32,15 +35,22 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"(1+2"}, "0", 1, "lparse: error: bracket without a partner: the text is read as one operand\n" + place_lines("(1+2", 0, 1)},
         {{"2cos(0)"}, "1", 0, "lparse: warning: '2' before 'cos' is dropped: a function takes only the text after its name\n" + place_lines("2cos(0)", 0, 1)},
         {{"x", "xy=5"}, "5", 0, "lparse: warning: 'x' reads variable 'xy', the newest whose name begins with it"},
+        // A variable no expression can name is told how the library reads its name; one it can, nothing.
+        {{"x", "x=1", "1e3=2", "2x=3", "x y=4"}, "1", 0, ""},
+        {{"x", "x=1", "(x)=2"}, "1", 0, "lparse: warning: '(x)' holds a bracket, so no expression can name it"},
+        {{"x", "x=1", "x)=2"}, "1", 0, "lparse: warning: 'x)' is read with an error wherever an expression names it"},
+        {{"x", "x=1", "cosx=2"}, "1", 0, "lparse: warning: 'cosx' holds 'cos', so expressions split it there"},
         {{"--bogus", "1"}, "", 2, "lparse: unknown option '--bogus'"},
-        {{"x", "x=abc"}, "", 2, "lparse: 'x=abc': VALUE must be a number, such as 2, -0.5 or 1e3"},
+        // Input in a message is clipped to 40 bytes, before a character it would split, control bytes escaped.
+        {{"x", "x=\x1b" + std::string(36, '9') + "\xc3\xa9z"}, "", 2,
+         "lparse: 'x=\\x1b" + std::string(36, '9') + "...': VALUE must be a number, such as 2, -0.5 or 1e3"},
         {{"-f", "f=x", "1"}, "", 2, "lparse: -f 'f=x': a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not 'f'"},
+        {{"-f", "f (x)=x*2", "1"}, "", 2, "lparse: -f 'f (x)=x*2': a function's name holds no blanks: write NAME(PARAMS), such as 'f(x)', not 'f (x)'"},
         {{"--tree", "--csv", "f", "x"}, "", 2, "lparse: --tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep"},
-        {{"--sweep", "x=0:1:-0.5", "x"}, "", 2, "lparse: --sweep: a negative STEP counts down, but TO is above FROM"},
         {{"--csv", "/nonexistent/file.csv", "x"}, "", 1, "lparse: cannot open '/nonexistent/file.csv': No such file or directory"},
         {{"--csv", ".", "x"}, "", 1, "lparse: cannot read '.': Is a directory"},
         {{"--trace=9", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
-        {{"--sweep", "x=0:1:0.5", "x*2"}, "x\tx*2\n0\t0\n0.5\t1\n1\t2", 0, ""},
+        {{"--sweep", "x=0:1:-0.5", "x*2"}, "x\tx*2\n0\t0\n0.5\t1\n1\t2", 0, ""}, // STEP's sign follows FROM and TO
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args);
@@ -66,11 +76,40 @@ TEST(LparseOneShot, ShowsAPlaceInALongTextClipped) {
     EXPECT_EQ(lines[0], "lparse: line 1: error: bracket without a partner: the text is read as one operand");
     EXPECT_EQ(lines[1], "  ..." + std::string(29, '1') + "+(" + std::string(41, '2') + "...");
     EXPECT_EQ(lines[2], std::string(2 + 3 + 30, ' ') + "^"); // 30 bytes shown before the place
-    // Past lparse's own limit of 16 MiB a text is refused, its start shown.
-    const std::vector<std::string> refused = lines_of(run_lparse({}, std::string((16 << 20) + 1, '1') + "\n").err);
+    // Past lparse's own limit of 1 MiB a text is refused, its start shown.
+    const std::vector<std::string> refused = lines_of(run_lparse({}, std::string((1 << 20) + 1, '1') + "\n").err);
     ASSERT_EQ(refused.size(), 3u);
     EXPECT_EQ(refused[0], "lparse: line 1: " + error_line(PARSER_ERR_TEXT_TOO_LONG).substr(8));
     EXPECT_EQ(refused[2], "  ^" + std::string(41, '~'));
+}
+
+// The messages of one evaluation, bad CSV rows and bad column names: the
+// first five of each, then a line counting the rest.
+TEST(LparseOneShot, RepeatedMessagesStopAfterAFewWithACount) {
+    struct Row {
+        Args args;
+        std::string input, first_line, last_line;
+        size_t lines;
+    };
+    std::string bad_rows = "x\n";
+    for (int i = 0; i < 8; ++i) bad_rows += "\x1b\n";
+    const Row rows[] = {
+        {{"a1+a2+a3+a4+a5+a6+a7"}, "", "lparse: warning: no variable matches 'a1'; it counts as 0",
+         "lparse: warning: 2 more warnings are not shown", 5 * 3 + 1},
+        {{"g(1)+g(2)+g(3)+g(4)+g(5)+g(6)"}, "", error_line(PARSER_ERR_UNKNOWN_FUNCTION),
+         "lparse: error: 1 more error is not shown", 5 * 3 + 1},
+        {{"--csv", "-", "--on-error=skip", "x"}, bad_rows,
+         "lparse: warning: row 2, column 1 ('x'): '\\x1b' is not a number; the row is left out",
+         "lparse: warning: 3 more bad rows were left out, 8 in all", 6},
+        {{"--csv", "-", "x"}, "x,1,2,3,4,5,6,7\n", "lparse: column 2: warning: '1' reads as a number in expressions, so no expression can name it",
+         "lparse: warning: 2 more columns have names no expression can read, 7 in all", 6},
+    };
+    for (const Row &row : rows) {
+        const std::vector<std::string> lines = lines_of(run_lparse(row.args, row.input).err);
+        ASSERT_EQ(lines.size(), row.lines) << show(row.args);
+        EXPECT_EQ(lines.front(), row.first_line) << show(row.args);
+        EXPECT_EQ(lines.back(), row.last_line) << show(row.args);
+    }
 }
 
 TEST(LparseViews, ExplainBracketsEveryOperationAsGrouped) {
@@ -127,13 +166,13 @@ TEST(LparseViews, TreeDotAndTrace) {
 }
 
 TEST(LparseCsv, WritesEachRowBackWithItsResult) {
-    const Outcome got = run_lparse({"--csv", "-", "x*y"}, "x,\"y\"\r\n1,2\r\n\"3\",\" 4 \"\r\n\n-1.5,1e3\ninf,0");
+    const Outcome got = run_lparse({"--csv", "-", "x*y"}, "x,\"y\"\r\n1,2\r\n\"3\",\" 4 \"\r\n\n-1.5,1e3\ninf,0\n16777217.000000000001,1");
     EXPECT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(got.out, "x,\"y\",result\n1,2,2\n\"3\",\" 4 \",12\n-1.5,1e3,-1500\ninf,0,nan\n");
+    EXPECT_EQ(got.out, "x,\"y\",result\n1,2,2\n\"3\",\" 4 \",12\n-1.5,1e3,-1500\ninf,0,nan\n16777217.000000000001,1,16777216\n");
     EXPECT_EQ(got.err, "");
 
-    // Enough rows to cross many blocks over one tree; every result is exact.
-    const int rows = 5000;
+    // Enough rows to cross a block of 65,536 over one tree; every result is exact.
+    const int rows = 70000;
     std::string input = "n,xy,x\n", want = "n,xy,x,result\n";
     for (int i = 0; i < rows; ++i) {
         const std::string row = std::to_string(i) + "," + std::to_string(-i) + ",0.5";

@@ -31,6 +31,8 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         {{}, ":unset\n", "", 1}, {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
         // :math; a removal makes the handle anew, with the host functions again.
         {{}, ":math\nsqrt(16)+floor(pi)\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
+        {{}, "f(x) := " + std::string(128 << 10, '1') + "\n", "", 1}, // a definition over 128 KiB
+        {{}, "y = 2\ny =\ny\n", "2\n", 1}, {{}, "f(x) := 2\nf(x) :=\nf(1)\n", "2\n", 1}, // nothing after = or :=
         {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0}, {{}, ":explain 2*3^2\n", "((2*3)^2)\n36\n", 0},
     };
     for (const Row &row : rows) {
@@ -39,7 +41,45 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         EXPECT_EQ(got.status, row.status) << row.script << "\nstderr: " << got.err;
     }
     EXPECT_EQ(run_lparse({}, ":unset x\n").err, "lparse: line 1: error: no variable is named 'x'\n");
+    // Both helps and the manual page list every command, and the page every option of --help.
+    const std::string help = run_lparse({"--help"}).out, session_help = run_lparse({}, ":help\n").out;
+    const std::string source = __FILE__;
+    FILE *man = std::fopen((source.substr(0, source.rfind('/')) + "/../tools/lparse.1").c_str(), "r");
+    ASSERT_NE(man, nullptr);
+    std::string page = read_back(man);
+    for (size_t at = 0; (at = page.find("\\-", at)) != std::string::npos;) page.erase(at, 1);
+    for (const char *command : {":vars", ":funcs", ":unset", ":undef", ":tree", ":explain", ":math", ":trace", ":help",
+                                ":quit", ":q", ":exit", "quit", "exit"}) {
+        EXPECT_NE(help.find(command), std::string::npos) << command;
+        EXPECT_NE(session_help.find(command), std::string::npos) << command;
+        EXPECT_NE(page.find(command), std::string::npos) << command;
+    }
+    for (size_t at = 0; (at = help.find(" --", at)) != std::string::npos; ++at) {
+        const std::string option = help.substr(at + 1, help.find_first_not_of("-abcdefghijklmnopqrstuvwxyz", at + 3) - at - 1);
+        EXPECT_NE(page.find(option), std::string::npos) << option;
+    }
     EXPECT_EQ(run_lparse({}, ":undef f\n").err, "lparse: line 1: error: no function is named 'f'\n");
+}
+
+// -s FILE runs the file as a script read from standard input would run; a
+// file named as an EXPR gets a hint.
+TEST(LparseLines, ScriptFromAFile) {
+    const std::string path = testing::TempDir() + "lparse_script.lp";
+    const std::string script = "#!/usr/bin/env -S lparse -s\nx = 2\nx*y\nq(1)\n";
+    FILE *file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(script.c_str(), file);
+    std::fclose(file);
+    for (const Args &args : {Args{"-s", path, "y=3"}, Args{"y=3", "-qs" + path}, Args{"--script=-", "y=3"}}) {
+        const Outcome got = run_lparse(args, args[0] == "--script=-" ? script : "1\n");
+        EXPECT_EQ(got.out, "6\n0\n") << show(args);
+        EXPECT_EQ(got.status, 1) << show(args);
+        EXPECT_NE(got.err.find("lparse: line 4: error 4"), std::string::npos) << show(args) << got.err;
+    }
+    EXPECT_EQ(run_lparse({"-s", "/nonexistent.lp"}).err, "lparse: cannot open '/nonexistent.lp': No such file or directory\n");
+    EXPECT_EQ(run_lparse({"-s", testing::TempDir()}).status, 1); // a directory cannot be read
+    EXPECT_EQ(run_lparse({"-s", path, "x*2"}).status, 2);
+    EXPECT_NE(run_lparse({path}).err.find("is also a file; lparse -s FILE runs"), std::string::npos);
 }
 
 } // namespace

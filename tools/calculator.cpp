@@ -3,44 +3,108 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "caret.h"
 #include "handle.h"
-#include "operand.h"
+#include "line_input.h"
+#include "quote.h"
 
 namespace lparse {
 
 namespace {
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+// Messages of each kind shown for one evaluation; the rest are counted. A
+// long text may hold a hundred thousand unknown names or refused calls.
+constexpr size_t kShownMessages = 5;
 
-// How the library reads TEXT alone, with TEXT a variable of a handle of its
-// own: the root's operation symbol when the text is split, "" when it is one
-// operand naming that variable, "(" when its brackets keep it from being one.
-std::string read_alone(const std::string &text) {
+// The error and warning lines of one evaluation of TEXT, taken as the
+// library reports them, none kept beyond those shown.
+class MessageLines {
+public:
+    MessageLines(const std::string &text, Evaluation *into) : text_(text), into_(*into) {}
+
+    void error(int code, size_t offset, size_t length) {
+        add(&into_.errors, &hidden_errors_, [&] {
+            return "error " + std::to_string(code) + ": " + parser_error_text(code) + "\n" +
+                   show_place(text_, offset, length);
+        });
+    }
+
+    // A note of parser_check that is not an error of the build.
+    void note(int kind, size_t offset, size_t length, const char *message) {
+        if (!said_.insert(message).second) return; // a trap repeated in a text is told once
+        const auto line = [&] { return message + ("\n" + show_place(text_, offset, length)); };
+        if (kind == PARSER_NOTE_UNMATCHED_BRACKET)
+            add(&into_.errors, &hidden_errors_, [&] { return "error: " + line(); });
+        else
+            add(&into_.warnings, &hidden_warnings_, [&] { return "warning: " + line(); });
+    }
+
+    // Ends each list with a line counting what it left out.
+    void finish() {
+        if (hidden_errors_ > 0) into_.errors.push_back("error: " + not_shown(hidden_errors_, "error"));
+        if (hidden_warnings_ > 0) into_.warnings.push_back("warning: " + not_shown(hidden_warnings_, "warning"));
+    }
+
+private:
+    // The line is made only when it is shown.
+    template <typename MakeLine>
+    static void add(std::vector<std::string> *lines, size_t *hidden, MakeLine make_line) {
+        if (lines->size() < kShownMessages)
+            lines->push_back(make_line());
+        else
+            ++*hidden;
+    }
+
+    static std::string not_shown(size_t count, const char *kind) {
+        return std::to_string(count) + " more " + kind + (count == 1 ? " is" : "s are") + " not shown";
+    }
+
+    const std::string &text_;
+    Evaluation &into_;
+    std::unordered_set<std::string> said_;
+    size_t hidden_errors_ = 0, hidden_warnings_ = 0;
+};
+
+// How the library reads TEXT alone, with TEXT the one variable of a handle
+// of its own.
+struct AloneReading {
+    const char *split_at = nullptr; // the root's operation symbol when TEXT is split
+    bool reads_variable = false;    // TEXT is one operand whose value is the variable's
+    bool reports_error = false;     // reading it reports an error
+};
+
+AloneReading read_alone(const std::string &text) {
+    AloneReading reading;
     lib_parse::Parser scratch;
     scratch.var(text, 1.0f);
-    scratch.calc(text);
-    std::string how = "(";
-    scratch.walk([&](int depth, int, const char *expr, int op, int, float) {
-        if (depth != 0) return;
-        if (op != PARSER_OP_OPERAND)
-            how = parser_op_symbol(op);
-        else if (expr != nullptr && text == expr && scratch.check(text).empty())
-            how = "";
+    const float first = scratch.calc(text);
+    scratch.var(text, 2.0f);
+    const float second = parser_eval(scratch.get()); // the same tree: its value follows the variable or not
+    scratch.walk([&](int depth, int, const char *, int op, int, float) {
+        if (depth == 0 && op != PARSER_OP_OPERAND) reading.split_at = parser_op_symbol(op);
     });
-    return how;
+    reading.reads_variable = reading.split_at == nullptr && first == 1.0f && second == 2.0f;
+    parser_check(scratch.get(), text.c_str(), [](void *ctx, int kind, size_t, size_t, const char *) {
+        if (kind <= PARSER_NOTE_UNMATCHED_BRACKET) *static_cast<bool *>(ctx) = true;
+    }, &reading.reports_error);
+    return reading;
 }
 
 } // namespace
 
 std::string unreachable_name_warning(const std::string &name) {
-    if (!lp::is_name(name.c_str()))
-        return "warning: " + quoted(name) + " reads as a number in expressions, so no expression can name it";
-    const std::string how = read_alone(name);
-    if (how == "(") return "warning: " + quoted(name) + " holds a bracket, so no expression can name it";
-    if (!how.empty()) return "warning: " + quoted(name) + " holds '" + how + "', so expressions split it there";
-    return "";
+    if (name.empty()) return "warning: a variable has an empty name, which no expression can name";
+    const AloneReading reading = read_alone(name);
+    const std::string warning = "warning: " + quoted(name);
+    if (reading.split_at != nullptr)
+        return warning + " holds '" + reading.split_at + "', so expressions split it there";
+    if (reading.reads_variable)
+        return reading.reports_error ? warning + " is read with an error wherever an expression names it" : "";
+    if (name.find_first_of("()") != std::string::npos)
+        return warning + " holds a bracket, so no expression can name it";
+    return warning + " reads as a number in expressions, so no expression can name it";
 }
 
 std::string Calculator::set_var(const std::string &name, float value) {
@@ -61,12 +125,17 @@ std::string Calculator::define_function(const std::string &proto, const std::str
     if (open == 0 || open == std::string::npos || proto.back() != ')')
         return "error: a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not " +
                quoted(proto);
+    if (proto.find_first_of(" \t") < open)
+        return "error: a function's name holds no blanks: write NAME(PARAMS), such as 'f(x)', not " + quoted(proto);
+    if (body.empty()) return "error: a function needs a BODY after its prototype";
+    if (proto.size() + body.size() > kDefinitionLimitBytes)
+        return "error: a function definition may be up to " + std::to_string(kDefinitionLimitBytes >> 10) +
+               " KiB long";
     parser_.func(proto, body);
     funcs_.emplace_back(proto, body);
     const std::string name = proto.substr(0, open);
-    const std::string how = read_alone(name);
-    if (how.size() > 1) // an operation symbol
-        return "warning: function name " + quoted(name) + " holds '" + how + "', so its calls are split there";
+    if (const char *split_at = read_alone(name).split_at)
+        return "warning: function name " + quoted(name) + " holds '" + split_at + "', so its calls are split there";
     return "";
 }
 
@@ -80,12 +149,21 @@ bool Calculator::forget(const std::string &name, bool function) {
         vars_.erase(std::remove_if(vars_.begin(), vars_.end(), [&](const auto &v) { return v.first == name; }),
                     vars_.end());
     if (vars_.size() + funcs_.size() == count) return false;
-    parser_ = lib_parse::Parser();
-    allow_long_texts();
+    lib_parse::Parser fresh;
+    stop_on_interrupt(fresh.get()); // before the old handle is destroyed
+    parser_ = std::move(fresh);
+    take_up_handle();
     if (math_) register_math();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
     for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
     return true;
+}
+
+Calculator::~Calculator() { forget_on_interrupt(parser_.get()); }
+
+void Calculator::take_up_handle() {
+    parser_.limit(PARSER_LIMIT_TEXT_BYTES, kTextLimitBytes);
+    stop_on_interrupt(parser_.get());
 }
 
 void Calculator::register_math() {
@@ -123,21 +201,29 @@ const char *Calculator::lookup(const std::string &operand) const {
 Evaluation Calculator::evaluate(const std::string &text) {
     Evaluation result;
     result.value = parser_.calc(text);
+    MessageLines lines(text, &result);
     // The errors belong to the tree, and stay while it is re-used.
-    for (const lib_parse::Error &e : parser_.errors())
-        result.errors.push_back("error " + std::to_string(e.code) + ": " + parser_error_text(e.code) + "\n" +
-                                show_place(text, e.offset, e.length));
-    std::vector<std::string> said; // a trap repeated in a text is told once
-    for (const lib_parse::Note &n : parser_.check(text)) {
-        if (n.kind < PARSER_NOTE_UNMATCHED_BRACKET) continue; // the errors, above
-        if (std::find(said.begin(), said.end(), n.message) != said.end()) continue;
-        said.push_back(n.message);
-        const std::string line = n.message + "\n" + show_place(text, n.offset, n.length);
-        if (n.kind == PARSER_NOTE_UNMATCHED_BRACKET)
-            result.errors.push_back("error: " + line);
-        else
-            result.warnings.push_back("warning: " + line);
+    Parser *parser = parser_.get();
+    const int errors = parser_errors(parser, nullptr);
+    bool interrupted = false;
+    for (int i = 0; i < errors; ++i) {
+        int code = 0;
+        size_t offset = 0, length = 0;
+        parser_error_at(parser, i, &code, &offset, &length);
+        interrupted = interrupted || code == PARSER_ERR_INTERRUPTED;
+        lines.error(code, offset, length);
     }
+    // After Ctrl-C, which may also come too late to stop the build, no check:
+    // the line is dropped.
+    if (!interrupted && !interrupt_pending()) {
+        const auto note = [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
+            // The build's own errors were told above.
+            if (kind >= PARSER_NOTE_UNMATCHED_BRACKET)
+                static_cast<MessageLines *>(ctx)->note(kind, offset, length, message);
+        };
+        parser_check(parser, text.c_str(), note, &lines);
+    }
+    lines.finish();
     return result;
 }
 

@@ -12,8 +12,20 @@
 
 namespace lparse {
 
+// The longest expression lparse gives the library, and the longest function
+// definition. Texts given on the command line or typed are the user's own, so
+// they may be longer than the 256 KiB a host of the library accepts by
+// default; but each is built and then checked, and the slowest shapes found
+// at these lengths take up to a second and 410 MiB (measured in --help). A
+// definition is held to the 128 KiB by which substitution may lengthen a
+// tree: calls of a longer body are nearly always refused, each at a cost that
+// grows with the body.
+constexpr long long kTextLimitBytes = 1 << 20;
+constexpr size_t kDefinitionLimitBytes = 128 << 10;
+
 // What one evaluation said besides its value. Messages carry no "lparse: "
 // prefix; each is a line, then the text with a caret line under the place.
+// Each list holds the first few messages and then one line counting the rest.
 struct Evaluation {
     float value = 0.0f;
     std::vector<std::string> errors;   // "error 2: MEANING\n  x+\n  ^~"
@@ -24,7 +36,9 @@ struct Evaluation {
 // the calculator shows it. Any number of calculators may live at once.
 class Calculator {
 public:
-    Calculator() { allow_long_texts(); }
+    // Ctrl-C, once caught, stops the work of the calculator made last.
+    Calculator() { take_up_handle(); }
+    ~Calculator();
     Calculator(const Calculator &) = delete;
     Calculator &operator=(const Calculator &) = delete;
 
@@ -33,7 +47,8 @@ public:
     std::string set_var(const std::string &name, float value);
 
     // Defines a user function from "NAME(PARAMS)" and a body. Returns an error
-    // line for a malformed prototype (nothing is defined then), else a
+    // line for a malformed prototype (blanks in NAME too), an empty body or a
+    // definition over kDefinitionLimitBytes (nothing is defined then), else a
     // warning line or an empty text.
     std::string define_function(const std::string &proto, const std::string &body);
 
@@ -43,7 +58,8 @@ public:
     bool forget(const std::string &name, bool function);
 
     // The value of TEXT with the errors of its tree (also when the tree is
-    // re-used) and warnings about the traps the library finds in it.
+    // re-used) and warnings about the traps the library finds in it. When
+    // Ctrl-C stops it, the value is NaN with the one error 9.
     Evaluation evaluate(const std::string &text);
 
     // Builds the tree of TEXT and evaluates it once, as evaluate does; loops
@@ -68,10 +84,8 @@ public:
     ExpressionTree tree() const { return ExpressionTree::of(parser_.get()); }
 
 private:
-    // Texts given on the command line or typed are the user's own: lparse
-    // reads them up to 16 MiB, where a host of the library refuses texts over
-    // 256 KiB by default.
-    void allow_long_texts() { parser_.limit(PARSER_LIMIT_TEXT_BYTES, 16 << 20); }
+    // Sets lparse's limits on a new handle and lets Ctrl-C stop it.
+    void take_up_handle();
 
     void register_math();
 

@@ -17,14 +17,23 @@
 #include "csv_reader.h"
 #include "number_text.h"
 #include "output.h"
+#include "quote.h"
 
 namespace lparse {
 
 namespace {
 
-// Rows read before they are evaluated and written: enough to amortise the
-// per-call cost, small enough to keep memory constant.
-constexpr size_t kBlockRows = 256;
+// Rows read before they are evaluated and written: enough that
+// parser_calc_bulk runs them as vector code where it can (it compiles that
+// for a few thousand rows and more). Rows of many bytes end a block sooner,
+// and a long row's memory is not kept for the next block.
+constexpr size_t kBlockRows = size_t{1} << 16;
+constexpr size_t kBlockBytes = size_t{16} << 20;
+constexpr size_t kKeptRowBytes = 4096;
+
+// Bad rows (with --on-error=skip or nan), or column names that expressions
+// cannot read, told one by one; the rest are counted.
+constexpr size_t kShownRowWarnings = 5;
 
 struct FileCloser {
     void operator()(std::FILE *f) const {
@@ -41,7 +50,7 @@ public:
           results_(capacity), evaluated_(capacity), capacity_(capacity) {}
 
     size_t size() const { return rows_; }
-    bool full() const { return rows_ == capacity_; }
+    bool full() const { return rows_ == capacity_ || bytes_ >= kBlockBytes; }
     float *cell(size_t slot) { return &columns_[slot][rows_]; }
     std::string *raw() { return &raws_[rows_]; }
     // Keeps the row in progress: evaluated, or written with the result nan.
@@ -49,6 +58,7 @@ public:
         evaluated_[rows_] = evaluate;
         if (!evaluate)
             for (std::vector<float> &column : columns_) column[rows_] = 0.0f;
+        bytes_ += raws_[rows_].size();
         ++rows_;
     }
 
@@ -57,15 +67,19 @@ public:
     bool flush(Parser *parser, const char *expr) {
         if (rows_ == 0) return output_ok();
         evaluate(parser, expr);
-        std::string text;
+        text_.clear();
         for (size_t r = 0; r < rows_; ++r) {
-            text += raws_[r];
-            text += ',';
-            text += evaluated_[r] ? format_float(results_[r]) : "nan";
-            text += '\n';
+            text_ += raws_[r];
+            text_ += ',';
+            text_ += evaluated_[r] ? format_float(results_[r]) : "nan";
+            text_ += '\n';
         }
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fwrite(text_.data(), 1, text_.size(), stdout);
+        for (size_t r = 0; r <= rows_ && r < capacity_; ++r) // with the row in progress
+            if (raws_[r].capacity() > kKeptRowBytes) std::string().swap(raws_[r]);
+        if (text_.capacity() > kBlockBytes) std::string().swap(text_);
         rows_ = 0;
+        bytes_ = 0;
         return output_ok();
     }
 
@@ -81,13 +95,13 @@ private:
     std::vector<std::string> raws_;
     std::vector<float> results_;
     std::vector<char> evaluated_; // false: the row is bad and its result is nan
+    std::string text_;            // the rows written, kept to be filled again
     size_t capacity_;
     size_t rows_ = 0;
+    size_t bytes_ = 0; // of the rows' texts
 };
 
 void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }
-
-std::string quoted(const std::string &text) { return "'" + text + "'"; }
 
 // The header's first problem: two columns of one name, or a column named
 // like the one the output adds.
@@ -123,16 +137,16 @@ std::vector<bool> columns_read(const Calculator &calculator, const std::vector<s
 int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, const CsvStyle &style) {
     std::unique_ptr<std::FILE, FileCloser> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
     if (!file) {
-        complain("cannot open '" + path + "': " + std::strerror(errno));
+        complain("cannot open " + quoted(path) + ": " + std::strerror(errno));
         return 1;
     }
     CsvReader reader(file.get());
-    const auto read_failure = [&] { return "cannot read '" + path + "': " + std::strerror(reader.read_error()); };
+    const auto read_failure = [&] { return "cannot read " + quoted(path) + ": " + std::strerror(reader.read_error()); };
     std::vector<std::string> header;
     std::string raw;
     if (!reader.next(&header, &raw)) {
         complain(reader.read_error() != 0 ? read_failure()
-                 : reader.error().empty() ? "'" + path + "' is empty; its first row must name the variables"
+                 : reader.error().empty() ? quoted(path) + " is empty; its first row must name the variables"
                                           : "row 1: " + reader.error());
         return 1;
     }
@@ -149,10 +163,15 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return header[a].size() > header[b].size(); });
     int status = 0;
+    size_t bad_names = 0;
     for (const size_t column : order) {
         const std::string warning = calculator->set_var(header[column], 0.0f);
-        if (!warning.empty() && !style.quiet) complain("column " + std::to_string(column + 1) + ": " + warning);
+        if (!warning.empty() && ++bad_names <= kShownRowWarnings && !style.quiet)
+            complain("column " + std::to_string(column + 1) + ": " + warning);
     }
+    if (bad_names > kShownRowWarnings && !style.quiet)
+        complain("warning: " + std::to_string(bad_names - kShownRowWarnings) + " more columns have names no "
+                 "expression can read, " + std::to_string(bad_names) + " in all");
     const Evaluation prepared = calculator->prepare(expr);
     for (const std::string &line : prepared.errors) complain(line);
     if (!style.quiet)
@@ -175,6 +194,14 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
 
     std::printf("%s,result\n", raw.c_str());
     if (!output_ok()) return status;
+    // Warnings about bad rows: the first few, then a count at the end.
+    size_t bad_rows = 0;
+    const char *const bad_row_fate = style.on_error == OnError::SKIP ? "left out" : "given the result nan";
+    const auto count_hidden_rows = [&] {
+        if (style.quiet || bad_rows <= kShownRowWarnings) return;
+        complain("warning: " + std::to_string(bad_rows - kShownRowWarnings) + " more bad rows were " + bad_row_fate +
+                 ", " + std::to_string(bad_rows) + " in all");
+    };
     std::vector<std::string> fields;
     for (size_t row = 2;; ++row) {
         // Before waiting for more input, write what is done, so that a slow
@@ -182,6 +209,7 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
         if (reader.drained() && !flush()) return status;
         if (!reader.next(&fields, block.raw())) {
             if (!flush()) return status;
+            count_hidden_rows();
             if (reader.read_error() != 0) {
                 complain(read_failure());
                 return 1;
@@ -203,24 +231,22 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
             if (value)
                 *block.cell(slot[c]) = *value;
             else
-                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + header[c] +
-                          "): " + quoted(fields[c]) + " is not a number";
+                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" +
+                          quoted(header[c]) + "): " + quoted(fields[c]) + " is not a number";
         }
-        if (!problem.empty()) {
-            if (style.on_error == OnError::STOP) {
-                if (!flush()) return status;
-                complain(problem);
-                return 1;
-            }
+        if (problem.empty()) {
+            block.commit(true);
+        } else if (style.on_error == OnError::STOP) {
+            if (!flush()) return status;
+            complain(problem);
+            return 1;
+        } else {
             if (style.on_error == OnError::WRITE_NAN) block.commit(false);
-            if (!style.quiet) {
+            if (++bad_rows <= kShownRowWarnings && !style.quiet) {
                 // Keep the warnings in step with the rows written before them.
                 if (!flush()) return status;
-                complain("warning: " + problem +
-                         (style.on_error == OnError::SKIP ? "; the row is left out" : "; its result is nan"));
+                complain("warning: " + problem + "; the row is " + bad_row_fate);
             }
-        } else {
-            block.commit(true);
         }
         if (block.full() && !flush()) return status;
     }

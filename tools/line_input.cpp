@@ -3,6 +3,7 @@
 #include "line_input.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -27,7 +28,15 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void note_interrupt(int) { interrupted = 1; }
+// The handle the calculator works on: Ctrl-C stops a long line within a few
+// milliseconds instead of after it.
+std::atomic<Parser *> stopped_on_interrupt{nullptr};
+static_assert(std::atomic<Parser *>::is_always_lock_free, "read by the signal handler");
+
+void note_interrupt(int) {
+    interrupted = 1;
+    if (Parser *parser = stopped_on_interrupt.load()) parser_interrupt(parser);
+}
 
 sigset_t interrupt_set() {
     sigset_t set;
@@ -61,7 +70,8 @@ bool wait_for_input() {
 class PlainInput : public LineInput {
 public:
     // Without a prompt stream, a script: no prompt and no Ctrl-C handling.
-    PlainInput(std::string prompt, FILE *prompt_stream) : prompt_(std::move(prompt)), prompt_stream_(prompt_stream) {}
+    PlainInput(FILE *in, std::string prompt, FILE *prompt_stream)
+        : in_(in), prompt_(std::move(prompt)), prompt_stream_(prompt_stream) {}
     ~PlainInput() override { std::free(buffer_); }
     PlainInput(const PlainInput &) = delete;
     PlainInput &operator=(const PlainInput &) = delete;
@@ -74,7 +84,7 @@ public:
             // The terminal hands over whole lines, so a ready one is read at once.
             if (!wait_for_input()) return cancel();
         }
-        const ssize_t length = getline(&buffer_, &capacity_, stdin);
+        const ssize_t length = getline(&buffer_, &capacity_, in_);
         if (length < 0) return ReadStatus::END;
         line->assign(buffer_, static_cast<size_t>(length));
         if (!line->empty() && line->back() == '\n') line->pop_back();
@@ -89,6 +99,7 @@ private:
         return ReadStatus::CANCELLED;
     }
 
+    FILE *in_;
     std::string prompt_;
     FILE *prompt_stream_;
     char *buffer_ = nullptr;
@@ -222,13 +233,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<LineInput> open_script_input() { return std::make_unique<PlainInput>("", nullptr); }
+std::unique_ptr<LineInput> open_script_input(FILE *file) { return std::make_unique<PlainInput>(file, "", nullptr); }
 
 std::unique_ptr<LineInput> open_terminal_input(const TerminalSetup &setup) {
 #ifdef LPARSE_HAVE_LIBEDIT
     return std::make_unique<EditedInput>(setup);
 #else
-    return std::make_unique<PlainInput>(setup.prompt, setup.prompt_stream);
+    return std::make_unique<PlainInput>(stdin, setup.prompt, setup.prompt_stream);
 #endif
 }
 
@@ -255,6 +266,12 @@ void catch_interrupts() {
     action.sa_flags = SA_RESTART; // interrupted writes go on
     sigaction(SIGINT, &action, nullptr);
 }
+
+void stop_on_interrupt(Parser *parser) { stopped_on_interrupt.store(parser); }
+
+void forget_on_interrupt(Parser *parser) { stopped_on_interrupt.compare_exchange_strong(parser, nullptr); }
+
+bool interrupt_pending() { return interrupted != 0; }
 
 bool take_interrupt() {
     const bool was = interrupted != 0;

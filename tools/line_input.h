@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "lib_parse.h"
+
 namespace lparse {
 
 enum class ReadStatus {
@@ -23,8 +25,8 @@ public:
     virtual ReadStatus read(std::string *line) = 0;
 };
 
-// Standard input read one line at a time, with no prompt: a script.
-std::unique_ptr<LineInput> open_script_input();
+// FILE read one line at a time, with no prompt: a script. FILE stays the caller's.
+std::unique_ptr<LineInput> open_script_input(FILE *file);
 
 // What a session at a terminal is read with.
 struct TerminalSetup {
@@ -47,11 +49,23 @@ bool have_line_editor();
 std::string default_history_file();
 
 // From now on Ctrl-C (SIGINT) does not end the process: it is noted, to be
-// taken by take_interrupt(), and it cancels a line being read.
+// taken by take_interrupt(), it cancels a line being read, and it stops the
+// library call running on the handle given to stop_on_interrupt.
 void catch_interrupts();
+
+// The handle Ctrl-C stops (parser_interrupt), or nullptr for none. The
+// signal handler reads it at any moment, so a handle must be replaced here
+// before it is destroyed.
+void stop_on_interrupt(Parser *parser);
+
+// Replaces PARSER by nullptr when it is the handle Ctrl-C stops.
+void forget_on_interrupt(Parser *parser);
 
 // True when Ctrl-C was pressed since the last call; clears the note.
 bool take_interrupt();
+
+// True when Ctrl-C was pressed since the last take_interrupt(); keeps the note.
+bool interrupt_pending();
 
 } // namespace lparse
 

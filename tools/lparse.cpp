@@ -15,6 +15,7 @@
 #include "number_text.h"
 #include "options.h"
 #include "output.h"
+#include "quote.h"
 #include "session.h"
 #include "sweep_mode.h"
 #include "tree_view.h"
@@ -57,6 +58,9 @@ int evaluate_once(Calculator *calculator, const Options &options) {
     for (const std::string &line : result.errors) complain(line);
     if (!options.quiet)
         for (const std::string &line : result.warnings) complain(line);
+    // 'lparse script.lp' reads the file name as an expression with unknown names.
+    if (!options.quiet && !result.warnings.empty() && access(options.expr->c_str(), F_OK) == 0)
+        complain("note: " + quoted(*options.expr) + " is also a file; lparse -s FILE runs a file's lines as a script");
     if (options.dot) {
         std::fputs(render_dot(calculator->tree()).c_str(), stdout);
     } else {
@@ -76,7 +80,7 @@ int run(int argc, const char *const *argv) {
     }
     const Options &options = parsed.options;
     if (options.help) {
-        std::fputs(help_text(), stdout);
+        std::fputs(help_text().c_str(), stdout);
         return kExitOk;
     }
     if (options.version) {
@@ -91,7 +95,7 @@ int run(int argc, const char *const *argv) {
     for (const auto &[proto, body] : options.funcs) {
         const std::string message = calculator.define_function(proto, body);
         if (message.rfind("error", 0) == 0) {
-            complain("-f '" + proto + "=" + body + "': " + message.substr(7));
+            complain("-f " + quoted(proto + "=" + body) + ": " + message.substr(7));
             return kExitUsage;
         }
         if (!message.empty() && !options.quiet) complain(message);
@@ -109,6 +113,7 @@ int run(int argc, const char *const *argv) {
     SessionStyle style;
     style.quiet = options.quiet;
     style.history = options.history;
+    if (options.script) return run_script_file(&calculator, *options.script, style);
     return run_standard_input(&calculator, style);
 }
 

@@ -111,7 +111,15 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-std::optional<float> parse_float(std::string_view text) { return parse_number<float>(text); }
+std::optional<float> parse_float(std::string_view text) {
+    // Through a double, as the language reads a number in a text: reading
+    // straight to float would round once, and differ where the double lands
+    // on a midpoint between floats (16777217.000000000001 is 16777216). The
+    // conversion rounds to nearest, past the largest float to an infinity.
+    const std::optional<double> value = parse_number<double>(text);
+    if (!value) return std::nullopt;
+    return static_cast<float>(*value);
+}
 
 std::optional<double> parse_double(std::string_view text) { return parse_number<double>(text); }
 

@@ -19,8 +19,9 @@ std::string format_float(float value);
 std::string format_rounded(double value, int digits);
 
 // Reads a whole text as a float ("2", "-0.5", "+1e3", "inf", "nan"), ignoring
-// blanks and tabs around it. Nothing is returned when any other character is
-// left over or the text is empty.
+// blanks and tabs around it: as a double first, then rounded to a float, as
+// the language reads a number. Nothing is returned when any other character
+// is left over or the text is empty.
 std::optional<float> parse_float(std::string_view text);
 
 // The same for a double, for texts that must not be rounded to a float first.

@@ -7,6 +7,9 @@
 #include <string_view>
 
 #include "number_text.h"
+#include "calculator.h"
+#include "quote.h"
+#include "session.h"
 
 namespace lparse {
 
@@ -25,8 +28,7 @@ struct Reader {
 };
 
 std::string parse_sweep(std::string_view arg, Sweep *sweep) {
-    const std::string bad = "--sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not '" +
-                            std::string(arg) + "'";
+    const std::string bad = "--sweep expects VAR=FROM:TO[:STEP], such as x=0:10 or x=-1:1:0.1, not " + quoted(arg);
     const size_t equals = arg.find('=');
     if (equals == 0 || equals == std::string_view::npos) return bad;
     sweep->var = std::string(arg.substr(0, equals));
@@ -46,11 +48,9 @@ std::string parse_sweep(std::string_view arg, Sweep *sweep) {
     if (!std::isfinite(static_cast<float>(sweep->from)) || !std::isfinite(static_cast<float>(sweep->to)))
         return "--sweep needs finite FROM and TO";
     if (count == 3) {
-        // A positive STEP is a distance, taken toward TO; a negative one must count down.
+        // STEP is a distance, taken from FROM toward TO whatever its sign.
         const double step = *parts[2];
         if (step == 0.0 || !std::isfinite(step)) return "--sweep needs a finite STEP other than 0";
-        if (step < 0.0 && sweep->to > sweep->from)
-            return "--sweep: a negative STEP counts down, but TO is above FROM";
         sweep->step = sweep->to < sweep->from ? -std::fabs(step) : std::fabs(step);
         if (std::fabs(sweep->to - sweep->from) / std::fabs(step) > kMaxSweepPoints)
             return "--sweep would take more than 10000000 steps; use a larger STEP";
@@ -61,9 +61,9 @@ std::string parse_sweep(std::string_view arg, Sweep *sweep) {
 std::string parse_assignment(std::string_view arg, Options *options) {
     const size_t equals = arg.find('=');
     const std::string name(arg.substr(0, equals));
-    if (name.empty()) return "'" + std::string(arg) + "': a variable needs a NAME before '='";
+    if (name.empty()) return quoted(arg) + ": a variable needs a NAME before '='";
     const auto value = parse_float(arg.substr(equals + 1));
-    if (!value) return "'" + std::string(arg) + "': VALUE must be a number, such as 2, -0.5 or 1e3";
+    if (!value) return quoted(arg) + ": VALUE must be a number, such as 2, -0.5 or 1e3";
     options->vars.emplace_back(name, *value);
     return "";
 }
@@ -72,7 +72,7 @@ std::string parse_assignment(std::string_view arg, Options *options) {
 std::string parse_function(std::string_view arg, Options *options) {
     const size_t equals = arg.find('=');
     if (equals == std::string_view::npos)
-        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not '" + std::string(arg) + "'";
+        return "-f expects PROTO=BODY, such as 'f(x)=x*2', not " + quoted(arg);
     const size_t proto_end = equals > 0 && arg[equals - 1] == ':' ? equals - 1 : equals;
     options->funcs.emplace_back(std::string(trim(arg.substr(0, proto_end))), std::string(trim(arg.substr(equals + 1))));
     return "";
@@ -85,7 +85,7 @@ std::string value_of(std::string_view name, std::string_view attached, bool has_
         *value = std::string(attached);
         return "";
     }
-    if (in->done()) return "option '" + std::string(name) + "' needs a value";
+    if (in->done()) return "option " + quoted(name) + " needs a value";
     *value = std::string(in->take());
     return "";
 }
@@ -96,7 +96,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     const bool attached = equals != std::string_view::npos;
     const std::string_view rest = attached ? arg.substr(equals + 1) : std::string_view();
     const auto flag = [&](bool *field) -> std::string {
-        if (attached) return "option '" + std::string(name) + "' takes no value";
+        if (attached) return "option " + quoted(name) + " takes no value";
         *field = true;
         return "";
     };
@@ -110,7 +110,7 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
         o->plot = true;
         if (!attached) return "";
         if (rest != "ascii" && rest != "braille")
-            return "--plot=STYLE takes ascii or braille, not '" + std::string(rest) + "'";
+            return "--plot=STYLE takes ascii or braille, not " + quoted(rest);
         o->plot_style = rest == "ascii" ? PlotStyle::ASCII : PlotStyle::BRAILLE;
         return "";
     }
@@ -135,22 +135,22 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
     if (name == "--on-error") {
         if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
         if (value != "stop" && value != "skip" && value != "nan")
-            return "--on-error takes stop, skip or nan, not '" + value + "'";
+            return "--on-error takes stop, skip or nan, not " + quoted(value);
         o->on_error = value == "stop" ? OnError::STOP : value == "skip" ? OnError::SKIP : OnError::WRITE_NAN;
         o->on_error_given = true;
         return "";
     }
-    if (name == "--func" || name == "--csv" || name == "--sweep") {
+    if (name == "--func" || name == "--csv" || name == "--sweep" || name == "--script") {
         if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
         if (name == "--func") return parse_function(value, o);
-        if (name == "--csv") {
-            o->csv = value;
+        if (name == "--csv" || name == "--script") {
+            (name == "--csv" ? o->csv : o->script) = value;
             return "";
         }
         o->sweep.emplace();
         return parse_sweep(value, &*o->sweep);
     }
-    return "unknown option '" + std::string(name) + "'";
+    return "unknown option " + quoted(name);
 }
 
 // '-' and a letter begins short options; '-' and anything else, such as a
@@ -159,23 +159,27 @@ bool is_short_option(std::string_view arg) {
     return arg.size() >= 2 && arg[0] == '-' && std::isalpha(static_cast<unsigned char>(arg[1]));
 }
 
-// Letters may be grouped, as in -qf 'f(x)=x*3'; -f takes the rest of the
-// group, or else the next argument, as its value.
+// Letters may be grouped, as in -qf 'f(x)=x*3'; -f and -s take the rest of
+// the group, or else the next argument, as their value.
 std::string parse_short(std::string_view arg, Reader *in, Options *o) {
     for (size_t i = 1; i < arg.size(); ++i) {
         switch (arg[i]) {
         case 'h': o->help = true; break;
         case 'V': o->version = true; break;
         case 'q': o->quiet = true; break;
-        case 'f': {
+        case 'f':
+        case 's': {
             std::string value;
-            if (std::string error = value_of("-f", arg.substr(i + 1), i + 1 < arg.size(), in, &value); !error.empty())
+            const std::string name = arg[i] == 'f' ? "-f" : "-s";
+            if (std::string error = value_of(name, arg.substr(i + 1), i + 1 < arg.size(), in, &value); !error.empty())
                 return error;
-            return parse_function(value, o);
+            if (arg[i] == 'f') return parse_function(value, o);
+            o->script = value;
+            return "";
         }
         default:
-            return "unknown option '-" + std::string(1, arg[i]) +
-                   "'; an EXPR that begins with '-' and a letter goes after '--': lparse -- " + std::string(arg);
+            return "unknown option " + quoted(std::string("-") + arg[i]) +
+                   "; an EXPR that begins with '-' and a letter goes after '--': lparse -- " + quoted(arg);
         }
     }
     return "";
@@ -184,6 +188,8 @@ std::string parse_short(std::string_view arg, Reader *in, Options *o) {
 std::string check(const Options &o) {
     if (o.help || o.version) return "";
     if (o.csv && o.sweep) return "--csv and --sweep cannot be combined";
+    if (o.script && (o.expr || o.csv || o.sweep))
+        return "--script runs the lines of FILE; it takes no EXPR, --csv or --sweep (NAME=VALUE pairs are fine)";
     if (o.plot && !o.sweep) return "--plot draws a --sweep; add --sweep VAR=FROM:TO";
     if (o.on_error_given && !o.csv) return "--on-error applies to the rows of --csv";
     if ((o.csv || o.sweep) && !o.expr) return std::string(o.csv ? "--csv" : "--sweep") + " needs an EXPR";
@@ -216,7 +222,7 @@ ParsedOptions parse_options(int argc, const char *const *argv) {
         } else if (!o.expr) {
             o.expr = std::string(arg);
         } else {
-            error = "unexpected argument '" + std::string(arg) + "' (one EXPR, then NAME=VALUE pairs)";
+            error = "unexpected argument " + quoted(arg) + " (one EXPR, then NAME=VALUE pairs)";
         }
         if (!error.empty()) {
             parsed.error = error;
@@ -227,9 +233,13 @@ ParsedOptions parse_options(int argc, const char *const *argv) {
     return parsed;
 }
 
-const char *help_text() {
+// The help states what the costliest texts cost at these lengths.
+static_assert(kTextLimitBytes == 1 << 20 && kDefinitionLimitBytes == 128 << 10, "measure again for --help");
+
+std::string help_text() {
     return R"(Usage: lparse [OPTIONS] EXPR [NAME=VALUE ...]
        lparse [OPTIONS] [NAME=VALUE ...]         read lines: a session, or a script from a pipe
+       lparse [OPTIONS] -s FILE [NAME=VALUE ...] run the lines of FILE as a script
        lparse [OPTIONS] --csv FILE EXPR
        lparse [OPTIONS] --sweep VAR=FROM:TO[:STEP] [--plot[=STYLE]] EXPR [NAME=VALUE ...]
 
@@ -240,9 +250,16 @@ Evaluates arithmetic expressions in 32-bit floats.
   lparse --explain '2*3^2'                prints ((2*3)^2), then 36
   lparse --sweep x=-10:10 --plot 'sin(x)*x'
 
+NAME=VALUE sets a variable; VALUE is a number such as 2, -0.5, 1e3, inf or nan,
+read as a double and then rounded to a float, as the language reads a number.
+
 Options:
   -f, --func PROTO=BODY   define a user function, such as 'f(x)=x*2' or 'f(x) = x*2'
-                          (repeatable)
+                          (repeatable); no blanks in its name
+  -s, --script FILE       run the lines of FILE ('-' for standard input) as a
+                          script: 'lparse -s FILE' is 'lparse < FILE', and a
+                          first line '#!/usr/bin/env -S lparse -s' makes FILE
+                          a program
       --math              define sqrt abs floor ceil round min max clamp hypot
                           atan2 pow as functions and pi, e as variables
       --tree              print the expanded tree, one node a line, before the value
@@ -260,15 +277,16 @@ Options:
                           with --csv, what a row does when a column EXPR reads is not
                           a number or the row has the wrong number of fields: stop
                           the run (the default; exit status 1), or leave the row out
-                          (skip) or give it the result nan, with a warning either way
+                          (skip) or give it the result nan, with a warning for each
+                          of the first five such rows and a count of the rest
       --sweep VAR=FROM:TO[:STEP]
                           evaluate EXPR for VAR from FROM to TO and print a table of
                           VAR and value: point i is FROM+i*STEP, and TO is the last
                           point when a step reaches it (x=0:1:0.1 gives 11 points).
-                          When TO is below FROM the sweep counts down, whatever the
-                          sign of STEP (x=1:0:0.5 is x=1:0:-0.5). Without STEP there
-                          are 20 equal steps of (TO-FROM)/20, negative when TO is
-                          below FROM; with --plot, one point per dot column
+                          STEP is a distance: its sign follows FROM and TO, so
+                          x=1:0:0.5 counts down as x=1:0:-0.5 does, and x=0:1:-0.25
+                          counts up. Without STEP there are 20 equal steps; with
+                          --plot, one point per dot column
       --plot[=STYLE]      with --sweep: draw the curve instead of printing the table,
                           as wide as the terminal (or COLUMNS). STYLE is braille (the
                           default in a UTF-8 locale) or ascii (the default otherwise)
@@ -285,17 +303,9 @@ Options:
 
 Without EXPR, lparse reads lines: from a terminal as a session with line editing,
 Tab completion and history, otherwise one line at a time, so 'lparse < script.txt'
-works. At a terminal, Ctrl-C cancels the line being typed or carried out, and
-Ctrl-D on an empty line, quit or exit leaves.
-  EXPR                    print its value; ans is then the last value printed
-                          without an error (a variable you name ans wins)
-  NAME = EXPR             set a variable to the value of EXPR
-  PROTO := BODY           define a function, such as f(x) := x*2
-  :vars  :funcs           list the variables and functions
-  :unset NAME  :undef NAME  remove a variable, a function
-  :tree EXPR  :explain EXPR  :trace LEVEL  :help  :quit
-  # text                  a comment
-
+works. At a terminal, Ctrl-C cancels the line being typed or stops the one being
+carried out, and the session goes on. A session or script reads these lines:
+)" + session_lines_text() + R"(
 The language (docs/language.md): + - ^ * / % and cos sin atan tan exp logn log2
 log10, searched in that order, so '^' binds more loosely than '*': '2*3^2' is 36.
 A name finds the newest variable that begins with it, blanks are part of names,
@@ -308,13 +318,21 @@ as names; inf, -inf and nan name the special values.
 Variables given on the command line or as CSV columns are defined longest name
 first, so that an exact name wins over a longer one that begins with it.
 
+Messages quote at most 40 bytes of input, with control bytes written as \xNN.
+Of the messages of one kind that one evaluation gives, the first five are shown
+and the rest counted.
+
 Exit status: 0 success; 1 an error was reported (the value is still printed),
 bad data, an unreadable file or a failed write; 2 a usage error. A script read
 from a pipe or file exits 1 when any of its lines reported an error; a session
 at a terminal, which you end yourself, exits 0 after errors too. Output into
 a closed pipe (lparse ... | head) ends the run quietly with the status so far.
 
-An expression may be up to 16 MiB long; a longer one is refused (error 6).
+An expression may be up to 1 MiB long (a longer one is refused: error 6), and
+a function definition up to 128 KiB. The costliest texts found at those lengths
+take up to a second of CPU time and 410 MiB on a 2-core x86-64 machine: 1 MiB
+of operators in a row (1^^^...^1, 1+-*/^%+-*...: up to 0.75 s and 410 MiB),
+200,000 calls of a 128 KiB body (f(1)+f(1)+...: 1 s, 121 MiB).
 )";
 }
 

@@ -15,7 +15,7 @@ struct Sweep {
     std::string var;
     double from = 0.0;
     double to = 0.0;
-    std::optional<double> step; // its sign follows the direction; the default depends on the output
+    std::optional<double> step; // its sign follows FROM and TO; the default depends on the output
 };
 
 // How --plot draws: chosen from the locale, or named as --plot=ascii|braille.
@@ -40,7 +40,8 @@ struct Options {
     bool help = false;
     bool version = false;
     int trace = 0;
-    std::optional<std::string> csv; // file name, "-" for standard input
+    std::optional<std::string> csv;    // file name, "-" for standard input
+    std::optional<std::string> script; // -s FILE: lines to run, "-" for standard input
     OnError on_error = OnError::STOP; // --on-error, with --csv
     bool on_error_given = false;
     std::optional<Sweep> sweep;
@@ -55,7 +56,7 @@ struct ParsedOptions {
 ParsedOptions parse_options(int argc, const char *const *argv);
 
 // The text of --help.
-const char *help_text();
+std::string help_text();
 
 } // namespace lparse
 

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +17,7 @@
 #include "lib_parse/diagnostics.h"
 #include "number_text.h"
 #include "output.h"
+#include "quote.h"
 #include "tree_view.h"
 
 #ifndef LPARSE_VERSION
@@ -23,6 +27,33 @@
 namespace lparse {
 
 namespace {
+
+// Every line a session understands, for :help and lparse --help. The words
+// of a form that begin with ':', and quit and exit, are what Tab completes.
+struct LineForm {
+    const char *form;
+    const char *meaning;
+};
+constexpr LineForm kLineForms[] = {
+    {"EXPR", "print the value of EXPR, such as 2*(x+1)-cos(y)"},
+    {"NAME = EXPR", "set variable NAME to the value of EXPR"},
+    {"PROTO := BODY", "define a function, such as f(x) := x*2 or g(a,b) := a-b"},
+    {"ans", "the last value printed without an error (unless you set ans)"},
+    {":vars", "list the variables"},
+    {":funcs", "list the functions; a replaced one shows as '# replaced: ...'"},
+    {":unset NAME", "remove variable NAME"},
+    {":undef NAME", "remove function NAME (every definition of it)"},
+    {":tree EXPR", "print the expanded tree of EXPR, one node a line"},
+    {":explain EXPR", "print EXPR bracketed as it was understood, then its value"},
+    {":math", "define sqrt abs floor ceil round min max clamp hypot atan2"},
+    {"", "pow as functions and pi, e as variables (as --math does)"},
+    {":trace LEVEL", "send the library's diagnostics up to LEVEL (0 off, 8 all)"},
+    {"", "to standard error (as --trace=LEVEL does)"},
+    {":help", "this list"},
+    {":quit :q :exit", "leave; so do quit, exit and the end of input (Ctrl-D)"},
+    {"# text", "a comment (so a first line #!... is one)"},
+};
+constexpr size_t kFormWidth = 16;
 
 class Session {
 public:
@@ -93,6 +124,7 @@ private:
 
     void assign(std::string_view name, std::string_view expr) {
         if (name.empty()) return complain("error: an assignment needs a NAME before '='", true);
+        if (expr.empty()) return complain("error: an assignment needs an EXPR after '='", true);
         if (name.find('(') != std::string_view::npos)
             return complain("error: to define a function write PROTO := BODY, such as f(x) := x*2", true);
         const auto value = evaluate(expr);
@@ -115,7 +147,7 @@ private:
         const std::string_view arg = space == std::string_view::npos ? std::string_view() : trim(line.substr(space));
         if (name == ":quit" || name == ":q" || name == ":exit") return false;
         if (name == ":help") {
-            std::fputs(session_help_text(), stdout);
+            std::fputs(session_help_text().c_str(), stdout);
         } else if (name == ":vars") {
             for (const auto &[var, value] : calc_.variables())
                 std::printf("%s = %s\n", var.c_str(), format_float(value).c_str());
@@ -146,7 +178,7 @@ private:
             else
                 dbg_set_level(level);
         } else {
-            complain("error: unknown command '" + std::string(name) + "'; :help lists the commands", true);
+            complain("error: unknown command " + quoted(name) + "; :help lists the commands", true);
         }
         return true;
     }
@@ -170,8 +202,8 @@ private:
         const std::string name(function ? trim(arg.substr(0, arg.find('('))) : arg);
         if (name.empty()) return complain("error: " + std::string(command) + " needs a NAME", true);
         if (!calc_.forget(name, function))
-            return complain("error: no " + std::string(function ? "function" : "variable") + " is named '" + name +
-                                "'",
+            return complain("error: no " + std::string(function ? "function" : "variable") + " is named " +
+                                quoted(name),
                             true);
         if (!function && name == "ans") user_ans_ = false;
     }
@@ -185,8 +217,15 @@ private:
 
 // What Tab offers: variables, functions, the built-in functions and the commands.
 std::vector<std::string> completions(const Calculator &calculator) {
-    std::vector<std::string> names = {":help", ":vars", ":funcs", ":tree", ":explain", ":trace", ":math",
-                                      ":unset", ":undef", ":quit", "quit", "exit"};
+    std::vector<std::string> names = {"quit", "exit"};
+    for (const LineForm &line : kLineForms) {
+        std::string_view form = line.form;
+        for (size_t at = form.find(':'); at != std::string_view::npos; at = form.find(':', at + 1)) {
+            const bool command = (at == 0 || form[at - 1] == ' ') && at + 1 < form.size() &&
+                                 std::isalpha(static_cast<unsigned char>(form[at + 1]));
+            if (command) names.emplace_back(form.substr(at, form.find(' ', at) - at));
+        }
+    }
     for (const auto &var : calculator.variables()) names.push_back(var.first);
     for (const auto &func : calculator.functions()) names.push_back(func.first.substr(0, func.first.find('(')));
     for (int op = 0; op < PARSER_OP_COUNT; ++op)
@@ -216,7 +255,7 @@ int run_session(Calculator *calculator, LineInput *input, const SessionStyle &st
 
 int run_standard_input(Calculator *calculator, SessionStyle style) {
     style.interactive = isatty(STDIN_FILENO) != 0;
-    if (!style.interactive) return run_session(calculator, open_script_input().get(), style);
+    if (!style.interactive) return run_session(calculator, open_script_input(stdin).get(), style);
     // The banner and prompts go to the terminal, never into output sent on to a pipe or file.
     style.screen = isatty(STDOUT_FILENO) != 0 ? stdout : stderr;
     std::fprintf(style.screen, "lparse %s: expressions in 32-bit floats. :help lists the commands; quit or Ctrl-D leaves.\n",
@@ -230,24 +269,34 @@ int run_standard_input(Calculator *calculator, SessionStyle style) {
     return run_session(calculator, open_terminal_input(setup).get(), style);
 }
 
-const char *session_help_text() {
-    return R"(Lines:
-  EXPR              print the value of EXPR, such as 2*(x+1)-cos(y)
-  NAME = EXPR       set variable NAME to the value of EXPR
-  PROTO := BODY     define a function, such as f(x) := x*2 or g(a,b) := a-b
-  ans               the last value printed without an error (unless you set ans yourself)
-  :vars             list the variables
-  :funcs            list the functions; a replaced definition shows as '# replaced: ...'
-  :unset NAME       remove variable NAME
-  :undef NAME       remove function NAME (every definition of it)
-  :tree EXPR        print the expanded tree of EXPR, one node a line
-  :explain EXPR     print EXPR fully bracketed as it was understood, then its value
-  :math             define sqrt abs floor ceil round min max clamp hypot atan2 pow, pi and e
-  :trace LEVEL      send the library's diagnostics up to LEVEL (0 off, 8 all) to standard error
-  :help             this text
-  :quit, quit, exit leave (so does end of input: Ctrl-D at a terminal)
-  # text            a comment
-At a terminal, Ctrl-C cancels the line being typed or carried out, Tab
+int run_script_file(Calculator *calculator, const std::string &path, const SessionStyle &style) {
+    if (path == "-") return run_session(calculator, open_script_input(stdin).get(), style);
+    const std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "r"), std::fclose);
+    if (!file) {
+        std::fprintf(stderr, "lparse: cannot open %s: %s\n", quoted(path).c_str(), std::strerror(errno));
+        return 1;
+    }
+    const int status = run_session(calculator, open_script_input(file.get()).get(), style);
+    if (!std::ferror(file.get())) return status;
+    std::fprintf(stderr, "lparse: cannot read %s: %s\n", quoted(path).c_str(), std::strerror(errno));
+    return 1;
+}
+
+std::string session_lines_text() {
+    std::string text;
+    for (const LineForm &line : kLineForms) {
+        text += "  ";
+        text += line.form;
+        text.append(kFormWidth > std::strlen(line.form) ? kFormWidth - std::strlen(line.form) : 1, ' ');
+        text += line.meaning;
+        text += '\n';
+    }
+    return text;
+}
+
+std::string session_help_text() {
+    return "Lines:\n" + session_lines_text() +
+           R"(At a terminal, Ctrl-C cancels the line being typed or carried out, Tab
 completes names and commands, and lines are kept between sessions.
 Surprises: '^' binds more loosely than '*' ('2*3^2' is 36), a name finds the
 newest variable that begins with it, blanks belong to names ('x ' is not 'x'),

@@ -3,6 +3,7 @@
 #define LPARSE_SESSION_H
 
 #include <cstdio>
+#include <string>
 
 #include "calculator.h"
 #include "line_input.h"
@@ -26,8 +27,15 @@ int run_session(Calculator *calculator, LineInput *input, const SessionStyle &st
 // quiet and history; the rest follows from the streams.
 int run_standard_input(Calculator *calculator, SessionStyle style);
 
+// Runs the lines of the file at PATH ("-" for standard input) as a script.
+// Returns the exit status of run_session, or 1 when the file cannot be read.
+int run_script_file(Calculator *calculator, const std::string &path, const SessionStyle &style);
+
+// The lines a session understands, one a line, as :help and --help list them.
+std::string session_lines_text();
+
 // The text of ':help'.
-const char *session_help_text();
+std::string session_help_text();
 
 } // namespace lparse
 

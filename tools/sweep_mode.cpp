@@ -8,6 +8,7 @@
 #include "number_text.h"
 #include "output.h"
 #include "plot.h"
+#include "quote.h"
 
 namespace lparse {
 
@@ -85,7 +86,7 @@ int run_sweep(Calculator *calculator, const std::string &expr, const Sweep &swee
     }
     const std::string picture = plot_curve(at, ys, expr, sweep.var, size);
     if (picture.empty()) {
-        std::fprintf(stderr, "lparse: %s has no finite value between %s and %s\n", text,
+        std::fprintf(stderr, "lparse: %s has no finite value between %s and %s\n", quoted(expr).c_str(),
                      format_float(static_cast<float>(sweep.from)).c_str(),
                      format_float(static_cast<float>(sweep.to)).c_str());
         return 1;
