@@ -152,6 +152,22 @@ typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
 LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
                                      unsigned flags);
 
+/* Defines the standard set of host functions on the handle, each computed in
+ * double precision and rounded once to float, as the language's own
+ * functions are, and pure: sqrt cbrt abs sign floor ceil round trunc fmod pow
+ * hypot atan2 asin acos sinh cosh tanh exp2, min and max of one or more
+ * arguments, clamp(x, lo, hi), pi() and e(), the comparisons lt le gt ge eq
+ * ne and the logic and or not (each giving 1 or 0), and the conditional
+ * if(c, a, b), which evaluates c and then only a, when c is not 0 (a NaN is
+ * true), or only b. The conventions are C's: min and max as fmin and fmax (a
+ * NaN argument is passed over unless all are NaN), round halves away from
+ * zero, sign(±0) is ±0, clamp(x, lo, hi) is min(max(x, lo), hi). Each name
+ * can be replaced or removed with parser_native_func like any host function;
+ * a host function named "if" is an ordinary, eager one. A handle without
+ * parser_math has none of them. Returns 0; non-zero for a NULL handle or a
+ * call from a callback. */
+LIB_PARSE_API int parser_math(Parser *parser);
+
 /* Sets limit WHICH (a PARSER_LIMIT_* value) of the handle to VALUE and returns
  * the value it had. A negative VALUE only reads the limit; a value above the
  * limit's maximum sets the maximum. Substitution limits take effect at the

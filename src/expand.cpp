@@ -336,7 +336,7 @@ private:
                 counted = false;
             }
         const size_t n = args.size();
-        if (counted && !(f->n_args >= 0 ? n == static_cast<size_t>(f->n_args) : n <= PARSER_NATIVE_MAX_ARGS)) {
+        if (counted && (n < static_cast<size_t>(f->min_args) || n > static_cast<size_t>(f->max_args))) {
             LP_REPORT(PARSER_ERR_ARGUMENT_COUNT, place_of(range));
             counted = false;
         }
@@ -346,7 +346,8 @@ private:
         TreeNode *call = arena_->node();
         auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
             NodeData{arena_->copy(text + from, static_cast<size_t>(name_end - from)), OP_CALL, CALCULATE, 0.0f},
-            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted};
+            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted,
+            counted && f->conditional};
         call->data = &data->data;
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {

@@ -146,22 +146,28 @@ bool valid_host_name(const char *name) {
 
 } // namespace
 
-extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
-                                  unsigned flags) try {
-    if (parser == nullptr || name == nullptr || parser->busy || !valid_host_name(name)) return 1;
-    if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
+void lp::define_host(Parser *parser, const char *name, const HostFunction &function) {
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
     std::vector<HostFunction> &table = parser->hosts->functions;
     auto same = std::find_if(table.begin(), table.end(), [&](const HostFunction &f) { return f.name == name; });
-    if (fn == nullptr) {
+    if (function.fn == nullptr && !function.conditional) {
         if (same != table.end()) table.erase(same);
-        return 0;
+        return;
     }
-    HostFunction f{name, n_args, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0};
+    HostFunction f = function;
+    f.name = name;
     if (same != table.end())
         *same = std::move(f);
     else
         table.push_back(std::move(f));
+}
+
+extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
+                                  unsigned flags) try {
+    if (parser == nullptr || name == nullptr || parser->busy || !valid_host_name(name)) return 1;
+    if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
+    const int min = n_args >= 0 ? n_args : 0, max = n_args >= 0 ? n_args : PARSER_NATIVE_MAX_ARGS;
+    define_host(parser, name, HostFunction{"", min, max, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0, false});
     return 0;
 } catch (...) {
     lp::abort_on_exception();
@@ -182,8 +188,8 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
     for (const HostFunction &h : parser->hosts->functions) {
         ++count;
         if (fn == nullptr) continue;
-        const ParserFunction info{PARSER_FUNCTION_HOST, h.name.c_str(), nullptr, nullptr, 0, h.n_args,
-                                  h.pure ? PARSER_NATIVE_PURE : 0u};
+        const ParserFunction info{PARSER_FUNCTION_HOST, h.name.c_str(), nullptr, nullptr, 0,
+                                  h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u};
         fn(ctx, &info);
     }
     return count;

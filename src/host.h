@@ -14,10 +14,11 @@ namespace lp {
 
 struct HostFunction {
     std::string name;
-    int n_args; // -1: any count up to PARSER_NATIVE_MAX_ARGS
-    parser_native_fn fn;
+    int min_args, max_args; // the counts a call may have
+    parser_native_fn fn;    // null for the conditional
     void *ctx;
     bool pure;
+    bool conditional; // if(c, a, b), evaluated lazily: an operation, not a function
 };
 
 struct HostTable {
@@ -29,6 +30,10 @@ struct HostTable {
         return nullptr;
     }
 };
+
+// Defines or replaces host function NAME (a valid name), or with a null FN
+// and no CONDITIONAL removes it; the next build sees the change.
+void define_host(Parser *parser, const char *name, const HostFunction &function);
 
 // The record of a call node: what to call, copied from the table, so a tree
 // never reads a definition replaced since. A call with the wrong number of

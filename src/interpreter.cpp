@@ -69,13 +69,17 @@ struct Run {
     }
 };
 
-// Puts every node under ROOT back in CALCULATE: a branch not evaluated.
+// Puts every node under ROOT back in CALCULATE with the value 0, as a node
+// never evaluated: a branch not taken. (Its last value would depend on which
+// rows an evaluator kept records for.)
 void mark_unevaluated(const TreeNode *root) {
     SmallStack<const TreeNode *> pending;
     pending.push(root);
     while (!pending.empty()) {
         const TreeNode *n = pending.pop();
-        static_cast<NodeData *>(n->data)->state = CALCULATE;
+        auto *d = static_cast<NodeData *>(n->data);
+        d->state = CALCULATE;
+        d->value = 0.0f;
         if (n->left != nullptr) pending.push(n->left);
         if (n->right != nullptr) pending.push(n->right);
     }

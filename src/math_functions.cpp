@@ -101,3 +101,13 @@ constexpr Entry kMathSet[] = {
 } // namespace
 
 } // namespace lp
+
+using namespace lp;
+
+extern "C" int parser_math(Parser *parser) {
+    if (parser == nullptr || parser->busy) return 1;
+    for (const Entry &e : kMathSet)
+        define_host(parser, e.name, HostFunction{"", e.min_args, e.max_args, e.fn, nullptr, true, false});
+    define_host(parser, "if", HostFunction{"", 3, 3, nullptr, nullptr, true, true});
+    return 0;
+}

@@ -176,3 +176,74 @@ TEST(Host, CppCallablesOwnedCountedAndGuarded) {
 }
 
 } // namespace
+
+namespace {
+
+float tally(void *ctx, const float *a, int) { // counts its calls per argument, 1 or 2
+    ++static_cast<int *>(ctx)[static_cast<int>(a[0])];
+    return a[0] * 10.0f;
+}
+
+} // namespace
+
+// The standard set: each function in double rounded once, at its edges;
+// the conditional evaluates one branch only, in every evaluator.
+TEST(Host, StandardSetAndTheLazyConditional) {
+    ParserPtr p(parser_new());
+    ASSERT_EQ(parser_math(p.get()), 0);
+    const float nan = std::nanf(""), inf = INFINITY;
+    const auto d = [](double v) { return static_cast<float>(v); };
+    const std::pair<const char *, float> rows[] = {
+        {"sqrt(2)", d(std::sqrt(2.0))}, {"cbrt(0-8)", -2}, {"abs(0*(0-1))", 0}, {"sign(0*(0-1))", -0.0f}, {"sign(0/0)", nan},
+        {"sign(0-3)", -1}, {"floor(0-2.5)", -3}, {"ceil(2.1)", 3}, {"round(2.5)", 3}, {"round(0-2.5)", -3},
+        {"trunc(0-2.7)", -2}, {"fmod(7,0-3)", 1}, {"pow(2,0.5)", d(std::pow(2.0, 0.5))}, {"hypot(3,4)", 5},
+        {"atan2(1,0-1)", d(std::atan2(1.0, -1.0))}, {"asin(2)", nan}, {"acos(1)", 0}, {"sinh(1)", d(std::sinh(1.0))},
+        {"cosh(1)", d(std::cosh(1.0))}, {"tanh(0.5)", d(std::tanh(0.5))}, {"exp2(0-1)", 0.5f}, {"min(3,1,2)", 1},
+        {"max(0/0,1)", 1}, {"min(0/0)", nan}, {"max(1/0,2)", inf}, {"clamp(5,0,2)", 2}, {"clamp(1,3,2)", 2},
+        {"clamp(0/0,0,2)", 0}, {"pi()", d(3.14159265358979323846)}, {"e()", d(2.71828182845904523536)},
+        {"lt(1,2)", 1}, {"le(2,2)", 1}, {"gt(1,2)", 0}, {"ge(1,2)", 0}, {"eq(0/0,0/0)", 0}, {"ne(0/0,0/0)", 1},
+        {"and(2,0/0)", 1}, {"or(0,0)", 0}, {"not(0/0)", 0}, {"not(0)", 1}, {"if(0,1,2)", 2}, {"if(0/0,1,2)", 1},
+    };
+    for (const auto &[text, value] : rows) {
+        const float got = parser_calc(p.get(), text);
+        EXPECT_TRUE(std::isnan(value) ? std::isnan(got) : bits(got) == bits(value)) << text << " = " << got;
+        EXPECT_EQ(parser_errors(p.get(), nullptr), 0) << text;
+    }
+    int code = -1;
+    EXPECT_EQ(parser_calc(p.get(), "min()"), 0.0f);
+    EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_ARGUMENT_COUNT);
+    parser_native_func(p.get(), "sqrt", 1, nullptr, nullptr, 0); // each can be removed alone
+    EXPECT_EQ(parser_calc(p.get(), "sqrt(4)+cbrt(8)"), 2.0f);
+
+    // A branch not taken is not evaluated: by the interpreter, by machine
+    // code past the tier, row by row in bulk; its nodes show as not evaluated.
+    int calls[3] = {0, 0, 0};
+    parser_native_func(p.get(), "tally", 1, tally, calls, 0);
+    float *x = parser_var_ref(p.get(), "x");
+    int taken[2] = {0, 0};
+    parser_expand(p.get(), "if(x, tally(1), tally(2)+1)");
+    for (int i = 0; i < 200; ++i) {
+        *x = static_cast<float>(i % 3 == 0);
+        EXPECT_EQ(parser_eval(p.get()), i % 3 == 0 ? 10.0f : 21.0f);
+        ++taken[i % 3 == 0 ? 0 : 1];
+    }
+    EXPECT_TRUE(calls[1] == taken[0] && calls[2] == taken[1]) << calls[1] << " " << calls[2];
+    std::vector<int> states;
+    parser_walk(p.get(), [](void *ctx, int, int, const char *, int, int state, float) {
+        static_cast<std::vector<int> *>(ctx)->push_back(state);
+    }, &states);
+    const int done = PARSER_STATE_DONE, calc = PARSER_STATE_CALCULATE; // the last x was 0: the first branch was not taken
+    EXPECT_EQ(states, (std::vector<int>{done, done, calc, calc, done, done, done, done}));
+    std::vector<float> column(5000), out(5000);
+    for (size_t r = 0; r < column.size(); ++r) column[r] = static_cast<float>(r % 2);
+    const char *names[] = {"x"};
+    const float *columns[] = {column.data()};
+    calls[1] = calls[2] = 0;
+    ASSERT_EQ(parser_calc_bulk(p.get(), "if(x, tally(1), tally(2)+1)", names, columns, 1, column.size(), out.data()), 0);
+    EXPECT_TRUE(calls[1] == 2500 && calls[2] == 2500 && out[0] == 21.0f && out[1] == 10.0f);
+    // A host function named if is an ordinary one: both arguments are evaluated.
+    parser_native_func(p.get(), "if", 3, [](void *, const float *a, int) { return a[0] != 0 ? a[1] : a[2]; }, nullptr, 0);
+    calls[1] = calls[2] = 0;
+    EXPECT_EQ(parser_calc(p.get(), "if(1, tally(1), tally(2))"), 10.0f);
+    EXPECT_TRUE(calls[1] == 1 && calls[2] == 1);
+}

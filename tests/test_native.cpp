@@ -54,6 +54,7 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
     // text so far); every tenth a run of loose pieces.
     const char *const forms[] = {"(@)+x",  "y-(@)",  "@*2.5",  "(@)/y",   "x*(y-(x+@))", "cos(@)",  "exp(@)",
                                  "logn(@)", "atan(@)", "log2(@)", "(@)^y", "(@)%3",       "sum(@,y,x)", "tick(@)", "y*(y+bump(@))",
+                                 "if(@,x,tick(y))", "if(x-1,@,y*2)", "if(y,if(x,y,@),tick(@))",
                                  "1e39-(@)", "0/(@)", "-1*(@)"};
     for (int round = 0; round < 300; ++round) {
         std::string text = round < 2 ? deep[round] : round % 10 == 5 ? "" : pieces[next(4)];
@@ -67,6 +68,7 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         Parser *all[] = {native.get(), interpreted.get(), bulk.get()};
         for (int k = 0; k < 3; ++k) {
             parser_native_func(all[k], "sum", -1, sum_all, nullptr, PARSER_NATIVE_PURE);
+            parser_math(all[k]); // the conditional: a branch not taken calls nothing
             parser_native_func(all[k], "tick", 1, tick, &ticks[k], 0);
             // A host function that changes y: each evaluator reads y where it stands in the steps.
             parser_native_func(all[k], "bump", 1, bump, parser_var_ref(all[k], "y"), 0);
