@@ -8,9 +8,11 @@
 #define LIB_PARSE_HPP
 
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -25,11 +27,30 @@ struct Error {
     std::size_t offset, length;
 };
 
-// A note of Parser::check: an error code or a PARSER_NOTE_* kind, its place and message.
+// A note of Parser::check: an error code or a PARSER_NOTE_* kind, its place,
+// the text at that place and the message.
 struct Note {
     int kind;
     std::size_t offset, length;
+    std::string text;
     std::string message;
+};
+
+// A name of Parser::names: a PARSER_NAME_* kind, its place, and the variable
+// or function it names.
+struct Name {
+    int kind;
+    std::size_t offset, length;
+    std::string name;
+};
+
+// A function of Parser::functions, as ParserFunction describes it.
+struct Function {
+    int kind; // PARSER_FUNCTION_USER or PARSER_FUNCTION_HOST
+    std::string name, proto, body;
+    bool replaced;
+    int n_args;
+    unsigned flags;
 };
 
 class Parser {
@@ -38,12 +59,14 @@ public:
     ~Parser() { parser_destroy(handle_); }
 
     Parser(Parser &&other) noexcept
-        : handle_(std::exchange(other.handle_, nullptr)), natives_(std::move(other.natives_)) {}
+        : handle_(std::exchange(other.handle_, nullptr)), natives_(std::move(other.natives_)),
+          on_error_(std::move(other.on_error_)) {}
     Parser &operator=(Parser &&other) noexcept {
         if (this != &other) {
             parser_destroy(handle_);
             handle_ = std::exchange(other.handle_, nullptr);
             natives_ = std::move(other.natives_);
+            on_error_ = std::move(other.on_error_);
         }
         return *this;
     }
@@ -64,23 +87,34 @@ public:
     void func(const char *proto, const char *body) { parser_func(handle_, proto, body); }
     void func(const std::string &proto, const std::string &body) { func(proto.c_str(), body.c_str()); }
 
-    // Defines host function NAME as CALLABLE, any callable taking 0 to 8
-    // floats and returning something convertible to float; the number of
-    // parameters is the count a call must have (the smallest count it can be
-    // called with). The Parser keeps its own copy of the callable until the
-    // name is defined again or removed, or the Parser is destroyed. A call that
-    // throws is caught before it reaches the library and its value is NaN.
-    // FLAGS: 0 or PARSER_NATIVE_PURE. Returns parser_native_func's result.
+    // Defines host function NAME as CALLABLE, returning something
+    // convertible to float: either a callable of (const float *args, int n)
+    // for any count of arguments, or one taking a fixed count of 0 to 8
+    // floats, the count a call must have. A callable that fits neither, or
+    // more than one count (a generic variadic lambda, default arguments), is
+    // a compile error. The Parser keeps its own copy of the callable until
+    // the name is defined again or removed, or the Parser is destroyed. A
+    // call that throws is caught before it reaches the library and its value
+    // is NaN. FLAGS: 0 or PARSER_NATIVE_PURE. Returns parser_native_func's result.
     template <typename F>
     int native_func(const std::string &name, F &&callable, unsigned flags = 0) {
         using C = std::decay_t<F>;
+        constexpr bool variadic = std::is_invocable_r_v<float, C &, const float *, int>;
         constexpr int n = arity<C>();
-        static_assert(n >= 0, "a host function takes 0 to 8 floats and returns a float");
+        static_assert(variadic != (n >= 0),
+                      "a host function takes (const float *, int) or exactly one count of 0 to 8 floats");
         auto held = std::make_unique<Held<C>>(std::forward<F>(callable));
-        const int result = parser_native_func(handle_, name.c_str(), n, &call<C, n>, &held->callable, flags);
+        int result;
+        if constexpr (variadic)
+            result = parser_native_func(handle_, name.c_str(), -1, &call_variadic<C>, &held->callable, flags);
+        else
+            result = parser_native_func(handle_, name.c_str(), n, &call<C, n>, &held->callable, flags);
         if (result == 0) keep(name, std::move(held));
         return result;
     }
+
+    // Defines the standard set of host functions and the conditional if(c, a, b).
+    int math() { return parser_math(handle_); }
 
     // Removes host function NAME, and the callable the Parser held for it.
     int remove_native_func(const std::string &name) {
@@ -101,6 +135,51 @@ public:
     void expand(const char *text) { parser_expand(handle_, text); }
     void expand(const std::string &text) { expand(text.c_str()); }
 
+    // TEXT for many rows: OUT[i] is the value with NAMES[j] set to
+    // COLUMNS[j][i]. The vector form takes its row count from the columns,
+    // which must all be as long, and sizes OUT. Returns parser_calc_bulk's
+    // result (non-zero for columns of different lengths).
+    int bulk(const char *text, const char *const *names, const float *const *columns, std::size_t n_vars,
+             std::size_t n_rows, float *out) {
+        return parser_calc_bulk(handle_, text, names, columns, n_vars, n_rows, out);
+    }
+    int bulk(const std::string &text, const std::vector<std::string> &names,
+             const std::vector<std::vector<float>> &columns, std::vector<float> &out) {
+        if (names.size() != columns.size()) return 1;
+        const std::size_t rows = columns.empty() ? 0 : columns[0].size();
+        std::vector<const char *> name_ptrs;
+        std::vector<const float *> column_ptrs;
+        for (std::size_t j = 0; j < names.size(); ++j) {
+            if (columns[j].size() != rows) return 1;
+            name_ptrs.push_back(names[j].c_str());
+            column_ptrs.push_back(columns[j].data());
+        }
+        out.resize(rows);
+        return bulk(text.c_str(), name_ptrs.data(), column_ptrs.data(), names.size(), rows, out.data());
+    }
+
+    // Stops the call running on this Parser at its next check point; may be
+    // called from another thread or a signal handler (parser_interrupt).
+    void interrupt() const { parser_interrupt(handle_); }
+
+    // CALLABLE(code, offset, length) hears each error entry of a tree just
+    // built (parser_on_error); the Parser keeps it. An empty function removes it.
+    void on_error(std::function<void(int, std::size_t, std::size_t)> callable) {
+        if (!callable) {
+            parser_on_error(handle_, nullptr, nullptr);
+            on_error_.reset();
+            return;
+        }
+        auto held = std::make_unique<std::function<void(int, std::size_t, std::size_t)>>(std::move(callable));
+        parser_on_error(
+            handle_,
+            [](void *ctx, int code, std::size_t offset, std::size_t length) {
+                (*static_cast<std::function<void(int, std::size_t, std::size_t)> *>(ctx))(code, offset, length);
+            },
+            held.get());
+        on_error_ = std::move(held);
+    }
+
     // Sets limit WHICH (a PARSER_LIMIT_* value) and returns its previous
     // value; a negative VALUE only reads it.
     long long limit(int which, long long value = -1) { return parser_limit(handle_, which, value); }
@@ -113,18 +192,48 @@ public:
         return out;
     }
 
-    // Every note on a text, in text order, leaving the handle as it was.
-    std::vector<Note> check(const char *text) const {
-        std::vector<Note> out;
+    // Every note on a text, in text order, with the text each concerns,
+    // leaving the handle as it was.
+    std::vector<Note> check(const std::string &text) const {
+        struct Context {
+            const std::string &text;
+            std::vector<Note> out;
+        } context{text, {}};
         parser_check(
-            handle_, text,
+            handle_, text.c_str(),
             [](void *ctx, int kind, std::size_t offset, std::size_t length, const char *message) {
-                static_cast<std::vector<Note> *>(ctx)->push_back(Note{kind, offset, length, message});
+                auto *c = static_cast<Context *>(ctx);
+                c->out.push_back(Note{kind, offset, length, c->text.substr(std::min(offset, c->text.size()), length), message});
+            },
+            &context);
+        return std::move(context.out);
+    }
+
+    // The names and calls a text reads, in text order (parser_names).
+    std::vector<Name> names(const std::string &text) const {
+        std::vector<Name> out;
+        parser_names(
+            handle_, text.c_str(),
+            [](void *ctx, int kind, std::size_t offset, std::size_t length, const char *name) {
+                static_cast<std::vector<Name> *>(ctx)->push_back(Name{kind, offset, length, name});
             },
             &out);
         return out;
     }
-    std::vector<Note> check(const std::string &text) const { return check(text.c_str()); }
+
+    // The user functions, newest first, then the host functions (parser_functions).
+    std::vector<Function> functions() const {
+        std::vector<Function> out;
+        parser_functions(
+            handle_,
+            [](void *ctx, const ParserFunction *f) {
+                static_cast<std::vector<Function> *>(ctx)->push_back(
+                    Function{f->kind, f->name, f->proto != nullptr ? f->proto : "", f->body != nullptr ? f->body : "",
+                             f->replaced != 0, f->n_args, f->flags});
+            },
+            &out);
+        return out;
+    }
 
     // Visits the current tree in pre-order; VISIT is called as
     // visit(depth, side, expr, op, state, value) with expr possibly null.
@@ -162,21 +271,30 @@ private:
     static constexpr bool takes(std::index_sequence<I...>) {
         return std::is_invocable_r_v<float, C &, decltype(static_cast<float>(I))...>;
     }
-    // The fewest floats, 0 to 8, that C can be called with; -1 for none.
-    template <typename C, int N = 0>
+    // The one count of floats, 0 to 8, that C can be called with; -1 for
+    // none, or for more than one.
+    template <typename C, int N = 0, int Found = -1>
     static constexpr int arity() {
         if constexpr (N > 8)
-            return -1;
+            return Found;
         else if constexpr (takes<C>(std::make_index_sequence<N>{}))
-            return N;
+            return Found >= 0 ? -1 : arity<C, N + 1, N>();
         else
-            return arity<C, N + 1>();
+            return arity<C, N + 1, Found>();
     }
     // The C callback: no exception may unwind through the library.
     template <typename C, int N>
     static float call(void *ctx, const float *args, int) noexcept {
         try {
             return invoke(*static_cast<C *>(ctx), args, std::make_index_sequence<static_cast<std::size_t>(N)>{});
+        } catch (...) {
+            return std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+    template <typename C>
+    static float call_variadic(void *ctx, const float *args, int n) noexcept {
+        try {
+            return static_cast<float>((*static_cast<C *>(ctx))(args, n));
         } catch (...) {
             return std::numeric_limits<float>::quiet_NaN();
         }
@@ -193,8 +311,10 @@ private:
     }
 
     ::Parser *handle_;
-    // The callables of host functions; destroyed after the handle, in ~Parser's members.
+    // The callables of host functions and the error callback; destroyed
+    // after the handle, in ~Parser's members.
     std::vector<std::pair<std::string, std::unique_ptr<HeldBase>>> natives_;
+    std::unique_ptr<std::function<void(int, std::size_t, std::size_t)>> on_error_;
 };
 
 } // namespace lib_parse

@@ -155,6 +155,23 @@ TEST(Host, CppCallablesOwnedCountedAndGuarded) {
     p.native_func("own", [](float v) { return v; });
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(p.calc("own(3)"), 3.0f);
+    // Any count of arguments; the standard set; bulk over vectors.
+    p.native_func("sum", [](const float *a, int n) { return n > 0 ? a[0] + static_cast<float>(n) : 0.0f; });
+    EXPECT_EQ(p.calc("sum(1,2,3)+sum()"), 4.0f);
+    EXPECT_EQ(p.math(), 0);
+    std::vector<float> out;
+    EXPECT_EQ(p.bulk("max(x,t)", {"x", "t"}, {{1, 5, 3}, {4, 2, 6}}, out), 0);
+    EXPECT_EQ(out, (std::vector<float>{4, 5, 6}));
+    EXPECT_NE(p.bulk("x", {"x"}, {{1, 2}, {3}}, out), 0);
+    std::vector<std::pair<int, std::size_t>> heard;
+    p.on_error([&heard](int code, std::size_t offset, std::size_t) { heard.emplace_back(code, offset); });
+    p.calc("1+zz(2)");
+    EXPECT_EQ(heard, (std::vector<std::pair<int, std::size_t>>{{PARSER_ERR_UNKNOWN_FUNCTION, 2}}));
+    const std::vector<lib_parse::Name> names = p.names("x+own(t)");
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_TRUE(names[1].kind == PARSER_NAME_HOST && names[1].name == "own" && names[2].name == "t");
+    EXPECT_EQ(p.functions().size(), 37u); // bad, now, own, sum, and the set's 32 (its clamp replaced ours) and if
+    p.interrupt(); // nothing runs: nothing is stopped
     // The rest of the wrapper: names, definitions, errors, notes, walk, moves.
     p.func(std::string("f(x)"), std::string("x*x"));
     *p.var_ref("y") = 0.5f;
@@ -164,7 +181,7 @@ TEST(Host, CppCallablesOwnedCountedAndGuarded) {
     EXPECT_EQ(std::make_tuple(p.errors()[0].code, p.errors()[0].offset, p.errors()[0].length), std::make_tuple(2, size_t{1}, size_t{4}));
     const std::vector<lib_parse::Note> notes = p.check("2cos(0)");
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(std::make_tuple(notes[0].kind, notes[0].offset, notes[0].length), std::make_tuple(PARSER_NOTE_DROPPED_TEXT, size_t{0}, size_t{1}));
+    EXPECT_EQ(std::make_tuple(notes[0].kind, notes[0].offset, notes[0].text), std::make_tuple(PARSER_NOTE_DROPPED_TEXT, size_t{0}, std::string("2")));
     p.expand("x*y+k");
     std::vector<std::string> texts;
     p.walk([&texts](int, int, const char *expr, int, int, float) { texts.emplace_back(expr); });
