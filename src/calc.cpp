@@ -47,7 +47,7 @@ void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         length = 0;
     }
     parser->tree = expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts, parser->limits);
-    parser->program = program_build(parser->tree, parser->vars, parser->generation, old);
+    parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old);
 }
 
 // Makes TEXT the cached text of the tree about to be built. A buffer of the
@@ -88,7 +88,7 @@ void build(Parser *parser, const char *text) {
 // evaluation.
 [[gnu::always_inline]] inline float evaluate_tree(Parser *parser) {
     if (impossible(parser->program == nullptr)) return 0.0f;
-    return program_run(parser->program, parser->vars, parser->generation, parser->limits.native_code());
+    return program_run(parser->program, &parser->var_index, parser->generation, parser->limits.native_code());
 }
 
 } // namespace

@@ -55,7 +55,7 @@ extern "C" Parser *parser_new(void) try {
     parser->cache = cache;
     parser->program = nullptr;
     parser->generation = 0;
-    parser->var_index = VarIndex{nullptr, 0, 0};
+    parser->var_index = VarIndex{};
     parser->limits = Limits{};
     return parser;
 } catch (...) {
@@ -80,11 +80,10 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
 
 namespace {
 
-// parser_var past its common case: a long name, a new variable, or an index
-// to bring up to date.
+// parser_var past its common case: a long name, or a new variable.
 [[gnu::noinline]] int set_variable(Parser *parser, const char *name, float value) {
     // Exact match; only names are compared, so prefixes stay distinct records.
-    if (Variable *v = var_index_find(&parser->var_index, parser->vars, name)) {
+    if (Variable *v = var_index_find(&parser->var_index, name)) {
         v->value = value;
         return 0;
     }
@@ -97,7 +96,7 @@ namespace {
 extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     if (parser == nullptr || name == nullptr) return 0;
     Variable *v;
-    if (var_index_find_short(&parser->var_index, parser->vars, name, &v) && v != nullptr) {
+    if (var_index_find_short(&parser->var_index, name, &v) && v != nullptr) {
         v->value = value;
         return 0;
     }
@@ -108,7 +107,7 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) try {
 
 extern "C" float *parser_var_ref(Parser *parser, const char *name) try {
     if (parser == nullptr || name == nullptr) return nullptr;
-    Variable *v = var_index_find(&parser->var_index, parser->vars, name);
+    Variable *v = var_index_find(&parser->var_index, name);
     return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
 } catch (...) {
     lp::abort_on_exception();
@@ -163,7 +162,7 @@ extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, 
 }
 
 const char *lp::variable_read_by(const Parser *parser, const char *operand) {
-    const Variable *v = variable_by_prefix(parser->vars, operand);
+    const Variable *v = variable_by_prefix(&parser->var_index, operand);
     return v != nullptr ? v->name : nullptr;
 }
 

@@ -31,7 +31,7 @@ using namespace lp;
 extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx) try {
     if (parser == nullptr || text == nullptr) return 0;
     ErrorLog log;
-    NoteList notes(parser->vars);
+    NoteList notes(&parser->var_index);
     {
         // The tree is built aside and released; nothing reaches the handler,
         // the trace or the handle.
