@@ -46,7 +46,7 @@ void rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
-    parser->tree = expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts, parser->limits);
+    parser->tree = expand_text(parser->arena, parser->scratch, text, length, &parser->func_index, parser->hosts, parser->limits);
     parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old);
 }
 

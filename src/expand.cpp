@@ -98,7 +98,7 @@ namespace {
 
 class Expansion {
 public:
-    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits, NoteList *notes,
+    Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits, NoteList *notes,
               Arena *arena)
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits), notes_(notes), arena_(arena), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
@@ -459,7 +459,7 @@ private:
                         quoted(std::string_view(call, name_length)) + ", the newest whose name begins it");
     }
 
-    List *funcs_;
+    const NameTrie *funcs_;
     const HostTable *hosts_; // null when there are none
     const Limits &limits_;
     NoteList *notes_;
@@ -483,7 +483,7 @@ void expand_scratch_free(ExpandScratch *scratch) {
     std::free(scratch);
 }
 
-TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
+TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
                       const HostTable *hosts, const Limits &limits, NoteList *notes) {
     parser_init(); // the search and the expanders read the operation table
     ExpandScratch local;

@@ -12,6 +12,7 @@ namespace lp {
 class Arena;
 class NoteList;
 struct HostTable;
+struct NameTrie;
 
 // Working memory kept from one expansion to the next.
 struct ExpandScratch;
@@ -19,12 +20,12 @@ ExpandScratch *expand_scratch_new();
 void expand_scratch_free(ExpandScratch *scratch);
 
 // The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
-// functions FUNCS and the host functions HOSTS (may be null), substituted within LIMITS. Errors go to report_error,
+// functions FUNCS (by name, handle.h) and the host functions HOSTS (may be null), substituted within LIMITS. Errors go to report_error,
 // with their place in TEXT; with diagnostics enabled every step is traced.
 // Given NOTES, the traps of the language met on the way are added to it.
 // The nodes, their records and their texts come from ARENA: the tree is
 // released by resetting it. SCRATCH, when given, lends its memory.
-TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
+TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
                       const HostTable *hosts, const Limits &limits, NoteList *notes = nullptr);
 
 } // namespace lp

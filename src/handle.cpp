@@ -48,6 +48,7 @@ extern "C" Parser *parser_new(void) try {
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
     parser->vars = list_new();
     parser->funcs = list_new();
+    parser->func_index = NameTrie{};
     parser->hosts = new (lp_malloc(sizeof(HostTable))) HostTable;
     parser->tree = root;
     parser->arena = arena;
@@ -118,6 +119,8 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     parser->cache->dirty = 1; // the tree may call the new definition
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
+    const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
+    name_trie_insert(&parser->func_index, copy->proto, std::strcspn(copy->proto, "("), copy);
     return 0;
 } catch (...) {
     lp::abort_on_exception();
@@ -185,6 +188,7 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser == nullptr) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
+    name_trie_free(&parser->func_index);
     if (parser->hosts != nullptr) {
         parser->hosts->~HostTable();
         std::free(parser->hosts);

@@ -7,6 +7,7 @@
 
 #include "containers.h"
 #include "lib_parse.h"
+#include "name_trie.h"
 #include "parse_limits.h"
 #include "report.h"
 #include "variables.h"
@@ -45,6 +46,8 @@ struct Parser {
     uint64_t generation;  // counts variables added; a program binds names again when it moves
     lp::VarIndex var_index;
     lp::Limits limits;
+    // Last: the fields the calls of a host's loop read stay together above.
+    lp::NameTrie func_index; // funcs by name: the newest whose name begins a call
 };
 
 namespace lp {

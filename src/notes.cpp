@@ -39,7 +39,7 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         size_t length = 0;
         if (text_length_within(parser->limits, text, &length)) {
             Arena arena;
-            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, &notes);
+            expand_text(&arena, nullptr, text, length, &parser->func_index, parser->hosts, parser->limits, &notes);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }

@@ -101,19 +101,13 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
 }
 
 // The function a call text names: the newest whose name begins the call.
-const UserFunction *choose_function(std::string_view call, List *funcs) {
-    for (ListNode *n = funcs->head; n != nullptr; n = n->next) {
-        const auto *f = static_cast<const UserFunction *>(n->data);
-        const std::string_view proto(f->proto);
-        const std::string_view name = proto.substr(0, proto.find('('));
-        if (call.substr(0, name.size()) == name) return f;
-    }
-    return nullptr;
+const UserFunction *choose_function(std::string_view call, const NameTrie *funcs) {
+    return static_cast<const UserFunction *>(name_trie_newest_prefix_of(funcs, call.data(), call.size()));
 }
 
 } // namespace
 
-char *substitute_call(const char *expr, List *funcs, size_t *budget, SubstituteStatus *status,
+char *substitute_call(const char *expr, const NameTrie *funcs, size_t *budget, SubstituteStatus *status,
                       size_t *name_length) {
     parser_init(); // the symbols come from the operation table
     const std::string_view call(expr);
