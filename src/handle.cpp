@@ -148,17 +148,8 @@ extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, 
     if (parser == nullptr || name == nullptr || !valid_host_name(name)) return 1;
     if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
-    std::vector<HostFunction> &table = parser->hosts->functions;
-    auto same = std::find_if(table.begin(), table.end(), [&](const HostFunction &f) { return f.name == name; });
-    if (fn == nullptr) {
-        if (same != table.end()) table.erase(same);
-        return 0;
-    }
-    HostFunction f{name, n_args, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0};
-    if (same != table.end())
-        *same = std::move(f);
-    else
-        table.push_back(std::move(f));
+    parser->hosts->functions.erase(name);
+    if (fn != nullptr) parser->hosts->functions.emplace(name, HostFunction{n_args, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0});
     return 0;
 } catch (...) {
     lp::abort_on_exception();

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <unordered_map>
 
 #include "lib_parse.h"
 #include "operation_table.h"
@@ -13,20 +13,19 @@
 namespace lp {
 
 struct HostFunction {
-    std::string name;
     int n_args; // -1: any count up to PARSER_NATIVE_MAX_ARGS
     parser_native_fn fn;
     void *ctx;
     bool pure;
 };
 
+// By exact name: registering a name again replaces its function.
 struct HostTable {
-    std::vector<HostFunction> functions;
+    std::unordered_map<std::string, HostFunction> functions;
 
     const HostFunction *find(const char *name, size_t length) const {
-        for (const HostFunction &f : functions)
-            if (f.name.size() == length && f.name.compare(0, length, name, length) == 0) return &f;
-        return nullptr;
+        const auto found = functions.find(std::string(name, length));
+        return found != functions.end() ? &found->second : nullptr;
     }
 };
 
