@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     size_t ample_left = ample, small_left = small;
     SubstituteStatus full_status, status;
-    char *full = lp::substitute_call(call.c_str(), p->funcs, &ample_left, &full_status);
-    char *bounded = lp::substitute_call(call.c_str(), p->funcs, &small_left, &status);
+    char *full = lp::substitute_call(call.c_str(), &p->func_index, &ample_left, &full_status);
+    char *bounded = lp::substitute_call(call.c_str(), &p->func_index, &small_left, &status);
     const size_t used = ample - ample_left;
     bool agree;
     if (full == nullptr) // no function, or too large for the ample budget and so for the small one

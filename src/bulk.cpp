@@ -273,7 +273,7 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         for (size_t i = 0; i < p->leaf_count; ++i) feeds[i] = ColumnFeed{p->leaves[i].source, -1};
         // A later name of the same variable wins, as its parser_var comes later.
         for (size_t j = 0; j < n_vars; ++j) {
-            const Variable *v = var_index_find(&parser->var_index, parser->vars, names[j]);
+            const Variable *v = var_index_find(&parser->var_index, names[j]);
             for (size_t i = 0; i < p->leaf_count; ++i)
                 if (v != nullptr && p->leaves[i].source == &v->value) feeds[i].column = static_cast<long>(j);
         }

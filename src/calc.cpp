@@ -49,17 +49,18 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     }
     ExpandWatch watch;
     watch.call = &parser->call;
-    parser->tree =
-        expand_text(parser->arena, parser->scratch, text, length, parser->funcs, parser->hosts, parser->limits, watch);
+    parser->tree = expand_text(parser->arena, parser->scratch, text, length, &parser->func_index, parser->hosts,
+                               parser->limits, watch);
     const bool stopped = parser->tree == nullptr;
     if (stopped) {
         const ErrorLog::Entry stop = parser->errors.entries().back();
         parser->errors.clear();
         parser->errors.add(stop.code, stop.span);
         parser->arena->reset();
-        parser->tree = expand_text(parser->arena, parser->scratch, "", 0, parser->funcs, parser->hosts, parser->limits);
+        parser->tree =
+            expand_text(parser->arena, parser->scratch, "", 0, &parser->func_index, parser->hosts, parser->limits);
     }
-    parser->program = program_build(parser->tree, parser->vars, parser->generation, old);
+    parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old);
     return !stopped;
 }
 
@@ -118,9 +119,9 @@ bool build(Parser *parser, const char *text) {
     if (impossible(program == nullptr)) return 0.0f;
     if (program->call_count != 0) {
         BusyScope busy(parser);
-        return program_run(program, parser->vars, parser->generation, parser->limits.native_code());
+        return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
     }
-    return program_run(program, parser->vars, parser->generation, parser->limits.native_code());
+    return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
 }
 
 // The cached text's program in machine code, with nothing to rebuild or bind

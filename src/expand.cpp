@@ -107,7 +107,7 @@ namespace {
 
 class Expansion {
 public:
-    Expansion(ExpandScratch *scratch, List *funcs, const HostTable *hosts, const Limits &limits,
+    Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits,
               const ExpandWatch &watch, Arena *arena)
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
           notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
@@ -342,7 +342,8 @@ private:
         }
         if (!counted) args.clear(); // the call is 0
 
-        if (names_ != nullptr) names_->call(PARSER_NAME_HOST, f->name, place_of(range));
+        if (names_ != nullptr)
+            names_->call(PARSER_NAME_HOST, std::string_view(text + from, static_cast<size_t>(name_end - from)), place_of(range));
         TreeNode *call = arena_->node();
         auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
             NodeData{arena_->copy(text + from, static_cast<size_t>(name_end - from)), OP_CALL, CALCULATE, 0.0f},
@@ -522,7 +523,7 @@ private:
                         quoted(call.substr(0, name_length)) + ", the newest whose name begins it");
     }
 
-    List *funcs_;
+    const NameTrie *funcs_;
     const HostTable *hosts_; // null when there are none
     const Limits &limits_;
     NoteList *notes_;
@@ -548,7 +549,7 @@ void expand_scratch_free(ExpandScratch *scratch) {
     std::free(scratch);
 }
 
-TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
+TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
                       const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
     parser_init(); // the search and the expanders read the operation table
     ExpandScratch local;

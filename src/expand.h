@@ -14,6 +14,7 @@ class CallState;
 class NameList;
 class NoteList;
 struct HostTable;
+struct NameTrie;
 
 // What an expansion reports besides its tree, and what can stop it.
 struct ExpandWatch {
@@ -28,14 +29,14 @@ ExpandScratch *expand_scratch_new();
 void expand_scratch_free(ExpandScratch *scratch);
 
 // The tree of TEXT (LENGTH bytes, at most kMaxTextBytes) with the user
-// functions FUNCS and the host functions HOSTS (may be null), substituted
-// within LIMITS. Errors go to report_error, with their place in TEXT; with
+// functions FUNCS (by name, handle.h) and the host functions HOSTS (may be
+// null), substituted within LIMITS. Errors go to report_error, with their place in TEXT; with
 // diagnostics enabled every step is traced. The nodes, their records and
 // their texts come from ARENA: the tree is released by resetting it.
 // SCRATCH, when given, lends its memory. When WATCH's call is interrupted the
 // expansion stops at its next node, reports PARSER_ERR_INTERRUPTED there and
 // returns null, the tree left unfinished.
-TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, List *funcs,
+TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
                       const HostTable *hosts, const Limits &limits, const ExpandWatch &watch = {});
 
 } // namespace lp

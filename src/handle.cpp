@@ -52,6 +52,7 @@ extern "C" Parser *parser_new(void) try {
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
     parser->vars = list_new();
     parser->funcs = list_new();
+    parser->func_index = NameTrie{};
     parser->hosts = new (lp_malloc(sizeof(HostTable))) HostTable;
     parser->tree = root;
     parser->arena = arena;
@@ -59,7 +60,7 @@ extern "C" Parser *parser_new(void) try {
     parser->cache = cache;
     parser->program = nullptr;
     parser->generation = 0;
-    parser->var_index = VarIndex{nullptr, 0, 0};
+    parser->var_index = VarIndex{};
     parser->limits = Limits{};
     parser->busy = false;
     parser->on_error = nullptr;
@@ -85,11 +86,10 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
 
 } // namespace
 
-// parser_var past its common case: a long name, a new variable, or an index
-// to bring up to date.
+// parser_var past its common case: a long name, or a new variable.
 [[gnu::noinline]] void lp::set_variable(Parser *parser, const char *name, float value) {
     // Exact match; only names are compared, so prefixes stay distinct records.
-    if (Variable *v = var_index_find(&parser->var_index, parser->vars, name)) {
+    if (Variable *v = var_index_find(&parser->var_index, name)) {
         v->value = value;
         return;
     }
@@ -100,7 +100,7 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     if (parser == nullptr || name == nullptr) return 0;
     if (parser->busy) return 1; // called back from inside a call on this handle
     Variable *v;
-    if (var_index_find_short(&parser->var_index, parser->vars, name, &v) && v != nullptr) {
+    if (var_index_find_short(&parser->var_index, name, &v) && v != nullptr) {
         v->value = value;
         return 0;
     }
@@ -112,7 +112,7 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) try {
 
 extern "C" float *parser_var_ref(Parser *parser, const char *name) try {
     if (parser == nullptr || name == nullptr || parser->busy) return nullptr;
-    Variable *v = var_index_find(&parser->var_index, parser->vars, name);
+    Variable *v = var_index_find(&parser->var_index, name);
     return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
 } catch (...) {
     lp::abort_on_exception();
@@ -124,6 +124,8 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     parser->cache->dirty = 1; // the tree may call the new definition
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
+    const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
+    name_trie_insert(&parser->func_index, copy->proto, std::strcspn(copy->proto, "("), copy);
     return 0;
 } catch (...) {
     lp::abort_on_exception();
@@ -148,18 +150,15 @@ bool valid_host_name(const char *name) {
 
 void lp::define_host(Parser *parser, const char *name, const HostFunction &function) {
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
-    std::vector<HostFunction> &table = parser->hosts->functions;
-    auto same = std::find_if(table.begin(), table.end(), [&](const HostFunction &f) { return f.name == name; });
+    auto &table = parser->hosts->functions;
+    const auto same = table.find(name);
     if (function.fn == nullptr && !function.conditional) {
         if (same != table.end()) table.erase(same);
         return;
     }
     HostFunction f = function;
-    f.name = name;
-    if (same != table.end())
-        *same = std::move(f);
-    else
-        table.push_back(std::move(f));
+    f.order = same != table.end() ? same->second.order : parser->hosts->defined++;
+    table[name] = f;
 }
 
 extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
@@ -167,7 +166,7 @@ extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, 
     if (parser == nullptr || name == nullptr || parser->busy || !valid_host_name(name)) return 1;
     if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
     const int min = n_args >= 0 ? n_args : 0, max = n_args >= 0 ? n_args : PARSER_NATIVE_MAX_ARGS;
-    define_host(parser, name, HostFunction{"", min, max, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0, false});
+    define_host(parser, name, HostFunction{min, max, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0, false, 0});
     return 0;
 } catch (...) {
     lp::abort_on_exception();
@@ -185,18 +184,22 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
         const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0};
         if (fn != nullptr) fn(ctx, &info);
     }
-    for (const HostFunction &h : parser->hosts->functions) {
+    // The host functions in the order their names were first defined.
+    std::vector<const std::pair<const std::string, HostFunction> *> hosts;
+    for (const auto &entry : parser->hosts->functions) hosts.push_back(&entry);
+    std::sort(hosts.begin(), hosts.end(), [](const auto *a, const auto *b) { return a->second.order < b->second.order; });
+    for (const auto *entry : hosts) {
         ++count;
-        if (fn == nullptr) continue;
-        const ParserFunction info{PARSER_FUNCTION_HOST, h.name.c_str(), nullptr, nullptr, 0,
+        const HostFunction &h = entry->second;
+        const ParserFunction info{PARSER_FUNCTION_HOST, entry->first.c_str(), nullptr, nullptr, 0,
                                   h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u};
-        fn(ctx, &info);
+        if (fn != nullptr) fn(ctx, &info);
     }
     return count;
 }
 
 const char *lp::variable_read_by(const Parser *parser, const char *operand) {
-    const Variable *v = variable_by_prefix(parser->vars, operand);
+    const Variable *v = variable_by_prefix(&parser->var_index, operand);
     return v != nullptr ? v->name : nullptr;
 }
 
@@ -223,6 +226,7 @@ extern "C" void parser_destroy(Parser *parser) {
     if (parser == nullptr || parser->busy) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
+    name_trie_free(&parser->func_index);
     if (parser->hosts != nullptr) {
         parser->hosts->~HostTable();
         std::free(parser->hosts);

@@ -8,6 +8,7 @@
 #include "call_guard.h"
 #include "containers.h"
 #include "lib_parse.h"
+#include "name_trie.h"
 #include "parse_limits.h"
 #include "report.h"
 #include "variables.h"
@@ -52,6 +53,8 @@ struct Parser {
     lp::CallState call; // the call parser_interrupt may stop
     parser_error_fn on_error; // told each error entry of a tree just built, or null
     void *on_error_ctx;
+    // Last: the fields the calls of a host's loop read stay together above.
+    lp::NameTrie func_index; // funcs by name: the newest whose name begins a call
 };
 
 namespace lp {

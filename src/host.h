@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <unordered_map>
 
 #include "lib_parse.h"
 #include "operation_table.h"
@@ -13,21 +13,22 @@
 namespace lp {
 
 struct HostFunction {
-    std::string name;
     int min_args, max_args; // the counts a call may have
     parser_native_fn fn;    // null for the conditional
     void *ctx;
     bool pure;
     bool conditional; // if(c, a, b), evaluated lazily: an operation, not a function
+    uint64_t order;   // when the name was first defined: listings keep that order
 };
 
+// By exact name: registering a name again replaces its function.
 struct HostTable {
-    std::vector<HostFunction> functions;
+    std::unordered_map<std::string, HostFunction> functions;
+    uint64_t defined = 0; // names defined so far, for HostFunction::order
 
     const HostFunction *find(const char *name, size_t length) const {
-        for (const HostFunction &f : functions)
-            if (f.name.size() == length && f.name.compare(0, length, name, length) == 0) return &f;
-        return nullptr;
+        const auto found = functions.find(std::string(name, length));
+        return found != functions.end() ? &found->second : nullptr;
     }
 };
 

@@ -107,7 +107,7 @@ using namespace lp;
 extern "C" int parser_math(Parser *parser) {
     if (parser == nullptr || parser->busy) return 1;
     for (const Entry &e : kMathSet)
-        define_host(parser, e.name, HostFunction{"", e.min_args, e.max_args, e.fn, nullptr, true, false});
-    define_host(parser, "if", HostFunction{"", 3, 3, nullptr, nullptr, true, true});
+        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0});
+    define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0});
     return 0;
 }

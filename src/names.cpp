@@ -28,7 +28,7 @@ using namespace lp;
 extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx) {
     if (parser == nullptr || text == nullptr || parser->busy) return -1;
     BusyScope busy(parser, true); // the callback must not change the handle under the listing
-    NameList names(parser->vars);
+    NameList names(&parser->var_index);
     {
         // Built aside like a check: nothing reaches the handler, the trace or the handle.
         ErrorLog log;
@@ -39,7 +39,7 @@ extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn,
         ExpandWatch watch;
         watch.names = &names;
         watch.call = &parser->call;
-        if (expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, watch) == nullptr)
+        if (expand_text(&arena, nullptr, text, length, &parser->func_index, parser->hosts, parser->limits, watch) == nullptr)
             return -1; // stopped by parser_interrupt
     }
     if (fn != nullptr)

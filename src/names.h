@@ -11,6 +11,8 @@
 
 namespace lp {
 
+struct VarIndex;
+
 // The names of one build, in the order the expansion meets them: text order,
 // a call before the names of its arguments or body.
 class NameList {
@@ -21,7 +23,7 @@ public:
         std::string name;
     };
 
-    explicit NameList(const List *vars) : vars_(vars) {}
+    explicit NameList(const VarIndex *vars) : vars_(vars) {}
     // A leaf with TEXT at PLACE: a name reads the newest variable whose name
     // begins with it, or none; a number reads no name.
     void leaf(const char *text, Span place);
@@ -29,7 +31,7 @@ public:
     const std::vector<Use> &uses() const { return uses_; }
 
 private:
-    const List *vars_;
+    const VarIndex *vars_;
     std::vector<Use> uses_;
 };
 

@@ -48,7 +48,7 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
     if (parser->busy) return -1;
     BusyScope busy(parser, true); // the note callback must not change the handle under the check
     ErrorLog log;
-    NoteList notes(parser->vars);
+    NoteList notes(&parser->var_index);
     {
         // The tree is built aside and released; nothing reaches the handler,
         // the trace or the handle.
@@ -59,7 +59,7 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
             ExpandWatch watch;
             watch.notes = &notes;
             watch.call = &parser->call;
-            expand_text(&arena, nullptr, text, length, parser->funcs, parser->hosts, parser->limits, watch);
+            expand_text(&arena, nullptr, text, length, &parser->func_index, parser->hosts, parser->limits, watch);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "containers.h"
+#include "variables.h"
 #include "report.h"
 
 namespace lp {
@@ -21,15 +21,15 @@ struct Note {
 // come from the check's error log.
 class NoteList {
 public:
-    explicit NoteList(const List *vars) : vars_(vars) {}
+    explicit NoteList(const VarIndex *vars) : vars_(vars) {}
 
-    const List *vars() const { return vars_; }
+    const VarIndex *vars() const { return vars_; }
     void add(int kind, Span span, std::string message) { notes_.push_back(Note{kind, span, std::move(message)}); }
     // The notes in text order (by offset; those at one offset as they came).
     std::vector<Note> &sorted();
 
 private:
-    const List *vars_;
+    const VarIndex *vars_;
     std::vector<Note> notes_;
 };
 

@@ -234,14 +234,14 @@ private:
 
 // A name reads the variable it names by prefix; without one, the node keeps
 // its own value.
-void bind_leaf(LeafStep *leaf, List *vars) {
+void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
     const Variable *v = variable_by_prefix(vars, leaf->node->expr);
     leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
 } // namespace
 
-Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Program *reuse) {
+Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse) {
     const size_t total = root != nullptr ? count_nodes(root) : 0;
     if (total == 0) {
         program_free(reuse);
@@ -270,7 +270,7 @@ void program_free(Program *program) {
     std::free(program);
 }
 
-void program_bind(Program *program, List *vars, uint64_t generation) {
+void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     program_drop_native(program);
     for (size_t i = 0; i < program->leaf_count; ++i)
         if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);

@@ -12,6 +12,7 @@
 namespace lp {
 
 struct CallData; // host.h
+struct VarIndex; // variables.h
 
 // A leaf: a number, a name, or a subtree of constants folded into one value.
 struct LeafStep {
@@ -168,11 +169,11 @@ inline bool program_calls_out(const Program &p) {
 // Flattens the tree under ROOT, as expansion builds it, and binds its names
 // in VARS. Given REUSE, the program of an earlier tree, its arrays are kept
 // when they fit, and it is the program returned or freed.
-Program *program_build(const TreeNode *root, List *vars, uint64_t generation, Program *reuse = nullptr);
+Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse = nullptr);
 void program_free(Program *program);
 // Binds every name again: the variable list has grown since. Drops the
 // machine code, which reads the names where they were bound.
-void program_bind(Program *program, List *vars, uint64_t generation);
+void program_bind(Program *program, const VarIndex *vars, uint64_t generation);
 
 // Evaluates the tree with the names as bound: leaves every node's value and
 // state DONE as a bottom-up evaluation of the tree would, and returns the root's value.
@@ -193,7 +194,7 @@ void program_sync_records(Program *program);
 // The same after binding the names again if variables were added since.
 // NATIVE allows machine code: a program interpreted kNativeAfterRuns times is
 // compiled, and runs in machine code from then on.
-inline float program_run(Program *program, List *vars, uint64_t generation, bool native) {
+inline float program_run(Program *program, const VarIndex *vars, uint64_t generation, bool native) {
     if (program->generation != generation) program_bind(program, vars, generation);
     if (program->native != nullptr) return program->native();
     const float value = program_execute(program);

@@ -7,6 +7,7 @@
 #include "substitute.h"
 
 #include "handle.h"
+#include "name_trie.h"
 #include "memory.h"
 #include "operation_table.h"
 
@@ -122,14 +123,8 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
 
 } // namespace
 
-const UserFunction *choose_function(std::string_view call, List *funcs) {
-    for (ListNode *n = funcs->head; n != nullptr; n = n->next) {
-        const auto *f = static_cast<const UserFunction *>(n->data);
-        const std::string_view proto(f->proto);
-        const std::string_view name = proto.substr(0, proto.find('('));
-        if (call.substr(0, name.size()) == name) return f;
-    }
-    return nullptr;
+const UserFunction *choose_function(std::string_view call, const NameTrie *funcs) {
+    return static_cast<const UserFunction *>(name_trie_newest_prefix_of(funcs, call.data(), call.size()));
 }
 
 size_t function_name_length(const UserFunction *f) {
@@ -164,7 +159,7 @@ char *substitute_body(std::string_view call, const UserFunction *f, size_t *budg
     return lp_strndup(text.data(), text.size());
 }
 
-char *substitute_call(std::string_view call, List *funcs, size_t *budget, SubstituteStatus *status,
+char *substitute_call(std::string_view call, const NameTrie *funcs, size_t *budget, SubstituteStatus *status,
                       size_t *name_length) {
     const UserFunction *f = choose_function(call, funcs);
     if (f == nullptr) {

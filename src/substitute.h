@@ -11,11 +11,13 @@ struct UserFunction; // handle.h
 
 namespace lp {
 
+struct NameTrie;
+
 enum class SubstituteStatus { OK, NO_FUNCTION, TOO_LARGE };
 
 // The function a call text names: the newest whose name begins the call, or
-// null when FUNCS has none.
-const UserFunction *choose_function(std::string_view call, List *funcs);
+// null when FUNCS (the user functions by name) has none.
+const UserFunction *choose_function(std::string_view call, const NameTrie *funcs);
 
 // The call text CALL with the body of F substituted, malloc'd, its length in
 // *LENGTH; null when the passes over the body would write more than *BUDGET
@@ -25,7 +27,7 @@ char *substitute_body(std::string_view call, const UserFunction *f, size_t *budg
 // Both steps: null when FUNCS has no function for the call, or the passes
 // would write too much; STATUS says which. *NAME_LENGTH, when given, is the
 // length of the chosen function's name.
-char *substitute_call(std::string_view call, List *funcs, size_t *budget, SubstituteStatus *status,
+char *substitute_call(std::string_view call, const NameTrie *funcs, size_t *budget, SubstituteStatus *status,
                       size_t *name_length = nullptr);
 
 // The length of F's name, the bytes of its prototype before "(".

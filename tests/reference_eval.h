@@ -3,13 +3,13 @@
 #define LIB_PARSE_REFERENCE_EVAL_H
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <cmath>
 #include "handle.h"
 #include "operand.h"
 #include "operation_table.h"
-#include "variables.h"
 
 namespace test {
 
@@ -41,6 +41,18 @@ inline float reference_operation(int32_t op, float l, float r) {
     case lp::OP_LOG2: return static_cast<float>(std::log2(x));
     default: return static_cast<float>(std::log10(x));
     }
+}
+
+// The variable an operand text names, by a walk of the list: the first, so
+// the newest, whose name begins with the text (an equal name included).
+inline const Variable *reference_variable(const List *vars, const char *text) {
+    const size_t length = std::strlen(text);
+    for (const ListNode *n = vars->head; n != nullptr; n = n->next) {
+        const auto *v = static_cast<const Variable *>(n->data);
+        // strncmp stops at the end of a shorter name, which then differs.
+        if (std::strncmp(v->name, text, length) == 0) return v;
+    }
+    return nullptr;
 }
 
 // Puts every node of the tree in CALCULATE, pre-order; a null node is nothing.
@@ -87,7 +99,7 @@ inline float reference_calc(TreeNode *node, const List *vars, int *bad_ids = nul
             if (d->op == lp::OP_OPERAND) {
                 if (!lp::is_name(d->expr)) {
                     d->value = lp::read_number(d->expr);
-                } else if (const Variable *v = lp::variable_by_prefix(vars, d->expr)) {
+                } else if (const Variable *v = reference_variable(vars, d->expr)) {
                     d->value = v->value;
                 }
                 d->state = lp::DONE;

@@ -1,12 +1,14 @@
 // test_bounds.cpp - each limit of a handle holds exactly at its edge, and big inputs stay within memory.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -199,6 +201,42 @@ TEST(Bounds, LargeInputsStayWithinMemory) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << ": the child failed, status " << status;
         EXPECT_LT(usage.ru_maxrss / 1024, c.max_mib) << c.name << ": peak resident MiB";
     }
+}
+
+// A million variables, a name for each cell of a large sheet, short names
+// and long: each is defined, found again at the address it was first given
+// and read by texts, and the handle's heap grows by at most 256 bytes for
+// each (the records, their names and both indexes: about 205 here).
+TEST(Bounds, AMillionVariables) {
+    constexpr size_t kCount = 1000000;
+    const auto name = [](size_t i) {
+        char text[32];
+        std::snprintf(text, sizeof text, i % 2 == 0 ? "v%zu" : "sheet1!R%zuC7", i);
+        return std::string(text);
+    };
+    const auto heap = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+    const size_t before = heap();
+    ParserPtr p(parser_new());
+    for (size_t i = 0; i < kCount; ++i) parser_var(p.get(), name(i).c_str(), static_cast<float>(i));
+    if (!kSanitized) {
+        EXPECT_LT((heap() - before) / kCount, 256u);
+    }
+    std::vector<float *> at(kCount);
+    size_t wrong = 0;
+    for (size_t i = 0; i < kCount; ++i) {
+        at[i] = parser_var_ref(p.get(), name(i).c_str());
+        wrong += *at[i] != static_cast<float>(i);
+    }
+    for (size_t i = 0; i < kCount; ++i) parser_var(p.get(), name(i).c_str(), -static_cast<float>(i));
+    for (size_t i = 0; i < kCount; ++i) wrong += *at[i] != -static_cast<float>(i);
+    EXPECT_EQ(wrong, 0u);
+    // v123458 is the newest name beginning with v12345 (odd numbers name
+    // sheet cells), sheet1!R999999C7 the newest of all.
+    const std::pair<const char *, float> texts[] = {
+        {"v12345", -123458.0f}, {"v0+v1", -199998.0f}, {"sheet1!R1C7", -1.0f}, {"sheet1!R1", -199999.0f},
+        {"s", -999999.0f}, {"v9999999", 0.0f}, {"w", 0.0f},
+    };
+    for (const auto &[text, value] : texts) EXPECT_EQ(parser_calc(p.get(), text), value) << text;
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -72,4 +75,101 @@ TEST(Handle, LimitsReadSetAndClamp) {
     for (int which : {-1, PARSER_LIMIT_COUNT}) EXPECT_EQ(parser_limit(p.get(), which, 5), -1) << which;
     EXPECT_EQ(parser_limit(nullptr, PARSER_LIMIT_SUBST_DEPTH, 5), -1);
     EXPECT_EQ(lib_parse::Parser().limit(PARSER_LIMIT_SUBST_DEPTH), parser_limit(q.get(), PARSER_LIMIT_SUBST_DEPTH, -1));
+}
+
+namespace {
+
+// A host function whose value is the number its context carries.
+float context_number(void *ctx, const float *, int) { return static_cast<float>(reinterpret_cast<uintptr_t>(ctx)); }
+
+// The record of a walk of the variable list, newest first: the first whose
+// name begins with TEXT, or (EXACT) equals it.
+const Variable *walk_variables(const Parser *p, const std::string &text, bool exact) {
+    for (const ListNode *n = p->vars->head; n != nullptr; n = n->next) {
+        const auto *v = static_cast<const Variable *>(n->data);
+        if (exact ? text == v->name : std::string(v->name).compare(0, text.size(), text) == 0) return v;
+    }
+    return nullptr;
+}
+
+// The newest user function whose name begins CALL, by a walk of the function list.
+const UserFunction *walk_functions(const Parser *p, const std::string &call) {
+    for (const ListNode *n = p->funcs->head; n != nullptr; n = n->next) {
+        const auto *f = static_cast<const UserFunction *>(n->data);
+        const std::string proto(f->proto), name = proto.substr(0, proto.find('('));
+        if (call.compare(0, name.size(), name) == 0) return f;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Names from three bytes, most of them short, so that they begin one another
+// and meet again, the long ones often alike in their first eight bytes:
+// every lookup of the indexes agrees with a walk of the lists, newest first,
+// and parser_calc reads what the walk finds.
+TEST(Handle, LookupsAgreeWithAWalkOfTheLists) {
+    std::mt19937 random(20240611);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<std::string> used; // every name given so far, to meet again
+    const auto name = [&](int longest) {
+        if (!used.empty() && pick(3) == 0) return used[static_cast<size_t>(pick(static_cast<int>(used.size())))];
+        std::string s(static_cast<size_t>(pick(4) == 0 ? pick(longest + 1) : pick(4)), 'a');
+        for (char &c : s) c = "ab\xe9"[pick(10) < 9 ? pick(2) : 2];
+        if (s.size() > 8 && pick(2) == 0) s.replace(0, 8, 8, 'a'); // the same first eight bytes as others
+        used.push_back(s);
+        return s;
+    };
+    ParserPtr p(parser_new());
+    std::map<std::string, float *> values;  // each variable's address, as first given
+    std::map<std::string, uintptr_t> hosts; // the number each host function returns
+    int functions = 0;
+    for (int step = 1; step <= 4000; ++step) {
+        const int what = pick(20);
+        if (what < 8) { // define or update, by value or through the address
+            const std::string n = name(11);
+            float *&at = values[n];
+            if (pick(2) == 0) {
+                parser_var(p.get(), n.c_str(), static_cast<float>(step));
+                if (at == nullptr) at = parser_var_ref(p.get(), n.c_str());
+            } else {
+                float *ref = parser_var_ref(p.get(), n.c_str());
+                EXPECT_TRUE(at == nullptr || ref == at) << "'" << n << "' moved";
+                at = ref;
+                *ref = static_cast<float>(step);
+            }
+            EXPECT_EQ(*at, static_cast<float>(step)) << "'" << n << "'";
+        } else if (what < 11) { // a user function whose body is its number, some protos without "(": in
+                                // the first half no name shorter than two bytes, so that calls find none
+            const std::string n = name(3);
+            if (step <= 2000 && n.size() < 2) continue;
+            parser_func(p.get(), (n + (pick(5) == 0 ? "" : "(x)")).c_str(), std::to_string(++functions).c_str());
+        } else if (what < 13) { // a host function registered, replaced or removed
+            const std::string n = name(3);
+            if (n.empty()) continue;
+            const bool remove = pick(3) == 0;
+            parser_native_func(p.get(), n.c_str(), -1, remove ? nullptr : context_number,
+                               reinterpret_cast<void *>(static_cast<uintptr_t>(step)), 0);
+            if (remove)
+                hosts.erase(n);
+            else
+                hosts[n] = static_cast<uintptr_t>(step);
+        } else { // look a text up every way
+            const std::string t = name(12);
+            const Variable *prefix = walk_variables(p.get(), t, false);
+            EXPECT_EQ(lp::variable_by_prefix(&p->var_index, t.c_str()), prefix) << "prefix '" << t << "'";
+            EXPECT_EQ(lp::var_index_find(&p->var_index, t.c_str()), walk_variables(p.get(), t, true)) << "'" << t << "'";
+            // A call text never equals a function's name; T may.
+            EXPECT_EQ(lp::name_trie_newest_prefix_of(&p->func_index, t.data(), t.size()), walk_functions(p.get(), t))
+                << "function named by '" << t << "'";
+            if (t.empty()) continue; // a number, and "(1)" a bracketed one
+            EXPECT_EQ(parser_calc(p.get(), t.c_str()), prefix != nullptr ? prefix->value : 0.0f) << "'" << t << "'";
+            const auto host = hosts.find(t);
+            const UserFunction *f = walk_functions(p.get(), t + "(1)");
+            const float call = host != hosts.end() ? static_cast<float>(host->second) : f != nullptr ? std::stof(f->body) : 0.0f;
+            EXPECT_EQ(parser_calc(p.get(), (t + "(1)").c_str()), call) << "'" << t << "(1)'";
+        }
+    }
+    EXPECT_EQ(list_count(p->vars), static_cast<int>(values.size()));
+    for (const auto &[n, at] : values) EXPECT_EQ(parser_var_ref(p.get(), n.c_str()), at) << "'" << n << "'";
 }

@@ -63,7 +63,7 @@ std::vector<Case> cases() {
 // substitute_call with BUDGET bytes to write: the text ("<none>" for null), the status and the budget left.
 using Status = lp::SubstituteStatus;
 struct Substituted { std::string text; Status status; size_t left; };
-Substituted substitute(const char *call, List *funcs, size_t budget = SIZE_MAX) {
+Substituted substitute(const char *call, const lp::NameTrie *funcs, size_t budget = SIZE_MAX) {
     Substituted out{"<none>", Status::OK, budget};
     char *text = lp::substitute_call(call, funcs, &out.left, &out.status);
     if (text != nullptr) out.text = text;
@@ -88,12 +88,12 @@ TEST(Substitute, TextAndValueOfEachCall) {
         ParserPtr p = parser_with(c.defs);
         {
             Capture cap(8);
-            const Substituted ample = substitute(c.call, p->funcs);
+            const Substituted ample = substitute(c.call, &p->func_index);
             EXPECT_EQ(ample.text, c.text != nullptr ? c.text : "<none>") << c.call;
             EXPECT_EQ(ample.status, c.text != nullptr ? Status::OK : Status::NO_FUNCTION) << c.call;
             if (c.text != nullptr) {
-                EXPECT_EQ(substitute(c.call, p->funcs, SIZE_MAX - ample.left).status, Status::OK) << c.call;
-                EXPECT_EQ(substitute(c.call, p->funcs, SIZE_MAX - ample.left - 1).status, Status::TOO_LARGE) << c.call;
+                EXPECT_EQ(substitute(c.call, &p->func_index, SIZE_MAX - ample.left).status, Status::OK) << c.call;
+                EXPECT_EQ(substitute(c.call, &p->func_index, SIZE_MAX - ample.left - 1).status, Status::TOO_LARGE) << c.call;
             }
             EXPECT_TRUE(cap.pieces.empty() && cap.codes.empty()) << "substitution reports nothing: " << c.call;
         }
