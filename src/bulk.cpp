@@ -6,7 +6,6 @@
 
 #include "operation_kinds.h"
 #include "report.h"
-#include "boundary.h"
 #include "handle.h"
 #include "host.h"
 #include "memory.h"
@@ -235,7 +234,7 @@ size_t run_native(BulkFn code, const float *const *columns, size_t first, size_t
 using namespace lp;
 
 extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
-                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) try {
+                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return 1;
     if (n_vars > 0 && (names == nullptr || (n_rows > 0 && columns == nullptr))) return 1;
     for (size_t j = 0; j < n_vars; ++j)
@@ -294,6 +293,4 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         one_row(i);
     }
     return 0;
-} catch (...) {
-    lp::abort_on_exception();
 }

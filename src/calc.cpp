@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "arena.h"
-#include "boundary.h"
 #include "expand.h"
 #include "handle.h"
 #include "memory.h"
@@ -137,12 +136,10 @@ inline bool runs_plain_native(const Parser *parser) {
 
 // The cache always names the text of the current tree, so a later
 // parser_calc of another text rebuilds instead of evaluating this tree.
-extern "C" void parser_expand(Parser *parser, const char *text) try {
+extern "C" void parser_expand(Parser *parser, const char *text) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return;
     BusyScope busy(parser, true);
     build(parser, text);
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 float lp::calc_text(Parser *parser, const char *text) {
@@ -159,18 +156,16 @@ namespace {
 
 // parser_calc's general case: the text compared, the tree rebuilt if it is
 // another, then evaluated.
-[[gnu::noinline]] float calc_tree(Parser *parser, const char *text) try {
+[[gnu::noinline]] float calc_tree(Parser *parser, const char *text) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return NAN;
     return calc_text(parser, text);
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 } // namespace
 
 // The tree of the same text in machine code, with nothing to rebuild or bind:
 // the call of a host's loop, made with no frame of its own.
-extern "C" float parser_calc(Parser *parser, const char *text) {
+extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
     if (parser != nullptr && text != nullptr && runs_plain_native(parser) && is_cached_text(parser->cache, text))
         return parser->program->native();
     return calc_tree(parser, text);
@@ -179,7 +174,7 @@ extern "C" float parser_calc(Parser *parser, const char *text) {
 namespace {
 
 // parser_eval's general case.
-[[gnu::noinline]] float eval_tree(Parser *parser) try {
+[[gnu::noinline]] float eval_tree(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return NAN;
     ExprCache *cache = parser->cache;
     if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
@@ -195,8 +190,6 @@ namespace {
         if (!built) return NAN;
     }
     return evaluate_tree(parser);
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 } // namespace
@@ -205,7 +198,7 @@ namespace {
 // the same text. The call in a host's loop, a tree in machine code with
 // nothing to rebuild or bind, is a tail call with no frame: machine code
 // throws nothing.
-extern "C" float parser_eval(Parser *parser) {
+extern "C" float parser_eval(Parser *parser) noexcept {
     if (parser != nullptr && runs_plain_native(parser)) return parser->program->native();
     return eval_tree(parser);
 }

@@ -19,7 +19,7 @@ void SourceText::read(const char *text, size_t length, char *owned) {
     balanced_ = true;
     opens_.clear();
     closes_.clear();
-    std::vector<size_t> &open = open_;
+    Vector<size_t> &open = open_;
     open.clear();
     for (size_t p = 0; p < length; ++p) {
         if (text[p] == '(') {
@@ -36,7 +36,7 @@ void SourceText::read(const char *text, size_t length, char *owned) {
         }
     }
     balanced_ = open.empty();
-    if (open.capacity() > 64) std::vector<size_t>().swap(open); // needed while reading only
+    if (open.capacity() > 64) Vector<size_t>().swap(open); // needed while reading only
 }
 
 int32_t SourceText::partner(int32_t position) const {
@@ -58,7 +58,7 @@ void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to) {
     }
 }
 
-void top_level_pairs(const SourceText &source, int32_t from, int32_t to, std::vector<int32_t> *opens) {
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens) {
     opens->clear();
     const char *text = source.data();
     for (int32_t q = from; q < to;) {
@@ -87,7 +87,7 @@ void trace_occurrences(std::string_view range, std::string_view symbol) {
 
 // ... and then, when there are pairs, one message per kept position before
 // the last pair closes and one for all those after it.
-void trace_kept(const SourceText &source, const std::vector<int32_t> &opens, const std::vector<int32_t> &kept) {
+void trace_kept(const SourceText &source, const Vector<int32_t> &opens, const Vector<int32_t> &kept) {
     if (opens.empty()) return;
     const int32_t last_close = source.partner(opens.back());
     bool after_last = false;
@@ -103,8 +103,8 @@ void trace_kept(const SourceText &source, const std::vector<int32_t> &opens, con
 
 } // namespace
 
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
-                         std::vector<int32_t> *positions, bool *trailing) {
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                         Vector<int32_t> *positions, bool *trailing) {
     const std::string_view range = source.view(from, to);
     const bool traced = tracing(kTraceSearch);
     *trailing = false;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "checked_memory.h"
 #include "containers.h"
 #include "report.h"
 
@@ -20,19 +21,19 @@ public:
     struct Use {
         int kind; // PARSER_NAME_*
         Span span;
-        std::string name;
+        String name;
     };
 
     explicit NameList(const VarIndex *vars) : vars_(vars) {}
     // A leaf with TEXT at PLACE: a name reads the newest variable whose name
     // begins with it, or none; a number reads no name.
     void leaf(const char *text, Span place);
-    void call(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, std::string(name)}); }
-    const std::vector<Use> &uses() const { return uses_; }
+    void call(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, String(name)}); }
+    const Vector<Use> &uses() const { return uses_; }
 
 private:
     const VarIndex *vars_;
-    std::vector<Use> uses_;
+    Vector<Use> uses_;
 };
 
 } // namespace lp

@@ -8,6 +8,7 @@
 
 #include <asmjit/x86.h>
 
+#include "checked_memory.h"
 #include "host.h"
 #include "jit.h"
 #include "native.h"
@@ -236,8 +237,8 @@ private:
 struct EmitSteps {
     Emitter &e;
     const Program &p;
-    std::vector<Label> labels; // at each step a BRANCH or JUMP goes on at
-    std::vector<bool> labelled;
+    Vector<Label> labels; // at each step a BRANCH or JUMP goes on at
+    Vector<bool> labelled;
     bool failed = false;
 
     EmitSteps(Emitter &emitter, const Program &program)

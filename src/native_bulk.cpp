@@ -6,6 +6,7 @@
 
 #include <asmjit/x86.h>
 
+#include "checked_memory.h"
 #include "host.h"
 #include "jit.h"
 #include "native.h"
@@ -53,7 +54,7 @@ public:
     // Puts the uniform values of FEEDS that fit into spare registers once,
     // before the loop: a program that calls nothing keeps them there.
     void hold_uniforms(const ColumnFeed *feeds, size_t count) {
-        std::vector<uint32_t> spare;
+        Vector<uint32_t> spare;
         for (size_t r = max_stack_; r < kRegisters; ++r) spare.push_back(static_cast<uint32_t>(r));
         spare.push_back(14);
         spare.push_back(15);
@@ -291,8 +292,8 @@ private:
     bool avx_;
     size_t max_stack_;
     size_t conditionals_;
-    std::vector<Leaf> leaves_; // per depth of the value stack
-    std::vector<Held> held_;
+    Vector<Leaf> leaves_; // per depth of the value stack
+    Vector<Held> held_;
 };
 
 } // namespace

@@ -64,7 +64,7 @@ ErrorScope::~ErrorScope() {
 
 } // namespace lp
 
-extern "C" const char *parser_error_text(int code) {
+extern "C" const char *parser_error_text(int code) noexcept {
     switch (code) {
     case PARSER_ERR_CUT_ORDER: return "operator positions out of order while cutting a text";
     case PARSER_ERR_TRAILING_OPERATOR: return "an operator at the end of a text has no right operand";

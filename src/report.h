@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "checked_memory.h"
+
 namespace lp {
 
 // A stretch of the text given to parser_calc or parser_expand.
@@ -28,11 +30,11 @@ public:
 
     void add(int code, Span span);
     void clear();
-    const std::vector<Entry> &entries() const { return entries_; }
+    const Vector<Entry> &entries() const { return entries_; }
 
 private:
-    std::vector<Entry> entries_;
-    std::unordered_map<uint64_t, size_t> index_; // hash of code and place -> entries_
+    Vector<Entry> entries_;
+    HashMap<uint64_t, size_t> index_; // hash of code and place -> entries_
 };
 
 // Reports CODE at SPAN through exception() and records it in the log of the

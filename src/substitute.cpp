@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "checked_memory.h"
 #include "substitute.h"
 
 #include "handle.h"
@@ -84,7 +85,7 @@ size_t symbol_at(std::string_view text) {
 // they do not start the text or directly follow "(" or another symbol. False,
 // with the pass abandoned, once the result would exceed MAX_BYTES.
 bool substitute_parameter(std::string_view source, char c, std::string_view argument, size_t max_bytes,
-                          std::string *out) {
+                          String *out) {
     out->clear();
     size_t i = 0;
     const size_t n = source.size();
@@ -138,7 +139,7 @@ char *substitute_body(std::string_view call, const UserFunction *f, size_t *budg
     const std::string_view body(f->body);
     if (body.size() > *budget) return nullptr;
     *budget -= body.size();
-    std::string text(body), scratch;
+    String text(body), scratch;
     if (proto.find('(') != std::string_view::npos) {
         ItemReader parameters(proto), arguments(call);
         // One pass per parameter, while the prototype has at least two

@@ -4,7 +4,7 @@
 #include "program.h"
 #include "small_stack.h"
 
-extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) {
+extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) noexcept {
     if (parser == nullptr || visit == nullptr || parser->tree == nullptr || parser->busy) return;
     if (parser->program != nullptr) lp::program_sync_records(parser->program);
     lp::BusyScope busy(parser); // the visitor must not change the tree under the walk
