@@ -10,7 +10,7 @@
 #include "lib_parse.h"
 #include "name_trie.h"
 #include "parse_limits.h"
-#include "report.h"
+#include "error_log.h"
 #include "variables.h"
 
 // The handle's records are plain structs at global scope, as lib_parse.h
@@ -37,7 +37,7 @@ struct Program;
 struct Parser {
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
-    lp::HostTable *hosts; // host functions by name (host.h)
+    lp::HostTable *hosts; // host functions by name (host_functions.h)
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
     lp::ExpandScratch *scratch; // memory the next expansion reuses

@@ -2,9 +2,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "host.h"
+#include "host_functions.h"
 #include "program.h"
-#include "report.h"
+#include "error_log.h"
 #include "small_stack.h"
 
 namespace lp {

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 
 namespace lp {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 

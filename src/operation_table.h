@@ -15,7 +15,7 @@ enum NodeState : int32_t { EXPAND = 0, CALCULATE = 1, DONE = 2 };
 
 constexpr int32_t OP_COUNT = 14;
 constexpr int32_t OP_OPERAND = 14;
-// A host function's call (its record is a CallData, host.h), and the links
+// A host function's call (its record is a CallData, host_functions.h), and the links
 // of the chain that holds its arguments: each link's left is an argument's
 // subtree, its right the next link. parser_walk shows no link.
 constexpr int32_t OP_CALL = 15;

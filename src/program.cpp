@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 #include "memory.h"
-#include "native.h"
+#include "machine_code.h"
 #include "operand.h"
-#include "report.h"
+#include "error_log.h"
 #include "small_stack.h"
 
 namespace lp {

@@ -11,7 +11,7 @@
 
 namespace lp {
 
-struct CallData; // host.h
+struct CallData; // host_functions.h
 struct VarIndex; // variables.h
 
 // A leaf: a number, a name, or a subtree of constants folded into one value.
@@ -49,7 +49,7 @@ struct ConstantRecord {
     float value;
 };
 
-// A program in machine code (native.h): evaluates it and returns the root's value.
+// A program in machine code (machine_code.h): evaluates it and returns the root's value.
 using NativeFn = float (*)();
 
 // Interpreted runs of one program before it is compiled (program_run). Measured

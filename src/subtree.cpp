@@ -6,7 +6,7 @@
 #include "arena.h"
 #include "lib_parse.h"
 #include "memory.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 

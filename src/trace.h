@@ -3,7 +3,7 @@
 #define LIB_PARSE_TRACE_H
 
 #include "diagnostics.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 // A printf-style message at LEVEL, through the diagnostics component.

@@ -10,9 +10,9 @@
 
 #include "core_test_support.h"
 #if LIB_PARSE_TEST_JIT
-#include "jit.h"
+#include "machine_code_runtime.h"
 #endif
-#include "native.h"
+#include "machine_code.h"
 #include "program.h"
 
 namespace {

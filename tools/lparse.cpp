@@ -11,7 +11,7 @@
 #include "csv_mode.h"
 #include "lib_parse/diagnostics.h"
 #include "line_input.h"
-#include "native.h"
+#include "machine_code.h"
 #include "number_text.h"
 #include "options.h"
 #include "output.h"

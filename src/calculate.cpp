@@ -1,10 +1,10 @@
-// calc.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
+// calculate.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "arena.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
 #include "memory.h"
 #include "operation_table.h"

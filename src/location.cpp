@@ -1,12 +1,12 @@
-// locate.cpp - matching brackets once per text, and choosing the operation to split a range at.
-#include "locate.h"
+// location.cpp - matching brackets once per text, and choosing the operation to split a range at.
+#include "location.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "lib_parse.h"
 #include "operation_table.h"
-#include "report.h"
+#include "error_log.h"
 #include "trace.h"
 
 namespace lp {

@@ -1,4 +1,4 @@
-// report.h - reporting an error with its place to the host's handler and to the handle being built.
+// error_log.h - reporting an error with its place to the host's handler and to the handle being built.
 #ifndef LIB_PARSE_REPORT_H
 #define LIB_PARSE_REPORT_H
 

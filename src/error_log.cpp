@@ -1,5 +1,5 @@
-// report.cpp - error reports: to the diagnostics handler, and to the log of the tree being built.
-#include "report.h"
+// error_log.cpp - error reports: to the diagnostics handler, and to the log of the tree being built.
+#include "error_log.h"
 
 #include <cstdarg>
 #include <cstdint>

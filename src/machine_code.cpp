@@ -1,4 +1,4 @@
-// native.cpp - translating a program into x86-64 machine code with AsmJit.
+// machine_code.cpp - translating a program into x86-64 machine code with AsmJit.
 // The System V calling convention (Linux, BSD): CMake builds it only there.
 #include <algorithm>
 #include <atomic>
@@ -9,9 +9,9 @@
 #include <asmjit/x86.h>
 
 #include "checked_memory.h"
-#include "host.h"
-#include "jit.h"
-#include "native.h"
+#include "host_functions.h"
+#include "machine_code_runtime.h"
+#include "machine_code.h"
 
 namespace lp {
 

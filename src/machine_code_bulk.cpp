@@ -1,4 +1,4 @@
-// native_bulk.cpp - a program over many rows at once in vector machine code, for parser_calc_bulk.
+// machine_code_bulk.cpp - a program over many rows at once in vector machine code, for parser_calc_bulk.
 // The System V calling convention (Linux, BSD): CMake builds it only there.
 #include <algorithm>
 #include <cstdint>
@@ -7,9 +7,9 @@
 #include <asmjit/x86.h>
 
 #include "checked_memory.h"
-#include "host.h"
-#include "jit.h"
-#include "native.h"
+#include "host_functions.h"
+#include "machine_code_runtime.h"
+#include "machine_code.h"
 #include "program.h"
 
 namespace lp {

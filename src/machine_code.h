@@ -1,4 +1,4 @@
-// native.h - a program translated into machine code (x86-64), for trees evaluated again and again.
+// machine_code.h - a program translated into machine code (x86-64), for trees evaluated again and again.
 #ifndef LIB_PARSE_NATIVE_H
 #define LIB_PARSE_NATIVE_H
 
@@ -14,11 +14,11 @@ namespace lp {
 // code reads the names at the addresses bound now: it must be released when
 // the program binds again. Needs a program that has run once, so that every
 // record is DONE and the constants' values are written.
-// Defined by native.cpp, or by native_off.cpp (always null) in a build
+// Defined by machine_code.cpp, or by machine_code_off.cpp (always null) in a build
 // without native code.
 NativeFn native_compile(const Program *program);
-// True where this library was built with the generators (native.cpp) and the
-// process was not refused executable memory; false with native_off.cpp.
+// True where this library was built with the generators (machine_code.cpp) and the
+// process was not refused executable memory; false with machine_code_off.cpp.
 // PARSER_LIMIT_NATIVE_CODE reads 0 where it is false.
 bool native_code_available();
 void native_release(NativeFn code);

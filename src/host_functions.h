@@ -1,4 +1,4 @@
-// host.h - host functions: the handle's table of them, and the record of a call in a tree.
+// host_functions.h - host functions: the handle's table of them, and the record of a call in a tree.
 #ifndef LIB_PARSE_HOST_H
 #define LIB_PARSE_HOST_H
 

@@ -1,4 +1,4 @@
-// walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
+// tree_walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
 #include "handle.h"
 #include "operation_table.h"
 #include "program.h"

@@ -1,4 +1,4 @@
-// notes.h - what a check of a text finds: its errors and the traps of the language, each with its place.
+// check.h - what a check of a text finds: its errors and the traps of the language, each with its place.
 #ifndef LIB_PARSE_NOTES_H
 #define LIB_PARSE_NOTES_H
 
@@ -8,7 +8,7 @@
 
 #include "checked_memory.h"
 #include "variables.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 

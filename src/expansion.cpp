@@ -1,4 +1,4 @@
-// expand.cpp - the walk that builds a text's tree: nodes are cut as ranges of texts whose brackets are matched once.
+// expansion.cpp - the walk that builds a text's tree: nodes are cut as ranges of texts whose brackets are matched once.
 //
 // A pending operand is a range of a source text, kept on the walk's own
 // stack until the walk reaches its leaf; a text is made only for a leaf, and
@@ -7,7 +7,7 @@
 // or not its steps are traced: a message formats its piece of text from the
 // range, only when it is emitted.
 #include "checked_memory.h"
-#include "expand.h"
+#include "expansion.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,15 +20,15 @@
 #include "arena.h"
 #include "call_guard.h"
 #include "handle.h"
-#include "host.h"
-#include "locate.h"
+#include "host_functions.h"
+#include "location.h"
 #include "memory.h"
-#include "names.h"
-#include "notes.h"
+#include "text_names.h"
+#include "check.h"
 #include "operand.h"
 #include "operation_kinds.h"
 #include "operation_table.h"
-#include "report.h"
+#include "error_log.h"
 #include "small_stack.h"
 #include "substitute.h"
 #include "subtree.h"

@@ -1,4 +1,4 @@
-// locate.h - a text's bracket pairs, the pairs enclosing a range of it, and the operation the range splits at.
+// location.h - a text's bracket pairs, the pairs enclosing a range of it, and the operation the range splits at.
 #ifndef LIB_PARSE_LOCATE_H
 #define LIB_PARSE_LOCATE_H
 

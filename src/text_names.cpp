@@ -1,11 +1,11 @@
-// names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
-#include "names.h"
+// text_names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
+#include "text_names.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "arena.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
 #include "lib_parse.h"
 #include "operand.h"

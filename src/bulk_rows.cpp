@@ -1,15 +1,15 @@
-// bulk.cpp - evaluating one text over many rows of variable values, a block of rows per step.
+// bulk_rows.cpp - evaluating one text over many rows of variable values, a block of rows per step.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "operation_kinds.h"
-#include "report.h"
+#include "error_log.h"
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 #include "memory.h"
-#include "native.h"
+#include "machine_code.h"
 #include "program.h"
 
 namespace lp {

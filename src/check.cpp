@@ -1,11 +1,11 @@
-// notes.cpp - checking a text without touching the handle: its errors and traps, in text order.
-#include "notes.h"
+// check.cpp - checking a text without touching the handle: its errors and traps, in text order.
+#include "check.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "arena.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
 #include "lib_parse.h"
 #include "operation_table.h"

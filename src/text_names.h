@@ -1,4 +1,4 @@
-// names.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
+// text_names.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
 #ifndef LIB_PARSE_NAMES_H
 #define LIB_PARSE_NAMES_H
 
@@ -8,7 +8,7 @@
 
 #include "checked_memory.h"
 #include "containers.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 
