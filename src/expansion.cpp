@@ -293,6 +293,30 @@ private:
         }
     }
 
+    // The arguments of a call whose "(" stands at OPEN and whose ")" ends at
+    // TO: [OPEN + 1, TO - 1) cut at the commas outside inner brackets, each
+    // without the blanks at its ends; "f( )" has none. Inner pairs are
+    // stepped over, so a call nested N deep is read in time linear in its
+    // length, not N times over.
+    static void cut_arguments(const SourceText &source, uint32_t index, int32_t open, int32_t to, Vector<Range> *args) {
+        const char *text = source.data();
+        args->clear();
+        int32_t start = open + 1;
+        for (int32_t p = open + 1; p < to; ++p) {
+            const char c = text[p];
+            if (c == '(') {
+                p = source.partner(p);
+            } else if (c == ',' || p == to - 1) {
+                int32_t a = start, b = p;
+                while (a < b && is_blank(text[a])) ++a;
+                while (b > a && is_blank(text[b - 1])) --b;
+                args->push_back(Range{index, a, b});
+                start = p + 1;
+            }
+        }
+        if (args->size() == 1 && (*args)[0].from == (*args)[0].to) args->clear();
+    }
+
     // A call of a host function: RANGE is NAME(ARGS), NAME a host function's
     // exact name. The node at SLOT becomes the call, its arguments a chain of
     // links whose left subtrees are expanded as operands of their own. False,
@@ -310,26 +334,8 @@ private:
         const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(name_end - from));
         if (f == nullptr) return false;
 
-        // The arguments: [open + 1, to - 1) cut at the commas outside inner
-        // brackets, each without the blanks at its ends. Inner pairs are
-        // stepped over, so a call nested N deep is read in time linear in its
-        // length, not N times over.
         Vector<Range> &args = pieces_.ranges; // free until the next split
-        args.clear();
-        int32_t start = open + 1;
-        for (int32_t p = open + 1; p < to; ++p) {
-            const char c = text[p];
-            if (c == '(') {
-                p = source.partner(p);
-            } else if (c == ',' || p == to - 1) {
-                int32_t a = start, b = p;
-                while (a < b && is_blank(text[a])) ++a;
-                while (b > a && is_blank(text[b - 1])) --b;
-                args.push_back(Range{range.source, a, b});
-                start = p + 1;
-            }
-        }
-        if (args.size() == 1 && args[0].from == args[0].to) args.clear(); // "f( )" has no arguments
+        cut_arguments(source, range.source, open, to, &args);
         bool counted = true;
         for (const Range &a : args)
             if (a.from == a.to && counted) {
