@@ -260,6 +260,7 @@ LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx
 #define PARSER_NOTE_DOUBLE_OPERATOR 106    /* an operator right after another: 2*-3, a--b */
 #define PARSER_NOTE_NUMBER_AS_NAME 107     /* a number with an exponent or letters reads as a name: 1e3, 0x10 */
 #define PARSER_NOTE_PREFIX_CALL 108        /* a call taken by a function whose name only begins it: ff(3) by f */
+#define PARSER_NOTE_BLANK_IN_NAME 109      /* a blank at the edge of a name is part of it: 'x *2' reads 'x ' */
 
 /* Receives one note: its KIND (an error code or a PARSER_NOTE_* kind), the
  * byte OFFSET and LENGTH of the place in the text checked, and a short English

@@ -65,7 +65,9 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
     }
     for (const ErrorLog::Entry &e : log.entries()) notes.add(e.code, e.span, parser_error_text(e.code));
     const Vector<Note> &all = notes.sorted();
+    // A million notes take a while to tell: an interrupt stops the telling too.
     if (note != nullptr)
-        for (const Note &n : all) note(ctx, n.kind, n.span.offset, n.span.length, n.message.c_str());
+        for (size_t k = 0; k < all.size() && !parser->call.interrupted(); ++k)
+            note(ctx, all[k].kind, all[k].span.offset, all[k].span.length, all[k].message.c_str());
     return static_cast<int>(std::min<size_t>(all.size(), INT32_MAX));
 }

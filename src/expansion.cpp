@@ -435,6 +435,9 @@ private:
         const String owned(text);
         const Span place = place_of(range);
         if (is_name(owned.c_str())) {
+            if (is_blank(text.front()) || is_blank(text.back()))
+                notes_->add(PARSER_NOTE_BLANK_IN_NAME, place,
+                            "the blank in " + quoted(text) + " is part of the name: blanks belong to names");
             if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.'))
                 notes_->add(PARSER_NOTE_NUMBER_AS_NAME, place,
                             quoted(text) + " is read as a name, not a number (numbers have no exponent or letters)");

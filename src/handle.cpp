@@ -116,7 +116,8 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
     if (parser->busy) return 1;
     parser->cache->dirty = 1; // the tree may call the new definition
-    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
+    const size_t body_length = std::strlen(body);
+    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
     const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
     name_trie_insert(&parser->func_index, copy->proto, std::strcspn(copy->proto, "("), copy);

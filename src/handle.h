@@ -25,6 +25,7 @@ struct ExprCache {
 struct UserFunction {
     char *proto; // name and parameter list, "g(a,b)"
     char *body;
+    size_t body_length; // strlen(body): a call refused by the limits never measures it
 };
 
 namespace lp {

@@ -136,7 +136,7 @@ size_t function_name_length(const UserFunction *f) {
 char *substitute_body(std::string_view call, const UserFunction *f, size_t *budget, size_t *length) {
     parser_init(); // the symbols come from the operation table
     const std::string_view proto(f->proto);
-    const std::string_view body(f->body);
+    const std::string_view body(f->body, f->body_length);
     if (body.size() > *budget) return nullptr;
     *budget -= body.size();
     String text(body), scratch;
