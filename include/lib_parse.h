@@ -19,6 +19,10 @@
  * parser_op_symbol, parser_limit with a negative VALUE (reading),
  * parser_interrupt, and any call on another handle.
  *
+ * Results: every way of evaluating a tree (the interpreter, machine code,
+ * parser_calc_bulk) gives the same bits, NaNs included: operands are read in
+ * text order, and a NaN result of + - * / is the first NaN operand, quieted.
+ *
  * Memory: no function reports an allocation failure. When memory runs out the
  * library prints "lib_parse: out of memory" on standard error and aborts; no
  * C++ exception ever leaves it. Callbacks given to it must not throw.
