@@ -67,6 +67,8 @@ void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size
     case Compute::BRANCH:
     case Compute::JUMP:
     case Compute::JOIN:
+    case Compute::LOCAL:
+    case Compute::SCOPE:
     case Compute::NONE: break; // the steps' own code, in BlockRun
     }
     impossible(true);
@@ -105,6 +107,8 @@ struct BlockRun {
         case Compute::BRANCH: set_aside(depth, 2 * static_cast<size_t>(step.branch)); return;
         case Compute::JUMP: set_aside(depth, 2 * static_cast<size_t>(step.branch) + 1); return;
         case Compute::JOIN: choose(depth, 2 * static_cast<size_t>(step.branch)); return;
+        case Compute::LOCAL: copy(static_cast<size_t>(step.target), depth); return;
+        case Compute::SCOPE: copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: impossible(true); return;
         }
     }
@@ -160,6 +164,17 @@ private:
             const float c = condition.vector ? condition.data[j] : *condition.data;
             out[j] = holds(c) ? (first.vector ? first.data[j] : *first.data) : (second.vector ? second.data[j] : *second.data);
         }
+        take_spare(depth);
+    }
+    // The value at FROM, copied to DEPTH: into the level's own block, so no
+    // level ever reads a block another level may reuse.
+    void copy(size_t from, size_t depth) {
+        const Operand o = stack[from];
+        if (!o.vector) {
+            scalar(depth, *o.data);
+            return;
+        }
+        std::memcpy(blocks[levels], o.data, n * sizeof(float));
         take_spare(depth);
     }
     void scalar(size_t depth, float value) {

@@ -170,6 +170,18 @@ public:
         for (size_t d = 0; d < live; ++d) a_.movss(reg(d), slot(d));
     }
 
+    // The value at FROM copied to DEPTH: a parameter's argument, or a
+    // function's value over its arguments.
+    void copy(size_t from, size_t depth) {
+        if (from == depth) return;
+        const x86::Xmm v = work(depth);
+        if (in_register(from))
+            a_.movaps(v, reg(from));
+        else
+            a_.movss(v, slot(from));
+        put_back(depth);
+    }
+
     // A conditional's BRANCH on the condition at DEPTH: kept for the
     // records, then on at ELSE_LABEL when it is 0 (an unordered compare, a
     // NaN, holds).
@@ -281,6 +293,8 @@ struct EmitSteps {
         case Compute::BRANCH: e.branch(depth, kept_branch(p, step.branch), labels[static_cast<size_t>(step.target)]); return;
         case Compute::JUMP: e.jump(labels[static_cast<size_t>(step.target)]); return;
         case Compute::JOIN: return;
+        case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
+        case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: failed = true; return;
         }
     }

@@ -154,6 +154,26 @@ public:
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
     }
 
+    // The value at FROM copied to DEPTH: a parameter's argument, or a
+    // function's value over its arguments.
+    void copy(size_t from, size_t depth) {
+        if (from == depth) return;
+        place(from);
+        leaves_[depth].feed = nullptr;
+        x86::Vec v = reg(kOperandScratch);
+        if (in_register(from))
+            v = reg(from);
+        else
+            load(v, slot(from));
+        if (!in_register(depth)) {
+            store(slot(depth), v);
+        } else if (avx_) {
+            a_.vmovaps(reg(depth), v);
+        } else {
+            a_.movaps(reg(depth).as<x86::Xmm>(), v.as<x86::Xmm>());
+        }
+    }
+
     // A conditional's condition (BRANCH) or first branch's value (JUMP), at
     // DEPTH, set aside until the JOIN: PART 0 or 1 of conditional INDEX.
     void set_aside(size_t depth, size_t index, size_t part) {
@@ -336,6 +356,8 @@ struct EmitSteps {
         case Compute::BRANCH: e.set_aside(depth, index, 0); return;
         case Compute::JUMP: e.set_aside(depth, index, 1); return;
         case Compute::JOIN: e.choose(depth, index); return;
+        case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
+        case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: failed = true; return;
         }
     }

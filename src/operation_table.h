@@ -33,6 +33,27 @@ struct NodeData {
     float value;   // last computed value
 };
 
+// The records of the standard grammar's nodes, read as a NodeData
+// everywhere (each begins with one).
+// A number, read when the text was parsed: its value.
+struct NumberData {
+    NodeData data;
+    float number;
+};
+// A user function's call: its parameters' count; while the tree is
+// flattened, the depth of the value stack its first argument lands at.
+struct FunctionData {
+    NodeData data;
+    int32_t n_params;
+    int32_t base;
+};
+// A parameter of FUNCTION: its INDEX among the function's parameters.
+struct ParamData {
+    NodeData data;
+    FunctionData *function;
+    int32_t index;
+};
+
 struct OperationEntry;
 struct Pieces;
 // Lays out the subtree of one split: given its own row, an array of fresh

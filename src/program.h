@@ -20,6 +20,7 @@ struct LeafStep {
     const float *source; // the bound variable's value, or `constant`
     float constant;
     bool is_name; // bound again when a variable is added
+    bool exact;   // a name matched exactly, not as a prefix
     // A constant's records: constants[constants_from .. constants_to), its
     // node's and, for a folded subtree, those of the nodes below it.
     uint32_t constants_from, constants_to;
@@ -31,7 +32,8 @@ struct OpStep {
     NodeData *node; // a conditional's steps all name the conditional's node
     int32_t op;     // its row in the kinds table
     int32_t call;   // a host function's call: its index in `calls`
-    int32_t target; // BRANCH and JUMP: the index in `order` they go on at
+    int32_t target; // BRANCH and JUMP: the index in `order` they go on at; LOCAL: the
+                    // depth of the value it copies; SCOPE: the arguments it takes away
     int32_t branch; // a conditional's steps: the conditional's index in the program
 };
 
@@ -78,7 +80,11 @@ struct Program {
     ConstantRecord *constants;
     size_t constant_count;
     bool constants_written;
-    const TreeNode **conditionals; // the node of each conditional, by its BRANCH's index
+    // The subtrees of each conditional's two branches, by its index (null
+    // for a branch no node has: the 0 of a && b, the 1 of a || b).
+    struct Branches {
+        const TreeNode *first, *second;
+    } *conditionals;
     size_t branch_count;
     size_t max_stack; // deepest value stack the steps need
     float *stack;     // the interpreter's value stack
@@ -96,7 +102,8 @@ struct Program {
 // The values an operation step takes from the value stack.
 inline size_t operand_count(const Program &p, const OpStep &step) {
     const int32_t arity = kind_of(step.op).arity;
-    return arity >= 0 ? static_cast<size_t>(arity) : p.calls[step.call].count;
+    if (arity >= 0) return static_cast<size_t>(arity);
+    return step.op == OP_CALL ? p.calls[step.call].count : static_cast<size_t>(step.target) + 1;
 }
 
 // Where a host call's result and a conditional's condition are kept.
