@@ -72,12 +72,14 @@ struct BulkKernel {
 };
 constexpr size_t kBulkKernels = 4; // layouts kept per program; the oldest gives way
 
-// Interpreted runs of one program before it is compiled (program_run). Measured
-// on x86-64: compiling a short text costs 0.3-0.7 us, less than parsing it
-// (0.7-4 us), and saves 2-9 ns per evaluation (about 80 ns on a 20-deep
-// nesting), so it pays for itself after 35-150 evaluations. Compiling once
-// the interpreter has spent about that much keeps any number of evaluations
-// within twice the cost of the better choice made in hindsight.
+// Interpreted runs of one program before it is compiled (program_run).
+// Measured on a 2-core x86-64 machine: compiling a short text costs 0.7-1.0
+// us once the code runtime is warm (the first compile in a process takes
+// about 15 us, setting the runtime up, and the next few 1.4-5 us), and saves
+// 10-27 ns per evaluation, so it pays for itself after 35-100 evaluations.
+// Compiling once the interpreter has spent about that much keeps any number
+// of evaluations within about twice the cost of the better choice made in
+// hindsight.
 constexpr uint32_t kNativeAfterRuns = 64;
 
 struct Program {
