@@ -6,7 +6,6 @@
 #include <unordered_set>
 
 #include "caret.h"
-#include "handle.h"
 #include "line_input.h"
 #include "quote.h"
 
@@ -194,8 +193,10 @@ void Calculator::enable_math() {
     set_var("e", 2.71828182845905f);
 }
 
-const char *Calculator::lookup(const std::string &operand) const {
-    return lp::variable_read_by(parser_.get(), operand.c_str());
+std::optional<std::string> Calculator::lookup(const std::string &operand) const {
+    for (const lib_parse::Name &name : names(operand))
+        if (name.kind == PARSER_NAME_VARIABLE) return name.name;
+    return std::nullopt;
 }
 
 Evaluation Calculator::evaluate(const std::string &text) {

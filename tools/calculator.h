@@ -2,8 +2,8 @@
 #ifndef LPARSE_CALCULATOR_H
 #define LPARSE_CALCULATOR_H
 
+#include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,8 +71,13 @@ public:
     // default, so that texts mean only what the language itself says.
     void enable_math();
 
-    // The name of the variable an operand text reads, or nullptr.
-    const char *lookup(const std::string &operand) const;
+    // The variable an operand text reads, by the prefix rule, or nothing: a
+    // number, or a name no variable begins with.
+    std::optional<std::string> lookup(const std::string &operand) const;
+
+    // The names and calls TEXT reads, each with the variable or function it
+    // finds (parser_names).
+    std::vector<lib_parse::Name> names(const std::string &text) const { return parser_.names(text); }
 
     // Variables and functions in the order they were defined.
     const std::vector<std::pair<std::string, float>> &variables() const { return vars_; }
