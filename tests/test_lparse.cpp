@@ -27,8 +27,10 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         // VALUE read as a double, then rounded to a float, as the language reads numbers.
         {{"x+y", "x=16777217.000000000001", "y=1.00000005960464477539062500001"}, "16777216", 0, ""},
         {{"x/y", "x=1e39", "y=-1e-50"}, "-inf", 0, ""},
-        {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2", 0, ""}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi)"}, "7", 0, ""},
-        {{"--math", "atan2(0,1)+abs(0-e)"}, "2.7182817", 0, ""},
+        // --math: the library's standard set, pi() and e() as calls, min() an error.
+        {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2", 0, ""}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi())"}, "7", 0, ""},
+        {{"--math", "if(gt(x,1),cbrt(x),sign(0-x))+abs(0-e())", "x=27"}, "5.7182817", 0, ""},
+        {{"--math", "min()+1"}, "1", 1, error_line(PARSER_ERR_ARGUMENT_COUNT) + "\n" + place_lines("min()+1", 0, 5)},
         {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("a+b-", 2, 2)},
         {{"1+2(3)"}, "3", 1, error_line(PARSER_ERR_UNKNOWN_FUNCTION) + "\n" + place_lines("1+2(3)", 2, 4)},
         {{"-f", "f(x)=f(x)+1", "f(1)"}, "256", 1, error_line(PARSER_ERR_SUBSTITUTION_LIMIT) + "\n" + place_lines("f(1)", 0, 4)},

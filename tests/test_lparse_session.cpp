@@ -30,7 +30,7 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
          "# replaced: f(a) := a*2\ng(b) := b\nf(a) := a*3\ng(b) := b\n5\n", 0},
         {{}, ":unset\n", "", 1}, {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
         // :math; a removal makes the handle anew, with the host functions again.
-        {{}, ":math\nsqrt(16)+floor(pi)\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
+        {{}, ":math\nsqrt(16)+floor(pi())\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
         {{}, "f(x) := " + std::string(128 << 10, '1') + "\n", "", 1}, // a definition over 128 KiB
         {{}, "y = 2\ny =\ny\n", "2\n", 1}, {{}, "f(x) := 2\nf(x) :=\nf(1)\n", "2\n", 1}, // nothing after = or :=
         {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0}, {{}, ":explain 2*3^2\n", "((2*3)^2)\n36\n", 0},

@@ -2,7 +2,6 @@
 #include "calculator.h"
 
 #include <algorithm>
-#include <cmath>
 #include <unordered_set>
 
 #include "caret.h"
@@ -152,7 +151,7 @@ bool Calculator::forget(const std::string &name, bool function) {
     stop_on_interrupt(fresh.get()); // before the old handle is destroyed
     parser_ = std::move(fresh);
     take_up_handle();
-    if (math_) register_math();
+    if (math_) parser_.math();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
     for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
     return true;
@@ -165,32 +164,9 @@ void Calculator::take_up_handle() {
     stop_on_interrupt(parser_.get());
 }
 
-void Calculator::register_math() {
-    constexpr unsigned pure = PARSER_NATIVE_PURE;
-    parser_.native_func("sqrt", [](float x) { return std::sqrt(x); }, pure);
-    parser_.native_func("abs", [](float x) { return std::fabs(x); }, pure);
-    parser_.native_func("floor", [](float x) { return std::floor(x); }, pure);
-    parser_.native_func("ceil", [](float x) { return std::ceil(x); }, pure);
-    parser_.native_func("round", [](float x) { return std::round(x); }, pure);
-    parser_.native_func("clamp", [](float x, float lo, float hi) { return x < lo ? lo : x > hi ? hi : x; }, pure);
-    parser_.native_func("hypot", [](float x, float y) { return std::hypot(x, y); }, pure);
-    parser_.native_func("atan2", [](float y, float x) { return std::atan2(y, x); }, pure);
-    parser_.native_func("pow", [](float x, float y) { return std::pow(x, y); }, pure);
-    // Any number of arguments; none gives NaN.
-    parser_native_func(parser_.get(), "min", -1, [](void *, const float *a, int n) {
-        return n == 0 ? NAN : *std::min_element(a, a + n);
-    }, nullptr, pure);
-    parser_native_func(parser_.get(), "max", -1, [](void *, const float *a, int n) {
-        return n == 0 ? NAN : *std::max_element(a, a + n);
-    }, nullptr, pure);
-}
-
 void Calculator::enable_math() {
-    if (math_) return;
     math_ = true;
-    register_math();
-    set_var("pi", 3.14159265358979f);
-    set_var("e", 2.71828182845905f);
+    parser_.math();
 }
 
 std::optional<std::string> Calculator::lookup(const std::string &operand) const {

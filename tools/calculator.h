@@ -66,8 +66,7 @@ public:
     // that follow may then call parser_calc on handle() with the same text.
     Evaluation prepare(const std::string &text) { return evaluate(text); }
 
-    // Defines the host functions sqrt abs floor ceil round min max clamp hypot
-    // atan2 pow (pure, in 32-bit floats) and the variables pi and e. Off by
+    // Defines the library's standard host functions (parser_math). Off by
     // default, so that texts mean only what the language itself says.
     void enable_math();
 
@@ -91,8 +90,6 @@ public:
 private:
     // Sets lparse's limits on a new handle and lets Ctrl-C stop it.
     void take_up_handle();
-
-    void register_math();
 
     lib_parse::Parser parser_;
     bool math_ = false;
