@@ -31,6 +31,7 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"--math", "clamp(sqrt(x), 0, 2)", "x=9"}, "2", 0, ""}, {{"--math", "min(4,pow(2,3),hypot(3,4))+floor(pi())"}, "7", 0, ""},
         {{"--math", "if(gt(x,1),cbrt(x),sign(0-x))+abs(0-e())", "x=27"}, "5.7182817", 0, ""},
         {{"--math", "min()+1"}, "1", 1, error_line(PARSER_ERR_ARGUMENT_COUNT) + "\n" + place_lines("min()+1", 0, 5)},
+        {{"--math", "pi*2"}, "0", 0, "lparse: warning: no variable matches 'pi'; it counts as 0; write pi() to call the host function"},
         {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("a+b-", 2, 2)},
         {{"1+2(3)"}, "3", 1, error_line(PARSER_ERR_UNKNOWN_FUNCTION) + "\n" + place_lines("1+2(3)", 2, 4)},
         {{"-f", "f(x)=f(x)+1", "f(1)"}, "256", 1, error_line(PARSER_ERR_SUBSTITUTION_LIMIT) + "\n" + place_lines("f(1)", 0, 4)},
