@@ -44,13 +44,11 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
     // Host functions: listed after the user functions, told of when a user function takes a name of
     // theirs, which their calls keep; :undef removes only the user function.
     const Outcome hosts = run_lparse({"--math"}, "sqrt(x) := x*100\n:funcs\n:undef sqrt\nsqrt(4)\n:undef sqrt\n");
-    EXPECT_EQ(hosts.out.rfind("sqrt(x) := x*100\n# host function: sqrt, 1 argument\n", 0), 0u) << hosts.out;
-    for (const char *line : {"\n# host function: min, up to 64 arguments\n", "\n# host function: pi, 0 arguments\n",
-                             "\n# host function: if, 3 arguments\n2\n"})
-        EXPECT_NE(hosts.out.find(line), std::string::npos) << line;
-    EXPECT_EQ(hosts.err, "lparse: line 1: warning: calls 'sqrt(...)' go to the host function 'sqrt', which comes before "
-                         "user functions, so they never use this definition\n"
-                         "lparse: line 5: error: 'sqrt' is a host function; :undef removes user functions\n");
+    for (const char *line : {"sqrt(x) := x*100\n# host function: sqrt, 1 argument\n",
+                             "\n# host function: min, up to 64 arguments\n", "\n# host function: if, 3 arguments\n2\n"})
+        EXPECT_NE(hosts.out.find(line), std::string::npos) << line << hosts.out;
+    EXPECT_EQ(hosts.err, "lparse: line 1: warning: calls 'sqrt(...)' go to the host function 'sqrt', which comes before user functions, "
+                         "so they never use this definition\nlparse: line 5: error: 'sqrt' is a host function; :undef removes user functions\n");
     // Both helps and the manual page list every command, and the page every option of --help.
     const std::string help = run_lparse({"--help"}).out, session_help = run_lparse({}, ":help\n").out;
     const std::string source = __FILE__;
