@@ -35,7 +35,7 @@ public:
     void note(int kind, size_t offset, size_t length, const char *message) {
         if (!said_.insert(message).second) return; // a trap repeated in a text is told once
         const auto line = [&] {
-            return message + hint(kind, text_.substr(offset, length)) + "\n" + show_place(text_, offset, length);
+            return message + hint(kind, offset, length) + "\n" + show_place(text_, offset, length);
         };
         if (kind == PARSER_NOTE_UNMATCHED_BRACKET)
             add(&into_.errors, &hidden_errors_, [&] { return "error: " + line(); });
@@ -60,9 +60,11 @@ private:
     }
 
     // pi reads a variable, pi() calls the host function pi.
-    std::string hint(int kind, const std::string &name) const {
+    std::string hint(int kind, size_t offset, size_t length) const {
+        if (kind != PARSER_NOTE_UNKNOWN_NAME) return "";
+        const std::string name = text_.substr(offset, length);
         const bool host = std::find(hosts_.begin(), hosts_.end(), name) != hosts_.end();
-        return kind == PARSER_NOTE_UNKNOWN_NAME && host ? "; write " + name + "() to call the host function" : "";
+        return host ? "; write " + name + "() to call the host function" : "";
     }
 
     static std::string not_shown(size_t count, const char *kind) {
