@@ -51,6 +51,20 @@ struct NativeEngine {
     }
 };
 
+// The same function called through a pointer the compiler cannot see
+// through: what a host's own compiled callback costs, the floor of a bound path.
+struct NativePointerEngine {
+    static constexpr const char *name = "native_pointer";
+    explicit NativePointerEngine(const Case &c) : f(c.native) {}
+    bool ready() const { return true; }
+    float eval(float x, float y) { return f(x, y); }
+    float parse() { return f(1.0f, 1.0f); }
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+        for (size_t i = 0; i < n; ++i) out[i] = f(xs[i], ys[i]);
+    }
+    NativeFn volatile f;
+};
+
 struct LibParseEngine {
     static constexpr const char *name = "lib_parse" BENCH_LIBRARY_SUFFIX;
     explicit LibParseEngine(const Case &c) : text(c.lib_parse), parser(new_parser()) {

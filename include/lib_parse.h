@@ -19,6 +19,10 @@
  * parser_op_symbol, parser_limit with a negative VALUE (reading),
  * parser_interrupt, and any call on another handle.
  *
+ * Results: every way of evaluating a tree (the interpreter, machine code,
+ * parser_calc_bulk) gives the same bits, NaNs included: operands are read in
+ * text order, and a NaN result of + - * / is the first NaN operand, quieted.
+ *
  * Memory: no function reports an allocation failure. When memory runs out the
  * library prints "lib_parse: out of memory" on standard error and aborts; no
  * C++ exception ever leaves it. Callbacks given to it must not throw.
@@ -32,6 +36,13 @@
 #define LIB_PARSE_API
 #else
 #define LIB_PARSE_API __attribute__((visibility("default")))
+#endif
+
+/* No call throws: to C++, every function is noexcept. */
+#ifdef __cplusplus
+#define LIB_PARSE_NOEXCEPT noexcept
+#else
+#define LIB_PARSE_NOEXCEPT
 #endif
 
 #ifdef __cplusplus
@@ -61,7 +72,7 @@ typedef struct Parser Parser;
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */
-LIB_PARSE_API const char *parser_error_text(int code);
+LIB_PARSE_API const char *parser_error_text(int code) LIB_PARSE_NOEXCEPT;
 
 /* Operation ids as parser_walk() reports them: 0..13 are the operations in
  * priority order, PARSER_OP_OPERAND marks a leaf (a number or a name). */
@@ -71,7 +82,7 @@ LIB_PARSE_API const char *parser_error_text(int code);
 
 /* Symbol of operation id 0..13 ("+", "-", "^", "*", "/", "%", "cos", "sin",
  * "atan", "tan", "exp", "logn", "log2", "log10"); NULL for any other id. */
-LIB_PARSE_API const char *parser_op_symbol(int op);
+LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
 
 /* Node states as parser_walk() reports them. */
 #define PARSER_STATE_EXPAND 0    /* not yet examined; operand leaves stay here until evaluated */
@@ -100,27 +111,27 @@ LIB_PARSE_API const char *parser_op_symbol(int op);
 
 /* Makes a new handle with no variables, no functions and an empty tree.
  * Never returns NULL: if memory runs out the process is aborted with a message. */
-LIB_PARSE_API Parser *parser_new(void);
+LIB_PARSE_API Parser *parser_new(void) LIB_PARSE_NOEXCEPT;
 
 /* Defines variable NAME (matched as an exact byte string) or updates its value.
  * A new variable is looked up before older ones. Its cost does not grow with
  * the number of variables defined. Returns 0. A NULL handle or name does
  * nothing; a call from a callback (see above) does nothing and returns 1. */
-LIB_PARSE_API int parser_var(Parser *parser, const char *name, float value);
+LIB_PARSE_API int parser_var(Parser *parser, const char *name, float value) LIB_PARSE_NOEXCEPT;
 
 /* The address of variable NAME's value, defining NAME with value 0 when no
  * variable of exactly that name exists. Storing a float there is the same as
  * parser_var with that name: the next evaluation reads it, nothing is rebuilt.
  * The address stays valid, and names the same variable, until parser_destroy.
  * A NULL handle or name, or a call from a callback, returns NULL. */
-LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name);
+LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name) LIB_PARSE_NOEXCEPT;
 
 /* Defines a user function: PROTO is its name and parameter list, such as
  * "g(a,b)", BODY the expression it stands for, such as "a-b". A newer
  * definition of the same name hides the older one. The next parser_calc
  * rebuilds its tree, so the definition takes effect. Returns 0. A NULL handle
  * or text does nothing; a call from a callback does nothing and returns 1. */
-LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *body);
+LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *body) LIB_PARSE_NOEXCEPT;
 
 /* A host function: receives the N_ARGS argument values of a call in text
  * order and returns the call's value. It must not throw; a call it makes into
@@ -150,7 +161,7 @@ typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
  * equal to a function symbol ("cos"), N_ARGS below -1 or above
  * PARSER_NATIVE_MAX_ARGS, or unknown FLAGS. */
 LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
-                                     unsigned flags);
+                                     unsigned flags) LIB_PARSE_NOEXCEPT;
 
 /* Defines the standard set of host functions on the handle, each computed in
  * double precision and rounded once to float, as the language's own
@@ -166,24 +177,24 @@ LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_arg
  * a host function named "if" is an ordinary, eager one. A handle without
  * parser_math has none of them. Returns 0; non-zero for a NULL handle or a
  * call from a callback. */
-LIB_PARSE_API int parser_math(Parser *parser);
+LIB_PARSE_API int parser_math(Parser *parser) LIB_PARSE_NOEXCEPT;
 
 /* Sets limit WHICH (a PARSER_LIMIT_* value) of the handle to VALUE and returns
  * the value it had. A negative VALUE only reads the limit; a value above the
  * limit's maximum sets the maximum. Substitution limits take effect at the
  * next tree built, the text limit at the next text given. Returns -1 for a
  * NULL handle, an unknown WHICH, or a VALUE to set from a callback. */
-LIB_PARSE_API long long parser_limit(Parser *parser, int which, long long value);
+LIB_PARSE_API long long parser_limit(Parser *parser, int which, long long value) LIB_PARSE_NOEXCEPT;
 
 /* Releases the handle and everything it owns. NULL does nothing, and so does
  * a call from a callback of a call running on the handle. */
-LIB_PARSE_API void parser_destroy(Parser *parser);
+LIB_PARSE_API void parser_destroy(Parser *parser) LIB_PARSE_NOEXCEPT;
 
 /* Rebuilds the handle's tree for TEXT without evaluating it. TEXT becomes the
  * text parser_calc compares against: parser_calc of TEXT then re-uses this
  * tree, any other text rebuilds. A NULL handle or text, or a call from a
  * callback, does nothing. */
-LIB_PARSE_API void parser_expand(Parser *parser, const char *text);
+LIB_PARSE_API void parser_expand(Parser *parser, const char *text) LIB_PARSE_NOEXCEPT;
 
 /* Returns the value of TEXT as a 32-bit float. The tree is rebuilt only when
  * TEXT differs from the previous text or a function was defined since; then
@@ -191,7 +202,7 @@ LIB_PARSE_API void parser_expand(Parser *parser, const char *text);
  * exception() and counted by parser_errors(); a value is returned regardless.
  * A NULL handle or text, a call from a callback, or a build stopped by
  * parser_interrupt returns NaN. */
-LIB_PARSE_API float parser_calc(Parser *parser, const char *text);
+LIB_PARSE_API float parser_calc(Parser *parser, const char *text) LIB_PARSE_NOEXCEPT;
 
 /* Evaluates the handle's current tree (the one the last parser_calc or
  * parser_expand built) with the variables' current values and returns what
@@ -199,7 +210,7 @@ LIB_PARSE_API float parser_calc(Parser *parser, const char *text);
  * was defined since, the tree is first rebuilt from that text, as parser_calc
  * would. A handle with no tree yet returns 0, the value of the empty text, and
  * builds nothing. A NULL handle, or a call from a callback, returns NaN. */
-LIB_PARSE_API float parser_eval(Parser *parser);
+LIB_PARSE_API float parser_eval(Parser *parser) LIB_PARSE_NOEXCEPT;
 
 /* Evaluates TEXT for N_ROWS rows of variable values: row i gives OUT[i] exactly
  * what parser_var(parser, NAMES[j], COLUMNS[j][i]) for j = 0 .. N_VARS-1,
@@ -213,13 +224,13 @@ LIB_PARSE_API float parser_eval(Parser *parser);
  * with the rows it finished in OUT, NaN in the rest, and the variables at
  * the last row finished. */
 LIB_PARSE_API int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
-                                   const float *const *columns, size_t n_vars, size_t n_rows, float *out);
+                                   const float *const *columns, size_t n_vars, size_t n_rows, float *out) LIB_PARSE_NOEXCEPT;
 
 /* Number of errors recorded while the handle's current tree was built (0 for a
  * clean tree): one entry per code and place, so a runaway call that fails at
  * the same place many times counts once. When it is positive and FIRST_CODE
  * is not NULL, the first entry's code is stored there. A NULL handle returns 0. */
-LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code);
+LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code) LIB_PARSE_NOEXCEPT;
 
 /* Reads error entry INDEX (0 <= INDEX < parser_errors(parser, NULL)), in the
  * order the errors were first met: its code, and the byte OFFSET and LENGTH of
@@ -227,7 +238,7 @@ LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code);
  * error inside a user function's substituted body points at the call in that
  * text. Returns 0, or -1 when INDEX is out of range or the handle is NULL.
  * NULL out-pointers are allowed. */
-LIB_PARSE_API int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length);
+LIB_PARSE_API int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length) LIB_PARSE_NOEXCEPT;
 
 /* Receives one error entry of a tree just built: its CODE and the byte OFFSET
  * and LENGTH of its place, as parser_error_at() reads them. */
@@ -241,7 +252,7 @@ typedef void (*parser_error_fn)(void *ctx, int code, size_t offset, size_t lengt
  * FN removes it. The process-wide handler of lib_parse/diagnostics.h is still
  * called at every occurrence. A NULL handle, or a call from a callback, does
  * nothing. */
-LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx);
+LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Kinds of notes that parser_check() reports besides the error codes above. */
 #define PARSER_NOTE_UNMATCHED_BRACKET 100  /* a bracket without a partner: the text is one operand */
@@ -253,6 +264,7 @@ LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx
 #define PARSER_NOTE_DOUBLE_OPERATOR 106    /* an operator right after another: 2*-3, a--b */
 #define PARSER_NOTE_NUMBER_AS_NAME 107     /* a number with an exponent or letters reads as a name: 1e3, 0x10 */
 #define PARSER_NOTE_PREFIX_CALL 108        /* a call taken by a function whose name only begins it: ff(3) by f */
+#define PARSER_NOTE_BLANK_IN_NAME 109      /* a blank at the edge of a name is part of it: 'x *2' reads 'x ' */
 
 /* Receives one note: its KIND (an error code or a PARSER_NOTE_* kind), the
  * byte OFFSET and LENGTH of the place in the text checked, and a short English
@@ -265,7 +277,7 @@ typedef void (*parser_note_fn)(void *ctx, int kind, size_t offset, size_t length
  * calls neither the error handler nor the trace. Returns the number of notes;
  * a NULL NOTE only counts them. A NULL handle or text returns 0; a call from
  * a callback of a call running on the handle returns -1. */
-LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx);
+LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Called once per node of the current tree, in pre-order (node, left subtree,
  * right subtree). DEPTH is 0 at the root; SIDE is 0 for the root, 1 for a left
@@ -278,7 +290,7 @@ typedef void (*parser_visit_fn)(void *ctx, int depth, int side, const char *expr
 
 /* Visits the current tree; works on trees of any depth. A NULL handle or
  * callback, or a call from a callback, does nothing. */
-LIB_PARSE_API void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx);
+LIB_PARSE_API void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Kinds of the names parser_names() reports. */
 #define PARSER_NAME_VARIABLE 0 /* a leaf that reads a defined variable: NAME is that variable's, which
@@ -299,7 +311,7 @@ typedef void (*parser_name_fn)(void *ctx, int kind, size_t offset, size_t length
  * NULL FN only counts them. Returns -1 for a NULL handle or text, a call
  * from a callback, or a listing stopped by parser_interrupt (FN is not
  * called then). */
-LIB_PARSE_API int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx);
+LIB_PARSE_API int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Kinds of the functions parser_functions() reports. */
 #define PARSER_FUNCTION_USER 0 /* defined with parser_func */
@@ -323,7 +335,7 @@ typedef void (*parser_function_fn)(void *ctx, const ParserFunction *function);
  * (the order in which calls look for them), then the host functions in the
  * order they were first defined. Returns their number; a NULL FN only counts
  * them. Returns -1 for a NULL handle or a call from a callback. */
-LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *ctx);
+LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Stops the call running on PARSER at its next check point: each node and
  * substitution of a build or a check, each block of parser_calc_bulk rows.
@@ -336,7 +348,7 @@ LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *
  * stopped check reports that error as a note; parser_calc_bulk: see there.
  * Evaluating a tree already built is not stopped: its time is bounded by the
  * tree's size. */
-LIB_PARSE_API void parser_interrupt(Parser *parser);
+LIB_PARSE_API void parser_interrupt(Parser *parser) LIB_PARSE_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -6,13 +6,13 @@
 #include <string>
 #include <unordered_set>
 
+#include "checked_memory.h"
 #include "arena.h"
-#include "boundary.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 #include "memory.h"
-#include "native.h"
+#include "machine_code.h"
 #include "operation_table.h"
 #include "program.h"
 #include "substitute.h"
@@ -38,7 +38,7 @@ void parser_func_free(void *function) {
 
 using namespace lp;
 
-extern "C" Parser *parser_new(void) try {
+extern "C" Parser *parser_new(void) noexcept {
     parser_init();
     auto *cache = static_cast<ExprCache *>(lp_malloc(sizeof(ExprCache)));
     cache->last = nullptr;
@@ -50,6 +50,7 @@ extern "C" Parser *parser_new(void) try {
     root->data = new (arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
 
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
+    parser->fast = nullptr;
     parser->vars = list_new();
     parser->funcs = list_new();
     parser->func_index = NameTrie{};
@@ -66,8 +67,6 @@ extern "C" Parser *parser_new(void) try {
     parser->on_error = nullptr;
     parser->on_error_ctx = nullptr;
     return parser;
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 namespace {
@@ -81,6 +80,7 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
     list_push(parser->vars, v, 0);
     var_index_add(&parser->var_index, v);
     parser->generation += 1; // compiled names may now bind to the new record
+    parser->fast = nullptr;
     return v;
 }
 
@@ -96,7 +96,7 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
     define_variable(parser, name, value);
 }
 
-extern "C" int parser_var(Parser *parser, const char *name, float value) try {
+extern "C" int parser_var(Parser *parser, const char *name, float value) noexcept {
     if (parser == nullptr || name == nullptr) return 0;
     if (parser->busy) return 1; // called back from inside a call on this handle
     Variable *v;
@@ -106,29 +106,25 @@ extern "C" int parser_var(Parser *parser, const char *name, float value) try {
     }
     set_variable(parser, name, value);
     return 0;
-} catch (...) {
-    lp::abort_on_exception();
 }
 
-extern "C" float *parser_var_ref(Parser *parser, const char *name) try {
+extern "C" float *parser_var_ref(Parser *parser, const char *name) noexcept {
     if (parser == nullptr || name == nullptr || parser->busy) return nullptr;
     Variable *v = var_index_find(&parser->var_index, name);
     return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
-} catch (...) {
-    lp::abort_on_exception();
 }
 
-extern "C" int parser_func(Parser *parser, const char *proto, const char *body) try {
+extern "C" int parser_func(Parser *parser, const char *proto, const char *body) noexcept {
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
     if (parser->busy) return 1;
     parser->cache->dirty = 1; // the tree may call the new definition
-    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, std::strlen(body))};
+    parser->fast = nullptr;
+    const size_t body_length = std::strlen(body);
+    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
     const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
     name_trie_insert(&parser->func_index, copy->proto, std::strcspn(copy->proto, "("), copy);
     return 0;
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 namespace {
@@ -150,6 +146,7 @@ bool valid_host_name(const char *name) {
 
 void lp::define_host(Parser *parser, const char *name, const HostFunction &function) {
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
+    parser->fast = nullptr;
     auto &table = parser->hosts->functions;
     const auto same = table.find(name);
     if (function.fn == nullptr && !function.conditional) {
@@ -162,30 +159,28 @@ void lp::define_host(Parser *parser, const char *name, const HostFunction &funct
 }
 
 extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
-                                  unsigned flags) try {
+                                  unsigned flags) noexcept {
     if (parser == nullptr || name == nullptr || parser->busy || !valid_host_name(name)) return 1;
     if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
     const int min = n_args >= 0 ? n_args : 0, max = n_args >= 0 ? n_args : PARSER_NATIVE_MAX_ARGS;
     define_host(parser, name, HostFunction{min, max, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0, false, 0});
     return 0;
-} catch (...) {
-    lp::abort_on_exception();
 }
 
-extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx) {
+extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx) noexcept {
     if (parser == nullptr || parser->busy) return -1;
     BusyScope busy(parser); // the callback must not change the lists under the listing
     int count = 0;
-    std::unordered_set<std::string> seen; // newest first: a name seen before is a replaced definition
+    HashSet<String, StringHash> seen; // newest first: a name seen before is a replaced definition
     for (const ListNode *n = parser->funcs->head; n != nullptr; n = n->next, ++count) {
         const auto *f = static_cast<const UserFunction *>(n->data);
-        const std::string name(f->proto, function_name_length(f));
+        const String name(f->proto, function_name_length(f));
         const bool replaced = !seen.insert(name).second;
         const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0};
         if (fn != nullptr) fn(ctx, &info);
     }
     // The host functions in the order their names were first defined.
-    std::vector<const std::pair<const std::string, HostFunction> *> hosts;
+    Vector<const std::pair<const String, HostFunction> *> hosts;
     for (const auto &entry : parser->hosts->functions) hosts.push_back(&entry);
     std::sort(hosts.begin(), hosts.end(), [](const auto *a, const auto *b) { return a->second.order < b->second.order; });
     for (const auto *entry : hosts) {
@@ -203,7 +198,7 @@ const char *lp::variable_read_by(const Parser *parser, const char *operand) {
     return v != nullptr ? v->name : nullptr;
 }
 
-extern "C" long long parser_limit(Parser *parser, int which, long long value) {
+extern "C" long long parser_limit(Parser *parser, int which, long long value) noexcept {
     if (parser == nullptr || which < 0 || which >= PARSER_LIMIT_COUNT) return -1;
     if (parser->busy && value >= 0) return -1; // reading is safe inside a callback, setting is not
     // A library built without the generators, or a process refused
@@ -219,10 +214,11 @@ extern "C" long long parser_limit(Parser *parser, int which, long long value) {
         cache->dirty = 1;
     if (which == PARSER_LIMIT_NATIVE_CODE && !parser->limits.native_code() && parser->program != nullptr)
         program_drop_native(parser->program);
+    refresh_fast(parser);
     return previous;
 }
 
-extern "C" void parser_destroy(Parser *parser) {
+extern "C" void parser_destroy(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
@@ -246,14 +242,14 @@ extern "C" void parser_destroy(Parser *parser) {
     std::free(parser);
 }
 
-extern "C" int parser_errors(const Parser *parser, int *first_code) {
+extern "C" int parser_errors(const Parser *parser, int *first_code) noexcept {
     if (parser == nullptr) return 0;
     const auto &entries = parser->errors.entries();
     if (!entries.empty() && first_code != nullptr) *first_code = entries.front().code;
     return static_cast<int>(std::min<size_t>(entries.size(), INT32_MAX));
 }
 
-extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length) {
+extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length) noexcept {
     if (parser == nullptr || index < 0 || static_cast<size_t>(index) >= parser->errors.entries().size()) return -1;
     const ErrorLog::Entry &e = parser->errors.entries()[static_cast<size_t>(index)];
     if (code != nullptr) *code = e.code;
@@ -262,12 +258,12 @@ extern "C" int parser_error_at(const Parser *parser, int index, int *code, size_
     return 0;
 }
 
-extern "C" void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx) {
+extern "C" void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx) noexcept {
     if (parser == nullptr || parser->busy) return;
     parser->on_error = fn;
     parser->on_error_ctx = fn != nullptr ? ctx : nullptr;
 }
 
-extern "C" void parser_interrupt(Parser *parser) {
+extern "C" void parser_interrupt(Parser *parser) noexcept {
     if (parser != nullptr) parser->call.interrupt();
 }

@@ -2,9 +2,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "host.h"
+#include "host_functions.h"
 #include "program.h"
-#include "report.h"
+#include "error_log.h"
 #include "small_stack.h"
 
 namespace lp {
@@ -23,10 +23,12 @@ inline void finish(NodeData *node, float value) {
     std::memcpy(reinterpret_cast<char *>(node) + offsetof(NodeData, state), &done, sizeof done);
 }
 
-// The value of a step from the operands at STACK: an operation, a host call
-// or the end of a conditional, whose branch left its value there.
-inline float operate(const Program &p, const OpStep &step, const float *stack) {
+// The value of a step from its operands at STACK[DEPTH ...]: an operation,
+// a host call, the end of a conditional (its branch left the value there), a
+// parameter's copy of its argument, or the end of a function's scope.
+inline float operate(const Program &p, const OpStep &step, const float *base, size_t depth) {
     const OpKind &kind = kind_of(step.op);
+    const float *stack = base + depth;
     switch (kind.compute) {
     case Compute::ADD: return float_add(stack[0], stack[1]);
     case Compute::SUB: return float_sub(stack[0], stack[1]);
@@ -38,6 +40,8 @@ inline float operate(const Program &p, const OpStep &step, const float *stack) {
         return c.call->fn(c.call->ctx, stack, static_cast<int>(c.count));
     }
     case Compute::JOIN: return stack[0];
+    case Compute::LOCAL: return base[step.target];
+    case Compute::SCOPE: return stack[step.target];
     case Compute::BRANCH:
     case Compute::JUMP:
     case Compute::NONE: break;
@@ -63,7 +67,7 @@ struct Run {
         return holds(stack[depth]);
     }
     void op(size_t depth, const OpStep &step) {
-        const float value = operate(p, step, stack + depth);
+        const float value = operate(p, step, stack, depth);
         finish(step.node, value);
         stack[depth] = value;
     }
@@ -102,21 +106,18 @@ struct Sync {
         stack[depth] = leaf.is_name ? p.kept[index] : leaf.constant;
         if (leaf.is_name && recompute) finish(leaf.node, stack[depth]);
     }
-    bool branch(size_t depth, const OpStep &step) {
-        (void)depth;
+    bool branch(size_t, const OpStep &step) {
         const bool taken = holds(p.kept[kept_branch(p, step.branch)]);
-        // The parts of if(c, a, b) hang from the call's argument links.
-        const TreeNode *first = step_node(step)->right->right;
-        mark_unevaluated(taken ? first->right->left : first->left);
+        const Program::Branches &branches = p.conditionals[step.branch];
+        const TreeNode *skipped = taken ? branches.second : branches.first;
+        if (skipped != nullptr) mark_unevaluated(skipped);
         return taken;
     }
     void op(size_t depth, const OpStep &step) {
         if (!recompute) return;
-        stack[depth] = step.op == OP_CALL ? p.kept[kept_call(p, step.call)] : operate(p, step, stack + depth);
+        stack[depth] = step.op == OP_CALL ? p.kept[kept_call(p, step.call)] : operate(p, step, stack, depth);
         finish(step.node, stack[depth]);
     }
-    // The tree node of a conditional's steps: its record is the call's.
-    const TreeNode *step_node(const OpStep &step) const { return p.conditionals[step.branch]; }
 };
 
 } // namespace

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 
 namespace lp {
 
@@ -104,7 +104,7 @@ constexpr Entry kMathSet[] = {
 
 using namespace lp;
 
-extern "C" int parser_math(Parser *parser) {
+extern "C" int parser_math(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return 1;
     for (const Entry &e : kMathSet)
         define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0});

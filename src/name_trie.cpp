@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <cstdint>
 
 #include "memory.h"
 
@@ -23,7 +23,7 @@ constexpr uint32_t kMaxLabel = UINT32_MAX;
 // nodes or keys cannot be numbered, and count as memory run out.
 template <typename T>
 void reserve_one(T **items, size_t count, size_t *capacity) {
-    if (count >= UINT32_MAX) throw std::bad_alloc();
+    if (count >= UINT32_MAX) lp_memory_exhausted(SIZE_MAX);
     if (count < *capacity) return;
     *capacity = *capacity == 0 ? 16 : 2 * *capacity;
     *items = static_cast<T *>(lp_realloc(*items, *capacity * sizeof(T)));
@@ -132,7 +132,8 @@ const void *name_trie_newest_starting_with(const NameTrie *trie, const char *tex
         const TrieNode &c = trie->nodes[child];
         // Text that ends inside the label begins every key below it.
         const size_t compared = std::min<size_t>(c.length, length - at);
-        if (std::memcmp(c.label + 1, text + at + 1, compared - 1) != 0) return nullptr;
+        for (size_t k = 1; k < compared; ++k) // labels are short: a loop, not a call
+            if (c.label[k] != text[at + k]) return nullptr;
         node = child;
         at += compared;
     }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 
@@ -43,6 +43,20 @@ double log_d(double x) { return std::log(x); }
 double log2_d(double x) { return std::log2(x); }
 double log10_d(double x) { return std::log10(x); }
 
+// The standard grammar's operations: a true negation (of 0, -0; of a NaN,
+// the NaN with its sign flipped), and comparisons and logic giving 1 or 0,
+// a value being true when it is not 0, so a NaN is true.
+float negate(float x) { return -x; }
+float truth(bool b) { return b ? 1.0f : 0.0f; }
+float not_of(float x) { return truth(x == 0.0f); }
+float truth_of(float x) { return truth(!(x == 0.0f)); }
+float lt_of(float l, float r) { return truth(l < r); }
+float le_of(float l, float r) { return truth(l <= r); }
+float gt_of(float l, float r) { return truth(l > r); }
+float ge_of(float l, float r) { return truth(l >= r); }
+float eq_of(float l, float r) { return truth(l == r); }
+float ne_of(float l, float r) { return truth(l != r); }
+
 constexpr OpKind arith(const char *name, Compute compute) { return OpKind{name, 2, 1, compute, true, nullptr, nullptr}; }
 constexpr OpKind unary(const char *name, UnaryRoutine f) { return OpKind{name, 1, 1, Compute::ROUTINE, true, f, nullptr}; }
 constexpr OpKind binary(const char *name, BinaryRoutine f) {
@@ -75,6 +89,23 @@ const OpKind kOpKinds[OP_KIND_COUNT] = {
     other("branch", 1, 0, Compute::BRANCH),
     other("jump", 1, 0, Compute::JUMP),
     other("join", 1, 1, Compute::JOIN),
+    unary("-", negate),                    // OP_NEG
+    unary("!", not_of),                    // OP_NOT
+    binary("<", lt_of),
+    binary("<=", le_of),
+    binary(">", gt_of),
+    binary(">=", ge_of),
+    binary("==", eq_of),
+    binary("!=", ne_of),
+    other("&&", 2, 1, Compute::NONE),      // OP_AND: its steps are a conditional's
+    other("||", 2, 1, Compute::NONE),      // OP_OR
+    other("?:", 3, 1, Compute::NONE),      // OP_SELECT
+    other("function", -1, 1, Compute::NONE), // OP_FUNCTION: its arguments, its body, a SCOPE
+    other("number", 0, 1, Compute::NONE),  // OP_NUMBER: a leaf
+    other("name", 0, 1, Compute::NONE),    // OP_NAME: a leaf
+    other("parameter", 0, 1, Compute::LOCAL), // OP_PARAM
+    unary("truth", truth_of),              // OP_TRUTH
+    other("scope", -1, 1, Compute::SCOPE), // OP_SCOPE: the arguments and the body's value
 };
 static_assert(std::size(kOpKinds) == OP_KIND_COUNT, "a row per operation id");
 
@@ -90,9 +121,11 @@ float compute(int32_t op, const float *operands) {
     case Compute::BRANCH:
     case Compute::JUMP:
     case Compute::JOIN:
+    case Compute::LOCAL:
+    case Compute::SCOPE:
     case Compute::NONE: break;
     }
-    impossible(true); // calls and conditionals are their evaluators' own
+    impossible(true); // calls, conditionals and scopes are their evaluators' own
     return 0.0f;
 }
 

@@ -32,7 +32,13 @@ enum class Compute : uint8_t {
     BRANCH,
     JUMP,
     JOIN,
-    NONE, // no step of a program: a leaf, or a link of a call's arguments
+    // A user function of the standard grammar evaluates its arguments once,
+    // onto the value stack, then its body: LOCAL puts a copy of an argument
+    // (a parameter) on top, SCOPE takes the arguments from under the body's
+    // value.
+    LOCAL,
+    SCOPE,
+    NONE, // no step of a program: a leaf, a link of a call's arguments, a node whose steps are others
 };
 
 using UnaryRoutine = float (*)(float);
@@ -54,7 +60,25 @@ struct OpKind {
 constexpr int32_t OP_BRANCH = OP_ARG + 1;
 constexpr int32_t OP_JUMP = OP_BRANCH + 1;
 constexpr int32_t OP_JOIN = OP_JUMP + 1;
-constexpr int32_t OP_KIND_COUNT = OP_JOIN + 1;
+// The operations of the standard grammar, shown by parser_walk under their
+// ids (PARSER_OP_NEG ... PARSER_OP_FUNCTION): a true negation, not, the
+// comparisons, the lazy && and ||, c ? a : b, and a user function's call
+// (its arguments, then its body).
+constexpr int32_t OP_NEG = 20, OP_NOT = 21, OP_LT = 22, OP_LE = 23, OP_GT = 24, OP_GE = 25, OP_EQ = 26,
+                  OP_NE = 27, OP_AND = 28, OP_OR = 29, OP_SELECT = 30, OP_FUNCTION = 31;
+// Its leaves, shown as operands: a number read when the text was parsed, a
+// name matched exactly, a parameter of the function around it (also the
+// step that copies its argument).
+constexpr int32_t OP_NUMBER = 32, OP_NAME = 33, OP_PARAM = 34;
+// Steps of no node's own: a value made 1 or 0 (the right operand of && and
+// ||), and the end of a function's scope.
+constexpr int32_t OP_TRUTH = 35, OP_SCOPE = 36;
+constexpr int32_t OP_KIND_COUNT = OP_SCOPE + 1;
+
+// The id parser_walk shows for a node's op: the standard grammar's leaves
+// are operands like any other.
+inline int32_t public_op(int32_t op) { return op == OP_NUMBER || op == OP_NAME || op == OP_PARAM ? OP_OPERAND : op; }
+inline bool is_leaf(int32_t op) { return op == OP_OPERAND || op == OP_NUMBER || op == OP_NAME; }
 
 extern const OpKind kOpKinds[OP_KIND_COUNT];
 

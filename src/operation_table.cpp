@@ -68,7 +68,7 @@ NodeData *fill_operand_node(const char *text, size_t length, Arena *arena) {
 
 } // namespace lp
 
-extern "C" const char *parser_op_symbol(int op) {
+extern "C" const char *parser_op_symbol(int op) noexcept {
     if (op < 0 || op >= lp::OP_COUNT) return nullptr;
     lp::parser_init();
     return lp::operation[op].name;

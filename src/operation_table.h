@@ -15,7 +15,7 @@ enum NodeState : int32_t { EXPAND = 0, CALCULATE = 1, DONE = 2 };
 
 constexpr int32_t OP_COUNT = 14;
 constexpr int32_t OP_OPERAND = 14;
-// A host function's call (its record is a CallData, host.h), and the links
+// A host function's call (its record is a CallData, host_functions.h), and the links
 // of the chain that holds its arguments: each link's left is an argument's
 // subtree, its right the next link. parser_walk shows no link.
 constexpr int32_t OP_CALL = 15;
@@ -31,6 +31,27 @@ struct NodeData {
     int32_t op;    // operation id 0..13, or OP_OPERAND
     int32_t state; // NodeState
     float value;   // last computed value
+};
+
+// The records of the standard grammar's nodes, read as a NodeData
+// everywhere (each begins with one).
+// A number, read when the text was parsed: its value.
+struct NumberData {
+    NodeData data;
+    float number;
+};
+// A user function's call: its parameters' count; while the tree is
+// flattened, the depth of the value stack its first argument lands at.
+struct FunctionData {
+    NodeData data;
+    int32_t n_params;
+    int32_t base;
+};
+// A parameter of FUNCTION: its INDEX among the function's parameters.
+struct ParamData {
+    NodeData data;
+    FunctionData *function;
+    int32_t index;
 };
 
 struct OperationEntry;

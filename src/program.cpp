@@ -1,15 +1,16 @@
 // program.cpp - flattening an expanded tree into steps, folding its constants, binding its names.
 #include "program.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 #include "memory.h"
-#include "native.h"
+#include "machine_code.h"
 #include "operand.h"
-#include "report.h"
+#include "error_log.h"
 #include "small_stack.h"
 
 namespace lp {
@@ -24,10 +25,22 @@ bool supported(const TreeNode *node) {
     const NodeData *d = data_of(node);
     if (d == nullptr || d->op < 0 || d->op >= OP_KIND_COUNT) return false;
     const bool left = node->left != nullptr, right = node->right != nullptr;
-    if (d->op == OP_OPERAND) return d->expr != nullptr && !left && !right;
-    if (d->op == OP_CALL) return !left;
-    if (d->op == OP_ARG) return left;
-    return kind_of(d->op).arity == 2 ? left && right : !left && right;
+    switch (d->op) {
+    case OP_OPERAND:
+    case OP_NUMBER:
+    case OP_NAME:
+    case OP_PARAM: return d->expr != nullptr && !left && !right;
+    case OP_CALL:
+    case OP_SELECT:
+    case OP_FUNCTION: return !left; // the operands hang from argument links
+    case OP_ARG: return left;
+    case OP_BRANCH:
+    case OP_JUMP:
+    case OP_JOIN:
+    case OP_TRUTH:
+    case OP_SCOPE: return false; // steps, not nodes
+    default: return kind_of(d->op).arity == 2 ? left && right : !left && right;
+    }
 }
 
 // Counts the nodes, or returns 0 for a shape expansion never builds.
@@ -45,11 +58,21 @@ size_t count_nodes(const TreeNode *root) {
     return count;
 }
 
+// Releases the kept bulk kernels: the tree, or its names' addresses, changed.
+void drop_kernels(Program *p) {
+    for (size_t k = 0; k < p->kernel_count; ++k) {
+        native_bulk_release(p->kernels[k].code);
+        std::free(p->kernels[k].feeds);
+    }
+    p->kernel_count = 0;
+}
+
 // Room for TOTAL nodes in P's arrays: those of the last build when they are
 // large enough and not so large that a short text would hold a long one's
 // memory; every other field starts again from zero.
 void prepare(Program *p, size_t total) {
     native_release(p->native); // the machine code of the tree before
+    drop_kernels(p);
     Program kept = *p;
     if (kept.capacity < total || kept.capacity / 4 > total + 64) {
         std::free(kept.order);
@@ -65,7 +88,7 @@ void prepare(Program *p, size_t total) {
         kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
         kept.calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
         kept.constants = static_cast<ConstantRecord *>(lp_malloc(total * sizeof(ConstantRecord)));
-        kept.conditionals = static_cast<const TreeNode **>(lp_malloc(total * sizeof(TreeNode *)));
+        kept.conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
         kept.stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
         kept.kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
         kept.capacity = total;
@@ -95,12 +118,17 @@ public:
         while (!frames_.empty()) {
             Frame &f = frames_.top();
             auto *d = static_cast<NodeData *>(f.node->data);
-            if (d->op == OP_OPERAND) {
+            if (is_leaf(d->op)) {
                 leaf(d);
                 frames_.pop();
-            } else if (d->op == OP_CALL && call_of(d)->conditional) {
+            } else if (d->op == OP_PARAM) {
+                parameter(d);
+                frames_.pop();
+            } else if (d->op == OP_AND || d->op == OP_OR || d->op == OP_SELECT ||
+                       (d->op == OP_CALL && call_of(d)->conditional)) {
                 conditional(d); // may pop F
             } else if (f.stage == 0) {
+                if (d->op == OP_FUNCTION) reinterpret_cast<FunctionData *>(d)->base = static_cast<int32_t>(results_.size());
                 f.stage = 1;
                 f.order_start = p_->order_count;
                 f.leaf_start = p_->leaf_count;
@@ -131,7 +159,7 @@ private:
     // The operands of a node, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node, int32_t op) {
         const size_t base = frames_.size();
-        if (op == OP_CALL) {
+        if (op == OP_CALL || op == OP_FUNCTION) {
             for (const TreeNode *link = node->right; link != nullptr; link = link->right) frames_.push(Frame{link->left});
         } else {
             if (kind_of(op).arity == 2) frames_.push(Frame{node->left});
@@ -144,34 +172,66 @@ private:
         }
     }
 
-    // if(c, a, b) as c, BRANCH, a, JUMP, b, JOIN: a stage a part. Never
-    // folded, so that the branch not taken is never evaluated.
-    void conditional(NodeData *d) {
-        Frame &f = frames_.top();
-        const TreeNode *parts[3];
-        const TreeNode *link = f.node->right;
-        for (const TreeNode *&part : parts) {
+    // The three parts of a conditional: its condition and its two branches;
+    // a branch no node has is the constant beside it. && and || give 1 or 0,
+    // so the branch that evaluates their right operand ends in a TRUTH step.
+    struct Parts {
+        const TreeNode *part[3];
+        bool truth[3];
+        float constant[3];
+    };
+    static Parts parts_of(const TreeNode *node, int32_t op) {
+        if (op == OP_AND) return Parts{{node->left, node->right, nullptr}, {false, true, false}, {0, 0, 0}};
+        if (op == OP_OR) return Parts{{node->left, nullptr, node->right}, {false, false, true}, {0, 1, 0}};
+        Parts parts{}; // if(c, a, b) and c ? a : b: the parts hang from argument links
+        const TreeNode *link = node->right;
+        for (const TreeNode *&part : parts.part) {
             part = link->left;
             link = link->right;
         }
-        if (f.stage > 0) results_.pop(); // the part just done: its value is not a constant to fold
-        if (f.stage == 1) {
-            p_->conditionals[p_->branch_count] = f.node;
-            f.branch = emit(d, OP_BRANCH, -1, static_cast<int32_t>(p_->branch_count++));
+        return parts;
+    }
+
+    // A conditional as c, BRANCH, a, JUMP, b, JOIN: a stage a part. Never
+    // folded, so that the branch not taken is never evaluated.
+    void conditional(NodeData *d) {
+        Frame &f = frames_.top();
+        const Parts parts = parts_of(f.node, d->op);
+        for (;;) {
+            if (f.stage > 0) { // the part just done: its value is not a constant to fold
+                if (parts.truth[f.stage - 1]) emit(d, OP_TRUTH);
+                results_.pop();
+            }
+            if (f.stage == 1) {
+                p_->conditionals[p_->branch_count] = Program::Branches{parts.part[1], parts.part[2]};
+                f.branch = emit(d, OP_BRANCH, -1, static_cast<int32_t>(p_->branch_count++));
+            } else if (f.stage == 2) {
+                f.jump = emit(d, OP_JUMP, -1, p_->ops[f.branch].branch);
+                p_->ops[f.branch].target = static_cast<int32_t>(p_->order_count);
+            } else if (f.stage == 3) {
+                p_->ops[f.jump].target = static_cast<int32_t>(p_->order_count);
+                emit(d, OP_JOIN, -1, p_->ops[f.branch].branch);
+                frames_.pop();
+                results_.push(Result{false, 0.0f});
+                return;
+            }
+            const int k = f.stage++;
+            if (parts.part[k] != nullptr) {
+                frames_.push(Frame{parts.part[k]}); // invalidates F
+                return;
+            }
+            push_leaf(LeafStep{d, nullptr, parts.constant[k], false, false, 0, 0});
+            results_.push(Result{true, parts.constant[k]});
         }
-        const int32_t branch = f.branch >= 0 ? p_->ops[f.branch].branch : -1;
-        if (f.stage == 2) {
-            f.jump = emit(d, OP_JUMP, -1, branch);
-            p_->ops[f.branch].target = static_cast<int32_t>(p_->order_count);
-        }
-        if (f.stage == 3) {
-            p_->ops[f.jump].target = static_cast<int32_t>(p_->order_count);
-            emit(d, OP_JOIN, -1, branch);
-            frames_.pop();
-            results_.push(Result{false, 0.0f});
-            return;
-        }
-        frames_.push(Frame{parts[f.stage++]}); // invalidates F
+    }
+
+    // A parameter: a copy of its argument, which the function's call left on
+    // the value stack.
+    void parameter(NodeData *d) {
+        const auto *param = reinterpret_cast<const ParamData *>(d);
+        const int32_t k = emit(d, OP_PARAM);
+        p_->ops[k].target = param->function->base + param->index;
+        results_.push(Result{false, 0.0f});
     }
 
     // An operation step of node D; returns its index in `ops`. BRANCH: the
@@ -184,10 +244,13 @@ private:
     }
 
     void leaf(NodeData *d) {
-        const bool name = is_name(d->expr);
-        const float value = name ? 0.0f : read_number(d->expr);
+        const bool name = d->op != OP_NUMBER && is_name(d->expr);
+        const float value = d->op == OP_NUMBER ? reinterpret_cast<const NumberData *>(d)->number
+                            : name                ? 0.0f
+                                                  : read_number(d->expr);
         if (!name) p_->constants[p_->constant_count++] = ConstantRecord{d, value};
-        push_leaf(LeafStep{d, nullptr, value, name, static_cast<uint32_t>(p_->constant_count - (name ? 0 : 1)),
+        push_leaf(LeafStep{d, nullptr, value, name, d->op == OP_NAME,
+                           static_cast<uint32_t>(p_->constant_count - (name ? 0 : 1)),
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{!name, value});
     }
@@ -200,6 +263,14 @@ private:
     }
 
     void operation(const Frame &f, NodeData *d) {
+        if (d->op == OP_FUNCTION) {
+            // Its arguments and its body's value give way to that value.
+            const int32_t n = reinterpret_cast<const FunctionData *>(d)->n_params;
+            for (int32_t k = 0; k <= n; ++k) results_.pop();
+            p_->ops[emit(d, OP_SCOPE)].target = n;
+            results_.push(Result{false, 0.0f});
+            return;
+        }
         const CallData *call = d->op == OP_CALL ? call_of(d) : nullptr;
         const size_t n = call != nullptr ? static_cast<size_t>(call->n_args) : static_cast<size_t>(kind_of(d->op).arity);
         bool constant = call != nullptr ? call->pure : kind_of(d->op).foldable;
@@ -222,7 +293,7 @@ private:
         p_->order_count = f.order_start;
         p_->leaf_count = f.leaf_start;
         p_->constants[p_->constant_count++] = ConstantRecord{d, value};
-        push_leaf(LeafStep{d, nullptr, value, false, static_cast<uint32_t>(f.constant_start),
+        push_leaf(LeafStep{d, nullptr, value, false, false, static_cast<uint32_t>(f.constant_start),
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{true, value});
     }
@@ -235,7 +306,7 @@ private:
 // A name reads the variable it names by prefix; without one, the node keeps
 // its own value.
 void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
-    const Variable *v = variable_by_prefix(vars, leaf->node->expr);
+    const Variable *v = leaf->exact ? var_index_find(vars, leaf->node->expr) : variable_by_prefix(vars, leaf->node->expr);
     leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
@@ -259,6 +330,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
 void program_free(Program *program) {
     if (program == nullptr) return;
     native_release(program->native);
+    drop_kernels(program);
     std::free(program->order);
     std::free(program->leaves);
     std::free(program->ops);
@@ -272,9 +344,34 @@ void program_free(Program *program) {
 
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     program_drop_native(program);
+    drop_kernels(program);
     for (size_t i = 0; i < program->leaf_count; ++i)
         if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
     program->generation = generation;
+}
+
+BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {
+    const size_t n = program->leaf_count;
+    for (size_t k = 0; k < program->kernel_count; ++k) {
+        const BulkKernel &kernel = program->kernels[k];
+        bool same = kernel.avx == native_bulk_avx2;
+        for (size_t i = 0; i < n && same; ++i)
+            same = kernel.feeds[i].column == feeds[i].column && kernel.feeds[i].source == feeds[i].source;
+        if (same) return kernel.code;
+    }
+    const BulkFn code = native_bulk_compile(program, feeds);
+    if (code == nullptr) return nullptr;
+    if (program->kernel_count == kBulkKernels) { // the oldest layout gives way
+        native_bulk_release(program->kernels[0].code);
+        std::free(program->kernels[0].feeds);
+        std::memmove(static_cast<void *>(program->kernels), program->kernels + 1,
+                     (kBulkKernels - 1) * sizeof(BulkKernel));
+        program->kernel_count -= 1;
+    }
+    auto *copy = static_cast<ColumnFeed *>(lp_malloc(std::max<size_t>(1, n) * sizeof(ColumnFeed)));
+    if (n > 0) std::memcpy(copy, feeds, n * sizeof(ColumnFeed));
+    program->kernels[program->kernel_count++] = BulkKernel{copy, native_bulk_avx2, code};
+    return code;
 }
 
 void program_compile(Program *program) {

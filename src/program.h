@@ -11,7 +11,7 @@
 
 namespace lp {
 
-struct CallData; // host.h
+struct CallData; // host_functions.h
 struct VarIndex; // variables.h
 
 // A leaf: a number, a name, or a subtree of constants folded into one value.
@@ -20,6 +20,7 @@ struct LeafStep {
     const float *source; // the bound variable's value, or `constant`
     float constant;
     bool is_name; // bound again when a variable is added
+    bool exact;   // a name matched exactly, not as a prefix
     // A constant's records: constants[constants_from .. constants_to), its
     // node's and, for a folded subtree, those of the nodes below it.
     uint32_t constants_from, constants_to;
@@ -31,7 +32,8 @@ struct OpStep {
     NodeData *node; // a conditional's steps all name the conditional's node
     int32_t op;     // its row in the kinds table
     int32_t call;   // a host function's call: its index in `calls`
-    int32_t target; // BRANCH and JUMP: the index in `order` they go on at
+    int32_t target; // BRANCH and JUMP: the index in `order` they go on at; LOCAL: the
+                    // depth of the value it copies; SCOPE: the arguments it takes away
     int32_t branch; // a conditional's steps: the conditional's index in the program
 };
 
@@ -49,15 +51,35 @@ struct ConstantRecord {
     float value;
 };
 
-// A program in machine code (native.h): evaluates it and returns the root's value.
+// A program in machine code (machine_code.h): evaluates it and returns the root's value.
 using NativeFn = float (*)();
 
-// Interpreted runs of one program before it is compiled (program_run). Measured
-// on x86-64: compiling a short text costs 0.3-0.7 us, less than parsing it
-// (0.7-4 us), and saves 2-9 ns per evaluation (about 80 ns on a 20-deep
-// nesting), so it pays for itself after 35-150 evaluations. Compiling once
-// the interpreter has spent about that much keeps any number of evaluations
-// within twice the cost of the better choice made in hindsight.
+// A leaf of a bulk evaluation: fed from columns[column], or with column -1
+// the same value in every row, read at SOURCE.
+struct ColumnFeed {
+    const float *source;
+    long column;
+};
+// A program in vector machine code over rows (machine_code.h).
+using BulkFn = size_t (*)(const float *const *columns, size_t first, size_t end, float *out);
+
+// Vector code for bulk rows, kept for the column layout it was made for: a
+// host that calls parser_calc_bulk again and again compiles it once.
+struct BulkKernel {
+    ColumnFeed *feeds; // one per leaf
+    bool avx;
+    BulkFn code;
+};
+constexpr size_t kBulkKernels = 4; // layouts kept per program; the oldest gives way
+
+// Interpreted runs of one program before it is compiled (program_run).
+// Measured on a 2-core x86-64 machine: compiling a short text costs 0.7-1.0
+// us once the code runtime is warm (the first compile in a process takes
+// about 15 us, setting the runtime up, and the next few 1.4-5 us), and saves
+// 10-27 ns per evaluation, so it pays for itself after 35-100 evaluations.
+// Compiling once the interpreter has spent about that much keeps any number
+// of evaluations within about twice the cost of the better choice made in
+// hindsight.
 constexpr uint32_t kNativeAfterRuns = 64;
 
 struct Program {
@@ -78,7 +100,11 @@ struct Program {
     ConstantRecord *constants;
     size_t constant_count;
     bool constants_written;
-    const TreeNode **conditionals; // the node of each conditional, by its BRANCH's index
+    // The subtrees of each conditional's two branches, by its index (null
+    // for a branch no node has: the 0 of a && b, the 1 of a || b).
+    struct Branches {
+        const TreeNode *first, *second;
+    } *conditionals;
     size_t branch_count;
     size_t max_stack; // deepest value stack the steps need
     float *stack;     // the interpreter's value stack
@@ -91,12 +117,15 @@ struct Program {
     size_t capacity;  // nodes the arrays have room for
     NativeFn native;  // the program in machine code, or null
     uint32_t runs;    // interpreted runs toward compilation, up to kNativeAfterRuns
+    BulkKernel kernels[kBulkKernels];
+    size_t kernel_count;
 };
 
 // The values an operation step takes from the value stack.
 inline size_t operand_count(const Program &p, const OpStep &step) {
     const int32_t arity = kind_of(step.op).arity;
-    return arity >= 0 ? static_cast<size_t>(arity) : p.calls[step.call].count;
+    if (arity >= 0) return static_cast<size_t>(arity);
+    return step.op == OP_CALL ? p.calls[step.call].count : static_cast<size_t>(step.target) + 1;
 }
 
 // Where a host call's result and a conditional's condition are kept.
@@ -186,6 +215,10 @@ void program_compile(Program *program);
 // interpreter runs the program again, and counts its runs toward compiling
 // from zero.
 void program_drop_native(Program *program);
+// The vector code of the program for the column layout FEEDS (one per leaf),
+// made once and kept with the program; null where there is none.
+BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds);
+
 // Makes every record show the last run, when that ran in machine code: the
 // operators' values are computed again from the kept values, with the same
 // arithmetic, so they are the bits that run computed.

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "checked_memory.h"
 #include "substitute.h"
 
 #include "handle.h"
@@ -84,7 +85,7 @@ size_t symbol_at(std::string_view text) {
 // they do not start the text or directly follow "(" or another symbol. False,
 // with the pass abandoned, once the result would exceed MAX_BYTES.
 bool substitute_parameter(std::string_view source, char c, std::string_view argument, size_t max_bytes,
-                          std::string *out) {
+                          String *out) {
     out->clear();
     size_t i = 0;
     const size_t n = source.size();
@@ -135,10 +136,10 @@ size_t function_name_length(const UserFunction *f) {
 char *substitute_body(std::string_view call, const UserFunction *f, size_t *budget, size_t *length) {
     parser_init(); // the symbols come from the operation table
     const std::string_view proto(f->proto);
-    const std::string_view body(f->body);
+    const std::string_view body(f->body, f->body_length);
     if (body.size() > *budget) return nullptr;
     *budget -= body.size();
-    std::string text(body), scratch;
+    String text(body), scratch;
     if (proto.find('(') != std::string_view::npos) {
         ItemReader parameters(proto), arguments(call);
         // One pass per parameter, while the prototype has at least two

@@ -6,7 +6,7 @@
 #include "arena.h"
 #include "lib_parse.h"
 #include "memory.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 
@@ -108,7 +108,7 @@ TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pi
 }
 
 TreeNode *split_range(const char *text, Range range, int32_t id,
-                      const std::vector<int32_t> &positions, Pieces *pieces) {
+                      const Vector<int32_t> &positions, Pieces *pieces) {
     const OperationEntry &row = operation[id];
     pieces->text = text;
     pieces->ranges.clear();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "checked_memory.h"
 #include "containers.h"
 #include "operation_table.h"
 
@@ -23,8 +24,8 @@ struct Range {
 // to the leaves in that order.
 struct Pieces {
     const char *text; // the bytes of the pieces' source
-    std::vector<Range> ranges;
-    std::vector<bool> taken;
+    Vector<Range> ranges;
+    Vector<bool> taken;
     bool empty_taken = false; // an operand with no piece: the empty text
     Arena *arena = nullptr;   // where the nodes and records come from
 };
@@ -36,7 +37,7 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
 // Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,
 // into PIECES and returns the root of the operation's subtree.
 // The subtree's nodes and records come from PIECES' arena.
-TreeNode *split_range(const char *text, Range range, int32_t id, const std::vector<int32_t> &positions,
+TreeNode *split_range(const char *text, Range range, int32_t id, const Vector<int32_t> &positions,
                       Pieces *pieces);
 
 TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);

@@ -73,6 +73,8 @@ TEST(Check, NotesAndErrorsWithTheirPlaces) {
         {"2cos(0)", {{PARSER_NOTE_DROPPED_TEXT, 0, 1}}},
         {"coscos1", {{PARSER_NOTE_NAME_WITH_FUNCTION, 0, 7}, {PARSER_NOTE_DROPPED_TEXT, 3, 4}}}, // cos() only
         {"7 8", {{PARSER_NOTE_DROPPED_TEXT, 2, 1}}},                                        // read as 7
+        {"y *2", {{PARSER_NOTE_BLANK_IN_NAME, 0, 2}, {PARSER_NOTE_UNKNOWN_NAME, 0, 2}}},   // 'y ' is not 'y'
+        {"f(y )", {{PARSER_NOTE_BLANK_IN_NAME, 0, 5}, {PARSER_NOTE_UNKNOWN_NAME, 0, 5}}},  // nor in a body
         {"2,5", {{PARSER_NOTE_COMMA, 1, 1}}},
         {"y--y", {{PARSER_NOTE_DOUBLE_OPERATOR, 1, 2}}},
         {"2*-3-4", {{PARSER_ERR_TRAILING_OPERATOR, 0, 2}, {PARSER_NOTE_DOUBLE_OPERATOR, 1, 2}}},

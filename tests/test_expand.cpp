@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core_test_support.h"
-#include "locate.h"
+#include "location.h"
 #include "reference_eval.h"
 
 using namespace test;

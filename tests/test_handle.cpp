@@ -11,7 +11,7 @@
 
 #include "core_test_support.h"
 #include "lib_parse.hpp"
-#include "native.h"
+#include "machine_code.h"
 
 using namespace test;
 

@@ -33,7 +33,10 @@
 #endif
 
 #ifdef __cplusplus
+#define DIAGNOSTICS_NOEXCEPT noexcept
 extern "C" {
+#else
+#define DIAGNOSTICS_NOEXCEPT
 #endif
 
 /* Receives every emitted piece as one call. TEXT is valid during the call only. */
@@ -43,19 +46,19 @@ typedef void (*dbg_sink_fn)(void *ctx, int level, const char *text);
 typedef void (*exception_fn)(void *ctx, const char *file, int line, int code);
 
 /* The library's definitions, which the short names below call. */
-DIAGNOSTICS_API int parser_dbg_istimestamp(void);
-DIAGNOSTICS_API void parser_dbg_time_print(int level);
-DIAGNOSTICS_API int parser_dbg_islocalized(void);
-DIAGNOSTICS_API void parser_dbg_loc_print(int level, const char *file, int line);
-DIAGNOSTICS_API void parser_dbg_vdata_print(int level, const char *format, va_list args);
-DIAGNOSTICS_API void parser_exception(const char *file, int line, int code);
-DIAGNOSTICS_API void parser_dbg_set_level(int level);
-DIAGNOSTICS_API int parser_dbg_get_level(void);
-DIAGNOSTICS_API int parser_dbg_is_enabled(int level);
-DIAGNOSTICS_API void parser_dbg_set_timestamp(int on);
-DIAGNOSTICS_API void parser_dbg_set_localized(int on);
-DIAGNOSTICS_API void parser_dbg_set_sink(dbg_sink_fn sink, void *ctx);
-DIAGNOSTICS_API void parser_exception_set_handler(exception_fn fn, void *ctx);
+DIAGNOSTICS_API int parser_dbg_istimestamp(void) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_time_print(int level) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API int parser_dbg_islocalized(void) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_loc_print(int level, const char *file, int line) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_vdata_print(int level, const char *format, va_list args) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_exception(const char *file, int line, int code) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_set_level(int level) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API int parser_dbg_get_level(void) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API int parser_dbg_is_enabled(int level) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_set_timestamp(int on) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_set_localized(int on) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_dbg_set_sink(dbg_sink_fn sink, void *ctx) DIAGNOSTICS_NOEXCEPT;
+DIAGNOSTICS_API void parser_exception_set_handler(exception_fn fn, void *ctx) DIAGNOSTICS_NOEXCEPT;
 
 /* Non-zero when each diagnostic should start with a timestamp piece. */
 static inline int dbg_istimestamp(void) { return parser_dbg_istimestamp(); }

@@ -27,7 +27,7 @@ static int hook_fires(void)
     return 0;
 }
 
-static void out_of_memory(size_t size)
+void lp_memory_exhausted(size_t size)
 {
     fprintf(stderr, "lib_parse: out of memory (%zu bytes)\n", size);
     abort();
@@ -44,7 +44,7 @@ void *lp_malloc(size_t size)
 {
     void *block = hook_fires() ? NULL : malloc(at_least_one(size));
     if (!block)
-        out_of_memory(size);
+        lp_memory_exhausted(size);
     return block;
 }
 
@@ -57,7 +57,7 @@ void *lp_calloc(size_t count, size_t size)
     void *block = hook_fires() ? NULL
                                : (count && size ? calloc(count, size) : calloc(1, 1));
     if (!block)
-        out_of_memory(count * size);
+        lp_memory_exhausted(count * size);
     return block;
 }
 
@@ -66,7 +66,7 @@ void *lp_realloc(void *block, size_t size)
     /* realloc(block, 0) may free BLOCK and return NULL; ask for one byte. */
     void *moved = hook_fires() ? NULL : realloc(block, at_least_one(size));
     if (!moved)
-        out_of_memory(size);
+        lp_memory_exhausted(size);
     return moved;
 }
 

@@ -19,6 +19,12 @@ void *lp_realloc(void *block, size_t size);
 /* A malloc'd copy of the first LENGTH bytes of TEXT, NUL-terminated. */
 char *lp_strndup(const char *text, size_t length);
 
+/* Prints the out-of-memory message for a request of SIZE bytes and aborts. */
+#if defined(__GNUC__)
+__attribute__((noreturn))
+#endif
+void lp_memory_exhausted(size_t size);
+
 /* Test hook: the Nth allocation from now (1 = the next one) fails as if
  * memory had run out; 0 switches the hook off. */
 void lp_memory_fail_after(long n);

@@ -43,7 +43,7 @@ struct Callbacks {
 // Never destroyed, so printing stays valid while other statics are torn down.
 std::recursive_mutex &callbacks_lock()
 {
-    static auto *lock = new std::recursive_mutex;
+    static auto *lock = new (lp_malloc(sizeof(std::recursive_mutex))) std::recursive_mutex;
     return *lock;
 }
 
@@ -146,13 +146,13 @@ const char *name_or_unknown(const char *file)
 
 extern "C" {
 
-int parser_dbg_istimestamp(void)
+int parser_dbg_istimestamp(void) noexcept
 {
     return g_timestamp.load(std::memory_order_relaxed);
 }
 
 // Local time to the millisecond: "[2026-12-06 07:10:00.123] ".
-void parser_dbg_time_print(int level)
+void parser_dbg_time_print(int level) noexcept
 {
     if (!emitted(level))
         return;
@@ -171,26 +171,26 @@ void parser_dbg_time_print(int level)
     emitf(level, "[%s.%03d] ", date, static_cast<int>(millis));
 }
 
-int parser_dbg_islocalized(void)
+int parser_dbg_islocalized(void) noexcept
 {
     return g_localized.load(std::memory_order_relaxed);
 }
 
-void parser_dbg_loc_print(int level, const char *file, int line)
+void parser_dbg_loc_print(int level, const char *file, int line) noexcept
 {
     if (!emitted(level))
         return;
     emitf(level, "%s:%d: ", name_or_unknown(file), line);
 }
 
-void parser_dbg_vdata_print(int level, const char *format, va_list args)
+void parser_dbg_vdata_print(int level, const char *format, va_list args) noexcept
 {
     if (!emitted(level) || !format)
         return;
     vemit(level, format, args);
 }
 
-void parser_exception(const char *file, int line, int code)
+void parser_exception(const char *file, int line, int code) noexcept
 {
     std::lock_guard<std::recursive_mutex> hold(callbacks_lock());
     if (g_callbacks.handler) {
@@ -202,39 +202,39 @@ void parser_exception(const char *file, int line, int code)
         emitf(kErrorLevel, "%s:%d: error %d\n", name_or_unknown(file), line, code);
 }
 
-void parser_dbg_set_level(int level)
+void parser_dbg_set_level(int level) noexcept
 {
     g_level.store(level, std::memory_order_relaxed);
 }
 
-int parser_dbg_get_level(void)
+int parser_dbg_get_level(void) noexcept
 {
     return g_level.load(std::memory_order_relaxed);
 }
 
-int parser_dbg_is_enabled(int level)
+int parser_dbg_is_enabled(int level) noexcept
 {
     return emitted(level) ? 1 : 0;
 }
 
-void parser_dbg_set_timestamp(int on)
+void parser_dbg_set_timestamp(int on) noexcept
 {
     g_timestamp.store(on ? 1 : 0, std::memory_order_relaxed);
 }
 
-void parser_dbg_set_localized(int on)
+void parser_dbg_set_localized(int on) noexcept
 {
     g_localized.store(on ? 1 : 0, std::memory_order_relaxed);
 }
 
-void parser_dbg_set_sink(dbg_sink_fn sink, void *ctx)
+void parser_dbg_set_sink(dbg_sink_fn sink, void *ctx) noexcept
 {
     std::lock_guard<std::recursive_mutex> hold(callbacks_lock());
     g_callbacks.sink = sink;
     g_callbacks.sink_ctx = sink ? ctx : nullptr;
 }
 
-void parser_exception_set_handler(exception_fn fn, void *ctx)
+void parser_exception_set_handler(exception_fn fn, void *ctx) noexcept
 {
     std::lock_guard<std::recursive_mutex> hold(callbacks_lock());
     g_callbacks.handler = fn;

@@ -1,4 +1,4 @@
-// native_bulk.cpp - a program over many rows at once in vector machine code, for parser_calc_bulk.
+// machine_code_bulk.cpp - a program over many rows at once in vector machine code, for parser_calc_bulk.
 // The System V calling convention (Linux, BSD): CMake builds it only there.
 #include <algorithm>
 #include <cstdint>
@@ -6,9 +6,10 @@
 
 #include <asmjit/x86.h>
 
-#include "host.h"
-#include "jit.h"
-#include "native.h"
+#include "checked_memory.h"
+#include "host_functions.h"
+#include "machine_code_runtime.h"
+#include "machine_code.h"
 #include "program.h"
 
 namespace lp {
@@ -53,7 +54,7 @@ public:
     // Puts the uniform values of FEEDS that fit into spare registers once,
     // before the loop: a program that calls nothing keeps them there.
     void hold_uniforms(const ColumnFeed *feeds, size_t count) {
-        std::vector<uint32_t> spare;
+        Vector<uint32_t> spare;
         for (size_t r = max_stack_; r < kRegisters; ++r) spare.push_back(static_cast<uint32_t>(r));
         spare.push_back(14);
         spare.push_back(15);
@@ -151,6 +152,26 @@ public:
             a_.movss(slot(depth, at), x86::xmm0);
         }
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
+    }
+
+    // The value at FROM copied to DEPTH: a parameter's argument, or a
+    // function's value over its arguments.
+    void copy(size_t from, size_t depth) {
+        if (from == depth) return;
+        place(from);
+        leaves_[depth].feed = nullptr;
+        x86::Vec v = reg(kOperandScratch);
+        if (in_register(from))
+            v = reg(from);
+        else
+            load(v, slot(from));
+        if (!in_register(depth)) {
+            store(slot(depth), v);
+        } else if (avx_) {
+            a_.vmovaps(reg(depth), v);
+        } else {
+            a_.movaps(reg(depth).as<x86::Xmm>(), v.as<x86::Xmm>());
+        }
     }
 
     // A conditional's condition (BRANCH) or first branch's value (JUMP), at
@@ -291,8 +312,8 @@ private:
     bool avx_;
     size_t max_stack_;
     size_t conditionals_;
-    std::vector<Leaf> leaves_; // per depth of the value stack
-    std::vector<Held> held_;
+    Vector<Leaf> leaves_; // per depth of the value stack
+    Vector<Held> held_;
 };
 
 } // namespace
@@ -335,6 +356,8 @@ struct EmitSteps {
         case Compute::BRANCH: e.set_aside(depth, index, 0); return;
         case Compute::JUMP: e.set_aside(depth, index, 1); return;
         case Compute::JOIN: e.choose(depth, index); return;
+        case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
+        case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: failed = true; return;
         }
     }

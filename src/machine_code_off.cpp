@@ -1,5 +1,5 @@
-// native_off.cpp - no machine code: every program is interpreted.
-#include "native.h"
+// machine_code_off.cpp - no machine code: every program is interpreted.
+#include "machine_code.h"
 
 namespace lp {
 

@@ -1,16 +1,15 @@
-// bulk.cpp - evaluating one text over many rows of variable values, a block of rows per step.
+// bulk_rows.cpp - evaluating one text over many rows of variable values, a block of rows per step.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "operation_kinds.h"
-#include "report.h"
-#include "boundary.h"
+#include "error_log.h"
 #include "handle.h"
-#include "host.h"
+#include "host_functions.h"
 #include "memory.h"
-#include "native.h"
+#include "machine_code.h"
 #include "program.h"
 
 namespace lp {
@@ -68,6 +67,8 @@ void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size
     case Compute::BRANCH:
     case Compute::JUMP:
     case Compute::JOIN:
+    case Compute::LOCAL:
+    case Compute::SCOPE:
     case Compute::NONE: break; // the steps' own code, in BlockRun
     }
     impossible(true);
@@ -106,6 +107,8 @@ struct BlockRun {
         case Compute::BRANCH: set_aside(depth, 2 * static_cast<size_t>(step.branch)); return;
         case Compute::JUMP: set_aside(depth, 2 * static_cast<size_t>(step.branch) + 1); return;
         case Compute::JOIN: choose(depth, 2 * static_cast<size_t>(step.branch)); return;
+        case Compute::LOCAL: copy(static_cast<size_t>(step.target), depth); return;
+        case Compute::SCOPE: copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: impossible(true); return;
         }
     }
@@ -161,6 +164,17 @@ private:
             const float c = condition.vector ? condition.data[j] : *condition.data;
             out[j] = holds(c) ? (first.vector ? first.data[j] : *first.data) : (second.vector ? second.data[j] : *second.data);
         }
+        take_spare(depth);
+    }
+    // The value at FROM, copied to DEPTH: into the level's own block, so no
+    // level ever reads a block another level may reuse.
+    void copy(size_t from, size_t depth) {
+        const Operand o = stack[from];
+        if (!o.vector) {
+            scalar(depth, *o.data);
+            return;
+        }
+        std::memcpy(blocks[levels], o.data, n * sizeof(float));
         take_spare(depth);
     }
     void scalar(size_t depth, float value) {
@@ -235,7 +249,7 @@ size_t run_native(BulkFn code, const float *const *columns, size_t first, size_t
 using namespace lp;
 
 extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
-                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) try {
+                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return 1;
     if (n_vars > 0 && (names == nullptr || (n_rows > 0 && columns == nullptr))) return 1;
     for (size_t j = 0; j < n_vars; ++j)
@@ -279,9 +293,8 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         }
         size_t row = 1;
         if (n_rows - 2 >= kNativeBulkRows && parser->limits.native_code()) {
-            const BulkFn code = native_bulk_compile(p, feeds);
+            const BulkFn code = program_bulk_kernel(p, feeds);
             if (code != nullptr) row = run_native(code, columns, row, n_rows - 1, out, call);
-            native_bulk_release(code);
         }
         row = run_blocks(p, feeds, columns, row, n_rows - 1, out, call);
         std::free(feeds);
@@ -294,6 +307,4 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         one_row(i);
     }
     return 0;
-} catch (...) {
-    lp::abort_on_exception();
 }

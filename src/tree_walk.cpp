@@ -1,10 +1,11 @@
-// walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
+// tree_walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
 #include "handle.h"
+#include "operation_kinds.h"
 #include "operation_table.h"
 #include "program.h"
 #include "small_stack.h"
 
-extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) {
+extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) noexcept {
     if (parser == nullptr || visit == nullptr || parser->tree == nullptr || parser->busy) return;
     if (parser->program != nullptr) lp::program_sync_records(parser->program);
     lp::BusyScope busy(parser); // the visitor must not change the tree under the walk
@@ -25,7 +26,7 @@ extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *c
             if (e.node->left != nullptr) pending.push(Entry{e.node->left, e.depth, 1});
             continue;
         }
-        if (d != nullptr) visit(ctx, e.depth, e.side, d->expr, d->op, d->state, d->value);
+        if (d != nullptr) visit(ctx, e.depth, e.side, d->expr, lp::public_op(d->op), d->state, d->value);
         if (e.node->right != nullptr) pending.push(Entry{e.node->right, e.depth + 1, 2});
         if (e.node->left != nullptr) pending.push(Entry{e.node->left, e.depth + 1, 1});
     }

@@ -1,4 +1,4 @@
-// host.h - host functions: the handle's table of them, and the record of a call in a tree.
+// host_functions.h - host functions: the handle's table of them, and the record of a call in a tree.
 #ifndef LIB_PARSE_HOST_H
 #define LIB_PARSE_HOST_H
 
@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "checked_memory.h"
 #include "lib_parse.h"
 #include "operation_table.h"
 
@@ -23,11 +24,11 @@ struct HostFunction {
 
 // By exact name: registering a name again replaces its function.
 struct HostTable {
-    std::unordered_map<std::string, HostFunction> functions;
+    HashMap<String, HostFunction, StringHash> functions;
     uint64_t defined = 0; // names defined so far, for HostFunction::order
 
     const HostFunction *find(const char *name, size_t length) const {
-        const auto found = functions.find(std::string(name, length));
+        const auto found = functions.find(String(name, length));
         return found != functions.end() ? &found->second : nullptr;
     }
 };

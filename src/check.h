@@ -1,4 +1,4 @@
-// notes.h - what a check of a text finds: its errors and the traps of the language, each with its place.
+// check.h - what a check of a text finds: its errors and the traps of the language, each with its place.
 #ifndef LIB_PARSE_NOTES_H
 #define LIB_PARSE_NOTES_H
 
@@ -6,15 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "checked_memory.h"
 #include "variables.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 
 struct Note {
     int kind; // an error code, or a PARSER_NOTE_* kind
     Span span;
-    std::string message;
+    String message;
 };
 
 // The notes of one check. The expansion adds the traps it meets; the errors
@@ -24,20 +25,20 @@ public:
     explicit NoteList(const VarIndex *vars) : vars_(vars) {}
 
     const VarIndex *vars() const { return vars_; }
-    void add(int kind, Span span, std::string message) { notes_.push_back(Note{kind, span, std::move(message)}); }
+    void add(int kind, Span span, String message) { notes_.push_back(Note{kind, span, std::move(message)}); }
     // The notes in text order (by offset; those at one offset as they came).
-    std::vector<Note> &sorted();
+    Vector<Note> &sorted();
 
 private:
     const VarIndex *vars_;
-    std::vector<Note> notes_;
+    Vector<Note> notes_;
 };
 
 // TEXT quoted for a message, cut to a few dozen bytes, control bytes written
 // as \xNN: a note never echoes a long text, nor anything a terminal acts on.
-std::string quoted(std::string_view text);
+String quoted(std::string_view text);
 // The same without the quotes.
-std::string quoted_inner(std::string_view text);
+String quoted_inner(std::string_view text);
 
 } // namespace lp
 

@@ -1,4 +1,4 @@
-// locate.h - a text's bracket pairs, the pairs enclosing a range of it, and the operation the range splits at.
+// location.h - a text's bracket pairs, the pairs enclosing a range of it, and the operation the range splits at.
 #ifndef LIB_PARSE_LOCATE_H
 #define LIB_PARSE_LOCATE_H
 
@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+#include "checked_memory.h"
 
 namespace lp {
 
@@ -30,9 +32,9 @@ public:
     // Lets go of bracket memory beyond ENTRIES pairs.
     void trim(size_t entries) {
         if (opens_.capacity() <= entries) return;
-        std::vector<int32_t>().swap(opens_);
-        std::vector<int32_t>().swap(closes_);
-        std::vector<size_t>().swap(open_);
+        Vector<int32_t>().swap(opens_);
+        Vector<int32_t>().swap(closes_);
+        Vector<size_t>().swap(open_);
     }
     SourceText(const SourceText &) = delete;
     SourceText &operator=(const SourceText &) = delete;
@@ -53,9 +55,9 @@ public:
 private:
     std::string_view text_;
     char *owned_ = nullptr;
-    std::vector<int32_t> opens_;  // positions of every "(", ascending
-    std::vector<int32_t> closes_; // the partner of each
-    std::vector<size_t> open_;    // while reading: indexes in opens_ of the pairs not yet closed
+    Vector<int32_t> opens_;  // positions of every "(", ascending
+    Vector<int32_t> closes_; // the partner of each
+    Vector<size_t> open_;    // while reading: indexes in opens_ of the pairs not yet closed
     bool balanced_ = true;
 };
 
@@ -63,11 +65,11 @@ private:
 void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to);
 
 // The opening positions of the pairs at the top level of [FROM, TO).
-void top_level_pairs(const SourceText &source, int32_t from, int32_t to, std::vector<int32_t> *opens);
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens);
 
 // Calls VISIT(a, b) for each stretch [a, b) of [FROM, TO) outside the pairs OPENS.
 template <class Visit>
-void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
+void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
                       Visit visit) {
     int32_t a = from;
     for (const int32_t open : opens) {
@@ -81,8 +83,8 @@ void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
 // first operation in table order with an occurrence outside every pair, its
 // positions in *POSITIONS; -1 when none occurs outside. An operation symbol
 // standing at the last byte ends the search and sets *TRAILING.
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const std::vector<int32_t> &opens,
-                         std::vector<int32_t> *positions, bool *trailing);
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                         Vector<int32_t> *positions, bool *trailing);
 
 } // namespace lp
 

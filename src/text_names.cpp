@@ -1,11 +1,11 @@
-// names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
-#include "names.h"
+// text_names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
+#include "text_names.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "arena.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
 #include "lib_parse.h"
 #include "operand.h"
@@ -25,7 +25,7 @@ void NameList::leaf(const char *text, Span place) {
 
 using namespace lp;
 
-extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx) {
+extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return -1;
     BusyScope busy(parser, true); // the callback must not change the handle under the listing
     NameList names(&parser->var_index);

@@ -1,27 +1,26 @@
-// notes.cpp - checking a text without touching the handle: its errors and traps, in text order.
-#include "notes.h"
+// check.cpp - checking a text without touching the handle: its errors and traps, in text order.
+#include "check.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "arena.h"
-#include "boundary.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
 #include "lib_parse.h"
 #include "operation_table.h"
 
 namespace lp {
 
-std::vector<Note> &NoteList::sorted() {
+Vector<Note> &NoteList::sorted() {
     std::stable_sort(notes_.begin(), notes_.end(),
                      [](const Note &a, const Note &b) { return a.span.offset < b.span.offset; });
     return notes_;
 }
 
-std::string quoted_inner(std::string_view text) {
+String quoted_inner(std::string_view text) {
     constexpr size_t kShown = 40;
-    std::string out;
+    String out;
     for (const char c : text.substr(0, kShown)) {
         const auto u = static_cast<unsigned char>(c);
         if (u >= ' ' && u != 0x7f) {
@@ -37,13 +36,19 @@ std::string quoted_inner(std::string_view text) {
     return text.size() > kShown ? out + "..." : out;
 }
 
-std::string quoted(std::string_view text) { return "'" + quoted_inner(text) + "'"; }
+String quoted(std::string_view text) {
+    // Appended piece by piece: GCC 12 warns, wrongly, about "'" + String.
+    String out(1, '\'');
+    out += quoted_inner(text);
+    out += '\'';
+    return out;
+}
 
 } // namespace lp
 
 using namespace lp;
 
-extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx) try {
+extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn note, void *ctx) noexcept {
     if (parser == nullptr || text == nullptr) return 0;
     if (parser->busy) return -1;
     BusyScope busy(parser, true); // the note callback must not change the handle under the check
@@ -65,10 +70,10 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         }
     }
     for (const ErrorLog::Entry &e : log.entries()) notes.add(e.code, e.span, parser_error_text(e.code));
-    const std::vector<Note> &all = notes.sorted();
+    const Vector<Note> &all = notes.sorted();
+    // A million notes take a while to tell: an interrupt stops the telling too.
     if (note != nullptr)
-        for (const Note &n : all) note(ctx, n.kind, n.span.offset, n.span.length, n.message.c_str());
+        for (size_t k = 0; k < all.size() && !parser->call.interrupted(); ++k)
+            note(ctx, all[k].kind, all[k].span.offset, all[k].span.length, all[k].message.c_str());
     return static_cast<int>(std::min<size_t>(all.size(), INT32_MAX));
-} catch (...) {
-    lp::abort_on_exception();
 }

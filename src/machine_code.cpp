@@ -1,4 +1,4 @@
-// native.cpp - translating a program into x86-64 machine code with AsmJit.
+// machine_code.cpp - translating a program into x86-64 machine code with AsmJit.
 // The System V calling convention (Linux, BSD): CMake builds it only there.
 #include <algorithm>
 #include <atomic>
@@ -8,9 +8,10 @@
 
 #include <asmjit/x86.h>
 
-#include "host.h"
-#include "jit.h"
-#include "native.h"
+#include "checked_memory.h"
+#include "host_functions.h"
+#include "machine_code_runtime.h"
+#include "machine_code.h"
 
 namespace lp {
 
@@ -169,6 +170,18 @@ public:
         for (size_t d = 0; d < live; ++d) a_.movss(reg(d), slot(d));
     }
 
+    // The value at FROM copied to DEPTH: a parameter's argument, or a
+    // function's value over its arguments.
+    void copy(size_t from, size_t depth) {
+        if (from == depth) return;
+        const x86::Xmm v = work(depth);
+        if (in_register(from))
+            a_.movaps(v, reg(from));
+        else
+            a_.movss(v, slot(from));
+        put_back(depth);
+    }
+
     // A conditional's BRANCH on the condition at DEPTH: kept for the
     // records, then on at ELSE_LABEL when it is 0 (an unordered compare, a
     // NaN, holds).
@@ -236,8 +249,8 @@ private:
 struct EmitSteps {
     Emitter &e;
     const Program &p;
-    std::vector<Label> labels; // at each step a BRANCH or JUMP goes on at
-    std::vector<bool> labelled;
+    Vector<Label> labels; // at each step a BRANCH or JUMP goes on at
+    Vector<bool> labelled;
     bool failed = false;
 
     EmitSteps(Emitter &emitter, const Program &program)
@@ -280,6 +293,8 @@ struct EmitSteps {
         case Compute::BRANCH: e.branch(depth, kept_branch(p, step.branch), labels[static_cast<size_t>(step.target)]); return;
         case Compute::JUMP: e.jump(labels[static_cast<size_t>(step.target)]); return;
         case Compute::JOIN: return;
+        case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
+        case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: failed = true; return;
         }
     }

@@ -1,4 +1,4 @@
-// expand.cpp - the walk that builds a text's tree: nodes are cut as ranges of texts whose brackets are matched once.
+// expansion.cpp - the walk that builds a text's tree: nodes are cut as ranges of texts whose brackets are matched once.
 //
 // A pending operand is a range of a source text, kept on the walk's own
 // stack until the walk reaches its leaf; a text is made only for a leaf, and
@@ -6,7 +6,8 @@
 // copied and scanned again at every level, and the walk is the same whether
 // or not its steps are traced: a message formats its piece of text from the
 // range, only when it is emitted.
-#include "expand.h"
+#include "checked_memory.h"
+#include "expansion.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,15 +20,15 @@
 #include "arena.h"
 #include "call_guard.h"
 #include "handle.h"
-#include "host.h"
-#include "locate.h"
+#include "host_functions.h"
+#include "location.h"
 #include "memory.h"
-#include "names.h"
-#include "notes.h"
+#include "text_names.h"
+#include "check.h"
 #include "operand.h"
 #include "operation_kinds.h"
 #include "operation_table.h"
-#include "report.h"
+#include "error_log.h"
 #include "small_stack.h"
 #include "substitute.h"
 #include "subtree.h"
@@ -80,10 +81,10 @@ struct Step {
 // The working memory of expansions, kept from one to the next so that a
 // short text is expanded without allocating.
 struct ExpandScratch {
-    std::vector<std::unique_ptr<SourceText>> sources; // the expansion's sources, then spares
-    std::vector<Span> origins;                        // of each source
-    std::vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
-    std::vector<int32_t> opens, positions;
+    Vector<Owned<SourceText>> sources; // the expansion's sources, then spares
+    Vector<Span> origins;                        // of each source
+    Vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
+    Vector<int32_t> opens, positions;
     Pieces pieces;
 
     // Lets go of what a long text made large.
@@ -97,7 +98,7 @@ struct ExpandScratch {
         trim_one(opens);
         trim_one(positions);
         trim_one(pieces.ranges);
-        if (pieces.taken.capacity() > kKept * 64) std::vector<bool>().swap(pieces.taken);
+        if (pieces.taken.capacity() > kKept * 64) Vector<bool>().swap(pieces.taken);
         if (sources.size() > 16) sources.resize(16);
         for (auto &source : sources) source->trim(kKept);
     }
@@ -158,7 +159,7 @@ private:
     uint32_t add_source(const char *text, size_t length, char *owned, Span origin) {
         // Substitution never makes a text longer than the bytes it may write.
         if (impossible(length > static_cast<size_t>(kMaxTextBytes))) length = static_cast<size_t>(kMaxTextBytes);
-        if (source_count_ == sources_.size()) sources_.push_back(std::make_unique<SourceText>());
+        if (source_count_ == sources_.size()) sources_.push_back(Owned<SourceText>(create<SourceText>()));
         sources_[source_count_]->read(text, length, owned);
         origins_.push_back(origin);
         return static_cast<uint32_t>(source_count_++);
@@ -182,7 +183,7 @@ private:
     // rearranged in place and, on an empty stack, become the stack, so a
     // long text's pieces are not held twice.
     void push_pieces(Range range) {
-        std::vector<Range> &pending = pieces_.ranges;
+        Vector<Range> &pending = pieces_.ranges;
         size_t kept = 0;
         for (size_t k = 0; k < pending.size(); ++k)
             if (pieces_.taken[k]) pending[kept++] = pending[k];
@@ -292,6 +293,30 @@ private:
         }
     }
 
+    // The arguments of a call whose "(" stands at OPEN and whose ")" ends at
+    // TO: [OPEN + 1, TO - 1) cut at the commas outside inner brackets, each
+    // without the blanks at its ends; "f( )" has none. Inner pairs are
+    // stepped over, so a call nested N deep is read in time linear in its
+    // length, not N times over.
+    static void cut_arguments(const SourceText &source, uint32_t index, int32_t open, int32_t to, Vector<Range> *args) {
+        const char *text = source.data();
+        args->clear();
+        int32_t start = open + 1;
+        for (int32_t p = open + 1; p < to; ++p) {
+            const char c = text[p];
+            if (c == '(') {
+                p = source.partner(p);
+            } else if (c == ',' || p == to - 1) {
+                int32_t a = start, b = p;
+                while (a < b && is_blank(text[a])) ++a;
+                while (b > a && is_blank(text[b - 1])) --b;
+                args->push_back(Range{index, a, b});
+                start = p + 1;
+            }
+        }
+        if (args->size() == 1 && (*args)[0].from == (*args)[0].to) args->clear();
+    }
+
     // A call of a host function: RANGE is NAME(ARGS), NAME a host function's
     // exact name. The node at SLOT becomes the call, its arguments a chain of
     // links whose left subtrees are expanded as operands of their own. False,
@@ -309,26 +334,8 @@ private:
         const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(name_end - from));
         if (f == nullptr) return false;
 
-        // The arguments: [open + 1, to - 1) cut at the commas outside inner
-        // brackets, each without the blanks at its ends. Inner pairs are
-        // stepped over, so a call nested N deep is read in time linear in its
-        // length, not N times over.
-        std::vector<Range> &args = pieces_.ranges; // free until the next split
-        args.clear();
-        int32_t start = open + 1;
-        for (int32_t p = open + 1; p < to; ++p) {
-            const char c = text[p];
-            if (c == '(') {
-                p = source.partner(p);
-            } else if (c == ',' || p == to - 1) {
-                int32_t a = start, b = p;
-                while (a < b && is_blank(text[a])) ++a;
-                while (b > a && is_blank(text[b - 1])) --b;
-                args.push_back(Range{range.source, a, b});
-                start = p + 1;
-            }
-        }
-        if (args.size() == 1 && args[0].from == args[0].to) args.clear(); // "f( )" has no arguments
+        Vector<Range> &args = pieces_.ranges; // free until the next split
+        cut_arguments(source, range.source, open, to, &args);
         bool counted = true;
         for (const Range &a : args)
             if (a.from == a.to && counted) {
@@ -407,7 +414,7 @@ private:
         const SourceText &source = *sources_[range.source];
         Span place = place_of(range);
         if (range.source == 0) {
-            std::vector<int32_t> open;
+            Vector<int32_t> open;
             int32_t at = -1;
             for (int32_t p = range.from; p < range.to && at < 0; ++p) {
                 const char c = source.data()[p];
@@ -425,9 +432,12 @@ private:
     // written so that it reads as a name; a comma, where the number stops.
     void note_operand(const SourceText &source, Range range) {
         const std::string_view text = source.view(range.from, range.to);
-        const std::string owned(text);
+        const String owned(text);
         const Span place = place_of(range);
         if (is_name(owned.c_str())) {
+            if (is_blank(text.front()) || is_blank(text.back()))
+                notes_->add(PARSER_NOTE_BLANK_IN_NAME, place,
+                            "the blank in " + quoted(text) + " is part of the name: blanks belong to names");
             if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.'))
                 notes_->add(PARSER_NOTE_NUMBER_AS_NAME, place,
                             quoted(text) + " is read as a name, not a number (numbers have no exponent or letters)");
@@ -471,7 +481,7 @@ private:
         const char *text = source.data();
         const int32_t first = positions_.front(), after = first + static_cast<int32_t>(row.length);
         const int32_t argument_end = positions_.size() > 1 ? positions_[1] : range.to;
-        const std::string call = std::string(row.name) + "(" + quoted_inner(source.view(after, argument_end)) + ")";
+        const String call = String(row.name) + "(" + quoted_inner(source.view(after, argument_end)) + ")";
         if (first > range.from)
             notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, range.from, first),
                         quoted(source.view(range.from, first)) + " before '" + row.name +
@@ -493,7 +503,7 @@ private:
     void note_split(const SourceText &source, Range range, int32_t id) {
         const OperationEntry &row = operation[id];
         const char *text = source.data();
-        const std::vector<Range> &pieces = pieces_.ranges;
+        const Vector<Range> &pieces = pieces_.ranges;
         if (!is_binary(id)) {
             note_function(source, range, row);
             return;
@@ -531,11 +541,11 @@ private:
     Arena *arena_;
     const CallState *call_; // null: the expansion cannot be interrupted
     Budget budget_;
-    std::vector<std::unique_ptr<SourceText>> &sources_;
+    Vector<Owned<SourceText>> &sources_;
     size_t source_count_ = 0; // sources of this expansion
-    std::vector<Span> &origins_;
-    std::vector<Range> &ranges_;
-    std::vector<int32_t> &opens_, &positions_;
+    Vector<Span> &origins_;
+    Vector<Range> &ranges_;
+    Vector<int32_t> &opens_, &positions_;
     Pieces &pieces_;
 };
 
@@ -552,8 +562,10 @@ void expand_scratch_free(ExpandScratch *scratch) {
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
                       const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
     parser_init(); // the search and the expanders read the operation table
-    ExpandScratch local;
-    if (scratch == nullptr) scratch = &local;
+    if (scratch == nullptr) { // a build aside, with memory of its own
+        ExpandScratch local;
+        return Expansion(&local, funcs, hosts, limits, watch, arena).run(text, length);
+    }
     TreeNode *root = Expansion(scratch, funcs, hosts, limits, watch, arena).run(text, length);
     scratch->trim();
     return root;

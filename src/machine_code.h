@@ -1,4 +1,4 @@
-// native.h - a program translated into machine code (x86-64), for trees evaluated again and again.
+// machine_code.h - a program translated into machine code (x86-64), for trees evaluated again and again.
 #ifndef LIB_PARSE_NATIVE_H
 #define LIB_PARSE_NATIVE_H
 
@@ -14,21 +14,14 @@ namespace lp {
 // code reads the names at the addresses bound now: it must be released when
 // the program binds again. Needs a program that has run once, so that every
 // record is DONE and the constants' values are written.
-// Defined by native.cpp, or by native_off.cpp (always null) in a build
+// Defined by machine_code.cpp, or by machine_code_off.cpp (always null) in a build
 // without native code.
 NativeFn native_compile(const Program *program);
-// True where this library was built with the generators (native.cpp) and the
-// process was not refused executable memory; false with native_off.cpp.
+// True where this library was built with the generators (machine_code.cpp) and the
+// process was not refused executable memory; false with machine_code_off.cpp.
 // PARSER_LIMIT_NATIVE_CODE reads 0 where it is false.
 bool native_code_available();
 void native_release(NativeFn code);
-
-// A leaf of a bulk evaluation: fed from columns[column], or with column -1
-// the same value in every row, read at SOURCE.
-struct ColumnFeed {
-    const float *source;
-    long column;
-};
 
 // Machine code for parser_calc_bulk: evaluates rows FIRST, FIRST + 1, ... of
 // PROGRAM several at a time in vector registers (8 with AVX2, else 4 with
@@ -36,8 +29,7 @@ struct ColumnFeed {
 // would; returns the first row left undone, fewer than one vector before
 // END. FEEDS is indexed as the program's leaves. Writes no node record. Null
 // for a program with host calls, one too large, or when executable memory is
-// refused.
-using BulkFn = size_t (*)(const float *const *columns, size_t first, size_t end, float *out);
+// refused. (ColumnFeed and BulkFn: program.h.)
 BulkFn native_bulk_compile(const Program *program, const ColumnFeed *feeds);
 // False keeps bulk code to SSE2 on a CPU with AVX2 (so tests run both).
 extern bool native_bulk_avx2;

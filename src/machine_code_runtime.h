@@ -1,4 +1,4 @@
-// jit.h - what the two code generators (native.cpp, native_bulk.cpp) share.
+// machine_code_runtime.h - what the two code generators (machine_code.cpp, machine_code_bulk.cpp) share.
 #ifndef LIB_PARSE_JIT_H
 #define LIB_PARSE_JIT_H
 

@@ -1,4 +1,4 @@
-// report.h - reporting an error with its place to the host's handler and to the handle being built.
+// error_log.h - reporting an error with its place to the host's handler and to the handle being built.
 #ifndef LIB_PARSE_REPORT_H
 #define LIB_PARSE_REPORT_H
 
@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
+
+#include "checked_memory.h"
 
 namespace lp {
 
@@ -28,11 +30,11 @@ public:
 
     void add(int code, Span span);
     void clear();
-    const std::vector<Entry> &entries() const { return entries_; }
+    const Vector<Entry> &entries() const { return entries_; }
 
 private:
-    std::vector<Entry> entries_;
-    std::unordered_map<uint64_t, size_t> index_; // hash of code and place -> entries_
+    Vector<Entry> entries_;
+    HashMap<uint64_t, size_t> index_; // hash of code and place -> entries_
 };
 
 // Reports CODE at SPAN through exception() and records it in the log of the
@@ -52,10 +54,14 @@ public:
 private:
     ErrorLog *previous_;
     bool previous_silent_;
+    int previous_trace_level_;
 };
 
 // True while a silent scope runs on this thread.
 bool silenced();
+// The trace level of the scope running on this thread, read when it began (0
+// in a silent scope: nothing is traced).
+extern thread_local int scope_trace_level;
 
 // For a branch that no input can take: debug builds stop there, release
 // builds take it and do what it defines.

@@ -1,4 +1,4 @@
-// expand.h - building the expression tree of a whole text, user-function calls included.
+// expansion.h - building the expression tree of a whole text, user-function calls included.
 #ifndef LIB_PARSE_EXPAND_H
 #define LIB_PARSE_EXPAND_H
 

@@ -1,4 +1,4 @@
-// names.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
+// text_names.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
 #ifndef LIB_PARSE_NAMES_H
 #define LIB_PARSE_NAMES_H
 
@@ -6,8 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "checked_memory.h"
 #include "containers.h"
-#include "report.h"
+#include "error_log.h"
 
 namespace lp {
 
@@ -20,19 +21,19 @@ public:
     struct Use {
         int kind; // PARSER_NAME_*
         Span span;
-        std::string name;
+        String name;
     };
 
     explicit NameList(const VarIndex *vars) : vars_(vars) {}
     // A leaf with TEXT at PLACE: a name reads the newest variable whose name
     // begins with it, or none; a number reads no name.
     void leaf(const char *text, Span place);
-    void call(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, std::string(name)}); }
-    const std::vector<Use> &uses() const { return uses_; }
+    void call(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, String(name)}); }
+    const Vector<Use> &uses() const { return uses_; }
 
 private:
     const VarIndex *vars_;
-    std::vector<Use> uses_;
+    Vector<Use> uses_;
 };
 
 } // namespace lp

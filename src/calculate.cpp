@@ -1,11 +1,10 @@
-// calc.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
+// calculate.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "arena.h"
-#include "boundary.h"
-#include "expand.h"
+#include "expansion.h"
 #include "handle.h"
 #include "memory.h"
 #include "operation_table.h"
@@ -121,28 +120,19 @@ bool build(Parser *parser, const char *text) {
         BusyScope busy(parser);
         return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
     }
-    return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
-}
-
-// The cached text's program in machine code, with nothing to rebuild or bind
-// and no host function to guard: what the fast paths may call directly.
-inline bool runs_plain_native(const Parser *parser) {
-    const Program *program = parser->program;
-    return program != nullptr && program->native != nullptr && program->call_count == 0 &&
-           program->generation == parser->generation && parser->cache->dirty == 0 && parser->cache->last != nullptr &&
-           !parser->busy;
+    const float value = program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
+    if (program->native != nullptr) refresh_fast(parser); // compiled just now, or bound again
+    return value;
 }
 
 } // namespace
 
 // The cache always names the text of the current tree, so a later
 // parser_calc of another text rebuilds instead of evaluating this tree.
-extern "C" void parser_expand(Parser *parser, const char *text) try {
+extern "C" void parser_expand(Parser *parser, const char *text) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return;
     BusyScope busy(parser, true);
     build(parser, text);
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 float lp::calc_text(Parser *parser, const char *text) {
@@ -159,27 +149,27 @@ namespace {
 
 // parser_calc's general case: the text compared, the tree rebuilt if it is
 // another, then evaluated.
-[[gnu::noinline]] float calc_tree(Parser *parser, const char *text) try {
+[[gnu::noinline]] float calc_tree(Parser *parser, const char *text) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return NAN;
     return calc_text(parser, text);
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 } // namespace
 
 // The tree of the same text in machine code, with nothing to rebuild or bind:
 // the call of a host's loop, made with no frame of its own.
-extern "C" float parser_calc(Parser *parser, const char *text) {
-    if (parser != nullptr && text != nullptr && runs_plain_native(parser) && is_cached_text(parser->cache, text))
-        return parser->program->native();
+extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
+    if (parser != nullptr && text != nullptr) {
+        const NativeFn fast = parser->fast;
+        if (fast != nullptr && is_cached_text(parser->cache, text)) return fast();
+    }
     return calc_tree(parser, text);
 }
 
 namespace {
 
 // parser_eval's general case.
-[[gnu::noinline]] float eval_tree(Parser *parser) try {
+[[gnu::noinline]] float eval_tree(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return NAN;
     ExprCache *cache = parser->cache;
     if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
@@ -195,8 +185,6 @@ namespace {
         if (!built) return NAN;
     }
     return evaluate_tree(parser);
-} catch (...) {
-    lp::abort_on_exception();
 }
 
 } // namespace
@@ -205,7 +193,20 @@ namespace {
 // the same text. The call in a host's loop, a tree in machine code with
 // nothing to rebuild or bind, is a tail call with no frame: machine code
 // throws nothing.
-extern "C" float parser_eval(Parser *parser) {
-    if (parser != nullptr && runs_plain_native(parser)) return parser->program->native();
+extern "C" float parser_eval(Parser *parser) noexcept {
+    if (parser != nullptr) {
+        const NativeFn fast = parser->fast;
+        if (fast != nullptr) return fast();
+    }
     return eval_tree(parser);
+}
+
+// The cached text's program in machine code, with nothing to rebuild or bind
+// and no host function to guard: what the fast paths may call directly.
+void lp::refresh_fast(const Parser *parser) {
+    const Program *program = parser->program;
+    const bool plain = program != nullptr && program->native != nullptr && program->call_count == 0 &&
+                       program->generation == parser->generation && parser->cache->dirty == 0 &&
+                       parser->cache->last != nullptr && !parser->busy;
+    parser->fast = plain ? program->native : nullptr;
 }
