@@ -39,7 +39,7 @@ struct Parser {
     // The current tree's machine code while nothing it depends on has
     // changed (text, definitions, variables added, limits, a call running),
     // else null: all parser_eval has to test. First, so it is one load.
-    mutable float (*fast)();
+    mutable float (*fast)() noexcept;
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
     lp::HostTable *hosts; // host functions by name (host_functions.h)

@@ -52,7 +52,7 @@ struct ConstantRecord {
 };
 
 // A program in machine code (machine_code.h): evaluates it and returns the root's value.
-using NativeFn = float (*)();
+using NativeFn = float (*)() noexcept;
 
 // A leaf of a bulk evaluation: fed from columns[column], or with column -1
 // the same value in every row, read at SOURCE.
