@@ -147,10 +147,21 @@ float lp::calc_text(Parser *parser, const char *text) {
 
 namespace {
 
+// GUARDED, the machine code of a tree with host calls, run with the handle
+// marked busy: a host function that calls back into it is refused.
+float run_guarded(Parser *parser, NativeFn guarded) {
+    parser->busy = true;
+    const float value = guarded();
+    parser->busy = false;
+    return value;
+}
+
 // parser_calc's general case: the text compared, the tree rebuilt if it is
 // another, then evaluated.
 [[gnu::noinline]] float calc_tree(Parser *parser, const char *text) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return NAN;
+    const NativeFn guarded = parser->guarded;
+    if (guarded != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, guarded);
     return calc_text(parser, text);
 }
 
@@ -171,6 +182,7 @@ namespace {
 // parser_eval's general case.
 [[gnu::noinline]] float eval_tree(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return NAN;
+    if (const NativeFn guarded = parser->guarded) return run_guarded(parser, guarded);
     ExprCache *cache = parser->cache;
     if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
     if (cache->dirty != 0) {
@@ -201,12 +213,13 @@ extern "C" float parser_eval(Parser *parser) noexcept {
     return eval_tree(parser);
 }
 
-// The cached text's program in machine code, with nothing to rebuild or bind
-// and no host function to guard: what the fast paths may call directly.
+// The cached text's program in machine code, with nothing to rebuild or bind:
+// without host calls what the fast paths may call directly, with them what
+// run_guarded calls.
 void lp::refresh_fast(const Parser *parser) {
     const Program *program = parser->program;
-    const bool plain = program != nullptr && program->native != nullptr && program->call_count == 0 &&
-                       program->generation == parser->generation && parser->cache->dirty == 0 &&
-                       parser->cache->last != nullptr && !parser->busy;
-    parser->fast = plain ? program->native : nullptr;
+    const bool ready = program != nullptr && program->native != nullptr && program->generation == parser->generation &&
+                       parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
+    parser->fast = ready && program->call_count == 0 ? program->native : nullptr;
+    parser->guarded = ready && program->call_count != 0 ? program->native : nullptr;
 }

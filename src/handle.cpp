@@ -50,7 +50,7 @@ extern "C" Parser *parser_new(void) noexcept {
     root->data = new (arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
 
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
-    parser->fast = nullptr;
+    forget_fast(parser);
     parser->vars = list_new();
     parser->funcs = list_new();
     parser->func_index = NameTrie{};
@@ -80,7 +80,7 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
     list_push(parser->vars, v, 0);
     var_index_add(&parser->var_index, v);
     parser->generation += 1; // compiled names may now bind to the new record
-    parser->fast = nullptr;
+    forget_fast(parser);
     return v;
 }
 
@@ -118,7 +118,7 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
     if (parser->busy) return 1;
     parser->cache->dirty = 1; // the tree may call the new definition
-    parser->fast = nullptr;
+    forget_fast(parser);
     const size_t body_length = std::strlen(body);
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
@@ -146,7 +146,7 @@ bool valid_host_name(const char *name) {
 
 void lp::define_host(Parser *parser, const char *name, const HostFunction &function) {
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
-    parser->fast = nullptr;
+    forget_fast(parser);
     auto &table = parser->hosts->functions;
     const auto same = table.find(name);
     if (function.fn == nullptr && !function.conditional) {

@@ -40,6 +40,9 @@ struct Parser {
     // changed (text, definitions, variables added, limits, a call running),
     // else null: all parser_eval has to test. First, so it is one load.
     mutable float (*fast)() noexcept;
+    // The same for a tree that calls host functions: run with the handle
+    // marked busy, so that a host function cannot call back into it.
+    mutable float (*guarded)() noexcept;
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
     lp::HostTable *hosts; // host functions by name (host_functions.h)
@@ -64,8 +67,13 @@ struct Parser {
 
 namespace lp {
 
-// Sets or clears Parser::fast after a change it may depend on.
+// Sets or clears Parser::fast and Parser::guarded after a change they may depend on.
 void refresh_fast(const Parser *parser);
+// Clears them: something the tree depends on changed, or a call is running.
+inline void forget_fast(const Parser *parser) {
+    parser->fast = nullptr;
+    parser->guarded = nullptr;
+}
 
 // Marks a handle busy for the scope of a call that can reach a host's
 // callback (an error handler, a trace sink, a host function, a visitor, a
@@ -77,7 +85,7 @@ public:
     explicit BusyScope(const Parser *parser, bool interruptible = false)
         : parser_(parser), outer_(parser->busy), began_(interruptible && !outer_) {
         parser_->busy = true;
-        parser_->fast = nullptr; // a callback calling parser_eval is refused too
+        forget_fast(parser_); // a callback calling parser_eval is refused too
         if (began_) const_cast<Parser *>(parser_)->call.begin();
     }
     ~BusyScope() {
