@@ -43,25 +43,25 @@ struct Parser {
     // The same for a tree that calls host functions: run with the handle
     // marked busy, so that a host function cannot call back into it.
     mutable float (*guarded)() noexcept;
+    // True while a call that can reach a host callback runs on the handle:
+    // calls from the callback into the handle are refused meanwhile.
+    mutable bool busy;
+    ExprCache *cache;     // the text of the current tree
+    lp::VarIndex var_index; // what parser_var looks names up in
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
     lp::HostTable *hosts; // host functions by name (host_functions.h)
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
     lp::ExpandScratch *scratch; // memory the next expansion reuses
-    ExprCache *cache;
     lp::ErrorLog errors;
     lp::Program *program; // the tree flattened for evaluation, or null (program.h)
     uint64_t generation;  // counts variables added; a program binds names again when it moves
-    lp::VarIndex var_index;
     lp::Limits limits;
-    // True while a call that can reach a host callback runs on the handle:
-    // calls from the callback into the handle are refused meanwhile.
-    mutable bool busy;
     lp::CallState call; // the call parser_interrupt may stop
     parser_error_fn on_error; // told each error entry of a tree just built, or null
     void *on_error_ctx;
-    // Last: the fields the calls of a host's loop read stay together above.
+    // Last: the fields the calls of a host's loop read stay together at the top.
     lp::NameTrie func_index; // funcs by name: the newest whose name begins a call
 };
 
