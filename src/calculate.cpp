@@ -63,12 +63,16 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     return !stopped;
 }
 
-// Makes TEXT the cached text of the tree about to be built. A buffer of the
-// same length is reused unless a rebuild was pending.
+// Makes TEXT the cached text of the tree about to be built. The buffer is
+// reused unless a rebuild was pending, or it is too small, or much larger
+// than a text of 4 KiB needs.
 void remember(ExprCache *cache, const char *text, size_t length) {
-    if (cache->dirty == 1 || cache->last == nullptr || cache->length != length) {
+    const size_t need = length + 1;
+    if (cache->dirty == 1 || cache->last == nullptr || cache->capacity < need ||
+        (cache->capacity > 4096 && cache->capacity / 2 > need)) {
         std::free(cache->last);
-        cache->last = static_cast<char *>(lp_malloc(length + 1));
+        cache->last = static_cast<char *>(lp_malloc(need));
+        cache->capacity = need;
     }
     std::memcpy(cache->last, text, length);
     cache->last[length] = 0;

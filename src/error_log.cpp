@@ -1,6 +1,7 @@
 // error_log.cpp - error reports: to the diagnostics handler, and to the log of the tree being built.
 #include "error_log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <climits>
 #include <cstdint>
@@ -25,23 +26,44 @@ namespace {
 uint64_t key_of(int code, Span span) {
     uint64_t h = static_cast<uint32_t>(code);
     h = h * 0x9E3779B97F4A7C15ull ^ span.offset;
-    return h * 0x9E3779B97F4A7C15ull ^ span.length;
+    h = h * 0x9E3779B97F4A7C15ull ^ span.length;
+    return (h * 0x9E3779B97F4A7C15ull) >> 32; // the well-mixed high bits
 }
 } // namespace
 
 void ErrorLog::add(int code, Span span) {
-    const auto [at, added] = index_.emplace(key_of(code, span), entries_.size());
-    if (!added) {
-        const Entry &e = entries_[at->second];
+    if (4 * (entries_.size() + 1) > 3 * slots_.size()) grow();
+    const size_t mask = slots_.size() - 1;
+    for (size_t k = key_of(code, span) & mask;; k = (k + 1) & mask) {
+        if (slots_[k] == 0) {
+            entries_.push_back(Entry{code, span});
+            slots_[k] = static_cast<uint32_t>(entries_.size());
+            return;
+        }
+        const Entry &e = entries_[slots_[k] - 1];
         if (e.code == code && e.span.offset == span.offset && e.span.length == span.length) return;
-        at->second = entries_.size(); // another place with the same hash: the newer one is found
     }
-    entries_.push_back(Entry{code, span});
+}
+
+void ErrorLog::grow() {
+    slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), 0);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        size_t k = key_of(entries_[i].code, entries_[i].span) & mask;
+        while (slots_[k] != 0) k = (k + 1) & mask;
+        slots_[k] = static_cast<uint32_t>(i + 1);
+    }
 }
 
 void ErrorLog::clear() {
+    if (entries_.empty()) return;
     entries_.clear();
-    index_.clear();
+    if (slots_.size() > 1024) {
+        Vector<uint32_t>().swap(slots_);
+        Vector<Entry>().swap(entries_);
+    } else {
+        std::fill(slots_.begin(), slots_.end(), 0);
+    }
 }
 
 void report_error(int line, int code, Span span) {

@@ -5,7 +5,6 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "checked_memory.h"
@@ -33,8 +32,13 @@ public:
     const Vector<Entry> &entries() const { return entries_; }
 
 private:
+    void grow();
+
     Vector<Entry> entries_;
-    HashMap<uint64_t, size_t> index_; // hash of code and place -> entries_
+    // Open addressing by code and place: 1 + the entry's index, 0 for an
+    // empty slot; a power of two long, at most three quarters full. Kept
+    // from one build to the next, as the entries are, unless large.
+    Vector<uint32_t> slots_;
 };
 
 // Reports CODE at SPAN through exception() and records it in the log of the

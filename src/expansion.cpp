@@ -86,21 +86,32 @@ struct ExpandScratch {
     Vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
     Vector<int32_t> opens, positions;
     Pieces pieces;
+    Vector<String> spare_texts;         // buffers for substituted texts (kSpareTexts)
+    std::pair<String, String> passes;   // the passes of substitution over a body
 
-    // Lets go of what a long text made large.
+    // Lets go of what a long text made large, so that what a handle keeps
+    // between calls stays under about 64 KiB: enough for any text of a few
+    // hundred bytes to be read again without allocating.
     void trim() {
-        constexpr size_t kKept = 4096;
+        constexpr size_t kKeptBytes = 4096; // per array
         auto trim_one = [](auto &v) {
-            if (v.capacity() > kKept) std::remove_reference_t<decltype(v)>().swap(v);
+            if (v.capacity() * sizeof(v[0]) > kKeptBytes) std::remove_reference_t<decltype(v)>().swap(v);
         };
         trim_one(origins);
         trim_one(ranges);
         trim_one(opens);
         trim_one(positions);
         trim_one(pieces.ranges);
-        if (pieces.taken.capacity() > kKept * 64) Vector<bool>().swap(pieces.taken);
-        if (sources.size() > 16) sources.resize(16);
-        for (auto &source : sources) source->trim(kKept);
+        if (pieces.taken.capacity() > kKeptBytes * 8) Vector<bool>().swap(pieces.taken);
+        if (passes.first.capacity() > kKeptBytes) String().swap(passes.first);
+        if (passes.second.capacity() > kKeptBytes) String().swap(passes.second);
+        if (sources.capacity() > 16) { // the array too: a text may have made one source per call
+            Vector<Owned<SourceText>> first;
+            first.reserve(16);
+            for (size_t i = 0; i < 16 && i < sources.size(); ++i) first.push_back(std::move(sources[i]));
+            sources.swap(first);
+        }
+        for (size_t i = 0; i < sources.size(); ++i) sources[i]->trim(i == 0 ? 256 : 16); // bracket pairs
     }
 };
 
@@ -113,20 +124,23 @@ public:
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
           notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
-          positions_(scratch->positions), pieces_(scratch->pieces) {
+          positions_(scratch->positions), pieces_(scratch->pieces), spares_(scratch->spare_texts),
+          passes_(scratch->passes) {
         budget_.writable = limits.written_bytes();
         pieces_.arena = arena;
         origins_.clear();
         ranges_.clear();
+        reserve_for_short_texts();
     }
     ~Expansion() {
-        for (size_t i = 0; i < source_count_; ++i) sources_[i]->drop();
+        for (size_t i = 0; i < source_count_; ++i) sources_[i]->drop(&spares_);
     }
 
     TreeNode *run(const char *text, size_t length) {
         TreeNode *root = arena_->node();
         root->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
-        const uint32_t source = add_source(text, length, nullptr, Span{0, length});
+        const uint32_t source = add_source(Span{0, length});
+        sources_[source]->read(text, length);
         push_range(Range{source, 0, sources_[source]->size()});
 
         // Pre-order with an explicit stack, so messages come out node, left
@@ -154,15 +168,47 @@ public:
     }
 
 private:
+    // Room for any text of kShortText bytes, made at a handle's first
+    // expansion and kept (ExpandScratch::trim keeps it): such texts then
+    // expand without allocating. The stack of ranges and the pieces trade
+    // their arrays, so both get the room.
+    void reserve_for_short_texts() {
+        constexpr size_t kShortText = 256;
+        if (ranges_.capacity() >= kShortText) return;
+        ranges_.reserve(kShortText);
+        pieces_.ranges.reserve(kShortText);
+        pieces_.taken.reserve(kShortText);
+        opens_.reserve(kShortText / 2);
+        positions_.reserve(kShortText / 2);
+        origins_.reserve(kShortText / 4);
+        spares_.reserve(kSpareTexts);
+    }
+
     // ORIGIN: where the text stands in the text given, the call whose
     // substitution made it (the whole text for the first source).
-    uint32_t add_source(const char *text, size_t length, char *owned, Span origin) {
-        // Substitution never makes a text longer than the bytes it may write.
-        if (impossible(length > static_cast<size_t>(kMaxTextBytes))) length = static_cast<size_t>(kMaxTextBytes);
+    // The next source, to be read or given a text. Texts are never longer
+    // than kMaxTextBytes: the limit on text bytes is at most that, and
+    // substitution never writes more than it may write.
+    uint32_t add_source(Span origin) {
         if (source_count_ == sources_.size()) sources_.push_back(Owned<SourceText>(create<SourceText>()));
-        sources_[source_count_]->read(text, length, owned);
         origins_.push_back(origin);
         return static_cast<uint32_t>(source_count_++);
+    }
+
+    // A copy of TEXT in the smallest spare buffer it fits, or a new one.
+    String keep_text(const String &text) {
+        size_t best = spares_.size();
+        for (size_t i = 0; i < spares_.size(); ++i)
+            if (spares_[i].capacity() >= text.size() &&
+                (best == spares_.size() || spares_[i].capacity() < spares_[best].capacity()))
+                best = i;
+        String kept;
+        if (best < spares_.size()) {
+            kept.swap(spares_[best]);
+            spares_.erase(spares_.begin() + static_cast<std::ptrdiff_t>(best));
+        }
+        kept.assign(text);
+        return kept;
     }
 
     // Where a range stands in the text given: itself in that text, the
@@ -200,7 +246,13 @@ private:
     // A range leaves the stack when its leaf is reached; its source goes
     // once no range reads it, so the texts of substituted calls do not pile up.
     void release(Range range) {
-        if (--sources_[range.source]->refs == 0) sources_[range.source]->drop();
+        SourceText &source = *sources_[range.source];
+        if (--source.refs != 0) return;
+        // Read no more: a deep substitution makes one source per level, so
+        // a substituted text's memory goes now, but for what a short text
+        // needs. The given text's is kept for the next text (trimmed at the end).
+        source.drop(&spares_);
+        if (range.source != 0) source.trim(16);
     }
 
     // Gives the leaf the text of RANGE, a copy in the arena: the range may
@@ -277,16 +329,17 @@ private:
             // Brackets but no operation outside them: a call such as 'f(2)'.
             // Left as one operand when it cannot be substituted.
             const Span place = place_of(range);
-            size_t length = 0;
-            char *body = substitute(source.view(range.from, range.to), *depth, place, &length);
-            if (body == nullptr) {
+            String &body = passes_.first;
+            if (!substitute(source.view(range.from, range.to), *depth, place, &body)) {
                 settle(data, range);
                 data->op = OP_OPERAND;
                 return node;
             }
             release(range); // the call's text may go now
             *depth += 1;
-            const uint32_t s = add_source(body, length, body, place); // the source owns the text now
+            const uint32_t s = add_source(place);
+            String kept = keep_text(body);
+            sources_[s]->adopt(&kept);
             range = Range{s, 0, sources_[s]->size()};
             sources_[s]->refs += 1;
             LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
@@ -375,35 +428,32 @@ private:
         return true;
     }
 
-    // The body substituted for CALL, malloc'd, its length in *LENGTH; null,
-    // with the error reported at PLACE, for a call that names no function or
-    // one the limits stop. A missing function is told first, wherever the
-    // call stands: the limits concern substitutions that would happen.
-    char *substitute(std::string_view call, int depth, Span place, size_t *length) {
+    // The body substituted for CALL, written into *TEXT; false, with the
+    // error reported at PLACE, for a call that names no function or one the
+    // limits stop. A missing function is told first, wherever the call
+    // stands: the limits concern substitutions that would happen.
+    bool substitute(std::string_view call, int depth, Span place, String *text) {
         const UserFunction *f = choose_function(call, funcs_);
         if (f == nullptr) {
             LP_REPORT(PARSER_ERR_UNKNOWN_FUNCTION, place);
-            return nullptr;
+            return false;
         }
         if (depth >= limits_.depth() || budget_.substitutions >= limits_.substitutions()) {
             LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
-            return nullptr;
+            return false;
         }
-        char *text = substitute_body(call, f, &budget_.writable, length);
-        const size_t growth = text != nullptr && *length > call.size() ? *length - call.size() : 0;
-        if (text != nullptr && growth > limits_.growth() - budget_.growth) {
-            std::free(text); // the tree would outgrow its memory bound
-            text = nullptr;
-        }
-        if (text == nullptr) {
+        bool done = substitute_body(call, f, &budget_.writable, text, &passes_.second);
+        const size_t growth = done && text->size() > call.size() ? text->size() - call.size() : 0;
+        if (growth > limits_.growth() - budget_.growth) done = false; // the tree would outgrow its memory bound
+        if (!done) {
             LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
-            return nullptr;
+            return false;
         }
         if (notes_ != nullptr) note_call(call, function_name_length(f), place);
         if (names_ != nullptr) names_->call(PARSER_NAME_FUNCTION, call.substr(0, function_name_length(f)), place);
         budget_.substitutions += 1;
         budget_.growth += growth;
-        return text;
+        return true;
     }
 
     // ---- the traps a check reports ----
@@ -547,6 +597,8 @@ private:
     Vector<Range> &ranges_;
     Vector<int32_t> &opens_, &positions_;
     Pieces &pieces_;
+    Vector<String> &spares_;
+    std::pair<String, String> &passes_;
 };
 
 } // namespace

@@ -44,6 +44,7 @@ extern "C" Parser *parser_new(void) noexcept {
     cache->last = nullptr;
     cache->dirty = 0;
     cache->length = 0;
+    cache->capacity = 0;
 
     auto *arena = new (lp_malloc(sizeof(Arena))) Arena;
     TreeNode *root = arena->node();

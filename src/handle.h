@@ -20,6 +20,7 @@ struct ExprCache {
     char *last;    // copy of the text last given to parser_calc, or null
     uint8_t dirty; // 1: rebuild the tree at the next parser_calc
     size_t length; // strlen(last): bounds the comparison with a repeated text
+    size_t capacity; // bytes allocated at last
 };
 
 struct UserFunction {

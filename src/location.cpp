@@ -11,10 +11,23 @@
 
 namespace lp {
 
-void SourceText::read(const char *text, size_t length, char *owned) {
+void SourceText::read(const char *text, size_t length) {
     drop();
     text_ = std::string_view(text, length);
-    owned_ = owned;
+    read_brackets();
+}
+
+void SourceText::adopt(String *text) {
+    drop();
+    own_.swap(*text);
+    owns_ = true;
+    text_ = own_;
+    read_brackets();
+}
+
+void SourceText::read_brackets() {
+    const char *text = text_.data();
+    const size_t length = text_.size();
     refs = 0;
     balanced_ = true;
     opens_.clear();
@@ -44,10 +57,17 @@ int32_t SourceText::partner(int32_t position) const {
     return closes_[static_cast<size_t>(at - opens_.begin())];
 }
 
-void SourceText::drop() {
-    std::free(owned_);
-    owned_ = nullptr;
-    trim(16); // what a short text needs stays, for the next text read
+void SourceText::drop(Vector<String> *spares) {
+    text_ = std::string_view();
+    if (!owns_) return; // a text read in place
+    owns_ = false;
+    if (spares != nullptr && spares->size() < kSpareTexts && own_.capacity() <= kSpareTextBytes &&
+        own_.capacity() > String().capacity()) {
+        own_.clear();
+        spares->push_back(String());
+        spares->back().swap(own_);
+    }
+    String().swap(own_);
 }
 
 void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to) {

@@ -11,6 +11,11 @@
 
 namespace lp {
 
+// Buffers of substituted texts kept for the next ones: so many, of at most
+// so many bytes each.
+constexpr size_t kSpareTexts = 8;
+constexpr size_t kSpareTextBytes = 1024;
+
 // A text that nodes are cut from, with the closing partner of every "(".
 // Positions are 32-bit: no text longer than kMaxTextBytes is ever made a
 // source. Partners are kept for the opening brackets alone, not per byte: a
@@ -18,17 +23,16 @@ namespace lp {
 // substitution pays per level.
 class SourceText {
 public:
-    // Reads TEXT in place (it must outlive the source) or, with OWNED, takes
-    // the malloc'd copy and frees it at the end.
-    SourceText(const char *text, size_t length, char *owned) { read(text, length, owned); }
     SourceText() = default;
-    ~SourceText() { drop(); }
-    // Becomes the source of another text, keeping its memory for brackets.
-    void read(const char *text, size_t length, char *owned);
-    // Frees the owned text now, and the bracket memory unless it is small:
-    // the source is read no more, and a deep substitution makes one source
-    // per level.
-    void drop();
+    // Becomes the source of TEXT, read in place (it must outlive the
+    // source), keeping its memory for brackets.
+    void read(const char *text, size_t length);
+    // The same for a text the source keeps: *TEXT's bytes are taken, and
+    // *TEXT is left empty.
+    void adopt(String *text);
+    // Lets go of the text now. A kept text's buffer, when small, goes to
+    // SPARES (when given and not full) for a later text to be written into.
+    void drop(Vector<String> *spares = nullptr);
     // Lets go of bracket memory beyond ENTRIES pairs.
     void trim(size_t entries) {
         if (opens_.capacity() <= entries) return;
@@ -53,8 +57,11 @@ public:
     long refs = 0; // pending ranges that still read this text
 
 private:
+    void read_brackets();
+
     std::string_view text_;
-    char *owned_ = nullptr;
+    String own_; // the text, when the source keeps it
+    bool owns_ = false;
     Vector<int32_t> opens_;  // positions of every "(", ascending
     Vector<int32_t> closes_; // the partner of each
     Vector<size_t> open_;    // while reading: indexes in opens_ of the pairs not yet closed

@@ -133,13 +133,14 @@ size_t function_name_length(const UserFunction *f) {
     return std::min(proto.find('('), proto.size());
 }
 
-char *substitute_body(std::string_view call, const UserFunction *f, size_t *budget, size_t *length) {
+bool substitute_body(std::string_view call, const UserFunction *f, size_t *budget, String *out, String *pass) {
     parser_init(); // the symbols come from the operation table
     const std::string_view proto(f->proto);
     const std::string_view body(f->body, f->body_length);
-    if (body.size() > *budget) return nullptr;
+    if (body.size() > *budget) return false;
     *budget -= body.size();
-    String text(body), scratch;
+    String &text = *out, &scratch = *pass;
+    text.assign(body);
     if (proto.find('(') != std::string_view::npos) {
         ItemReader parameters(proto), arguments(call);
         // One pass per parameter, while the prototype has at least two
@@ -150,14 +151,13 @@ char *substitute_body(std::string_view call, const UserFunction *f, size_t *budg
             if (parameter.empty()) continue; // replaces nothing
             if (!substitute_parameter(text, parameter.front(), argument, *budget, &scratch)) {
                 *budget = 0; // the pass wrote all there was
-                return nullptr;
+                return false;
             }
             *budget -= scratch.size();
             text.swap(scratch);
         }
     }
-    *length = text.size();
-    return lp_strndup(text.data(), text.size());
+    return true;
 }
 
 char *substitute_call(std::string_view call, const NameTrie *funcs, size_t *budget, SubstituteStatus *status,
@@ -168,10 +168,10 @@ char *substitute_call(std::string_view call, const NameTrie *funcs, size_t *budg
         return nullptr;
     }
     if (name_length != nullptr) *name_length = function_name_length(f);
-    size_t length = 0;
-    char *text = substitute_body(call, f, budget, &length);
-    *status = text != nullptr ? SubstituteStatus::OK : SubstituteStatus::TOO_LARGE;
-    return text;
+    String text, pass;
+    const bool done = substitute_body(call, f, budget, &text, &pass);
+    *status = done ? SubstituteStatus::OK : SubstituteStatus::TOO_LARGE;
+    return done ? lp_strndup(text.data(), text.size()) : nullptr;
 }
 
 } // namespace lp

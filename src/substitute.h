@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "checked_memory.h"
 #include "containers.h"
 
 struct UserFunction; // handle.h
@@ -19,10 +20,11 @@ enum class SubstituteStatus { OK, NO_FUNCTION, TOO_LARGE };
 // null when FUNCS (the user functions by name) has none.
 const UserFunction *choose_function(std::string_view call, const NameTrie *funcs);
 
-// The call text CALL with the body of F substituted, malloc'd, its length in
-// *LENGTH; null when the passes over the body would write more than *BUDGET
-// bytes in all. *BUDGET is reduced by what they wrote.
-char *substitute_body(std::string_view call, const UserFunction *f, size_t *budget, size_t *length);
+// The call text CALL with the body of F substituted, written into *OUT
+// (its memory reused), *PASS the memory of each pass over the body; false
+// when the passes would write more than *BUDGET bytes in all. *BUDGET is
+// reduced by what they wrote.
+bool substitute_body(std::string_view call, const UserFunction *f, size_t *budget, String *out, String *pass);
 
 // Both steps: null when FUNCS has no function for the call, or the passes
 // would write too much; STATUS says which. *NAME_LENGTH, when given, is the

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lib_parse/diagnostics.h"
+#include "memory.h"
 #include "robust_support.h"
 
 // Sanitizers keep freed memory and shadow every byte: resident memory means
@@ -200,6 +201,53 @@ TEST(Bounds, LargeInputsStayWithinMemory) {
         ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << ": the child failed, status " << status;
         EXPECT_LT(usage.ru_maxrss / 1024, c.max_mib) << c.name << ": peak resident MiB";
+    }
+}
+
+// Once a handle has read texts of a few hundred bytes, reading such texts
+// again allocates nothing: each is parsed, substituted and evaluated in the
+// memory the handle kept (machine code, which allocates when it is made, is
+// off). The child aborts at the first allocation.
+TEST(Bounds, ShortTextsAllocateNothingOnceWarm) {
+    const std::string texts[] = {
+        "2*(x+1)-cos(y)", "x+y", "(x+1)*(y-2)/(x*y+3)", "sin(x)*cos(y)+atan(x/y)", "exp(x/10)-log10(y+2)",
+        "f(x)+g(y, f(x))*3", "if(x-1, hypot(x, y), max(1, x, y))", "zz(1)+(x", repeat("(x+y)*0.5-", 25) + "y",
+    };
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ParserPtr p = robust::standard_handle();
+        parser_math(p.get());
+        parser_func(p.get(), "g(a,b)", "a-b*f(a)+a/b");
+        parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1) lp_memory_fail_after(1);
+            for (const std::string &text : texts) parser_calc(p.get(), text.c_str());
+        }
+        lp_memory_fail_after(0);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a text allocated: status " << status;
+}
+
+// What a long text needed is let go once a short one replaces it: the
+// handle then holds at most 64 KiB more than one that only read the short
+// text (the arena block it keeps, and capped working arrays).
+TEST(Bounds, LongTextsLeaveLittleBehind) {
+    if (kSanitized) GTEST_SKIP() << "the heap is the sanitizer's";
+    const auto heap = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+    const std::string texts[] = {repeat("(x+y)*", 40000) + "1", repeat("f(x)+", 20000) + "1", repeat("x*", 60000) + "x",
+                                 std::string(100000, '(') + "1" + std::string(100000, ')')};
+    for (const std::string &text : texts) {
+        const size_t before = heap();
+        ParserPtr p = robust::standard_handle();
+        parser_calc(p.get(), "x+y");
+        const size_t fresh = heap() - before;
+        parser_calc(p.get(), text.c_str()); // f(x)+...: substitutions beyond the limit are reported
+        std::vector<int>().swap(reported);
+        parser_calc(p.get(), "x+y");
+        EXPECT_LE(heap() - before, fresh + (64 << 10)) << text.substr(0, 12);
     }
 }
 

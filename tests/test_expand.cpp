@@ -15,7 +15,11 @@ namespace {
 
 float fcos(double x) { return static_cast<float>(std::cos(x)); }
 
-bool balanced(const std::string &text) { return lp::SourceText(text.data(), text.size(), nullptr).balanced(); }
+bool balanced(const std::string &text) {
+    lp::SourceText source;
+    source.read(text.data(), text.size());
+    return source.balanced();
+}
 
 // Every node of an expanded tree: operators wait for calculation, operands
 // (also those left whole after a failure) for evaluation. When the expansion
