@@ -1,6 +1,7 @@
 // test_native.cpp - machine code, the interpreter and bulk evaluation give the same bits and node records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -43,7 +44,8 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
     // vector code keeps constants in the registers the stack leaves free.
     const char *const deep[] = {
         "x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))",
-        "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))"};
+        "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))",
+        "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))"};
     uint32_t state = 20261206;
     auto next = [&state](uint32_t n) {
         state = state * 1664525u + 1013904223u;
@@ -57,9 +59,9 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
                                  "if(@,x,tick(y))", "if(x-1,@,y*2)", "if(y,if(x,y,@),tick(@))",
                                  "1e39-(@)", "0/(@)", "-1*(@)"};
     for (int round = 0; round < 300; ++round) {
-        std::string text = round < 2 ? deep[round] : round % 10 == 5 ? "" : pieces[next(4)];
+        std::string text = round < 3 ? deep[round] : round % 10 == 5 ? "" : pieces[next(4)];
         for (uint32_t n = round % 10 == 5 ? 1 + next(24) : 0; n > 0; --n) text += pieces[next(sizeof pieces / sizeof *pieces)];
-        for (uint32_t n = round < 2 || round % 10 == 5 ? 0 : next(16); n > 0; --n) {
+        for (uint32_t n = round < 3 || round % 10 == 5 ? 0 : next(16); n > 0; --n) {
             std::string form = forms[next(sizeof forms / sizeof *forms)];
             text = form.replace(form.find('@'), 1, text);
         }
@@ -99,14 +101,18 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         const char *names[] = {"x", "y"};
         const float *columns[] = {bx.data(), by.data()};
         const bool avx2 = lp::native_bulk_avx2;
-        for (const bool wide : {false, avx2}) { // SSE2, and AVX2 where the CPU has it
-            lp::native_bulk_avx2 = wide;
+        // SSE2, AVX2 where the CPU has it, then blocks of rows in the interpreter.
+        for (const int way : {0, avx2 ? 1 : 0, 2}) {
+            lp::native_bulk_avx2 = way == 1;
+            if (way == 2) parser_limit(bulk.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+            std::fill(out.begin(), out.end(), 12345.0f); // no row is left from the way before
             ASSERT_EQ(parser_calc_bulk(bulk.get(), text.c_str(), names, columns, 2, many, out.data()), 0);
             for (size_t row = 0; row < many; ++row)
-                ASSERT_EQ(bits(out[row]), bits(want[row % rows])) << "'" << text << "' bulk row " << row << " " << wide;
+                ASSERT_EQ(bits(out[row]), bits(want[row % rows])) << "'" << text << "' bulk row " << row << " way " << way;
         }
+        lp::native_bulk_avx2 = avx2;
         ASSERT_EQ(walk(bulk.get()), walk(native.get())) << "'" << text << "' after bulk";
-        EXPECT_TRUE(ticks[0] == ticks[1] && ticks[2] * rows == ticks[1] * many * 2) << "'" << text << "' calls per row";
+        EXPECT_TRUE(ticks[0] == ticks[1] && ticks[2] * rows == ticks[1] * many * 3) << "'" << text << "' calls per row";
         // New variables bind the names again: the code is dropped, and the
         // value then read through the new binding ("x" reads the newer "xa").
         parser_var(native.get(), "xa", 5.0f);
