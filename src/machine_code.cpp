@@ -280,8 +280,7 @@ struct EmitSteps {
         case Compute::MUL:
         case Compute::DIV: e.basic(kind.compute, depth); return;
         case Compute::ROUTINE:
-            e.call(kind.arity == 1 ? reinterpret_cast<const void *>(kind.unary) : reinterpret_cast<const void *>(kind.binary),
-                   kind.arity, depth);
+            e.call(kind.routine(), kind.arity, depth);
             return;
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];

@@ -52,6 +52,11 @@ struct OpKind {
     bool foldable; // over constants, computed once when the tree is built (a call: when pure)
     UnaryRoutine unary;   // ROUTINE with one operand
     BinaryRoutine binary; // ROUTINE with two
+
+    // A ROUTINE's code, for machine code to call.
+    const void *routine() const {
+        return arity == 1 ? reinterpret_cast<const void *>(unary) : reinterpret_cast<const void *>(binary);
+    }
 };
 
 // Operation ids beyond the language's fourteen (OP_OPERAND, OP_CALL and
