@@ -233,7 +233,9 @@ private:
     }
 
     void leaf(NodeData *d) {
-        const bool name = d->op != OP_NUMBER && is_name(d->expr);
+        // The defined grammar tells a name from a number by its bytes; the
+        // standard one has said which it is ('A' and '_1' are names there).
+        const bool name = d->op == OP_NAME || (d->op == OP_OPERAND && is_name(d->expr));
         const float value = d->op == OP_NUMBER ? reinterpret_cast<const NumberData *>(d)->number
                             : name                ? 0.0f
                                                   : read_number(d->expr);
