@@ -42,7 +42,10 @@ bool supported(const TreeNode *node) {
     }
 }
 
-// Counts the nodes, or returns 0 for a shape expansion never builds.
+// The room the arrays need: a step, a leaf or a kept value per node, and
+// more for && and ||, each of which is a conditional with a constant part
+// and a TRUTH step besides its node (a call's or a ?:'s parts have links,
+// which are no steps). 0 for a shape expansion never builds.
 size_t count_nodes(const TreeNode *root) {
     SmallStack<const TreeNode *> pending;
     pending.push(root);
@@ -50,7 +53,8 @@ size_t count_nodes(const TreeNode *root) {
     while (!pending.empty()) {
         const TreeNode *n = pending.pop();
         if (impossible(!supported(n))) return 0;
-        ++count;
+        const int32_t op = data_of(n)->op;
+        count += op == OP_AND || op == OP_OR ? 5 : 1;
         if (n->left != nullptr) pending.push(n->left);
         if (n->right != nullptr) pending.push(n->right);
     }
@@ -301,6 +305,12 @@ void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
     leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
+void bind_names(Program *program, const VarIndex *vars, uint64_t generation) {
+    for (size_t i = 0; i < program->leaf_count; ++i)
+        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+    program->generation = generation;
+}
+
 } // namespace
 
 Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse) {
@@ -314,7 +324,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     p->root = root;
     p->root_data = static_cast<NodeData *>(root->data);
     Flattener(p).run(root);
-    program_bind(p, vars, generation);
+    bind_names(p, vars, generation); // a program not yet run has no records to bring up to date
     return p;
 }
 
@@ -334,9 +344,7 @@ void program_free(Program *program) {
 
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     program_drop_native(program);
-    for (size_t i = 0; i < program->leaf_count; ++i)
-        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
-    program->generation = generation;
+    bind_names(program, vars, generation);
 }
 
 void program_compile(Program *program) {
