@@ -83,9 +83,10 @@ public:
     float *var_ref(const char *name) { return parser_var_ref(handle_, name); }
     float *var_ref(const std::string &name) { return var_ref(name.c_str()); }
 
-    // Defines a user function, such as func("g(a,b)", "a-b").
-    void func(const char *proto, const char *body) { parser_func(handle_, proto, body); }
-    void func(const std::string &proto, const std::string &body) { func(proto.c_str(), body.c_str()); }
+    // Defines a user function, such as func("g(a,b)", "a-b"), in the grammar
+    // the Parser reads; returns parser_func's result.
+    int func(const char *proto, const char *body) { return parser_func(handle_, proto, body); }
+    int func(const std::string &proto, const std::string &body) { return func(proto.c_str(), body.c_str()); }
 
     // Defines host function NAME as CALLABLE, returning something
     // convertible to float: either a callable of (const float *args, int n)
@@ -183,6 +184,10 @@ public:
     // Sets limit WHICH (a PARSER_LIMIT_* value) and returns its previous
     // value; a negative VALUE only reads it.
     long long limit(int which, long long value = -1) { return parser_limit(handle_, which, value); }
+
+    // Sets the grammar texts are read in (PARSER_SYNTAX_*) and returns the
+    // previous one; with no argument only reads it (parser_syntax).
+    int syntax(int value = -1) { return parser_syntax(handle_, value); }
 
     // The errors recorded while the current tree was built, in the order met.
     std::vector<Error> errors() const {
