@@ -122,15 +122,18 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     // A call finds the function by its name: in the defined grammar the
     // prototype up to its "(", in the standard one the name it reads.
     size_t name_from = 0, name_length = std::strcspn(proto, "(");
+    int32_t n_params = -1;
     if (parser->syntax == PARSER_SYNTAX_STANDARD) {
         Prototype read;
-        if (!read_prototype(proto, &read)) return 1;
+        if (!read_prototype(proto, &read) || read.params.size() > INT32_MAX) return 1;
         name_from = static_cast<size_t>(read.name.data() - proto);
         name_length = read.name.size();
+        n_params = static_cast<int32_t>(read.params.size());
     }
     parser->cache->dirty = 1; // the tree may call the new definition
     const size_t body_length = std::strlen(body);
-    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length, parser->syntax};
+    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length, parser->syntax,
+                   n_params};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
     const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
     name_trie_insert(&parser->func_index, copy->proto + name_from, name_length, copy);

@@ -27,6 +27,7 @@ struct UserFunction {
     char *body;
     size_t body_length; // strlen(body): a call refused by the limits never measures it
     int syntax;         // the grammar it was defined under, which reads its prototype and body
+    int32_t n_params;   // the standard grammar's: its parameters, which a call's arguments must match
 };
 
 namespace lp {

@@ -6,6 +6,7 @@
 // a frame that reads its body, so neither nesting nor inlining recurses.
 #include "standard_syntax.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -112,7 +113,7 @@ struct Frame {
     TreeNode *call_node;     // pushed as an operand when the body is read
     TreeNode *body_link;     // the last link of the call, which gets the body
     size_t pending_base, operand_base; // this frame's part of the stacks
-    size_t param_from, param_to;       // its parameters in `params_`
+    size_t param_from, param_to;       // its parameters in `params_`, sorted by name
     uint32_t open; // brackets, calls and '?' open in this frame
 };
 
@@ -260,11 +261,11 @@ private:
         const Frame &f = frames_.top_at(0);
         const std::string_view name(f.text + t.offset, t.length);
         TreeNode *n = arena_->node();
-        for (size_t k = f.param_from; k < f.param_to; ++k) {
-            if (params_[k] != name) continue;
-            n->data = new (arena_->allocate(sizeof(ParamData))) ParamData{
-                NodeData{arena_->copy(name.data(), name.size()), OP_PARAM, EXPAND, 0.0f}, f.call,
-                static_cast<int32_t>(k - f.param_from)};
+        const Param *first = params_.data() + f.param_from, *last = params_.data() + f.param_to;
+        const Param *p = std::lower_bound(first, last, name, [](const Param &a, std::string_view b) { return a.name < b; });
+        if (p != last && p->name == name) {
+            n->data = new (arena_->allocate(sizeof(ParamData)))
+                ParamData{NodeData{arena_->copy(name.data(), name.size()), OP_PARAM, EXPAND, 0.0f}, f.call, p->index};
             return n;
         }
         char *copy = arena_->copy(name.data(), name.size());
@@ -464,13 +465,11 @@ private:
     Step inline_call(const Pending &call, Span span, size_t n) {
         const auto *function = static_cast<const UserFunction *>(call.target);
         if (function->syntax != PARSER_SYNTAX_STANDARD) return refuse(PARSER_ERR_OTHER_SYNTAX, span, n);
-        Prototype proto; // parser_func has read it once: it reads
-        if (!read_prototype(function->proto, &proto) || n != proto.params.size())
-            return refuse(PARSER_ERR_CALL_ARGUMENTS, span, n);
+        if (n != static_cast<size_t>(function->n_params)) return refuse(PARSER_ERR_CALL_ARGUMENTS, span, n);
         for (size_t k = 1; k < frames_.size(); ++k)
             if (frames_.begin()[k].function == function) return refuse(PARSER_ERR_RECURSION, span, n);
         // Every body read counts, with its prototype, against the bytes
-        // substitution may write and the growth of the tree.
+        // substitution may write, and the body against the growth of the tree.
         const size_t bytes = function->body_length + std::strlen(function->proto);
         if (static_cast<long long>(frames_.size() - 1) >= limits_.depth() || inlined_ >= limits_.substitutions() ||
             bytes > written_left_ || function->body_length > growth_left_)
@@ -478,6 +477,9 @@ private:
         written_left_ -= bytes;
         growth_left_ -= function->body_length;
         inlined_ += 1;
+        Prototype proto; // parser_func has read it once: it reads
+        if (impossible(!read_prototype(function->proto, &proto) || proto.params.size() != n))
+            return refuse(PARSER_ERR_CALL_ARGUMENTS, span, n);
 
         TreeNode *node = arena_->node();
         auto *record = new (arena_->allocate(sizeof(FunctionData))) FunctionData{
@@ -490,7 +492,9 @@ private:
         *last = link(nullptr);
 
         const size_t param_from = params_.size();
-        for (const std::string_view p : proto.params) params_.push_back(p);
+        for (size_t k = 0; k < n; ++k) params_.push_back(Param{proto.params[k], static_cast<int32_t>(k)});
+        std::sort(params_.begin() + static_cast<std::ptrdiff_t>(param_from), params_.end(),
+                  [](const Param &a, const Param &b) { return a.name < b.name; });
         frames_.push(Frame{function->body, function->body_length, 0, true, span, function, record, node, *last,
                            pending_.size(), operands_.size(), param_from, params_.size(), 0});
         expect_operand_ = true;
@@ -525,7 +529,11 @@ private:
     SmallStack<Operand> operands_;
     SmallStack<Pending> pending_;
     SmallStack<Frame, 4> frames_;
-    Vector<std::string_view> params_; // the parameters of the frames being read
+    struct Param {
+        std::string_view name;
+        int32_t index; // in the prototype
+    };
+    Vector<Param> params_; // the parameters of the frames being read
 };
 
 } // namespace

@@ -43,6 +43,7 @@ struct Standard {
         parser_func(p.get(), "s(n)", "r(n)");
         parser_func(p.get(), "bad(a)", "a +");
         parser_func(p.get(), "k()", "x*2");
+        parser_func(p.get(), "m(c, a, b)", "a*100 + b*10 + c");
         parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, native);
     }
     std::vector<Place> errors() const {
@@ -79,7 +80,7 @@ TEST(Standard, PrecedenceAndAssociativity) {
         {"12", 12}, {"1.5", 1.5f}, {".5", 0.5f}, {"5.", 5}, {"1e3", 1000}, {"2.5E-4", 2.5e-4f}, {"1E+2", 100},
         {"1.00000005960464477539062500001", 1.00000012f}, // correctly rounded: past the midpoint
         {"16777217", 16777216}, {"1e39", INFINITY}, {"1e-50", 0}, {"1e-45", 1.4e-45f}, {"0.1", 0.1f},
-        {"f(2, 9)", 5}, {"g(3)", 7}, {"f(f(2, 0), x)", 26}, {"k()", 6}, {"f(x, y) * 2", 20},
+        {"f(2, 9)", 5}, {"g(3)", 7}, {"f(f(2, 0), x)", 26}, {"k()", 6}, {"f(x, y) * 2", 20}, {"m(1, 2, 3)", 231},
     };
     for (const char *locale : {"C", "de_DE.UTF-8"}) {
         if (std::setlocale(LC_ALL, locale) == nullptr) continue; // a comma locale, where installed
