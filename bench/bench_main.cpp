@@ -172,6 +172,7 @@ void register_all() {
         register_native<native_short>(c) || register_native<native_sum>(c) || register_native<native_ratio>(c) ||
             register_native<native_64>(c) || register_native<native_trig>(c) || register_native<native_explog>(c) ||
             register_native<native_nested>(c) || register_native<native_select>(c);
+        if (c->native != nullptr) register_engine<NativePointerEngine>(c, false, false);
         register_engine<LibParseEngine<PARSER_SYNTAX_DEFINED>>(c, true);
         register_engine<LibParseBoundEngine<1>>(c, false, false); // parsing and bulk are the text path's
         register_engine<LibParseBoundEngine<0>>(c, false, false);

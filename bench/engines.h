@@ -55,6 +55,20 @@ struct NativeEngine {
     }
 };
 
+// The same function called through a pointer the compiler cannot see
+// through: what a host's own compiled callback costs, the floor of a bound path.
+struct NativePointerEngine {
+    static constexpr const char *name = "native_pointer";
+    explicit NativePointerEngine(const Case &c) : f(c.native) {}
+    bool ready() const { return true; }
+    float eval(float x, float y) { return f(x, y); }
+    float parse() { return f(1.0f, 1.0f); }
+    void bulk(const float *xs, const float *ys, size_t n, float *out) {
+        for (size_t i = 0; i < n; ++i) out[i] = f(xs[i], ys[i]);
+    }
+    NativeFn volatile f;
+};
+
 // SYNTAX: the grammar, PARSER_SYNTAX_DEFINED or PARSER_SYNTAX_STANDARD ("_std").
 template <int Syntax>
 struct LibParseEngine {

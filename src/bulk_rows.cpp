@@ -293,9 +293,8 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         }
         size_t row = 1;
         if (n_rows - 2 >= kNativeBulkRows && parser->limits.native_code()) {
-            const BulkFn code = native_bulk_compile(p, feeds);
+            const BulkFn code = program_bulk_kernel(p, feeds);
             if (code != nullptr) row = run_native(code, columns, row, n_rows - 1, out, call);
-            native_bulk_release(code);
         }
         row = run_blocks(p, feeds, columns, row, n_rows - 1, out, call);
         std::free(feeds);

@@ -118,16 +118,9 @@ bool build(Parser *parser, const char *text) {
         BusyScope busy(parser);
         return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
     }
-    return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
-}
-
-// The cached text's program in machine code, with nothing to rebuild or bind
-// and no host function to guard: what the fast paths may call directly.
-inline bool runs_plain_native(const Parser *parser) {
-    const Program *program = parser->program;
-    return program != nullptr && program->native != nullptr && program->call_count == 0 &&
-           program->generation == parser->generation && parser->cache->dirty == 0 && parser->cache->last != nullptr &&
-           !parser->busy;
+    const float value = program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
+    if (program->native != nullptr) refresh_fast(parser); // compiled just now, or bound again
+    return value;
 }
 
 } // namespace
@@ -164,8 +157,10 @@ namespace {
 // The tree of the same text in machine code, with nothing to rebuild or bind:
 // the call of a host's loop, made with no frame of its own.
 extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
-    if (parser != nullptr && text != nullptr && runs_plain_native(parser) && is_cached_text(parser->cache, text))
-        return parser->program->native();
+    if (parser != nullptr && text != nullptr) {
+        const NativeFn fast = parser->fast;
+        if (fast != nullptr && is_cached_text(parser->cache, text)) return fast();
+    }
     return calc_tree(parser, text);
 }
 
@@ -197,6 +192,19 @@ namespace {
 // nothing to rebuild or bind, is a tail call with no frame: machine code
 // throws nothing.
 extern "C" float parser_eval(Parser *parser) noexcept {
-    if (parser != nullptr && runs_plain_native(parser)) return parser->program->native();
+    if (parser != nullptr) {
+        const NativeFn fast = parser->fast;
+        if (fast != nullptr) return fast();
+    }
     return eval_tree(parser);
+}
+
+// The cached text's program in machine code, with nothing to rebuild or bind
+// and no host function to guard: what the fast paths may call directly.
+void lp::refresh_fast(const Parser *parser) {
+    const Program *program = parser->program;
+    const bool plain = program != nullptr && program->native != nullptr && program->call_count == 0 &&
+                       program->generation == parser->generation && parser->cache->dirty == 0 &&
+                       parser->cache->last != nullptr && !parser->busy;
+    parser->fast = plain ? program->native : nullptr;
 }

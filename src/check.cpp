@@ -36,7 +36,13 @@ String quoted_inner(std::string_view text) {
     return text.size() > kShown ? out + "..." : out;
 }
 
-String quoted(std::string_view text) { return "'" + quoted_inner(text) + "'"; }
+String quoted(std::string_view text) {
+    // Appended piece by piece: GCC 12 warns, wrongly, about "'" + String.
+    String out(1, '\'');
+    out += quoted_inner(text);
+    out += '\'';
+    return out;
+}
 
 } // namespace lp
 

@@ -2,6 +2,7 @@
 #include "error_log.h"
 
 #include <cstdarg>
+#include <climits>
 #include <cstdint>
 
 #include "diagnostics.h"
@@ -15,6 +16,11 @@ namespace {
 // threads (different handles) never share one.
 thread_local ErrorLog *current_log = nullptr;
 thread_local bool current_silent = false;
+} // namespace
+
+thread_local int scope_trace_level = INT_MAX; // outside a scope the printer itself filters
+
+namespace {
 
 uint64_t key_of(int code, Span span) {
     uint64_t h = static_cast<uint32_t>(code);
@@ -52,7 +58,11 @@ void trace_print(int level, const char *format, ...) {
     va_end(args);
 }
 
-ErrorScope::ErrorScope(ErrorLog *log, bool silent) : previous_(current_log), previous_silent_(current_silent) {
+ErrorScope::ErrorScope(ErrorLog *log, bool silent)
+    : previous_(current_log), previous_silent_(current_silent), previous_trace_level_(scope_trace_level) {
+    // A build reads the trace level once: a level set meanwhile applies to
+    // the next build.
+    scope_trace_level = silent ? 0 : parser_dbg_get_level();
     current_log = log;
     current_silent = silent;
 }
@@ -60,6 +70,7 @@ ErrorScope::ErrorScope(ErrorLog *log, bool silent) : previous_(current_log), pre
 ErrorScope::~ErrorScope() {
     current_log = previous_;
     current_silent = previous_silent_;
+    scope_trace_level = previous_trace_level_;
 }
 
 } // namespace lp

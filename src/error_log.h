@@ -54,10 +54,14 @@ public:
 private:
     ErrorLog *previous_;
     bool previous_silent_;
+    int previous_trace_level_;
 };
 
 // True while a silent scope runs on this thread.
 bool silenced();
+// The trace level of the scope running on this thread, read when it began (0
+// in a silent scope: nothing is traced).
+extern thread_local int scope_trace_level;
 
 // For a branch that no input can take: debug builds stop there, release
 // builds take it and do what it defines.

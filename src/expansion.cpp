@@ -566,8 +566,10 @@ void expand_scratch_free(ExpandScratch *scratch) {
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
                       const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
     parser_init(); // the search and the expanders read the operation table
-    ExpandScratch local;
-    if (scratch == nullptr) scratch = &local;
+    if (scratch == nullptr) { // a build aside, with memory of its own
+        ExpandScratch local;
+        return Expansion(&local, funcs, hosts, limits, watch, arena).run(text, length);
+    }
     TreeNode *root = Expansion(scratch, funcs, hosts, limits, watch, arena).run(text, length);
     scratch->trim();
     return root;

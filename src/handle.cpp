@@ -51,6 +51,7 @@ extern "C" Parser *parser_new(void) noexcept {
     root->data = new (arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
 
     auto *parser = new (lp_malloc(sizeof(Parser))) Parser;
+    parser->fast = nullptr;
     parser->vars = list_new();
     parser->funcs = list_new();
     parser->func_index = NameTrie{};
@@ -83,6 +84,7 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
     var_index_add(&parser->var_index, v);
     parser->generation += 1; // compiled names may now bind to the new record
     if (parser->rebuild_on_new_variable) parser->cache->dirty = 1;
+    parser->fast = nullptr;
     return v;
 }
 
@@ -131,6 +133,7 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
         n_params = static_cast<int32_t>(read.params.size());
     }
     parser->cache->dirty = 1; // the tree may call the new definition
+    parser->fast = nullptr;
     const size_t body_length = std::strlen(body);
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length, parser->syntax,
                    n_params};
@@ -146,6 +149,7 @@ extern "C" int parser_syntax(Parser *parser, int syntax) noexcept {
     if (syntax >= 0 && syntax != previous) {
         parser->syntax = syntax;
         parser->cache->dirty = 1; // the kept text reads otherwise now
+        parser->fast = nullptr;
     }
     return previous;
 }
@@ -169,6 +173,7 @@ bool valid_host_name(const char *name) {
 
 void lp::define_host(Parser *parser, const char *name, const HostFunction &function) {
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
+    parser->fast = nullptr;
     auto &table = parser->hosts->functions;
     const auto same = table.find(name);
     if (function.fn == nullptr && !function.conditional) {
@@ -239,6 +244,7 @@ extern "C" long long parser_limit(Parser *parser, int which, long long value) no
         cache->dirty = 1;
     if (which == PARSER_LIMIT_NATIVE_CODE && !parser->limits.native_code() && parser->program != nullptr)
         program_drop_native(parser->program);
+    refresh_fast(parser);
     return previous;
 }
 

@@ -103,38 +103,94 @@ void trace_kept(const SourceText &source, const Vector<int32_t> &opens, const Ve
 
 } // namespace
 
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
-                         Vector<int32_t> *positions, bool *trailing) {
-    const std::string_view range = source.view(from, to);
-    const bool traced = tracing(kTraceSearch);
-    *trailing = false;
-    // The bytes that stand outside every pair, in one pass: a row whose
-    // symbol starts with none of them is passed over without a search.
-    bool outside[256] = {};
+namespace {
+
+// Per byte, the rows whose symbol begins with it (a bit per row id), and the
+// row of the one-byte symbol it is, or -1.
+struct FirstBytes {
+    uint16_t rows[256] = {};
+    int8_t single[256];
+    FirstBytes() {
+        for (int8_t &r : single) r = -1;
+        for (const OperationEntry &row : operation) {
+            const auto first = static_cast<unsigned char>(row.name[0]);
+            rows[first] = static_cast<uint16_t>(rows[first] | 1u << row.id);
+            if (row.length == 1) single[first] = static_cast<int8_t>(row.id);
+        }
+    }
+};
+const FirstBytes &first_bytes() {
+    static const FirstBytes table; // built after parser_init, which every expansion makes first
+    return table;
+}
+
+// The positions of SYMBOL outside the pairs OPENS of [FROM, TO).
+void find_outside(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                  std::string_view symbol, Vector<int32_t> *positions) {
+    positions->clear();
+    const char *text = source.data();
+    if (symbol.size() == 1) { // an operator: most stretches are a few bytes, where a loop beats memchr
+        const char c = symbol[0];
+        for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
+            for (int32_t p = a; p < b; ++p)
+                if (text[p] == c) positions->push_back(p);
+        });
+        return;
+    }
     for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
-        for (const char c : source.view(a, b)) outside[static_cast<unsigned char>(c)] = true;
+        const std::string_view stretch = source.view(a, b);
+        for (size_t at = stretch.find(symbol); at != std::string_view::npos; at = stretch.find(symbol, at + 1))
+            positions->push_back(a + static_cast<int32_t>(at));
     });
+}
+
+// The search row by row, every occurrence traced, as the trace reports it.
+int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                      Vector<int32_t> *positions, bool *trailing) {
+    const std::string_view range = source.view(from, to);
     for (const OperationEntry &row : operation) {
         const std::string_view symbol(row.name, row.length);
-        if (traced) trace_occurrences(range, symbol);
+        trace_occurrences(range, symbol);
         // A symbol holds no bracket, so one standing at the last byte lies
         // outside every pair; only a one-byte symbol can start there.
         if (symbol.size() == 1 && !range.empty() && range.back() == symbol[0]) {
             *trailing = true;
             return -1;
         }
-        if (!outside[static_cast<unsigned char>(symbol[0])]) continue;
-        positions->clear();
-        for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
-            const std::string_view stretch = source.view(a, b);
-            for (size_t at = find_symbol(stretch, symbol, 0); at != std::string_view::npos;
-                 at = find_symbol(stretch, symbol, at + 1))
-                positions->push_back(a + static_cast<int32_t>(at));
-        });
+        find_outside(source, from, to, opens, symbol, positions);
         if (!positions->empty()) {
-            if (traced) trace_kept(source, opens, *positions);
+            trace_kept(source, opens, *positions);
             return row.id;
         }
+    }
+    return -1;
+}
+
+} // namespace
+
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                         Vector<int32_t> *positions, bool *trailing) {
+    *trailing = false;
+    if (tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing);
+    // The rows whose symbol begins with a byte outside every pair, in one
+    // pass; only those are searched, in table order.
+    const FirstBytes &bytes = first_bytes();
+    uint32_t seen = 0;
+    for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
+        for (const char c : source.view(a, b)) seen |= bytes.rows[static_cast<unsigned char>(c)];
+    });
+    // A one-byte symbol at the last byte (outside every pair) ends the
+    // search when its row is reached: no row before it occurs.
+    const int32_t last = to > from ? bytes.single[static_cast<unsigned char>(source.data()[to - 1])] : -1;
+    for (; seen != 0; seen &= seen - 1) {
+        const int32_t id = __builtin_ctz(seen);
+        if (id == last) {
+            *trailing = true;
+            return -1;
+        }
+        const OperationEntry &row = operation[id];
+        find_outside(source, from, to, opens, std::string_view(row.name, row.length), positions);
+        if (!positions->empty()) return id;
     }
     return -1;
 }

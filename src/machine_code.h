@@ -23,21 +23,13 @@ NativeFn native_compile(const Program *program);
 bool native_code_available();
 void native_release(NativeFn code);
 
-// A leaf of a bulk evaluation: fed from columns[column], or with column -1
-// the same value in every row, read at SOURCE.
-struct ColumnFeed {
-    const float *source;
-    long column;
-};
-
 // Machine code for parser_calc_bulk: evaluates rows FIRST, FIRST + 1, ... of
 // PROGRAM several at a time in vector registers (8 with AVX2, else 4 with
 // SSE2) and stores each value at out[row], bit for bit as program_execute
 // would; returns the first row left undone, fewer than one vector before
 // END. FEEDS is indexed as the program's leaves. Writes no node record. Null
 // for a program with host calls, one too large, or when executable memory is
-// refused.
-using BulkFn = size_t (*)(const float *const *columns, size_t first, size_t end, float *out);
+// refused. (ColumnFeed and BulkFn: program.h.)
 BulkFn native_bulk_compile(const Program *program, const ColumnFeed *feeds);
 // False keeps bulk code to SSE2 on a CPU with AVX2 (so tests run both).
 extern bool native_bulk_avx2;

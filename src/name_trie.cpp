@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <cstdint>
 
 #include "memory.h"
 
@@ -23,7 +23,7 @@ constexpr uint32_t kMaxLabel = UINT32_MAX;
 // nodes or keys cannot be numbered, and count as memory run out.
 template <typename T>
 void reserve_one(T **items, size_t count, size_t *capacity) {
-    if (count >= UINT32_MAX) throw std::bad_alloc();
+    if (count >= UINT32_MAX) lp_memory_exhausted(SIZE_MAX);
     if (count < *capacity) return;
     *capacity = *capacity == 0 ? 16 : 2 * *capacity;
     *items = static_cast<T *>(lp_realloc(*items, *capacity * sizeof(T)));
@@ -40,11 +40,29 @@ TrieEdge *edge_slot(const NameTrie *trie, uint32_t parent, unsigned char byte) {
 
 // The child of PARENT whose label begins with BYTE, or 0.
 uint32_t child_of(const NameTrie *trie, uint32_t parent, unsigned char byte) {
+    if (parent == 0) return trie->root_children != nullptr ? trie->root_children[byte] : 0;
     return trie->edges != nullptr ? edge_slot(trie, parent, byte)->child : 0;
+}
+
+// Makes CHILD, whose first byte is set, the child of PARENT for that byte.
+void set_child(NameTrie *trie, uint32_t parent, uint32_t child) {
+    if (parent != 0) {
+        edge_slot(trie, parent, trie->nodes[child].first)->child = child;
+        return;
+    }
+    if (trie->root_children == nullptr) {
+        trie->root_children = static_cast<uint32_t *>(lp_malloc(256 * sizeof(uint32_t)));
+        std::memset(trie->root_children, 0, 256 * sizeof(uint32_t));
+    }
+    trie->root_children[trie->nodes[child].first] = child;
 }
 
 // Adds the edge to CHILD, whose first byte is set.
 void add_edge(NameTrie *trie, uint32_t parent, uint32_t child) {
+    if (parent == 0) {
+        set_child(trie, parent, child);
+        return;
+    }
     if (4 * (trie->edge_count + 1) > 3 * (size_t{1} << trie->edge_bits) || trie->edges == nullptr) {
         TrieEdge *old = trie->edges;
         const size_t old_slots = old != nullptr ? size_t{1} << trie->edge_bits : 0;
@@ -107,7 +125,7 @@ void name_trie_insert(NameTrie *trie, const char *key, size_t length, const void
             // The key ends or leaves inside the label: the bytes they share
             // become a node of their own between the parent and the child.
             const uint32_t middle = add_node(trie, label, same, number, 0);
-            edge_slot(trie, node, byte)->child = middle; // which begins with BYTE too
+            set_child(trie, node, middle); // which begins with BYTE too
             TrieNode &lower = trie->nodes[child];
             lower.label = label + same;
             lower.length = label_length - same;
@@ -132,7 +150,8 @@ const void *name_trie_newest_starting_with(const NameTrie *trie, const char *tex
         const TrieNode &c = trie->nodes[child];
         // Text that ends inside the label begins every key below it.
         const size_t compared = std::min<size_t>(c.length, length - at);
-        if (std::memcmp(c.label + 1, text + at + 1, compared - 1) != 0) return nullptr;
+        for (size_t k = 1; k < compared; ++k) // labels are short: a loop, not a call
+            if (c.label[k] != text[at + k]) return nullptr;
         node = child;
         at += compared;
     }
@@ -177,6 +196,7 @@ void name_trie_free(NameTrie *trie) {
     std::free(trie->nodes);
     std::free(trie->edges);
     std::free(trie->records);
+    std::free(trie->root_children);
     *trie = NameTrie{};
 }
 

@@ -34,6 +34,7 @@ struct NameTrie {
     unsigned edge_bits; // log2 of the slots
     const void **records; // records[k - 1] is key k's
     size_t record_count, record_capacity;
+    uint32_t *root_children; // the root's children by first byte: most names are short
 };
 
 // Adds the LENGTH bytes of KEY, with RECORD, as the newest key. An equal key

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -25,6 +26,15 @@ const char *scan_number(const char *p, const char *end, double *value) {
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
     // One sign at most; from_chars would read a second '-' as the number's own.
     if (p < end && (*p == '+' || *p == '-')) return nullptr;
+    // Most numbers are a few digits, whole: read at once, exactly (15 digits
+    // fit a double), as from_chars would read them.
+    const char *digit = p;
+    uint64_t whole = 0;
+    while (digit < end && digit - p < 15 && *digit >= '0' && *digit <= '9') whole = whole * 10 + uint64_t(*digit++ - '0');
+    if (digit > p && (digit == end || (*digit != '.' && (*digit < '0' || *digit > '9')))) {
+        *value = negative ? -static_cast<double>(whole) : static_cast<double>(whole);
+        return digit;
+    }
     const auto [stop, error] = std::from_chars(p, end, *value, std::chars_format::fixed);
     if (error == std::errc::result_out_of_range) {
         // Too large for a double overflows to infinity; too small underflows to 0.

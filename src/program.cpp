@@ -1,6 +1,7 @@
 // program.cpp - flattening an expanded tree into steps, folding its constants, binding its names.
 #include "program.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -61,11 +62,21 @@ size_t count_nodes(const TreeNode *root) {
     return count;
 }
 
+// Releases the kept bulk kernels: the tree, or its names' addresses, changed.
+void drop_kernels(Program *p) {
+    for (size_t k = 0; k < p->kernel_count; ++k) {
+        native_bulk_release(p->kernels[k].code);
+        std::free(p->kernels[k].feeds);
+    }
+    p->kernel_count = 0;
+}
+
 // Room for TOTAL nodes in P's arrays: those of the last build when they are
 // large enough and not so large that a short text would hold a long one's
 // memory; every other field starts again from zero.
 void prepare(Program *p, size_t total) {
     native_release(p->native); // the machine code of the tree before
+    drop_kernels(p);
     Program kept = *p;
     if (kept.capacity < total || kept.capacity / 4 > total + 64) {
         std::free(kept.order);
@@ -331,6 +342,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
 void program_free(Program *program) {
     if (program == nullptr) return;
     native_release(program->native);
+    drop_kernels(program);
     std::free(program->order);
     std::free(program->leaves);
     std::free(program->ops);
@@ -344,7 +356,32 @@ void program_free(Program *program) {
 
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     program_drop_native(program);
+    drop_kernels(program);
     bind_names(program, vars, generation);
+}
+
+BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {
+    const size_t n = program->leaf_count;
+    for (size_t k = 0; k < program->kernel_count; ++k) {
+        const BulkKernel &kernel = program->kernels[k];
+        bool same = kernel.avx == native_bulk_avx2;
+        for (size_t i = 0; i < n && same; ++i)
+            same = kernel.feeds[i].column == feeds[i].column && kernel.feeds[i].source == feeds[i].source;
+        if (same) return kernel.code;
+    }
+    const BulkFn code = native_bulk_compile(program, feeds);
+    if (code == nullptr) return nullptr;
+    if (program->kernel_count == kBulkKernels) { // the oldest layout gives way
+        native_bulk_release(program->kernels[0].code);
+        std::free(program->kernels[0].feeds);
+        std::memmove(static_cast<void *>(program->kernels), program->kernels + 1,
+                     (kBulkKernels - 1) * sizeof(BulkKernel));
+        program->kernel_count -= 1;
+    }
+    auto *copy = static_cast<ColumnFeed *>(lp_malloc(std::max<size_t>(1, n) * sizeof(ColumnFeed)));
+    if (n > 0) std::memcpy(copy, feeds, n * sizeof(ColumnFeed));
+    program->kernels[program->kernel_count++] = BulkKernel{copy, native_bulk_avx2, code};
+    return code;
 }
 
 void program_compile(Program *program) {

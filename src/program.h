@@ -54,12 +54,32 @@ struct ConstantRecord {
 // A program in machine code (machine_code.h): evaluates it and returns the root's value.
 using NativeFn = float (*)();
 
-// Interpreted runs of one program before it is compiled (program_run). Measured
-// on x86-64: compiling a short text costs 0.3-0.7 us, less than parsing it
-// (0.7-4 us), and saves 2-9 ns per evaluation (about 80 ns on a 20-deep
-// nesting), so it pays for itself after 35-150 evaluations. Compiling once
-// the interpreter has spent about that much keeps any number of evaluations
-// within twice the cost of the better choice made in hindsight.
+// A leaf of a bulk evaluation: fed from columns[column], or with column -1
+// the same value in every row, read at SOURCE.
+struct ColumnFeed {
+    const float *source;
+    long column;
+};
+// A program in vector machine code over rows (machine_code.h).
+using BulkFn = size_t (*)(const float *const *columns, size_t first, size_t end, float *out);
+
+// Vector code for bulk rows, kept for the column layout it was made for: a
+// host that calls parser_calc_bulk again and again compiles it once.
+struct BulkKernel {
+    ColumnFeed *feeds; // one per leaf
+    bool avx;
+    BulkFn code;
+};
+constexpr size_t kBulkKernels = 4; // layouts kept per program; the oldest gives way
+
+// Interpreted runs of one program before it is compiled (program_run).
+// Measured on a 2-core x86-64 machine: compiling a short text costs 0.7-1.0
+// us once the code runtime is warm (the first compile in a process takes
+// about 15 us, setting the runtime up, and the next few 1.4-5 us), and saves
+// 10-27 ns per evaluation, so it pays for itself after 35-100 evaluations.
+// Compiling once the interpreter has spent about that much keeps any number
+// of evaluations within about twice the cost of the better choice made in
+// hindsight.
 constexpr uint32_t kNativeAfterRuns = 64;
 
 struct Program {
@@ -97,6 +117,8 @@ struct Program {
     size_t capacity;  // nodes the arrays have room for
     NativeFn native;  // the program in machine code, or null
     uint32_t runs;    // interpreted runs toward compilation, up to kNativeAfterRuns
+    BulkKernel kernels[kBulkKernels];
+    size_t kernel_count;
 };
 
 // The values an operation step takes from the value stack.
@@ -193,6 +215,10 @@ void program_compile(Program *program);
 // interpreter runs the program again, and counts its runs toward compiling
 // from zero.
 void program_drop_native(Program *program);
+// The vector code of the program for the column layout FEEDS (one per leaf),
+// made once and kept with the program; null where there is none.
+BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds);
+
 // Makes every record show the last run, when that ran in machine code: the
 // operators' values are computed again from the kept values, with the same
 // arithmetic, so they are the bits that run computed.

@@ -23,7 +23,7 @@ public:
     SmallStack(const SmallStack &) = delete;
     SmallStack &operator=(const SmallStack &) = delete;
     ~SmallStack() {
-        if (data_ != inline_) std::free(data_);
+        if (data_ != inline_data()) std::free(data_);
     }
 
     bool empty() const { return size_ == 0; }
@@ -43,13 +43,16 @@ private:
         const size_t capacity = capacity_ * 2;
         T *data = static_cast<T *>(lp_malloc(capacity * sizeof(T)));
         std::memcpy(static_cast<void *>(data), data_, size_ * sizeof(T));
-        if (data_ != inline_) std::free(data_);
+        if (data_ != inline_data()) std::free(data_);
         data_ = data;
         capacity_ = capacity;
     }
 
-    T inline_[N];
-    T *data_ = inline_;
+    // Raw room for the first N entries: nothing is constructed before it is
+    // pushed, so an empty stack costs nothing to make.
+    T *inline_data() { return reinterpret_cast<T *>(inline_); }
+    alignas(T) unsigned char inline_[N * sizeof(T)];
+    T *data_ = inline_data();
     size_t size_ = 0;
     size_t capacity_ = N;
 };

@@ -9,7 +9,7 @@ namespace lp {
 // A printf-style message at LEVEL, through the diagnostics component.
 void trace_print(int level, const char *format, ...) DIAGNOSTICS_PRINTF(2, 3);
 // True when messages of LEVEL are emitted now.
-inline bool tracing(int level) { return parser_dbg_is_enabled(level) != 0 && !silenced(); }
+inline bool tracing(int level) { return level <= scope_trace_level && parser_dbg_is_enabled(level) != 0; }
 } // namespace lp
 
 // Timestamp, location, message, all at LEVEL. Nothing is formatted, nor are

@@ -30,7 +30,7 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
          "# replaced: f(a) := a*2\ng(b) := b\nf(a) := a*3\ng(b) := b\n5\n", 0},
         {{}, ":unset\n", "", 1}, {{}, ":trace 9\n", "", 1}, {{}, ":trace 8\n:trace 0\n", "", 0},
         // :math; a removal makes the handle anew, with the host functions again.
-        {{}, ":math\nsqrt(16)+floor(pi)\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
+        {{}, ":math\nsqrt(16)+floor(pi())\ny = 2\nx = 5\n:unset x\nclamp(y,0,1)+max(1,2,3)\n", "7\n4\n", 0},
         {{}, "f(x) := " + std::string(128 << 10, '1') + "\n", "", 1}, // a definition over 128 KiB
         {{}, "y = 2\ny =\ny\n", "2\n", 1}, {{}, "f(x) := 2\nf(x) :=\nf(1)\n", "2\n", 1}, // nothing after = or :=
         {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0}, {{}, ":explain 2*3^2\n", "((2*3)^2)\n36\n", 0},
@@ -41,6 +41,14 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         EXPECT_EQ(got.status, row.status) << row.script << "\nstderr: " << got.err;
     }
     EXPECT_EQ(run_lparse({}, ":unset x\n").err, "lparse: line 1: error: no variable is named 'x'\n");
+    // Host functions: listed after the user functions, told of when a user function takes a name of
+    // theirs, which their calls keep; :undef removes only the user function.
+    const Outcome hosts = run_lparse({"--math"}, "sqrt(x) := x*100\n:funcs\n:undef sqrt\nsqrt(4)\n:undef sqrt\n");
+    for (const char *line : {"sqrt(x) := x*100\n# host function: sqrt, 1 argument\n",
+                             "\n# host function: min, up to 64 arguments\n", "\n# host function: if, 3 arguments\n2\n"})
+        EXPECT_NE(hosts.out.find(line), std::string::npos) << line << hosts.out;
+    EXPECT_EQ(hosts.err, "lparse: line 1: warning: calls 'sqrt(...)' go to the host function 'sqrt', which comes before user functions, "
+                         "so they never use this definition\nlparse: line 5: error: 'sqrt' is a host function; :undef removes user functions\n");
     // Both helps and the manual page list every command, and the page every option of --help.
     const std::string help = run_lparse({"--help"}).out, session_help = run_lparse({}, ":help\n").out;
     const std::string source = __FILE__;

@@ -154,6 +154,25 @@ std::vector<bool> compiled(Parser *p, int count) {
     return out;
 }
 
+// Bulk rows keep their vector code per column layout: called again, the
+// same code runs; another layout makes another; a new variable binds anew.
+TEST(Native, BulkCodeKeptPerLayout) {
+    ParserPtr p(parser_new());
+    std::vector<float> xs(5000, 2.0f), ys(5000, 3.0f), out(5000);
+    const char *names[] = {"x", "y"}, *swapped[] = {"y", "x"};
+    const float *columns[] = {xs.data(), ys.data()};
+    const auto kernels = [&] { return p->program->kernel_count; };
+    ASSERT_EQ(parser_calc_bulk(p.get(), "x*10+y", names, columns, 2, xs.size(), out.data()), 0);
+    const lp::BulkFn first = p->program->kernels[0].code;
+    ASSERT_EQ(parser_calc_bulk(p.get(), "x*10+y", names, columns, 2, xs.size(), out.data()), 0);
+    EXPECT_TRUE(kernels() == 1 && p->program->kernels[0].code == first && out[4000] == 23.0f);
+    ASSERT_EQ(parser_calc_bulk(p.get(), "x*10+y", swapped, columns, 2, xs.size(), out.data()), 0);
+    EXPECT_TRUE(kernels() == 2 && out[4000] == 32.0f);
+    parser_var(p.get(), "z", 1.0f);
+    parser_eval(p.get());
+    EXPECT_EQ(kernels(), 0u);
+}
+
 // A failed allocation of code skips a few compiles, then machine code is
 // tried again; a refusal of executable memory lasts for the process (so it
 // is tried in a child process).

@@ -2,11 +2,9 @@
 #include "calculator.h"
 
 #include <algorithm>
-#include <cmath>
 #include <unordered_set>
 
 #include "caret.h"
-#include "handle.h"
 #include "line_input.h"
 #include "quote.h"
 
@@ -22,7 +20,9 @@ constexpr size_t kShownMessages = 5;
 // library reports them, none kept beyond those shown.
 class MessageLines {
 public:
-    MessageLines(const std::string &text, Evaluation *into) : text_(text), into_(*into) {}
+    // HOSTS: the names of the host functions, for hints.
+    MessageLines(const std::string &text, Evaluation *into, std::vector<std::string> hosts)
+        : text_(text), into_(*into), hosts_(std::move(hosts)) {}
 
     void error(int code, size_t offset, size_t length) {
         add(&into_.errors, &hidden_errors_, [&] {
@@ -34,7 +34,9 @@ public:
     // A note of parser_check that is not an error of the build.
     void note(int kind, size_t offset, size_t length, const char *message) {
         if (!said_.insert(message).second) return; // a trap repeated in a text is told once
-        const auto line = [&] { return message + ("\n" + show_place(text_, offset, length)); };
+        const auto line = [&] {
+            return message + hint(kind, offset, length) + "\n" + show_place(text_, offset, length);
+        };
         if (kind == PARSER_NOTE_UNMATCHED_BRACKET)
             add(&into_.errors, &hidden_errors_, [&] { return "error: " + line(); });
         else
@@ -57,12 +59,21 @@ private:
             ++*hidden;
     }
 
+    // pi reads a variable, pi() calls the host function pi.
+    std::string hint(int kind, size_t offset, size_t length) const {
+        if (kind != PARSER_NOTE_UNKNOWN_NAME) return "";
+        const std::string name = text_.substr(offset, length);
+        const bool host = std::find(hosts_.begin(), hosts_.end(), name) != hosts_.end();
+        return host ? "; write " + name + "() to call the host function" : "";
+    }
+
     static std::string not_shown(size_t count, const char *kind) {
         return std::to_string(count) + " more " + kind + (count == 1 ? " is" : "s are") + " not shown";
     }
 
     const std::string &text_;
     Evaluation &into_;
+    std::vector<std::string> hosts_;
     std::unordered_set<std::string> said_;
     size_t hidden_errors_ = 0, hidden_warnings_ = 0;
 };
@@ -132,30 +143,37 @@ std::string Calculator::define_function(const std::string &proto, const std::str
         return "error: a function definition may be up to " + std::to_string(kDefinitionLimitBytes >> 10) +
                " KiB long";
     parser_.func(proto, body);
-    funcs_.emplace_back(proto, body);
     const std::string name = proto.substr(0, open);
+    // A call NAME(ARGS) of a host function's exact name is its call, whatever user functions say.
+    const std::vector<std::string> hosts = host_names();
+    if (std::find(hosts.begin(), hosts.end(), name) != hosts.end())
+        return "warning: calls " + quoted(name + "(...)") + " go to the host function " + quoted(name) +
+                   ", which comes before user functions, so they never use this definition";
     if (const char *split_at = read_alone(name).split_at)
         return "warning: function name " + quoted(name) + " holds '" + split_at + "', so its calls are split there";
     return "";
 }
 
 bool Calculator::forget(const std::string &name, bool function) {
-    const size_t count = vars_.size() + funcs_.size();
+    // Every user definition, newest first: the handle is made anew from the others, oldest first.
+    std::vector<lib_parse::Function> funcs;
+    for (lib_parse::Function &f : functions())
+        if (f.kind == PARSER_FUNCTION_USER) funcs.push_back(std::move(f));
+    const size_t count = vars_.size() + funcs.size();
     if (function)
-        funcs_.erase(std::remove_if(funcs_.begin(), funcs_.end(),
-                                    [&](const auto &f) { return f.first.substr(0, f.first.find('(')) == name; }),
-                     funcs_.end());
+        funcs.erase(std::remove_if(funcs.begin(), funcs.end(), [&](const auto &f) { return f.name == name; }),
+                    funcs.end());
     else
         vars_.erase(std::remove_if(vars_.begin(), vars_.end(), [&](const auto &v) { return v.first == name; }),
                     vars_.end());
-    if (vars_.size() + funcs_.size() == count) return false;
+    if (vars_.size() + funcs.size() == count) return false;
     lib_parse::Parser fresh;
     stop_on_interrupt(fresh.get()); // before the old handle is destroyed
     parser_ = std::move(fresh);
     take_up_handle();
-    if (math_) register_math();
+    if (math_) parser_.math();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
-    for (const auto &[proto, body] : funcs_) parser_.func(proto, body);
+    for (auto f = funcs.rbegin(); f != funcs.rend(); ++f) parser_.func(f->proto, f->body);
     return true;
 }
 
@@ -166,42 +184,29 @@ void Calculator::take_up_handle() {
     stop_on_interrupt(parser_.get());
 }
 
-void Calculator::register_math() {
-    constexpr unsigned pure = PARSER_NATIVE_PURE;
-    parser_.native_func("sqrt", [](float x) { return std::sqrt(x); }, pure);
-    parser_.native_func("abs", [](float x) { return std::fabs(x); }, pure);
-    parser_.native_func("floor", [](float x) { return std::floor(x); }, pure);
-    parser_.native_func("ceil", [](float x) { return std::ceil(x); }, pure);
-    parser_.native_func("round", [](float x) { return std::round(x); }, pure);
-    parser_.native_func("clamp", [](float x, float lo, float hi) { return x < lo ? lo : x > hi ? hi : x; }, pure);
-    parser_.native_func("hypot", [](float x, float y) { return std::hypot(x, y); }, pure);
-    parser_.native_func("atan2", [](float y, float x) { return std::atan2(y, x); }, pure);
-    parser_.native_func("pow", [](float x, float y) { return std::pow(x, y); }, pure);
-    // Any number of arguments; none gives NaN.
-    parser_native_func(parser_.get(), "min", -1, [](void *, const float *a, int n) {
-        return n == 0 ? NAN : *std::min_element(a, a + n);
-    }, nullptr, pure);
-    parser_native_func(parser_.get(), "max", -1, [](void *, const float *a, int n) {
-        return n == 0 ? NAN : *std::max_element(a, a + n);
-    }, nullptr, pure);
-}
-
 void Calculator::enable_math() {
-    if (math_) return;
     math_ = true;
-    register_math();
-    set_var("pi", 3.14159265358979f);
-    set_var("e", 2.71828182845905f);
+    parser_.math();
 }
 
-const char *Calculator::lookup(const std::string &operand) const {
-    return lp::variable_read_by(parser_.get(), operand.c_str());
+std::vector<std::string> Calculator::host_names() const {
+    std::vector<std::string> names;
+    parser_functions(parser_.get(), [](void *ctx, const ParserFunction *f) {
+        if (f->kind == PARSER_FUNCTION_HOST) static_cast<std::vector<std::string> *>(ctx)->push_back(f->name);
+    }, &names);
+    return names;
+}
+
+std::optional<std::string> Calculator::lookup(const std::string &operand) const {
+    for (const lib_parse::Name &name : names(operand))
+        if (name.kind == PARSER_NAME_VARIABLE) return name.name;
+    return std::nullopt;
 }
 
 Evaluation Calculator::evaluate(const std::string &text) {
     Evaluation result;
     result.value = parser_.calc(text);
-    MessageLines lines(text, &result);
+    MessageLines lines(text, &result, host_names());
     // The errors belong to the tree, and stay while it is re-used.
     Parser *parser = parser_.get();
     const int errors = parser_errors(parser, nullptr);

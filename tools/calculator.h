@@ -2,8 +2,8 @@
 #ifndef LPARSE_CALCULATOR_H
 #define LPARSE_CALCULATOR_H
 
+#include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,12 +49,13 @@ public:
     // Defines a user function from "NAME(PARAMS)" and a body. Returns an error
     // line for a malformed prototype (blanks in NAME too), an empty body or a
     // definition over kDefinitionLimitBytes (nothing is defined then), else a
-    // warning line or an empty text.
+    // warning line (its calls are split, or a host function of its name
+    // takes them) or an empty text.
     std::string define_function(const std::string &proto, const std::string &body);
 
-    // Removes variable NAME, or with FUNCTION every definition of function
-    // NAME; false when there is none. The library cannot remove a definition,
-    // so the handle is made anew from the others, in their order.
+    // Removes variable NAME, or with FUNCTION every definition of user
+    // function NAME; false when there is none. The library cannot remove a
+    // definition, so the handle is made anew from the others, in their order.
     bool forget(const std::string &name, bool function);
 
     // The value of TEXT with the errors of its tree (also when the tree is
@@ -66,17 +67,27 @@ public:
     // that follow may then call parser_calc on handle() with the same text.
     Evaluation prepare(const std::string &text) { return evaluate(text); }
 
-    // Defines the host functions sqrt abs floor ceil round min max clamp hypot
-    // atan2 pow (pure, in 32-bit floats) and the variables pi and e. Off by
+    // Defines the library's standard host functions (parser_math). Off by
     // default, so that texts mean only what the language itself says.
     void enable_math();
 
-    // The name of the variable an operand text reads, or nullptr.
-    const char *lookup(const std::string &operand) const;
+    // The variable an operand text reads, by the prefix rule, or nothing: a
+    // number, or a name no variable begins with.
+    std::optional<std::string> lookup(const std::string &operand) const;
 
-    // Variables and functions in the order they were defined.
+    // The names and calls TEXT reads, each with the variable or function it
+    // finds (parser_names).
+    std::vector<lib_parse::Name> names(const std::string &text) const { return parser_.names(text); }
+
+    // Variables in the order they were defined.
     const std::vector<std::pair<std::string, float>> &variables() const { return vars_; }
-    const std::vector<std::pair<std::string, std::string>> &functions() const { return funcs_; }
+
+    // The user functions, newest first, every definition (a replaced one
+    // marked), then the host functions (parser_functions).
+    std::vector<lib_parse::Function> functions() const { return parser_.functions(); }
+
+    // The names of the host functions, in the order they were defined.
+    std::vector<std::string> host_names() const;
 
     Parser *handle() const { return parser_.get(); }
 
@@ -87,12 +98,9 @@ private:
     // Sets lparse's limits on a new handle and lets Ctrl-C stop it.
     void take_up_handle();
 
-    void register_math();
-
     lib_parse::Parser parser_;
     bool math_ = false;
     std::vector<std::pair<std::string, float>> vars_;
-    std::vector<std::pair<std::string, std::string>> funcs_;
 };
 
 // The warning for a variable name that expressions cannot reach, or "".

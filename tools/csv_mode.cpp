@@ -118,15 +118,14 @@ std::string header_problem(const std::vector<std::string> &header) {
     return "";
 }
 
-// Which columns the tree of the last evaluation reads: the variables its
-// name leaves find, as the evaluation itself looks them up.
-std::vector<bool> columns_read(const Calculator &calculator, const std::vector<std::string> &header) {
+// Which columns EXPR reads: the variables its names find, as the
+// evaluation itself looks them up.
+std::vector<bool> columns_read(const Calculator &calculator, const std::string &expr,
+                               const std::vector<std::string> &header) {
     std::vector<bool> read(header.size(), false);
-    for (const ExprNode &node : calculator.tree().nodes) {
-        if (node.op != PARSER_OP_OPERAND || leaf_kind(node.text) != LeafKind::NAME) continue;
-        const char *variable = calculator.lookup(node.text);
-        if (variable == nullptr) continue;
-        const auto column = std::find(header.begin(), header.end(), variable);
+    for (const lib_parse::Name &name : calculator.names(expr)) {
+        if (name.kind != PARSER_NAME_VARIABLE) continue;
+        const auto column = std::find(header.begin(), header.end(), name.name);
         if (column != header.end()) read[static_cast<size_t>(column - header.begin())] = true;
     }
     return read;
@@ -179,7 +178,7 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
     if (!prepared.errors.empty()) status = 1;
 
     // Only the columns the expression reads are numbers, each in its slot.
-    const std::vector<bool> read = columns_read(*calculator, header);
+    const std::vector<bool> read = columns_read(*calculator, expr, header);
     std::vector<const char *> names;
     std::vector<size_t> slot(header.size(), SIZE_MAX);
     for (const size_t column : order) {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "lib_parse.hpp"
-#include "operand.h"
 
 namespace lparse {
 
@@ -58,7 +57,8 @@ LeafKind leaf_kind(std::string_view text) {
         if (note.kind == PARSER_ERR_UNKNOWN_FUNCTION || note.kind == PARSER_ERR_SUBSTITUTION_LIMIT)
             return LeafKind::UNRESOLVED_CALL;
     }
-    return lp::is_name(owned.c_str()) ? LeafKind::NAME : LeafKind::NUMBER;
+    // A name leaf is one name to the library, which tells it from a number.
+    return scratch.names(owned).empty() ? LeafKind::NUMBER : LeafKind::NAME;
 }
 
 bool is_unsplit(LeafKind kind) {

@@ -12,7 +12,7 @@ namespace lparse {
 
 // What a leaf of the tree is.
 enum class LeafKind {
-    NUMBER,            // a number text: no byte above 'A'
+    NUMBER,            // a number text (no byte above 'A', as the library reads it)
     NAME,              // a variable name
     UNBALANCED,        // left unsplit: its brackets do not balance
     TRAILING_OPERATOR, // left unsplit: an operator at its end

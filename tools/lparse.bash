@@ -41,7 +41,13 @@ _lparse()
 
     # Inside an EXPR: the name being typed, after the last operator or comma.
     local names='cos sin atan tan exp logn log2 log10' line=${COMP_LINE:0:COMP_POINT}
-    [[ " $line " == *' --math '* ]] && names+=' sqrt abs floor ceil round min max clamp hypot atan2 pow'
+    if [[ " $line " == *' --math '* ]]; then
+        # The host functions of --math, as lparse itself lists them.
+        local listed
+        while read -r listed; do
+            [[ $listed == '# host function: '* ]] && listed=${listed#'# host function: '} && names+=" ${listed%%,*}"
+        done < <(printf ':math\n:funcs\n' | "${COMP_WORDS[0]/#\~/$HOME}" -q 2>/dev/null)
+    fi
     local defined='(-f|--func)[ =]+['\''"]?([^ ('\''"]+)\('
     while [[ $line =~ $defined ]]; do
         names+=" ${BASH_REMATCH[2]}"

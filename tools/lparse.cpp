@@ -11,7 +11,6 @@
 #include "csv_mode.h"
 #include "lib_parse/diagnostics.h"
 #include "line_input.h"
-#include "machine_code.h"
 #include "number_text.h"
 #include "options.h"
 #include "output.h"
@@ -32,13 +31,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
-// The evaluators of this build, for --version; vector bulk code is AVX2 on a
-// CPU that has it, else SSE2.
+// The evaluators of this build: machine code comes with vector code for bulk rows.
 std::string evaluators() {
-    std::string list = "interpreter";
-    if (lp::native_code_available())
-        list += std::string(", machine code, vector bulk code (") + (lp::native_bulk_avx2 ? "AVX2" : "SSE2") + ")";
-    return list;
+    lib_parse::Parser probe;
+    return probe.limit(PARSER_LIMIT_NATIVE_CODE) == 1 ? "interpreter, machine code, vector bulk code" : "interpreter";
 }
 
 void complain(const std::string &message) { std::fprintf(stderr, "lparse: %s\n", message.c_str()); }

@@ -260,8 +260,13 @@ Options:
                           script: 'lparse -s FILE' is 'lparse < FILE', and a
                           first line '#!/usr/bin/env -S lparse -s' makes FILE
                           a program
-      --math              define sqrt abs floor ceil round min max clamp hypot
-                          atan2 pow as functions and pi, e as variables
+      --math              define the library's standard host functions: sqrt
+                          cbrt abs sign floor ceil round trunc fmod pow hypot
+                          atan2 asin acos sinh cosh tanh exp2, min and max of
+                          1 to 64 arguments, clamp(x,lo,hi), pi() and e(), lt
+                          le gt ge eq ne and or not (1 or 0), and if(c,a,b),
+                          which works out only a or b; each computed in double
+                          and rounded once to a float
       --tree              print the expanded tree, one node a line, before the value
       --explain           print the expression fully bracketed as it was understood,
                           before the value

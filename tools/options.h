@@ -30,7 +30,7 @@ struct Options {
     std::vector<std::pair<std::string, float>> vars;         // NAME=VALUE, in command-line order
     std::vector<std::pair<std::string, std::string>> funcs;  // -f PROTO=BODY
     bool tree = false;
-    bool math = false; // --math: sqrt, clamp, pi ... (Calculator::enable_math)
+    bool math = false; // --math: the library's standard host functions (parser_math)
     bool explain = false;
     bool dot = false;
     bool plot = false;

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,13 +41,14 @@ constexpr LineForm kLineForms[] = {
     {"PROTO := BODY", "define a function, such as f(x) := x*2 or g(a,b) := a-b"},
     {"ans", "the last value printed without an error (unless you set ans)"},
     {":vars", "list the variables"},
-    {":funcs", "list the functions; a replaced one shows as '# replaced: ...'"},
+    {":funcs", "list the functions; a replaced one shows as '# replaced: ...',"},
+    {"", "a host function (of :math) as '# host function: ...'"},
     {":unset NAME", "remove variable NAME"},
     {":undef NAME", "remove function NAME (every definition of it)"},
     {":tree EXPR", "print the expanded tree of EXPR, one node a line"},
     {":explain EXPR", "print EXPR bracketed as it was understood, then its value"},
-    {":math", "define sqrt abs floor ceil round min max clamp hypot atan2"},
-    {"", "pow as functions and pi, e as variables (as --math does)"},
+    {":math", "define the standard host functions, such as sqrt, min, pi()"},
+    {"", "and if(c,a,b) (as --math does)"},
     {":trace LEVEL", "send the library's diagnostics up to LEVEL (0 off, 8 all)"},
     {"", "to standard error (as --trace=LEVEL does)"},
     {":help", "this list"},
@@ -183,16 +185,20 @@ private:
         return true;
     }
 
-    // A definition that a later one of the same name replaces is listed as a
-    // comment, so the list can be read back as a script.
+    // User functions oldest first, a definition that a later one of the same
+    // name replaces as a comment, so the list can be read back as a script;
+    // then the host functions, as comments too.
     void list_functions() {
-        const auto &funcs = calc_.functions();
-        const auto name_of = [](const std::string &proto) { return proto.substr(0, proto.find('(')); };
-        for (auto it = funcs.begin(); it != funcs.end(); ++it) {
-            const bool replaced = std::any_of(it + 1, funcs.end(), [&](const auto &f) {
-                return name_of(f.first) == name_of(it->first);
-            });
-            std::printf("%s%s := %s\n", replaced ? "# replaced: " : "", it->first.c_str(), it->second.c_str());
+        const std::vector<lib_parse::Function> funcs = calc_.functions();
+        const auto hosts = std::find_if(funcs.begin(), funcs.end(),
+                                        [](const auto &f) { return f.kind == PARSER_FUNCTION_HOST; });
+        for (auto f = std::make_reverse_iterator(hosts); f != funcs.rend(); ++f)
+            std::printf("%s%s := %s\n", f->replaced ? "# replaced: " : "", f->proto.c_str(), f->body.c_str());
+        for (auto f = hosts; f != funcs.end(); ++f) {
+            const std::string count = f->n_args < 0    ? "up to " + std::to_string(PARSER_NATIVE_MAX_ARGS) + " arguments"
+                                      : f->n_args == 1 ? "1 argument"
+                                                       : std::to_string(f->n_args) + " arguments";
+            std::printf("# host function: %s, %s\n", f->name.c_str(), count.c_str());
         }
     }
 
@@ -201,11 +207,15 @@ private:
         const bool function = command == ":undef";
         const std::string name(function ? trim(arg.substr(0, arg.find('('))) : arg);
         if (name.empty()) return complain("error: " + std::string(command) + " needs a NAME", true);
-        if (!calc_.forget(name, function))
-            return complain("error: no " + std::string(function ? "function" : "variable") + " is named " +
-                                quoted(name),
-                            true);
-        if (!function && name == "ans") user_ans_ = false;
+        if (calc_.forget(name, function)) {
+            if (!function && name == "ans") user_ans_ = false;
+            return;
+        }
+        const std::vector<std::string> hosts = calc_.host_names();
+        const bool host = function && std::find(hosts.begin(), hosts.end(), name) != hosts.end();
+        complain(host ? "error: " + quoted(name) + " is a host function; :undef removes user functions"
+                      : "error: no " + std::string(function ? "function" : "variable") + " is named " + quoted(name),
+                 true);
     }
 
     Calculator &calc_;
@@ -215,7 +225,7 @@ private:
     bool failed_ = false;
 };
 
-// What Tab offers: variables, functions, the built-in functions and the commands.
+// What Tab offers: variables, user and host functions, the language's functions and the commands.
 std::vector<std::string> completions(const Calculator &calculator) {
     std::vector<std::string> names = {"quit", "exit"};
     for (const LineForm &line : kLineForms) {
@@ -227,7 +237,7 @@ std::vector<std::string> completions(const Calculator &calculator) {
         }
     }
     for (const auto &var : calculator.variables()) names.push_back(var.first);
-    for (const auto &func : calculator.functions()) names.push_back(func.first.substr(0, func.first.find('(')));
+    for (const lib_parse::Function &func : calculator.functions()) names.push_back(func.name);
     for (int op = 0; op < PARSER_OP_COUNT; ++op)
         if (const char *symbol = parser_op_symbol(op); symbol != nullptr && std::isalpha(static_cast<unsigned char>(symbol[0])))
             names.emplace_back(symbol);

@@ -1,6 +1,7 @@
 // tree_view.cpp - rendering an expanded tree as indented lines, a bracketed text or Graphviz DOT.
 #include "tree_view.h"
 
+#include <optional>
 #include <vector>
 
 #include "number_text.h"
@@ -25,8 +26,8 @@ std::string describe(const ExprNode &node, const Calculator &calculator) {
     switch (leaf_kind(node.text)) {
     case LeafKind::NUMBER: return node.text.empty() ? "empty operand" : "number";
     case LeafKind::NAME: {
-        const char *variable = calculator.lookup(node.text);
-        return variable == nullptr ? "name, no variable" : "variable '" + std::string(variable) + "'";
+        const std::optional<std::string> variable = calculator.lookup(node.text);
+        return variable ? "variable '" + *variable + "'" : "name, no variable";
     }
     case LeafKind::UNBALANCED: return "not split: unbalanced brackets";
     case LeafKind::TRAILING_OPERATOR: return "not split: operator at the end";

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (cpack), installs them with apt, and builds against
 # them as an outside project would: the example hosts with CMake and with
-# pkg-config (c_host linked shared, static and fully static) and every code
-# block of README.md and docs/. Checks the installed shared library's exports,
-# that it makes machine code, and that lparse says so. The packages are
-# removed at the end whatever happened, and any left by an earlier run that
-# died at the start, so that no later build finds a stale install.
+# pkg-config (c_host linked shared, static and fully static), lparse from
+# tools/, and every code block of README.md and docs/. Checks the installed
+# shared library's exports, that it makes machine code, and that lparse says
+# so. The packages are removed at the end whatever happened, and any left by
+# an earlier run that died at the start, so that no later build finds a stale
+# install.
 set -euo pipefail
 
 work=$(mktemp -d)
@@ -70,6 +71,14 @@ for link in static fully-static; do
   fi
 done
 ! ldd "$work/cmake-c_host-fully-static/c_host" >/dev/null 2>&1 || { echo "c_host is not fully static" >&2; exit 1; }
+
+# lparse is a host of the public API alone: tools/ builds as a project of its
+# own against the installed package.
+echo "-- lparse, built from tools/ against the installed package"
+cmake -S tools -B "$work/lparse" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/lparse" -j2 >/dev/null
+test "$("$work/lparse/lparse" --explain '2*(x+1)-cos(y)' x=1 y=0)" = $'((2*(x+1))-cos(y))\n3' ||
+  { echo "lparse built against the installed package gives another result" >&2; exit 1; }
 
 echo "-- code blocks of README.md and docs/"
 python3 .ci/doc_blocks.py "$work/doc-blocks" README.md docs/*.md
