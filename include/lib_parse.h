@@ -384,6 +384,7 @@ typedef struct ParserFunction {
     int replaced;      /* 1 for a user function hidden by a newer definition of the same name */
     int n_args;        /* a host function's argument count, -1 for any; -1 for a user function */
     unsigned flags;    /* a host function's flags (PARSER_NATIVE_PURE); 0 for a user function */
+    int syntax;        /* the grammar a user function was defined under (PARSER_SYNTAX_*); -1 for a host function */
 } ParserFunction;
 
 typedef void (*parser_function_fn)(void *ctx, const ParserFunction *function);

@@ -51,6 +51,7 @@ struct Function {
     bool replaced;
     int n_args;
     unsigned flags;
+    int syntax; // a user function's grammar (PARSER_SYNTAX_*); -1 for a host function
 };
 
 class Parser {
@@ -234,7 +235,7 @@ public:
             [](void *ctx, const ParserFunction *f) {
                 static_cast<std::vector<Function> *>(ctx)->push_back(
                     Function{f->kind, f->name, f->proto != nullptr ? f->proto : "", f->body != nullptr ? f->body : "",
-                             f->replaced != 0, f->n_args, f->flags});
+                             f->replaced != 0, f->n_args, f->flags, f->syntax});
             },
             &out);
         return out;

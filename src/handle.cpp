@@ -206,7 +206,7 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
                                 ? String(read.name)
                                 : String(f->proto, function_name_length(f));
         const bool replaced = !seen.insert(name).second;
-        const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0};
+        const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0, f->syntax};
         if (fn != nullptr) fn(ctx, &info);
     }
     // The host functions in the order their names were first defined.
@@ -217,7 +217,7 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
         ++count;
         const HostFunction &h = entry->second;
         const ParserFunction info{PARSER_FUNCTION_HOST, entry->first.c_str(), nullptr, nullptr, 0,
-                                  h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u};
+                                  h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u, -1};
         if (fn != nullptr) fn(ctx, &info);
     }
     return count;
