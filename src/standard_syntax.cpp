@@ -99,6 +99,7 @@ struct Pending {
     size_t offset, length; // the token's place in its frame's text; CALL: its name through "("
     uint32_t args;         // CALL: the arguments ended so far
     const void *target;    // CALL: the HostFunction or UserFunction
+    size_t listed;         // CALL: its entry in the names listed, or SIZE_MAX
 };
 
 // A text being read: the text given, or the body of a user function's call.
@@ -284,7 +285,7 @@ private:
     bool has_pending() const { return pending_.size() > frames_.top_at(0).pending_base; }
 
     void pend(Pending::Kind kind, uint8_t precedence, int32_t op, const Lexeme &t) {
-        pending_.push(Pending{kind, precedence, Callee::UNKNOWN, op, t.offset, t.length, 0, nullptr});
+        pending_.push(Pending{kind, precedence, Callee::UNKNOWN, op, t.offset, t.length, 0, nullptr, SIZE_MAX});
         if (kind == Pending::OPEN || kind == Pending::QUESTION) frames_.top().open += 1;
     }
 
@@ -395,7 +396,7 @@ private:
     void open_call(const Lexeme &name, const Lexeme &open) {
         const Frame &f = frames_.top_at(0);
         const std::string_view text(f.text + name.offset, name.length);
-        Pending call{Pending::CALL, 0, Callee::UNKNOWN, -1, name.offset, open.offset + 1 - name.offset, 0, nullptr};
+        Pending call{Pending::CALL, 0, Callee::UNKNOWN, -1, name.offset, open.offset + 1 - name.offset, 0, nullptr, SIZE_MAX};
         const HostFunction *host = nullptr;
         if ((call.op = language_function(text)) >= 0) {
             call.callee = Callee::LANGUAGE;
@@ -407,9 +408,10 @@ private:
         } else {
             error(PARSER_ERR_UNKNOWN_NAME, place(name));
         }
-        if (names_ != nullptr && (call.callee == Callee::HOST || call.callee == Callee::USER))
-            names_->add(call.callee == Callee::HOST ? PARSER_NAME_HOST : PARSER_NAME_FUNCTION, text,
-                        place(call.offset, call.length));
+        if (names_ != nullptr && (call.callee == Callee::HOST || call.callee == Callee::USER)) {
+            call.listed = names_->uses().size(); // before the names of its arguments
+            names_->add(call.callee == Callee::HOST ? PARSER_NAME_HOST : PARSER_NAME_FUNCTION, text, Span{});
+        }
         pending_.push(call);
         frames_.top().open += 1;
     }
@@ -422,6 +424,7 @@ private:
         f.open -= 1;
         expect_operand_ = false;
         const Span span = place(call.offset, close.offset + 1 - call.offset);
+        if (call.listed != SIZE_MAX) names_->set_place(call.listed, span);
         const size_t n = call.args;
         switch (call.callee) {
         case Callee::LANGUAGE:

@@ -219,8 +219,8 @@ TEST(Standard, UserFunctionsWithinTheLimits) {
     parser_names(s.p.get(), "sqrt(x) + p(A) + zz", [](void *ctx, int kind, size_t offset, size_t length, const char *name) {
         static_cast<decltype(names) *>(ctx)->emplace_back(kind, offset, length, name);
     }, &names);
-    EXPECT_EQ(names, (decltype(names){{PARSER_NAME_HOST, 0, 5, "sqrt"}, {PARSER_NAME_VARIABLE, 5, 1, "x"},
-                                      {PARSER_NAME_FUNCTION, 10, 2, "p"}, {PARSER_NAME_VARIABLE, 12, 1, "A"},
+    EXPECT_EQ(names, (decltype(names){{PARSER_NAME_HOST, 0, 7, "sqrt"}, {PARSER_NAME_VARIABLE, 5, 1, "x"},
+                                      {PARSER_NAME_FUNCTION, 10, 4, "p"}, {PARSER_NAME_VARIABLE, 12, 1, "A"},
                                       {PARSER_NAME_FUNCTION, 10, 4, "q"}, {PARSER_NAME_UNKNOWN, 17, 2, "zz"}}));
 }
 
