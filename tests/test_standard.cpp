@@ -93,10 +93,11 @@ TEST(Standard, PrecedenceAndAssociativity) {
     std::setlocale(LC_ALL, "C");
 }
 
-// Each error with its code and place, and the value NaN; in a body, at the call.
-TEST(Standard, ErrorsWithTheirPlacesAreNaN) {
+// Each error with its code and place, and the value NaN; in a body, at the
+// call. A check notes the traps of the grammar besides (kinds from 100 on).
+TEST(Standard, ErrorsAndNotesWithTheirPlaces) {
     const std::pair<const char *, std::vector<Place>> rows[] = {
-        {"2**3", {{11, 2, 1}}}, {"x = 1", {{11, 2, 1}}}, {"2x+1", {{11, 0, 2}}}, {"1e", {{11, 0, 2}}},
+        {"2**3", {{11, 2, 1}}}, {"x = 1", {{110, 2, 1}, {11, 2, 1}}}, {"2x+1", {{11, 0, 2}}}, {"1e", {{11, 0, 2}}},
         {"1.2.3", {{11, 0, 5}}}, {"x # 2", {{11, 2, 1}}}, {"(1, 2)", {{11, 2, 1}}}, {"x & 1", {{11, 2, 1}}},
         {"1 : 2", {{11, 2, 1}}}, {"(1 ? 2) ", {{12, 6, 1}}}, {"\xc3\xa9", {{11, 0, 1}}}, {"*2", {{11, 0, 1}}},
         {"2+", {{12, 2, 0}}}, {"x ? 1", {{12, 5, 0}}}, {"max(1,)", {{12, 6, 1}}}, {"(1+)", {{12, 3, 1}}},
@@ -107,16 +108,21 @@ TEST(Standard, ErrorsWithTheirPlacesAreNaN) {
         {"1 2", {{16, 2, 1}}}, {"(x) y+1", {{16, 4, 3}}}, {"1 ? 2 : 3 4", {{16, 10, 1}}},
         {"r(1)", {{17, 0, 4}}}, {"1 + s(2)", {{17, 4, 4}}},
         {"d(1)", {{18, 0, 4}}}, {"2 * bad(1)", {{12, 4, 6}}},
+        {"1 < x < 3", {{111, 6, 1}}}, {"x == y != 0", {{111, 7, 2}}}, {"(1 < x) < 3", {}}, {"1 < x == 1", {}},
+        {"!x", {{112, 0, 1}}}, {"!(x < 1) && !!y", {{112, 13, 1}}},
     };
     Standard s;
     for (const auto &[text, want] : rows) {
-        EXPECT_TRUE(std::isnan(parser_calc(s.p.get(), text))) << "'" << text << "'";
-        EXPECT_EQ(s.errors(), want) << "'" << text << "'";
-        std::vector<Place> notes;
-        parser_check(s.p.get(), text, [](void *ctx, int kind, size_t offset, size_t length, const char *) {
-            if (kind < 100) static_cast<std::vector<Place> *>(ctx)->emplace_back(kind, offset, length);
+        std::vector<Place> notes, errors;
+        parser_check(s.p.get(), text, [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
+            EXPECT_GT(std::string(message).size(), 10u);
+            static_cast<std::vector<Place> *>(ctx)->emplace_back(kind, offset, length);
         }, &notes);
         EXPECT_EQ(notes, want) << "check '" << text << "'";
+        for (const Place &p : want)
+            if (std::get<0>(p) < 100) errors.push_back(p);
+        EXPECT_EQ(std::isnan(parser_calc(s.p.get(), text)), !errors.empty()) << "'" << text << "'";
+        EXPECT_EQ(s.errors(), errors) << "'" << text << "'";
     }
     // The walk shows one leaf, the text, NaN.
     parser_calc(s.p.get(), "1 +");
@@ -222,24 +228,6 @@ TEST(Standard, UserFunctionsWithinTheLimits) {
     EXPECT_EQ(names, (decltype(names){{PARSER_NAME_HOST, 0, 7, "sqrt"}, {PARSER_NAME_VARIABLE, 5, 1, "x"},
                                       {PARSER_NAME_FUNCTION, 10, 4, "p"}, {PARSER_NAME_VARIABLE, 12, 1, "A"},
                                       {PARSER_NAME_FUNCTION, 10, 4, "q"}, {PARSER_NAME_UNKNOWN, 17, 2, "zz"}}));
-}
-
-// The traps a check notes, besides the errors.
-TEST(Standard, CheckNotesTheGrammarsTraps) {
-    const std::pair<const char *, std::vector<Place>> rows[] = {
-        {"x = 1", {{110, 2, 1}, {11, 2, 1}}},     {"1 < x < 3", {{111, 6, 1}}}, {"x == y != 0", {{111, 7, 2}}},
-        {"(1 < x) < 3", {}},                       {"!x", {{112, 0, 1}}},        {"!(x < 1) && !!y", {{112, 13, 1}}},
-        {"1 < x == 1", {}},
-    };
-    Standard s;
-    for (const auto &[text, want] : rows) {
-        std::vector<Place> notes;
-        parser_check(s.p.get(), text, [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
-            EXPECT_GT(std::string(message).size(), 10u);
-            static_cast<std::vector<Place> *>(ctx)->emplace_back(kind, offset, length);
-        }, &notes);
-        EXPECT_EQ(notes, want) << "'" << text << "'";
-    }
 }
 
 // The switch: what it returns and refuses, and that it rebuilds the kept text.
