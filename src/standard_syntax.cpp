@@ -113,7 +113,7 @@ struct Frame {
     FunctionData *call;      // the call node's record, its parameters' function
     TreeNode *call_node;     // pushed as an operand when the body is read
     TreeNode *body_link;     // the last link of the call, which gets the body
-    size_t pending_base, operand_base; // this frame's part of the stacks
+    size_t pending_base;               // this frame's part of the pending stack
     size_t param_from, param_to;       // its parameters in `params_`, sorted by name
     uint32_t open; // brackets, calls and '?' open in this frame
 };
@@ -131,7 +131,7 @@ public:
     TreeNode *run(const char *text, size_t length) {
         text_ = text;
         text_length_ = length;
-        frames_.push(Frame{text, length, 0, false, Span{}, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0});
+        frames_.push(Frame{text, length, 0, false, Span{}, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, 0});
         for (;;) {
             Frame &f = frames_.top();
             Tokenizer tokens(std::string_view(f.text, f.length), f.cursor);
@@ -469,6 +469,7 @@ private:
         const auto *function = static_cast<const UserFunction *>(call.target);
         if (function->syntax != PARSER_SYNTAX_STANDARD) return refuse(PARSER_ERR_OTHER_SYNTAX, span, n);
         if (n != static_cast<size_t>(function->n_params)) return refuse(PARSER_ERR_CALL_ARGUMENTS, span, n);
+        // The bodies being read are at most the depth limit: a scan of them is cheap.
         for (size_t k = 1; k < frames_.size(); ++k)
             if (frames_.begin()[k].function == function) return refuse(PARSER_ERR_RECURSION, span, n);
         // Every body read counts, with its prototype, against the bytes
@@ -480,7 +481,7 @@ private:
         written_left_ -= bytes;
         growth_left_ -= function->body_length;
         inlined_ += 1;
-        Prototype proto; // parser_func has read it once: it reads
+        Prototype proto; // parser_func read it when it defined the function
         if (impossible(!read_prototype(function->proto, &proto) || proto.params.size() != n))
             return refuse(PARSER_ERR_CALL_ARGUMENTS, span, n);
 
@@ -499,7 +500,7 @@ private:
         std::sort(params_.begin() + static_cast<std::ptrdiff_t>(param_from), params_.end(),
                   [](const Param &a, const Param &b) { return a.name < b.name; });
         frames_.push(Frame{function->body, function->body_length, 0, true, span, function, record, node, *last,
-                           pending_.size(), operands_.size(), param_from, params_.size(), 0});
+                           pending_.size(), param_from, params_.size(), 0});
         expect_operand_ = true;
         return Step::GO_ON;
     }
