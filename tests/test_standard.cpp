@@ -80,6 +80,7 @@ TEST(Standard, PrecedenceAndAssociativity) {
         {"12", 12}, {"1.5", 1.5f}, {".5", 0.5f}, {"5.", 5}, {"1e3", 1000}, {"2.5E-4", 2.5e-4f}, {"1E+2", 100},
         {"1.00000005960464477539062500001", 1.00000012f}, // correctly rounded: past the midpoint
         {"16777217", 16777216}, {"1e39", INFINITY}, {"1e-50", 0}, {"1e-45", 1.4e-45f}, {"0.1", 0.1f},
+        {"340282366920938463463374607431768211456", INFINITY}, {"0.0000000000000000000000000000000000000000000001", 0},
         {"f(2, 9)", 5}, {"g(3)", 7}, {"f(f(2, 0), x)", 26}, {"k()", 6}, {"f(x, y) * 2", 20}, {"m(1, 2, 3)", 231},
     };
     for (const char *locale : {"C", "de_DE.UTF-8"}) {
@@ -207,15 +208,19 @@ TEST(Standard, UserFunctionsWithinTheLimits) {
         {1, 1, "*", 3, 2, bits(8)}, {2, 1, "q", PARSER_OP_FUNCTION, 2, bits(4)}, {3, 1, "a", PARSER_OP_OPERAND, 2, bits(5)},
         {3, 1, "-", 1, 2, bits(4)}, {4, 1, "a", PARSER_OP_OPERAND, 2, bits(5)}, {4, 2, "1", PARSER_OP_OPERAND, 2, bits(1)},
         {2, 2, "2", PARSER_OP_OPERAND, 2, bits(2)}}));
-    const std::tuple<int, int, const char *> limits[] = {
-        {PARSER_LIMIT_SUBST_DEPTH, 1, "p(5)"}, {PARSER_LIMIT_SUBST_COUNT, 19, text.c_str()},
-        {PARSER_LIMIT_SUBST_BYTES, 15, "p(5)"}, {PARSER_LIMIT_TREE_GROWTH, 10, "p(5)"}};
-    for (const auto &[which, value, call] : limits) {
-        const long long was = parser_limit(s.p.get(), which, value);
+    // Each limit at its edge: the least value that lets the call through.
+    // p(5) nests q in p, reads 12 + 9 bytes of body and prototype, inlines 8 + 5 of body.
+    const std::tuple<int, int, const char *, float> limits[] = {
+        {PARSER_LIMIT_SUBST_DEPTH, 2, "p(5)", 8}, {PARSER_LIMIT_SUBST_COUNT, 20, text.c_str(), 1048576},
+        {PARSER_LIMIT_SUBST_BYTES, 21, "p(5)", 8}, {PARSER_LIMIT_TREE_GROWTH, 13, "p(5)", 8}};
+    for (const auto &[which, least, call, value] : limits) {
+        const long long was = parser_limit(s.p.get(), which, least - 1);
         parser_calc(s.p.get(), "0"); // the limits apply to the next tree built
         EXPECT_TRUE(std::isnan(parser_calc(s.p.get(), call))) << which;
-        EXPECT_EQ(parser_errors(s.p.get(), nullptr) > 0 && std::get<0>(s.errors()[0]) == PARSER_ERR_SUBSTITUTION_LIMIT, true)
-            << which;
+        EXPECT_EQ(std::get<0>(s.errors().at(0)), PARSER_ERR_SUBSTITUTION_LIMIT) << which;
+        parser_limit(s.p.get(), which, least);
+        parser_calc(s.p.get(), "0");
+        EXPECT_EQ(parser_calc(s.p.get(), call), value) << which;
         parser_limit(s.p.get(), which, was);
     }
     // Prototypes the standard grammar refuses; and its names listed.
