@@ -165,17 +165,20 @@ void register_all() {
         const Case *c = &table[k];
 #if defined(BENCH_SHARED_LIBRARY)
         // The static library's text and bound paths, through the shared one.
-        register_engine<LibParseEngine>(c, false);
+        register_engine<LibParseEngine<PARSER_SYNTAX_DEFINED>>(c, false);
         register_engine<LibParseBoundEngine<1>>(c, false, false);
         continue;
 #endif
         register_native<native_short>(c) || register_native<native_sum>(c) || register_native<native_ratio>(c) ||
             register_native<native_64>(c) || register_native<native_trig>(c) || register_native<native_explog>(c) ||
-            register_native<native_nested>(c);
+            register_native<native_nested>(c) || register_native<native_select>(c);
         if (c->native != nullptr) register_engine<NativePointerEngine>(c, false, false);
-        register_engine<LibParseEngine>(c, true);
+        register_engine<LibParseEngine<PARSER_SYNTAX_DEFINED>>(c, true);
         register_engine<LibParseBoundEngine<1>>(c, false, false); // parsing and bulk are the text path's
         register_engine<LibParseBoundEngine<0>>(c, false, false);
+        // The same expressions in the standard grammar, spelled as muParser's.
+        register_engine<LibParseEngine<PARSER_SYNTAX_STANDARD>>(c, true);
+        register_engine<LibParseBoundEngine<1, PARSER_SYNTAX_STANDARD>>(c, false, false);
 #if defined(BENCH_HAVE_MUPARSER)
         register_engine<MuParserEngine>(c, true);
 #endif

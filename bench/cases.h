@@ -11,12 +11,14 @@ namespace bench {
 using NativeFn = float (*)(float x, float y);
 
 // One expression over the variables x and y. Texts are chosen so that they
-// mean the same in every library: no "^" (it binds loosely in lib_parse), no
-// unary minus after an operator. A null peer text means the library cannot
-// spell the expression.
+// mean the same in every library: no "^" (it binds loosely in lib_parse's
+// defined grammar), no unary minus after an operator. STANDARD is the text
+// in lib_parse's standard grammar (parser_syntax), spelled as muParser's. An
+// empty peer text means the library cannot spell the expression.
 struct Case {
     const char *name;
     std::string lib_parse;
+    std::string standard;
     std::string muparser;
     std::string matheval;
     NativeFn native;
@@ -62,6 +64,7 @@ inline float clamp_of(float v, float lo, float hi) { return v < lo ? lo : v > hi
 inline float native_clamp(float x, float y) { return clamp_of(x, 0.0f, 1.0f) * y; }
 inline float native_trig(float x, float y) { return std::sin(x) * std::cos(y) + std::atan(x / y); }
 inline float native_explog(float x, float y) { return std::exp(x / 10.0f) - std::log10(y + 2.0f); }
+inline float native_select(float x, float y) { return x < y ? x * 2.0f : y - 1.0f; }
 inline float native_nested(float x, float y) {
     return ((((((((((((((((((((x+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+
            y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f+y)*0.5f;
@@ -69,16 +72,21 @@ inline float native_nested(float x, float y) {
 
 inline const Case *cases(int *count) {
     static const Case table[] = {
-        {"short", "2*(x+1)-cos(y)", "2*(x+1)-cos(y)", "2*(x+1)-cos(y)", native_short},
-        {"sum", "x+y", "x+y", "x+y", native_sum},
-        {"ratio", "(x+1)*(y-2)/(x*y+3)", "(x+1)*(y-2)/(x*y+3)", "(x+1)*(y-2)/(x*y+3)", native_ratio},
-        {"sum64", sum_product_64(), sum_product_64(), sum_product_64(), native_64},
-        {"trig", "sin(x)*cos(y)+atan(x/y)", "sin(x)*cos(y)+atan(x/y)", "sin(x)*cos(y)+atan(x/y)", native_trig},
+        {"short", "2*(x+1)-cos(y)", "2*(x+1)-cos(y)", "2*(x+1)-cos(y)", "2*(x+1)-cos(y)", native_short},
+        {"sum", "x+y", "x+y", "x+y", "x+y", native_sum},
+        {"ratio", "(x+1)*(y-2)/(x*y+3)", "(x+1)*(y-2)/(x*y+3)", "(x+1)*(y-2)/(x*y+3)", "(x+1)*(y-2)/(x*y+3)",
+         native_ratio},
+        {"sum64", sum_product_64(), sum_product_64(), sum_product_64(), sum_product_64(), native_64},
+        {"trig", "sin(x)*cos(y)+atan(x/y)", "sin(x)*cos(y)+atan(x/y)", "sin(x)*cos(y)+atan(x/y)",
+         "sin(x)*cos(y)+atan(x/y)", native_trig},
         // libmatheval has only the natural logarithm.
-        {"explog", "exp(x/10)-log10(y+2)", "exp(x/10)-log10(y+2)", "exp(x/10)-log(y+2)/log(10)", native_explog},
-        {"nested20", nested_20(), nested_20(), nested_20(), native_nested},
+        {"explog", "exp(x/10)-log10(y+2)", "exp(x/10)-log10(y+2)", "exp(x/10)-log10(y+2)", "exp(x/10)-log(y+2)/log(10)",
+         native_explog},
+        {"nested20", nested_20(), nested_20(), nested_20(), nested_20(), native_nested},
         // A host function each library is given: clamp (libmatheval cannot be given one).
-        {"clamp", "clamp(x,0,1)*y", "clamp(x,0,1)*y", "", native_clamp},
+        {"clamp", "clamp(x,0,1)*y", "clamp(x,0,1)*y", "clamp(x,0,1)*y", "", native_clamp},
+        // A comparison and a choice: the defined grammar spells them with parser_math's lt and if.
+        {"select", "if(lt(x,y),x*2,y-1)", "x<y ? x*2 : y-1", "x<y ? x*2 : y-1", "", native_select},
     };
     *count = static_cast<int>(sizeof table / sizeof table[0]);
     return table;

@@ -30,11 +30,15 @@ namespace bench {
 #define BENCH_LIBRARY_SUFFIX ""
 #endif
 
-// The host function the "clamp" case calls, given to every handle.
+// The host function the "clamp" case calls, given to every handle after the
+// standard set (whose lt and if the "select" case calls), and the grammar
+// the handle reads.
 inline float host_clamp(void *, const float *a, int) { return clamp_of(a[0], a[1], a[2]); }
-inline Parser *new_parser() {
+inline Parser *new_parser(int syntax) {
     Parser *parser = parser_new();
+    parser_math(parser);
     parser_native_func(parser, "clamp", 3, host_clamp, nullptr, PARSER_NATIVE_PURE);
+    parser_syntax(parser, syntax);
     return parser;
 }
 
@@ -65,9 +69,11 @@ struct NativePointerEngine {
     NativeFn volatile f;
 };
 
+// SYNTAX: the grammar, PARSER_SYNTAX_DEFINED or PARSER_SYNTAX_STANDARD ("_std").
+template <int Syntax>
 struct LibParseEngine {
-    static constexpr const char *name = "lib_parse" BENCH_LIBRARY_SUFFIX;
-    explicit LibParseEngine(const Case &c) : text(c.lib_parse), parser(new_parser()) {
+    static constexpr const char *name = Syntax ? "lib_parse_std" BENCH_LIBRARY_SUFFIX : "lib_parse" BENCH_LIBRARY_SUFFIX;
+    explicit LibParseEngine(const Case &c) : text(Syntax ? c.standard : c.lib_parse), parser(new_parser(Syntax)) {
         parser_var(parser, "x", 1.0f);
         parser_var(parser, "y", 1.0f);
     }
@@ -97,11 +103,14 @@ struct LibParseEngine {
 // evaluated without its text. Timed for evaluation only; its bulk() is the
 // row loop check() compares. NATIVE 1: the tree runs as machine code once it
 // has been evaluated often enough (check() does that); 0: the interpreter.
-template <int Native>
+template <int Native, int Syntax = PARSER_SYNTAX_DEFINED>
 struct LibParseBoundEngine {
-    static constexpr const char *name = Native ? "lib_parse_bound" BENCH_LIBRARY_SUFFIX : "lib_parse_interp" BENCH_LIBRARY_SUFFIX;
+    static constexpr const char *name = Syntax   ? "lib_parse_std_bound" BENCH_LIBRARY_SUFFIX
+                                        : Native ? "lib_parse_bound" BENCH_LIBRARY_SUFFIX
+                                                 : "lib_parse_interp" BENCH_LIBRARY_SUFFIX;
     explicit LibParseBoundEngine(const Case &c)
-        : text(c.lib_parse), parser(new_parser()), x(parser_var_ref(parser, "x")), y(parser_var_ref(parser, "y")) {
+        : text(Syntax ? c.standard : c.lib_parse), parser(new_parser(Syntax)), x(parser_var_ref(parser, "x")),
+          y(parser_var_ref(parser, "y")) {
         parser_limit(parser, PARSER_LIMIT_NATIVE_CODE, Native);
         *x = 1.0f;
         *y = 1.0f;

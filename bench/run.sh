@@ -84,10 +84,28 @@ awk -F, '
           (kind == "parse" ? "–" : ratio_to_native(kind, c, lp, lower_is_better)), ratio_to_peer(best, lp, lower_is_better)
     }
   }
+  # The standard grammar: parse + one evaluation against muParser on the same
+  # texts, evaluation (bound path) and bulk against the defined grammar.
+  function standard(    i, c, sp, mp, sb, db, st, dt, sk, dk) {
+    printf "\nThe standard grammar (parser_syntax): parse + one evaluation, µs, against muParser on the same text; "
+    printf "evaluation, ns, and bulk, million rows per second, against the defined grammar'"'"'s text\n\n"
+    printf "| expression | parse, standard | parse, muParser | parse speed ÷ muParser | bound, standard | bound, defined | bound speed ÷ defined | text, standard | text, defined | bulk, standard | bulk, defined |\n"
+    printf "|---|---|---|---|---|---|---|---|---|---|---|\n"
+    for (i = 1; i <= n; i++) {
+      c = order[i]
+      sp = value["parse", c, "lib_parse_std"]; mp = value["parse", c, "muparser"]
+      sb = value["eval", c, "lib_parse_std_bound"]; db = value["eval", c, "lib_parse_bound"]
+      st = value["eval", c, "lib_parse_std"]; dt = value["eval", c, "lib_parse"]
+      sk = value["bulk", c, "lib_parse_std"]; dk = value["bulk", c, "lib_parse"]
+      printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", c, cell(sp), cell(mp), ratio_to_peer(mp, sp, 1), \
+        cell(sb), cell(db), ratio_to_peer(db, sb, 1), cell(st), cell(dt), cell(sk), cell(dk)
+    }
+  }
   END {
     table("eval", "Evaluation with changing x and y, ns per evaluation (lower is better)", 1, 1)
     table("parse", "Parse from scratch and evaluate once, µs (lower is better)", 1, 0)
     table("bulk", "Bulk evaluation of 1,048,576 rows, million rows per second (higher is better)", 0, 0)
+    standard()
     if (m > 0) {
       printf "\nExpansion of large texts by lib_parse (parser_expand), ms\n\n| text | ms |\n|---|---|\n"
       for (i = 1; i <= m; i++) printf "| %s | %.1f |\n", shapes[i], expand_ms[shapes[i]]

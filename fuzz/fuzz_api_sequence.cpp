@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     float scale = 3.0f;
     bool cached = false; // last_value is what parser_calc(last_text) gives now
     for (int command = 0; command < 64 && in.remaining_bytes() > 0; ++command) {
-        switch (in.ConsumeIntegralInRange<int>(0, 10)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 11)) {
         case 0: {
             const std::string name = pick_name(in);
             parser_var(p, name.c_str(), in.ConsumeFloatingPoint<float>());
@@ -101,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             size_t offset = 0, length = 0;
             const int count = parser_errors(p, nullptr);
             for (int i = 0; i < count; ++i)
-                if (parser_error_at(p, i, &code, &offset, &length) != 0 || code < 0 || code > PARSER_ERR_ARGUMENT_COUNT ||
-                    offset + length > given.size())
+                if (parser_error_at(p, i, &code, &offset, &length) != 0 || code < 0 || code > PARSER_ERR_OTHER_SYNTAX ||
+                    code == PARSER_ERR_BUSY || offset + length > given.size())
                     __builtin_trap();
             if (parser_error_at(p, count, &code, nullptr, nullptr) != -1) __builtin_trap();
             break;
@@ -136,6 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             cached = false;
             break;
         }
+        case 11:
+            // The other grammar: later texts, and functions defined from now on, read in it.
+            parser_syntax(p, in.ConsumeBool() ? PARSER_SYNTAX_STANDARD : PARSER_SYNTAX_DEFINED);
+            cached = false;
+            break;
         default:
             dbg_set_level(in.ConsumeBool() ? 8 : 0);
             break;

@@ -3,7 +3,10 @@
 // Each input is calculated three times: quietly on a fresh handle, again on
 // the same handle (the cached tree), and on a second handle with every
 // diagnostic emitted, which takes the traced operator search. All three must
-// agree bit for bit, and so must the error counts.
+// agree bit for bit, and so must the error counts. Then in the standard
+// grammar: twice alike, NaN whenever an error was reported, and every error
+// among the notes of a check.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +29,18 @@ Parser *defined_handle() {
     parser_func(p, "h(t)", "cos(t)+f(t)");
     parser_func(p, "r(n)", "1+r(n)"); // runs away: stopped by the substitution limits
     parser_func(p, "k()", "7");
+    return p;
+}
+
+Parser *standard_handle() {
+    Parser *p = parser_new();
+    parser_math(p);
+    parser_syntax(p, PARSER_SYNTAX_STANDARD);
+    parser_var(p, "x", 1.5f);
+    parser_var(p, "y", -2.0f);
+    parser_func(p, "f(a, b)", "a*b - a");
+    parser_func(p, "g(a)", "a > 0 ? f(a, a) : -a");
+    parser_func(p, "r(n)", "n + r(n)"); // recursion: an error at its call
     return p;
 }
 
@@ -55,5 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::abort();
     parser_destroy(traced);
     dbg_set_level(0);
+
+    Parser *standard = standard_handle();
+    const float value = parser_calc(standard, text.c_str());
+    const int standard_errors = parser_errors(standard, nullptr);
+    if (standard_errors > 0 && !std::isnan(value)) std::abort(); // arithmetic may give NaN too, without an error
+    if (!same_bits(value, parser_calc(standard, text.c_str())) || parser_errors(standard, nullptr) != standard_errors ||
+        parser_check(standard, text.c_str(), nullptr, nullptr) < standard_errors)
+        std::abort();
+    parser_destroy(standard);
     return 0;
 }

@@ -68,7 +68,19 @@ typedef struct Parser Parser;
 #define PARSER_ERR_INTERRUPTED 9        /* parser_interrupt stopped the call: the text is not kept, its value is NaN */
 #define PARSER_ERR_EMPTY_ARGUMENT 10     /* an empty argument among others in a host function's call,
                                          * 'max(1, ,2)': the call is 0 */
-/* Codes 11 to 19 are reserved for the errors of a second grammar. */
+/* Errors of the standard grammar (parser_syntax). A text with any of them, or
+ * with any other error while the handle reads the standard grammar, has the
+ * value NaN, so a host never mistakes it for a number. */
+#define PARSER_ERR_UNEXPECTED_TOKEN 11  /* a token that cannot stand where it does: '2**3', 'a = 1', '2x', '(1,2)' */
+#define PARSER_ERR_MISSING_TOKEN 12     /* an operand or a ':' missing where the text, a bracket or an
+                                         * argument ends: '2+', 'c ? a', 'f(1,)' */
+#define PARSER_ERR_UNBALANCED_BRACKET 13 /* a '(' never closed, or a ')' that closes nothing: '(1+2', '1+2)' */
+#define PARSER_ERR_UNKNOWN_NAME 14      /* a name that is no variable, or a call of no function: 'y+1' with no y */
+#define PARSER_ERR_CALL_ARGUMENTS 15    /* a call with a wrong number of arguments: 'cos(1, 2)' */
+#define PARSER_ERR_TRAILING_TEXT 16     /* text after a whole expression: '1 2', '(x) y' */
+#define PARSER_ERR_RECURSION 17         /* a user function that calls itself, directly or through others */
+#define PARSER_ERR_OTHER_SYNTAX 18      /* a call of a user function defined under the other grammar */
+/* Code 19 is reserved. */
 
 /* Short English meaning of an error code; "unknown error" for any other code.
  * The returned text is static. */
@@ -79,9 +91,25 @@ LIB_PARSE_API const char *parser_error_text(int code) LIB_PARSE_NOEXCEPT;
 #define PARSER_OP_COUNT 14
 #define PARSER_OP_OPERAND 14
 #define PARSER_OP_CALL 15 /* a host function's call: its name as text, its arguments as subtrees */
+/* The standard grammar's operations (parser_syntax). The two-operand ones have
+ * a left and a right child, the one-operand ones a right child only. */
+#define PARSER_OP_NEG 20      /* -x: a true negation (-0 of 0, a NaN with its sign flipped) */
+#define PARSER_OP_NOT 21      /* !x: 1 when x is 0, else 0 (a NaN is true, so !NaN is 0) */
+#define PARSER_OP_LT 22       /* x < y, 1 or 0 */
+#define PARSER_OP_LE 23       /* x <= y */
+#define PARSER_OP_GT 24       /* x > y */
+#define PARSER_OP_GE 25       /* x >= y */
+#define PARSER_OP_EQ 26       /* x == y */
+#define PARSER_OP_NE 27       /* x != y */
+#define PARSER_OP_AND 28      /* x && y, 1 or 0; y is evaluated only when x is not 0 */
+#define PARSER_OP_OR 29       /* x || y, 1 or 0; y is evaluated only when x is 0 */
+#define PARSER_OP_SELECT 30   /* c ? a : b: its three parts as subtrees in text order; only one of a, b is evaluated */
+#define PARSER_OP_FUNCTION 31 /* a user function's call: its name as text, its arguments and then its body as
+                               * subtrees; inside the body a parameter is a leaf (PARSER_OP_OPERAND) named as it */
 
 /* Symbol of operation id 0..13 ("+", "-", "^", "*", "/", "%", "cos", "sin",
- * "atan", "tan", "exp", "logn", "log2", "log10"); NULL for any other id. */
+ * "atan", "tan", "exp", "logn", "log2", "log10") or 20..30 ("-", "!", "<",
+ * "<=", ">", ">=", "==", "!=", "&&", "||", "?:"); NULL for any other id. */
 LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
 
 /* Node states as parser_walk() reports them. */
@@ -109,6 +137,12 @@ LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
                                     * can tell. Same results either way, bit for bit. */
 #define PARSER_LIMIT_COUNT 6
 
+/* The grammars a handle reads texts in (parser_syntax). */
+#define PARSER_SYNTAX_DEFINED 0  /* the library's own language (docs/language.md), the default */
+#define PARSER_SYNTAX_STANDARD 1 /* the grammar of formulas: blanks separate tokens, 1e3 is a number,
+                                  * ^ binds tighter than * and unary minus, comparisons, && || ! and ?:,
+                                  * names matched exactly, user functions with parameters bound by value */
+
 /* Makes a new handle with no variables, no functions and an empty tree.
  * Never returns NULL: if memory runs out the process is aborted with a message. */
 LIB_PARSE_API Parser *parser_new(void) LIB_PARSE_NOEXCEPT;
@@ -129,8 +163,14 @@ LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name) LIB_PARSE_
 /* Defines a user function: PROTO is its name and parameter list, such as
  * "g(a,b)", BODY the expression it stands for, such as "a-b". A newer
  * definition of the same name hides the older one. The next parser_calc
- * rebuilds its tree, so the definition takes effect. Returns 0. A NULL handle
- * or text does nothing; a call from a callback does nothing and returns 1. */
+ * rebuilds its tree, so the definition takes effect. The function keeps the
+ * handle's grammar (parser_syntax): under PARSER_SYNTAX_STANDARD, PROTO must be
+ * a name and distinct parameter names, each a letter or '_' followed by
+ * letters, digits and '_' ("f(a, b)", "pi()"), the name not one of the eight
+ * functions of the language; the body is read in that grammar at each call,
+ * its parameters bound to the call's arguments, each evaluated once. Returns
+ * 0. A NULL handle or text does nothing; a call from a callback, or a
+ * standard prototype that does not have that form, does nothing and returns 1. */
 LIB_PARSE_API int parser_func(Parser *parser, const char *proto, const char *body) LIB_PARSE_NOEXCEPT;
 
 /* A host function: receives the N_ARGS argument values of a call in text
@@ -178,6 +218,17 @@ LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_arg
  * parser_math has none of them. Returns 0; non-zero for a NULL handle or a
  * call from a callback. */
 LIB_PARSE_API int parser_math(Parser *parser) LIB_PARSE_NOEXCEPT;
+
+/* Sets the grammar the handle reads its texts in to SYNTAX (a PARSER_SYNTAX_*
+ * value) and returns the one it had; a negative SYNTAX only reads it. A new
+ * handle reads PARSER_SYNTAX_DEFINED. Changing it makes the next parser_calc
+ * or parser_eval rebuild the tree, as a definition does. Variables, host
+ * functions and limits serve both grammars; a user function is read in the
+ * grammar the handle had when parser_func defined it, and a call of it from
+ * a text of the other grammar is error PARSER_ERR_OTHER_SYNTAX. Returns -1,
+ * changing nothing, for a NULL handle, an unknown SYNTAX, or a call from a
+ * callback (reading included). */
+LIB_PARSE_API int parser_syntax(Parser *parser, int syntax) LIB_PARSE_NOEXCEPT;
 
 /* Sets limit WHICH (a PARSER_LIMIT_* value) of the handle to VALUE and returns
  * the value it had. A negative VALUE only reads the limit; a value above the
@@ -265,6 +316,10 @@ LIB_PARSE_API void parser_on_error(Parser *parser, parser_error_fn fn, void *ctx
 #define PARSER_NOTE_NUMBER_AS_NAME 107     /* a number with an exponent or letters reads as a name: 1e3, 0x10 */
 #define PARSER_NOTE_PREFIX_CALL 108        /* a call taken by a function whose name only begins it: ff(3) by f */
 #define PARSER_NOTE_BLANK_IN_NAME 109      /* a blank at the edge of a name is part of it: 'x *2' reads 'x ' */
+/* Notes of the standard grammar. */
+#define PARSER_NOTE_ASSIGNMENT 110        /* '=' where '==' was likely meant: 'x = 1' (also an error) */
+#define PARSER_NOTE_COMPARISON_CHAIN 111  /* a comparison of a comparison: 'a < b < c' is (a < b) < c */
+#define PARSER_NOTE_NOT_OF_NUMBER 112     /* '!' of a value other than a comparison or logic: '!x' is x == 0 */
 
 /* Receives one note: its KIND (an error code or a PARSER_NOTE_* kind), the
  * byte OFFSET and LENGTH of the place in the text checked, and a short English
@@ -281,8 +336,9 @@ LIB_PARSE_API int parser_check(Parser *parser, const char *text, parser_note_fn 
 
 /* Called once per node of the current tree, in pre-order (node, left subtree,
  * right subtree). DEPTH is 0 at the root; SIDE is 0 for the root, 1 for a left
- * child, 2 for a right child. A call (PARSER_OP_CALL) is followed by its
- * argument subtrees in text order, each one level deeper with SIDE 1. EXPR is the node's text (an operator's symbol for
+ * child, 2 for a right child. A call (PARSER_OP_CALL, PARSER_OP_FUNCTION) and
+ * a PARSER_OP_SELECT are followed by their subtrees in text order, each one
+ * level deeper with SIDE 1. EXPR is the node's text (an operator's symbol for
  * an operator node; may be NULL for a tree never built), OP its operation id
  * or PARSER_OP_OPERAND, STATE a PARSER_STATE_* value, VALUE its last value. */
 typedef void (*parser_visit_fn)(void *ctx, int depth, int side, const char *expr,
@@ -295,7 +351,8 @@ LIB_PARSE_API void parser_walk(const Parser *parser, parser_visit_fn visit, void
 /* Kinds of the names parser_names() reports. */
 #define PARSER_NAME_VARIABLE 0 /* a leaf that reads a defined variable: NAME is that variable's, which
                                 * may be longer than the text by the prefix rule (x reads xy) */
-#define PARSER_NAME_UNKNOWN 1  /* a leaf that names no variable and counts as 0: NAME is its text */
+#define PARSER_NAME_UNKNOWN 1  /* a leaf that names no variable and counts as 0 (in the standard grammar,
+                                * error PARSER_ERR_UNKNOWN_NAME): NAME is its text */
 #define PARSER_NAME_FUNCTION 2 /* a call of a user function: NAME is the function chosen */
 #define PARSER_NAME_HOST 3     /* a call of a host function: NAME is its name */
 
@@ -327,6 +384,7 @@ typedef struct ParserFunction {
     int replaced;      /* 1 for a user function hidden by a newer definition of the same name */
     int n_args;        /* a host function's argument count, -1 for any; -1 for a user function */
     unsigned flags;    /* a host function's flags (PARSER_NATIVE_PURE); 0 for a user function */
+    int syntax;        /* the grammar a user function was defined under (PARSER_SYNTAX_*); -1 for a host function */
 } ParserFunction;
 
 typedef void (*parser_function_fn)(void *ctx, const ParserFunction *function);

@@ -51,6 +51,7 @@ struct Function {
     bool replaced;
     int n_args;
     unsigned flags;
+    int syntax; // a user function's grammar (PARSER_SYNTAX_*); -1 for a host function
 };
 
 class Parser {
@@ -83,9 +84,10 @@ public:
     float *var_ref(const char *name) { return parser_var_ref(handle_, name); }
     float *var_ref(const std::string &name) { return var_ref(name.c_str()); }
 
-    // Defines a user function, such as func("g(a,b)", "a-b").
-    void func(const char *proto, const char *body) { parser_func(handle_, proto, body); }
-    void func(const std::string &proto, const std::string &body) { func(proto.c_str(), body.c_str()); }
+    // Defines a user function, such as func("g(a,b)", "a-b"), in the grammar
+    // the Parser reads; returns parser_func's result.
+    int func(const char *proto, const char *body) { return parser_func(handle_, proto, body); }
+    int func(const std::string &proto, const std::string &body) { return func(proto.c_str(), body.c_str()); }
 
     // Defines host function NAME as CALLABLE, returning something
     // convertible to float: either a callable of (const float *args, int n)
@@ -184,6 +186,10 @@ public:
     // value; a negative VALUE only reads it.
     long long limit(int which, long long value = -1) { return parser_limit(handle_, which, value); }
 
+    // Sets the grammar texts are read in (PARSER_SYNTAX_*) and returns the
+    // previous one; with no argument only reads it (parser_syntax).
+    int syntax(int value = -1) { return parser_syntax(handle_, value); }
+
     // The errors recorded while the current tree was built, in the order met.
     std::vector<Error> errors() const {
         std::vector<Error> out(static_cast<std::size_t>(parser_errors(handle_, nullptr)));
@@ -229,7 +235,7 @@ public:
             [](void *ctx, const ParserFunction *f) {
                 static_cast<std::vector<Function> *>(ctx)->push_back(
                     Function{f->kind, f->name, f->proto != nullptr ? f->proto : "", f->body != nullptr ? f->body : "",
-                             f->replaced != 0, f->n_args, f->flags});
+                             f->replaced != 0, f->n_args, f->flags, f->syntax});
             },
             &out);
         return out;

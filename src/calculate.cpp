@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "arena.h"
-#include "expansion.h"
+#include "build_tree.h"
 #include "handle.h"
 #include "memory.h"
 #include "operation_table.h"
@@ -48,16 +48,14 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     }
     ExpandWatch watch;
     watch.call = &parser->call;
-    parser->tree = expand_text(parser->arena, parser->scratch, text, length, &parser->func_index, parser->hosts,
-                               parser->limits, watch);
+    parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch);
     const bool stopped = parser->tree == nullptr;
     if (stopped) {
         const ErrorLog::Entry stop = parser->errors.entries().back();
         parser->errors.clear();
         parser->errors.add(stop.code, stop.span);
         parser->arena->reset();
-        parser->tree =
-            expand_text(parser->arena, parser->scratch, "", 0, &parser->func_index, parser->hosts, parser->limits);
+        parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, "", 0);
     }
     parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old);
     return !stopped;

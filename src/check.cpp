@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "arena.h"
-#include "expansion.h"
+#include "build_tree.h"
 #include "handle.h"
 #include "lib_parse.h"
 #include "operation_table.h"
@@ -64,7 +64,7 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
             ExpandWatch watch;
             watch.notes = &notes;
             watch.call = &parser->call;
-            expand_text(&arena, nullptr, text, length, &parser->func_index, parser->hosts, parser->limits, watch);
+            build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch);
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }

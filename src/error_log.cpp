@@ -109,6 +109,14 @@ extern "C" const char *parser_error_text(int code) noexcept {
     case PARSER_ERR_BUSY: return "call refused: the handle is inside a call of its own (a callback called back into it)";
     case PARSER_ERR_INTERRUPTED: return "interrupted: the text is not kept, and its value is NaN";
     case PARSER_ERR_EMPTY_ARGUMENT: return "empty argument in a host function's call: the call is 0";
+    case PARSER_ERR_UNEXPECTED_TOKEN: return "a token that cannot stand here";
+    case PARSER_ERR_MISSING_TOKEN: return "an operand or ':' is missing here";
+    case PARSER_ERR_UNBALANCED_BRACKET: return "a bracket without a partner";
+    case PARSER_ERR_UNKNOWN_NAME: return "a name that is no variable, or a call of no function";
+    case PARSER_ERR_CALL_ARGUMENTS: return "a call with a wrong number of arguments";
+    case PARSER_ERR_TRAILING_TEXT: return "text after a whole expression";
+    case PARSER_ERR_RECURSION: return "a user function that calls itself, directly or through others";
+    case PARSER_ERR_OTHER_SYNTAX: return "a call of a user function defined under the other grammar";
     default: return "unknown error";
     }
 }

@@ -438,6 +438,10 @@ private:
             LP_REPORT(PARSER_ERR_UNKNOWN_FUNCTION, place);
             return false;
         }
+        if (f->syntax != PARSER_SYNTAX_DEFINED) { // its body is another grammar's
+            LP_REPORT(PARSER_ERR_OTHER_SYNTAX, place);
+            return false;
+        }
         if (depth >= limits_.depth() || budget_.substitutions >= limits_.substitutions()) {
             LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
             return false;

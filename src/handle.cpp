@@ -15,6 +15,7 @@
 #include "machine_code.h"
 #include "operation_table.h"
 #include "program.h"
+#include "standard_tokens.h"
 #include "substitute.h"
 
 namespace lp {
@@ -67,6 +68,8 @@ extern "C" Parser *parser_new(void) noexcept {
     parser->busy = false;
     parser->on_error = nullptr;
     parser->on_error_ctx = nullptr;
+    parser->syntax = PARSER_SYNTAX_DEFINED;
+    parser->rebuild_on_new_variable = false;
     return parser;
 }
 
@@ -81,6 +84,7 @@ Variable *define_variable(Parser *parser, const char *name, float value) {
     list_push(parser->vars, v, 0);
     var_index_add(&parser->var_index, v);
     parser->generation += 1; // compiled names may now bind to the new record
+    if (parser->rebuild_on_new_variable) parser->cache->dirty = 1;
     forget_fast(parser);
     return v;
 }
@@ -118,14 +122,37 @@ extern "C" float *parser_var_ref(Parser *parser, const char *name) noexcept {
 extern "C" int parser_func(Parser *parser, const char *proto, const char *body) noexcept {
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
     if (parser->busy) return 1;
+    // A call finds the function by its name: in the defined grammar the
+    // prototype up to its "(", in the standard one the name it reads.
+    size_t name_from = 0, name_length = std::strcspn(proto, "(");
+    int32_t n_params = -1;
+    if (parser->syntax == PARSER_SYNTAX_STANDARD) {
+        Prototype read;
+        if (!read_prototype(proto, &read) || read.params.size() > INT32_MAX) return 1;
+        name_from = static_cast<size_t>(read.name.data() - proto);
+        name_length = read.name.size();
+        n_params = static_cast<int32_t>(read.params.size());
+    }
     parser->cache->dirty = 1; // the tree may call the new definition
     forget_fast(parser);
     const size_t body_length = std::strlen(body);
-    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length};
+    UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length, parser->syntax,
+                   n_params};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
     const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
-    name_trie_insert(&parser->func_index, copy->proto, std::strcspn(copy->proto, "("), copy);
+    name_trie_insert(&parser->func_index, copy->proto + name_from, name_length, copy);
     return 0;
+}
+
+extern "C" int parser_syntax(Parser *parser, int syntax) noexcept {
+    if (parser == nullptr || parser->busy || syntax > PARSER_SYNTAX_STANDARD) return -1;
+    const int previous = parser->syntax;
+    if (syntax >= 0 && syntax != previous) {
+        parser->syntax = syntax;
+        parser->cache->dirty = 1; // the kept text reads otherwise now
+        forget_fast(parser);
+    }
+    return previous;
 }
 
 namespace {
@@ -175,9 +202,12 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
     HashSet<String, StringHash> seen; // newest first: a name seen before is a replaced definition
     for (const ListNode *n = parser->funcs->head; n != nullptr; n = n->next, ++count) {
         const auto *f = static_cast<const UserFunction *>(n->data);
-        const String name(f->proto, function_name_length(f));
+        Prototype read;
+        const String name = f->syntax == PARSER_SYNTAX_STANDARD && read_prototype(f->proto, &read)
+                                ? String(read.name)
+                                : String(f->proto, function_name_length(f));
         const bool replaced = !seen.insert(name).second;
-        const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0};
+        const ParserFunction info{PARSER_FUNCTION_USER, name.c_str(), f->proto, f->body, replaced ? 1 : 0, -1, 0, f->syntax};
         if (fn != nullptr) fn(ctx, &info);
     }
     // The host functions in the order their names were first defined.
@@ -188,7 +218,7 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
         ++count;
         const HostFunction &h = entry->second;
         const ParserFunction info{PARSER_FUNCTION_HOST, entry->first.c_str(), nullptr, nullptr, 0,
-                                  h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u};
+                                  h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u, -1};
         if (fn != nullptr) fn(ctx, &info);
     }
     return count;

@@ -27,6 +27,8 @@ struct UserFunction {
     char *proto; // name and parameter list, "g(a,b)"
     char *body;
     size_t body_length; // strlen(body): a call refused by the limits never measures it
+    int syntax;         // the grammar it was defined under, which reads its prototype and body
+    int32_t n_params;   // the standard grammar's: its parameters, which a call's arguments must match
 };
 
 namespace lp {
@@ -62,6 +64,10 @@ struct Parser {
     lp::CallState call; // the call parser_interrupt may stop
     parser_error_fn on_error; // told each error entry of a tree just built, or null
     void *on_error_ctx;
+    int syntax; // PARSER_SYNTAX_*: the grammar texts are read in
+    // The standard grammar's tree names a variable that did not exist: a new
+    // variable rebuilds it, as the name may now read one.
+    bool rebuild_on_new_variable;
     // Last: the fields the calls of a host's loop read stay together at the top.
     lp::NameTrie func_index; // funcs by name: the newest whose name begins a call
 };

@@ -177,6 +177,21 @@ const void *name_trie_newest_prefix_of(const NameTrie *trie, const char *text, s
     return record_of(trie, newest);
 }
 
+const void *name_trie_newest_equal(const NameTrie *trie, const char *text, size_t length) {
+    if (trie->node_count == 0) return nullptr;
+    uint32_t node = 0;
+    size_t at = 0;
+    while (at < length) {
+        const uint32_t child = child_of(trie, node, static_cast<unsigned char>(text[at]));
+        if (child == 0) return nullptr;
+        const TrieNode &c = trie->nodes[child];
+        if (c.length > length - at || std::memcmp(c.label + 1, text + at + 1, c.length - 1) != 0) return nullptr;
+        node = child;
+        at += c.length;
+    }
+    return record_of(trie, trie->nodes[node].ending);
+}
+
 void name_trie_free(NameTrie *trie) {
     std::free(trie->nodes);
     std::free(trie->edges);

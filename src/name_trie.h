@@ -46,6 +46,8 @@ const void *name_trie_newest_starting_with(const NameTrie *trie, const char *tex
 // The record of the newest key that TEXT begins with (an equal key and the
 // empty key included), or null.
 const void *name_trie_newest_prefix_of(const NameTrie *trie, const char *text, size_t length);
+// The record of the newest key equal to TEXT, or null.
+const void *name_trie_newest_equal(const NameTrie *trie, const char *text, size_t length);
 void name_trie_free(NameTrie *trie);
 
 } // namespace lp

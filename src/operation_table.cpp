@@ -7,6 +7,7 @@
 
 #include "arena.h"
 #include "lib_parse.h"
+#include "operation_kinds.h"
 #include "subtree.h"
 #include "trace.h"
 
@@ -69,6 +70,7 @@ NodeData *fill_operand_node(const char *text, size_t length, Arena *arena) {
 } // namespace lp
 
 extern "C" const char *parser_op_symbol(int op) noexcept {
+    if (op >= lp::OP_NEG && op < lp::OP_FUNCTION) return lp::kind_of(op).name;
     if (op < 0 || op >= lp::OP_COUNT) return nullptr;
     lp::parser_init();
     return lp::operation[op].name;

@@ -37,6 +37,21 @@ constexpr long long kMaxTextBytes = INT32_MAX;
 //   the text plus 128 KiB of growth. The substitution defaults first
 //   proposed (100,000 substitutions, 64 MiB written, 512 KiB growth) let a
 //   60-byte text take 0.35 s and 360 MiB, more than such a host should accept.
+// The standard grammar (parser_syntax) reads a text in one pass, and a user
+// function's call inlines its body: the substitution limits count the calls
+// inlined, the bodies nested in bodies, the bytes of bodies and prototypes
+// read (bytes written) and of bodies inlined (growth). Measured the same way
+// (10 MiB of each peak is the measuring program's own):
+// - Without user functions, a text takes at most 0.035 s (a check of 131,072
+//   unknown names, each an error and a note) and 53 MiB, for 262,144 unary
+//   operators in a row (-----x): one node per byte, and a tree that deep
+//   keeps a frame per level while it is flattened. Products, comparisons,
+//   powers and chains of ?: take 43-47 MiB, && and || 37-40 MiB.
+// - With user functions, at most 0.017 s and 30 MiB: 50,000 calls of a body
+//   of 4 KiB inline 32 of them, then the growth limit refuses the rest, each
+//   at once; a function of 5,000 parameters inlines a 120 KB body in 7 ms
+//   (its names found among the sorted parameters); chains of 300 functions
+//   and recursion stop at the depth limit and at the first repeated call.
 struct LimitSpec {
     long long initial;
     long long maximum;

@@ -43,7 +43,10 @@ bool supported(const TreeNode *node) {
     }
 }
 
-// Counts the nodes, or returns 0 for a shape expansion never builds.
+// The room the arrays need: a step, a leaf or a kept value per node, and
+// more for && and ||, each of which is a conditional with a constant part
+// and a TRUTH step besides its node (a call's or a ?:'s parts have links,
+// which are no steps). 0 for a shape expansion never builds.
 size_t count_nodes(const TreeNode *root) {
     SmallStack<const TreeNode *> pending;
     pending.push(root);
@@ -51,7 +54,8 @@ size_t count_nodes(const TreeNode *root) {
     while (!pending.empty()) {
         const TreeNode *n = pending.pop();
         if (impossible(!supported(n))) return 0;
-        ++count;
+        const int32_t op = data_of(n)->op;
+        count += op == OP_AND || op == OP_OR ? 5 : 1;
         if (n->left != nullptr) pending.push(n->left);
         if (n->right != nullptr) pending.push(n->right);
     }
@@ -244,7 +248,9 @@ private:
     }
 
     void leaf(NodeData *d) {
-        const bool name = d->op != OP_NUMBER && is_name(d->expr);
+        // The defined grammar tells a name from a number by its bytes; the
+        // standard one has said which it is ('A' and '_1' are names there).
+        const bool name = d->op == OP_NAME || (d->op == OP_OPERAND && is_name(d->expr));
         const float value = d->op == OP_NUMBER ? reinterpret_cast<const NumberData *>(d)->number
                             : name                ? 0.0f
                                                   : read_number(d->expr);
@@ -310,6 +316,12 @@ void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
     leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
+void bind_names(Program *program, const VarIndex *vars, uint64_t generation) {
+    for (size_t i = 0; i < program->leaf_count; ++i)
+        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+    program->generation = generation;
+}
+
 } // namespace
 
 Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse) {
@@ -323,7 +335,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     p->root = root;
     p->root_data = static_cast<NodeData *>(root->data);
     Flattener(p).run(root);
-    program_bind(p, vars, generation);
+    bind_names(p, vars, generation); // a program not yet run has no records to bring up to date
     return p;
 }
 
@@ -345,9 +357,7 @@ void program_free(Program *program) {
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     program_drop_native(program);
     drop_kernels(program);
-    for (size_t i = 0; i < program->leaf_count; ++i)
-        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
-    program->generation = generation;
+    bind_names(program, vars, generation);
 }
 
 BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {

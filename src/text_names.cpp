@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "arena.h"
-#include "expansion.h"
+#include "build_tree.h"
 #include "handle.h"
 #include "lib_parse.h"
 #include "operand.h"
@@ -39,7 +39,7 @@ extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn,
         ExpandWatch watch;
         watch.names = &names;
         watch.call = &parser->call;
-        if (expand_text(&arena, nullptr, text, length, &parser->func_index, parser->hosts, parser->limits, watch) == nullptr)
+        if (build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch) == nullptr)
             return -1; // stopped by parser_interrupt
     }
     if (fn != nullptr)

@@ -28,7 +28,11 @@ public:
     // A leaf with TEXT at PLACE: a name reads the newest variable whose name
     // begins with it, or none; a number reads no name.
     void leaf(const char *text, Span place);
-    void call(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, String(name)}); }
+    void call(int kind, std::string_view name, Span place) { add(kind, name, place); }
+    // A use of any kind, as the builder found it.
+    void add(int kind, std::string_view name, Span place) { uses_.push_back(Use{kind, place, String(name)}); }
+    // A call's place, known only once its arguments are read.
+    void set_place(size_t use, Span place) { uses_[use].span = place; }
     const Vector<Use> &uses() const { return uses_; }
 
 private:

@@ -51,6 +51,13 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"--csv", ".", "x"}, "", 1, "lparse: cannot read '.': Is a directory"},
         {{"--trace=9", "1"}, "", 2, "lparse: --trace=LEVEL needs a level from 0 (off) to 8 (everything)"},
         {{"--sweep", "x=0:1:-0.5", "x*2"}, "x\tx*2\n0\t0\n0.5\t1\n1\t2", 0, ""}, // STEP's sign follows FROM and TO
+        // The standard grammar: its operators, its functions defined by -f, its errors and notes.
+        {{"--syntax=standard", "-f", "f(a, b) = a*b + 1", "x == 2 ? f(x, 2^3^2) : -1", "x=2"}, "1025", 0, ""},
+        {{"--syntax", "standard", "--explain", "-2^2 + !x", "x=0"}, "((-(2^2))+(!x))\n-3", 0,
+         "lparse: warning: '!' of a number"},
+        {{"--syntax=standard", "2 * (x", "x=1"}, "nan", 1, error_line(PARSER_ERR_UNBALANCED_BRACKET) + "\n" + place_lines("2 * (x", 4, 1)},
+        {{"--syntax=standard", "x", "x y=1"}, "nan", 1, "lparse: warning: 'x y' is no name of the standard grammar"},
+        {{"--syntax=odd", "1"}, "", 2, "lparse: --syntax takes defined or standard, not 'odd'"},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args);

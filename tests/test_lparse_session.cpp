@@ -34,6 +34,10 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
         {{}, "f(x) := " + std::string(128 << 10, '1') + "\n", "", 1}, // a definition over 128 KiB
         {{}, "y = 2\ny =\ny\n", "2\n", 1}, {{}, "f(x) := 2\nf(x) :=\nf(1)\n", "2\n", 1}, // nothing after = or :=
         {{}, "1\nquit\n2\n", "1\n", 0}, {{}, "1\n  exit \n2\n", "1\n", 0}, {{}, ":explain 2*3^2\n", "((2*3)^2)\n36\n", 0},
+        // :syntax: '==' and '<=' are no assignments; a removal keeps each function in its grammar.
+        {{}, ":syntax standard\nx = 2\nx == 2\nx <= 1\nf(a, b) := a*b\n:syntax\n:syntax defined\ng(x) := x*2\n"
+             ":unset x\n:syntax standard\nf(3, 4) + 2^3^2\n:syntax defined\ng(3)\n:syntax odd\n",
+         "1\n0\nstandard\n524\n6\n", 1},
     };
     for (const Row &row : rows) {
         const Outcome got = run_lparse(row.args, row.script);
@@ -56,7 +60,7 @@ TEST(LparseLines, AnsRemovalListingAndLeaving) {
     ASSERT_NE(man, nullptr);
     std::string page = read_back(man);
     for (size_t at = 0; (at = page.find("\\-", at)) != std::string::npos;) page.erase(at, 1);
-    for (const char *command : {":vars", ":funcs", ":unset", ":undef", ":tree", ":explain", ":math", ":trace", ":help",
+    for (const char *command : {":vars", ":funcs", ":unset", ":undef", ":tree", ":explain", ":math", ":syntax", ":trace", ":help",
                                 ":quit", ":q", ":exit", "quit", "exit"}) {
         EXPECT_NE(help.find(command), std::string::npos) << command;
         EXPECT_NE(session_help.find(command), std::string::npos) << command;

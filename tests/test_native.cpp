@@ -34,35 +34,25 @@ float bump(void *ctx, const float *a, int) { // adds 1 to a variable through its
     return a[0];
 }
 
-TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
-    const char *const pieces[] = {"x", "y", "2.5", "0", "+", "-", "*", "/", "%", "^", "(", ")", "(", "cos(",
-                                  "exp(", "logn(", "atan(", "log2(", "1e39", "-1", "x-(y-(x+", "sum(", ",", "tick("};
+// Random texts of the grammar SYNTAX in every evaluator: mostly FORMS nested
+// into each other ('@' is the text so far), every tenth a run of loose
+// PIECES, and the DEEP texts first.
+void same_everywhere(int syntax, const std::vector<const char *> &pieces, const std::vector<const char *> &forms,
+                     const std::vector<const char *> &deep) {
     // NaNs of both signs and with a payload: every evaluator gives the same bits, NaNs included.
     const float values[] = {0.0f, -0.0f, 1.0f, -2.5f, 3.0f, INFINITY, -INFINITY, NAN, -NAN, std::nanf("0x123"), 0.1f};
-    // Values deeper than the registers hold live in stack slots, also across
-    // calls; a host function's arguments are read from there. Without calls,
-    // vector code keeps constants in the registers the stack leaves free.
-    const char *const deep[] = {
-        "x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))",
-        "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))",
-        "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))"};
     uint32_t state = 20261206;
-    auto next = [&state](uint32_t n) {
+    auto next = [&state](size_t n) {
         state = state * 1664525u + 1013904223u;
-        return (state >> 8) % n;
+        return (state >> 8) % static_cast<uint32_t>(n);
     };
     const size_t rows = lp::kNativeAfterRuns + 6;
-    // Mostly well-formed texts, forms nested into each other ('@' is the
-    // text so far); every tenth a run of loose pieces.
-    const char *const forms[] = {"(@)+x",  "y-(@)",  "@*2.5",  "(@)/y",   "x*(y-(x+@))", "cos(@)",  "exp(@)",
-                                 "logn(@)", "atan(@)", "log2(@)", "(@)^y", "(@)%3",       "sum(@,y,x)", "tick(@)", "y*(y+bump(@))",
-                                 "if(@,x,tick(y))", "if(x-1,@,y*2)", "if(y,if(x,y,@),tick(@))",
-                                 "1e39-(@)", "0/(@)", "-1*(@)"};
-    for (int round = 0; round < 300; ++round) {
-        std::string text = round < 3 ? deep[round] : round % 10 == 5 ? "" : pieces[next(4)];
-        for (uint32_t n = round % 10 == 5 ? 1 + next(24) : 0; n > 0; --n) text += pieces[next(sizeof pieces / sizeof *pieces)];
-        for (uint32_t n = round < 3 || round % 10 == 5 ? 0 : next(16); n > 0; --n) {
-            std::string form = forms[next(sizeof forms / sizeof *forms)];
+    for (size_t round = 0; round < 300; ++round) {
+        const bool loose = round % 10 == 5;
+        std::string text = round < deep.size() ? deep[round] : loose ? "" : pieces[next(4)];
+        for (uint32_t n = loose ? 1 + next(24) : 0; n > 0; --n) text += pieces[next(pieces.size())];
+        for (uint32_t n = round < deep.size() || loose ? 0 : next(16); n > 0; --n) {
+            std::string form = forms[next(forms.size())];
             text = form.replace(form.find('@'), 1, text);
         }
         ParserPtr native(parser_new()), interpreted(parser_new()), bulk(parser_new());
@@ -74,6 +64,12 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
             parser_native_func(all[k], "tick", 1, tick, &ticks[k], 0);
             // A host function that changes y: each evaluator reads y where it stands in the steps.
             parser_native_func(all[k], "bump", 1, bump, parser_var_ref(all[k], "y"), 0);
+            if (parser_syntax(all[k], syntax) != syntax) {
+                // Parameters used twice, not at all, and in a branch; a call inside a body.
+                parser_func(all[k], "f(a, b)", "a*b - a");
+                parser_func(all[k], "g(a, b)", "a > 0 ? f(a, a) : -b");
+                parser_func(all[k], "h(u)", "tick(1)");
+            }
         }
         parser_limit(interpreted.get(), PARSER_LIMIT_NATIVE_CODE, 0);
         float *nx = parser_var_ref(native.get(), "x"), *ny = parser_var_ref(native.get(), "y");
@@ -120,6 +116,36 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
         ASSERT_EQ(bits(parser_eval(native.get())), bits(parser_eval(interpreted.get()))) << "'" << text << "' rebound";
         EXPECT_EQ(native->program->native, nullptr) << "'" << text << "' rebound";
     }
+}
+
+TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
+    // Values deeper than the registers hold live in stack slots, also across
+    // calls; a host function's arguments are read from there. Without calls,
+    // vector code keeps constants in the registers the stack leaves free.
+    same_everywhere(PARSER_SYNTAX_DEFINED,
+                    {"x", "y", "2.5", "0", "+", "-", "*", "/", "%", "^", "(", ")", "(", "cos(", "exp(", "logn(", "atan(",
+                     "log2(", "1e39", "-1", "x-(y-(x+", "sum(", ",", "tick("},
+                    {"(@)+x", "y-(@)", "@*2.5", "(@)/y", "x*(y-(x+@))", "cos(@)", "exp(@)", "logn(@)", "atan(@)",
+                     "log2(@)", "(@)^y", "(@)%3", "sum(@,y,x)", "tick(@)", "y*(y+bump(@))", "if(@,x,tick(y))",
+                     "if(x-1,@,y*2)", "if(y,if(x,y,@),tick(@))", "1e39-(@)", "0/(@)", "-1*(@)"},
+                    {"x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))",
+                     "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))",
+                     "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))"});
+}
+
+// The standard grammar's operations: negation, not, comparisons, && || ?:
+// and user functions, whose parameters read arguments deep in the stack.
+TEST(Native, StandardGrammarSameBitsAndRecordsEverywhere) {
+    same_everywhere(PARSER_SYNTAX_STANDARD,
+                    {"x", "y", "2.5", "0", "+", "-", "*", "/", "%", "^", "(", ")", "<", "==", "&&", "||", "!", "?", ":",
+                     ",", "f(", "g(", "tick(", "1e39"},
+                    {"(@)+x", "y-(@)", "-(@)", "!(@)", "(@) < y", "x >= (@)", "(@) == x", "(@) != 0", "(@) && tick(y)",
+                     "(@) || x", "x && (@)", "(@) ? x : tick(y)", "y > 0 ? (@) : -x", "cos(@)", "(@)^y", "y^-(@)",
+                     "(@)%3", "sum(@, y, x)", "y*(y+bump(@))", "if(@, x, tick(y))", "f(@, y)", "g(y, @)", "g(@, x)",
+                     "h(@)", "0/(@)"},
+                    {"x-(y*f(x+(y-(x/(y+(x-(y*(x+(y-(x/(y > 0 ? tick(y+(x-(y*(x+(y-(cos(x)^y%f(x,y)))))))) : -x)))))))))),y))",
+                     "g(x, y) - (y * (x + (y - (x / (2.5 + (x - (y * (x + (y - (x / (y + (x - (0.5 * (x + (y - "
+                     "(x / (y + (x - g(y, x < y || !x)))))))))))))))))))"});
 }
 
 #if LIB_PARSE_TEST_JIT

@@ -2,9 +2,11 @@
 #include "calculator.h"
 
 #include <algorithm>
+#include <cctype>
 #include <unordered_set>
 
 #include "caret.h"
+#include "number_text.h"
 #include "line_input.h"
 #include "quote.h"
 
@@ -105,8 +107,15 @@ AloneReading read_alone(const std::string &text) {
 
 } // namespace
 
-std::string unreachable_name_warning(const std::string &name) {
+std::string unreachable_name_warning(const std::string &name, bool standard) {
     if (name.empty()) return "warning: a variable has an empty name, which no expression can name";
+    if (standard) { // names are a letter or '_', then letters, digits and '_'
+        const auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
+        const bool word = letter(name[0]) && std::all_of(name.begin(), name.end(), [&](char c) {
+                              return letter(c) || std::isdigit(static_cast<unsigned char>(c));
+                          });
+        return word ? "" : "warning: " + quoted(name) + " is no name of the standard grammar, so no expression can name it";
+    }
     const AloneReading reading = read_alone(name);
     const std::string warning = "warning: " + quoted(name);
     if (reading.split_at != nullptr)
@@ -128,10 +137,25 @@ std::string Calculator::set_var(const std::string &name, float value) {
         return "";
     }
     vars_.emplace_back(name, value);
-    return unreachable_name_warning(name);
+    return unreachable_name_warning(name, standard_);
 }
 
 std::string Calculator::define_function(const std::string &proto, const std::string &body) {
+    if (standard_) {
+        if (body.empty()) return "error: a function needs a BODY after its prototype";
+        if (proto.size() + body.size() > kDefinitionLimitBytes)
+            return "error: a function definition may be up to " + std::to_string(kDefinitionLimitBytes >> 10) +
+                   " KiB long";
+        if (parser_.func(proto, body) != 0)
+            return "error: a function prototype looks like NAME(PARAMS) with distinct names, such as 'f(x)' or "
+                   "'g(a, b)', not " + quoted(proto);
+        const std::string name(trim(proto.substr(0, proto.find('('))));
+        const std::vector<std::string> hosts = host_names();
+        if (std::find(hosts.begin(), hosts.end(), name) != hosts.end())
+            return "warning: calls " + quoted(name + "(...)") + " go to the host function " + quoted(name) +
+                   ", which comes before user functions, so they never use this definition";
+        return "";
+    }
     const size_t open = proto.find('(');
     if (open == 0 || open == std::string::npos || proto.back() != ')')
         return "error: a function prototype looks like NAME(PARAMS), such as 'f(x)' or 'g(a,b)', not " +
@@ -173,7 +197,11 @@ bool Calculator::forget(const std::string &name, bool function) {
     take_up_handle();
     if (math_) parser_.math();
     for (const auto &[var, value] : vars_) parser_.var(var, value);
-    for (auto f = funcs.rbegin(); f != funcs.rend(); ++f) parser_.func(f->proto, f->body);
+    for (auto f = funcs.rbegin(); f != funcs.rend(); ++f) { // each in the grammar it was defined under
+        parser_.syntax(f->syntax);
+        parser_.func(f->proto, f->body);
+    }
+    parser_.syntax(standard_ ? PARSER_SYNTAX_STANDARD : PARSER_SYNTAX_DEFINED);
     return true;
 }
 
@@ -187,6 +215,11 @@ void Calculator::take_up_handle() {
 void Calculator::enable_math() {
     math_ = true;
     parser_.math();
+}
+
+void Calculator::set_standard(bool standard) {
+    standard_ = standard;
+    parser_.syntax(standard ? PARSER_SYNTAX_STANDARD : PARSER_SYNTAX_DEFINED);
 }
 
 std::vector<std::string> Calculator::host_names() const {

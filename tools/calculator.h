@@ -71,6 +71,11 @@ public:
     // default, so that texts mean only what the language itself says.
     void enable_math();
 
+    // Reads later texts and definitions in the standard grammar, or again
+    // in the defined one (parser_syntax).
+    void set_standard(bool standard);
+    bool standard() const { return standard_; }
+
     // The variable an operand text reads, by the prefix rule, or nothing: a
     // number, or a name no variable begins with.
     std::optional<std::string> lookup(const std::string &operand) const;
@@ -100,11 +105,13 @@ private:
 
     lib_parse::Parser parser_;
     bool math_ = false;
+    bool standard_ = false;
     std::vector<std::pair<std::string, float>> vars_;
 };
 
-// The warning for a variable name that expressions cannot reach, or "".
-std::string unreachable_name_warning(const std::string &name);
+// The warning for a variable name that expressions of the grammar (STANDARD
+// or the defined one) cannot reach, or "".
+std::string unreachable_name_warning(const std::string &name, bool standard);
 
 } // namespace lparse
 

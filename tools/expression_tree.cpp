@@ -28,7 +28,7 @@ void visit(void *ctx, int depth, int side, const char *expr, int op, int state, 
         const int parent = b->latest[level - 1];
         nodes.back().parent = parent;
         ExprNode &p = nodes[static_cast<size_t>(parent)];
-        if (p.op == PARSER_OP_CALL)
+        if (has_parts(p.op))
             p.args.push_back(index);
         else
             (side == 1 ? p.left : p.right) = index;

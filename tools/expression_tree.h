@@ -28,8 +28,12 @@ struct ExprNode {
     int parent = -1; // indexes into the node list, or -1
     int left = -1;
     int right = -1;
-    std::vector<int> args; // a host function's call (PARSER_OP_CALL): its arguments in order
+    std::vector<int> args; // the parts of a call or a ?: (has_parts): in text order, a user function's body last
 };
+
+// True for the operations whose children are parts in text order rather than
+// a left and a right one: calls, ?: and the standard grammar's user functions.
+inline bool has_parts(int op) { return op == PARSER_OP_CALL || op == PARSER_OP_SELECT || op == PARSER_OP_FUNCTION; }
 
 // The tree in pre-order (root first); empty when the handle has no tree.
 struct ExpressionTree {

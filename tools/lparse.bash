@@ -23,6 +23,10 @@ _lparse()
             COMPREPLY=($(compgen -W 'stop skip nan' -- "$cur"))
             return
             ;;
+        --syntax)
+            COMPREPLY=($(compgen -W 'defined standard' -- "$cur"))
+            return
+            ;;
         --plot | --trace)
             if $attached; then
                 [[ $option == --plot ]] && COMPREPLY=($(compgen -W 'ascii braille' -- "$cur"))
@@ -34,7 +38,7 @@ _lparse()
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-f --func -s --script --math --tree --explain --dot --trace --csv --on-error
+        COMPREPLY=($(compgen -W '-f --func -s --script --math --syntax --tree --explain --dot --trace --csv --on-error
             --sweep --plot -q --quiet --no-history -h --help -V --version --' -- "$cur"))
         return
     fi

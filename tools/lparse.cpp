@@ -61,7 +61,7 @@ int evaluate_once(Calculator *calculator, const Options &options) {
         std::fputs(render_dot(calculator->tree()).c_str(), stdout);
     } else {
         if (options.tree) std::fputs(render_tree(calculator->tree(), *calculator).c_str(), stdout);
-        if (options.explain) std::printf("%s\n", explain(calculator->tree()).c_str());
+        if (options.explain) std::printf("%s\n", explain(calculator->tree(), calculator->standard()).c_str());
         std::printf("%s\n", format_float(result.value).c_str());
     }
     return result.errors.empty() ? kExitOk : kExitError;
@@ -88,6 +88,7 @@ int run(int argc, const char *const *argv) {
     if (options.trace > 0) dbg_set_level(options.trace);
     Calculator calculator;
     if (options.math) calculator.enable_math();
+    if (options.standard) calculator.set_standard(true);
     for (const auto &[proto, body] : options.funcs) {
         const std::string message = calculator.define_function(proto, body);
         if (message.rfind("error", 0) == 0) {

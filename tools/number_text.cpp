@@ -111,6 +111,17 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+size_t assignment_at(std::string_view text) {
+    for (size_t at = text.find('='); at != std::string_view::npos; at = text.find('=', at + 1)) {
+        if (at + 1 < text.size() && text[at + 1] == '=') {
+            ++at; // '==' as a whole
+            continue;
+        }
+        if (at == 0 || (text[at - 1] != '!' && text[at - 1] != '<' && text[at - 1] != '>')) return at;
+    }
+    return std::string_view::npos;
+}
+
 std::optional<float> parse_float(std::string_view text) {
     // Through a double, as the language reads a number in a text: reading
     // straight to float would round once, and differ where the double lands

@@ -30,6 +30,10 @@ std::optional<double> parse_double(std::string_view text);
 // The text with blanks, tabs, CR and LF removed at both ends.
 std::string_view trim(std::string_view text);
 
+// Where the '=' of NAME=VALUE or NAME = EXPR stands: the first '=' that is no
+// part of the standard grammar's == != <= >=; npos when there is none.
+size_t assignment_at(std::string_view text);
+
 } // namespace lparse
 
 #endif // LPARSE_NUMBER_TEXT_H

@@ -59,7 +59,7 @@ std::string parse_sweep(std::string_view arg, Sweep *sweep) {
 }
 
 std::string parse_assignment(std::string_view arg, Options *options) {
-    const size_t equals = arg.find('=');
+    const size_t equals = assignment_at(arg);
     const std::string name(arg.substr(0, equals));
     if (name.empty()) return quoted(arg) + ": a variable needs a NAME before '='";
     const auto value = parse_float(arg.substr(equals + 1));
@@ -140,6 +140,13 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
         o->on_error_given = true;
         return "";
     }
+    if (name == "--syntax") {
+        if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
+        if (value != "defined" && value != "standard")
+            return "--syntax takes defined or standard, not " + quoted(value);
+        o->standard = value == "standard";
+        return "";
+    }
     if (name == "--func" || name == "--csv" || name == "--sweep" || name == "--script") {
         if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
         if (name == "--func") return parse_function(value, o);
@@ -217,8 +224,8 @@ ParsedOptions parse_options(int argc, const char *const *argv) {
             error = parse_long(arg, &in, &o);
         } else if (!options_ended && is_short_option(arg)) {
             error = parse_short(arg, &in, &o);
-        } else if (arg.find('=') != std::string_view::npos) {
-            error = parse_assignment(arg, &o); // the language has no '='
+        } else if (assignment_at(arg) != std::string_view::npos) {
+            error = parse_assignment(arg, &o); // neither grammar has a lone '='
         } else if (!o.expr) {
             o.expr = std::string(arg);
         } else {
@@ -256,6 +263,10 @@ read as a double and then rounded to a float, as the language reads a number.
 Options:
   -f, --func PROTO=BODY   define a user function, such as 'f(x)=x*2' or 'f(x) = x*2'
                           (repeatable); no blanks in its name
+      --syntax=defined|standard
+                          read texts and -f definitions in the library's own
+                          grammar (the default) or in the standard grammar of
+                          formulas, as other formula libraries read them (below)
   -s, --script FILE       run the lines of FILE ('-' for standard input) as a
                           script: 'lparse -s FILE' is 'lparse < FILE', and a
                           first line '#!/usr/bin/env -S lparse -s' makes FILE
@@ -316,6 +327,13 @@ log10, searched in that order, so '^' binds more loosely than '*': '2*3^2' is 36
 A name finds the newest variable that begins with it, blanks are part of names,
 '1e3' is a name, and 'costly' is cos(tly). A user function's parameters are known
 by their first character, and arguments go in without brackets.
+
+The standard grammar (--syntax=standard, or :syntax standard in a session):
+blanks separate tokens, 1e3 is a number, names are matched exactly, and from
+loosest to tightest  c ? a : b,  ||,  &&,  == !=,  < <= > >=,  + -,  * / %,
+unary - + !,  ^  (to the right: 2^3^2 is 512, -2^2 is -4); comparisons and
+logic give 1 or 0. Its user functions take parameters by value: 'f(a, b) =
+a*b + 1'. A text with an error is nan.
 
 Values print as plain decimals with the fewest digits that read back to the same
 32-bit float: 0.0001 and 10000000, never 1e-04 or 1e+07, which the language reads

@@ -31,6 +31,7 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> funcs;  // -f PROTO=BODY
     bool tree = false;
     bool math = false; // --math: the library's standard host functions (parser_math)
+    bool standard = false; // --syntax=standard: the standard grammar (parser_syntax)
     bool explain = false;
     bool dot = false;
     bool plot = false;

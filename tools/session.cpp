@@ -49,6 +49,8 @@ constexpr LineForm kLineForms[] = {
     {":explain EXPR", "print EXPR bracketed as it was understood, then its value"},
     {":math", "define the standard host functions, such as sqrt, min, pi()"},
     {"", "and if(c,a,b) (as --math does)"},
+    {":syntax [NAME]", "read later lines in grammar NAME, defined or standard"},
+    {"", "(as --syntax does); alone, say which one"},
     {":trace LEVEL", "send the library's diagnostics up to LEVEL (0 off, 8 all)"},
     {"", "to standard error (as --trace=LEVEL does)"},
     {":help", "this list"},
@@ -77,7 +79,7 @@ public:
         if (line.front() == ':') return command(line);
         if (const size_t define = line.find(":="); define != std::string_view::npos) {
             define_function(trim(line.substr(0, define)), trim(line.substr(define + 2)));
-        } else if (const size_t equals = line.find('='); equals != std::string_view::npos) {
+        } else if (const size_t equals = assignment_at(line); equals != std::string_view::npos) {
             assign(trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
         } else if (bool clean = false; const auto value = evaluate(line, &clean)) {
             print_value(*value);
@@ -157,6 +159,13 @@ private:
             list_functions();
         } else if (name == ":math") {
             calc_.enable_math();
+        } else if (name == ":syntax") {
+            if (arg.empty())
+                std::printf("%s\n", calc_.standard() ? "standard" : "defined");
+            else if (arg == "defined" || arg == "standard")
+                calc_.set_standard(arg == "standard");
+            else
+                complain("error: :syntax takes defined or standard, not " + quoted(arg), true);
         } else if (name == ":unset" || name == ":undef") {
             forget(name, arg);
         } else if (name == ":tree" || name == ":explain") {
@@ -169,7 +178,7 @@ private:
             if (name == ":tree") {
                 std::fputs(render_tree(calc_.tree(), calc_).c_str(), stdout);
             } else {
-                std::printf("%s\n", explain(calc_.tree()).c_str());
+                std::printf("%s\n", explain(calc_.tree(), calc_.standard()).c_str());
                 print_value(*value);
             }
         } else if (name == ":trace") {

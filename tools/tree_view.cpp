@@ -1,6 +1,8 @@
 // tree_view.cpp - rendering an expanded tree as indented lines, a bracketed text or Graphviz DOT.
 #include "tree_view.h"
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <vector>
 
@@ -16,13 +18,39 @@ constexpr const char *kOperationNames[PARSER_OP_COUNT] = {
     "sine", "arc tangent", "tangent", "exponential", "natural log", "base-2 log", "base-10 log",
 };
 
+// And the standard grammar's, from PARSER_OP_NEG to PARSER_OP_FUNCTION.
+constexpr const char *kStandardNames[] = {"negation", "not", "less than", "at most", "greater than", "at least",
+                                          "equal", "not equal", "and", "or", "choice", "user function"};
+static_assert(sizeof kStandardNames / sizeof *kStandardNames == PARSER_OP_FUNCTION - PARSER_OP_NEG + 1, "a name per id");
+
 bool is_function(int op) { return op >= 6 && op < PARSER_OP_COUNT; }
-bool is_operator(int op) { return op >= 0 && op < 6; }
+bool is_operator(int op) { return (op >= 0 && op < 6) || (op >= PARSER_OP_LT && op <= PARSER_OP_OR); }
+bool is_prefix(int op) { return op == PARSER_OP_NEG || op == PARSER_OP_NOT; }
+
+// A leaf of the standard grammar: a number, a name, or a text with an error.
+bool is_token(const std::string &text) {
+    if (text.empty()) return false;
+    const auto c = static_cast<unsigned char>(text[0]);
+    if (std::isdigit(c) || c == '.') return text.find_first_of(" \t\r\n") == std::string::npos;
+    return (std::isalpha(c) || c == '_') && std::all_of(text.begin(), text.end(), [](char b) {
+               return std::isalnum(static_cast<unsigned char>(b)) || b == '_';
+           });
+}
+
+std::string describe_standard_leaf(const ExprNode &node, const Calculator &calculator) {
+    if (!is_token(node.text)) return node.text.empty() ? "empty text" : "not read: an error";
+    const auto c = static_cast<unsigned char>(node.text[0]);
+    if (std::isdigit(c) || c == '.') return "number";
+    const std::optional<std::string> variable = calculator.lookup(node.text);
+    return variable ? "variable '" + *variable + "'" : "parameter";
+}
 
 std::string describe(const ExprNode &node, const Calculator &calculator) {
     if (node.op >= 0 && node.op < PARSER_OP_COUNT) return kOperationNames[node.op];
     if (node.op == PARSER_OP_CALL) return "host function";
+    if (node.op >= PARSER_OP_NEG && node.op <= PARSER_OP_FUNCTION) return kStandardNames[node.op - PARSER_OP_NEG];
     if (node.op != PARSER_OP_OPERAND) return "operation " + std::to_string(node.op);
+    if (calculator.standard()) return describe_standard_leaf(node, calculator);
     switch (leaf_kind(node.text)) {
     case LeafKind::NUMBER: return node.text.empty() ? "empty operand" : "number";
     case LeafKind::NAME: {
@@ -58,8 +86,8 @@ std::string render_tree(const ExpressionTree &tree, const Calculator &calculator
         bool last = true;
         if (node.parent >= 0) {
             const ExprNode &parent = tree.nodes[static_cast<size_t>(node.parent)];
-            last = parent.op == PARSER_OP_CALL ? parent.args.back() == static_cast<int>(i)
-                                               : !(parent.left == static_cast<int>(i) && parent.right >= 0);
+            last = has_parts(parent.op) ? parent.args.back() == static_cast<int>(i)
+                                        : !(parent.left == static_cast<int>(i) && parent.right >= 0);
         }
         if (open_below.size() <= depth) open_below.resize(depth + 1);
         open_below[depth] = !last;
@@ -74,10 +102,10 @@ std::string render_tree(const ExpressionTree &tree, const Calculator &calculator
     return out;
 }
 
-std::string explain(const ExpressionTree &tree) {
+std::string explain(const ExpressionTree &tree, bool standard) {
     if (tree.nodes.empty()) return "";
     // Iterative in-order walk: deep trees must not exhaust the stack.
-    enum Stage { ENTER, BETWEEN, CLOSE, COMMA };
+    enum Stage { ENTER, BETWEEN, CLOSE, COMMA, QUESTION, COLON };
     std::vector<std::pair<int, Stage>> pending{{0, ENTER}};
     std::string out;
     while (!pending.empty()) {
@@ -89,14 +117,28 @@ std::string explain(const ExpressionTree &tree) {
             out += ')';
         } else if (stage == COMMA) {
             out += ',';
-        } else if (node.op == PARSER_OP_CALL) {
-            // name(a,b,...): the arguments in order, commas between them.
+        } else if (stage == QUESTION || stage == COLON) {
+            out += stage == QUESTION ? " ? " : " : ";
+        } else if (node.op == PARSER_OP_SELECT) {
+            out += '(';
+            pending.push_back({index, CLOSE});
+            for (int k = 2; k >= 0; --k) {
+                pending.push_back({node.args[static_cast<size_t>(k)], ENTER});
+                if (k > 0) pending.push_back({index, k == 2 ? COLON : QUESTION});
+            }
+        } else if (has_parts(node.op)) {
+            // name(a,b,...): the arguments in order, commas between them; a
+            // user function's body, its last part, is not shown.
             out += node.text + "(";
             pending.push_back({index, CLOSE});
-            for (size_t k = node.args.size(); k-- > 0;) {
+            for (size_t k = node.args.size() - (node.op == PARSER_OP_FUNCTION ? 1 : 0); k-- > 0;) {
                 pending.push_back({node.args[k], ENTER});
                 if (k > 0) pending.push_back({index, COMMA});
             }
+        } else if (is_prefix(node.op)) {
+            out += "(" + node.text;
+            pending.push_back({index, CLOSE});
+            pending.push_back({node.right, ENTER});
         } else if (stage == BETWEEN) {
             out += node.text;
             pending.push_back({index, CLOSE});
@@ -108,7 +150,8 @@ std::string explain(const ExpressionTree &tree) {
         } else if (is_function(node.op)) {
             // An operator argument brings its own brackets: logn((0-1)) reads as logn(0-1).
             out += node.text;
-            const bool own = node.right >= 0 && is_operator(tree.nodes[static_cast<size_t>(node.right)].op);
+            const int argument = node.right >= 0 ? tree.nodes[static_cast<size_t>(node.right)].op : -1;
+            const bool own = is_operator(argument) || is_prefix(argument) || argument == PARSER_OP_SELECT;
             if (!own) {
                 out += '(';
                 pending.push_back({index, CLOSE});
@@ -116,7 +159,8 @@ std::string explain(const ExpressionTree &tree) {
             pending.push_back({node.right, ENTER});
         } else {
             // A text left unsplit is quoted, so '2*-3' shows as ('2*'-3).
-            out += is_unsplit(leaf_kind(node.text)) ? "'" + node.text + "'" : node.text;
+            const bool quoted = standard ? !is_token(node.text) : is_unsplit(leaf_kind(node.text));
+            out += quoted ? "'" + node.text + "'" : node.text;
         }
     }
     return out;

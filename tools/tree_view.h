@@ -14,8 +14,10 @@ std::string render_tree(const ExpressionTree &tree, const Calculator &calculator
 
 // The expression with every operation bracketed as the library grouped it:
 // '2*3^2' gives '((2*3)^2)', 'costly' gives 'cos(tly)'; a text that could
-// not be split stays as it is, quoted: '2*-3' gives ('2*'-3).
-std::string explain(const ExpressionTree &tree);
+// not be split stays as it is, quoted: '2*-3' gives ('2*'-3). In the
+// STANDARD grammar '2*3^2' gives '(2*(3^2))', and a text with an error is
+// one leaf, quoted.
+std::string explain(const ExpressionTree &tree, bool standard = false);
 
 // The tree as a Graphviz digraph.
 std::string render_dot(const ExpressionTree &tree);

@@ -1,0 +1,284 @@
+// test_standard.cpp - the standard grammar: precedence, numbers, errors with their places, laziness and user
+// functions in every evaluator, notes and names, the grammar switch, a million brackets deep.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core_test_support.h"
+#include "program.h"
+
+using namespace test;
+
+namespace {
+
+using Place = std::tuple<int, size_t, size_t>; // code or kind, offset, length
+
+// tick(k) counts its calls in slot k and returns k.
+float tick(void *ctx, const float *a, int) {
+    static_cast<int *>(ctx)[static_cast<int>(a[0])] += 1;
+    return a[0];
+}
+
+// A handle reading the standard grammar: x = 3, y = 0.5, A = 7, the standard
+// set, tick, and user functions of both grammars.
+struct Standard {
+    ParserPtr p{parser_new()};
+    int ticks[8] = {};
+    explicit Standard(bool native = true) {
+        parser_var(p.get(), "x", 3.0f);
+        parser_var(p.get(), "y", 0.5f);
+        parser_var(p.get(), "A", 7.0f);
+        parser_math(p.get());
+        parser_native_func(p.get(), "tick", 1, tick, ticks, 0);
+        parser_func(p.get(), "d(a)", "a*2"); // the defined grammar's
+        EXPECT_EQ(parser_syntax(p.get(), PARSER_SYNTAX_STANDARD), PARSER_SYNTAX_DEFINED);
+        parser_func(p.get(), "f(a, b)", "a*a + 1");
+        parser_func(p.get(), "g(a)", "f(a, 0) - a");
+        parser_func(p.get(), "r(n)", "s(n) + 1");
+        parser_func(p.get(), "s(n)", "r(n)");
+        parser_func(p.get(), "bad(a)", "a +");
+        parser_func(p.get(), "k()", "x*2");
+        parser_func(p.get(), "m(c, a, b)", "a*100 + b*10 + c");
+        parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, native);
+    }
+    std::vector<Place> errors() const {
+        std::vector<Place> out;
+        for (int i = 0; i < parser_errors(p.get(), nullptr); ++i) {
+            Place e;
+            parser_error_at(p.get(), i, &std::get<0>(e), &std::get<1>(e), &std::get<2>(e));
+            out.push_back(e);
+        }
+        return out;
+    }
+};
+
+volatile float zero = 0.0f;
+
+} // namespace
+
+// Each row: a text and its value, bit for bit, with no error.
+TEST(Standard, PrecedenceAndAssociativity) {
+    Standard s;
+    const float nan = zero / zero;
+    const std::pair<const char *, float> rows[] = {
+        {"2*3^2", 18}, {"2^3*2", 16}, {"-2^2", -4}, {"2^-1", 0.5f}, {"2^3^2", 512}, {"(2^3)^2", 64}, {"2^-1*4", 2},
+        {"-x^2", -9}, {"2*-3", -6}, {"2--3", 5}, {"- -3", 3}, {"+-+3", -3}, {"-x*y", -1.5f}, {"!x+1", 1}, {"!!5", 1},
+        {"1+2*3", 7}, {"1-2-3", -4}, {"8/2/2", 2}, {"7%4%2", 1}, {"2*7%4", 2}, {"7%4*2", 6}, {"1-2+3", 2},
+        {"1<2==1", 1}, {"2==1<3", 0}, {"3>2>1", 0}, {"1<2<3", 1}, {"x>=3", 1}, {"x<=2", 0}, {"x!=y", 1}, {"x==3", 1},
+        {"1||0&&0", 1}, {"(1||0)&&0", 0}, {"0&&1||1", 1}, {"2&&3", 1}, {"0||-2", 1}, {"!x<1", 1},
+        {"1?2:3", 2}, {"0?2:3", 3}, {"0?1:0?2:3", 3}, {"1?0?4:5:6", 5}, {"1+1?5:6", 5}, {"x>y ? x : y", 3},
+        {"1 ? 2 : 3 + 10", 2}, {"0 ? 2 : 3 + 10", 13}, {"x<y || y<x ? 7 : 8", 7},
+        {"-0", -0.0f}, {"-(x-x)", -0.0f}, {"-(0/0)", -nan}, {"(0/0) ? 1 : 2", 1}, {"!(0/0)", 0}, {"0 || 0/0", 1},
+        {"0/0 == 0/0", 0}, {"0/0 != 0/0", 1}, {"cos(0)+1", 2}, {"2*(x+1)-cos(0)", 7}, {" 2 *\t(\nx+1 )\r", 8},
+        {"atan(1)*4", static_cast<float>(std::atan(1.0)) * 4}, {"logn(exp(2))", 2}, {"log2(8)+log10(100)", 5},
+        {"A+1", 8}, {"sqrt(16)+max(1, x, 2)", 7}, {"if(x < 4, 1, 2)", 1}, {"x*y+1", 2.5f}, {"", 0}, {" \t", 0},
+        {"12", 12}, {"1.5", 1.5f}, {".5", 0.5f}, {"5.", 5}, {"1e3", 1000}, {"2.5E-4", 2.5e-4f}, {"1E+2", 100},
+        {"1.00000005960464477539062500001", 1.00000012f}, // correctly rounded: past the midpoint
+        {"16777217", 16777216}, {"1e39", INFINITY}, {"1e-50", 0}, {"1e-45", 1.4e-45f}, {"0.1", 0.1f},
+        {"340282366920938463463374607431768211456", INFINITY}, {"0.0000000000000000000000000000000000000000000001", 0},
+        {"f(2, 9)", 5}, {"g(3)", 7}, {"f(f(2, 0), x)", 26}, {"k()", 6}, {"f(x, y) * 2", 20}, {"m(1, 2, 3)", 231},
+    };
+    for (const char *locale : {"C", "de_DE.UTF-8"}) {
+        if (std::setlocale(LC_ALL, locale) == nullptr) continue; // a comma locale, where installed
+        for (const auto &[text, value] : rows) {
+            const float got = parser_calc(s.p.get(), text);
+            EXPECT_EQ(bits(got), bits(value)) << "'" << text << "': " << got << ", want " << value << " in " << locale;
+            EXPECT_EQ(parser_errors(s.p.get(), nullptr), 0) << "'" << text << "'";
+        }
+    }
+    std::setlocale(LC_ALL, "C");
+}
+
+// Each error with its code and place, and the value NaN; in a body, at the
+// call. A check notes the traps of the grammar besides (kinds from 100 on).
+TEST(Standard, ErrorsAndNotesWithTheirPlaces) {
+    const std::pair<const char *, std::vector<Place>> rows[] = {
+        {"2**3", {{11, 2, 1}}}, {"x = 1", {{110, 2, 1}, {11, 2, 1}}}, {"2x+1", {{11, 0, 2}}}, {"1e", {{11, 0, 2}}},
+        {"1.2.3", {{11, 0, 5}}}, {"x # 2", {{11, 2, 1}}}, {"(1, 2)", {{11, 2, 1}}}, {"x & 1", {{11, 2, 1}}},
+        {"1 : 2", {{11, 2, 1}}}, {"(1 ? 2) ", {{12, 6, 1}}}, {"\xc3\xa9", {{11, 0, 1}}}, {"*2", {{11, 0, 1}}},
+        {"2+", {{12, 2, 0}}}, {"x ? 1", {{12, 5, 0}}}, {"max(1,)", {{12, 6, 1}}}, {"(1+)", {{12, 3, 1}}},
+        {"max(1 ? 2, 3)", {{12, 9, 1}}}, {"()", {{12, 1, 1}}}, {"-", {{12, 1, 0}}},
+        {"(1+2", {{13, 0, 1}}}, {"1+2)", {{13, 3, 1}}}, {"max (1, 2", {{13, 0, 5}}},
+        {"zz+1+zz", {{14, 0, 2}, {14, 5, 2}}}, {"nope(2)*q", {{14, 0, 4}, {14, 8, 1}}}, {"x(2)", {{14, 0, 1}}},
+        {"cos(1, 2)", {{15, 0, 9}}}, {"max()", {{15, 0, 5}}}, {"f(1)", {{15, 0, 4}}}, {"k(1)", {{15, 0, 4}}},
+        {"1 2", {{16, 2, 1}}}, {"(x) y+1", {{16, 4, 3}}}, {"1 ? 2 : 3 4", {{16, 10, 1}}},
+        {"r(1)", {{17, 0, 4}}}, {"1 + s(2)", {{17, 4, 4}}},
+        {"d(1)", {{18, 0, 4}}}, {"2 * bad(1)", {{12, 4, 6}}},
+        {"1 < x < 3", {{111, 6, 1}}}, {"x == y != 0", {{111, 7, 2}}}, {"(1 < x) < 3", {}}, {"1 < x == 1", {}},
+        {"!x", {{112, 0, 1}}}, {"!(x < 1) && !!y", {{112, 13, 1}}},
+    };
+    Standard s;
+    for (const auto &[text, want] : rows) {
+        std::vector<Place> notes, errors;
+        parser_check(s.p.get(), text, [](void *ctx, int kind, size_t offset, size_t length, const char *message) {
+            EXPECT_GT(std::string(message).size(), 10u);
+            static_cast<std::vector<Place> *>(ctx)->emplace_back(kind, offset, length);
+        }, &notes);
+        EXPECT_EQ(notes, want) << "check '" << text << "'";
+        for (const Place &p : want)
+            if (std::get<0>(p) < 100) errors.push_back(p);
+        EXPECT_EQ(std::isnan(parser_calc(s.p.get(), text)), !errors.empty()) << "'" << text << "'";
+        EXPECT_EQ(s.errors(), errors) << "'" << text << "'";
+    }
+    // The walk shows one leaf, the text, NaN.
+    parser_calc(s.p.get(), "1 +");
+    const std::vector<Visit> leaf = walk(s.p.get());
+    ASSERT_EQ(leaf.size(), 1u);
+    EXPECT_EQ(std::get<2>(leaf[0]), "1 +");
+    // A name defined after its text was built builds it again, though the text is the same.
+    EXPECT_TRUE(std::isnan(parser_calc(s.p.get(), "w*2")));
+    parser_var(s.p.get(), "w", 4.0f);
+    EXPECT_EQ(parser_calc(s.p.get(), "w*2"), 8.0f);
+    EXPECT_TRUE(std::isnan(parser_calc(s.p.get(), "v*2")));
+    parser_var(s.p.get(), "v", 5.0f);
+    EXPECT_EQ(parser_eval(s.p.get()), 10.0f);
+    // The defined grammar calling a standard function: error 18, the call left as one operand.
+    parser_syntax(s.p.get(), PARSER_SYNTAX_DEFINED);
+    EXPECT_EQ(parser_calc(s.p.get(), "1+k()"), 1.0f);
+    EXPECT_EQ(s.errors(), (std::vector<Place>{{18, 2, 3}}));
+}
+
+// Only the part a conditional chooses runs, in the interpreter, in machine
+// code past the tier, in bulk rows and, for the walk, as records; arguments
+// of a user function run once each, before its body, used or not.
+TEST(Standard, LazyPartsAndArgumentsOnceInEveryEvaluator) {
+    struct Row {
+        const char *text;
+        float value;
+        std::vector<int> ticks; // calls of tick(k) per evaluation
+    };
+    const Row rows[] = {
+        {"x > 0 ? tick(1) : tick(2)", 1, {0, 1, 0}},   {"x < 0 ? tick(1) : tick(2)", 2, {0, 0, 1}},
+        {"0 && tick(1)", 0, {0, 0}},                    {"tick(1) && tick(2)", 1, {0, 1, 1}},
+        {"tick(0) && tick(2)", 0, {1, 0, 0}},           {"1 || tick(1)", 1, {0, 0}},
+        {"tick(0) || tick(2)", 1, {1, 0, 1}},           {"if(x < 0, tick(1), tick(2))", 2, {0, 0, 1}},
+        {"f(tick(1), tick(2))", 2, {0, 1, 1}},          {"f(tick(3), 0) + f(1, tick(2))", 12, {0, 0, 1, 1}},
+        {"g(x > 1 ? tick(4) : tick(5))", 13, {0, 0, 0, 0, 1}},
+        {"f(y, x) < 2 ? x : f(tick(1), tick(2))", 3, {0, 0, 0}},
+    };
+    constexpr int kRuns = static_cast<int>(lp::kNativeAfterRuns) + 6;
+    for (const Row &row : rows) {
+        for (const bool native : {false, true}) {
+            Standard s(native);
+            for (int run = 0; run < kRuns; ++run) ASSERT_EQ(parser_calc(s.p.get(), row.text), row.value) << row.text;
+            EXPECT_EQ(s.p->program->native != nullptr, native && LIB_PARSE_TEST_JIT) << row.text;
+            for (size_t k = 0; k < 8; ++k)
+                EXPECT_EQ(s.ticks[k], k < row.ticks.size() ? row.ticks[k] * kRuns : 0) << row.text << " tick " << k;
+            // The walk shows a call not made as never evaluated: CALCULATE, 0.
+            const std::vector<Visit> visits = walk(s.p.get());
+            for (size_t i = 0; i + 1 < visits.size(); ++i) {
+                if (std::get<2>(visits[i]) != "tick") continue;
+                const size_t k = static_cast<size_t>(std::stoi(std::get<2>(visits[i + 1]))); // its argument
+                const bool made = k < row.ticks.size() && row.ticks[k] > 0;
+                EXPECT_EQ(std::get<4>(visits[i]), made ? PARSER_STATE_DONE : PARSER_STATE_CALCULATE) << row.text;
+                if (!made) {
+                    EXPECT_EQ(std::get<5>(visits[i]), 0u) << row.text;
+                }
+            }
+        }
+        Standard s;
+        std::vector<float> xs(5000, 3.0f), out(xs.size());
+        const char *names[] = {"x"};
+        const float *columns[] = {xs.data()};
+        ASSERT_EQ(parser_calc_bulk(s.p.get(), row.text, names, columns, 1, xs.size(), out.data()), 0);
+        for (size_t k = 0; k < row.ticks.size(); ++k)
+            EXPECT_EQ(s.ticks[k], row.ticks[k] * static_cast<int>(xs.size())) << row.text << " bulk tick " << k;
+        EXPECT_EQ(out.back(), row.value) << row.text;
+    }
+}
+
+// The limits bound inlining: depth, count, bytes; the walk shows a call's
+// arguments, then its body, whose parameters are leaves named as they.
+TEST(Standard, UserFunctionsWithinTheLimits) {
+    Standard s;
+    parser_func(s.p.get(), "twice(a)", "a + a");
+    std::string text = "1";
+    for (int k = 0; k < 20; ++k) text = "twice(" + text + ")";
+    EXPECT_EQ(parser_calc(s.p.get(), text.c_str()), 1048576.0f); // 20 calls, arguments by value: no blow-up
+    parser_func(s.p.get(), "p(a)", "q(a) * 2");
+    parser_func(s.p.get(), "q(a)", "a - 1");
+    EXPECT_EQ(parser_calc(s.p.get(), "p(5)"), 8.0f);
+    EXPECT_EQ(walk(s.p.get()), (std::vector<Visit>{
+        {0, 0, "p", PARSER_OP_FUNCTION, 2, bits(8)}, {1, 1, "5", PARSER_OP_OPERAND, 2, bits(5)},
+        {1, 1, "*", 3, 2, bits(8)}, {2, 1, "q", PARSER_OP_FUNCTION, 2, bits(4)}, {3, 1, "a", PARSER_OP_OPERAND, 2, bits(5)},
+        {3, 1, "-", 1, 2, bits(4)}, {4, 1, "a", PARSER_OP_OPERAND, 2, bits(5)}, {4, 2, "1", PARSER_OP_OPERAND, 2, bits(1)},
+        {2, 2, "2", PARSER_OP_OPERAND, 2, bits(2)}}));
+    // Each limit at its edge: the least value that lets the call through.
+    // p(5) nests q in p, reads 12 + 9 bytes of body and prototype, inlines 8 + 5 of body.
+    const std::tuple<int, int, const char *, float> limits[] = {
+        {PARSER_LIMIT_SUBST_DEPTH, 2, "p(5)", 8}, {PARSER_LIMIT_SUBST_COUNT, 20, text.c_str(), 1048576},
+        {PARSER_LIMIT_SUBST_BYTES, 21, "p(5)", 8}, {PARSER_LIMIT_TREE_GROWTH, 13, "p(5)", 8}};
+    for (const auto &[which, least, call, value] : limits) {
+        const long long was = parser_limit(s.p.get(), which, least - 1);
+        parser_calc(s.p.get(), "0"); // the limits apply to the next tree built
+        EXPECT_TRUE(std::isnan(parser_calc(s.p.get(), call))) << which;
+        EXPECT_EQ(std::get<0>(s.errors().at(0)), PARSER_ERR_SUBSTITUTION_LIMIT) << which;
+        parser_limit(s.p.get(), which, least);
+        parser_calc(s.p.get(), "0");
+        EXPECT_EQ(parser_calc(s.p.get(), call), value) << which;
+        parser_limit(s.p.get(), which, was);
+    }
+    // Prototypes the standard grammar refuses; and its names listed.
+    for (const char *proto : {"f(a, a)", "f(1)", "f a", "cos(a)", "f(a", "f(a) x", "(a)", "f(a,)"})
+        EXPECT_EQ(parser_func(s.p.get(), proto, "1"), 1) << proto;
+    std::vector<std::tuple<int, size_t, size_t, std::string>> names;
+    parser_names(s.p.get(), "sqrt(x) + p(A) + zz", [](void *ctx, int kind, size_t offset, size_t length, const char *name) {
+        static_cast<decltype(names) *>(ctx)->emplace_back(kind, offset, length, name);
+    }, &names);
+    EXPECT_EQ(names, (decltype(names){{PARSER_NAME_HOST, 0, 7, "sqrt"}, {PARSER_NAME_VARIABLE, 5, 1, "x"},
+                                      {PARSER_NAME_FUNCTION, 10, 4, "p"}, {PARSER_NAME_VARIABLE, 12, 1, "A"},
+                                      {PARSER_NAME_FUNCTION, 10, 4, "q"}, {PARSER_NAME_UNKNOWN, 17, 2, "zz"}}));
+}
+
+// The switch: what it returns and refuses, and that it rebuilds the kept text.
+TEST(Standard, SyntaxSwitch) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "x", 2.0f);
+    parser_native_func(p.get(), "two", 0, [](void *, const float *, int) { return 2.0f; }, nullptr, 0);
+    // The defined grammar: (2*x)^2, evaluated past the tier into machine code.
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(parser_calc(p.get(), "2*x^two()"), 16.0f);
+    EXPECT_EQ(parser_syntax(p.get(), -1), PARSER_SYNTAX_DEFINED);
+    EXPECT_EQ(parser_syntax(p.get(), 2), -1);
+    EXPECT_EQ(parser_syntax(nullptr, 1), -1);
+    EXPECT_EQ(parser_syntax(p.get(), PARSER_SYNTAX_STANDARD), PARSER_SYNTAX_DEFINED);
+    EXPECT_EQ(parser_eval(p.get()), 8.0f); // the same text, read again
+    EXPECT_EQ(parser_calc(p.get(), "2*x^two()"), 8.0f);
+    EXPECT_EQ(parser_syntax(p.get(), -5), PARSER_SYNTAX_STANDARD);
+    // Refused from a callback, even to read.
+    parser_native_func(p.get(), "probe", 0, [](void *ctx, const float *, int) {
+        return static_cast<float>(parser_syntax(static_cast<Parser *>(ctx), -1));
+    }, p.get(), 0);
+    EXPECT_EQ(parser_calc(p.get(), "probe()"), -1.0f);
+    // An interrupt from the error handler stops the build at the next token.
+    exception_set_handler([](void *ctx, const char *, int, int) { parser_interrupt(static_cast<Parser *>(ctx)); }, p.get());
+    EXPECT_TRUE(std::isnan(parser_calc(p.get(), "zz + x + y")));
+    exception_set_handler(nullptr, nullptr);
+    int code = -1;
+    EXPECT_EQ(parser_errors(p.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_INTERRUPTED);
+    EXPECT_EQ(parser_eval(p.get()), 0.0f); // the empty text's tree
+}
+
+// A million brackets deep, with a negation every eight: nothing recurses.
+TEST(Standard, AMillionBracketsDeep) {
+    constexpr size_t kDepth = 1000000;
+    ParserPtr p(parser_new());
+    parser_syntax(p.get(), PARSER_SYNTAX_STANDARD);
+    parser_var(p.get(), "x", 1.0f);
+    parser_limit(p.get(), PARSER_LIMIT_TEXT_BYTES, 4 * kDepth);
+    std::string text;
+    for (size_t k = 0; k < kDepth / 8; ++k) text += k % 2 == 0 ? "-((((((((" : " ! ((((((((";
+    text += "x" + std::string(kDepth, ')');
+    EXPECT_EQ(parser_calc(p.get(), text.c_str()), -1.0f); // -(!(...-(!x))): from inside 0, -0, 1, -1, 0, ...
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+    EXPECT_EQ(walk(p.get()).size(), kDepth / 8 + 1);
+    EXPECT_EQ(parser_check(p.get(), text.c_str(), nullptr, nullptr), static_cast<int>(kDepth / 16)); // each ! of a number
+    text.pop_back();
+    EXPECT_TRUE(std::isnan(parser_calc(p.get(), text.c_str())));
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 1);
+}
