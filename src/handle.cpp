@@ -137,10 +137,10 @@ extern "C" int parser_func(Parser *parser, const char *proto, const char *body) 
     forget_fast(parser);
     const size_t body_length = std::strlen(body);
     UserFunction f{lp_strndup(proto, std::strlen(proto)), lp_strndup(body, body_length), body_length, parser->syntax,
-                   n_params};
+                   n_params, name_from, name_length};
     list_push(parser->funcs, &f, sizeof f); // the list's copy owns the texts
     const auto *copy = static_cast<const UserFunction *>(parser->funcs->head->data);
-    name_trie_insert(&parser->func_index, copy->proto + name_from, name_length, copy);
+    name_trie_insert(&parser->func_index, copy->proto + copy->name_from, copy->name_length, copy);
     return 0;
 }
 

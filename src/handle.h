@@ -29,6 +29,7 @@ struct UserFunction {
     size_t body_length; // strlen(body): a call refused by the limits never measures it
     int syntax;         // the grammar it was defined under, which reads its prototype and body
     int32_t n_params;   // the standard grammar's: its parameters, which a call's arguments must match
+    size_t name_from, name_length; // its name in proto
 };
 
 namespace lp {

@@ -33,6 +33,7 @@ public:
     T *begin() { return data_; }
     T *end() { return data_ + size_; }
     T pop() { return data_[--size_]; }
+    void truncate(size_t size) { size_ = size < size_ ? size : size_; }
     void push(const T &value) {
         if (size_ == capacity_) grow();
         data_[size_++] = value;

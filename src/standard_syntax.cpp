@@ -262,7 +262,7 @@ private:
         const Frame &f = frames_.top_at(0);
         const std::string_view name(f.text + t.offset, t.length);
         TreeNode *n = arena_->node();
-        const Param *first = params_.data() + f.param_from, *last = params_.data() + f.param_to;
+        const Param *first = params_.begin() + f.param_from, *last = params_.begin() + f.param_to;
         const Param *p = std::lower_bound(first, last, name, [](const Param &a, std::string_view b) { return a.name < b; });
         if (p != last && p->name == name) {
             n->data = new (arena_->allocate(sizeof(ParamData)))
@@ -481,13 +481,21 @@ private:
         written_left_ -= bytes;
         growth_left_ -= function->body_length;
         inlined_ += 1;
-        Prototype proto; // parser_func read it when it defined the function
-        if (impossible(!read_prototype(function->proto, &proto) || proto.params.size() != n))
+        // parser_func read the prototype when it defined the function.
+        const size_t param_from = params_.size();
+        int32_t index = 0;
+        for_each_parameter(function->proto, [&](std::string_view name) { params_.push(Param{name, index++}); });
+        if (impossible(params_.size() - param_from != n)) {
+            params_.truncate(param_from);
             return refuse(PARSER_ERR_CALL_ARGUMENTS, span, n);
+        }
+        std::sort(params_.begin() + static_cast<std::ptrdiff_t>(param_from), params_.end(),
+                  [](const Param &a, const Param &b) { return a.name < b.name; });
 
         TreeNode *node = arena_->node();
         auto *record = new (arena_->allocate(sizeof(FunctionData))) FunctionData{
-            NodeData{arena_->copy(proto.name.data(), proto.name.size()), OP_FUNCTION, CALCULATE, 0.0f},
+            NodeData{arena_->copy(function->proto + function->name_from, function->name_length), OP_FUNCTION,
+                     CALCULATE, 0.0f},
             static_cast<int32_t>(n), 0};
         node->data = &record->data;
         hang_operands(node, n);
@@ -495,10 +503,6 @@ private:
         while (*last != nullptr) last = &(*last)->right;
         *last = link(nullptr);
 
-        const size_t param_from = params_.size();
-        for (size_t k = 0; k < n; ++k) params_.push_back(Param{proto.params[k], static_cast<int32_t>(k)});
-        std::sort(params_.begin() + static_cast<std::ptrdiff_t>(param_from), params_.end(),
-                  [](const Param &a, const Param &b) { return a.name < b.name; });
         frames_.push(Frame{function->body, function->body_length, 0, true, span, function, record, node, *last,
                            pending_.size(), param_from, params_.size(), 0});
         expect_operand_ = true;
@@ -511,7 +515,7 @@ private:
         const Frame f = frames_.pop();
         if (!f.nested) return Step::DONE;
         f.body_link->left = operands_.pop().node;
-        params_.resize(f.param_from);
+        params_.truncate(f.param_from);
         push(f.call_node);
         expect_operand_ = false;
         return Step::GO_ON;
@@ -537,7 +541,7 @@ private:
         std::string_view name;
         int32_t index; // in the prototype
     };
-    Vector<Param> params_; // the parameters of the frames being read
+    SmallStack<Param, 16> params_; // the parameters of the frames being read
 };
 
 } // namespace

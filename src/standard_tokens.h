@@ -72,6 +72,19 @@ struct Prototype {
 // commas, ")", blanks anywhere between. False when it has another form.
 bool read_prototype(std::string_view proto, Prototype *out);
 
+// Calls PARAMETER(name) for each parameter of PROTO, which read_prototype
+// accepted, in order: what a call needs of it, with nothing allocated.
+template <class Parameter>
+void for_each_parameter(std::string_view proto, Parameter parameter) {
+    Tokenizer tokens(proto);
+    tokens.next(); // the name
+    tokens.next(); // "("
+    for (Lexeme t = tokens.next(); t.kind == Token::NAME; t = tokens.next()) {
+        parameter(proto.substr(t.offset, t.length));
+        if (tokens.next().kind != Token::COMMA) break;
+    }
+}
+
 // The operation id of one of the language's eight functions named NAME, or -1.
 int32_t language_function(std::string_view name);
 

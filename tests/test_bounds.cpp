@@ -204,24 +204,33 @@ TEST(Bounds, LargeInputsStayWithinMemory) {
     }
 }
 
-// Once a handle has read texts of a few hundred bytes, reading such texts
-// again allocates nothing: each is parsed, substituted and evaluated in the
-// memory the handle kept (machine code, which allocates when it is made, is
-// off). The child aborts at the first allocation.
+// Once a handle has read texts of a few hundred bytes, in either grammar,
+// reading such texts again allocates nothing: each is parsed, substituted
+// and evaluated in the memory the handle kept (machine code, which
+// allocates when it is made, is off). The child aborts at the first
+// allocation.
 TEST(Bounds, ShortTextsAllocateNothingOnceWarm) {
     const std::string texts[] = {
         "2*(x+1)-cos(y)", "x+y", "(x+1)*(y-2)/(x*y+3)", "sin(x)*cos(y)+atan(x/y)", "exp(x/10)-log10(y+2)",
         "f(x)+g(y, f(x))*3", "if(x-1, hypot(x, y), max(1, x, y))", "zz(1)+(x", repeat("(x+y)*0.5-", 25) + "y",
     };
+    const std::string standard[] = {
+        "2*(x+1) - cos(y)", "x < y ? x*2 : -y^2", "u(x, y) + u(y, x)*3", "!(x >= 1 && y != 0) || zz", "(x + y))",
+    };
     const pid_t pid = fork();
     if (pid == 0) {
-        ParserPtr p = robust::standard_handle();
+        ParserPtr p = robust::standard_handle(), s(parser_new());
         parser_math(p.get());
         parser_func(p.get(), "g(a,b)", "a-b*f(a)+a/b");
-        parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+        parser_syntax(s.get(), PARSER_SYNTAX_STANDARD);
+        parser_var(s.get(), "x", 1.5f);
+        parser_var(s.get(), "y", -2.0f);
+        parser_func(s.get(), "u(a, b)", "a > b ? a - b : b*b");
+        for (Parser *handle : {p.get(), s.get()}) parser_limit(handle, PARSER_LIMIT_NATIVE_CODE, 0);
         for (int round = 0; round < 2; ++round) {
             if (round == 1) lp_memory_fail_after(1);
             for (const std::string &text : texts) parser_calc(p.get(), text.c_str());
+            for (const std::string &text : standard) parser_calc(s.get(), text.c_str());
         }
         lp_memory_fail_after(0);
         _exit(0);
