@@ -1,10 +1,12 @@
-// robust_support.h - what the robustness tests share: owned handles, float bits, a standard set of definitions.
+// robust_support.h - what tests of the public API share: owned handles, float bits, errors, a standard set of definitions.
 #ifndef LIB_PARSE_ROBUST_SUPPORT_H
 #define LIB_PARSE_ROBUST_SUPPORT_H
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <tuple>
+#include <vector>
 
 #include "lib_parse.h"
 
@@ -14,6 +16,15 @@ struct ParserFree {
     void operator()(Parser *p) const { parser_destroy(p); }
 };
 using ParserPtr = std::unique_ptr<Parser, ParserFree>;
+
+// Each error of the last build: code, offset, length.
+using Place = std::tuple<int, size_t, size_t>;
+inline std::vector<Place> errors_of(const Parser *p) {
+    std::vector<Place> out(static_cast<size_t>(parser_errors(p, nullptr)));
+    for (size_t i = 0; i < out.size(); ++i)
+        parser_error_at(p, static_cast<int>(i), &std::get<0>(out[i]), &std::get<1>(out[i]), &std::get<2>(out[i]));
+    return out;
+}
 
 inline uint32_t bits(float f) {
     uint32_t u;

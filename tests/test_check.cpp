@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "lib_parse.h"
+#include "robust_support.h"
 #include "lib_parse/diagnostics.h"
 
 namespace {
 
-using Place = std::tuple<int, size_t, size_t>; // kind or code, offset, length
+using robust::Place; // kind or code, offset, length
 
 struct Handle {
     Parser *p = parser_new();
@@ -25,15 +26,7 @@ struct Handle {
     }
     ~Handle() { parser_destroy(p); }
 
-    std::vector<Place> errors() const {
-        std::vector<Place> out;
-        for (int i = 0; i < parser_errors(p, nullptr); ++i) {
-            Place e;
-            EXPECT_EQ(parser_error_at(p, i, &std::get<0>(e), &std::get<1>(e), &std::get<2>(e)), 0);
-            out.push_back(e);
-        }
-        return out;
-    }
+    std::vector<Place> errors() const { return robust::errors_of(p); }
     std::vector<Place> check(const std::string &text) const {
         std::vector<Place> out;
         const int n = parser_check(

@@ -227,8 +227,10 @@ TEST(Host, StandardSetAndTheLazyConditional) {
         EXPECT_EQ(parser_errors(p.get(), nullptr), 0) << text;
     }
     int code = -1;
-    EXPECT_EQ(parser_calc(p.get(), "min()"), 0.0f);
-    EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_ARGUMENT_COUNT);
+    for (const char *text : {"min()", "or(1,0,1)"}) {
+        EXPECT_EQ(parser_calc(p.get(), text), 0.0f) << text;
+        EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_ARGUMENT_COUNT) << text;
+    }
     parser_native_func(p.get(), "sqrt", 1, nullptr, nullptr, 0); // each can be removed alone
     EXPECT_EQ(parser_calc(p.get(), "sqrt(4)+cbrt(8)"), 2.0f);
 

@@ -1,14 +1,14 @@
 // test_shared_library.cpp - the shared library, as hosts link it, runs machine code where its build has it.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
-#include "lib_parse.h"
+#include "robust_support.h"
 
 namespace {
+
+using robust::bits;
 
 // Executable mappings of this process: code made at run time adds one.
 int executable_mappings() {
@@ -22,17 +22,6 @@ int executable_mappings() {
     std::fclose(maps);
     return count;
 }
-
-uint32_t bits(float v) {
-    uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-struct Handle {
-    Parser *p = parser_new();
-    ~Handle() { parser_destroy(p); }
-};
 
 // The bound path evaluated 100 times (machine code after the 64th) and a
 // bulk call of 5,000 rows (vector code) give the interpreter's bits; the
@@ -51,22 +40,23 @@ TEST(SharedLibrary, MachineCodeGivesTheInterpretersBits) {
     const char *names[] = {"x", "y"};
     const float *columns[] = {xs.data(), ys.data()};
     for (const char *text : texts) {
-        Handle native, interpreted;
-        EXPECT_EQ(parser_limit(interpreted.p, PARSER_LIMIT_NATIVE_CODE, 0), LIB_PARSE_TEST_SHARED_JIT);
-        float *nx = parser_var_ref(native.p, "x"), *ny = parser_var_ref(native.p, "y");
-        float *ix = parser_var_ref(interpreted.p, "x"), *iy = parser_var_ref(interpreted.p, "y");
-        parser_expand(native.p, text);
-        parser_expand(interpreted.p, text);
+        robust::ParserPtr native_handle(parser_new()), interpreted_handle(parser_new());
+        Parser *native = native_handle.get(), *interpreted = interpreted_handle.get();
+        EXPECT_EQ(parser_limit(interpreted, PARSER_LIMIT_NATIVE_CODE, 0), LIB_PARSE_TEST_SHARED_JIT);
+        float *nx = parser_var_ref(native, "x"), *ny = parser_var_ref(native, "y");
+        float *ix = parser_var_ref(interpreted, "x"), *iy = parser_var_ref(interpreted, "y");
+        parser_expand(native, text);
+        parser_expand(interpreted, text);
         for (int i = 0; i < kEvals; ++i) {
             *nx = *ix = xs[static_cast<size_t>(i)];
             *ny = *iy = ys[static_cast<size_t>(i)];
-            ASSERT_EQ(bits(parser_eval(native.p)), bits(parser_eval(interpreted.p))) << text << " evaluation " << i;
+            ASSERT_EQ(bits(parser_eval(native)), bits(parser_eval(interpreted))) << text << " evaluation " << i;
         }
-        ASSERT_EQ(parser_calc_bulk(interpreted.p, text, names, columns, 2, kRows, want.data()), 0);
-        ASSERT_EQ(parser_calc_bulk(native.p, text, names, columns, 2, kRows, out.data()), 0);
+        ASSERT_EQ(parser_calc_bulk(interpreted, text, names, columns, 2, kRows, want.data()), 0);
+        ASSERT_EQ(parser_calc_bulk(native, text, names, columns, 2, kRows, out.data()), 0);
         for (size_t i = 0; i < kRows; ++i) ASSERT_EQ(bits(out[i]), bits(want[i])) << text << " row " << i;
-        EXPECT_EQ(parser_limit(native.p, PARSER_LIMIT_NATIVE_CODE, 1), LIB_PARSE_TEST_SHARED_JIT) << text;
-        EXPECT_EQ(parser_limit(native.p, PARSER_LIMIT_NATIVE_CODE, -1), LIB_PARSE_TEST_SHARED_JIT) << text;
+        EXPECT_EQ(parser_limit(native, PARSER_LIMIT_NATIVE_CODE, 1), LIB_PARSE_TEST_SHARED_JIT) << text;
+        EXPECT_EQ(parser_limit(native, PARSER_LIMIT_NATIVE_CODE, -1), LIB_PARSE_TEST_SHARED_JIT) << text;
     }
     EXPECT_EQ(executable_mappings() > mappings_before, LIB_PARSE_TEST_SHARED_JIT == 1)
         << mappings_before << " executable mappings before";
