@@ -120,6 +120,57 @@ struct Sync {
     }
 };
 
+// The same run for a program of leaves and operations of one or two
+// operands, with the top two values in registers: an operation's result is
+// the next one's operand without a store and a load between them. The
+// values below the top two live in STACK.
+float run_arithmetic(const Program &p) {
+    // In locals: the records' stores could otherwise be taken to change them.
+    float *const stack = p.stack;
+    const int32_t *const order = p.order, *const end = order + p.order_count;
+    const LeafStep *const leaves = p.leaves;
+    const OpStep *const ops = p.ops;
+    size_t depth = 0; // values, the two in registers included
+    float top = 0.0f, second = 0.0f;
+    for (const int32_t *at = order; at != end; ++at) {
+        const int32_t entry = *at;
+        if (entry < 0) {
+            const LeafStep &leaf = leaves[static_cast<size_t>(-entry - 1)];
+            const float value = *leaf.source;
+            if (leaf.is_name) finish(leaf.node, value);
+            if (depth >= 2) stack[depth - 2] = second;
+            second = top;
+            top = value;
+            ++depth;
+            continue;
+        }
+        const OpStep &step = ops[entry];
+        const OpKind &kind = kind_of(step.op);
+        if (kind.arity == 1) {
+            top = kind.unary(top);
+        } else {
+            switch (kind.compute) {
+            case Compute::ADD: top = float_add(second, top); break;
+            case Compute::SUB: top = float_sub(second, top); break;
+            case Compute::MUL: top = float_mul(second, top); break;
+            case Compute::DIV: top = float_div(second, top); break;
+            case Compute::ROUTINE: top = kind.binary(second, top); break;
+            case Compute::HOST:
+            case Compute::BRANCH:
+            case Compute::JUMP:
+            case Compute::JOIN:
+            case Compute::LOCAL:
+            case Compute::SCOPE:
+            case Compute::NONE: impossible(true); break; // not in an arithmetic-only program
+            }
+            --depth;
+            second = depth >= 2 ? stack[depth - 2] : 0.0f;
+        }
+        finish(step.node, top);
+    }
+    return top;
+}
+
 } // namespace
 
 float program_execute(Program *program) {
@@ -128,6 +179,7 @@ float program_execute(Program *program) {
             finish(program->constants[i].node, program->constants[i].value);
         program->constants_written = true;
     }
+    if (program->arithmetic_only) return run_arithmetic(*program);
     Run run{*program, program->stack};
     run_steps(*program, run);
     return program->stack[0];

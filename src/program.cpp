@@ -335,6 +335,12 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     p->root = root;
     p->root_data = static_cast<NodeData *>(root->data);
     Flattener(p).run(root);
+    p->arithmetic_only = true;
+    for (size_t k = 0; k < p->op_count; ++k) {
+        const Compute c = kind_of(p->ops[k].op).compute;
+        p->arithmetic_only &= c == Compute::ADD || c == Compute::SUB || c == Compute::MUL || c == Compute::DIV ||
+                              c == Compute::ROUTINE;
+    }
     bind_names(p, vars, generation); // a program not yet run has no records to bring up to date
     return p;
 }

@@ -106,6 +106,10 @@ struct Program {
         const TreeNode *first, *second;
     } *conditionals;
     size_t branch_count;
+    // Every step a leaf or an operation of one or two operands: no host
+    // call, conditional or function scope. The interpreter then keeps the
+    // top two values in registers.
+    bool arithmetic_only;
     size_t max_stack; // deepest value stack the steps need
     float *stack;     // the interpreter's value stack
     // While machine code runs the program: the last run's value of each
