@@ -1,5 +1,7 @@
 # asmjit.cmake - where the machine-code generators get AsmJit from. Sets
-# asmjit_FOUND and LIB_PARSE_ASMJIT_FROM_SOURCE.
+# asmjit_FOUND, LIB_PARSE_ASMJIT_FROM_SOURCE and lib_parse_asmjit_origin (what
+# was found, for the configure message, which the caller prints once it knows
+# whether machine code is built at all).
 #
 # From a source tree (LIB_PARSE_ASMJIT_SOURCE, or third_party/asmjit when it is
 # there): built here as position-independent objects with hidden symbols,
@@ -43,7 +45,7 @@ if(lib_parse_asmjit_source)
   add_library(asmjit::asmjit ALIAS lib_parse_asmjit)
   set(asmjit_FOUND TRUE)
   set(LIB_PARSE_ASMJIT_FROM_SOURCE ON)
-  message(STATUS "AsmJit: built from ${lib_parse_asmjit_source}, machine code in both libraries")
+  set(lib_parse_asmjit_origin "built from ${lib_parse_asmjit_source}")
   return()
 endif()
 
@@ -59,6 +61,5 @@ if(NOT asmjit_FOUND)
   endif()
 endif()
 if(asmjit_FOUND)
-  message(STATUS "AsmJit: installed archive, machine code in the static library only "
-                 "(LIB_PARSE_ASMJIT_SOURCE gives it to the shared one)")
+  set(lib_parse_asmjit_origin "installed archive")
 endif()
