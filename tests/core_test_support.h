@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "handle.h"
+#include "tree/handle.h"
 #include "lib_parse/diagnostics.h"
-#include "memory.h"
-#include "operation_table.h"
+#include "containers/memory.h"
+#include "tree/operation_table.h"
 #include "robust_support.h"
 
 namespace test {

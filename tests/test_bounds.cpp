@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "lib_parse/diagnostics.h"
-#include "memory.h"
+#include "containers/memory.h"
 #include "robust_support.h"
 
 // Sanitizers keep freed memory and shadow every byte: resident memory means

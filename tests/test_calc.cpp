@@ -11,7 +11,7 @@
 
 #include "core_test_support.h"
 #include "lib_parse.hpp"
-#include "operand.h"
+#include "tree/operand.h"
 
 using namespace test;
 

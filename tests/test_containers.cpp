@@ -1,6 +1,6 @@
 // test_containers.cpp - list, tree and checked-allocation behaviour.
-#include "containers.h"
-#include "memory.h"
+#include "containers/containers.h"
+#include "containers/memory.h"
 
 #include <gtest/gtest.h>
 

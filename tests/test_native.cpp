@@ -11,10 +11,10 @@
 
 #include "core_test_support.h"
 #if LIB_PARSE_TEST_JIT
-#include "machine_code_runtime.h"
+#include "run/machine_code_runtime.h"
 #endif
-#include "machine_code.h"
-#include "program.h"
+#include "run/machine_code.h"
+#include "run/program.h"
 
 namespace {
 

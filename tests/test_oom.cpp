@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "memory.h"
+#include "containers/memory.h"
 #include "robust_support.h"
 
 namespace {

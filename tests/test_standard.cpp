@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core_test_support.h"
-#include "program.h"
+#include "run/program.h"
 
 using namespace test;
 

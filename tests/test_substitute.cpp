@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core_test_support.h"
-#include "substitute.h"
+#include "defined/substitute.h"
 
 using namespace test;
 

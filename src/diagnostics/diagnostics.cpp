@@ -8,7 +8,7 @@
 // handler may itself print diagnostics.
 #include "diagnostics.h"
 
-#include "../containers/memory.h"
+#include "containers/memory.h"
 
 #include <algorithm>
 #include <atomic>

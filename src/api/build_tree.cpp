@@ -1,0 +1,24 @@
+// build_tree.cpp - choosing the builder of a text by the handle's grammar.
+#include "api/build_tree.h"
+
+#include "tree/handle.h"
+#include "standard/standard_syntax.h"
+
+namespace lp {
+
+TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char *text, size_t length,
+                     const ExpandWatch &watch) {
+    const bool own = purpose == BuildFor::TREE;
+    if (parser->syntax != PARSER_SYNTAX_STANDARD) {
+        if (own) parser->rebuild_on_new_variable = false;
+        return expand_text(arena, own ? parser->scratch : nullptr, text, length, &parser->func_index, parser->hosts,
+                           parser->limits, watch);
+    }
+    bool unknown_name = false;
+    TreeNode *tree = standard_text(arena, text, length, Definitions{&parser->var_index, &parser->func_index, parser->hosts},
+                                   parser->limits, watch, &unknown_name);
+    if (own) parser->rebuild_on_new_variable = unknown_name;
+    return tree;
+}
+
+} // namespace lp

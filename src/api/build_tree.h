@@ -1,0 +1,29 @@
+// build_tree.h - the tree of a text in the grammar its handle reads: the one place that chooses a grammar.
+#ifndef LIB_PARSE_BUILD_TREE_H
+#define LIB_PARSE_BUILD_TREE_H
+
+#include <cstddef>
+
+#include "containers/containers.h"
+#include "defined/expansion.h"
+
+struct Parser;
+
+namespace lp {
+
+class Arena;
+
+// TREE: the handle's own tree, built with its scratch memory, and its record
+// of whether a new variable must rebuild it. ASIDE: a tree a check or a
+// listing builds and drops, which leaves the handle as it was.
+enum class BuildFor { TREE, ASIDE };
+
+// The tree of TEXT (LENGTH bytes, within the text limit) in PARSER's grammar,
+// with its functions and limits, from ARENA; null when WATCH's call was
+// interrupted. Errors go to report_error, as expand_text says.
+TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char *text, size_t length,
+                     const ExpandWatch &watch = {});
+
+} // namespace lp
+
+#endif // LIB_PARSE_BUILD_TREE_H

@@ -1,0 +1,227 @@
+// calculate.cpp - the entry points that build and evaluate a handle's tree, and the expression cache.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/arena.h"
+#include "api/build_tree.h"
+#include "tree/handle.h"
+#include "containers/memory.h"
+#include "tree/operation_table.h"
+#include "run/program.h"
+
+using namespace lp;
+
+namespace {
+
+// True when TEXT is the cached text: one pass up to and including the
+// terminator, with no strlen first. A text of a few bytes is compared in a
+// plain loop, which costs less than a call; a longer one goes to strcmp,
+// whose wide loads are faster from about six bytes on (measured).
+bool is_cached_text(const ExprCache *cache, const char *text) {
+    const char *last = cache->last;
+    if (cache->length >= 6) return std::strcmp(last, text) == 0;
+    // TEXT is read no further than its first byte that differs.
+    for (size_t i = 0; i < cache->length; ++i)
+        if (last[i] != text[i]) return false;
+    return text[cache->length] == 0;
+}
+
+// Builds the tree (and its program) for the LENGTH bytes of TEXT in place of
+// the current one; a refused text (REFUSED, LENGTH the bytes read) gets the
+// tree of the empty text, and so does a build that parser_interrupt stopped,
+// which keeps only that error. False for a stopped build.
+bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
+    // The program points into the tree about to be released: it is not run
+    // again, only its arrays are kept for the new tree's.
+    Program *old = parser->program;
+    parser->program = nullptr;
+    parser->tree = nullptr;
+    parser->arena->reset(); // the tree's nodes, records and texts
+
+    parser->errors.clear();
+    ErrorScope scope(&parser->errors);
+    if (refused) {
+        LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
+        text = "";
+        length = 0;
+    }
+    ExpandWatch watch;
+    watch.call = &parser->call;
+    parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch);
+    const bool stopped = parser->tree == nullptr;
+    if (stopped) {
+        const ErrorLog::Entry stop = parser->errors.entries().back();
+        parser->errors.clear();
+        parser->errors.add(stop.code, stop.span);
+        parser->arena->reset();
+        parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, "", 0);
+    }
+    parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old);
+    return !stopped;
+}
+
+// Makes TEXT the cached text of the tree about to be built. The buffer is
+// reused unless a rebuild was pending, or it is too small, or much larger
+// than a text of 4 KiB needs.
+void remember(ExprCache *cache, const char *text, size_t length) {
+    const size_t need = length + 1;
+    if (cache->dirty == 1 || cache->last == nullptr || cache->capacity < need ||
+        (cache->capacity > 4096 && cache->capacity / 2 > need)) {
+        std::free(cache->last);
+        cache->last = static_cast<char *>(lp_malloc(need));
+        cache->capacity = need;
+    }
+    std::memcpy(cache->last, text, length);
+    cache->last[length] = 0;
+    cache->length = length;
+    cache->dirty = 0;
+}
+
+// A refused text is not kept: the next text, even the same, is read again.
+void forget(ExprCache *cache) {
+    std::free(cache->last);
+    cache->last = nullptr;
+    cache->length = 0;
+    cache->dirty = 0;
+}
+
+// Tells the handle's error callback each error entry of the tree just built.
+void tell_errors(const Parser *parser) {
+    if (parser->on_error == nullptr) return;
+    const auto &entries = parser->errors.entries(); // the callback cannot change them: the handle is busy
+    for (size_t i = 0; i < entries.size(); ++i)
+        parser->on_error(parser->on_error_ctx, entries[i].code, entries[i].span.offset, entries[i].span.length);
+}
+
+// Builds the tree of TEXT and makes it the cached text, or refuses it.
+// False when parser_interrupt stopped the build: the text is not kept then.
+bool build(Parser *parser, const char *text) {
+    size_t length = 0;
+    bool built = true;
+    if (!text_length_within(parser->limits, text, &length)) {
+        forget(parser->cache);
+        rebuild(parser, text, length, true);
+    } else {
+        remember(parser->cache, text, length);
+        built = rebuild(parser, text, length, false);
+        if (!built) forget(parser->cache);
+    }
+    tell_errors(parser);
+    return built;
+}
+
+// The current tree's value. Every tree expansion builds has a program.
+// Inline in both callers: a call more is a measurable share of a machine-code
+// evaluation. A tree that calls host functions marks the handle busy, so a
+// host function cannot re-enter it.
+[[gnu::always_inline]] inline float evaluate_tree(Parser *parser) {
+    Program *program = parser->program;
+    if (impossible(program == nullptr)) return 0.0f;
+    if (program->call_count != 0) {
+        BusyScope busy(parser);
+        return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
+    }
+    const float value = program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
+    if (program->native != nullptr) refresh_fast(parser); // compiled just now, or bound again
+    return value;
+}
+
+} // namespace
+
+// The cache always names the text of the current tree, so a later
+// parser_calc of another text rebuilds instead of evaluating this tree.
+extern "C" void parser_expand(Parser *parser, const char *text) noexcept {
+    if (parser == nullptr || text == nullptr || parser->busy) return;
+    BusyScope busy(parser, true);
+    build(parser, text);
+}
+
+float lp::calc_text(Parser *parser, const char *text) {
+    ExprCache *cache = parser->cache;
+    // The same text with no definition since: no rebuild.
+    if (cache->dirty != 0 || cache->last == nullptr || !is_cached_text(cache, text)) {
+        BusyScope busy(parser, true);
+        if (!build(parser, text)) return NAN;
+    }
+    return evaluate_tree(parser);
+}
+
+namespace {
+
+// GUARDED, the machine code of a tree with host calls, run with the handle
+// marked busy: a host function that calls back into it is refused.
+float run_guarded(Parser *parser, NativeFn guarded) {
+    parser->busy = true;
+    const float value = guarded();
+    parser->busy = false;
+    return value;
+}
+
+// parser_calc's general case: the text compared, the tree rebuilt if it is
+// another, then evaluated.
+[[gnu::noinline]] float calc_tree(Parser *parser, const char *text) noexcept {
+    if (parser == nullptr || text == nullptr || parser->busy) return NAN;
+    const NativeFn guarded = parser->guarded;
+    if (guarded != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, guarded);
+    return calc_text(parser, text);
+}
+
+} // namespace
+
+// The tree of the same text in machine code, with nothing to rebuild or bind:
+// the call of a host's loop, made with no frame of its own.
+extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
+    if (parser != nullptr && text != nullptr) {
+        const NativeFn fast = parser->fast;
+        if (fast != nullptr && is_cached_text(parser->cache, text)) return fast();
+    }
+    return calc_tree(parser, text);
+}
+
+namespace {
+
+// parser_eval's general case.
+[[gnu::noinline]] float eval_tree(Parser *parser) noexcept {
+    if (parser == nullptr || parser->busy) return NAN;
+    if (const NativeFn guarded = parser->guarded) return run_guarded(parser, guarded);
+    ExprCache *cache = parser->cache;
+    if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
+    if (cache->dirty != 0) {
+        // A function was defined since the tree was built; the cached copy
+        // stays the text, so it is the source of the new tree. It is checked
+        // against the limit again, which may have been lowered since.
+        BusyScope busy(parser, true);
+        char *text = cache->last;
+        cache->last = nullptr;
+        const bool built = build(parser, text);
+        std::free(text);
+        if (!built) return NAN;
+    }
+    return evaluate_tree(parser);
+}
+
+} // namespace
+
+// parser_calc of the cached text without comparing it: the host says it is
+// the same text. The call in a host's loop, a tree in machine code with
+// nothing to rebuild or bind, is a tail call with no frame: machine code
+// throws nothing.
+extern "C" float parser_eval(Parser *parser) noexcept {
+    if (parser != nullptr) {
+        const NativeFn fast = parser->fast;
+        if (fast != nullptr) return fast();
+    }
+    return eval_tree(parser);
+}
+
+// The cached text's program in machine code, with nothing to rebuild or bind:
+// without host calls what the fast paths may call directly, with them what
+// run_guarded calls.
+void lp::refresh_fast(const Parser *parser) {
+    const Program *program = parser->program;
+    const bool ready = program != nullptr && program->native != nullptr && program->generation == parser->generation &&
+                       parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
+    parser->fast = ready && program->call_count == 0 ? program->native : nullptr;
+    parser->guarded = ready && program->call_count != 0 ? program->native : nullptr;
+}

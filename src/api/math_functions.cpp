@@ -1,0 +1,113 @@
+// math_functions.cpp - the standard set parser_math defines: roots, powers, rounding, min and max, comparisons.
+//
+// Each function widens its arguments to double, computes with the C library
+// and rounds once, as the language's own functions do, so the interpreter,
+// machine code and bulk rows (which all call these same routines) give the
+// same bits.
+#include <cmath>
+
+#include "tree/handle.h"
+#include "tree/host_functions.h"
+
+namespace lp {
+
+namespace {
+
+double arg(const float *a, int k) { return static_cast<double>(a[k]); }
+float rounded(double v) { return static_cast<float>(v); }
+
+template <double (*F)(double)>
+float one(void *, const float *a, int) {
+    return rounded(F(arg(a, 0)));
+}
+template <double (*F)(double, double)>
+float two(void *, const float *a, int) {
+    return rounded(F(arg(a, 0), arg(a, 1)));
+}
+
+double sqrt_d(double x) { return std::sqrt(x); }
+double cbrt_d(double x) { return std::cbrt(x); }
+double abs_d(double x) { return std::fabs(x); }
+double floor_d(double x) { return std::floor(x); }
+double ceil_d(double x) { return std::ceil(x); }
+double round_d(double x) { return std::round(x); } // halves away from zero
+double trunc_d(double x) { return std::trunc(x); }
+double asin_d(double x) { return std::asin(x); }
+double acos_d(double x) { return std::acos(x); }
+double sinh_d(double x) { return std::sinh(x); }
+double cosh_d(double x) { return std::cosh(x); }
+double tanh_d(double x) { return std::tanh(x); }
+double exp2_d(double x) { return std::exp2(x); }
+// sign(±0) is ±0 and sign(NaN) is NaN: the argument itself unless it is a
+// number other than zero.
+double sign_d(double x) { return x > 0 ? 1.0 : x < 0 ? -1.0 : x; }
+double fmod_d(double x, double y) { return std::fmod(x, y); }
+double pow_d(double x, double y) { return std::pow(x, y); }
+double hypot_d(double x, double y) { return std::hypot(x, y); }
+double atan2_d(double y, double x) { return std::atan2(y, x); }
+
+// min and max of one or more arguments, as fmin and fmax: a NaN argument is
+// passed over unless every one is NaN.
+float min_of(void *, const float *a, int n) {
+    double v = arg(a, 0);
+    for (int k = 1; k < n; ++k) v = std::fmin(v, arg(a, k));
+    return rounded(v);
+}
+float max_of(void *, const float *a, int n) {
+    double v = arg(a, 0);
+    for (int k = 1; k < n; ++k) v = std::fmax(v, arg(a, k));
+    return rounded(v);
+}
+// min(max(x, lo), hi): when lo > hi the result is hi.
+float clamp_of(void *, const float *a, int) { return rounded(std::fmin(std::fmax(arg(a, 0), arg(a, 1)), arg(a, 2))); }
+
+float pi_of(void *, const float *, int) { return rounded(3.14159265358979323846); }
+float e_of(void *, const float *, int) { return rounded(2.71828182845904523536); }
+
+// Comparisons and logic give 1 or 0; a NaN compares unequal to everything,
+// and a condition is true when it is not 0, so NaN is true.
+float truth(bool b) { return b ? 1.0f : 0.0f; }
+float lt_of(void *, const float *a, int) { return truth(a[0] < a[1]); }
+float le_of(void *, const float *a, int) { return truth(a[0] <= a[1]); }
+float gt_of(void *, const float *a, int) { return truth(a[0] > a[1]); }
+float ge_of(void *, const float *a, int) { return truth(a[0] >= a[1]); }
+float eq_of(void *, const float *a, int) { return truth(a[0] == a[1]); }
+float ne_of(void *, const float *a, int) { return truth(a[0] != a[1]); }
+float and_of(void *, const float *a, int) { return truth(a[0] != 0 && a[1] != 0); }
+float or_of(void *, const float *a, int) { return truth(a[0] != 0 || a[1] != 0); }
+float not_of(void *, const float *a, int) { return truth(a[0] == 0); }
+
+struct Entry {
+    const char *name;
+    int min_args, max_args;
+    parser_native_fn fn;
+};
+
+constexpr Entry kMathSet[] = {
+    {"sqrt", 1, 1, one<sqrt_d>},   {"cbrt", 1, 1, one<cbrt_d>},   {"abs", 1, 1, one<abs_d>},
+    {"sign", 1, 1, one<sign_d>},   {"floor", 1, 1, one<floor_d>}, {"ceil", 1, 1, one<ceil_d>},
+    {"round", 1, 1, one<round_d>}, {"trunc", 1, 1, one<trunc_d>}, {"fmod", 2, 2, two<fmod_d>},
+    {"pow", 2, 2, two<pow_d>},     {"hypot", 2, 2, two<hypot_d>}, {"atan2", 2, 2, two<atan2_d>},
+    {"asin", 1, 1, one<asin_d>},   {"acos", 1, 1, one<acos_d>},   {"sinh", 1, 1, one<sinh_d>},
+    {"cosh", 1, 1, one<cosh_d>},   {"tanh", 1, 1, one<tanh_d>},   {"exp2", 1, 1, one<exp2_d>},
+    {"min", 1, PARSER_NATIVE_MAX_ARGS, min_of},
+    {"max", 1, PARSER_NATIVE_MAX_ARGS, max_of},
+    {"clamp", 3, 3, clamp_of},     {"pi", 0, 0, pi_of},           {"e", 0, 0, e_of},
+    {"lt", 2, 2, lt_of},           {"le", 2, 2, le_of},           {"gt", 2, 2, gt_of},
+    {"ge", 2, 2, ge_of},           {"eq", 2, 2, eq_of},           {"ne", 2, 2, ne_of},
+    {"and", 2, 2, and_of},         {"or", 2, 2, or_of},           {"not", 1, 1, not_of},
+};
+
+} // namespace
+
+} // namespace lp
+
+using namespace lp;
+
+extern "C" int parser_math(Parser *parser) noexcept {
+    if (parser == nullptr || parser->busy) return 1;
+    for (const Entry &e : kMathSet)
+        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0});
+    define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0});
+    return 0;
+}

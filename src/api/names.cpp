@@ -1,0 +1,48 @@
+// text_names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
+#include "tree/name_list.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "support/arena.h"
+#include "api/build_tree.h"
+#include "tree/handle.h"
+#include "lib_parse.h"
+#include "tree/operand.h"
+
+namespace lp {
+
+void NameList::leaf(const char *text, Span place) {
+    if (!is_name(text)) return;
+    const Variable *v = variable_by_prefix(vars_, text);
+    if (v != nullptr)
+        uses_.push_back(Use{PARSER_NAME_VARIABLE, place, v->name});
+    else
+        uses_.push_back(Use{PARSER_NAME_UNKNOWN, place, text});
+}
+
+} // namespace lp
+
+using namespace lp;
+
+extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx) noexcept {
+    if (parser == nullptr || text == nullptr || parser->busy) return -1;
+    BusyScope busy(parser, true); // the callback must not change the handle under the listing
+    NameList names(&parser->var_index);
+    {
+        // Built aside like a check: nothing reaches the handler, the trace or the handle.
+        ErrorLog log;
+        ErrorScope scope(&log, true);
+        size_t length = 0;
+        if (!text_length_within(parser->limits, text, &length)) return 0;
+        Arena arena;
+        ExpandWatch watch;
+        watch.names = &names;
+        watch.call = &parser->call;
+        if (build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch) == nullptr)
+            return -1; // stopped by parser_interrupt
+    }
+    if (fn != nullptr)
+        for (const NameList::Use &use : names.uses()) fn(ctx, use.kind, use.span.offset, use.span.length, use.name.c_str());
+    return static_cast<int>(std::min<size_t>(names.uses().size(), INT32_MAX));
+}

@@ -1,0 +1,630 @@
+// expansion.cpp - the walk that builds a text's tree: nodes are cut as ranges of texts whose brackets are matched once.
+//
+// A pending operand is a range of a source text, kept on the walk's own
+// stack until the walk reaches its leaf; a text is made only for a leaf, and
+// for a call, which substitution needs as text. So a text nested deep is not
+// copied and scanned again at every level, and the walk is the same whether
+// or not its steps are traced: a message formats its piece of text from the
+// range, only when it is emitted.
+#include "support/checked_memory.h"
+#include "defined/expansion.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "support/arena.h"
+#include "support/call_guard.h"
+#include "tree/handle.h"
+#include "tree/host_functions.h"
+#include "defined/location.h"
+#include "containers/memory.h"
+#include "tree/name_list.h"
+#include "tree/notes.h"
+#include "tree/operand.h"
+#include "tree/operation_kinds.h"
+#include "tree/operation_table.h"
+#include "support/error_log.h"
+#include "support/small_stack.h"
+#include "defined/substitute.h"
+#include "defined/subtree.h"
+#include "support/trace.h"
+
+namespace lp {
+
+namespace {
+
+NodeData *data_of(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
+
+// What substitution may still do in this expansion.
+struct Budget {
+    long long substitutions = 0;
+    size_t writable; // bytes the passes over bodies may still write
+    size_t growth = 0; // bytes substitution has added to the tree's texts
+};
+
+// True for the one-byte operator symbols.
+bool is_operator_byte(char c) {
+    for (const OperationEntry &row : operation)
+        if (is_binary(row.id) && row.length == 1 && row.name[0] == c) return true;
+    return false;
+}
+
+// Blanks around a host function's call and its arguments are not part of them.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// True for the bytes that continue a name or a number.
+bool is_word_byte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 'A' || (c >= '0' && c <= '9') || c == '.';
+}
+
+enum class Side { ROOT, LEFT, RIGHT, AFTER_LEFT };
+
+// A note names at most this much of a word, so a check stays linear.
+constexpr int32_t kWordShown = 64;
+
+// Expand the node hanging at SLOT (its parent's left or right, or the
+// root); AFTER_LEFT: its left subtree is done, go on to its right child.
+struct Step {
+    TreeNode **slot;
+    int depth; // substitutions made on the path to this node
+    Side side;
+};
+
+} // namespace
+
+// The working memory of expansions, kept from one to the next so that a
+// short text is expanded without allocating.
+struct ExpandScratch {
+    Vector<Owned<SourceText>> sources; // the expansion's sources, then spares
+    Vector<Span> origins;                        // of each source
+    Vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
+    Vector<int32_t> opens, positions;
+    Pieces pieces;
+    Vector<String> spare_texts;         // buffers for substituted texts (kSpareTexts)
+    std::pair<String, String> passes;   // the passes of substitution over a body
+
+    // Lets go of what a long text made large, so that what a handle keeps
+    // between calls stays under about 64 KiB: enough for any text of a few
+    // hundred bytes to be read again without allocating.
+    void trim() {
+        constexpr size_t kKeptBytes = 4096; // per array
+        auto trim_one = [](auto &v) {
+            if (v.capacity() * sizeof(v[0]) > kKeptBytes) std::remove_reference_t<decltype(v)>().swap(v);
+        };
+        trim_one(origins);
+        trim_one(ranges);
+        trim_one(opens);
+        trim_one(positions);
+        trim_one(pieces.ranges);
+        if (pieces.taken.capacity() > kKeptBytes * 8) Vector<bool>().swap(pieces.taken);
+        if (passes.first.capacity() > kKeptBytes) String().swap(passes.first);
+        if (passes.second.capacity() > kKeptBytes) String().swap(passes.second);
+        if (sources.capacity() > 16) { // the array too: a text may have made one source per call
+            Vector<Owned<SourceText>> first;
+            first.reserve(16);
+            for (size_t i = 0; i < 16 && i < sources.size(); ++i) first.push_back(std::move(sources[i]));
+            sources.swap(first);
+        }
+        for (size_t i = 0; i < sources.size(); ++i) sources[i]->trim(i == 0 ? 256 : 16); // bracket pairs
+    }
+};
+
+namespace {
+
+class Expansion {
+public:
+    Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits,
+              const ExpandWatch &watch, Arena *arena)
+        : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
+          notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
+          origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
+          positions_(scratch->positions), pieces_(scratch->pieces), spares_(scratch->spare_texts),
+          passes_(scratch->passes) {
+        budget_.writable = limits.written_bytes();
+        pieces_.arena = arena;
+        origins_.clear();
+        ranges_.clear();
+        reserve_for_short_texts();
+    }
+    ~Expansion() {
+        for (size_t i = 0; i < source_count_; ++i) sources_[i]->drop(&spares_);
+    }
+
+    TreeNode *run(const char *text, size_t length) {
+        TreeNode *root = arena_->node();
+        root->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
+        const uint32_t source = add_source(Span{0, length});
+        sources_[source]->read(text, length);
+        push_range(Range{source, 0, sources_[source]->size()});
+
+        // Pre-order with an explicit stack, so messages come out node, left
+        // subtree, right subtree, and deep trees cannot exhaust the C stack.
+        SmallStack<Step> steps;
+        steps.push(Step{&root, 0, Side::ROOT});
+        while (!steps.empty()) {
+            if (call_ != nullptr && call_->interrupted()) {
+                LP_REPORT(PARSER_ERR_INTERRUPTED, ranges_.empty() ? Span{} : place_of(ranges_.back()));
+                return nullptr;
+            }
+            const Step step = steps.pop();
+            if (step.side == Side::AFTER_LEFT) {
+                TreeNode *parent = *step.slot;
+                if (parent->right != nullptr) steps.push(Step{&parent->right, step.depth, Side::RIGHT});
+                continue;
+            }
+            if (step.side != Side::ROOT) trace_descent(*step.slot, step.side);
+            int depth = step.depth;
+            TreeNode *node = expand_node(step.slot, &depth);
+            steps.push(Step{step.slot, depth, Side::AFTER_LEFT});
+            if (node->left != nullptr) steps.push(Step{&node->left, depth, Side::LEFT});
+        }
+        return root;
+    }
+
+private:
+    // Room for any text of kShortText bytes, made at a handle's first
+    // expansion and kept (ExpandScratch::trim keeps it): such texts then
+    // expand without allocating. The stack of ranges and the pieces trade
+    // their arrays, so both get the room.
+    void reserve_for_short_texts() {
+        constexpr size_t kShortText = 256;
+        if (ranges_.capacity() >= kShortText) return;
+        ranges_.reserve(kShortText);
+        pieces_.ranges.reserve(kShortText);
+        pieces_.taken.reserve(kShortText);
+        opens_.reserve(kShortText / 2);
+        positions_.reserve(kShortText / 2);
+        origins_.reserve(kShortText / 4);
+        spares_.reserve(kSpareTexts);
+    }
+
+    // ORIGIN: where the text stands in the text given, the call whose
+    // substitution made it (the whole text for the first source).
+    // The next source, to be read or given a text. Texts are never longer
+    // than kMaxTextBytes: the limit on text bytes is at most that, and
+    // substitution never writes more than it may write.
+    uint32_t add_source(Span origin) {
+        if (source_count_ == sources_.size()) sources_.push_back(Owned<SourceText>(create<SourceText>()));
+        origins_.push_back(origin);
+        return static_cast<uint32_t>(source_count_++);
+    }
+
+    // A copy of TEXT in the smallest spare buffer it fits, or a new one.
+    String keep_text(const String &text) {
+        size_t best = spares_.size();
+        for (size_t i = 0; i < spares_.size(); ++i)
+            if (spares_[i].capacity() >= text.size() &&
+                (best == spares_.size() || spares_[i].capacity() < spares_[best].capacity()))
+                best = i;
+        String kept;
+        if (best < spares_.size()) {
+            kept.swap(spares_[best]);
+            spares_.erase(spares_.begin() + static_cast<std::ptrdiff_t>(best));
+        }
+        kept.assign(text);
+        return kept;
+    }
+
+    // Where a range stands in the text given: itself in that text, the
+    // outermost call it came from in a substituted one.
+    Span place_of(Range range) const {
+        if (range.source == 0) return Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)};
+        return origins_[range.source];
+    }
+    Span place_of(uint32_t source, int32_t from, int32_t to) const { return place_of(Range{source, from, to}); }
+
+    void push_range(Range range) {
+        sources_[range.source]->refs += 1;
+        ranges_.push_back(range);
+    }
+
+    // Pushes the pieces of the split of RANGE that leaves took: the leaves
+    // take them in text order, so the first goes on top. The pieces are
+    // rearranged in place and, on an empty stack, become the stack, so a
+    // long text's pieces are not held twice.
+    void push_pieces(Range range) {
+        Vector<Range> &pending = pieces_.ranges;
+        size_t kept = 0;
+        for (size_t k = 0; k < pending.size(); ++k)
+            if (pieces_.taken[k]) pending[kept++] = pending[k];
+        pending.resize(kept);
+        std::reverse(pending.begin(), pending.end());
+        if (pieces_.empty_taken) pending.insert(pending.begin(), Range{range.source, range.to, range.to});
+        sources_[range.source]->refs += static_cast<long>(pending.size());
+        if (ranges_.empty())
+            ranges_.swap(pending);
+        else
+            ranges_.insert(ranges_.end(), pending.begin(), pending.end());
+    }
+
+    // A range leaves the stack when its leaf is reached; its source goes
+    // once no range reads it, so the texts of substituted calls do not pile up.
+    void release(Range range) {
+        SourceText &source = *sources_[range.source];
+        if (--source.refs != 0) return;
+        // Read no more: a deep substitution makes one source per level, so
+        // a substituted text's memory goes now, but for what a short text
+        // needs. The given text's is kept for the next text (trimmed at the end).
+        source.drop(&spares_);
+        if (range.source != 0) source.trim(16);
+    }
+
+    // Gives the leaf the text of RANGE, a copy in the arena: the range may
+    // be of a substituted text, released before the tree.
+    void settle(NodeData *data, Range range) {
+        const SourceText &source = *sources_[range.source];
+        data->expr = arena_->copy(source.data() + range.from, static_cast<size_t>(range.to - range.from));
+        if (names_ != nullptr) names_->leaf(data->expr, place_of(range));
+        release(range);
+    }
+
+    // "Expanding left node expr: ..." before a child is expanded: its text is
+    // an operator's symbol, or the piece of a leaf not yet reached, which is
+    // the range on top of the stack (leaves are reached in text order).
+    void trace_descent(const TreeNode *child, Side side) const {
+        if (!tracing(kTraceSteps)) return;
+        const char *text = data_of(child)->expr;
+        int length = text != nullptr ? static_cast<int>(std::strlen(text)) : 0;
+        if (text == nullptr && !ranges_.empty()) {
+            const Range &r = ranges_.back();
+            text = sources_[r.source]->data() + r.from;
+            length = r.to - r.from;
+        }
+        if (side == Side::LEFT)
+            LP_DIAG(kTraceSteps, "Expanding left node expr: \"%.*s\"\n", length, text);
+        else
+            LP_DIAG(kTraceSteps, "Expanding right node expr: \"%.*s\"\n", length, text);
+    }
+
+    // Expands the node at SLOT itself, not its children: strips enclosing
+    // brackets, then splits it at its operation, substitutes its call, or
+    // settles it as an operand. Returns the node now at SLOT.
+    TreeNode *expand_node(TreeNode **slot, int *depth) {
+        TreeNode *node = *slot;
+        NodeData *data = data_of(node);
+        LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
+        if (data->state != EXPAND) {
+            LP_DIAG(kTraceSteps, "NOT Expanding\n");
+            return node;
+        }
+        Range range = ranges_.back();
+        ranges_.pop_back();
+        for (;;) {
+            const SourceText &source = *sources_[range.source];
+            if (!source.balanced()) { // only a whole text can be unbalanced
+                if (notes_ != nullptr) note_unmatched(range);
+                settle(data, range);
+                return node;
+            }
+            strip_enclosing(source, &range.from, &range.to);
+            top_level_pairs(source, range.from, range.to, &opens_);
+            if (hosts_ != nullptr && host_call(slot, source, range)) return *slot;
+            bool trailing = false;
+            const int32_t id = choose_operation(source, range.from, range.to, opens_, &positions_, &trailing);
+            if (trailing) { // left as it is
+                LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));
+                settle(data, range);
+                return node;
+            }
+            if (id >= 0) {
+                node = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
+                if (notes_ != nullptr) note_split(source, range, id);
+                *slot = node;
+                push_pieces(range);
+                release(range);
+                return node;
+            }
+            if (opens_.empty()) { // a number or a name
+                if (notes_ != nullptr) note_operand(source, range);
+                settle(data, range);
+                data->op = OP_OPERAND;
+                return node;
+            }
+            // Brackets but no operation outside them: a call such as 'f(2)'.
+            // Left as one operand when it cannot be substituted.
+            const Span place = place_of(range);
+            String &body = passes_.first;
+            if (!substitute(source.view(range.from, range.to), *depth, place, &body)) {
+                settle(data, range);
+                data->op = OP_OPERAND;
+                return node;
+            }
+            release(range); // the call's text may go now
+            *depth += 1;
+            const uint32_t s = add_source(place);
+            String kept = keep_text(body);
+            sources_[s]->adopt(&kept);
+            range = Range{s, 0, sources_[s]->size()};
+            sources_[s]->refs += 1;
+            LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
+        }
+    }
+
+    // The arguments of a call whose "(" stands at OPEN and whose ")" ends at
+    // TO: [OPEN + 1, TO - 1) cut at the commas outside inner brackets, each
+    // without the blanks at its ends; "f( )" has none. Inner pairs are
+    // stepped over, so a call nested N deep is read in time linear in its
+    // length, not N times over.
+    static void cut_arguments(const SourceText &source, uint32_t index, int32_t open, int32_t to, Vector<Range> *args) {
+        const char *text = source.data();
+        args->clear();
+        int32_t start = open + 1;
+        for (int32_t p = open + 1; p < to; ++p) {
+            const char c = text[p];
+            if (c == '(') {
+                p = source.partner(p);
+            } else if (c == ',' || p == to - 1) {
+                int32_t a = start, b = p;
+                while (a < b && is_blank(text[a])) ++a;
+                while (b > a && is_blank(text[b - 1])) --b;
+                args->push_back(Range{index, a, b});
+                start = p + 1;
+            }
+        }
+        if (args->size() == 1 && (*args)[0].from == (*args)[0].to) args->clear();
+    }
+
+    // A call of a host function: RANGE is NAME(ARGS), NAME a host function's
+    // exact name. The node at SLOT becomes the call, its arguments a chain of
+    // links whose left subtrees are expanded as operands of their own. False,
+    // with nothing changed, for any other text.
+    bool host_call(TreeNode **slot, const SourceText &source, Range range) {
+        const char *text = source.data();
+        // Blanks around the call, and between its name and "(", are not part of it.
+        int32_t from = range.from, to = range.to;
+        while (to > from && is_blank(text[to - 1])) --to;
+        if (opens_.size() != 1 || opens_[0] <= from || source.partner(opens_[0]) != to - 1) return false;
+        const int32_t open = opens_[0];
+        while (from < open && is_blank(text[from])) ++from;
+        int32_t name_end = open;
+        while (name_end > from && is_blank(text[name_end - 1])) --name_end;
+        const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(name_end - from));
+        if (f == nullptr) return false;
+
+        Vector<Range> &args = pieces_.ranges; // free until the next split
+        cut_arguments(source, range.source, open, to, &args);
+        bool counted = true;
+        for (const Range &a : args)
+            if (a.from == a.to && counted) {
+                LP_REPORT(PARSER_ERR_EMPTY_ARGUMENT, place_of(a));
+                counted = false;
+            }
+        const size_t n = args.size();
+        if (counted && (n < static_cast<size_t>(f->min_args) || n > static_cast<size_t>(f->max_args))) {
+            LP_REPORT(PARSER_ERR_ARGUMENT_COUNT, place_of(range));
+            counted = false;
+        }
+        if (!counted) args.clear(); // the call is 0
+
+        if (names_ != nullptr)
+            names_->call(PARSER_NAME_HOST, std::string_view(text + from, static_cast<size_t>(name_end - from)), place_of(range));
+        TreeNode *call = arena_->node();
+        auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
+            NodeData{arena_->copy(text + from, static_cast<size_t>(name_end - from)), OP_CALL, CALCULATE, 0.0f},
+            counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted,
+            counted && f->conditional};
+        call->data = &data->data;
+        TreeNode **link = &call->right;
+        for (size_t k = 0; k < args.size(); ++k) {
+            TreeNode *l = arena_->node();
+            l->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_ARG, CALCULATE, 0.0f};
+            TreeNode *operand = arena_->node();
+            operand->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
+            l->left = operand;
+            *link = l;
+            link = &l->right;
+        }
+        // The leaves take the pieces in text order: the first on top.
+        for (size_t k = args.size(); k-- > 0;) push_range(args[k]);
+        args.clear();
+        release(range);
+        *slot = call;
+        return true;
+    }
+
+    // The body substituted for CALL, written into *TEXT; false, with the
+    // error reported at PLACE, for a call that names no function or one the
+    // limits stop. A missing function is told first, wherever the call
+    // stands: the limits concern substitutions that would happen.
+    bool substitute(std::string_view call, int depth, Span place, String *text) {
+        const UserFunction *f = choose_function(call, funcs_);
+        if (f == nullptr) {
+            LP_REPORT(PARSER_ERR_UNKNOWN_FUNCTION, place);
+            return false;
+        }
+        if (f->syntax != PARSER_SYNTAX_DEFINED) { // its body is another grammar's
+            LP_REPORT(PARSER_ERR_OTHER_SYNTAX, place);
+            return false;
+        }
+        if (depth >= limits_.depth() || budget_.substitutions >= limits_.substitutions()) {
+            LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
+            return false;
+        }
+        bool done = substitute_body(call, f, &budget_.writable, text, &passes_.second);
+        const size_t growth = done && text->size() > call.size() ? text->size() - call.size() : 0;
+        if (growth > limits_.growth() - budget_.growth) done = false; // the tree would outgrow its memory bound
+        if (!done) {
+            LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
+            return false;
+        }
+        if (notes_ != nullptr) note_call(call, function_name_length(f), place);
+        if (names_ != nullptr) names_->call(PARSER_NAME_FUNCTION, call.substr(0, function_name_length(f)), place);
+        budget_.substitutions += 1;
+        budget_.growth += growth;
+        return true;
+    }
+
+    // ---- the traps a check reports ----
+
+    // The bracket without a partner: the first ")" that closes nothing, else
+    // the first "(" never closed.
+    void note_unmatched(Range range) {
+        const SourceText &source = *sources_[range.source];
+        Span place = place_of(range);
+        if (range.source == 0) {
+            Vector<int32_t> open;
+            int32_t at = -1;
+            for (int32_t p = range.from; p < range.to && at < 0; ++p) {
+                const char c = source.data()[p];
+                if (c == '(') open.push_back(p);
+                if (c == ')' && open.empty()) at = p;
+                if (c == ')' && !open.empty()) open.pop_back();
+            }
+            if (at < 0 && !open.empty()) at = open.front();
+            if (at >= 0) place = Span{static_cast<size_t>(at), 1};
+        }
+        notes_->add(PARSER_NOTE_UNMATCHED_BRACKET, place, "bracket without a partner: the text is read as one operand");
+    }
+
+    // An operand: a name that reads no variable, or a longer one; a number
+    // written so that it reads as a name; a comma, where the number stops.
+    void note_operand(const SourceText &source, Range range) {
+        const std::string_view text = source.view(range.from, range.to);
+        const String owned(text);
+        const Span place = place_of(range);
+        if (is_name(owned.c_str())) {
+            if (is_blank(text.front()) || is_blank(text.back()))
+                notes_->add(PARSER_NOTE_BLANK_IN_NAME, place,
+                            "the blank in " + quoted(text) + " is part of the name: blanks belong to names");
+            if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.'))
+                notes_->add(PARSER_NOTE_NUMBER_AS_NAME, place,
+                            quoted(text) + " is read as a name, not a number (numbers have no exponent or letters)");
+            const Variable *v = variable_by_prefix(notes_->vars(), owned.c_str());
+            if (v == nullptr)
+                notes_->add(PARSER_NOTE_UNKNOWN_NAME, place, "no variable matches " + quoted(text) + "; it counts as 0");
+            else if (owned != v->name)
+                notes_->add(PARSER_NOTE_PREFIX_NAME, place,
+                            quoted(text) + " reads variable " + quoted(v->name) + ", the newest whose name begins with it");
+        }
+        const size_t comma = text.find(',');
+        if (comma != std::string_view::npos) {
+            const Span at = range.source == 0 ? Span{place.offset + comma, 1} : place;
+            notes_->add(PARSER_NOTE_COMMA, at, "a comma outside a call's brackets: the operand ends before it");
+        }
+        if (!is_name(owned.c_str())) note_number_tail(text, range, place);
+    }
+
+    // A number text is read up to the first byte that cannot continue the
+    // number; the rest is dropped without a word: '7 8' is 7, '3!' is 3.
+    void note_number_tail(std::string_view text, Range range, Span place) {
+        const size_t read = number_length(text);
+        size_t tail = read;
+        while (tail < text.size() && (text[tail] == ' ' || (text[tail] >= '\t' && text[tail] <= '\r'))) ++tail;
+        if (tail == text.size() || text[tail] == ',') return; // blanks only, or the comma's own note
+        const Span at = range.source == 0 ? Span{place.offset + tail, text.size() - tail} : place;
+        if (read == 0)
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, at, quoted(text) + " holds no number: it reads as 0");
+        else
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, at,
+                        quoted(text.substr(tail)) + " after the number " + quoted(text.substr(0, read)) +
+                            " is dropped: a number ends at the first byte that cannot continue it");
+    }
+
+    // A function takes the text from its name to the next occurrence of its
+    // name as its argument and drops the rest: the text before the name, and
+    // everything from the next occurrence on ('coscos1' is cos() and '1' is
+    // lost with the second 'cos'). Only the first occurrence is read, so
+    // these notes look at bounded stretches: a check stays linear.
+    void note_function(const SourceText &source, Range range, const OperationEntry &row) {
+        const char *text = source.data();
+        const int32_t first = positions_.front(), after = first + static_cast<int32_t>(row.length);
+        const int32_t argument_end = positions_.size() > 1 ? positions_[1] : range.to;
+        const String call = String(row.name) + "(" + quoted_inner(source.view(after, argument_end)) + ")";
+        if (first > range.from)
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, range.from, first),
+                        quoted(source.view(range.from, first)) + " before '" + row.name +
+                            "' is dropped: a function takes only the text after its name");
+        if (after < range.to && is_word_byte(text[after]) && text[after] != '.') {
+            int32_t end = after;
+            while (end < range.to && end - first < kWordShown && is_word_byte(text[end])) ++end;
+            notes_->add(PARSER_NOTE_NAME_WITH_FUNCTION, place_of(range.source, first, end),
+                        quoted(source.view(first, end)) + " holds '" + row.name + "': it is read as " + call);
+        }
+        if (argument_end < range.to)
+            notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, argument_end, range.to),
+                        quoted(source.view(argument_end, range.to)) + " after " + call +
+                            " is dropped: the argument ends where '" + row.name + "' stands again");
+    }
+
+    // What a split leaves out or reads oddly: text a function drops, a
+    // function symbol inside a longer word, an operator right after another.
+    void note_split(const SourceText &source, Range range, int32_t id) {
+        const OperationEntry &row = operation[id];
+        const char *text = source.data();
+        const Vector<Range> &pieces = pieces_.ranges;
+        if (!is_binary(id)) {
+            note_function(source, range, row);
+            return;
+        }
+        // Between two occurrences nothing, or only an operator: the operand
+        // there is empty (0) or ends in an operator.
+        for (size_t k = 1; k < pieces.size() && k <= positions_.size(); ++k) {
+            const int32_t at = positions_[k - 1];
+            int32_t last = pieces[k - 1].to;
+            while (last > pieces[k - 1].from && text[last - 1] == ' ') --last;
+            const bool empty_before = k >= 2 && pieces[k - 1].from == pieces[k - 1].to;
+            const bool operator_before = last > pieces[k - 1].from && is_operator_byte(text[last - 1]);
+            if (!empty_before && !operator_before) continue;
+            const int32_t from = empty_before ? positions_[k - 2] : last - 1;
+            notes_->add(PARSER_NOTE_DOUBLE_OPERATOR, place_of(range.source, from, at + static_cast<int32_t>(row.length)),
+                        empty_before ? "an operator right after another: the empty operand between them counts as 0"
+                                     : "an operator right after another: no operand stands between them");
+        }
+    }
+
+    // A call whose name only begins with the name of the function chosen.
+    void note_call(std::string_view call, size_t name_length, Span place) {
+        const size_t call_name = std::min(call.find('('), call.size());
+        if (call_name == name_length) return;
+        notes_->add(PARSER_NOTE_PREFIX_CALL, place,
+                    "the call " + quoted(call.substr(0, call_name)) + " is taken by the function " +
+                        quoted(call.substr(0, name_length)) + ", the newest whose name begins it");
+    }
+
+    const NameTrie *funcs_;
+    const HostTable *hosts_; // null when there are none
+    const Limits &limits_;
+    NoteList *notes_;
+    NameList *names_;
+    Arena *arena_;
+    const CallState *call_; // null: the expansion cannot be interrupted
+    Budget budget_;
+    Vector<Owned<SourceText>> &sources_;
+    size_t source_count_ = 0; // sources of this expansion
+    Vector<Span> &origins_;
+    Vector<Range> &ranges_;
+    Vector<int32_t> &opens_, &positions_;
+    Pieces &pieces_;
+    Vector<String> &spares_;
+    std::pair<String, String> &passes_;
+};
+
+} // namespace
+
+ExpandScratch *expand_scratch_new() { return new (lp_malloc(sizeof(ExpandScratch))) ExpandScratch; }
+
+void expand_scratch_free(ExpandScratch *scratch) {
+    if (scratch == nullptr) return;
+    scratch->~ExpandScratch();
+    std::free(scratch);
+}
+
+TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
+                      const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
+    parser_init(); // the search and the expanders read the operation table
+    if (scratch == nullptr) { // a build aside, with memory of its own
+        ExpandScratch local;
+        return Expansion(&local, funcs, hosts, limits, watch, arena).run(text, length);
+    }
+    TreeNode *root = Expansion(scratch, funcs, hosts, limits, watch, arena).run(text, length);
+    scratch->trim();
+    return root;
+}
+
+} // namespace lp

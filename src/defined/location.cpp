@@ -1,0 +1,218 @@
+// location.cpp - matching brackets once per text, and choosing the operation to split a range at.
+#include "defined/location.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "lib_parse.h"
+#include "tree/operation_table.h"
+#include "support/error_log.h"
+#include "support/trace.h"
+
+namespace lp {
+
+void SourceText::read(const char *text, size_t length) {
+    drop();
+    text_ = std::string_view(text, length);
+    read_brackets();
+}
+
+void SourceText::adopt(String *text) {
+    drop();
+    own_.swap(*text);
+    owns_ = true;
+    text_ = own_;
+    read_brackets();
+}
+
+void SourceText::read_brackets() {
+    const char *text = text_.data();
+    const size_t length = text_.size();
+    refs = 0;
+    balanced_ = true;
+    opens_.clear();
+    closes_.clear();
+    Vector<size_t> &open = open_;
+    open.clear();
+    for (size_t p = 0; p < length; ++p) {
+        if (text[p] == '(') {
+            open.push_back(opens_.size());
+            opens_.push_back(static_cast<int32_t>(p));
+            closes_.push_back(-1);
+        } else if (text[p] == ')') {
+            if (open.empty()) {
+                balanced_ = false;
+                return;
+            }
+            closes_[open.back()] = static_cast<int32_t>(p);
+            open.pop_back();
+        }
+    }
+    balanced_ = open.empty();
+    if (open.capacity() > 64) Vector<size_t>().swap(open); // needed while reading only
+}
+
+int32_t SourceText::partner(int32_t position) const {
+    const auto at = std::lower_bound(opens_.begin(), opens_.end(), position);
+    return closes_[static_cast<size_t>(at - opens_.begin())];
+}
+
+void SourceText::drop(Vector<String> *spares) {
+    text_ = std::string_view();
+    if (!owns_) return; // a text read in place
+    owns_ = false;
+    if (spares != nullptr && spares->size() < kSpareTexts && own_.capacity() <= kSpareTextBytes &&
+        own_.capacity() > String().capacity()) {
+        own_.clear();
+        spares->push_back(String());
+        spares->back().swap(own_);
+    }
+    String().swap(own_);
+}
+
+void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to) {
+    const char *text = source.data();
+    while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1) {
+        ++*from;
+        --*to;
+    }
+}
+
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens) {
+    opens->clear();
+    const char *text = source.data();
+    for (int32_t q = from; q < to;) {
+        if (text[q] == '(') {
+            opens->push_back(q);
+            q = source.partner(q) + 1; // step over the pair
+        } else {
+            ++q;
+        }
+    }
+}
+
+namespace {
+
+// The next occurrence of SYMBOL in TEXT from AT on; most symbols are one byte.
+size_t find_symbol(std::string_view text, std::string_view symbol, size_t at) {
+    return symbol.size() == 1 ? text.find(symbol[0], at) : text.find(symbol, at);
+}
+
+// The level-6 messages of one search as the search reports them: every
+// occurrence found in the whole range, pairs included ...
+void trace_occurrences(std::string_view range, std::string_view symbol) {
+    for (size_t at = find_symbol(range, symbol, 0); at != std::string_view::npos; at = find_symbol(range, symbol, at + 1))
+        LP_DIAG(kTraceSearch, "Tocken found\n");
+}
+
+// ... and then, when there are pairs, one message per kept position before
+// the last pair closes and one for all those after it.
+void trace_kept(const SourceText &source, const Vector<int32_t> &opens, const Vector<int32_t> &kept) {
+    if (opens.empty()) return;
+    const int32_t last_close = source.partner(opens.back());
+    bool after_last = false;
+    for (const int32_t p : kept) {
+        if (p > last_close) {
+            after_last = true;
+            break;
+        }
+        LP_DIAG(kTraceSearch, "Op is outside brackets\n");
+    }
+    if (after_last) LP_DIAG(kTraceSearch, "Op is outside brackets\n");
+}
+
+} // namespace
+
+namespace {
+
+// Per byte, the rows whose symbol begins with it (a bit per row id), and the
+// row of the one-byte symbol it is, or -1.
+struct FirstBytes {
+    uint16_t rows[256] = {};
+    int8_t single[256];
+    FirstBytes() {
+        for (int8_t &r : single) r = -1;
+        for (const OperationEntry &row : operation) {
+            const auto first = static_cast<unsigned char>(row.name[0]);
+            rows[first] = static_cast<uint16_t>(rows[first] | 1u << row.id);
+            if (row.length == 1) single[first] = static_cast<int8_t>(row.id);
+        }
+    }
+};
+const FirstBytes &first_bytes() {
+    static const FirstBytes table; // built after parser_init, which every expansion makes first
+    return table;
+}
+
+// The positions of SYMBOL outside the pairs OPENS of [FROM, TO).
+void find_outside(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                  std::string_view symbol, Vector<int32_t> *positions) {
+    positions->clear();
+    const char *text = source.data();
+    if (symbol.size() == 1) { // an operator: most stretches are a few bytes, where a loop beats memchr
+        const char c = symbol[0];
+        for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
+            for (int32_t p = a; p < b; ++p)
+                if (text[p] == c) positions->push_back(p);
+        });
+        return;
+    }
+    for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
+        const std::string_view stretch = source.view(a, b);
+        for (size_t at = stretch.find(symbol); at != std::string_view::npos; at = stretch.find(symbol, at + 1))
+            positions->push_back(a + static_cast<int32_t>(at));
+    });
+}
+
+// The search row by row, every occurrence traced, as the trace reports it.
+int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                      Vector<int32_t> *positions, bool *trailing) {
+    const std::string_view range = source.view(from, to);
+    for (const OperationEntry &row : operation) {
+        const std::string_view symbol(row.name, row.length);
+        trace_occurrences(range, symbol);
+        // A symbol holds no bracket, so one standing at the last byte lies
+        // outside every pair; only a one-byte symbol can start there.
+        if (symbol.size() == 1 && !range.empty() && range.back() == symbol[0]) {
+            *trailing = true;
+            return -1;
+        }
+        find_outside(source, from, to, opens, symbol, positions);
+        if (!positions->empty()) {
+            trace_kept(source, opens, *positions);
+            return row.id;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                         Vector<int32_t> *positions, bool *trailing) {
+    *trailing = false;
+    if (tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing);
+    // The rows whose symbol begins with a byte outside every pair, in one
+    // pass; only those are searched, in table order.
+    const FirstBytes &bytes = first_bytes();
+    uint32_t seen = 0;
+    for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
+        for (const char c : source.view(a, b)) seen |= bytes.rows[static_cast<unsigned char>(c)];
+    });
+    // A one-byte symbol at the last byte (outside every pair) ends the
+    // search when its row is reached: no row before it occurs.
+    const int32_t last = to > from ? bytes.single[static_cast<unsigned char>(source.data()[to - 1])] : -1;
+    for (; seen != 0; seen &= seen - 1) {
+        const int32_t id = __builtin_ctz(seen);
+        if (id == last) {
+            *trailing = true;
+            return -1;
+        }
+        const OperationEntry &row = operation[id];
+        find_outside(source, from, to, opens, std::string_view(row.name, row.length), positions);
+        if (!positions->empty()) return id;
+    }
+    return -1;
+}
+
+} // namespace lp

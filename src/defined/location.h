@@ -1,0 +1,98 @@
+// location.h - a text's bracket pairs, the pairs enclosing a range of it, and the operation the range splits at.
+#ifndef LIB_PARSE_LOCATE_H
+#define LIB_PARSE_LOCATE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "support/checked_memory.h"
+
+namespace lp {
+
+// Buffers of substituted texts kept for the next ones: so many, of at most
+// so many bytes each.
+constexpr size_t kSpareTexts = 8;
+constexpr size_t kSpareTextBytes = 1024;
+
+// A text that nodes are cut from, with the closing partner of every "(".
+// Positions are 32-bit: no text longer than kMaxTextBytes is ever made a
+// source. Partners are kept for the opening brackets alone, not per byte: a
+// source stays alive while any piece of it waits, so its size is what deep
+// substitution pays per level.
+class SourceText {
+public:
+    SourceText() = default;
+    // Becomes the source of TEXT, read in place (it must outlive the
+    // source), keeping its memory for brackets.
+    void read(const char *text, size_t length);
+    // The same for a text the source keeps: *TEXT's bytes are taken, and
+    // *TEXT is left empty.
+    void adopt(String *text);
+    // Lets go of the text now. A kept text's buffer, when small, goes to
+    // SPARES (when given and not full) for a later text to be written into.
+    void drop(Vector<String> *spares = nullptr);
+    // Lets go of bracket memory beyond ENTRIES pairs.
+    void trim(size_t entries) {
+        if (opens_.capacity() <= entries) return;
+        Vector<int32_t>().swap(opens_);
+        Vector<int32_t>().swap(closes_);
+        Vector<size_t>().swap(open_);
+    }
+    SourceText(const SourceText &) = delete;
+    SourceText &operator=(const SourceText &) = delete;
+
+    const char *data() const { return text_.data(); }
+    std::string_view view(int32_t from, int32_t to) const {
+        return text_.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
+    }
+    int32_t size() const { return static_cast<int32_t>(text_.size()); }
+    // False when a bracket has no partner; only a whole text is ever cut
+    // then, and it is left as it is.
+    bool balanced() const { return balanced_; }
+    // The closing partner of the "(" at POSITION.
+    int32_t partner(int32_t position) const;
+
+    long refs = 0; // pending ranges that still read this text
+
+private:
+    void read_brackets();
+
+    std::string_view text_;
+    String own_; // the text, when the source keeps it
+    bool owns_ = false;
+    Vector<int32_t> opens_;  // positions of every "(", ascending
+    Vector<int32_t> closes_; // the partner of each
+    Vector<size_t> open_;    // while reading: indexes in opens_ of the pairs not yet closed
+    bool balanced_ = true;
+};
+
+// Narrows [*FROM, *TO) while one pair encloses all of it: "((x+1))" is "x+1".
+void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to);
+
+// The opening positions of the pairs at the top level of [FROM, TO).
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens);
+
+// Calls VISIT(a, b) for each stretch [a, b) of [FROM, TO) outside the pairs OPENS.
+template <class Visit>
+void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                      Visit visit) {
+    int32_t a = from;
+    for (const int32_t open : opens) {
+        visit(a, open);
+        a = source.partner(open) + 1;
+    }
+    visit(a, to);
+}
+
+// The split of [FROM, TO), whose top-level pairs are OPENS: the id of the
+// first operation in table order with an occurrence outside every pair, its
+// positions in *POSITIONS; -1 when none occurs outside. An operation symbol
+// standing at the last byte ends the search and sets *TRAILING.
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                         Vector<int32_t> *positions, bool *trailing);
+
+} // namespace lp
+
+#endif // LIB_PARSE_LOCATE_H

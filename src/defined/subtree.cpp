@@ -1,0 +1,142 @@
+// subtree.cpp - cutting a range at operator positions and building the operation's subtree over the pieces.
+#include "defined/subtree.h"
+
+#include <cstdlib>
+
+#include "support/arena.h"
+#include "lib_parse.h"
+#include "containers/memory.h"
+#include "support/error_log.h"
+
+namespace lp {
+
+namespace {
+
+// Links node K of a complete binary tree in array order to its parent.
+void link_to_parent(TreeNode *nodes, size_t k) {
+    TreeNode *parent = &nodes[(k - 1) / 2];
+    if (k % 2 == 1)
+        parent->left = &nodes[k];
+    else
+        parent->right = &nodes[k];
+}
+
+// The operation used off the leftmost path of a chain: "a-b-c-d" is
+// ((a-b)-(c+d)), so inner pairs on the right are summed, and likewise
+// multiplied for "/".
+int32_t companion_of(int32_t id) {
+    if (id == OP_SUB) return OP_ADD;
+    if (id == OP_DIV) return OP_MUL;
+    return id;
+}
+
+TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
+    btree_fill(node, fill_operator_node(id, pieces->arena));
+    return node;
+}
+
+} // namespace
+
+TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
+    if (k < pieces->ranges.size()) {
+        const Range &r = pieces->ranges[k];
+        btree_fill(node, fill_operand_node(pieces->text + r.from, static_cast<size_t>(r.to - r.from), pieces->arena));
+        pieces->taken[k] = true;
+    } else {
+        btree_fill(node, fill_operand_node("", 0, pieces->arena));
+        pieces->empty_taken = true;
+    }
+    return node;
+}
+
+TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
+    const size_t m = pieces->ranges.size();
+    // Fewer than two operands: the subtree is a single operand.
+    if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
+
+    // A complete binary tree of 2m - 1 nodes in array order: operators first,
+    // then the operands.
+    const size_t total = 2 * m - 1;
+    size_t last_level = 1; // 2^h, the first node index of the last level plus one
+    while (last_level * 2 <= total) last_level *= 2;
+    const size_t on_last_level = 2 * m - last_level; // w
+
+    size_t leftmost = 0; // next index on the leftmost path: 0, 1, 3, 7, ...
+    for (size_t k = 0; k + 1 < m; ++k) {
+        int32_t id = row->id;
+        if (k == leftmost)
+            leftmost = 2 * leftmost + 1;
+        else
+            id = companion_of(row->id);
+        place_operator(&nodes[k], pieces, id);
+        if (k > 0) link_to_parent(nodes, k);
+    }
+    // Operand nodes on the level above the last take the operands after the
+    // first w; the last level takes the first w. Read left to right, the
+    // leaves then hold the operands in text order.
+    size_t next_high = on_last_level, next_low = 0;
+    for (size_t k = m - 1; k < total; ++k) {
+        place_operand(&nodes[k], pieces, k < last_level - 1 ? next_high++ : next_low++);
+        link_to_parent(nodes, k);
+    }
+    return &nodes[0];
+}
+
+TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
+    const size_t m = pieces->ranges.size();
+    if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
+
+    // A left-deep chain: each operator takes the last remaining operand on its
+    // right, so "a^b^c" is ((a^b)^c).
+    place_operator(&nodes[0], pieces, row->id);
+    for (size_t j = 0; j + 2 <= m; ++j) {
+        TreeNode *op_node = &nodes[2 * j];
+        op_node->right = place_operand(&nodes[2 * j + 1], pieces, m - 1 - j);
+        TreeNode *left = &nodes[2 * j + 2];
+        op_node->left = j + 2 < m ? place_operator(left, pieces, row->id) : place_operand(left, pieces, 0);
+    }
+    return &nodes[0];
+}
+
+TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
+    // A function takes the text after its name as its only (right) operand;
+    // anything before the name is dropped.
+    place_operator(&nodes[0], pieces, row->id);
+    nodes[0].right = place_operand(&nodes[1], pieces, 1);
+    nodes[0].left = nullptr;
+    return &nodes[0];
+}
+
+TreeNode *split_range(const char *text, Range range, int32_t id,
+                      const Vector<int32_t> &positions, Pieces *pieces) {
+    const OperationEntry &row = operation[id];
+    pieces->text = text;
+    pieces->ranges.clear();
+    pieces->empty_taken = false;
+    // The pieces lie between the occurrences: before the first, between each
+    // two, and after the last unless the symbol ends the range.
+    int64_t previous_end = range.from - 1; // last byte of the previous occurrence
+    int64_t p = range.from - 1;
+    for (const int32_t position : positions) {
+        p = position;
+        if (impossible(p <= previous_end)) { // occurrences of one symbol never overlap
+            LP_REPORT(PARSER_ERR_CUT_ORDER, (Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)}));
+            break;
+        }
+        pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(previous_end + 1), position});
+        previous_end = p + static_cast<int64_t>(row.length) - 1;
+    }
+    if (range.to - 1 > p)
+        pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(p + static_cast<int64_t>(row.length)), range.to});
+    pieces->taken.assign(pieces->ranges.size(), false);
+
+    // 2n + 1 nodes are enough for any operation over n positions; the
+    // expander fills those it needs and the rest stay unused in the arena.
+    const size_t count = 2 * positions.size() + 1;
+    auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
+    for (size_t i = 0; i < count; ++i) nodes[i] = TreeNode{nullptr, nullptr, nullptr};
+    TreeNode *root = row.expand(&row, nodes, pieces);
+    return root;
+}
+
+} // namespace lp

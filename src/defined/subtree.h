@@ -1,0 +1,49 @@
+// subtree.h - cutting a range at an operation's positions and laying the operation's subtree out over the pieces.
+#ifndef LIB_PARSE_SUBTREE_H
+#define LIB_PARSE_SUBTREE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "support/checked_memory.h"
+#include "containers/containers.h"
+#include "tree/operation_table.h"
+
+namespace lp {
+
+// A stretch [from, to) of source text number `source`.
+struct Range {
+    uint32_t source;
+    int32_t from, to;
+};
+
+// The pieces of one split, in text order, and which of them the expander
+// gave an operand node. Every expander lays its operands out so that, read
+// left to right, they stand in text order: the walk hands the taken pieces
+// to the leaves in that order.
+struct Pieces {
+    const char *text; // the bytes of the pieces' source
+    Vector<Range> ranges;
+    Vector<bool> taken;
+    bool empty_taken = false; // an operand with no piece: the empty text
+    Arena *arena = nullptr;   // where the nodes and records come from
+};
+
+// Fills NODE with the operand record of piece K, or of the empty text when
+// there is no such piece.
+TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
+
+// Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,
+// into PIECES and returns the root of the operation's subtree.
+// The subtree's nodes and records come from PIECES' arena.
+TreeNode *split_range(const char *text, Range range, int32_t id, const Vector<int32_t> &positions,
+                      Pieces *pieces);
+
+TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+
+} // namespace lp
+
+#endif // LIB_PARSE_SUBTREE_H

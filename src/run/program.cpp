@@ -1,0 +1,410 @@
+// program.cpp - flattening an expanded tree into steps, folding its constants, binding its names.
+#include "run/program.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "tree/handle.h"
+#include "tree/host_functions.h"
+#include "containers/memory.h"
+#include "run/machine_code.h"
+#include "tree/operand.h"
+#include "support/error_log.h"
+#include "support/small_stack.h"
+
+namespace lp {
+
+namespace {
+
+const NodeData *data_of(const TreeNode *node) { return static_cast<const NodeData *>(node->data); }
+
+// The shapes expansion builds: operators with the children they read,
+// functions without a left child, leaves with a text and no children.
+bool supported(const TreeNode *node) {
+    const NodeData *d = data_of(node);
+    if (d == nullptr || d->op < 0 || d->op >= OP_KIND_COUNT) return false;
+    const bool left = node->left != nullptr, right = node->right != nullptr;
+    switch (d->op) {
+    case OP_OPERAND:
+    case OP_NUMBER:
+    case OP_NAME:
+    case OP_PARAM: return d->expr != nullptr && !left && !right;
+    case OP_CALL:
+    case OP_SELECT:
+    case OP_FUNCTION: return !left; // the operands hang from argument links
+    case OP_ARG: return left;
+    case OP_BRANCH:
+    case OP_JUMP:
+    case OP_JOIN:
+    case OP_TRUTH:
+    case OP_SCOPE: return false; // steps, not nodes
+    default: return kind_of(d->op).arity == 2 ? left && right : !left && right;
+    }
+}
+
+// The room the arrays need: a step, a leaf or a kept value per node, and
+// more for && and ||, each of which is a conditional with a constant part
+// and a TRUTH step besides its node (a call's or a ?:'s parts have links,
+// which are no steps). 0 for a shape expansion never builds.
+size_t count_nodes(const TreeNode *root) {
+    SmallStack<const TreeNode *> pending;
+    pending.push(root);
+    size_t count = 0;
+    while (!pending.empty()) {
+        const TreeNode *n = pending.pop();
+        if (impossible(!supported(n))) return 0;
+        const int32_t op = data_of(n)->op;
+        count += op == OP_AND || op == OP_OR ? 5 : 1;
+        if (n->left != nullptr) pending.push(n->left);
+        if (n->right != nullptr) pending.push(n->right);
+    }
+    return count;
+}
+
+// Releases the kept bulk kernels: the tree, or its names' addresses, changed.
+void drop_kernels(Program *p) {
+    for (size_t k = 0; k < p->kernel_count; ++k) {
+        native_bulk_release(p->kernels[k].code);
+        std::free(p->kernels[k].feeds);
+    }
+    p->kernel_count = 0;
+}
+
+// Room for TOTAL nodes in P's arrays: those of the last build when they are
+// large enough and not so large that a short text would hold a long one's
+// memory; every other field starts again from zero.
+void prepare(Program *p, size_t total) {
+    native_release(p->native); // the machine code of the tree before
+    drop_kernels(p);
+    Program kept = *p;
+    if (kept.capacity < total || kept.capacity / 4 > total + 64) {
+        std::free(kept.order);
+        std::free(kept.leaves);
+        std::free(kept.ops);
+        std::free(kept.calls);
+        std::free(kept.constants);
+        std::free(kept.conditionals);
+        std::free(kept.stack);
+        std::free(kept.kept);
+        kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
+        kept.leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
+        kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
+        kept.calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
+        kept.constants = static_cast<ConstantRecord *>(lp_malloc(total * sizeof(ConstantRecord)));
+        kept.conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
+        kept.stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
+        kept.kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
+        kept.capacity = total;
+    }
+    std::memset(static_cast<void *>(p), 0, sizeof *p);
+    p->order = kept.order;
+    p->leaves = kept.leaves;
+    p->ops = kept.ops;
+    p->calls = kept.calls;
+    p->constants = kept.constants;
+    p->conditionals = kept.conditionals;
+    p->stack = kept.stack;
+    p->kept = kept.kept;
+    p->capacity = kept.capacity;
+}
+
+// The tree in post-order into the program's steps, each subtree of
+// constants folded into one leaf as soon as it is complete: its value is
+// computed once, with the evaluators' own arithmetic, and its nodes' records
+// are kept to be written at the first run.
+class Flattener {
+public:
+    explicit Flattener(Program *p) : p_(p) {}
+
+    void run(const TreeNode *root) {
+        frames_.push(Frame{root});
+        while (!frames_.empty()) {
+            Frame &f = frames_.top();
+            auto *d = static_cast<NodeData *>(f.node->data);
+            if (is_leaf(d->op)) {
+                leaf(d);
+                frames_.pop();
+            } else if (d->op == OP_PARAM) {
+                parameter(d);
+                frames_.pop();
+            } else if (d->op == OP_AND || d->op == OP_OR || d->op == OP_SELECT ||
+                       (d->op == OP_CALL && call_of(d)->conditional)) {
+                conditional(d); // may pop F
+            } else if (f.stage == 0) {
+                if (d->op == OP_FUNCTION) reinterpret_cast<FunctionData *>(d)->base = static_cast<int32_t>(results_.size());
+                f.stage = 1;
+                f.order_start = p_->order_count;
+                f.leaf_start = p_->leaf_count;
+                f.constant_start = p_->constant_count;
+                push_operands(f.node, d->op); // invalidates F
+            } else {
+                const Frame done = f;
+                frames_.pop();
+                operation(done, d);
+            }
+            if (results_.size() > p_->max_stack) p_->max_stack = results_.size();
+        }
+    }
+
+private:
+    struct Frame {
+        const TreeNode *node;
+        int stage = 0; // operands pushed; for a conditional, the branches begun
+        // Where the node's subtree begins in `order`, `leaves` and `constants`.
+        size_t order_start = 0, leaf_start = 0, constant_start = 0;
+        int32_t branch = -1, jump = -1; // a conditional's BRANCH and JUMP, in `ops`
+    };
+    struct Result {
+        bool constant;
+        float value;
+    };
+
+    // The operands of a node, pushed so that the first in text order is taken first.
+    void push_operands(const TreeNode *node, int32_t op) {
+        const size_t base = frames_.size();
+        if (op == OP_CALL || op == OP_FUNCTION) {
+            for (const TreeNode *link = node->right; link != nullptr; link = link->right) frames_.push(Frame{link->left});
+        } else {
+            if (kind_of(op).arity == 2) frames_.push(Frame{node->left});
+            frames_.push(Frame{node->right});
+        }
+        for (size_t a = base, b = frames_.size(); a + 1 < b; ++a, --b) {
+            const Frame t = frames_.begin()[a];
+            frames_.begin()[a] = frames_.begin()[b - 1];
+            frames_.begin()[b - 1] = t;
+        }
+    }
+
+    // The three parts of a conditional: its condition and its two branches;
+    // a branch no node has is the constant beside it. && and || give 1 or 0,
+    // so the branch that evaluates their right operand ends in a TRUTH step.
+    struct Parts {
+        const TreeNode *part[3];
+        bool truth[3];
+        float constant[3];
+    };
+    static Parts parts_of(const TreeNode *node, int32_t op) {
+        if (op == OP_AND) return Parts{{node->left, node->right, nullptr}, {false, true, false}, {0, 0, 0}};
+        if (op == OP_OR) return Parts{{node->left, nullptr, node->right}, {false, false, true}, {0, 1, 0}};
+        Parts parts{}; // if(c, a, b) and c ? a : b: the parts hang from argument links
+        const TreeNode *link = node->right;
+        for (const TreeNode *&part : parts.part) {
+            part = link->left;
+            link = link->right;
+        }
+        return parts;
+    }
+
+    // A conditional as c, BRANCH, a, JUMP, b, JOIN: a stage a part. Never
+    // folded, so that the branch not taken is never evaluated.
+    void conditional(NodeData *d) {
+        Frame &f = frames_.top();
+        const Parts parts = parts_of(f.node, d->op);
+        for (;;) {
+            if (f.stage > 0) { // the part just done: its value is not a constant to fold
+                if (parts.truth[f.stage - 1]) emit(d, OP_TRUTH);
+                results_.pop();
+            }
+            if (f.stage == 1) {
+                p_->conditionals[p_->branch_count] = Program::Branches{parts.part[1], parts.part[2]};
+                f.branch = emit(d, OP_BRANCH, -1, static_cast<int32_t>(p_->branch_count++));
+            } else if (f.stage == 2) {
+                f.jump = emit(d, OP_JUMP, -1, p_->ops[f.branch].branch);
+                p_->ops[f.branch].target = static_cast<int32_t>(p_->order_count);
+            } else if (f.stage == 3) {
+                p_->ops[f.jump].target = static_cast<int32_t>(p_->order_count);
+                emit(d, OP_JOIN, -1, p_->ops[f.branch].branch);
+                frames_.pop();
+                results_.push(Result{false, 0.0f});
+                return;
+            }
+            const int k = f.stage++;
+            if (parts.part[k] != nullptr) {
+                frames_.push(Frame{parts.part[k]}); // invalidates F
+                return;
+            }
+            push_leaf(LeafStep{d, nullptr, parts.constant[k], false, false, 0, 0});
+            results_.push(Result{true, parts.constant[k]});
+        }
+    }
+
+    // A parameter: a copy of its argument, which the function's call left on
+    // the value stack.
+    void parameter(NodeData *d) {
+        const auto *param = reinterpret_cast<const ParamData *>(d);
+        const int32_t k = emit(d, OP_PARAM);
+        p_->ops[k].target = param->function->base + param->index;
+        results_.push(Result{false, 0.0f});
+    }
+
+    // An operation step of node D; returns its index in `ops`. BRANCH: the
+    // index of the conditional the step belongs to.
+    int32_t emit(NodeData *d, int32_t op, int32_t call = -1, int32_t branch = -1) {
+        const int32_t k = static_cast<int32_t>(p_->op_count++);
+        p_->ops[k] = OpStep{d, op, call, -1, branch};
+        p_->order[p_->order_count++] = k;
+        return k;
+    }
+
+    void leaf(NodeData *d) {
+        // The defined grammar tells a name from a number by its bytes; the
+        // standard one has said which it is ('A' and '_1' are names there).
+        const bool name = d->op == OP_NAME || (d->op == OP_OPERAND && is_name(d->expr));
+        const float value = d->op == OP_NUMBER ? reinterpret_cast<const NumberData *>(d)->number
+                            : name                ? 0.0f
+                                                  : read_number(d->expr);
+        if (!name) p_->constants[p_->constant_count++] = ConstantRecord{d, value};
+        push_leaf(LeafStep{d, nullptr, value, name, d->op == OP_NAME,
+                           static_cast<uint32_t>(p_->constant_count - (name ? 0 : 1)),
+                           static_cast<uint32_t>(p_->constant_count)});
+        results_.push(Result{!name, value});
+    }
+
+    void push_leaf(const LeafStep &step) {
+        LeafStep &leaf = p_->leaves[p_->leaf_count];
+        leaf = step;
+        leaf.source = &leaf.constant;
+        p_->order[p_->order_count++] = -static_cast<int32_t>(++p_->leaf_count);
+    }
+
+    void operation(const Frame &f, NodeData *d) {
+        if (d->op == OP_FUNCTION) {
+            // Its arguments and its body's value give way to that value.
+            const int32_t n = reinterpret_cast<const FunctionData *>(d)->n_params;
+            for (int32_t k = 0; k <= n; ++k) results_.pop();
+            p_->ops[emit(d, OP_SCOPE)].target = n;
+            results_.push(Result{false, 0.0f});
+            return;
+        }
+        const CallData *call = d->op == OP_CALL ? call_of(d) : nullptr;
+        const size_t n = call != nullptr ? static_cast<size_t>(call->n_args) : static_cast<size_t>(kind_of(d->op).arity);
+        bool constant = call != nullptr ? call->pure : kind_of(d->op).foldable;
+        float operands[PARSER_NATIVE_MAX_ARGS > 2 ? PARSER_NATIVE_MAX_ARGS : 2];
+        for (size_t k = n; k-- > 0;) {
+            const Result r = results_.pop();
+            constant = constant && r.constant;
+            operands[k] = r.value;
+        }
+        if (!constant) {
+            if (call != nullptr) p_->calls[p_->call_count] = CallStep{call, static_cast<uint32_t>(n)};
+            emit(d, d->op, call != nullptr ? static_cast<int32_t>(p_->call_count++) : -1);
+            results_.push(Result{false, 0.0f});
+            return;
+        }
+        // A call with the wrong number of arguments has no function: 0.
+        const float value = call == nullptr          ? compute(d->op, operands)
+                            : call->fn != nullptr    ? call->fn(call->ctx, operands, static_cast<int>(n))
+                                                     : 0.0f;
+        p_->order_count = f.order_start;
+        p_->leaf_count = f.leaf_start;
+        p_->constants[p_->constant_count++] = ConstantRecord{d, value};
+        push_leaf(LeafStep{d, nullptr, value, false, false, static_cast<uint32_t>(f.constant_start),
+                           static_cast<uint32_t>(p_->constant_count)});
+        results_.push(Result{true, value});
+    }
+
+    Program *p_;
+    SmallStack<Frame> frames_;
+    SmallStack<Result> results_;
+};
+
+// A name reads the variable it names by prefix; without one, the node keeps
+// its own value.
+void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
+    const Variable *v = leaf->exact ? var_index_find(vars, leaf->node->expr) : variable_by_prefix(vars, leaf->node->expr);
+    leaf->source = v != nullptr ? &v->value : &leaf->node->value;
+}
+
+void bind_names(Program *program, const VarIndex *vars, uint64_t generation) {
+    for (size_t i = 0; i < program->leaf_count; ++i)
+        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+    program->generation = generation;
+}
+
+} // namespace
+
+Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse) {
+    const size_t total = root != nullptr ? count_nodes(root) : 0;
+    if (total == 0) {
+        program_free(reuse);
+        return nullptr;
+    }
+    Program *p = reuse != nullptr ? reuse : static_cast<Program *>(lp_calloc(1, sizeof(Program)));
+    prepare(p, total);
+    p->root = root;
+    p->root_data = static_cast<NodeData *>(root->data);
+    Flattener(p).run(root);
+    p->arithmetic_only = true;
+    for (size_t k = 0; k < p->op_count; ++k) {
+        const Compute c = kind_of(p->ops[k].op).compute;
+        p->arithmetic_only &= c == Compute::ADD || c == Compute::SUB || c == Compute::MUL || c == Compute::DIV ||
+                              c == Compute::ROUTINE;
+    }
+    bind_names(p, vars, generation); // a program not yet run has no records to bring up to date
+    return p;
+}
+
+void program_free(Program *program) {
+    if (program == nullptr) return;
+    native_release(program->native);
+    drop_kernels(program);
+    std::free(program->order);
+    std::free(program->leaves);
+    std::free(program->ops);
+    std::free(program->calls);
+    std::free(program->constants);
+    std::free(program->conditionals);
+    std::free(program->stack);
+    std::free(program->kept);
+    std::free(program);
+}
+
+void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
+    program_drop_native(program);
+    drop_kernels(program);
+    bind_names(program, vars, generation);
+}
+
+BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {
+    const size_t n = program->leaf_count;
+    for (size_t k = 0; k < program->kernel_count; ++k) {
+        const BulkKernel &kernel = program->kernels[k];
+        bool same = kernel.avx == native_bulk_avx2;
+        for (size_t i = 0; i < n && same; ++i)
+            same = kernel.feeds[i].column == feeds[i].column && kernel.feeds[i].source == feeds[i].source;
+        if (same) return kernel.code;
+    }
+    const BulkFn code = native_bulk_compile(program, feeds);
+    if (code == nullptr) return nullptr;
+    if (program->kernel_count == kBulkKernels) { // the oldest layout gives way
+        native_bulk_release(program->kernels[0].code);
+        std::free(program->kernels[0].feeds);
+        std::memmove(static_cast<void *>(program->kernels), program->kernels + 1,
+                     (kBulkKernels - 1) * sizeof(BulkKernel));
+        program->kernel_count -= 1;
+    }
+    auto *copy = static_cast<ColumnFeed *>(lp_malloc(std::max<size_t>(1, n) * sizeof(ColumnFeed)));
+    if (n > 0) std::memcpy(copy, feeds, n * sizeof(ColumnFeed));
+    program->kernels[program->kernel_count++] = BulkKernel{copy, native_bulk_avx2, code};
+    return code;
+}
+
+void program_compile(Program *program) {
+    // The kept values start as the interpreter's last run left them.
+    for (size_t i = 0; i < program->leaf_count; ++i) program->kept[i] = program->leaves[i].node->value;
+    for (size_t k = 0; k < program->op_count; ++k) {
+        const OpStep &step = program->ops[k];
+        if (step.op == OP_CALL) program->kept[kept_call(*program, step.call)] = step.node->value;
+    }
+    program->native = native_compile(program);
+}
+
+void program_drop_native(Program *program) {
+    program_sync_records(program);
+    native_release(program->native);
+    program->native = nullptr;
+    program->runs = 0;
+}
+
+} // namespace lp

@@ -1,0 +1,244 @@
+// program.h - an expanded tree flattened into post-order steps, its names bound, for every evaluator to run.
+#ifndef LIB_PARSE_PROGRAM_H
+#define LIB_PARSE_PROGRAM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "containers/containers.h"
+#include "tree/operation_kinds.h"
+#include "tree/operation_table.h"
+
+namespace lp {
+
+struct CallData; // host_functions.h
+struct VarIndex; // variables.h
+
+// A leaf: a number, a name, or a subtree of constants folded into one value.
+struct LeafStep {
+    NodeData *node;
+    const float *source; // the bound variable's value, or `constant`
+    float constant;
+    bool is_name; // bound again when a variable is added
+    bool exact;   // a name matched exactly, not as a prefix
+    // A constant's records: constants[constants_from .. constants_to), its
+    // node's and, for a folded subtree, those of the nodes below it.
+    uint32_t constants_from, constants_to;
+};
+
+// An operation over the values its operands left on the value stack, or a
+// step of a conditional (operation_kinds.h).
+struct OpStep {
+    NodeData *node; // a conditional's steps all name the conditional's node
+    int32_t op;     // its row in the kinds table
+    int32_t call;   // a host function's call: its index in `calls`
+    int32_t target; // BRANCH and JUMP: the index in `order` they go on at; LOCAL: the
+                    // depth of the value it copies; SCOPE: the arguments it takes away
+    int32_t branch; // a conditional's steps: the conditional's index in the program
+};
+
+// A host function's call that is not folded: what to call, and how many
+// values of the stack are its arguments.
+struct CallStep {
+    const CallData *call;
+    uint32_t count;
+};
+
+// The record of a constant node (a number, or a node of a folded subtree),
+// written at the first run; until the tree is released nothing else writes it.
+struct ConstantRecord {
+    NodeData *node;
+    float value;
+};
+
+// A program in machine code (machine_code.h): evaluates it and returns the root's value.
+using NativeFn = float (*)() noexcept;
+
+// A leaf of a bulk evaluation: fed from columns[column], or with column -1
+// the same value in every row, read at SOURCE.
+struct ColumnFeed {
+    const float *source;
+    long column;
+};
+// A program in vector machine code over rows (machine_code.h).
+using BulkFn = size_t (*)(const float *const *columns, size_t first, size_t end, float *out);
+
+// Vector code for bulk rows, kept for the column layout it was made for: a
+// host that calls parser_calc_bulk again and again compiles it once.
+struct BulkKernel {
+    ColumnFeed *feeds; // one per leaf
+    bool avx;
+    BulkFn code;
+};
+constexpr size_t kBulkKernels = 4; // layouts kept per program; the oldest gives way
+
+// Interpreted runs of one program before it is compiled (program_run).
+// Measured on a 2-core x86-64 machine: compiling a short text costs 0.7-1.0
+// us once the code runtime is warm (the first compile in a process takes
+// about 15 us, setting the runtime up, and the next few 1.4-5 us), and saves
+// 10-27 ns per evaluation, so it pays for itself after 35-100 evaluations.
+// Compiling once the interpreter has spent about that much keeps any number
+// of evaluations within about twice the cost of the better choice made in
+// hindsight.
+constexpr uint32_t kNativeAfterRuns = 64;
+
+struct Program {
+    const TreeNode *root;
+    NodeData *root_data;
+    uint64_t generation; // of the variable list the names were bound against
+    // The steps in the one order every evaluator follows: post-order, the
+    // operands of a node in text order before the node. k >= 0 is ops[k],
+    // k < 0 is leaves[-k - 1]. A folded subtree is one leaf.
+    int32_t *order;
+    size_t order_count;
+    LeafStep *leaves;
+    size_t leaf_count;
+    OpStep *ops;
+    size_t op_count;
+    CallStep *calls;
+    size_t call_count;
+    ConstantRecord *constants;
+    size_t constant_count;
+    bool constants_written;
+    // The subtrees of each conditional's two branches, by its index (null
+    // for a branch no node has: the 0 of a && b, the 1 of a || b).
+    struct Branches {
+        const TreeNode *first, *second;
+    } *conditionals;
+    size_t branch_count;
+    // Every step a leaf or an operation of one or two operands: no host
+    // call, conditional or function scope. The interpreter then keeps the
+    // top two values in registers.
+    bool arithmetic_only;
+    size_t max_stack; // deepest value stack the steps need
+    float *stack;     // the interpreter's value stack
+    // While machine code runs the program: the last run's value of each
+    // name leaf (at its index in `leaves`) and of each host call (at
+    // leaf_count + its index in `calls`), all the records need. Every
+    // evaluator keeps each conditional's last condition there too (after the
+    // calls), which tells the records which branch was not evaluated.
+    float *kept;
+    size_t capacity;  // nodes the arrays have room for
+    NativeFn native;  // the program in machine code, or null
+    uint32_t runs;    // interpreted runs toward compilation, up to kNativeAfterRuns
+    BulkKernel kernels[kBulkKernels];
+    size_t kernel_count;
+};
+
+// The values an operation step takes from the value stack.
+inline size_t operand_count(const Program &p, const OpStep &step) {
+    const int32_t arity = kind_of(step.op).arity;
+    if (arity >= 0) return static_cast<size_t>(arity);
+    return step.op == OP_CALL ? p.calls[step.call].count : static_cast<size_t>(step.target) + 1;
+}
+
+// Where a host call's result and a conditional's condition are kept.
+inline size_t kept_call(const Program &p, int32_t call) { return p.leaf_count + static_cast<size_t>(call); }
+inline size_t kept_branch(const Program &p, int32_t branch) {
+    return p.leaf_count + p.call_count + static_cast<size_t>(branch);
+}
+// A condition holds unless it is 0; a NaN holds.
+inline bool holds(float condition) { return !(condition == 0.0f); }
+
+// The steps in their one order, every one of them, each once: the walk of
+// the evaluators that translate a program, or compute both branches of a
+// conditional. VISIT.at(s) comes before step s (a label may stand there);
+// VISIT.leaf(depth, index) puts leaves[index] on the value stack at DEPTH;
+// VISIT.op(depth, step) takes the step's operands at DEPTH, DEPTH + 1, ...
+// and leaves its result, if it has one, at DEPTH.
+template <class Visit>
+void for_each_step(const Program &p, Visit &visit) {
+    size_t depth = 0;
+    for (size_t s = 0; s < p.order_count; ++s) {
+        visit.at(s);
+        const int32_t entry = p.order[s];
+        if (entry < 0) {
+            visit.leaf(depth++, static_cast<size_t>(-entry - 1));
+            continue;
+        }
+        const OpStep &step = p.ops[entry];
+        depth -= operand_count(p, step);
+        visit.op(depth, step);
+        depth += static_cast<size_t>(kind_of(step.op).results);
+    }
+}
+
+// The steps in the same order as one evaluation takes them: a conditional
+// goes on with one branch only, the first when VISIT.branch(depth, step)
+// says the condition at DEPTH holds. The value a branch leaves stays where
+// the conditional's JOIN finds it.
+template <class Visit>
+void run_steps(const Program &p, Visit &visit) {
+    size_t depth = 0;
+    for (size_t s = 0; s < p.order_count; ++s) {
+        const int32_t entry = p.order[s];
+        if (entry < 0) {
+            visit.leaf(depth++, static_cast<size_t>(-entry - 1));
+            continue;
+        }
+        const OpStep &step = p.ops[entry];
+        const Compute compute = kind_of(step.op).compute;
+        if (compute == Compute::BRANCH) {
+            if (!visit.branch(--depth, step)) s = static_cast<size_t>(step.target) - 1;
+        } else if (compute == Compute::JUMP) {
+            s = static_cast<size_t>(step.target) - 1;
+        } else {
+            depth -= operand_count(p, step);
+            visit.op(depth++, step);
+        }
+    }
+}
+
+// True when a step calls out of machine code: a routine or a host function,
+// which may change every vector register.
+inline bool program_calls_out(const Program &p) {
+    for (size_t k = 0; k < p.op_count; ++k) {
+        const Compute c = kind_of(p.ops[k].op).compute;
+        if (c == Compute::ROUTINE || c == Compute::HOST) return true;
+    }
+    return false;
+}
+
+// Flattens the tree under ROOT, as expansion builds it, and binds its names
+// in VARS. Given REUSE, the program of an earlier tree, its arrays are kept
+// when they fit, and it is the program returned or freed.
+Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse = nullptr);
+void program_free(Program *program);
+// Binds every name again: the variable list has grown since. Drops the
+// machine code, which reads the names where they were bound.
+void program_bind(Program *program, const VarIndex *vars, uint64_t generation);
+
+// Evaluates the tree with the names as bound: leaves every node's value and
+// state DONE as a bottom-up evaluation of the tree would, and returns the root's value.
+float program_execute(Program *program);
+
+// Compiles the program to machine code, or leaves it to the interpreter
+// when that is refused.
+void program_compile(Program *program);
+// Releases the machine code, leaving the records of its last run; the
+// interpreter runs the program again, and counts its runs toward compiling
+// from zero.
+void program_drop_native(Program *program);
+// The vector code of the program for the column layout FEEDS (one per leaf),
+// made once and kept with the program; null where there is none.
+BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds);
+
+// Makes every record show the last run, when that ran in machine code: the
+// operators' values are computed again from the kept values, with the same
+// arithmetic, so they are the bits that run computed.
+void program_sync_records(Program *program);
+
+// The same after binding the names again if variables were added since.
+// NATIVE allows machine code: a program interpreted kNativeAfterRuns times is
+// compiled, and runs in machine code from then on.
+inline float program_run(Program *program, const VarIndex *vars, uint64_t generation, bool native) {
+    if (program->generation != generation) program_bind(program, vars, generation);
+    if (program->native != nullptr) return program->native();
+    const float value = program_execute(program);
+    if (native && program->runs < kNativeAfterRuns && ++program->runs == kNativeAfterRuns) program_compile(program);
+    return value;
+}
+
+} // namespace lp
+
+#endif // LIB_PARSE_PROGRAM_H

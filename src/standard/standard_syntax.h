@@ -1,0 +1,37 @@
+// standard_syntax.h - building the tree of a text in the standard grammar, with explicit stacks.
+#ifndef LIB_PARSE_STANDARD_SYNTAX_H
+#define LIB_PARSE_STANDARD_SYNTAX_H
+
+#include <cstddef>
+
+#include "containers/containers.h"
+#include "defined/expansion.h"
+#include "support/parse_limits.h"
+
+namespace lp {
+
+class Arena;
+struct HostTable;
+struct NameTrie;
+struct VarIndex;
+
+// What the names of a text are matched against, each exactly.
+struct Definitions {
+    const VarIndex *vars;
+    const NameTrie *funcs;  // user functions by name
+    const HostTable *hosts; // may be null
+};
+
+// The tree of TEXT (LENGTH bytes) in the standard grammar, built of the node
+// kinds every evaluator runs; user functions are inlined, their parameters
+// bound by value, within LIMITS. Errors go to report_error with their place
+// in TEXT (inside a function's body, the place of the outermost call), and a
+// text with an error is one NaN leaf. *UNKNOWN_NAME is set when a name read
+// no variable: one defined later may let the text build. The nodes come from
+// ARENA. Honours WATCH as expand_text does: null when interrupted.
+TreeNode *standard_text(Arena *arena, const char *text, size_t length, const Definitions &definitions,
+                        const Limits &limits, const ExpandWatch &watch, bool *unknown_name);
+
+} // namespace lp
+
+#endif // LIB_PARSE_STANDARD_SYNTAX_H

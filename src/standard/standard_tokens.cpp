@@ -1,0 +1,139 @@
+// standard_tokens.cpp - the tokenizer of the standard grammar: numbers, names, operators, brackets.
+#include "standard/standard_tokens.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+#include "tree/operation_table.h"
+
+namespace lp {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The power of ten of the first significant digit of a number that
+// from_chars found out of a float's range: at 0 or above it overflowed,
+// below it underflowed. The exponent is read saturated.
+long long magnitude(std::string_view number) {
+    const size_t mantissa = std::min(number.find_first_of("eE"), number.size());
+    const size_t point = std::min(number.find('.'), mantissa);
+    const size_t first = number.substr(0, mantissa).find_first_of("123456789");
+    if (first == std::string_view::npos) return -1; // zero, which is never out of range
+    long long power = first < point ? static_cast<long long>(point - first) - 1 : -static_cast<long long>(first - point);
+    size_t k = mantissa + 1;
+    bool negative = false;
+    if (k < number.size() && (number[k] == '+' || number[k] == '-')) negative = number[k++] == '-';
+    long long exponent = 0;
+    for (; k < number.size(); ++k)
+        if (exponent < 1000000000) exponent = exponent * 10 + (number[k] - '0');
+    return power + (negative ? -exponent : exponent);
+}
+
+} // namespace
+
+// Digits with at most one '.', at least one digit, then an exponent: 'e' or
+// 'E', a sign, digits. Read correctly rounded to the nearest float, whatever
+// the process locale. A number run into a name or another '.' is one BAD
+// token: '2x', '1e', '1.2.3'.
+Lexeme Tokenizer::number(size_t start) {
+    size_t p = start;
+    while (p < text_.size() && is_digit(text_[p])) ++p;
+    if (p < text_.size() && text_[p] == '.') ++p;
+    while (p < text_.size() && is_digit(text_[p])) ++p;
+    if (p < text_.size() && (text_[p] == 'e' || text_[p] == 'E')) {
+        size_t q = p + 1;
+        if (q < text_.size() && (text_[q] == '+' || text_[q] == '-')) ++q;
+        if (q < text_.size() && is_digit(text_[q])) {
+            while (q < text_.size() && is_digit(text_[q])) ++q;
+            p = q;
+        }
+    }
+    if (p < text_.size() && (is_name_byte(text_[p]) || text_[p] == '.')) {
+        while (p < text_.size() && (is_name_byte(text_[p]) || text_[p] == '.')) ++p;
+        at_ = p;
+        return Lexeme{Token::BAD, start, p - start, 0.0f};
+    }
+    const std::string_view digits = text_.substr(start, p - start);
+    float value = 0.0f;
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) value = magnitude(digits) >= 0 ? INFINITY : 0.0f;
+    at_ = p;
+    return Lexeme{Token::NUMBER, start, p - start, value};
+}
+
+Lexeme Tokenizer::next() {
+    while (at_ < text_.size() && is_blank(text_[at_])) ++at_;
+    const size_t start = at_;
+    if (at_ == text_.size()) return Lexeme{Token::END, start, 0, 0.0f};
+    const char c = text_[at_];
+    if (is_digit(c) || (c == '.' && at_ + 1 < text_.size() && is_digit(text_[at_ + 1]))) return number(start);
+    if (is_name_start(c)) {
+        while (at_ < text_.size() && is_name_byte(text_[at_])) ++at_;
+        return Lexeme{Token::NAME, start, at_ - start, 0.0f};
+    }
+    const char d = at_ + 1 < text_.size() ? text_[at_ + 1] : 0;
+    Token kind = Token::BAD;
+    size_t length = 1;
+    switch (c) {
+    case '+': kind = Token::PLUS; break;
+    case '-': kind = Token::MINUS; break;
+    case '*': kind = Token::STAR; break;
+    case '/': kind = Token::SLASH; break;
+    case '%': kind = Token::PERCENT; break;
+    case '^': kind = Token::CARET; break;
+    case '?': kind = Token::QUESTION; break;
+    case ':': kind = Token::COLON; break;
+    case '(': kind = Token::OPEN; break;
+    case ')': kind = Token::CLOSE; break;
+    case ',': kind = Token::COMMA; break;
+    case '!': kind = d == '=' ? Token::NOT_EQUAL : Token::BANG; break;
+    case '<': kind = d == '=' ? Token::LESS_EQUAL : Token::LESS; break;
+    case '>': kind = d == '=' ? Token::GREATER_EQUAL : Token::GREATER; break;
+    case '=': kind = d == '=' ? Token::EQUAL : Token::ASSIGN; break;
+    case '&': kind = d == '&' ? Token::AND : Token::BAD; break;
+    case '|': kind = d == '|' ? Token::OR : Token::BAD; break;
+    default: break;
+    }
+    if ((c == '!' || c == '<' || c == '>' || c == '=') && d == '=') length = 2;
+    if ((c == '&' || c == '|') && d == c) length = 2;
+    at_ += length;
+    return Lexeme{kind, start, length, 0.0f};
+}
+
+bool read_prototype(std::string_view proto, Prototype *out) {
+    Tokenizer tokens(proto);
+    Lexeme t = tokens.next();
+    if (t.kind != Token::NAME || language_function(proto.substr(t.offset, t.length)) >= 0) return false;
+    out->name = proto.substr(t.offset, t.length);
+    out->params.clear();
+    if (tokens.next().kind != Token::OPEN) return false;
+    t = tokens.next();
+    if (t.kind != Token::CLOSE) {
+        for (;;) {
+            if (t.kind != Token::NAME) return false;
+            out->params.push_back(proto.substr(t.offset, t.length));
+            t = tokens.next();
+            if (t.kind == Token::CLOSE) break;
+            if (t.kind != Token::COMMA) return false;
+            t = tokens.next();
+        }
+    }
+    if (tokens.next().kind != Token::END) return false;
+    // Distinct names, told apart in sorted order: a prototype of many parameters is read in n log n.
+    Vector<std::string_view> sorted(out->params);
+    std::sort(sorted.begin(), sorted.end());
+    return std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
+}
+
+int32_t language_function(std::string_view name) {
+    parser_init();
+    for (int32_t id = OP_COS; id < OP_COUNT; ++id)
+        if (name == operation[id].name) return id;
+    return -1;
+}
+
+} // namespace lp

@@ -1,0 +1,56 @@
+// arena.h - one block chain from which a tree's nodes, records and texts are cut, released all at once.
+#ifndef LIB_PARSE_ARENA_H
+#define LIB_PARSE_ARENA_H
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "containers/containers.h"
+
+namespace lp {
+
+struct NodeData;
+
+// Memory handed out by bumping a pointer through blocks taken from the
+// checked allocator, so running out still aborts with its message. Nothing is
+// freed alone: reset() releases everything at once and keeps one block of a
+// modest size, so that a handle parsing short texts again and again takes no
+// memory from the system at all.
+class Arena {
+public:
+    Arena() = default;
+    Arena(const Arena &) = delete;
+    Arena &operator=(const Arena &) = delete;
+    ~Arena();
+
+    // SIZE bytes aligned for any record of the tree, not cleared.
+    void *allocate(size_t size) {
+        const size_t skip = -reinterpret_cast<uintptr_t>(next_) & (kAlign - 1);
+        if (skip + size > static_cast<size_t>(end_ - next_)) return grow(size);
+        char *p = next_ + skip;
+        next_ = p + size;
+        return p;
+    }
+    // A tree node with no element and no children.
+    TreeNode *node() { return new (allocate(sizeof(TreeNode))) TreeNode{nullptr, nullptr, nullptr}; }
+    // A NUL-terminated copy of the first LENGTH bytes of TEXT.
+    char *copy(const char *text, size_t length);
+    // Releases everything handed out.
+    void reset();
+
+private:
+    static constexpr size_t kAlign = alignof(void *) > alignof(float) ? alignof(void *) : alignof(float);
+    struct Block {
+        Block *next;
+        size_t size; // usable bytes after the header
+    };
+    void *grow(size_t size);
+
+    Block *blocks_ = nullptr; // newest first
+    char *next_ = nullptr, *end_ = nullptr;
+};
+
+} // namespace lp
+
+#endif // LIB_PARSE_ARENA_H

@@ -1,0 +1,63 @@
+// small_stack.h - an explicit stack that lives on the C stack until it outgrows a fixed size.
+#ifndef LIB_PARSE_SMALL_STACK_H
+#define LIB_PARSE_SMALL_STACK_H
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#include "containers/memory.h"
+
+namespace lp {
+
+// Walking a tree with an explicit stack keeps the depth of the C stack fixed
+// whatever the input; the first N entries need no allocation, so walks of
+// ordinary trees allocate nothing.
+template <typename T, size_t N = 64>
+class SmallStack {
+    static_assert(std::is_trivially_copyable_v<T>, "entries are moved with memcpy");
+
+public:
+    SmallStack() = default;
+    SmallStack(const SmallStack &) = delete;
+    SmallStack &operator=(const SmallStack &) = delete;
+    ~SmallStack() {
+        if (data_ != inline_data()) std::free(data_);
+    }
+
+    bool empty() const { return size_ == 0; }
+    size_t size() const { return size_; }
+    T &top() { return data_[size_ - 1]; }
+    const T &top_at(size_t k) const { return data_[size_ - 1 - k]; } // K entries below the top
+    T *begin() { return data_; }
+    T *end() { return data_ + size_; }
+    T pop() { return data_[--size_]; }
+    void truncate(size_t size) { size_ = size < size_ ? size : size_; }
+    void push(const T &value) {
+        if (size_ == capacity_) grow();
+        data_[size_++] = value;
+    }
+
+private:
+    void grow() {
+        const size_t capacity = capacity_ * 2;
+        T *data = static_cast<T *>(lp_malloc(capacity * sizeof(T)));
+        std::memcpy(static_cast<void *>(data), data_, size_ * sizeof(T));
+        if (data_ != inline_data()) std::free(data_);
+        data_ = data;
+        capacity_ = capacity;
+    }
+
+    // Raw room for the first N entries: nothing is constructed before it is
+    // pushed, so an empty stack costs nothing to make.
+    T *inline_data() { return reinterpret_cast<T *>(inline_); }
+    alignas(T) unsigned char inline_[N * sizeof(T)];
+    T *data_ = inline_data();
+    size_t size_ = 0;
+    size_t capacity_ = N;
+};
+
+} // namespace lp
+
+#endif // LIB_PARSE_SMALL_STACK_H

@@ -1,0 +1,81 @@
+// variables.h - a handle's variables and the two ways a name finds one: exactly, and by prefix.
+#ifndef LIB_PARSE_VARIABLES_H
+#define LIB_PARSE_VARIABLES_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "support/name_trie.h"
+
+// Never moved or freed before parser_destroy: parser_var_ref hands out &value.
+struct Variable {
+    char *name;
+    float value;
+};
+
+namespace lp {
+
+// A slot of the table of exact names, with the first eight bytes of the
+// name beside it: most names end within them, and then a lookup compares
+// this field only.
+struct VarSlot {
+    uint64_t head; // the name's first bytes, zero-padded
+    Variable *variable; // null: an empty slot
+};
+
+// The variables by exact name (a hash table kept at most three quarters
+// full) and by
+// prefix (a trie that keeps the newest variable below each node): both take
+// a time that does not grow with the number of variables.
+struct VarIndex {
+    VarSlot *slots; // null before the first variable
+    size_t slot_mask;    // slots - 1
+    unsigned slot_shift; // 64 - log2(slots)
+    size_t count;
+    NameTrie names; // every name, in order of creation
+};
+
+// Spreads the heads of short names over the table: the top bits of the product.
+constexpr uint64_t kNameHashFactor = 0x9E3779B97F4A7C15ull;
+
+// The variable whose name is the short name (shorter than eight bytes) HEAD:
+// such a head ends with a zero byte, which no longer name's head has, so
+// equal heads are equal names.
+inline Variable *var_index_find_head(const VarIndex *index, uint64_t head) {
+    for (size_t k = (head * kNameHashFactor) >> index->slot_shift;; k = (k + 1) & index->slot_mask) {
+        const VarSlot &s = index->slots[k];
+        if (s.variable == nullptr || s.head == head) return s.variable;
+    }
+}
+
+// The common case of a lookup by exact name, inline: a name shorter than
+// eight bytes. Sets *FOUND to the variable or null and returns true; returns
+// false for a longer name, which var_index_find handles. Callers keep that
+// out of line, so that the common call, setting a known variable, needs no
+// stack frame.
+inline bool var_index_find_short(const VarIndex *index, const char *name, Variable **found) {
+    uint64_t head = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c == 0) {
+            *found = index->slots != nullptr ? var_index_find_head(index, head) : nullptr;
+            return true;
+        }
+        head |= static_cast<uint64_t>(c) << (8 * i);
+    }
+    return false;
+}
+
+// The variable named NAME exactly, or null.
+Variable *var_index_find(const VarIndex *index, const char *name);
+// Records a new variable, the newest; its name is in no other.
+void var_index_add(VarIndex *index, Variable *variable);
+void var_index_free(VarIndex *index);
+
+// The variable an operand text names: the newest whose name begins with the
+// text (an equal name included), or null.
+const Variable *variable_by_prefix(const VarIndex *index, const char *text);
+
+} // namespace lp
+
+#endif // LIB_PARSE_VARIABLES_H

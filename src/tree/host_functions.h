@@ -1,0 +1,56 @@
+// host_functions.h - host functions: the handle's table of them, and the record of a call in a tree.
+#ifndef LIB_PARSE_HOST_H
+#define LIB_PARSE_HOST_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "support/checked_memory.h"
+#include "lib_parse.h"
+#include "tree/operation_table.h"
+
+namespace lp {
+
+struct HostFunction {
+    int min_args, max_args; // the counts a call may have
+    parser_native_fn fn;    // null for the conditional
+    void *ctx;
+    bool pure;
+    bool conditional; // if(c, a, b), evaluated lazily: an operation, not a function
+    uint64_t order;   // when the name was first defined: listings keep that order
+};
+
+// By exact name: registering a name again replaces its function.
+struct HostTable {
+    HashMap<String, HostFunction, StringHash> functions;
+    uint64_t defined = 0; // names defined so far, for HostFunction::order
+
+    const HostFunction *find(const char *name, size_t length) const {
+        const auto found = functions.find(String(name, length));
+        return found != functions.end() ? &found->second : nullptr;
+    }
+};
+
+// Defines or replaces host function NAME (a valid name), or with a null FN
+// and no CONDITIONAL removes it; the next build sees the change.
+void define_host(Parser *parser, const char *name, const HostFunction &function);
+
+// The record of a call node: what to call, copied from the table, so a tree
+// never reads a definition replaced since. A call with the wrong number of
+// arguments has no function and no arguments: its value is 0.
+struct CallData {
+    NodeData data; // first: the node's record is read as a NodeData everywhere
+    parser_native_fn fn;
+    void *ctx;
+    int32_t n_args; // the argument links under the node
+    bool pure;
+    bool conditional; // if(c, a, b): only the branch c chooses is evaluated; no function
+};
+
+inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }
+
+} // namespace lp
+
+#endif // LIB_PARSE_HOST_H

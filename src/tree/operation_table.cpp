@@ -1,0 +1,77 @@
+// operation_table.cpp - the fourteen operations in priority order, and the node record constructors.
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "tree/operation_table.h"
+
+#include "support/arena.h"
+#include "lib_parse.h"
+#include "tree/operation_kinds.h"
+#include "defined/subtree.h"
+#include "support/trace.h"
+
+namespace lp {
+
+OperationEntry operation[OP_COUNT];
+
+namespace {
+
+std::once_flag table_filled;
+
+void bind_op(int32_t id, const char *name, Expander expand) {
+    operation[id].id = id;
+    operation[id].name = name;
+    operation[id].length = std::strlen(name);
+    operation[id].expand = expand;
+}
+
+// Chains of "+" "-" "*" "/" are balanced trees, of "^" "%" left-deep ones;
+// a function takes one operand.
+void init_func_bind() {
+    bind_op(OP_ADD, "+", expand_std_2op_func);
+    bind_op(OP_SUB, "-", expand_std_2op_func);
+    bind_op(OP_POW, "^", expand_alt_2op_func);
+    bind_op(OP_MUL, "*", expand_std_2op_func);
+    bind_op(OP_DIV, "/", expand_std_2op_func);
+    bind_op(OP_MOD, "%", expand_alt_2op_func);
+    bind_op(OP_COS, "cos", expand_1op_func);
+    bind_op(OP_SIN, "sin", expand_1op_func);
+    // "tan" is bound before "atan"; each lands at its own id, and "atan" (8)
+    // is searched first because "tan" occurs inside it.
+    bind_op(OP_TAN, "tan", expand_1op_func);
+    bind_op(OP_ATAN, "atan", expand_1op_func);
+    bind_op(OP_EXP, "exp", expand_1op_func);
+    bind_op(OP_LOGN, "logn", expand_1op_func);
+    bind_op(OP_LOG2, "log2", expand_1op_func);
+    bind_op(OP_LOG10, "log10", expand_1op_func);
+}
+
+} // namespace
+
+// Every parser creation calls this; the table is filled once per process so
+// that a handle being created never writes rows another thread is reading.
+void parser_init() { std::call_once(table_filled, init_func_bind); }
+
+NodeData *fill_operator_node(int32_t id, Arena *arena) {
+    // The symbol is shared, not copied: no one writes a record's text.
+    auto *data = new (arena->allocate(sizeof(NodeData)))
+        NodeData{const_cast<char *>(operation[id].name), id, CALCULATE, 0.0f};
+    LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
+    return data;
+}
+
+NodeData *fill_operand_node(const char *text, size_t length, Arena *arena) {
+    auto *data = new (arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
+    LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(length), text);
+    return data;
+}
+
+} // namespace lp
+
+extern "C" const char *parser_op_symbol(int op) noexcept {
+    if (op >= lp::OP_NEG && op < lp::OP_FUNCTION) return lp::kind_of(op).name;
+    if (op < 0 || op >= lp::OP_COUNT) return nullptr;
+    lp::parser_init();
+    return lp::operation[op].name;
+}

@@ -1,0 +1,85 @@
+// operation_table.h - the fourteen operations in priority order, and the records of tree nodes.
+#ifndef LIB_PARSE_OPERATION_TABLE_H
+#define LIB_PARSE_OPERATION_TABLE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "containers/containers.h"
+
+namespace lp {
+
+class Arena;
+
+enum NodeState : int32_t { EXPAND = 0, CALCULATE = 1, DONE = 2 };
+
+constexpr int32_t OP_COUNT = 14;
+constexpr int32_t OP_OPERAND = 14;
+// A host function's call (its record is a CallData, host_functions.h), and the links
+// of the chain that holds its arguments: each link's left is an argument's
+// subtree, its right the next link. parser_walk shows no link.
+constexpr int32_t OP_CALL = 15;
+constexpr int32_t OP_ARG = 16;
+
+enum OperationId : int32_t {
+    OP_ADD = 0, OP_SUB, OP_POW, OP_MUL, OP_DIV, OP_MOD,
+    OP_COS, OP_SIN, OP_ATAN, OP_TAN, OP_EXP, OP_LOGN, OP_LOG2, OP_LOG10,
+};
+
+struct NodeData {
+    char *expr;    // operand text, or the operation table's symbol (never written)
+    int32_t op;    // operation id 0..13, or OP_OPERAND
+    int32_t state; // NodeState
+    float value;   // last computed value
+};
+
+// The records of the standard grammar's nodes, read as a NodeData
+// everywhere (each begins with one).
+// A number, read when the text was parsed: its value.
+struct NumberData {
+    NodeData data;
+    float number;
+};
+// A user function's call: its parameters' count; while the tree is
+// flattened, the depth of the value stack its first argument lands at.
+struct FunctionData {
+    NodeData data;
+    int32_t n_params;
+    int32_t base;
+};
+// A parameter of FUNCTION: its INDEX among the function's parameters.
+struct ParamData {
+    NodeData data;
+    FunctionData *function;
+    int32_t index;
+};
+
+struct OperationEntry;
+struct Pieces;
+// Lays out the subtree of one split: given its own row, an array of fresh
+// nodes and the pieces the text was cut into, returns the subtree's root
+// (&nodes[0]).
+using Expander = TreeNode *(*)(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+
+struct OperationEntry {
+    int32_t id;
+    const char *name; // the symbol searched for in texts
+    size_t length;    // strlen(name)
+    Expander expand;
+};
+
+// The fourteen rows in priority order, filled by parser_init.
+extern OperationEntry operation[OP_COUNT];
+
+void parser_init();
+
+// The records come from ARENA, and go with it.
+// An operator record in CALCULATE pointing at its row's symbol.
+NodeData *fill_operator_node(int32_t id, Arena *arena);
+// An operand record in EXPAND. Its text, shown in the trace, is the piece
+// [TEXT, TEXT + LENGTH); the record gets its own copy once the piece is expanded.
+NodeData *fill_operand_node(const char *text, size_t length, Arena *arena);
+
+} // namespace lp
+
+#endif // LIB_PARSE_OPERATION_TABLE_H
