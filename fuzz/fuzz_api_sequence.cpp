@@ -11,8 +11,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "lib_parse/diagnostics.h"
 #include "lib_parse.h"
+#include "lib_parse/diagnostics.h"
 #include "silent_library.h"
 
 namespace {

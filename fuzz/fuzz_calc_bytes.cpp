@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "lib_parse/diagnostics.h"
 #include "lib_parse.h"
+#include "lib_parse/diagnostics.h"
 #include "silent_library.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "tree/handle.h"
 #include "defined/substitute.h"
+#include "tree/handle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using lp::SubstituteStatus;

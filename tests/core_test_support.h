@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "tree/handle.h"
-#include "lib_parse/diagnostics.h"
 #include "containers/memory.h"
-#include "tree/operation_table.h"
+#include "lib_parse/diagnostics.h"
 #include "robust_support.h"
+#include "tree/handle.h"
+#include "tree/operation_table.h"
 
 namespace test {
 

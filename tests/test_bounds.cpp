@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "lib_parse/diagnostics.h"
 #include "containers/memory.h"
+#include "lib_parse/diagnostics.h"
 #include "robust_support.h"
 
 // Sanitizers keep freed memory and shadow every byte: resident memory means

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "lib_parse.h"
-#include "robust_support.h"
 #include "lib_parse/diagnostics.h"
+#include "robust_support.h"
 
 namespace {
 

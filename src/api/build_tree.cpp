@@ -1,13 +1,14 @@
 // build_tree.cpp - choosing the builder of a text by the handle's grammar.
 #include "api/build_tree.h"
 
-#include "tree/handle.h"
+#include "defined/expansion.h"
 #include "standard/standard_syntax.h"
+#include "tree/handle.h"
 
 namespace lp {
 
 TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char *text, size_t length,
-                     const ExpandWatch &watch) {
+                     const BuildWatch &watch) {
     const bool own = purpose == BuildFor::TREE;
     if (parser->syntax != PARSER_SYNTAX_STANDARD) {
         if (own) parser->rebuild_on_new_variable = false;

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "containers/containers.h"
-#include "defined/expansion.h"
+#include "tree/build_watch.h"
 
 struct Parser;
 
@@ -22,7 +22,7 @@ enum class BuildFor { TREE, ASIDE };
 // with its functions and limits, from ARENA; null when WATCH's call was
 // interrupted. Errors go to report_error, as expand_text says.
 TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char *text, size_t length,
-                     const ExpandWatch &watch = {});
+                     const BuildWatch &watch = {});
 
 } // namespace lp
 

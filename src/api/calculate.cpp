@@ -3,12 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/arena.h"
 #include "api/build_tree.h"
-#include "tree/handle.h"
+#include "api/call_scope.h"
 #include "containers/memory.h"
-#include "tree/operation_table.h"
 #include "run/program.h"
+#include "support/arena.h"
+#include "tree/handle.h"
+#include "tree/operation_table.h"
 
 using namespace lp;
 
@@ -46,7 +47,7 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
-    ExpandWatch watch;
+    BuildWatch watch;
     watch.call = &parser->call;
     parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch);
     const bool stopped = parser->tree == nullptr;

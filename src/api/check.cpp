@@ -1,50 +1,13 @@
 // check.cpp - checking a text without touching the handle: its errors and traps, in text order.
-#include "tree/notes.h"
-
-#include <algorithm>
 #include <cstdint>
 
-#include "support/arena.h"
 #include "api/build_tree.h"
-#include "tree/handle.h"
+#include "api/call_scope.h"
 #include "lib_parse.h"
+#include "support/arena.h"
+#include "tree/handle.h"
+#include "tree/notes.h"
 #include "tree/operation_table.h"
-
-namespace lp {
-
-Vector<Note> &NoteList::sorted() {
-    std::stable_sort(notes_.begin(), notes_.end(),
-                     [](const Note &a, const Note &b) { return a.span.offset < b.span.offset; });
-    return notes_;
-}
-
-String quoted_inner(std::string_view text) {
-    constexpr size_t kShown = 40;
-    String out;
-    for (const char c : text.substr(0, kShown)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= ' ' && u != 0x7f) {
-            out += c;
-            continue;
-        }
-        // A control byte would act on the host's terminal: written as \xNN.
-        static const char digits[] = "0123456789abcdef";
-        out += "\\x";
-        out += digits[u >> 4];
-        out += digits[u & 15];
-    }
-    return text.size() > kShown ? out + "..." : out;
-}
-
-String quoted(std::string_view text) {
-    // Appended piece by piece: GCC 12 warns, wrongly, about "'" + String.
-    String out(1, '\'');
-    out += quoted_inner(text);
-    out += '\'';
-    return out;
-}
-
-} // namespace lp
 
 using namespace lp;
 
@@ -61,7 +24,7 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
         size_t length = 0;
         if (text_length_within(parser->limits, text, &length)) {
             Arena arena;
-            ExpandWatch watch;
+            BuildWatch watch;
             watch.notes = &notes;
             watch.call = &parser->call;
             build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch);

@@ -6,17 +6,18 @@
 #include <string>
 #include <unordered_set>
 
-#include "support/checked_memory.h"
-#include "support/arena.h"
-#include "defined/expansion.h"
-#include "tree/handle.h"
-#include "tree/host_functions.h"
+#include "api/call_scope.h"
 #include "containers/memory.h"
+#include "defined/expansion.h"
+#include "defined/substitute.h"
 #include "run/machine_code.h"
-#include "tree/operation_table.h"
 #include "run/program.h"
 #include "standard/standard_tokens.h"
-#include "defined/substitute.h"
+#include "support/arena.h"
+#include "support/checked_memory.h"
+#include "tree/handle.h"
+#include "tree/host_functions.h"
+#include "tree/operation_table.h"
 
 namespace lp {
 
@@ -222,11 +223,6 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
         if (fn != nullptr) fn(ctx, &info);
     }
     return count;
-}
-
-const char *lp::variable_read_by(const Parser *parser, const char *operand) {
-    const Variable *v = variable_by_prefix(&parser->var_index, operand);
-    return v != nullptr ? v->name : nullptr;
 }
 
 extern "C" long long parser_limit(Parser *parser, int which, long long value) noexcept {

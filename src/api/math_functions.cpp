@@ -6,6 +6,7 @@
 // same bits.
 #include <cmath>
 
+#include "api/call_scope.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
 

@@ -1,27 +1,13 @@
-// text_names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
-#include "tree/name_list.h"
-
+// names.cpp - listing the names and calls a text reads, each with its place, without touching the handle.
 #include <algorithm>
 #include <cstdint>
 
-#include "support/arena.h"
 #include "api/build_tree.h"
-#include "tree/handle.h"
+#include "api/call_scope.h"
 #include "lib_parse.h"
-#include "tree/operand.h"
-
-namespace lp {
-
-void NameList::leaf(const char *text, Span place) {
-    if (!is_name(text)) return;
-    const Variable *v = variable_by_prefix(vars_, text);
-    if (v != nullptr)
-        uses_.push_back(Use{PARSER_NAME_VARIABLE, place, v->name});
-    else
-        uses_.push_back(Use{PARSER_NAME_UNKNOWN, place, text});
-}
-
-} // namespace lp
+#include "support/arena.h"
+#include "tree/handle.h"
+#include "tree/name_list.h"
 
 using namespace lp;
 
@@ -36,7 +22,7 @@ extern "C" int parser_names(Parser *parser, const char *text, parser_name_fn fn,
         size_t length = 0;
         if (!text_length_within(parser->limits, text, &length)) return 0;
         Arena arena;
-        ExpandWatch watch;
+        BuildWatch watch;
         watch.names = &names;
         watch.call = &parser->call;
         if (build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch) == nullptr)

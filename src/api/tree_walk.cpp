@@ -1,9 +1,10 @@
 // tree_walk.cpp - visiting the nodes of a handle's tree for hosts and tools.
+#include "api/call_scope.h"
+#include "run/program.h"
+#include "support/small_stack.h"
 #include "tree/handle.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
-#include "run/program.h"
-#include "support/small_stack.h"
 
 extern "C" void parser_walk(const Parser *parser, parser_visit_fn visit, void *ctx) noexcept {
     if (parser == nullptr || visit == nullptr || parser->tree == nullptr || parser->busy) return;

@@ -6,8 +6,8 @@
 // copied and scanned again at every level, and the walk is the same whether
 // or not its steps are traced: a message formats its piece of text from the
 // range, only when it is emitted.
-#include "support/checked_memory.h"
 #include "defined/expansion.h"
+#include "support/checked_memory.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,22 +17,22 @@
 #include <new>
 #include <vector>
 
+#include "containers/memory.h"
+#include "defined/location.h"
+#include "defined/substitute.h"
+#include "defined/subtree.h"
 #include "support/arena.h"
 #include "support/call_guard.h"
+#include "support/error_log.h"
+#include "support/small_stack.h"
+#include "support/trace.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
-#include "defined/location.h"
-#include "containers/memory.h"
 #include "tree/name_list.h"
 #include "tree/notes.h"
 #include "tree/operand.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
-#include "support/error_log.h"
-#include "support/small_stack.h"
-#include "defined/substitute.h"
-#include "defined/subtree.h"
-#include "support/trace.h"
 
 namespace lp {
 
@@ -120,7 +120,7 @@ namespace {
 class Expansion {
 public:
     Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits,
-              const ExpandWatch &watch, Arena *arena)
+              const BuildWatch &watch, Arena *arena)
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
           notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
@@ -616,7 +616,7 @@ void expand_scratch_free(ExpandScratch *scratch) {
 }
 
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
-                      const HostTable *hosts, const Limits &limits, const ExpandWatch &watch) {
+                      const HostTable *hosts, const Limits &limits, const BuildWatch &watch) {
     parser_init(); // the search and the expanders read the operation table
     if (scratch == nullptr) { // a build aside, with memory of its own
         ExpandScratch local;

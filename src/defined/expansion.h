@@ -6,22 +6,13 @@
 
 #include "containers/containers.h"
 #include "support/parse_limits.h"
+#include "tree/build_watch.h"
 
 namespace lp {
 
 class Arena;
-class CallState;
-class NameList;
-class NoteList;
 struct HostTable;
 struct NameTrie;
-
-// What an expansion reports besides its tree, and what can stop it.
-struct ExpandWatch {
-    NoteList *notes = nullptr;      // the traps of the language met on the way
-    NameList *names = nullptr;      // each name a leaf reads and each call, in text order
-    const CallState *call = nullptr; // when interrupted, the expansion stops
-};
 
 // Working memory kept from one expansion to the next.
 struct ExpandScratch;
@@ -37,7 +28,7 @@ void expand_scratch_free(ExpandScratch *scratch);
 // expansion stops at its next node, reports PARSER_ERR_INTERRUPTED there and
 // returns null, the tree left unfinished.
 TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, size_t length, const NameTrie *funcs,
-                      const HostTable *hosts, const Limits &limits, const ExpandWatch &watch = {});
+                      const HostTable *hosts, const Limits &limits, const BuildWatch &watch = {});
 
 } // namespace lp
 

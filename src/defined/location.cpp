@@ -5,9 +5,9 @@
 #include <cstdlib>
 
 #include "lib_parse.h"
-#include "tree/operation_table.h"
 #include "support/error_log.h"
 #include "support/trace.h"
+#include "tree/operation_table.h"
 
 namespace lp {
 

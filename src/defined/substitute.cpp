@@ -4,12 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include "support/checked_memory.h"
 #include "defined/substitute.h"
+#include "support/checked_memory.h"
 
-#include "tree/handle.h"
-#include "support/name_trie.h"
 #include "containers/memory.h"
+#include "support/name_trie.h"
+#include "tree/handle.h"
 #include "tree/operation_table.h"
 
 namespace lp {

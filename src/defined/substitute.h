@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "support/checked_memory.h"
 #include "containers/containers.h"
+#include "support/checked_memory.h"
 
 struct UserFunction; // handle.h
 

@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
-#include "support/arena.h"
-#include "lib_parse.h"
 #include "containers/memory.h"
+#include "lib_parse.h"
+#include "support/arena.h"
 #include "support/error_log.h"
 
 namespace lp {
@@ -49,7 +49,10 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     return node;
 }
 
-TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
+namespace {
+
+// Each lays out the subtree of one split over fresh NODES and returns its root.
+TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
     // Fewer than two operands: the subtree is a single operand.
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
@@ -82,7 +85,7 @@ TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces
     return &nodes[0];
 }
 
-TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
+TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
 
@@ -98,7 +101,7 @@ TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces
     return &nodes[0];
 }
 
-TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
+TreeNode *lay_out_function(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     // A function takes the text after its name as its only (right) operand;
     // anything before the name is dropped.
     place_operator(&nodes[0], pieces, row->id);
@@ -106,6 +109,8 @@ TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pi
     nodes[0].left = nullptr;
     return &nodes[0];
 }
+
+} // namespace
 
 TreeNode *split_range(const char *text, Range range, int32_t id,
                       const Vector<int32_t> &positions, Pieces *pieces) {
@@ -135,8 +140,12 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     const size_t count = 2 * positions.size() + 1;
     auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
     for (size_t i = 0; i < count; ++i) nodes[i] = TreeNode{nullptr, nullptr, nullptr};
-    TreeNode *root = row.expand(&row, nodes, pieces);
-    return root;
+    switch (row.layout) {
+    case Layout::BALANCED: return lay_out_balanced(&row, nodes, pieces);
+    case Layout::LEFT_DEEP: return lay_out_left_deep(&row, nodes, pieces);
+    case Layout::FUNCTION: break;
+    }
+    return lay_out_function(&row, nodes, pieces);
 }
 
 } // namespace lp

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "support/checked_memory.h"
 #include "containers/containers.h"
+#include "support/checked_memory.h"
 #include "tree/operation_table.h"
 
 namespace lp {
@@ -40,9 +40,6 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
 TreeNode *split_range(const char *text, Range range, int32_t id, const Vector<int32_t> &positions,
                       Pieces *pieces);
 
-TreeNode *expand_std_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
-TreeNode *expand_alt_2op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
-TreeNode *expand_1op_func(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
 
 } // namespace lp
 

@@ -4,13 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tree/operation_kinds.h"
-#include "support/error_log.h"
-#include "tree/handle.h"
-#include "tree/host_functions.h"
 #include "containers/memory.h"
+#include "run/bulk_rows.h"
 #include "run/machine_code.h"
 #include "run/program.h"
+#include "support/call_guard.h"
+#include "support/error_log.h"
+#include "tree/host_functions.h"
+#include "tree/operation_kinds.h"
 
 namespace lp {
 
@@ -221,12 +222,6 @@ size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const 
     return std::min(row, end);
 }
 
-bool calls_impure(const Program &p) {
-    for (size_t k = 0; k < p.call_count; ++k)
-        if (!p.calls[k].call->pure) return true;
-    return false;
-}
-
 // Rows FIRST .. END-1 in vector machine code, in slices so that an interrupt
 // is seen within a few milliseconds; returns the first row not done.
 size_t run_native(BulkFn code, const float *const *columns, size_t first, size_t end, float *out,
@@ -244,67 +239,21 @@ size_t run_native(BulkFn code, const float *const *columns, size_t first, size_t
 
 } // namespace
 
+bool calls_impure(const Program &p) {
+    for (size_t k = 0; k < p.call_count; ++k)
+        if (!p.calls[k].call->pure) return true;
+    return false;
+}
+
+size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
+                float *out, const CallState &call, bool native_code) {
+    size_t row = first;
+    if (end - first >= kNativeBulkRows && native_code) {
+        const BulkFn code = program_bulk_kernel(p, feeds);
+        if (code != nullptr) row = run_native(code, columns, row, end, out, call);
+    }
+    return run_blocks(p, feeds, columns, row, end, out, call);
+}
+
 } // namespace lp
 
-using namespace lp;
-
-extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
-                                const float *const *columns, size_t n_vars, size_t n_rows, float *out) noexcept {
-    if (parser == nullptr || text == nullptr || parser->busy) return 1;
-    if (n_vars > 0 && (names == nullptr || (n_rows > 0 && columns == nullptr))) return 1;
-    for (size_t j = 0; j < n_vars; ++j)
-        if (names[j] == nullptr || (n_rows > 0 && columns[j] == nullptr)) return 1;
-    if (n_rows > 0 && out == nullptr) return 1;
-    if (n_rows == 0) return 0;
-
-    BusyScope busy(parser, true);
-    const CallState &call = parser->call;
-    auto set_row = [&](size_t i) {
-        for (size_t j = 0; j < n_vars; ++j) set_variable(parser, names[j], columns[j][i]);
-    };
-    // Stopped by parser_interrupt: the rows not done are NaN, and the
-    // variables hold the last row done (the first row's when none was).
-    auto stop = [&](size_t done) {
-        std::fill(out + done, out + n_rows, NAN);
-        if (done > 0) set_row(done - 1);
-        return 1;
-    };
-    auto one_row = [&](size_t i) {
-        set_row(i);
-        out[i] = calc_text(parser, text);
-    };
-    // The first row defines every variable and builds the tree; from then on
-    // a row changes values only, so the rows in between depend on the columns
-    // alone. The last row runs as a single evaluation, leaving the tree's
-    // records as the row-by-row loop would.
-    one_row(0);
-    if (call.interrupted()) return stop(0);
-    Program *p = parser->program;
-    // An impure host function is called once per row, rows in order, and
-    // only where a conditional takes its branch: such a tree goes row by row.
-    if (n_rows > 2 && p != nullptr && p->root == parser->tree && !calls_impure(*p)) {
-        auto *feeds = static_cast<ColumnFeed *>(lp_malloc(std::max<size_t>(1, p->leaf_count) * sizeof(ColumnFeed)));
-        for (size_t i = 0; i < p->leaf_count; ++i) feeds[i] = ColumnFeed{p->leaves[i].source, -1};
-        // A later name of the same variable wins, as its parser_var comes later.
-        for (size_t j = 0; j < n_vars; ++j) {
-            const Variable *v = var_index_find(&parser->var_index, names[j]);
-            for (size_t i = 0; i < p->leaf_count; ++i)
-                if (v != nullptr && p->leaves[i].source == &v->value) feeds[i].column = static_cast<long>(j);
-        }
-        size_t row = 1;
-        if (n_rows - 2 >= kNativeBulkRows && parser->limits.native_code()) {
-            const BulkFn code = program_bulk_kernel(p, feeds);
-            if (code != nullptr) row = run_native(code, columns, row, n_rows - 1, out, call);
-        }
-        row = run_blocks(p, feeds, columns, row, n_rows - 1, out, call);
-        std::free(feeds);
-        if (row < n_rows - 1) return stop(row);
-        one_row(n_rows - 1);
-        return 0;
-    }
-    for (size_t i = 1; i < n_rows; ++i) {
-        if (call.interrupted()) return stop(i);
-        one_row(i);
-    }
-    return 0;
-}

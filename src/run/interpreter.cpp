@@ -2,10 +2,10 @@
 #include <cstddef>
 #include <cstring>
 
-#include "tree/host_functions.h"
 #include "run/program.h"
 #include "support/error_log.h"
 #include "support/small_stack.h"
+#include "tree/host_functions.h"
 
 namespace lp {
 

@@ -6,11 +6,11 @@
 
 #include <asmjit/x86.h>
 
+#include "run/machine_code.h"
+#include "run/machine_code_runtime.h"
+#include "run/program.h"
 #include "support/checked_memory.h"
 #include "tree/host_functions.h"
-#include "run/machine_code_runtime.h"
-#include "run/machine_code.h"
-#include "run/program.h"
 
 namespace lp {
 

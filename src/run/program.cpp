@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tree/handle.h"
-#include "tree/host_functions.h"
 #include "containers/memory.h"
 #include "run/machine_code.h"
-#include "tree/operand.h"
 #include "support/error_log.h"
 #include "support/small_stack.h"
+#include "tree/handle.h"
+#include "tree/host_functions.h"
+#include "tree/operand.h"
 
 namespace lp {
 

@@ -14,20 +14,20 @@
 #include <new>
 #include <string_view>
 
+#include "lib_parse.h"
+#include "standard/standard_tokens.h"
 #include "support/arena.h"
 #include "support/call_guard.h"
-#include "tree/notes.h"
 #include "support/error_log.h"
+#include "support/name_trie.h"
+#include "support/small_stack.h"
+#include "support/variables.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
-#include "lib_parse.h"
-#include "support/name_trie.h"
+#include "tree/name_list.h"
+#include "tree/notes.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
-#include "support/small_stack.h"
-#include "standard/standard_tokens.h"
-#include "tree/name_list.h"
-#include "support/variables.h"
 
 namespace lp {
 
@@ -120,7 +120,7 @@ struct Frame {
 
 class StandardBuild {
 public:
-    StandardBuild(Arena *arena, const Definitions &definitions, const Limits &limits, const ExpandWatch &watch,
+    StandardBuild(Arena *arena, const Definitions &definitions, const Limits &limits, const BuildWatch &watch,
                   bool *unknown_name)
         : arena_(arena), definitions_(definitions), limits_(limits), notes_(watch.notes), names_(watch.names),
           call_(watch.call), unknown_name_(unknown_name) {
@@ -547,7 +547,7 @@ private:
 } // namespace
 
 TreeNode *standard_text(Arena *arena, const char *text, size_t length, const Definitions &definitions,
-                        const Limits &limits, const ExpandWatch &watch, bool *unknown_name) {
+                        const Limits &limits, const BuildWatch &watch, bool *unknown_name) {
     return StandardBuild(arena, definitions, limits, watch, unknown_name).run(text, length);
 }
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 
 #include "containers/containers.h"
-#include "defined/expansion.h"
 #include "support/parse_limits.h"
+#include "tree/build_watch.h"
 
 namespace lp {
 
@@ -30,7 +30,7 @@ struct Definitions {
 // no variable: one defined later may let the text build. The nodes come from
 // ARENA. Honours WATCH as expand_text does: null when interrupted.
 TreeNode *standard_text(Arena *arena, const char *text, size_t length, const Definitions &definitions,
-                        const Limits &limits, const ExpandWatch &watch, bool *unknown_name);
+                        const Limits &limits, const BuildWatch &watch, bool *unknown_name);
 
 } // namespace lp
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "diagnostics.h"
-#include "support/trace.h"
 #include "lib_parse.h"
+#include "support/trace.h"
 
 namespace lp {
 

@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/call_guard.h"
 #include "containers/containers.h"
 #include "lib_parse.h"
+#include "support/call_guard.h"
+#include "support/error_log.h"
 #include "support/name_trie.h"
 #include "support/parse_limits.h"
-#include "support/error_log.h"
 #include "support/variables.h"
 
 // The handle's records are plain structs at global scope, as lib_parse.h
@@ -75,53 +75,11 @@ struct Parser {
 
 namespace lp {
 
-// Sets or clears Parser::fast and Parser::guarded after a change they may depend on.
-void refresh_fast(const Parser *parser);
 // Clears them: something the tree depends on changed, or a call is running.
 inline void forget_fast(const Parser *parser) {
     parser->fast = nullptr;
     parser->guarded = nullptr;
 }
-
-// Marks a handle busy for the scope of a call that can reach a host's
-// callback (an error handler, a trace sink, a host function, a visitor, a
-// note callback). With INTERRUPTIBLE the call is one parser_interrupt may
-// stop: it ends at its next check point. Scopes nest: the library's own
-// calls inside a call keep the outer call's marks.
-class BusyScope {
-public:
-    explicit BusyScope(const Parser *parser, bool interruptible = false)
-        : parser_(parser), outer_(parser->busy), began_(interruptible && !outer_) {
-        parser_->busy = true;
-        forget_fast(parser_); // a callback calling parser_eval is refused too
-        if (began_) const_cast<Parser *>(parser_)->call.begin();
-    }
-    ~BusyScope() {
-        if (began_) const_cast<Parser *>(parser_)->call.end();
-        parser_->busy = outer_;
-        if (!outer_) refresh_fast(parser_);
-    }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    const Parser *parser_;
-    bool outer_;  // the handle was busy already: a call inside a call
-    bool began_;  // this scope began the interruptible call
-};
-
-// parser_calc without the check for re-entry, for the library's own calls
-// inside a call: NaN when parser_interrupt stopped the build.
-float calc_text(Parser *parser, const char *text);
-// parser_var without the check for re-entry.
-void set_variable(Parser *parser, const char *name, float value);
-
-void parser_var_free(void *variable);
-void parser_func_free(void *function);
-
-// The name of the variable that the operand text OPERAND reads, or null: for
-// tools that explain a tree.
-const char *variable_read_by(const Parser *parser, const char *operand);
 
 } // namespace lp
 

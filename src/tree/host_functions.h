@@ -7,8 +7,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "support/checked_memory.h"
 #include "lib_parse.h"
+#include "support/checked_memory.h"
 #include "tree/operation_table.h"
 
 namespace lp {
@@ -32,10 +32,6 @@ struct HostTable {
         return found != functions.end() ? &found->second : nullptr;
     }
 };
-
-// Defines or replaces host function NAME (a valid name), or with a null FN
-// and no CONDITIONAL removes it; the next build sees the change.
-void define_host(Parser *parser, const char *name, const HostFunction &function);
 
 // The record of a call node: what to call, copied from the table, so a tree
 // never reads a definition replaced since. A call with the wrong number of

@@ -1,4 +1,4 @@
-// text_names.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
+// name_list.h - what a text reads: each name a leaf reads and each call, with its place, for parser_names.
 #ifndef LIB_PARSE_NAMES_H
 #define LIB_PARSE_NAMES_H
 
@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "support/checked_memory.h"
 #include "containers/containers.h"
+#include "support/checked_memory.h"
 #include "support/error_log.h"
 
 namespace lp {

@@ -1,4 +1,4 @@
-// check.h - what a check of a text finds: its errors and the traps of the language, each with its place.
+// notes.h - what a check of a text finds: its errors and the traps of the language, each with its place.
 #ifndef LIB_PARSE_NOTES_H
 #define LIB_PARSE_NOTES_H
 
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "support/checked_memory.h"
-#include "support/variables.h"
 #include "support/error_log.h"
+#include "support/variables.h"
 
 namespace lp {
 

@@ -5,11 +5,10 @@
 
 #include "tree/operation_table.h"
 
-#include "support/arena.h"
 #include "lib_parse.h"
-#include "tree/operation_kinds.h"
-#include "defined/subtree.h"
+#include "support/arena.h"
 #include "support/trace.h"
+#include "tree/operation_kinds.h"
 
 namespace lp {
 
@@ -19,32 +18,32 @@ namespace {
 
 std::once_flag table_filled;
 
-void bind_op(int32_t id, const char *name, Expander expand) {
+void bind_op(int32_t id, const char *name, Layout layout) {
     operation[id].id = id;
     operation[id].name = name;
     operation[id].length = std::strlen(name);
-    operation[id].expand = expand;
+    operation[id].layout = layout;
 }
 
 // Chains of "+" "-" "*" "/" are balanced trees, of "^" "%" left-deep ones;
 // a function takes one operand.
 void init_func_bind() {
-    bind_op(OP_ADD, "+", expand_std_2op_func);
-    bind_op(OP_SUB, "-", expand_std_2op_func);
-    bind_op(OP_POW, "^", expand_alt_2op_func);
-    bind_op(OP_MUL, "*", expand_std_2op_func);
-    bind_op(OP_DIV, "/", expand_std_2op_func);
-    bind_op(OP_MOD, "%", expand_alt_2op_func);
-    bind_op(OP_COS, "cos", expand_1op_func);
-    bind_op(OP_SIN, "sin", expand_1op_func);
+    bind_op(OP_ADD, "+", Layout::BALANCED);
+    bind_op(OP_SUB, "-", Layout::BALANCED);
+    bind_op(OP_POW, "^", Layout::LEFT_DEEP);
+    bind_op(OP_MUL, "*", Layout::BALANCED);
+    bind_op(OP_DIV, "/", Layout::BALANCED);
+    bind_op(OP_MOD, "%", Layout::LEFT_DEEP);
+    bind_op(OP_COS, "cos", Layout::FUNCTION);
+    bind_op(OP_SIN, "sin", Layout::FUNCTION);
     // "tan" is bound before "atan"; each lands at its own id, and "atan" (8)
     // is searched first because "tan" occurs inside it.
-    bind_op(OP_TAN, "tan", expand_1op_func);
-    bind_op(OP_ATAN, "atan", expand_1op_func);
-    bind_op(OP_EXP, "exp", expand_1op_func);
-    bind_op(OP_LOGN, "logn", expand_1op_func);
-    bind_op(OP_LOG2, "log2", expand_1op_func);
-    bind_op(OP_LOG10, "log10", expand_1op_func);
+    bind_op(OP_TAN, "tan", Layout::FUNCTION);
+    bind_op(OP_ATAN, "atan", Layout::FUNCTION);
+    bind_op(OP_EXP, "exp", Layout::FUNCTION);
+    bind_op(OP_LOGN, "logn", Layout::FUNCTION);
+    bind_op(OP_LOG2, "log2", Layout::FUNCTION);
+    bind_op(OP_LOG10, "log10", Layout::FUNCTION);
 }
 
 } // namespace

@@ -54,18 +54,16 @@ struct ParamData {
     int32_t index;
 };
 
-struct OperationEntry;
-struct Pieces;
-// Lays out the subtree of one split: given its own row, an array of fresh
-// nodes and the pieces the text was cut into, returns the subtree's root
-// (&nodes[0]).
-using Expander = TreeNode *(*)(const OperationEntry *row, TreeNode *nodes, Pieces *pieces);
+// How the defined grammar lays out the subtree of a chain of one operation:
+// a balanced tree ("a+b+c+d"), a left-deep chain ("a^b^c" is ((a^b)^c)), or a
+// function of the text after its name.
+enum class Layout : int32_t { BALANCED, LEFT_DEEP, FUNCTION };
 
 struct OperationEntry {
     int32_t id;
     const char *name; // the symbol searched for in texts
     size_t length;    // strlen(name)
-    Expander expand;
+    Layout layout;
 };
 
 // The fourteen rows in priority order, filled by parser_init.

@@ -1,0 +1,19 @@
+// build_watch.h - what a build of a tree reports besides the tree, and what can stop it: shared by both grammars.
+#ifndef LIB_PARSE_BUILD_WATCH_H
+#define LIB_PARSE_BUILD_WATCH_H
+
+namespace lp {
+
+class CallState;
+class NameList;
+class NoteList;
+
+struct BuildWatch {
+    NoteList *notes = nullptr;       // the traps of the language met on the way
+    NameList *names = nullptr;       // each name a leaf reads and each call, in text order
+    const CallState *call = nullptr; // when interrupted, the build stops
+};
+
+} // namespace lp
+
+#endif // LIB_PARSE_BUILD_WATCH_H
