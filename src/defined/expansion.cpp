@@ -21,6 +21,7 @@
 #include "defined/location.h"
 #include "defined/substitute.h"
 #include "defined/subtree.h"
+#include "defined/trap_notes.h"
 #include "support/arena.h"
 #include "support/call_guard.h"
 #include "support/error_log.h"
@@ -47,26 +48,10 @@ struct Budget {
     size_t growth = 0; // bytes substitution has added to the tree's texts
 };
 
-// True for the one-byte operator symbols.
-bool is_operator_byte(char c) {
-    for (const OperationEntry &row : operation)
-        if (is_binary(row.id) && row.length == 1 && row.name[0] == c) return true;
-    return false;
-}
-
 // Blanks around a host function's call and its arguments are not part of them.
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// True for the bytes that continue a name or a number.
-bool is_word_byte(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u > 'A' || (c >= '0' && c <= '9') || c == '.';
-}
-
 enum class Side { ROOT, LEFT, RIGHT, AFTER_LEFT };
-
-// A note names at most this much of a word, so a check stays linear.
-constexpr int32_t kWordShown = 64;
 
 // Expand the node hanging at SLOT (its parent's left or right, or the
 // root); AFTER_LEFT: its left subtree is done, go on to its right child.
@@ -213,11 +198,7 @@ private:
 
     // Where a range stands in the text given: itself in that text, the
     // outermost call it came from in a substituted one.
-    Span place_of(Range range) const {
-        if (range.source == 0) return Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)};
-        return origins_[range.source];
-    }
-    Span place_of(uint32_t source, int32_t from, int32_t to) const { return place_of(Range{source, from, to}); }
+    Span place_of(Range range) const { return place_in_text(origins_, range); }
 
     void push_range(Range range) {
         sources_[range.source]->refs += 1;
@@ -298,7 +279,7 @@ private:
         for (;;) {
             const SourceText &source = *sources_[range.source];
             if (!source.balanced()) { // only a whole text can be unbalanced
-                if (notes_ != nullptr) note_unmatched(range);
+                if (notes_ != nullptr) traps().unmatched(*sources_[range.source], range);
                 settle(data, range);
                 return node;
             }
@@ -314,14 +295,14 @@ private:
             }
             if (id >= 0) {
                 node = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
-                if (notes_ != nullptr) note_split(source, range, id);
+                if (notes_ != nullptr) traps().split(source, range, id, pieces_.ranges, positions_);
                 *slot = node;
                 push_pieces(range);
                 release(range);
                 return node;
             }
             if (opens_.empty()) { // a number or a name
-                if (notes_ != nullptr) note_operand(source, range);
+                if (notes_ != nullptr) traps().operand(source, range);
                 settle(data, range);
                 data->op = OP_OPERAND;
                 return node;
@@ -453,139 +434,14 @@ private:
             LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
             return false;
         }
-        if (notes_ != nullptr) note_call(call, function_name_length(f), place);
+        if (notes_ != nullptr) traps().call(call, function_name_length(f), place);
         if (names_ != nullptr) names_->call(PARSER_NAME_FUNCTION, call.substr(0, function_name_length(f)), place);
         budget_.substitutions += 1;
         budget_.growth += growth;
         return true;
     }
 
-    // ---- the traps a check reports ----
-
-    // The bracket without a partner: the first ")" that closes nothing, else
-    // the first "(" never closed.
-    void note_unmatched(Range range) {
-        const SourceText &source = *sources_[range.source];
-        Span place = place_of(range);
-        if (range.source == 0) {
-            Vector<int32_t> open;
-            int32_t at = -1;
-            for (int32_t p = range.from; p < range.to && at < 0; ++p) {
-                const char c = source.data()[p];
-                if (c == '(') open.push_back(p);
-                if (c == ')' && open.empty()) at = p;
-                if (c == ')' && !open.empty()) open.pop_back();
-            }
-            if (at < 0 && !open.empty()) at = open.front();
-            if (at >= 0) place = Span{static_cast<size_t>(at), 1};
-        }
-        notes_->add(PARSER_NOTE_UNMATCHED_BRACKET, place, "bracket without a partner: the text is read as one operand");
-    }
-
-    // An operand: a name that reads no variable, or a longer one; a number
-    // written so that it reads as a name; a comma, where the number stops.
-    void note_operand(const SourceText &source, Range range) {
-        const std::string_view text = source.view(range.from, range.to);
-        const String owned(text);
-        const Span place = place_of(range);
-        if (is_name(owned.c_str())) {
-            if (is_blank(text.front()) || is_blank(text.back()))
-                notes_->add(PARSER_NOTE_BLANK_IN_NAME, place,
-                            "the blank in " + quoted(text) + " is part of the name: blanks belong to names");
-            if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.'))
-                notes_->add(PARSER_NOTE_NUMBER_AS_NAME, place,
-                            quoted(text) + " is read as a name, not a number (numbers have no exponent or letters)");
-            const Variable *v = variable_by_prefix(notes_->vars(), owned.c_str());
-            if (v == nullptr)
-                notes_->add(PARSER_NOTE_UNKNOWN_NAME, place, "no variable matches " + quoted(text) + "; it counts as 0");
-            else if (owned != v->name)
-                notes_->add(PARSER_NOTE_PREFIX_NAME, place,
-                            quoted(text) + " reads variable " + quoted(v->name) + ", the newest whose name begins with it");
-        }
-        const size_t comma = text.find(',');
-        if (comma != std::string_view::npos) {
-            const Span at = range.source == 0 ? Span{place.offset + comma, 1} : place;
-            notes_->add(PARSER_NOTE_COMMA, at, "a comma outside a call's brackets: the operand ends before it");
-        }
-        if (!is_name(owned.c_str())) note_number_tail(text, range, place);
-    }
-
-    // A number text is read up to the first byte that cannot continue the
-    // number; the rest is dropped without a word: '7 8' is 7, '3!' is 3.
-    void note_number_tail(std::string_view text, Range range, Span place) {
-        const size_t read = number_length(text);
-        size_t tail = read;
-        while (tail < text.size() && (text[tail] == ' ' || (text[tail] >= '\t' && text[tail] <= '\r'))) ++tail;
-        if (tail == text.size() || text[tail] == ',') return; // blanks only, or the comma's own note
-        const Span at = range.source == 0 ? Span{place.offset + tail, text.size() - tail} : place;
-        if (read == 0)
-            notes_->add(PARSER_NOTE_DROPPED_TEXT, at, quoted(text) + " holds no number: it reads as 0");
-        else
-            notes_->add(PARSER_NOTE_DROPPED_TEXT, at,
-                        quoted(text.substr(tail)) + " after the number " + quoted(text.substr(0, read)) +
-                            " is dropped: a number ends at the first byte that cannot continue it");
-    }
-
-    // A function takes the text from its name to the next occurrence of its
-    // name as its argument and drops the rest: the text before the name, and
-    // everything from the next occurrence on ('coscos1' is cos() and '1' is
-    // lost with the second 'cos'). Only the first occurrence is read, so
-    // these notes look at bounded stretches: a check stays linear.
-    void note_function(const SourceText &source, Range range, const OperationEntry &row) {
-        const char *text = source.data();
-        const int32_t first = positions_.front(), after = first + static_cast<int32_t>(row.length);
-        const int32_t argument_end = positions_.size() > 1 ? positions_[1] : range.to;
-        const String call = String(row.name) + "(" + quoted_inner(source.view(after, argument_end)) + ")";
-        if (first > range.from)
-            notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, range.from, first),
-                        quoted(source.view(range.from, first)) + " before '" + row.name +
-                            "' is dropped: a function takes only the text after its name");
-        if (after < range.to && is_word_byte(text[after]) && text[after] != '.') {
-            int32_t end = after;
-            while (end < range.to && end - first < kWordShown && is_word_byte(text[end])) ++end;
-            notes_->add(PARSER_NOTE_NAME_WITH_FUNCTION, place_of(range.source, first, end),
-                        quoted(source.view(first, end)) + " holds '" + row.name + "': it is read as " + call);
-        }
-        if (argument_end < range.to)
-            notes_->add(PARSER_NOTE_DROPPED_TEXT, place_of(range.source, argument_end, range.to),
-                        quoted(source.view(argument_end, range.to)) + " after " + call +
-                            " is dropped: the argument ends where '" + row.name + "' stands again");
-    }
-
-    // What a split leaves out or reads oddly: text a function drops, a
-    // function symbol inside a longer word, an operator right after another.
-    void note_split(const SourceText &source, Range range, int32_t id) {
-        const OperationEntry &row = operation[id];
-        const char *text = source.data();
-        const Vector<Range> &pieces = pieces_.ranges;
-        if (!is_binary(id)) {
-            note_function(source, range, row);
-            return;
-        }
-        // Between two occurrences nothing, or only an operator: the operand
-        // there is empty (0) or ends in an operator.
-        for (size_t k = 1; k < pieces.size() && k <= positions_.size(); ++k) {
-            const int32_t at = positions_[k - 1];
-            int32_t last = pieces[k - 1].to;
-            while (last > pieces[k - 1].from && text[last - 1] == ' ') --last;
-            const bool empty_before = k >= 2 && pieces[k - 1].from == pieces[k - 1].to;
-            const bool operator_before = last > pieces[k - 1].from && is_operator_byte(text[last - 1]);
-            if (!empty_before && !operator_before) continue;
-            const int32_t from = empty_before ? positions_[k - 2] : last - 1;
-            notes_->add(PARSER_NOTE_DOUBLE_OPERATOR, place_of(range.source, from, at + static_cast<int32_t>(row.length)),
-                        empty_before ? "an operator right after another: the empty operand between them counts as 0"
-                                     : "an operator right after another: no operand stands between them");
-        }
-    }
-
-    // A call whose name only begins with the name of the function chosen.
-    void note_call(std::string_view call, size_t name_length, Span place) {
-        const size_t call_name = std::min(call.find('('), call.size());
-        if (call_name == name_length) return;
-        notes_->add(PARSER_NOTE_PREFIX_CALL, place,
-                    "the call " + quoted(call.substr(0, call_name)) + " is taken by the function " +
-                        quoted(call.substr(0, name_length)) + ", the newest whose name begins it");
-    }
+    TrapNotes traps() const { return TrapNotes(notes_, origins_); }
 
     const NameTrie *funcs_;
     const HostTable *hosts_; // null when there are none

@@ -8,6 +8,7 @@
 
 #include "containers/containers.h"
 #include "support/checked_memory.h"
+#include "support/error_log.h"
 #include "tree/operation_table.h"
 
 namespace lp {
@@ -17,6 +18,14 @@ struct Range {
     uint32_t source;
     int32_t from, to;
 };
+
+// Where RANGE stands in the text given: itself in that text (source 0), the
+// place of the outermost call it came from in a substituted one, as ORIGINS
+// gives per source.
+inline Span place_in_text(const Vector<Span> &origins, Range range) {
+    if (range.source == 0) return Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)};
+    return origins[range.source];
+}
 
 // The pieces of one split, in text order, and which of them the expander
 // gave an operand node. Every expander lays its operands out so that, read
