@@ -105,14 +105,20 @@ public:
         constexpr int n = arity<C>();
         static_assert(variadic != (n >= 0),
                       "a host function takes (const float *, int) or exactly one count of 0 to 8 floats");
-        auto held = std::make_unique<Held<C>>(std::forward<F>(callable));
-        int result;
-        if constexpr (variadic)
-            result = parser_native_func(handle_, name.c_str(), -1, &call_variadic<C>, &held->callable, flags);
-        else
-            result = parser_native_func(handle_, name.c_str(), n, &call<C, n>, &held->callable, flags);
-        if (result == 0) keep(name, std::move(held));
-        return result;
+        // After a failed assertion nothing more is instantiated, so the
+        // compiler stops at the message instead of expanding call<C, n>.
+        if constexpr (variadic != (n >= 0)) {
+            auto held = std::make_unique<Held<C>>(std::forward<F>(callable));
+            int result;
+            if constexpr (variadic)
+                result = parser_native_func(handle_, name.c_str(), -1, &call_variadic<C>, &held->callable, flags);
+            else
+                result = parser_native_func(handle_, name.c_str(), n, &call<C, n>, &held->callable, flags);
+            if (result == 0) keep(name, std::move(held));
+            return result;
+        } else {
+            return -1;
+        }
     }
 
     // Defines the standard set of host functions and the conditional if(c, a, b).

@@ -48,19 +48,29 @@ double hypot_d(double x, double y) { return std::hypot(x, y); }
 double atan2_d(double y, double x) { return std::atan2(y, x); }
 
 // min and max of one or more arguments, as fmin and fmax: a NaN argument is
-// passed over unless every one is NaN.
+// passed over unless every one is NaN. A tie (+0 and -0 among them) keeps
+// the earlier argument, written out rather than left to the C library,
+// whose fmin and fmax may return either zero, and to the compiler, which may
+// swap their arguments.
+float lesser(float kept, float x) { return std::isnan(kept) || x < kept ? x : kept; }
+float greater(float kept, float x) { return std::isnan(kept) || x > kept ? x : kept; }
 float min_of(void *, const float *a, int n) {
-    double v = arg(a, 0);
-    for (int k = 1; k < n; ++k) v = std::fmin(v, arg(a, k));
-    return rounded(v);
+    float v = a[0];
+    for (int k = 1; k < n; ++k)
+        if (!std::isnan(a[k])) v = lesser(v, a[k]);
+    return v;
 }
 float max_of(void *, const float *a, int n) {
-    double v = arg(a, 0);
-    for (int k = 1; k < n; ++k) v = std::fmax(v, arg(a, k));
-    return rounded(v);
+    float v = a[0];
+    for (int k = 1; k < n; ++k)
+        if (!std::isnan(a[k])) v = greater(v, a[k]);
+    return v;
 }
-// min(max(x, lo), hi): when lo > hi the result is hi.
-float clamp_of(void *, const float *a, int) { return rounded(std::fmin(std::fmax(arg(a, 0), arg(a, 1)), arg(a, 2))); }
+// min(max(x, lo), hi) under the same rule: when lo > hi the result is hi.
+float clamp_of(void *, const float *a, int) {
+    const float low = std::isnan(a[1]) ? a[0] : greater(a[0], a[1]);
+    return std::isnan(a[2]) ? low : lesser(low, a[2]);
+}
 
 float pi_of(void *, const float *, int) { return rounded(3.14159265358979323846); }
 float e_of(void *, const float *, int) { return rounded(2.71828182845904523536); }
