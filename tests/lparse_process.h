@@ -13,6 +13,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,7 +50,10 @@ inline std::string read_back(FILE *file) {
 // Runs lparse with ARGS and INPUT on standard input; the three streams are
 // unnamed temporary files, so nothing can block on a full pipe. Given
 // OUTPUT_PATH, standard output goes to that file instead (and out stays empty).
-inline Outcome run_lparse(Args args, const std::string &input = "", const char *output_path = nullptr) {
+// With INTERRUPT, lparse gets SIGINT once its standard output holds
+// something: a moment the test chooses by what lparse has done, not by time.
+inline Outcome run_lparse(Args args, const std::string &input = "", const char *output_path = nullptr,
+                          bool interrupt = false) {
     FILE *out = output_path != nullptr ? std::fopen(output_path, "w") : std::tmpfile();
     if (out == nullptr) return Outcome{};
     FILE *in = std::tmpfile(), *err = std::tmpfile();
@@ -65,8 +70,17 @@ inline Outcome run_lparse(Args args, const std::string &input = "", const char *
     Outcome outcome;
     pid_t pid = 0;
     int status = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 && waitpid(pid, &status, 0) == pid)
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        bool ended = false;
+        if (interrupt) {
+            struct stat written {};
+            while (!(ended = waitpid(pid, &status, WNOHANG) == pid) && fstat(fileno(out), &written) == 0 &&
+                   written.st_size == 0)
+                usleep(1000);
+            if (!ended) kill(pid, SIGINT);
+        }
+        if (ended || waitpid(pid, &status, 0) == pid) outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     posix_spawn_file_actions_destroy(&actions);
     std::fclose(in);
     if (output_path != nullptr)

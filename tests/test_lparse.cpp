@@ -192,3 +192,37 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
 }
 
 } // namespace
+
+// Ctrl-C in every mode that is no person's session: the library call running
+// stops, the rows computed are written whole, one line says so, exit 130.
+TEST(LparseInterrupt, EveryModeWritesWhatItComputedAndExits130) {
+    std::string flat = "x";
+    while (flat.size() < (size_t{1} << 20) - 8) flat += "*y+x";
+    std::string script = "x=2\ny=3\n1\n";
+    for (int k = 0; k < 20; ++k) script += flat + "\n"; // seconds of work behind the first value
+    script += "2\n";
+    std::string rows = "x\n";
+    for (int k = 0; k < 3000000; ++k) rows += std::to_string(k % 1000) + "\n";
+    const struct {
+        Args args;
+        const std::string &input;
+    } modes[] = {{{}, script}, {{"-s", "-"}, script}, {{"--csv", "-", "cos(x)*sin(x)"}, rows}};
+    for (const auto &mode : modes) {
+        const Outcome got = run_lparse(mode.args, mode.input, nullptr, true);
+        EXPECT_EQ(got.status, 130) << show(mode.args) << got.err;
+        EXPECT_EQ(got.err, "lparse: interrupted\n") << show(mode.args);
+        const std::vector<std::string> lines = lines_of(got.out);
+        ASSERT_FALSE(lines.empty()) << show(mode.args);
+        EXPECT_TRUE(got.out.back() == '\n') << show(mode.args); // no row cut in half
+        if (mode.args.empty() || mode.args[0] == "-s") {
+            EXPECT_EQ(lines, std::vector<std::string>{"1"}) << show(mode.args); // the flat lines never finished
+        } else {
+            EXPECT_LT(lines.size(), 3000001u); // stopped before the end
+            for (size_t k = 1; k < lines.size(); ++k) {
+                const std::string x = std::to_string((k - 1) % 1000);
+                ASSERT_EQ(lines[k].rfind(x + ",", 0), 0u) << k << ": " << lines[k];
+                ASSERT_NE(lines[k], x + ",nan") << k; // no row the stopped call left undone
+            }
+        }
+    }
+}

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "csv_reader.h"
+#include "line_input.h"
 #include "number_text.h"
 #include "output.h"
 #include "quote.h"
@@ -67,6 +68,11 @@ public:
     bool flush(Parser *parser, const char *expr) {
         if (rows_ == 0) return output_ok();
         evaluate(parser, expr);
+        if (interrupt_pending()) { // Ctrl-C: the block's rows were not all computed
+            rows_ = 0;
+            bytes_ = 0;
+            return false;
+        }
         text_.clear();
         for (size_t r = 0; r < rows_; ++r) {
             text_ += raws_[r];
@@ -203,6 +209,7 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
     };
     std::vector<std::string> fields;
     for (size_t row = 2;; ++row) {
+        if (interrupt_pending()) return status; // Ctrl-C: the rows computed are written
         // Before waiting for more input, write what is done, so that a slow
         // pipe gets each row's result when the row has come in.
         if (reader.drained() && !flush()) return status;

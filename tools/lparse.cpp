@@ -51,6 +51,7 @@ std::vector<std::pair<std::string, float>> definition_order(const Options &optio
 
 int evaluate_once(Calculator *calculator, const Options &options) {
     const Evaluation result = calculator->evaluate(*options.expr);
+    if (interrupt_pending()) return kExitError; // stopped: no value to show
     for (const std::string &line : result.errors) complain(line);
     if (!options.quiet)
         for (const std::string &line : result.warnings) complain(line);
@@ -86,6 +87,10 @@ int run(int argc, const char *const *argv) {
     }
 
     if (options.trace > 0) dbg_set_level(options.trace);
+    // Ctrl-C stops the library call running and then the mode, which writes
+    // what it has computed; the process then ends with 130, as a shell
+    // expects of a program stopped by SIGINT.
+    catch_interrupts();
     Calculator calculator;
     if (options.math) calculator.enable_math();
     if (options.standard) calculator.set_standard(true);
@@ -118,5 +123,12 @@ int run(int argc, const char *const *argv) {
 
 int main(int argc, char **argv) {
     lparse::ignore_broken_pipe();
-    return lparse::close_output(run(argc, argv));
+    const int status = run(argc, argv);
+    if (lparse::interrupt_pending()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "lparse: interrupted\n");
+        lparse::close_output(status);
+        return 130;
+    }
+    return lparse::close_output(status);
 }

@@ -108,6 +108,7 @@ private:
     // whether no error was reported.
     std::optional<float> evaluate(std::string_view text, bool *clean = nullptr) {
         const Evaluation result = calc_.evaluate(std::string(text));
+        if (!style_.interactive && interrupt_pending()) return std::nullopt; // the script ends here
         if (take_interrupt()) {
             std::fflush(stdout);
             std::fprintf(stderr, "\nlparse: interrupted; the line is dropped\n");
@@ -261,9 +262,11 @@ int run_session(Calculator *calculator, LineInput *input, const SessionStyle &st
     ReadStatus status = ReadStatus::LINE;
     for (long number = 1; (status = input->read(&line)) != ReadStatus::END;) {
         if (status == ReadStatus::CANCELLED) continue;
+        if (!style.interactive && interrupt_pending()) break; // a script stops at Ctrl-C
         take_interrupt(); // a Ctrl-C from before the line was entered
         const bool go_on = session.run(line, number++);
         if (!flush_output() || !go_on) break;
+        if (!style.interactive && interrupt_pending()) break;
     }
     if (style.interactive) {
         if (status == ReadStatus::END) std::fputc('\n', style.screen); // after Ctrl-D, leave the shell a fresh line

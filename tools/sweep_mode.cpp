@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "line_input.h"
 #include "number_text.h"
 #include "output.h"
 #include "plot.h"
@@ -68,6 +69,7 @@ int run_sweep(Calculator *calculator, const std::string &expr, const Sweep &swee
         for (const float x : xs) {
             parser_var(parser, name, x);
             const float y = parser_calc(parser, text);
+            if (interrupt_pending()) break; // Ctrl-C: the rows so far stand
             std::printf("%s\t%s\n", format_float(x).c_str(), format_float(y).c_str());
             if (!output_ok()) break; // a closed pipe or a failed write ends the table
         }
@@ -78,6 +80,7 @@ int run_sweep(Calculator *calculator, const std::string &expr, const Sweep &swee
     for (size_t i = 0; i < xs.size(); ++i) {
         parser_var(parser, name, xs[i]);
         ys[i] = parser_calc(parser, text);
+        if (interrupt_pending()) return 1; // Ctrl-C: no picture of part of a curve
     }
     // The picture reads left to right whichever way the sweep ran.
     if (at.size() > 1 && at.front() > at.back()) {
