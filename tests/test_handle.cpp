@@ -162,3 +162,59 @@ TEST(Handle, LookupsAgreeWithAWalkOfTheLists) {
     EXPECT_EQ(list_count(p->vars), static_cast<int>(values.size()));
     for (const auto &[n, at] : values) EXPECT_EQ(parser_var_ref(p.get(), n.c_str()), at) << "'" << n << "'";
 }
+
+namespace {
+
+// Builds a variable table of NAMES (FACTOR 0: the table picks its own) and
+// returns the probes a lookup of every name takes, in all.
+size_t probes_of(const std::vector<std::string> &names, uint64_t factor = 0) {
+    std::vector<Variable> vars(names.size());
+    lp::VarIndex index{};
+    index.factor = factor;
+    for (size_t k = 0; k < names.size(); ++k) {
+        vars[k] = Variable{const_cast<char *>(names[k].c_str()), 0.0f};
+        lp::var_index_add(&index, &vars[k]);
+    }
+    for (const Variable &v : vars) EXPECT_EQ(lp::var_index_find(&index, v.name), &v) << v.name;
+    const size_t probes = lp::var_index_probes(&index);
+    lp::var_index_free(&index);
+    return probes;
+}
+
+} // namespace
+
+// Each table spreads names by a secret factor of its own: names crafted to
+// share the top bits of the product by a known factor (the one every table
+// once took) pile up under it and spread under the table's own.
+TEST(Handle, NameTablesAreKeyedSoCraftedNamesSpread) {
+    const uint64_t known = 0x9E3779B97F4A7C15ull;
+    const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::vector<std::string> crafted;
+    for (uint64_t n = 0; crafted.size() < 3000; ++n) {
+        // 'n' and six more name bytes: a short name, whose head is its bytes.
+        std::string name = "n";
+        for (uint64_t rest = n, k = 0; k < 6; ++k, rest /= 62) name += digits[rest % 62];
+        uint64_t head = 0;
+        for (size_t i = 0; i < name.size(); ++i) head |= static_cast<uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i);
+        if ((head * known) >> 52 == 0) crafted.push_back(name); // one home slot in every table up to 4,096 slots
+    }
+    const size_t n = crafted.size();
+    EXPECT_GT(probes_of(crafted, known), n * n / 4); // piled up: each lookup walks the run
+    EXPECT_LT(probes_of(crafted), 4 * n);            // spread as random names are
+
+    // Among 100,000 names, the crafted ones cost what ordinary ones do.
+    std::vector<std::string> ordinary, mixed = crafted;
+    for (size_t k = 0; k < 100000; ++k) ordinary.push_back("o" + std::to_string(k));
+    mixed.insert(mixed.end(), ordinary.begin(), ordinary.begin() + static_cast<std::ptrdiff_t>(100000 - n));
+    const size_t mixed_probes = probes_of(mixed), ordinary_probes = probes_of(ordinary);
+    EXPECT_LT(mixed_probes, ordinary_probes + ordinary_probes / 4) << mixed_probes << " " << ordinary_probes;
+
+    lp::VarIndex a{}, b{}; // two tables never share a factor
+    Variable v{const_cast<char *>("x"), 0.0f}, w{const_cast<char *>("x"), 0.0f};
+    lp::var_index_add(&a, &v);
+    lp::var_index_add(&b, &w);
+    EXPECT_NE(a.factor, b.factor);
+    EXPECT_EQ(a.factor & 1, 1u);
+    lp::var_index_free(&a);
+    lp::var_index_free(&b);
+}

@@ -7,13 +7,12 @@
 #include <cstdint>
 
 #include "containers/memory.h"
+#include "support/hash_key.h"
 
 namespace lp {
 
 namespace {
 
-// Fibonacci hashing: the top bits of the product spread keys that differ anywhere.
-constexpr uint64_t kHashFactor = 0x9E3779B97F4A7C15ull;
 constexpr unsigned kFirstEdgeBits = 4;
 // Node indices and key numbers are 32 bits wide (half the memory of
 // pointers); a label longer than this is cut into a chain of nodes.
@@ -32,7 +31,8 @@ void reserve_one(T **items, size_t count, size_t *capacity) {
 TrieEdge *edge_slot(const NameTrie *trie, uint32_t parent, unsigned char byte) {
     const size_t mask = (size_t{1} << trie->edge_bits) - 1;
     const uint64_t key = uint64_t{parent} << 8 | byte;
-    for (size_t k = static_cast<size_t>((key * kHashFactor) >> (64 - trie->edge_bits));; k = (k + 1) & mask) {
+    // The top bits of the product by the table's own factor (hash_key.h).
+    for (size_t k = static_cast<size_t>((key * trie->edge_factor) >> (64 - trie->edge_bits));; k = (k + 1) & mask) {
         TrieEdge *e = &trie->edges[k];
         if (e->child == 0 || (e->parent == parent && trie->nodes[e->child].first == byte)) return e;
     }
@@ -65,6 +65,7 @@ void add_edge(NameTrie *trie, uint32_t parent, uint32_t child) {
     }
     if (4 * (trie->edge_count + 1) > 3 * (size_t{1} << trie->edge_bits) || trie->edges == nullptr) {
         TrieEdge *old = trie->edges;
+        if (old == nullptr && trie->edge_factor == 0) trie->edge_factor = new_hash_factor();
         const size_t old_slots = old != nullptr ? size_t{1} << trie->edge_bits : 0;
         trie->edge_bits = old != nullptr ? trie->edge_bits + 1 : kFirstEdgeBits;
         // Cleared here: calloc never takes the blocks that free keeps per

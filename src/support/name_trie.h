@@ -32,6 +32,7 @@ struct NameTrie {
     TrieEdge *edges; // open addressing by (parent, byte), at most three quarters full
     size_t edge_count;
     unsigned edge_bits; // log2 of the slots
+    uint64_t edge_factor; // the edge table's secret odd factor (hash_key.h), chosen with its first slots
     const void **records; // records[k - 1] is key k's
     size_t record_count, record_capacity;
     uint32_t *root_children; // the root's children by first byte: most names are short

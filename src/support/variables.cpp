@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "containers/memory.h"
+#include "support/hash_key.h"
 #include "support/variables.h"
 
 namespace lp {
@@ -25,20 +26,20 @@ bool is_long(uint64_t head) { return (head >> 56) != 0; }
 
 // The hash of a name: its head's for a short name (as var_index_find_head
 // computes it), folded with the rest, eight bytes at a time, for a long one.
-uint64_t name_hash(uint64_t head, const char *name) {
-    uint64_t hash = head * kNameHashFactor;
+uint64_t name_hash(const VarIndex *index, uint64_t head, const char *name) {
+    uint64_t hash = head * index->factor;
     if (!is_long(head)) return hash;
     for (const char *rest = name + 8;; rest += 8) {
         uint64_t chunk = 0;
         size_t i = 0;
         for (; i < 8 && rest[i] != 0; ++i) chunk |= static_cast<uint64_t>(static_cast<unsigned char>(rest[i])) << (8 * i);
-        hash = (hash ^ chunk) * kNameHashFactor;
+        hash = (hash ^ chunk) * index->factor;
         if (i < 8) return hash;
     }
 }
 
 void put(VarIndex *index, uint64_t head, Variable *variable) {
-    size_t k = static_cast<size_t>(name_hash(head, variable->name) >> index->slot_shift);
+    size_t k = static_cast<size_t>(name_hash(index, head, variable->name) >> index->slot_shift);
     while (index->slots[k].variable != nullptr) k = (k + 1) & index->slot_mask;
     index->slots[k] = VarSlot{head, variable};
 }
@@ -49,6 +50,7 @@ void make_room(VarIndex *index) {
     const size_t slots = index->slots != nullptr ? index->slot_mask + 1 : 0;
     if (4 * (index->count + 1) <= 3 * slots) return;
     VarSlot *old = index->slots;
+    if (old == nullptr && index->factor == 0) index->factor = new_hash_factor();
     const unsigned bits = old != nullptr ? 64 - index->slot_shift + 1 : kFirstSlotBits;
     index->slots = static_cast<VarSlot *>(lp_malloc(sizeof(VarSlot) << bits)); // not calloc: see add_edge
     std::memset(static_cast<void *>(index->slots), 0, sizeof(VarSlot) << bits);
@@ -66,7 +68,7 @@ Variable *var_index_find(const VarIndex *index, const char *name) {
     size_t length;
     const uint64_t head = name_head(name, &length);
     if (length < 8) return var_index_find_head(index, head);
-    for (size_t k = static_cast<size_t>(name_hash(head, name) >> index->slot_shift);; k = (k + 1) & index->slot_mask) {
+    for (size_t k = static_cast<size_t>(name_hash(index, head, name) >> index->slot_shift);; k = (k + 1) & index->slot_mask) {
         const VarSlot &s = index->slots[k];
         if (s.variable == nullptr || (s.head == head && std::strcmp(s.variable->name + 8, name + 8) == 0))
             return s.variable;
@@ -80,6 +82,18 @@ void var_index_add(VarIndex *index, Variable *variable) {
     make_room(index);
     put(index, head, variable);
     index->count += 1;
+}
+
+size_t var_index_probes(const VarIndex *index) {
+    size_t probes = 0;
+    const size_t slots = index->slots != nullptr ? index->slot_mask + 1 : 0;
+    for (size_t k = 0; k < slots; ++k) {
+        const VarSlot &s = index->slots[k];
+        if (s.variable == nullptr) continue;
+        const size_t home = static_cast<size_t>(name_hash(index, s.head, s.variable->name) >> index->slot_shift);
+        probes += ((k - home) & index->slot_mask) + 1;
+    }
+    return probes;
 }
 
 void var_index_free(VarIndex *index) {

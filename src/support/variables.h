@@ -32,17 +32,15 @@ struct VarIndex {
     size_t slot_mask;    // slots - 1
     unsigned slot_shift; // 64 - log2(slots)
     size_t count;
+    uint64_t factor; // this table's secret odd factor (hash_key.h), chosen with its first slots
     NameTrie names; // every name, in order of creation
 };
-
-// Spreads the heads of short names over the table: the top bits of the product.
-constexpr uint64_t kNameHashFactor = 0x9E3779B97F4A7C15ull;
 
 // The variable whose name is the short name (shorter than eight bytes) HEAD:
 // such a head ends with a zero byte, which no longer name's head has, so
 // equal heads are equal names.
 inline Variable *var_index_find_head(const VarIndex *index, uint64_t head) {
-    for (size_t k = (head * kNameHashFactor) >> index->slot_shift;; k = (k + 1) & index->slot_mask) {
+    for (size_t k = (head * index->factor) >> index->slot_shift;; k = (k + 1) & index->slot_mask) {
         const VarSlot &s = index->slots[k];
         if (s.variable == nullptr || s.head == head) return s.variable;
     }
@@ -65,6 +63,10 @@ inline bool var_index_find_short(const VarIndex *index, const char *name, Variab
     }
     return false;
 }
+
+// The probes a lookup of every variable by exact name takes, in all: a
+// measure of how well the table spreads its names.
+size_t var_index_probes(const VarIndex *index);
 
 // The variable named NAME exactly, or null.
 Variable *var_index_find(const VarIndex *index, const char *name);
