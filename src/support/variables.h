@@ -28,11 +28,13 @@ struct VarSlot {
 // prefix (a trie that keeps the newest variable below each node): both take
 // a time that does not grow with the number of variables.
 struct VarIndex {
+    // What a lookup reads first, together: the handle keeps them in the
+    // cache line of its hot fields.
     VarSlot *slots; // null before the first variable
+    uint64_t factor; // this table's secret odd factor (hash_key.h), chosen with its first slots
     size_t slot_mask;    // slots - 1
     unsigned slot_shift; // 64 - log2(slots)
     size_t count;
-    uint64_t factor; // this table's secret odd factor (hash_key.h), chosen with its first slots
     NameTrie names; // every name, in order of creation
 };
 
