@@ -31,8 +31,7 @@ void reserve_one(T **items, size_t count, size_t *capacity) {
 TrieEdge *edge_slot(const NameTrie *trie, uint32_t parent, unsigned char byte) {
     const size_t mask = (size_t{1} << trie->edge_bits) - 1;
     const uint64_t key = uint64_t{parent} << 8 | byte;
-    // The top bits of the product by the table's own factor (hash_key.h).
-    for (size_t k = static_cast<size_t>((key * trie->edge_factor) >> (64 - trie->edge_bits));; k = (k + 1) & mask) {
+    for (size_t k = static_cast<size_t>(keyed_hash(key, trie->edge_factor) >> (64 - trie->edge_bits));; k = (k + 1) & mask) {
         TrieEdge *e = &trie->edges[k];
         if (e->child == 0 || (e->parent == parent && trie->nodes[e->child].first == byte)) return e;
     }

@@ -25,16 +25,17 @@ uint64_t name_head(const char *name, size_t *length) {
 bool is_long(uint64_t head) { return (head >> 56) != 0; }
 
 // The hash of a name: its head's for a short name (as var_index_find_head
-// computes it), folded with the rest, eight bytes at a time, for a long one.
+// computes it); for a long one, the head's product by the factor folded with
+// the rest, eight bytes at a time, and spread.
 uint64_t name_hash(const VarIndex *index, uint64_t head, const char *name) {
-    uint64_t hash = head * index->factor;
-    if (!is_long(head)) return hash;
+    if (!is_long(head)) return keyed_hash(head, index->factor);
+    uint64_t product = head * index->factor;
     for (const char *rest = name + 8;; rest += 8) {
         uint64_t chunk = 0;
         size_t i = 0;
         for (; i < 8 && rest[i] != 0; ++i) chunk |= static_cast<uint64_t>(static_cast<unsigned char>(rest[i])) << (8 * i);
-        hash = (hash ^ chunk) * index->factor;
-        if (i < 8) return hash;
+        product = (product ^ chunk) * index->factor;
+        if (i < 8) return spread_product(product);
     }
 }
 

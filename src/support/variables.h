@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/hash_key.h"
 #include "support/name_trie.h"
 
 // Never moved or freed before parser_destroy: parser_var_ref hands out &value.
@@ -42,7 +43,7 @@ struct VarIndex {
 // such a head ends with a zero byte, which no longer name's head has, so
 // equal heads are equal names.
 inline Variable *var_index_find_head(const VarIndex *index, uint64_t head) {
-    for (size_t k = (head * index->factor) >> index->slot_shift;; k = (k + 1) & index->slot_mask) {
+    for (size_t k = keyed_hash(head, index->factor) >> index->slot_shift;; k = (k + 1) & index->slot_mask) {
         const VarSlot &s = index->slots[k];
         if (s.variable == nullptr || s.head == head) return s.variable;
     }
