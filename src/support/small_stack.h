@@ -40,12 +40,18 @@ public:
     }
 
 private:
+    // Off the C stack by realloc: a stack millions deep then grows by
+    // remapping its pages, not by copying them, a copy no check point could
+    // cut short.
     void grow() {
         const size_t capacity = capacity_ * 2;
-        T *data = static_cast<T *>(lp_malloc(capacity * sizeof(T)));
-        std::memcpy(static_cast<void *>(data), data_, size_ * sizeof(T));
-        if (data_ != inline_data()) std::free(data_);
-        data_ = data;
+        if (data_ != inline_data()) {
+            data_ = static_cast<T *>(lp_realloc(data_, capacity * sizeof(T)));
+        } else {
+            T *data = static_cast<T *>(lp_malloc(capacity * sizeof(T)));
+            std::memcpy(static_cast<void *>(data), data_, size_ * sizeof(T));
+            data_ = data;
+        }
         capacity_ = capacity;
     }
 
