@@ -367,7 +367,7 @@ typedef void (*parser_name_fn)(void *ctx, int kind, size_t offset, size_t length
  * parser_check, leaving the handle as it was. Returns the number of names; a
  * NULL FN only counts them. Returns -1 for a NULL handle or text, a call
  * from a callback, or a listing stopped by parser_interrupt (FN is not
- * called then). */
+ * called after the stop). */
 LIB_PARSE_API int parser_names(Parser *parser, const char *text, parser_name_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Kinds of the functions parser_functions() reports. */
@@ -395,15 +395,19 @@ typedef void (*parser_function_fn)(void *ctx, const ParserFunction *function);
  * them. Returns -1 for a NULL handle or a call from a callback. */
 LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
 
-/* Stops the call running on PARSER at its next check point: each node and
- * substitution of a build or a check, each block of parser_calc_bulk rows.
+/* Stops the call running on PARSER at its next check point: every loop of a
+ * build, a check or a listing passes one at least every 64 KiB of text or
+ * 16,384 nodes, and so do parser_calc_bulk's rows, so the call returns within
+ * about a millisecond of work whatever the text.
  * May be called from any thread or a signal handler while the call runs (the
  * one exception to "one handle, one thread at a time"), but never after
  * parser_destroy. Does nothing when no such call is running, so it never
  * stops a later call. A stopped build leaves the handle as after a refused
  * text (the tree of the empty text, no text kept) with the one error
  * PARSER_ERR_INTERRUPTED at the place reached, and its call returns NaN; a
- * stopped check reports that error as a note; parser_calc_bulk: see there.
+ * stopped check ends with that error as its last note, after the notes told
+ * before the stop (none when it came before the telling); parser_names and
+ * parser_calc_bulk: see there.
  * Evaluating a tree already built is not stopped: its time is bounded by the
  * tree's size. */
 LIB_PARSE_API void parser_interrupt(Parser *parser) LIB_PARSE_NOEXCEPT;

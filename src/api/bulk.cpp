@@ -7,6 +7,7 @@
 #include "containers/memory.h"
 #include "run/bulk_rows.h"
 #include "run/program.h"
+#include "support/check_point.h"
 #include "tree/handle.h"
 
 using namespace lp;
@@ -21,7 +22,6 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
     if (n_rows == 0) return 0;
 
     BusyScope busy(parser, true);
-    const CallState &call = parser->call;
     auto set_row = [&](size_t i) {
         for (size_t j = 0; j < n_vars; ++j) set_variable(parser, names[j], columns[j][i]);
     };
@@ -41,7 +41,9 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
     // alone. The last row runs as a single evaluation, leaving the tree's
     // records as the row-by-row loop would.
     one_row(0);
-    if (call.interrupted()) return stop(0);
+    // The rows' own check points, after the build's: one count at a time.
+    CheckPoint check(&parser->call);
+    if (check.stopped()) return stop(0);
     Program *p = parser->program;
     // An impure host function is called once per row, rows in order, and
     // only where a conditional takes its branch: such a tree goes row by row.
@@ -49,19 +51,21 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
         auto *feeds = static_cast<ColumnFeed *>(lp_malloc(std::max<size_t>(1, p->leaf_count) * sizeof(ColumnFeed)));
         for (size_t i = 0; i < p->leaf_count; ++i) feeds[i] = ColumnFeed{p->leaves[i].source, -1};
         // A later name of the same variable wins, as its parser_var comes later.
-        for (size_t j = 0; j < n_vars; ++j) {
+        for (size_t j = 0; j < n_vars && !check.stopped(); ++j) {
             const Variable *v = var_index_find(&parser->var_index, names[j]);
-            for (size_t i = 0; i < p->leaf_count; ++i)
-                if (v != nullptr && p->leaves[i].source == &v->value) feeds[i].column = static_cast<long>(j);
+            for (size_t i = 0; i < p->leaf_count && v != nullptr; ++i) {
+                if (i % kCheckStride == kCheckStride - 1 && check.pass(kCheckStride)) break; // seen by run_rows
+                if (p->leaves[i].source == &v->value) feeds[i].column = static_cast<long>(j);
+            }
         }
-        const size_t row = run_rows(p, feeds, columns, 1, n_rows - 1, out, call, parser->limits.native_code());
+        const size_t row = run_rows(p, feeds, columns, 1, n_rows - 1, out, check, parser->limits.native_code());
         std::free(feeds);
         if (row < n_rows - 1) return stop(row);
         one_row(n_rows - 1);
         return 0;
     }
     for (size_t i = 1; i < n_rows; ++i) {
-        if (call.interrupted()) return stop(i);
+        if (check.pass(kNodeUnits)) return stop(i);
         one_row(i);
     }
     return 0;

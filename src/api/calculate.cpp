@@ -8,6 +8,7 @@
 #include "containers/memory.h"
 #include "run/program.h"
 #include "support/arena.h"
+#include "support/check_point.h"
 #include "tree/handle.h"
 #include "tree/operation_table.h"
 
@@ -47,18 +48,26 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         text = "";
         length = 0;
     }
+    CheckPoint check(&parser->call);
     BuildWatch watch;
-    watch.call = &parser->call;
+    watch.check = &check;
     parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch);
-    const bool stopped = parser->tree == nullptr;
+    if (parser->tree != nullptr) {
+        parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old, check);
+        old = nullptr; // the program, or freed
+        if (check.stopped()) LP_REPORT(PARSER_ERR_INTERRUPTED, (Span{0, length})); // the whole text was read
+    }
+    const bool stopped = parser->tree == nullptr || check.stopped();
     if (stopped) {
         const ErrorLog::Entry stop = parser->errors.entries().back();
         parser->errors.clear();
         parser->errors.add(stop.code, stop.span);
+        program_free(parser->program);
         parser->arena->reset();
+        CheckPoint unstoppable(nullptr);
         parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, "", 0);
+        parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old, unstoppable);
     }
-    parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old);
     return !stopped;
 }
 

@@ -1,10 +1,12 @@
 // check.cpp - checking a text without touching the handle: its errors and traps, in text order.
+#include <algorithm>
 #include <cstdint>
 
 #include "api/build_tree.h"
 #include "api/call_scope.h"
 #include "lib_parse.h"
 #include "support/arena.h"
+#include "support/check_point.h"
 #include "tree/handle.h"
 #include "tree/notes.h"
 #include "tree/operation_table.h"
@@ -17,6 +19,8 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
     BusyScope busy(parser, true); // the note callback must not change the handle under the check
     ErrorLog log;
     NoteList notes(&parser->var_index);
+    CheckPoint check(&parser->call);
+    Span reached{}; // where a stop came
     {
         // The tree is built aside and released; nothing reaches the handler,
         // the trace or the handle.
@@ -26,17 +30,34 @@ extern "C" int parser_check(Parser *parser, const char *text, parser_note_fn not
             Arena arena;
             BuildWatch watch;
             watch.notes = &notes;
-            watch.call = &parser->call;
-            build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch);
+            watch.check = &check;
+            if (build_tree(parser, BuildFor::ASIDE, &arena, text, length, watch) == nullptr)
+                reached = log.entries().back().span;
+            else
+                reached = Span{0, length};
         } else {
             LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
         }
     }
-    for (const ErrorLog::Entry &e : log.entries()) notes.add(e.code, e.span, parser_error_text(e.code));
-    const Vector<Note> &all = notes.sorted();
-    // A million notes take a while to tell: an interrupt stops the telling too.
-    if (note != nullptr)
-        for (size_t k = 0; k < all.size() && !parser->call.interrupted(); ++k)
-            note(ctx, all[k].kind, all[k].span.offset, all[k].span.length, all[k].message.c_str());
+    if (!check.stopped()) {
+        for (const ErrorLog::Entry &e : log.entries()) notes.add(e.code, e.span, parser_error_text(e.code));
+        notes.sort(check);
+    }
+    // A stopped check ends with the note of the stop, at the place reached:
+    // the notes before it are not all there are. Stopped before the telling,
+    // it is the only one; a million notes take a while to tell, and an
+    // interrupt stops the telling too.
+    auto tell_stop = [&](size_t told) {
+        if (note != nullptr)
+            note(ctx, PARSER_ERR_INTERRUPTED, reached.offset, reached.length, parser_error_text(PARSER_ERR_INTERRUPTED));
+        return static_cast<int>(std::min<size_t>(told + 1, INT32_MAX));
+    };
+    if (check.stopped()) return tell_stop(0);
+    const Vector<Note> &all = notes.notes();
+    if (note == nullptr) return static_cast<int>(std::min<size_t>(all.size(), INT32_MAX));
+    for (size_t told = 0; told < all.size(); ++told) {
+        if (check.pass(kNodeUnits)) return tell_stop(told);
+        note(ctx, all[told].kind, all[told].span.offset, all[told].span.length, all[told].message.c_str());
+    }
     return static_cast<int>(std::min<size_t>(all.size(), INT32_MAX));
 }

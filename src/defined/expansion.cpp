@@ -23,7 +23,7 @@
 #include "defined/subtree.h"
 #include "defined/trap_notes.h"
 #include "support/arena.h"
-#include "support/call_guard.h"
+#include "support/check_point.h"
 #include "support/error_log.h"
 #include "support/small_stack.h"
 #include "support/trace.h"
@@ -107,12 +107,14 @@ public:
     Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits,
               const BuildWatch &watch, Arena *arena)
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
-          notes_(watch.notes), names_(watch.names), arena_(arena), call_(watch.call), sources_(scratch->sources),
+          notes_(watch.notes), names_(watch.names), arena_(arena),
+          check_(watch.check != nullptr ? *watch.check : unstoppable_), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
           positions_(scratch->positions), pieces_(scratch->pieces), spares_(scratch->spare_texts),
           passes_(scratch->passes) {
         budget_.writable = limits.written_bytes();
         pieces_.arena = arena;
+        pieces_.check = &check_;
         origins_.clear();
         ranges_.clear();
         reserve_for_short_texts();
@@ -125,7 +127,7 @@ public:
         TreeNode *root = arena_->node();
         root->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
         const uint32_t source = add_source(Span{0, length});
-        sources_[source]->read(text, length);
+        sources_[source]->read(text, length, check_);
         push_range(Range{source, 0, sources_[source]->size()});
 
         // Pre-order with an explicit stack, so messages come out node, left
@@ -133,7 +135,7 @@ public:
         SmallStack<Step> steps;
         steps.push(Step{&root, 0, Side::ROOT});
         while (!steps.empty()) {
-            if (call_ != nullptr && call_->interrupted()) {
+            if (check_.pass(kNodeUnits)) {
                 LP_REPORT(PARSER_ERR_INTERRUPTED, ranges_.empty() ? Span{} : place_of(ranges_.back()));
                 return nullptr;
             }
@@ -283,23 +285,29 @@ private:
                 settle(data, range);
                 return node;
             }
-            strip_enclosing(source, &range.from, &range.to);
-            top_level_pairs(source, range.from, range.to, &opens_);
+            // The loops below stop at a check point with their results
+            // unfinished; the node is then left as it was, and the walk
+            // stops at its next step.
+            strip_enclosing(source, &range.from, &range.to, check_);
+            top_level_pairs(source, range.from, range.to, &opens_, check_);
+            if (check_.stopped()) return stopped_in(range, node);
             if (hosts_ != nullptr && host_call(slot, source, range)) return *slot;
             bool trailing = false;
-            const int32_t id = choose_operation(source, range.from, range.to, opens_, &positions_, &trailing);
+            const int32_t id = choose_operation(source, range.from, range.to, opens_, &positions_, &trailing, check_);
+            if (check_.stopped()) return stopped_in(range, node);
             if (trailing) { // left as it is
                 LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));
                 settle(data, range);
                 return node;
             }
             if (id >= 0) {
-                node = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
+                TreeNode *split = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
+                if (check_.stopped()) return stopped_in(range, node);
                 if (notes_ != nullptr) traps().split(source, range, id, pieces_.ranges, positions_);
-                *slot = node;
+                *slot = split;
                 push_pieces(range);
                 release(range);
-                return node;
+                return split;
             }
             if (opens_.empty()) { // a number or a name
                 if (notes_ != nullptr) traps().operand(source, range);
@@ -312,6 +320,7 @@ private:
             const Span place = place_of(range);
             String &body = passes_.first;
             if (!substitute(source.view(range.from, range.to), *depth, place, &body)) {
+                if (check_.stopped()) return stopped_in(range, node);
                 settle(data, range);
                 data->op = OP_OPERAND;
                 return node;
@@ -320,11 +329,19 @@ private:
             *depth += 1;
             const uint32_t s = add_source(place);
             String kept = keep_text(body);
-            sources_[s]->adopt(&kept);
+            sources_[s]->adopt(&kept, check_);
             range = Range{s, 0, sources_[s]->size()};
             sources_[s]->refs += 1;
+            if (check_.stopped()) return stopped_in(range, node);
             LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
         }
+    }
+
+    // A step stopped at a check point within RANGE: the range goes back on
+    // the stack, where the walk's stop finds the place it reached.
+    TreeNode *stopped_in(Range range, TreeNode *node) {
+        ranges_.push_back(range);
+        return node;
     }
 
     // The arguments of a call whose "(" stands at OPEN and whose ")" ends at
@@ -332,11 +349,14 @@ private:
     // without the blanks at its ends; "f( )" has none. Inner pairs are
     // stepped over, so a call nested N deep is read in time linear in its
     // length, not N times over.
-    static void cut_arguments(const SourceText &source, uint32_t index, int32_t open, int32_t to, Vector<Range> *args) {
+    static void cut_arguments(const SourceText &source, uint32_t index, int32_t open, int32_t to, Vector<Range> *args,
+                              CheckPoint &check) {
         const char *text = source.data();
         args->clear();
         int32_t start = open + 1;
+        size_t steps = 0;
         for (int32_t p = open + 1; p < to; ++p) {
+            if (++steps % kCheckStride == 0 && check.pass(kCheckStride)) return;
             const char c = text[p];
             if (c == '(') {
                 p = source.partner(p);
@@ -369,7 +389,11 @@ private:
         if (f == nullptr) return false;
 
         Vector<Range> &args = pieces_.ranges; // free until the next split
-        cut_arguments(source, range.source, open, to, &args);
+        cut_arguments(source, range.source, open, to, &args, check_);
+        if (check_.stopped()) {
+            args.clear();
+            return false; // the walk stops at its next step
+        }
         bool counted = true;
         for (const Range &a : args)
             if (a.from == a.to && counted) {
@@ -393,6 +417,7 @@ private:
         call->data = &data->data;
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {
+            check_.pass(2 * kNodeUnits); // a stop is seen at the walk's next step
             TreeNode *l = arena_->node();
             l->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_ARG, CALCULATE, 0.0f};
             TreeNode *operand = arena_->node();
@@ -427,7 +452,8 @@ private:
             LP_REPORT(PARSER_ERR_SUBSTITUTION_LIMIT, place);
             return false;
         }
-        bool done = substitute_body(call, f, &budget_.writable, text, &passes_.second);
+        bool done = substitute_body(call, f, &budget_.writable, text, &passes_.second, check_);
+        if (check_.stopped()) return false; // the walk stops at its next step
         const size_t growth = done && text->size() > call.size() ? text->size() - call.size() : 0;
         if (growth > limits_.growth() - budget_.growth) done = false; // the tree would outgrow its memory bound
         if (!done) {
@@ -441,7 +467,7 @@ private:
         return true;
     }
 
-    TrapNotes traps() const { return TrapNotes(notes_, origins_); }
+    TrapNotes traps() const { return TrapNotes(notes_, origins_, &check_); }
 
     const NameTrie *funcs_;
     const HostTable *hosts_; // null when there are none
@@ -449,7 +475,8 @@ private:
     NoteList *notes_;
     NameList *names_;
     Arena *arena_;
-    const CallState *call_; // null: the expansion cannot be interrupted
+    CheckPoint unstoppable_{nullptr}; // the check point of an expansion given none
+    CheckPoint &check_;               // every step passes it; so do the loops within a step
     Budget budget_;
     Vector<Owned<SourceText>> &sources_;
     size_t source_count_ = 0; // sources of this expansion

@@ -11,21 +11,21 @@
 
 namespace lp {
 
-void SourceText::read(const char *text, size_t length) {
+void SourceText::read(const char *text, size_t length, CheckPoint &check) {
     drop();
     text_ = std::string_view(text, length);
-    read_brackets();
+    read_brackets(check);
 }
 
-void SourceText::adopt(String *text) {
+void SourceText::adopt(String *text, CheckPoint &check) {
     drop();
     own_.swap(*text);
     owns_ = true;
     text_ = own_;
-    read_brackets();
+    read_brackets(check);
 }
 
-void SourceText::read_brackets() {
+void SourceText::read_brackets(CheckPoint &check) {
     const char *text = text_.data();
     const size_t length = text_.size();
     refs = 0;
@@ -35,6 +35,7 @@ void SourceText::read_brackets() {
     Vector<size_t> &open = open_;
     open.clear();
     for (size_t p = 0; p < length; ++p) {
+        if (p % kCheckStride == kCheckStride - 1 && check.pass(kCheckStride)) return;
         if (text[p] == '(') {
             open.push_back(opens_.size());
             opens_.push_back(static_cast<int32_t>(p));
@@ -70,18 +71,20 @@ void SourceText::drop(Vector<String> *spares) {
     String().swap(own_);
 }
 
-void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to) {
+void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to, CheckPoint &check) {
     const char *text = source.data();
-    while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1) {
+    while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1 && !check.pass(kNodeUnits)) {
         ++*from;
         --*to;
     }
 }
 
-void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens) {
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens, CheckPoint &check) {
     opens->clear();
     const char *text = source.data();
+    size_t steps = 0;
     for (int32_t q = from; q < to;) {
+        if (++steps % kCheckStride == 0 && check.pass(kCheckStride)) return;
         if (text[q] == '(') {
             opens->push_back(q);
             q = source.partner(q) + 1; // step over the pair
@@ -146,27 +149,30 @@ const FirstBytes &first_bytes() {
 
 // The positions of SYMBOL outside the pairs OPENS of [FROM, TO).
 void find_outside(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
-                  std::string_view symbol, Vector<int32_t> *positions) {
+                  std::string_view symbol, Vector<int32_t> *positions, CheckPoint &check) {
     positions->clear();
     const char *text = source.data();
     if (symbol.size() == 1) { // an operator: most stretches are a few bytes, where a loop beats memchr
         const char c = symbol[0];
-        for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
+        for_each_stretch(source, from, to, opens, check, [&](int32_t a, int32_t b, int32_t) {
             for (int32_t p = a; p < b; ++p)
                 if (text[p] == c) positions->push_back(p);
         });
         return;
     }
-    for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
-        const std::string_view stretch = source.view(a, b);
-        for (size_t at = stretch.find(symbol); at != std::string_view::npos; at = stretch.find(symbol, at + 1))
+    // An occurrence starting in the piece [a, b) may end after it.
+    const auto reach = static_cast<int32_t>(symbol.size()) - 1;
+    for_each_stretch(source, from, to, opens, check, [&](int32_t a, int32_t b, int32_t end) {
+        const std::string_view piece = source.view(a, std::min(end, b + reach));
+        const auto starts = static_cast<size_t>(b - a);
+        for (size_t at = piece.find(symbol); at < starts; at = piece.find(symbol, at + 1))
             positions->push_back(a + static_cast<int32_t>(at));
     });
 }
 
 // The search row by row, every occurrence traced, as the trace reports it.
 int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
-                      Vector<int32_t> *positions, bool *trailing) {
+                      Vector<int32_t> *positions, bool *trailing, CheckPoint &check) {
     const std::string_view range = source.view(from, to);
     for (const OperationEntry &row : operation) {
         const std::string_view symbol(row.name, row.length);
@@ -177,7 +183,8 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
             *trailing = true;
             return -1;
         }
-        find_outside(source, from, to, opens, symbol, positions);
+        find_outside(source, from, to, opens, symbol, positions, check);
+        if (check.stopped()) return -1;
         if (!positions->empty()) {
             trace_kept(source, opens, *positions);
             return row.id;
@@ -189,16 +196,17 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
 } // namespace
 
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
-                         Vector<int32_t> *positions, bool *trailing) {
+                         Vector<int32_t> *positions, bool *trailing, CheckPoint &check) {
     *trailing = false;
-    if (tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing);
+    if (tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing, check);
     // The rows whose symbol begins with a byte outside every pair, in one
     // pass; only those are searched, in table order.
     const FirstBytes &bytes = first_bytes();
     uint32_t seen = 0;
-    for_each_stretch(source, from, to, opens, [&](int32_t a, int32_t b) {
-        for (const char c : source.view(a, b)) seen |= bytes.rows[static_cast<unsigned char>(c)];
-    });
+    if (!for_each_stretch(source, from, to, opens, check, [&](int32_t a, int32_t b, int32_t) {
+            for (const char c : source.view(a, b)) seen |= bytes.rows[static_cast<unsigned char>(c)];
+        }))
+        return -1;
     // A one-byte symbol at the last byte (outside every pair) ends the
     // search when its row is reached: no row before it occurs.
     const int32_t last = to > from ? bytes.single[static_cast<unsigned char>(source.data()[to - 1])] : -1;
@@ -209,7 +217,8 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, con
             return -1;
         }
         const OperationEntry &row = operation[id];
-        find_outside(source, from, to, opens, std::string_view(row.name, row.length), positions);
+        find_outside(source, from, to, opens, std::string_view(row.name, row.length), positions, check);
+        if (check.stopped()) return -1;
         if (!positions->empty()) return id;
     }
     return -1;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/check_point.h"
 #include "support/checked_memory.h"
 
 namespace lp {
@@ -25,11 +26,12 @@ class SourceText {
 public:
     SourceText() = default;
     // Becomes the source of TEXT, read in place (it must outlive the
-    // source), keeping its memory for brackets.
-    void read(const char *text, size_t length);
+    // source), keeping its memory for brackets. Stopped at a check point,
+    // the brackets are read in part: the source is read no further.
+    void read(const char *text, size_t length, CheckPoint &check);
     // The same for a text the source keeps: *TEXT's bytes are taken, and
     // *TEXT is left empty.
-    void adopt(String *text);
+    void adopt(String *text, CheckPoint &check);
     // Lets go of the text now. A kept text's buffer, when small, goes to
     // SPARES (when given and not full) for a later text to be written into.
     void drop(Vector<String> *spares = nullptr);
@@ -57,7 +59,7 @@ public:
     long refs = 0; // pending ranges that still read this text
 
 private:
-    void read_brackets();
+    void read_brackets(CheckPoint &check);
 
     std::string_view text_;
     String own_; // the text, when the source keeps it
@@ -68,22 +70,37 @@ private:
     bool balanced_ = true;
 };
 
+// Each of these stops where CHECK says the call was stopped, its result
+// then unfinished: the caller looks at CHECK before using it.
+
 // Narrows [*FROM, *TO) while one pair encloses all of it: "((x+1))" is "x+1".
-void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to);
+void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to, CheckPoint &check);
 
 // The opening positions of the pairs at the top level of [FROM, TO).
-void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens);
+void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens, CheckPoint &check);
 
-// Calls VISIT(a, b) for each stretch [a, b) of [FROM, TO) outside the pairs OPENS.
+// Calls VISIT(a, b, end) for the stretches of [FROM, TO) outside the pairs
+// OPENS, a long stretch cut into pieces [a, b) of at most kCheckStride bytes
+// with a check point after each; END is where the piece's stretch ends.
+// False when stopped.
 template <class Visit>
-void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
-                      Visit visit) {
+bool for_each_stretch(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+                      CheckPoint &check, Visit visit) {
+    auto pieces = [&](int32_t a, int32_t end) {
+        for (;;) {
+            const int32_t b = end - a > static_cast<int32_t>(kCheckStride) ? a + static_cast<int32_t>(kCheckStride) : end;
+            visit(a, b, end);
+            if (check.pass(static_cast<size_t>(b - a) + 1)) return false;
+            if (b == end) return true;
+            a = b;
+        }
+    };
     int32_t a = from;
     for (const int32_t open : opens) {
-        visit(a, open);
+        if (!pieces(a, open)) return false;
         a = source.partner(open) + 1;
     }
-    visit(a, to);
+    return pieces(a, to);
 }
 
 // The split of [FROM, TO), whose top-level pairs are OPENS: the id of the
@@ -91,7 +108,7 @@ void for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
 // positions in *POSITIONS; -1 when none occurs outside. An operation symbol
 // standing at the last byte ends the search and sets *TRAILING.
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
-                         Vector<int32_t> *positions, bool *trailing);
+                         Vector<int32_t> *positions, bool *trailing, CheckPoint &check);
 
 } // namespace lp
 

@@ -85,12 +85,17 @@ size_t symbol_at(std::string_view text) {
 // they do not start the text or directly follow "(" or another symbol. False,
 // with the pass abandoned, once the result would exceed MAX_BYTES.
 bool substitute_parameter(std::string_view source, char c, std::string_view argument, size_t max_bytes,
-                          String *out) {
+                          String *out, CheckPoint &check) {
     out->clear();
     size_t i = 0;
     const size_t n = source.size();
+    size_t checked = 0; // bytes written when the last check point was passed
     while (i < n) {
         if (out->size() > max_bytes) return false;
+        if (out->size() - checked >= kCheckStride) {
+            if (check.pass(out->size() - checked)) return false;
+            checked = out->size();
+        }
         if (i == 0 || (source[i] == c && c != '(')) {
             // a candidate as it stands (a "(" at 0 included)
         } else if (source[i] == '(') {
@@ -104,7 +109,8 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
             // A run of bytes that are neither C, "(" nor the start of a symbol.
             const SymbolStarts &starts = symbol_starts();
             size_t end = i + 1;
-            while (end < n && source[end] != c && source[end] != '(' && !starts(source[end])) ++end;
+            const size_t most = std::min(n, i + kCheckStride); // a long run is copied in pieces
+            while (end < most && source[end] != c && source[end] != '(' && !starts(source[end])) ++end;
             out->append(source.substr(i, end - i));
             i = end;
             continue;
@@ -133,7 +139,8 @@ size_t function_name_length(const UserFunction *f) {
     return std::min(proto.find('('), proto.size());
 }
 
-bool substitute_body(std::string_view call, const UserFunction *f, size_t *budget, String *out, String *pass) {
+bool substitute_body(std::string_view call, const UserFunction *f, size_t *budget, String *out, String *pass,
+                     CheckPoint &check) {
     parser_init(); // the symbols come from the operation table
     const std::string_view proto(f->proto);
     const std::string_view body(f->body, f->body_length);
@@ -149,7 +156,9 @@ bool substitute_body(std::string_view call, const UserFunction *f, size_t *budge
             const std::string_view parameter = parameters.next();
             const std::string_view argument = arguments.next();
             if (parameter.empty()) continue; // replaces nothing
-            if (!substitute_parameter(text, parameter.front(), argument, *budget, &scratch)) {
+            if (check.pass(parameter.size() + argument.size() + kNodeUnits)) return false;
+            if (!substitute_parameter(text, parameter.front(), argument, *budget, &scratch, check)) {
+                if (check.stopped()) return false;
                 *budget = 0; // the pass wrote all there was
                 return false;
             }
@@ -169,7 +178,8 @@ char *substitute_call(std::string_view call, const NameTrie *funcs, size_t *budg
     }
     if (name_length != nullptr) *name_length = function_name_length(f);
     String text, pass;
-    const bool done = substitute_body(call, f, budget, &text, &pass);
+    CheckPoint unstoppable(nullptr);
+    const bool done = substitute_body(call, f, budget, &text, &pass, unstoppable);
     *status = done ? SubstituteStatus::OK : SubstituteStatus::TOO_LARGE;
     return done ? lp_strndup(text.data(), text.size()) : nullptr;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "containers/containers.h"
+#include "support/check_point.h"
 #include "support/checked_memory.h"
 
 struct UserFunction; // handle.h
@@ -23,8 +24,10 @@ const UserFunction *choose_function(std::string_view call, const NameTrie *funcs
 // The call text CALL with the body of F substituted, written into *OUT
 // (its memory reused), *PASS the memory of each pass over the body; false
 // when the passes would write more than *BUDGET bytes in all. *BUDGET is
-// reduced by what they wrote.
-bool substitute_body(std::string_view call, const UserFunction *f, size_t *budget, String *out, String *pass);
+// reduced by what they wrote. Stopped at a check point of CHECK, false too:
+// the caller looks at CHECK to tell the two apart.
+bool substitute_body(std::string_view call, const UserFunction *f, size_t *budget, String *out, String *pass,
+                     CheckPoint &check);
 
 // Both steps: null when FUNCS has no function for the call, or the passes
 // would write too much; STATUS says which. *NAME_LENGTH, when given, is the

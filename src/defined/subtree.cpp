@@ -64,8 +64,10 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
     while (last_level * 2 <= total) last_level *= 2;
     const size_t on_last_level = 2 * m - last_level; // w
 
+    CheckPoint &check = *pieces->check;
     size_t leftmost = 0; // next index on the leftmost path: 0, 1, 3, 7, ...
     for (size_t k = 0; k + 1 < m; ++k) {
+        if (check.pass(kNodeUnits)) return &nodes[0];
         int32_t id = row->id;
         if (k == leftmost)
             leftmost = 2 * leftmost + 1;
@@ -79,6 +81,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
     // leaves then hold the operands in text order.
     size_t next_high = on_last_level, next_low = 0;
     for (size_t k = m - 1; k < total; ++k) {
+        if (check.pass(kNodeUnits)) return &nodes[0];
         place_operand(&nodes[k], pieces, k < last_level - 1 ? next_high++ : next_low++);
         link_to_parent(nodes, k);
     }
@@ -93,6 +96,7 @@ TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *
     // right, so "a^b^c" is ((a^b)^c).
     place_operator(&nodes[0], pieces, row->id);
     for (size_t j = 0; j + 2 <= m; ++j) {
+        if (pieces->check->pass(2 * kNodeUnits)) return &nodes[0];
         TreeNode *op_node = &nodes[2 * j];
         op_node->right = place_operand(&nodes[2 * j + 1], pieces, m - 1 - j);
         TreeNode *left = &nodes[2 * j + 2];
@@ -122,7 +126,9 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     // two, and after the last unless the symbol ends the range.
     int64_t previous_end = range.from - 1; // last byte of the previous occurrence
     int64_t p = range.from - 1;
+    CheckPoint &check = *pieces->check;
     for (const int32_t position : positions) {
+        if (check.pass(1)) break; // the caller sees the stop
         p = position;
         if (impossible(p <= previous_end)) { // occurrences of one symbol never overlap
             LP_REPORT(PARSER_ERR_CUT_ORDER, (Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)}));
@@ -139,7 +145,10 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     // expander fills those it needs and the rest stay unused in the arena.
     const size_t count = 2 * positions.size() + 1;
     auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
-    for (size_t i = 0; i < count; ++i) nodes[i] = TreeNode{nullptr, nullptr, nullptr};
+    for (size_t i = 0; i < count; ++i) {
+        if ((i + 1) % kCheckStride == 0 && check.pass(kCheckStride)) return &nodes[0];
+        nodes[i] = TreeNode{nullptr, nullptr, nullptr};
+    }
     switch (row.layout) {
     case Layout::BALANCED: return lay_out_balanced(&row, nodes, pieces);
     case Layout::LEFT_DEEP: return lay_out_left_deep(&row, nodes, pieces);

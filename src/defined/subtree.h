@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "containers/containers.h"
+#include "support/check_point.h"
 #include "support/checked_memory.h"
 #include "support/error_log.h"
 #include "tree/operation_table.h"
@@ -37,6 +38,7 @@ struct Pieces {
     Vector<bool> taken;
     bool empty_taken = false; // an operand with no piece: the empty text
     Arena *arena = nullptr;   // where the nodes and records come from
+    CheckPoint *check = nullptr; // the expansion's: a split of a long text passes check points
 };
 
 // Fills NODE with the operand record of piece K, or of the empty text when
@@ -45,7 +47,8 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
 
 // Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,
 // into PIECES and returns the root of the operation's subtree.
-// The subtree's nodes and records come from PIECES' arena.
+// The subtree's nodes and records come from PIECES' arena. Stopped at a
+// check point, the subtree is left unfinished.
 TreeNode *split_range(const char *text, Range range, int32_t id, const Vector<int32_t> &positions,
                       Pieces *pieces);
 

@@ -41,6 +41,7 @@ void TrapNotes::unmatched(const SourceText &source, Range range) const {
         Vector<int32_t> open;
         int32_t at = -1;
         for (int32_t p = range.from; p < range.to && at < 0; ++p) {
+            if ((p - range.from + 1) % static_cast<int32_t>(kCheckStride) == 0 && check_->pass(kCheckStride)) return;
             const char c = source.data()[p];
             if (c == '(') open.push_back(p);
             if (c == ')' && open.empty()) at = p;
@@ -136,6 +137,7 @@ void TrapNotes::split(const SourceText &source, Range range, int32_t id, const V
     // Between two occurrences nothing, or only an operator: the operand
     // there is empty (0) or ends in an operator.
     for (size_t k = 1; k < pieces.size() && k <= positions.size(); ++k) {
+        if (check_->pass(1)) return;
         const int32_t at = positions[k - 1];
         int32_t last = pieces[k - 1].to;
         while (last > pieces[k - 1].from && text[last - 1] == ' ') --last;

@@ -15,10 +15,12 @@ namespace lp {
 class NoteList;
 
 // Adds to NOTES what the expansion meets; ORIGINS places the ranges of
-// substituted texts (place_in_text).
+// substituted texts (place_in_text). The loops over a whole text or split
+// pass the expansion's CHECK points and stop, their notes unfinished.
 class TrapNotes {
 public:
-    TrapNotes(NoteList *notes, const Vector<Span> &origins) : notes_(notes), origins_(origins) {}
+    TrapNotes(NoteList *notes, const Vector<Span> &origins, CheckPoint *check)
+        : notes_(notes), origins_(origins), check_(check) {}
 
     // The bracket without a partner: the first ")" that closes nothing, else
     // the first "(" never closed.
@@ -40,6 +42,7 @@ private:
 
     NoteList *notes_;
     const Vector<Span> &origins_;
+    CheckPoint *check_;
 };
 
 } // namespace lp

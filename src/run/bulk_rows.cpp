@@ -8,7 +8,7 @@
 #include "run/bulk_rows.h"
 #include "run/machine_code.h"
 #include "run/program.h"
-#include "support/call_guard.h"
+#include "support/check_point.h"
 #include "support/error_log.h"
 #include "tree/host_functions.h"
 #include "tree/operation_kinds.h"
@@ -90,6 +90,10 @@ struct BlockRun {
     Operand *aside; // per conditional: its condition and its first branch's value
     float **aside_blocks;
     float *aside_scalars;
+    // A program of many steps makes a long block: each step is a check
+    // point, and once stopped the block's steps do nothing.
+    CheckPoint &check;
+    bool stopped = false;
 
     void at(size_t) {}
     void leaf(size_t depth, size_t index) {
@@ -97,6 +101,7 @@ struct BlockRun {
         stack[depth] = feed.column >= 0 ? Operand{columns[feed.column] + row, true} : Operand{feed.source, false};
     }
     void op(size_t depth, const OpStep &step) {
+        if (stopped || (stopped = check.pass(kNodeUnits))) return;
         const OpKind &kind = kind_of(step.op);
         switch (kind.compute) {
         case Compute::ADD:
@@ -191,10 +196,10 @@ private:
 };
 
 // Rows FIRST .. END-1 of the program's value, with the leaves bound to
-// variables fed from their columns. Stops after the block in which CALL was
-// interrupted; returns the first row not done.
+// variables fed from their columns. Stops at a check point of CHECK, in the
+// middle of a block; returns the first row not done.
 size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
-                  float *out, const CallState &call) {
+                  float *out, CheckPoint &check) {
     const size_t levels = p->max_stack + 1, asides = 2 * p->branch_count;
     const size_t rows = std::max<size_t>(1, std::min(kBlockRows, kMaxBlockBytes / ((levels + 1 + asides) * sizeof(float))));
     float *memory = static_cast<float *>(lp_malloc((levels + 1 + asides) * rows * sizeof(float)));
@@ -204,11 +209,12 @@ size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const 
     auto *stack = static_cast<Operand *>(lp_malloc((levels + asides) * sizeof(Operand)));
 
     size_t row = first;
-    for (; row < end && !call.interrupted(); row += rows) {
+    for (; row < end && !check.pass(kNodeUnits); row += rows) {
         const size_t n = std::min(rows, end - row);
         BlockRun run{*p,   feeds, columns,          row, n, stack, blocks, scalars, levels, stack + levels,
-                     blocks + levels + 1, scalars + levels};
+                     blocks + levels + 1, scalars + levels, check};
         for_each_step(*p, run);
+        if (run.stopped) break;
         const Operand result = stack[0];
         if (result.vector)
             std::memcpy(out + row, result.data, n * sizeof(float));
@@ -222,13 +228,15 @@ size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const 
     return std::min(row, end);
 }
 
-// Rows FIRST .. END-1 in vector machine code, in slices so that an interrupt
-// is seen within a few milliseconds; returns the first row not done.
-size_t run_native(BulkFn code, const float *const *columns, size_t first, size_t end, float *out,
-                  const CallState &call) {
-    constexpr size_t kSliceRows = size_t{1} << 16;
+// Rows FIRST .. END-1 of a program of STEPS steps in vector machine code, in
+// slices of about the same work whatever the program's size, a check point
+// between two; returns the first row not done.
+size_t run_native(BulkFn code, size_t steps, const float *const *columns, size_t first, size_t end, float *out,
+                  CheckPoint &check) {
+    constexpr size_t kSliceWork = size_t{1} << 22; // rows times steps: a few milliseconds
+    const size_t kSliceRows = std::max<size_t>(64, kSliceWork / std::max<size_t>(1, steps) / 64 * 64);
     size_t row = first;
-    while (row < end && !call.interrupted()) {
+    while (row < end && !check.pass(kCheckStride)) {
         const size_t stop = end - row > kSliceRows ? row + kSliceRows : end;
         const size_t reached = code(columns, row, stop, out);
         if (reached < stop) return reached; // fewer rows than a vector are left
@@ -246,13 +254,14 @@ bool calls_impure(const Program &p) {
 }
 
 size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
-                float *out, const CallState &call, bool native_code) {
+                float *out, CheckPoint &check, bool native_code) {
     size_t row = first;
     if (end - first >= kNativeBulkRows && native_code) {
         const BulkFn code = program_bulk_kernel(p, feeds);
-        if (code != nullptr) row = run_native(code, columns, row, end, out, call);
+        if (code != nullptr) row = run_native(code, p->order_count, columns, row, end, out, check);
+        if (check.stopped()) return row;
     }
-    return run_blocks(p, feeds, columns, row, end, out, call);
+    return run_blocks(p, feeds, columns, row, end, out, check);
 }
 
 } // namespace lp

@@ -22,6 +22,9 @@ using namespace asmjit;
 // slot on the caller's stack; so do two slots per conditional, its
 // condition and its first branch's value, until it chooses.
 constexpr size_t kMaxStack = 256;
+// Making the code takes time that grows with the program, and no interrupt
+// stops it: larger programs go in blocks of rows, which pass check points.
+constexpr size_t kMaxSteps = 100000;
 constexpr size_t kMaxConditionals = 64;
 // A host call's arguments for one lane, gathered in order: 64 floats.
 constexpr size_t kArgumentSlots = PARSER_NATIVE_MAX_ARGS * 4 / 32;
@@ -365,7 +368,8 @@ struct EmitSteps {
 } // namespace
 
 BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
-    if (p->max_stack > kMaxStack || p->branch_count > kMaxConditionals || p->order_count == 0 || jit_refused())
+    if (p->max_stack > kMaxStack || p->branch_count > kMaxConditionals || p->order_count == 0 ||
+        p->order_count > kMaxSteps || jit_refused())
         return nullptr;
     CodeHolder code;
     JitFailure failure;

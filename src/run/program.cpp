@@ -7,6 +7,7 @@
 
 #include "containers/memory.h"
 #include "run/machine_code.h"
+#include "support/check_point.h"
 #include "support/error_log.h"
 #include "support/small_stack.h"
 #include "tree/handle.h"
@@ -46,12 +47,13 @@ bool supported(const TreeNode *node) {
 // The room the arrays need: a step, a leaf or a kept value per node, and
 // more for && and ||, each of which is a conditional with a constant part
 // and a TRUTH step besides its node (a call's or a ?:'s parts have links,
-// which are no steps). 0 for a shape expansion never builds.
-size_t count_nodes(const TreeNode *root) {
+// which are no steps). 0 for a shape expansion never builds, or when stopped.
+size_t count_nodes(const TreeNode *root, CheckPoint &check) {
     SmallStack<const TreeNode *> pending;
     pending.push(root);
     size_t count = 0;
     while (!pending.empty()) {
+        if (check.pass(kNodeUnits)) return 0;
         const TreeNode *n = pending.pop();
         if (impossible(!supported(n))) return 0;
         const int32_t op = data_of(n)->op;
@@ -115,11 +117,13 @@ void prepare(Program *p, size_t total) {
 // are kept to be written at the first run.
 class Flattener {
 public:
-    explicit Flattener(Program *p) : p_(p) {}
+    Flattener(Program *p, CheckPoint &check) : p_(p), check_(check) {}
 
-    void run(const TreeNode *root) {
+    // False when stopped at a check point, the program unfinished.
+    bool run(const TreeNode *root) {
         frames_.push(Frame{root});
         while (!frames_.empty()) {
+            if (check_.pass(kNodeUnits)) return false;
             Frame &f = frames_.top();
             auto *d = static_cast<NodeData *>(f.node->data);
             if (is_leaf(d->op)) {
@@ -145,6 +149,7 @@ public:
             }
             if (results_.size() > p_->max_stack) p_->max_stack = results_.size();
         }
+        return true;
     }
 
 private:
@@ -305,6 +310,7 @@ private:
     }
 
     Program *p_;
+    CheckPoint &check_;
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
@@ -316,16 +322,19 @@ void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
     leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
-void bind_names(Program *program, const VarIndex *vars, uint64_t generation) {
-    for (size_t i = 0; i < program->leaf_count; ++i)
+void bind_names(Program *program, const VarIndex *vars, uint64_t generation, CheckPoint &check) {
+    for (size_t i = 0; i < program->leaf_count; ++i) {
+        if (check.pass(kNodeUnits)) return;
         if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+    }
     program->generation = generation;
 }
 
 } // namespace
 
-Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse) {
-    const size_t total = root != nullptr ? count_nodes(root) : 0;
+Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse,
+                       CheckPoint &check) {
+    const size_t total = root != nullptr ? count_nodes(root, check) : 0;
     if (total == 0) {
         program_free(reuse);
         return nullptr;
@@ -334,14 +343,22 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     prepare(p, total);
     p->root = root;
     p->root_data = static_cast<NodeData *>(root->data);
-    Flattener(p).run(root);
+    if (!Flattener(p, check).run(root)) {
+        program_free(p);
+        return nullptr;
+    }
     p->arithmetic_only = true;
     for (size_t k = 0; k < p->op_count; ++k) {
+        if (k % kCheckStride == kCheckStride - 1) check.pass(kCheckStride); // seen by bind_names at once
         const Compute c = kind_of(p->ops[k].op).compute;
         p->arithmetic_only &= c == Compute::ADD || c == Compute::SUB || c == Compute::MUL || c == Compute::DIV ||
                               c == Compute::ROUTINE;
     }
-    bind_names(p, vars, generation); // a program not yet run has no records to bring up to date
+    bind_names(p, vars, generation, check); // a program not yet run has no records to bring up to date
+    if (check.stopped()) {
+        program_free(p);
+        return nullptr;
+    }
     return p;
 }
 
@@ -363,7 +380,8 @@ void program_free(Program *program) {
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     program_drop_native(program);
     drop_kernels(program);
-    bind_names(program, vars, generation);
+    CheckPoint unstoppable(nullptr); // a tree's evaluation is never stopped
+    bind_names(program, vars, generation, unstoppable);
 }
 
 BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {

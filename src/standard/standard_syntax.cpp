@@ -18,7 +18,7 @@
 #include "standard/parse_stacks.h"
 #include "standard/standard_tokens.h"
 #include "support/arena.h"
-#include "support/call_guard.h"
+#include "support/check_point.h"
 #include "support/error_log.h"
 #include "support/name_trie.h"
 #include "support/small_stack.h"
@@ -43,7 +43,7 @@ public:
     StandardBuild(Arena *arena, const Definitions &definitions, const Limits &limits, const BuildWatch &watch,
                   bool *unknown_name)
         : arena_(arena), definitions_(definitions), limits_(limits), notes_(watch.notes), names_(watch.names),
-          call_(watch.call), unknown_name_(unknown_name) {
+          check_(watch.check != nullptr ? *watch.check : unstoppable_), unknown_name_(unknown_name) {
         written_left_ = limits.written_bytes();
         growth_left_ = limits.growth();
     }
@@ -56,12 +56,11 @@ public:
             Frame &f = frames_.top();
             Tokenizer tokens(std::string_view(f.text, f.length), f.cursor);
             const Lexeme t = tokens.next();
-            if (call_ != nullptr && call_->interrupted()) {
-                LP_REPORT(PARSER_ERR_INTERRUPTED, place(t));
-                return nullptr;
-            }
+            if (check_.pass(t.length + kNodeUnits)) return interrupted(t);
             f.cursor = tokens.position();
             const Step step = expect_operand_ ? operand(t, tokens) : after_operand(t);
+            // A step stopped at a check point leaves its operations unfinished.
+            if (check_.stopped()) return interrupted(t);
             if (step == Step::STOP) break;
             if (step == Step::DONE) return failed_ ? error_tree() : operands_.pop().node;
         }
@@ -70,6 +69,19 @@ public:
 
 private:
     enum class Step { GO_ON, DONE, STOP };
+
+    TreeNode *interrupted(const Lexeme &t) {
+        LP_REPORT(PARSER_ERR_INTERRUPTED, place(t));
+        return nullptr;
+    }
+
+    // The operation on top of the pending stack is completed while WHILE
+    // holds, each a check point: a long chain ending at one token reduces
+    // in one step, and a stop leaves it unfinished.
+    template <class While>
+    void reduce_while(While holds) {
+        while (has_pending() && holds(pending_.top()) && !check_.pass(kNodeUnits)) reduce();
+    }
 
     // ---- places and errors ----
 
@@ -130,6 +142,7 @@ private:
             *slot = link(operands_.begin()[k].node);
             slot = &(*slot)->right;
         }
+        check_.pass(count * kNodeUnits); // a stop is seen after the step
         drop_operands(count);
     }
     void drop_operands(size_t count) {
@@ -213,9 +226,10 @@ private:
         const Binary b = binary_of(t.kind);
         if (b.op >= 0) {
             // Every operator but '^' groups to the left: an equal one waiting is done first.
-            while (has_pending() && (pending_.top().kind == Pending::BINARY || pending_.top().kind == Pending::PREFIX) &&
-                   (pending_.top().precedence > b.precedence || (pending_.top().precedence == b.precedence && b.op != OP_POW)))
-                reduce();
+            reduce_while([&](const Pending &top) {
+                return (top.kind == Pending::BINARY || top.kind == Pending::PREFIX) &&
+                       (top.precedence > b.precedence || (top.precedence == b.precedence && b.op != OP_POW));
+            });
             pend(Pending::BINARY, b.precedence, b.op, t);
             expect_operand_ = true;
             return Step::GO_ON;
@@ -224,7 +238,7 @@ private:
         switch (t.kind) {
         case Token::QUESTION:
             // Loosest of all, and to the right: 'a ? b : c ? d : e' is 'a ? b : (c ? d : e)'.
-            while (has_pending() && (pending_.top().kind == Pending::BINARY || pending_.top().kind == Pending::PREFIX)) reduce();
+            reduce_while([](const Pending &top) { return top.kind == Pending::BINARY || top.kind == Pending::PREFIX; });
             pend(Pending::QUESTION, CONDITIONAL, -1, t);
             expect_operand_ = true;
             return Step::GO_ON;
@@ -277,9 +291,9 @@ private:
 
     // Completes the operations up to the innermost open bracket, call or '?'.
     void close_parts() {
-        while (has_pending() && (pending_.top().kind == Pending::BINARY || pending_.top().kind == Pending::PREFIX ||
-                                 pending_.top().kind == Pending::COLON))
-            reduce();
+        reduce_while([](const Pending &top) {
+            return top.kind == Pending::BINARY || top.kind == Pending::PREFIX || top.kind == Pending::COLON;
+        });
     }
 
     // Completes the operation on top of the pending stack over its operands.
@@ -446,7 +460,8 @@ private:
     const Limits &limits_;
     NoteList *notes_;
     NameList *names_;
-    const CallState *call_;
+    CheckPoint unstoppable_{nullptr}; // the check point of a build given none
+    CheckPoint &check_;
     bool *unknown_name_;
     const char *text_ = nullptr;
     size_t text_length_ = 0;

@@ -4,14 +4,14 @@
 
 namespace lp {
 
-class CallState;
+class CheckPoint;
 class NameList;
 class NoteList;
 
 struct BuildWatch {
     NoteList *notes = nullptr;       // the traps of the language met on the way
     NameList *names = nullptr;       // each name a leaf reads and each call, in text order
-    const CallState *call = nullptr; // when interrupted, the build stops
+    CheckPoint *check = nullptr; // counts the build's work; null: a build nothing stops
 };
 
 } // namespace lp

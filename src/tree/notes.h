@@ -12,6 +12,8 @@
 
 namespace lp {
 
+class CheckPoint;
+
 struct Note {
     int kind; // an error code, or a PARSER_NOTE_* kind
     Span span;
@@ -26,8 +28,11 @@ public:
 
     const VarIndex *vars() const { return vars_; }
     void add(int kind, Span span, String message) { notes_.push_back(Note{kind, span, std::move(message)}); }
-    // The notes in text order (by offset; those at one offset as they came).
-    Vector<Note> &sorted();
+    // The notes in text order (by offset; those at one offset as they came),
+    // sorted in runs and merged with a check point of CHECK between any two;
+    // false, the order unfinished, when stopped.
+    bool sort(CheckPoint &check);
+    const Vector<Note> &notes() const { return notes_; }
 
 private:
     const VarIndex *vars_;
