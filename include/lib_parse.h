@@ -214,7 +214,11 @@ LIB_PARSE_API int parser_native_func(Parser *parser, const char *name, int n_arg
  * NaN argument is passed over unless all are NaN), round halves away from
  * zero, sign(±0) is ±0, clamp(x, lo, hi) is min(max(x, lo), hi). Each name
  * can be replaced or removed with parser_native_func like any host function;
- * a host function named "if" is an ordinary, eager one. A handle without
+ * a host function named "if" is an ordinary, eager one. In the standard
+ * grammar the set also reads the names users type: log(x) and ln(x) are the
+ * natural logarithm, logn(x), and the names pi and e the constants pi() and
+ * e(); a variable, host function or user function of the name comes first.
+ * The defined grammar reads those texts as before. A handle without
  * parser_math has none of them. Returns 0; non-zero for a NULL handle or a
  * call from a callback. */
 LIB_PARSE_API int parser_math(Parser *parser) LIB_PARSE_NOEXCEPT;

@@ -257,6 +257,60 @@ TEST(Standard, SyntaxSwitch) {
     EXPECT_EQ(parser_eval(p.get()), 0.0f); // the empty text's tree
 }
 
+// With the math set, the standard grammar reads what users type for the
+// natural logarithm and the constants, with the bits of logn, pi() and e();
+// a variable, a host function or a user function of the name comes first.
+// Without the set, and in the defined grammar, nothing changes.
+TEST(Standard, MathSetReadsTheNamesUsersType) {
+    ParserPtr p(parser_new());
+    parser_syntax(p.get(), PARSER_SYNTAX_STANDARD);
+    int code = -1;
+    EXPECT_TRUE(std::isnan(parser_calc(p.get(), "log(8)")));
+    EXPECT_TRUE(std::isnan(parser_calc(p.get(), "pi")));
+    EXPECT_EQ(parser_errors(p.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_UNKNOWN_NAME);
+
+    parser_math(p.get());
+    EXPECT_EQ(bits(parser_calc(p.get(), "pi")), bits(parser_calc(p.get(), "pi()"))); // no stale tree
+    EXPECT_EQ(bits(parser_calc(p.get(), "e")), bits(parser_calc(p.get(), "e()")));
+    EXPECT_EQ(parser_calc(p.get(), "pi"), static_cast<float>(3.14159265358979323846));
+    float *x = parser_var_ref(p.get(), "x");
+    for (const float v : {8.0f, 0.5f, 1e-30f, 3e38f, 0.0f, -2.0f}) {
+        *x = v;
+        const uint32_t logn = bits(parser_calc(p.get(), "logn(x)"));
+        EXPECT_EQ(bits(parser_calc(p.get(), "log(x)")), logn) << v;
+        EXPECT_EQ(bits(parser_calc(p.get(), "ln(x)")), logn) << v;
+    }
+    *x = 8.0f;
+    EXPECT_EQ(parser_calc(p.get(), "x > 0 ? log(x) : pi"), parser_calc(p.get(), "logn(8)"));
+    *x = -1.0f;
+    EXPECT_EQ(parser_calc(p.get(), "x > 0 ? log(x) : pi"), parser_calc(p.get(), "pi()"));
+    EXPECT_EQ(parser_errors(p.get(), nullptr), 0);
+    EXPECT_TRUE(std::isnan(parser_calc(p.get(), "pix"))); // only the names themselves
+    EXPECT_EQ(parser_names(p.get(), "2*pi", nullptr, nullptr), 0); // a constant, not a variable
+
+    // A variable of the name wins, even over a tree built before it.
+    EXPECT_EQ(parser_calc(p.get(), "e + 1"), parser_calc(p.get(), "e() + 1"));
+    parser_var(p.get(), "e", 10.0f);
+    EXPECT_EQ(parser_calc(p.get(), "e + 1"), 11.0f);
+    // So do a host function and a user function named log.
+    parser_func(p.get(), "ln(a)", "a + 100");
+    EXPECT_EQ(parser_calc(p.get(), "ln(1)"), 101.0f);
+    parser_native_func(p.get(), "log", 1, [](void *, const float *a, int) { return a[0] * 2; }, nullptr, PARSER_NATIVE_PURE);
+    EXPECT_EQ(parser_calc(p.get(), "log(4)"), 8.0f);
+
+    // The defined grammar keeps its own reading: log( is no call there,
+    // and pi reads a variable whose name begins with it.
+    ParserPtr d(parser_new());
+    parser_math(d.get());
+    EXPECT_EQ(parser_calc(d.get(), "log(8)"), 0.0f);
+    EXPECT_EQ(parser_errors(d.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_UNKNOWN_FUNCTION);
+    EXPECT_EQ(parser_calc(d.get(), "pi"), 0.0f);
+    parser_var(d.get(), "pix", 5.0f);
+    EXPECT_EQ(parser_calc(d.get(), "pi+e"), 5.0f);
+}
+
 // A million brackets deep, with a negation every eight: nothing recurses.
 TEST(Standard, AMillionBracketsDeep) {
     constexpr size_t kDepth = 1000000;

@@ -16,7 +16,7 @@ TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char 
                            parser->limits, watch);
     }
     bool unknown_name = false;
-    TreeNode *tree = standard_text(arena, text, length, Definitions{&parser->var_index, &parser->func_index, parser->hosts},
+    TreeNode *tree = standard_text(arena, text, length, Definitions{&parser->var_index, &parser->func_index, parser->hosts, parser->math},
                                    parser->limits, watch, &unknown_name);
     if (own) parser->rebuild_on_new_variable = unknown_name;
     return tree;

@@ -71,6 +71,7 @@ extern "C" Parser *parser_new(void) noexcept {
     parser->on_error_ctx = nullptr;
     parser->syntax = PARSER_SYNTAX_DEFINED;
     parser->rebuild_on_new_variable = false;
+    parser->math = false;
     return parser;
 }
 

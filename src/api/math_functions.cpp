@@ -120,5 +120,6 @@ extern "C" int parser_math(Parser *parser) noexcept {
     for (const Entry &e : kMathSet)
         define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0});
     define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0});
+    parser->math = true; // defining the functions marked the tree to be rebuilt
     return 0;
 }

@@ -190,7 +190,16 @@ private:
         }
     }
 
-    // A leaf for a name: a parameter of the body being read, or a variable.
+    // The value of `pi` or `e` read as a name, as pi() and e() give it.
+    static bool math_constant(std::string_view name, float *value) {
+        if (name == "pi") *value = static_cast<float>(3.14159265358979323846);
+        else if (name == "e") *value = static_cast<float>(2.71828182845904523536);
+        else return false;
+        return true;
+    }
+
+    // A leaf for a name: a parameter of the body being read, a variable, or
+    // with the math set a constant it names.
     TreeNode *name_node(const Lexeme &t) {
         const Frame &f = frames_.top_at(0);
         const std::string_view name(f.text + t.offset, t.length);
@@ -203,8 +212,13 @@ private:
             return n;
         }
         char *copy = arena_->copy(name.data(), name.size());
-        n->data = new (arena_->allocate(sizeof(NodeData))) NodeData{copy, OP_NAME, EXPAND, 0.0f};
         const Variable *v = var_index_find(definitions_.vars, copy);
+        float constant = 0.0f;
+        if (v == nullptr && definitions_.math && math_constant(name, &constant)) {
+            *unknown_name_ = true; // a variable of the name, defined later, wins
+            return number_node(copy, constant);
+        }
+        n->data = new (arena_->allocate(sizeof(NodeData))) NodeData{copy, OP_NAME, EXPAND, 0.0f};
         if (names_ != nullptr) names_->add(v != nullptr ? PARSER_NAME_VARIABLE : PARSER_NAME_UNKNOWN, name, place(t));
         if (v == nullptr) {
             error(PARSER_ERR_UNKNOWN_NAME, place(t));
@@ -339,6 +353,9 @@ private:
             call.target = host;
         } else if ((call.target = name_trie_newest_equal(definitions_.funcs, text.data(), text.size())) != nullptr) {
             call.callee = Callee::USER;
+        } else if (definitions_.math && (text == "log" || text == "ln")) {
+            call.op = OP_LOGN; // what most languages and calculators call the natural logarithm
+            call.callee = Callee::LANGUAGE;
         } else {
             error(PARSER_ERR_UNKNOWN_NAME, place(name));
         }

@@ -20,6 +20,9 @@ struct Definitions {
     const VarIndex *vars;
     const NameTrie *funcs;  // user functions by name
     const HostTable *hosts; // may be null
+    // parser_math was called: `log` and `ln` read as the natural logarithm,
+    // `pi` and `e`, unless variables, as the constants.
+    bool math;
 };
 
 // The tree of TEXT (LENGTH bytes) in the standard grammar, built of the node

@@ -69,6 +69,8 @@ struct Parser {
     // The standard grammar's tree names a variable that did not exist: a new
     // variable rebuilds it, as the name may now read one.
     bool rebuild_on_new_variable;
+    bool math; // parser_math was called: the standard grammar reads the names users type for its constants
+
     // Last: the fields the calls of a host's loop read stay together at the top.
     lp::NameTrie func_index; // funcs by name: the newest whose name begins a call
 };
