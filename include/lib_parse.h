@@ -61,7 +61,8 @@ typedef struct Parser Parser;
 #define PARSER_ERR_BAD_OPERATION 3      /* an operation id outside the operation table */
 #define PARSER_ERR_UNKNOWN_FUNCTION 4   /* a bracketed call names no defined function: 'g(2)', '2(3)' */
 #define PARSER_ERR_SUBSTITUTION_LIMIT 5 /* user-function substitution too deep, too many or too large */
-#define PARSER_ERR_TEXT_TOO_LONG 6      /* a text longer than PARSER_LIMIT_TEXT_BYTES: refused, its value is 0 */
+#define PARSER_ERR_TEXT_TOO_LONG 6      /* a text longer than PARSER_LIMIT_TEXT_BYTES: refused, its value is 0
+                                         * (NaN in the standard grammar, as with any error there) */
 #define PARSER_ERR_ARGUMENT_COUNT 7     /* a host function called with a wrong number of arguments: the call is 0 */
 #define PARSER_ERR_BUSY 8               /* a call into a handle from a callback of a call running on it: refused
                                          * (NaN, or a non-zero status), never recorded nor reported */
@@ -120,7 +121,8 @@ LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
 /* Limits on the work of one handle, read and set with parser_limit(). */
 #define PARSER_LIMIT_TEXT_BYTES 0  /* longest text parser_calc, parser_expand and parser_calc_bulk accept;
                                     * a longer one is refused with PARSER_ERR_TEXT_TOO_LONG and its value
-                                    * is that of the empty text, 0. Default 256 KiB, at most 2^31 - 1. */
+                                    * is that of the empty text, 0 (NaN in the standard grammar). Default
+                                    * 256 KiB, at most 2^31 - 1. */
 #define PARSER_LIMIT_SUBST_DEPTH 1 /* user-function substitutions nested on one path of a tree;
                                     * default 256, at most 2^31 - 1 */
 #define PARSER_LIMIT_SUBST_COUNT 2 /* user-function substitutions in one tree; default 10,000,
@@ -277,7 +279,9 @@ LIB_PARSE_API float parser_eval(Parser *parser) LIB_PARSE_NOEXCEPT;
  * NULL where it is needed (OUT and the columns only when N_ROWS > 0), or when
  * called from a callback. Stopped by parser_interrupt, it returns non-zero
  * with the rows it finished in OUT, NaN in the rest, and the variables at
- * the last row finished. */
+ * the last row finished. The return says nothing about the text: a text
+ * with errors gives 0 and its rows' values (NaN in the standard grammar), so
+ * read parser_errors() after the call, as after parser_calc. */
 LIB_PARSE_API int parser_calc_bulk(Parser *parser, const char *text, const char *const *names,
                                    const float *const *columns, size_t n_vars, size_t n_rows, float *out) LIB_PARSE_NOEXCEPT;
 
@@ -407,7 +411,8 @@ LIB_PARSE_API int parser_functions(Parser *parser, parser_function_fn fn, void *
  * one exception to "one handle, one thread at a time"), but never after
  * parser_destroy. Does nothing when no such call is running, so it never
  * stops a later call. A stopped build leaves the handle as after a refused
- * text (the tree of the empty text, no text kept) with the one error
+ * text (the tree of the empty text, value 0, in the defined grammar, a NaN
+ * leaf in the standard one; no text kept) with the one error
  * PARSER_ERR_INTERRUPTED at the place reached, and its call returns NaN; a
  * stopped check ends with that error as its last note, after the notes told
  * before the stop (none when it came before the telling); parser_names and

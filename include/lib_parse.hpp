@@ -27,6 +27,15 @@ struct Error {
     std::size_t offset, length;
 };
 
+// What Parser::bulk gives for a text over columns: parser_calc_bulk's status
+// (0: the call was made), a value per row, and the text's errors, which the
+// status does not tell (empty for a sound text).
+struct BulkResult {
+    int status;
+    std::vector<float> values;
+    std::vector<Error> errors;
+};
+
 // A note of Parser::check: an error code or a PARSER_NOTE_* kind, its place,
 // the text at that place and the message.
 struct Note {
@@ -164,6 +173,15 @@ public:
         }
         out.resize(rows);
         return bulk(text.c_str(), name_ptrs.data(), column_ptrs.data(), names.size(), rows, out.data());
+    }
+    // The same, the values and the text's errors returned together: the one
+    // bulk call that cannot let a bad text pass for a good one.
+    BulkResult bulk(const std::string &text, const std::vector<std::string> &names,
+                    const std::vector<std::vector<float>> &columns) {
+        BulkResult result{0, {}, {}};
+        result.status = bulk(text, names, columns, result.values);
+        if (result.status == 0) result.errors = errors();
+        return result;
     }
 
     // Stops the call running on this Parser at its next check point; may be

@@ -166,6 +166,16 @@ TEST(Host, CppCallablesOwnedCountedAndGuarded) {
     EXPECT_EQ(p.bulk("max(x,t)", {"x", "t"}, {{1, 5, 3}, {4, 2, 6}}, out), 0);
     EXPECT_EQ(out, (std::vector<float>{4, 5, 6}));
     EXPECT_NE(p.bulk("x", {"x"}, {{1, 2}, {3}}, out), 0);
+    // Values and errors together: a bad text does not pass for a good one.
+    const lib_parse::BulkResult sound = p.bulk("max(x,t)", {"x", "t"}, {{1, 5}, {4, 2}});
+    EXPECT_EQ(sound.status, 0);
+    EXPECT_EQ(sound.values, (std::vector<float>{4, 5}));
+    EXPECT_TRUE(sound.errors.empty());
+    const lib_parse::BulkResult bad = p.bulk("nofunction(x)+t", {"x", "t"}, {{1, 5}, {4, 2}});
+    EXPECT_EQ(bad.status, 0);
+    ASSERT_EQ(bad.errors.size(), 1u);
+    EXPECT_EQ(bad.errors[0].code, PARSER_ERR_UNKNOWN_FUNCTION);
+    EXPECT_NE(p.bulk("x", {"x"}, {{1, 2}, {3}}).status, 0);
     std::vector<std::pair<int, std::size_t>> heard;
     p.on_error([&heard](int code, std::size_t offset, std::size_t) { heard.emplace_back(code, offset); });
     p.calc("1+zz(2)");

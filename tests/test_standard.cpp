@@ -226,6 +226,12 @@ TEST(Standard, UserFunctionsWithinTheLimits) {
     EXPECT_EQ(names, (decltype(names){{PARSER_NAME_HOST, 0, 7, "sqrt"}, {PARSER_NAME_VARIABLE, 5, 1, "x"},
                                       {PARSER_NAME_FUNCTION, 10, 4, "p"}, {PARSER_NAME_VARIABLE, 12, 1, "A"},
                                       {PARSER_NAME_FUNCTION, 10, 4, "q"}, {PARSER_NAME_UNKNOWN, 17, 2, "zz"}}));
+    // A call never closed keeps its name's place.
+    names.clear();
+    parser_names(s.p.get(), "1 + sqrt(x", [](void *ctx, int kind, size_t offset, size_t length, const char *name) {
+        static_cast<decltype(names) *>(ctx)->emplace_back(kind, offset, length, name);
+    }, &names);
+    EXPECT_EQ(names, (decltype(names){{PARSER_NAME_HOST, 4, 4, "sqrt"}, {PARSER_NAME_VARIABLE, 9, 1, "x"}}));
 }
 
 // The switch: what it returns and refuses, and that it rebuilds the kept text.
@@ -254,7 +260,34 @@ TEST(Standard, SyntaxSwitch) {
     int code = -1;
     EXPECT_EQ(parser_errors(p.get(), &code), 1);
     EXPECT_EQ(code, PARSER_ERR_INTERRUPTED);
-    EXPECT_EQ(parser_eval(p.get()), 0.0f); // the empty text's tree
+    EXPECT_TRUE(std::isnan(parser_eval(p.get()))); // the tree of a text not read: NaN, as with any error
+}
+
+// A text over the length limit is NaN like any text with an error here,
+// through every entry point and in every row of bulk; the handle goes on.
+TEST(Standard, ARefusedTextIsNaNLikeAnyError) {
+    ParserPtr p(parser_new());
+    parser_syntax(p.get(), PARSER_SYNTAX_STANDARD);
+    parser_var(p.get(), "x", 1.0f);
+    parser_limit(p.get(), PARSER_LIMIT_TEXT_BYTES, 8);
+    const char *text = "x + 1 + 2 + 3";
+    int code = -1;
+    EXPECT_TRUE(std::isnan(parser_calc(p.get(), text)));
+    EXPECT_EQ(parser_errors(p.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_TEXT_TOO_LONG);
+    EXPECT_TRUE(std::isnan(parser_eval(p.get())));
+    parser_expand(p.get(), text);
+    EXPECT_TRUE(std::isnan(parser_eval(p.get())));
+    const char *names[] = {"x"};
+    const float xs[5] = {1, 2, 3, 4, 5};
+    const float *columns[] = {xs};
+    float out[5];
+    EXPECT_EQ(parser_calc_bulk(p.get(), text, names, columns, 1, 5, out), 0); // the call itself succeeded
+    for (const float v : out) EXPECT_TRUE(std::isnan(v));
+    EXPECT_EQ(parser_errors(p.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_TEXT_TOO_LONG);
+    EXPECT_EQ(parser_calc(p.get(), "x + 1"), 6.0f);
+    EXPECT_EQ(parser_eval(p.get()), 6.0f);
 }
 
 // With the math set, the standard grammar reads what users type for the

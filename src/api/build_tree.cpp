@@ -22,4 +22,9 @@ TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char 
     return tree;
 }
 
+TreeNode *unread_tree(Parser *parser, Arena *arena) {
+    if (parser->syntax == PARSER_SYNTAX_STANDARD) return standard_error_tree(arena);
+    return build_tree(parser, BuildFor::TREE, arena, "", 0);
+}
+
 } // namespace lp

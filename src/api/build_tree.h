@@ -24,6 +24,11 @@ enum class BuildFor { TREE, ASIDE };
 TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char *text, size_t length,
                      const BuildWatch &watch = {});
 
+// The handle's tree for a text it could not read (refused as too long, or
+// its build stopped): the empty text's in the defined grammar, value 0; a
+// NaN leaf in the standard grammar, where a text with any error is NaN.
+TreeNode *unread_tree(Parser *parser, Arena *arena);
+
 } // namespace lp
 
 #endif // LIB_PARSE_BUILD_TREE_H

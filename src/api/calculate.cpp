@@ -31,8 +31,9 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
 
 // Builds the tree (and its program) for the LENGTH bytes of TEXT in place of
 // the current one; a refused text (REFUSED, LENGTH the bytes read) gets the
-// tree of the empty text, and so does a build that parser_interrupt stopped,
-// which keeps only that error. False for a stopped build.
+// tree of a text not read (unread_tree), and so does a build that
+// parser_interrupt stopped, which keeps only that error. False for a
+// stopped build.
 bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     // The program points into the tree about to be released: it is not run
     // again, only its arrays are kept for the new tree's.
@@ -43,10 +44,12 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
 
     parser->errors.clear();
     ErrorScope scope(&parser->errors);
+    CheckPoint unstoppable(nullptr);
     if (refused) {
         LP_REPORT(PARSER_ERR_TEXT_TOO_LONG, (Span{0, length}));
-        text = "";
-        length = 0;
+        parser->tree = unread_tree(parser, parser->arena);
+        parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old, unstoppable);
+        return true;
     }
     CheckPoint check(&parser->call);
     BuildWatch watch;
@@ -64,8 +67,7 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
         parser->errors.add(stop.code, stop.span);
         program_free(parser->program);
         parser->arena->reset();
-        CheckPoint unstoppable(nullptr);
-        parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, "", 0);
+        parser->tree = unread_tree(parser, parser->arena);
         parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old, unstoppable);
     }
     return !stopped;
@@ -196,7 +198,9 @@ namespace {
     if (parser == nullptr || parser->busy) return NAN;
     if (const NativeFn guarded = parser->guarded) return run_guarded(parser, guarded);
     ExprCache *cache = parser->cache;
-    if (cache->last == nullptr) return 0.0f; // nothing built, or a refused text: the empty text's value
+    // Nothing built (0, the empty text's value), or a text refused or
+    // stopped, whose tree is that of a text not read.
+    if (cache->last == nullptr) return parser->program != nullptr ? evaluate_tree(parser) : 0.0f;
     if (cache->dirty != 0) {
         // A function was defined since the tree was built; the cached copy
         // stays the text, so it is the source of the new tree. It is checked

@@ -361,7 +361,9 @@ private:
         }
         if (names_ != nullptr && (call.callee == Callee::HOST || call.callee == Callee::USER)) {
             call.listed = names_->uses().size(); // before the names of its arguments
-            names_->add(call.callee == Callee::HOST ? PARSER_NAME_HOST : PARSER_NAME_FUNCTION, text, Span{});
+            // The name's place until the ")" gives the call's: a call never
+            // closed keeps it.
+            names_->add(call.callee == Callee::HOST ? PARSER_NAME_HOST : PARSER_NAME_FUNCTION, text, place(name));
         }
         pending_.push(call);
         frames_.top().open += 1;
@@ -501,6 +503,13 @@ private:
 TreeNode *standard_text(Arena *arena, const char *text, size_t length, const Definitions &definitions,
                         const Limits &limits, const BuildWatch &watch, bool *unknown_name) {
     return StandardBuild(arena, definitions, limits, watch, unknown_name).run(text, length);
+}
+
+TreeNode *standard_error_tree(Arena *arena) {
+    TreeNode *n = arena->node();
+    n->data = new (arena->allocate(sizeof(NumberData)))
+        NumberData{NodeData{arena->copy("", 0), OP_NUMBER, EXPAND, 0.0f}, std::numeric_limits<float>::quiet_NaN()};
+    return n;
 }
 
 } // namespace lp

@@ -35,6 +35,10 @@ struct Definitions {
 TreeNode *standard_text(Arena *arena, const char *text, size_t length, const Definitions &definitions,
                         const Limits &limits, const BuildWatch &watch, bool *unknown_name);
 
+// The tree of a text the standard grammar could not read at all (refused as
+// too long, or its build stopped): one NaN leaf, as for any text with an error.
+TreeNode *standard_error_tree(Arena *arena);
+
 } // namespace lp
 
 #endif // LIB_PARSE_STANDARD_SYNTAX_H
