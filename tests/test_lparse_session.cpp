@@ -88,6 +88,12 @@ TEST(LparseLines, ScriptFromAFile) {
         EXPECT_EQ(got.status, 1) << show(args);
         EXPECT_NE(got.err.find("lparse: line 4: error 4"), std::string::npos) << show(args) << got.err;
     }
+    // A line ends at LF, CRLF or a lone CR, in a script as in a CSV file.
+    for (const std::string eol : {"\n", "\r\n", "\r"}) {
+        const Outcome got = run_lparse({"--script=-", "y=3"}, "x = 2" + eol + "x*y" + eol + "q(1)" + eol + eol + "x+1");
+        EXPECT_EQ(got.out, "6\n0\n3\n") << testing::PrintToString(eol);
+        EXPECT_NE(got.err.find("lparse: line 3: error 4"), std::string::npos) << testing::PrintToString(eol) << got.err;
+    }
     EXPECT_EQ(run_lparse({"-s", "/nonexistent.lp"}).err, "lparse: cannot open '/nonexistent.lp': No such file or directory\n");
     EXPECT_EQ(run_lparse({"-s", testing::TempDir()}).status, 1); // a directory cannot be read
     EXPECT_EQ(run_lparse({"-s", path, "x*2"}).status, 2);

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -107,6 +108,7 @@ private:
     bool math_ = false;
     bool standard_ = false;
     std::vector<std::pair<std::string, float>> vars_;
+    std::unordered_map<std::string, size_t> var_at_; // each name's index in vars_
 };
 
 // The warning for a variable name that expressions of the grammar (STANDARD

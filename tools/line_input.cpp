@@ -1,4 +1,4 @@
-// line_input.cpp - session lines from libedit's readline when it is built in, else from getline;
+// line_input.cpp - session lines from libedit's readline when it is built in, else read plainly, a line ending at LF, CRLF or CR;
 // Ctrl-C, the history file and Tab completion.
 #include "line_input.h"
 
@@ -72,7 +72,6 @@ public:
     // Without a prompt stream, a script: no prompt and no Ctrl-C handling.
     PlainInput(FILE *in, std::string prompt, FILE *prompt_stream)
         : in_(in), prompt_(std::move(prompt)), prompt_stream_(prompt_stream) {}
-    ~PlainInput() override { std::free(buffer_); }
     PlainInput(const PlainInput &) = delete;
     PlainInput &operator=(const PlainInput &) = delete;
 
@@ -84,11 +83,19 @@ public:
             // The terminal hands over whole lines, so a ready one is read at once.
             if (!wait_for_input()) return cancel();
         }
-        const ssize_t length = getline(&buffer_, &capacity_, in_);
-        if (length < 0) return ReadStatus::END;
-        line->assign(buffer_, static_cast<size_t>(length));
-        if (!line->empty() && line->back() == '\n') line->pop_back();
-        return ReadStatus::LINE;
+        // A line ends at LF, CRLF or a lone CR, as a CSV row does. The LF of
+        // a CRLF is taken at the next read, so a CR never waits for more input.
+        line->clear();
+        bool read_any = false;
+        for (int c; (c = getc_unlocked(in_)) != EOF;) {
+            const bool after_cr = after_cr_;
+            after_cr_ = c == '\r';
+            if (c == '\n' && after_cr) continue;
+            read_any = true;
+            if (c == '\n' || c == '\r') return ReadStatus::LINE;
+            line->push_back(static_cast<char>(c));
+        }
+        return read_any ? ReadStatus::LINE : ReadStatus::END;
     }
 
 private:
@@ -102,8 +109,7 @@ private:
     FILE *in_;
     std::string prompt_;
     FILE *prompt_stream_;
-    char *buffer_ = nullptr;
-    size_t capacity_ = 0;
+    bool after_cr_ = false; // the last line ended with a CR
 };
 
 #ifdef LPARSE_HAVE_LIBEDIT
