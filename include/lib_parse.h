@@ -17,7 +17,8 @@
  * call states (PARSER_ERR_BUSY; the refusal is neither recorded nor reported).
  * Safe inside callbacks: parser_errors, parser_error_at, parser_error_text,
  * parser_op_symbol, parser_limit with a negative VALUE (reading),
- * parser_interrupt, and any call on another handle.
+ * parser_var_get, parser_version, parser_interrupt, and any call on another
+ * handle.
  *
  * Results: every way of evaluating a tree (the interpreter, machine code,
  * parser_calc_bulk) gives the same bits, NaNs included: operands are read in
@@ -31,6 +32,12 @@
 #define LIB_PARSE_H
 
 #include <stddef.h>
+
+/* The version of this header; parser_version() gives the library's. The
+ * shared library's SONAME changes with the major version only. */
+#define LIB_PARSE_VERSION_MAJOR 1
+#define LIB_PARSE_VERSION_MINOR 3
+#define LIB_PARSE_VERSION_PATCH 0
 
 #if defined(_WIN32)
 #define LIB_PARSE_API
@@ -145,6 +152,11 @@ LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
                                   * ^ binds tighter than * and unary minus, comparisons, && || ! and ?:,
                                   * names matched exactly, user functions with parameters bound by value */
 
+/* The library's version, "MAJOR.MINOR.PATCH": the version of the library
+ * linked, which a host may compare with the LIB_PARSE_VERSION_* macros of the
+ * header it was built with. */
+LIB_PARSE_API const char *parser_version(void) LIB_PARSE_NOEXCEPT;
+
 /* Makes a new handle with no variables, no functions and an empty tree.
  * Never returns NULL: if memory runs out the process is aborted with a message. */
 LIB_PARSE_API Parser *parser_new(void) LIB_PARSE_NOEXCEPT;
@@ -161,6 +173,20 @@ LIB_PARSE_API int parser_var(Parser *parser, const char *name, float value) LIB_
  * The address stays valid, and names the same variable, until parser_destroy.
  * A NULL handle or name, or a call from a callback, returns NULL. */
 LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name) LIB_PARSE_NOEXCEPT;
+
+/* Reads variable NAME without defining it: stores its value in *VALUE (when
+ * VALUE is not NULL) and returns 0, or returns 1, storing nothing, when no
+ * variable has exactly that name. Safe inside callbacks, as it changes
+ * nothing. A NULL handle or name returns -1. */
+LIB_PARSE_API int parser_var_get(const Parser *parser, const char *name, float *value) LIB_PARSE_NOEXCEPT;
+
+/* Receives one variable: its NAME (valid during the call only) and VALUE. */
+typedef void (*parser_variable_fn)(void *ctx, const char *name, float value);
+
+/* Reports every variable through FN, in the order they were defined, and
+ * returns their number; a NULL FN only counts them. A NULL handle, or a call
+ * from a callback, returns -1. */
+LIB_PARSE_API int parser_vars(Parser *parser, parser_variable_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
 
 /* Defines a user function: PROTO is its name and parameter list, such as
  * "g(a,b)", BODY the expression it stands for, such as "a-b". A newer

@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <algorithm>
 #include <type_traits>
@@ -92,6 +93,29 @@ public:
     // for a moved-from Parser or a null name.
     float *var_ref(const char *name) { return parser_var_ref(handle_, name); }
     float *var_ref(const std::string &name) { return var_ref(name.c_str()); }
+
+    // A variable's value, or nothing when no variable has exactly that name;
+    // defines nothing (parser_var_get).
+    std::optional<float> var_get(const std::string &name) const {
+        float value = 0.0f;
+        if (parser_var_get(handle_, name.c_str(), &value) != 0) return std::nullopt;
+        return value;
+    }
+
+    // The variables, name and value, in the order they were defined (parser_vars).
+    std::vector<std::pair<std::string, float>> vars() const {
+        std::vector<std::pair<std::string, float>> out;
+        parser_vars(
+            handle_,
+            [](void *ctx, const char *name, float value) {
+                static_cast<std::vector<std::pair<std::string, float>> *>(ctx)->emplace_back(name, value);
+            },
+            &out);
+        return out;
+    }
+
+    // The library's version, "MAJOR.MINOR.PATCH" (parser_version).
+    static std::string version() { return parser_version(); }
 
     // Defines a user function, such as func("g(a,b)", "a-b"), in the grammar
     // the Parser reads; returns parser_func's result.

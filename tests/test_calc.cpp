@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -160,6 +161,57 @@ TEST(Calc, EvalThroughBoundAddresses) {
     EXPECT_TRUE(std::isnan(parser_eval(nullptr)));
     ParserPtr empty(parser_new()); // no tree yet: the empty text's value
     EXPECT_EQ(bits(parser_eval(empty.get())), bits(0.0f));
+}
+
+// A host lists the variables in the order they were defined and reads one
+// without defining it, from a callback too; the version is the header's.
+TEST(Calc, VariablesListedAndReadWithoutDefiningThem) {
+    ParserPtr p(parser_new());
+    using Listed = std::vector<std::pair<std::string, float>>;
+    const auto listed = [&] {
+        Listed out;
+        const int n = parser_vars(p.get(), [](void *ctx, const char *name, float value) {
+            static_cast<Listed *>(ctx)->emplace_back(name, value);
+        }, &out);
+        EXPECT_EQ(n, static_cast<int>(out.size()));
+        return out;
+    };
+    EXPECT_EQ(listed(), Listed{});
+    parser_var(p.get(), "x", 1.0f);
+    parser_var(p.get(), "yy", 2.0f);
+    *parser_var_ref(p.get(), "z") = 3.0f;
+    parser_var(p.get(), "x", 4.0f); // updated in place, not moved
+    EXPECT_EQ(listed(), (Listed{{"x", 4.0f}, {"yy", 2.0f}, {"z", 3.0f}}));
+    float value = -1.0f;
+    EXPECT_EQ(parser_var_get(p.get(), "yy", &value), 0);
+    EXPECT_EQ(value, 2.0f);
+    EXPECT_EQ(parser_var_get(p.get(), "y", &value), 1); // exact names only: no prefix, nothing defined
+    EXPECT_EQ(value, 2.0f);
+    EXPECT_EQ(parser_var_get(p.get(), "x", nullptr), 0);
+    EXPECT_EQ(parser_vars(p.get(), nullptr, nullptr), 3);
+    EXPECT_EQ(parser_var_get(nullptr, "x", &value), -1);
+    EXPECT_EQ(parser_var_get(p.get(), nullptr, &value), -1);
+    EXPECT_EQ(parser_vars(nullptr, nullptr, nullptr), -1);
+
+    // Inside a host function: reading works, listing is refused.
+    parser_native_func(p.get(), "peek", 0, [](void *ctx, const float *, int) {
+        auto *q = static_cast<Parser *>(ctx);
+        float v = 0.0f;
+        return parser_var_get(q, "z", &v) == 0 && parser_vars(q, nullptr, nullptr) == -1 ? v : -1.0f;
+    }, p.get(), 0);
+    EXPECT_EQ(parser_calc(p.get(), "peek()"), 3.0f);
+
+    lib_parse::Parser wrapped;
+    wrapped.var("b", 5.0f);
+    wrapped.var("a", 6.0f);
+    EXPECT_EQ(wrapped.vars(), (Listed{{"b", 5.0f}, {"a", 6.0f}}));
+    EXPECT_EQ(wrapped.var_get("a"), std::optional<float>(6.0f));
+    EXPECT_EQ(wrapped.var_get("c"), std::nullopt);
+    EXPECT_EQ(wrapped.vars().size(), 2u);
+    EXPECT_EQ(lib_parse::Parser::version(), std::to_string(LIB_PARSE_VERSION_MAJOR) + "." +
+                                                std::to_string(LIB_PARSE_VERSION_MINOR) + "." +
+                                                std::to_string(LIB_PARSE_VERSION_PATCH));
+    EXPECT_STREQ(parser_version(), lib_parse::Parser::version().c_str());
 }
 
 TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {

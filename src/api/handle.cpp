@@ -121,6 +121,35 @@ extern "C" float *parser_var_ref(Parser *parser, const char *name) noexcept {
     return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
 }
 
+extern "C" int parser_var_get(const Parser *parser, const char *name, float *value) noexcept {
+    if (parser == nullptr || name == nullptr) return -1;
+    const Variable *v = var_index_find(&parser->var_index, name);
+    if (v == nullptr) return 1;
+    if (value != nullptr) *value = v->value;
+    return 0;
+}
+
+extern "C" int parser_vars(Parser *parser, parser_variable_fn fn, void *ctx) noexcept {
+    if (parser == nullptr || parser->busy) return -1;
+    BusyScope busy(parser); // the callback must not change the list under the listing
+    // The list is newest first: told from its end.
+    Vector<const Variable *> oldest_first;
+    oldest_first.reserve(static_cast<size_t>(parser->vars->count));
+    for (const ListNode *n = parser->vars->head; n != nullptr; n = n->next)
+        oldest_first.push_back(static_cast<const Variable *>(n->data));
+    if (fn != nullptr)
+        for (size_t k = oldest_first.size(); k-- > 0;) fn(ctx, oldest_first[k]->name, oldest_first[k]->value);
+    return static_cast<int>(std::min<size_t>(oldest_first.size(), INT32_MAX));
+}
+
+extern "C" const char *parser_version(void) noexcept {
+#define LIB_PARSE_TEXT(x) #x
+#define LIB_PARSE_VERSION_TEXT(a, b, c) LIB_PARSE_TEXT(a) "." LIB_PARSE_TEXT(b) "." LIB_PARSE_TEXT(c)
+    return LIB_PARSE_VERSION_TEXT(LIB_PARSE_VERSION_MAJOR, LIB_PARSE_VERSION_MINOR, LIB_PARSE_VERSION_PATCH);
+#undef LIB_PARSE_VERSION_TEXT
+#undef LIB_PARSE_TEXT
+}
+
 extern "C" int parser_func(Parser *parser, const char *proto, const char *body) noexcept {
     if (parser == nullptr || proto == nullptr || body == nullptr) return 0;
     if (parser->busy) return 1;
