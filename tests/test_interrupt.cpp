@@ -26,33 +26,31 @@ struct Shape {
     const char *name;
     const char *defined;  // the piece repeated, in the defined grammar
     const char *standard; // and in the standard one
-    size_t bytes;         // of the text
 };
 
-// Enough for a hundred check points and more in every call; a note or an
-// error per name costs more, and half as much text is as many.
-constexpr size_t kTextBytes = size_t{1} << 19;
+// Enough for dozens of check points in every call.
+constexpr size_t kTextBytes = size_t{1} << 18;
 
 // A flat chain, a flat chain of products of names, of names no variable
 // has (a note or an error each), a chain of powers (the last operator closes
 // them all in the standard grammar), brackets nested, user-function calls,
 // one call whose argument is a long chain.
-const Shape kShapes[] = {{"flat", "1+", "1 + ", kTextBytes},
-                         {"names", "x*y+", "x * y + ", kTextBytes},
-                         {"unknown names", "u*v+", "u * v + ", kTextBytes / 2},
-                         {"powers", "1^", "1 ^ ", kTextBytes},
-                         {"nested", "(", "(", kTextBytes},
-                         {"calls", "f(1)+", "f(1) + ", kTextBytes},
-                         {"argument", "1+", "1 + ", kTextBytes}};
+const Shape kShapes[] = {{"flat", "1+", "1 + "},
+                         {"names", "x*y+", "x * y + "},
+                         {"unknown names", "u*v+", "u * v + "},
+                         {"powers", "1^", "1 ^ "},
+                         {"nested", "(", "("},
+                         {"calls", "f(1)+", "f(1) + "},
+                         {"argument", "1+", "1 + "}};
 
 std::string text_of(const Shape &shape, bool standard) {
     const std::string piece = standard ? shape.standard : shape.defined;
     if (piece == "(") {
-        const size_t depth = shape.bytes / 2;
+        const size_t depth = kTextBytes / 2;
         return std::string(depth, '(') + "x" + std::string(depth, ')');
     }
     std::string text;
-    while (text.size() + piece.size() + 1 < shape.bytes) text += piece;
+    while (text.size() + piece.size() + 1 < kTextBytes) text += piece;
     if (std::string(shape.name) == "argument") return "f(" + text + "1)";
     return text + "1";
 }
