@@ -17,8 +17,8 @@
  * call states (PARSER_ERR_BUSY; the refusal is neither recorded nor reported).
  * Safe inside callbacks: parser_errors, parser_error_at, parser_error_text,
  * parser_op_symbol, parser_limit with a negative VALUE (reading),
- * parser_var_get, parser_version, parser_interrupt, and any call on another
- * handle.
+ * parser_error_message, parser_var_get, parser_version, parser_interrupt,
+ * and any call on another handle.
  *
  * Results: every way of evaluating a tree (the interpreter, machine code,
  * parser_calc_bulk) gives the same bits, NaNs included: operands are read in
@@ -324,6 +324,15 @@ LIB_PARSE_API int parser_errors(const Parser *parser, int *first_code) LIB_PARSE
  * text. Returns 0, or -1 when INDEX is out of range or the handle is NULL.
  * NULL out-pointers are allowed. */
 LIB_PARSE_API int parser_error_at(const Parser *parser, int index, int *code, size_t *offset, size_t *length) LIB_PARSE_NOEXCEPT;
+
+/* Writes error entry INDEX as one line an end user can act on, naming the
+ * part of the text it concerns and what would fix it: "unknown name 'foo':
+ * did you mean 'floor'?", "'sin' is a function: write sin(x)", "'×' is not
+ * an operator: use '*'", "this '(' is never closed". As snprintf: at most
+ * SIZE bytes with the terminating 0 go to BUFFER (nothing when SIZE is 0),
+ * and the return is the length of the whole line; -1 when INDEX is out of
+ * range or the handle is NULL. Safe inside callbacks. */
+LIB_PARSE_API int parser_error_message(const Parser *parser, int index, char *buffer, size_t size) LIB_PARSE_NOEXCEPT;
 
 /* Receives one error entry of a tree just built: its CODE and the byte OFFSET
  * and LENGTH of its place, as parser_error_at() reads them. */

@@ -22,10 +22,12 @@
 
 namespace lib_parse {
 
-// An error of the current tree: its code and the bytes of the text it concerns.
+// An error of the current tree: its code, the bytes of the text it
+// concerns, and the line for an end user (parser_error_message).
 struct Error {
     int code;
     std::size_t offset, length;
+    std::string message;
 };
 
 // What Parser::bulk gives for a text over columns: parser_calc_bulk's status
@@ -241,8 +243,12 @@ public:
     // The errors recorded while the current tree was built, in the order met.
     std::vector<Error> errors() const {
         std::vector<Error> out(static_cast<std::size_t>(parser_errors(handle_, nullptr)));
-        for (std::size_t i = 0; i < out.size(); ++i)
-            parser_error_at(handle_, static_cast<int>(i), &out[i].code, &out[i].offset, &out[i].length);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const int index = static_cast<int>(i);
+            parser_error_at(handle_, index, &out[i].code, &out[i].offset, &out[i].length);
+            out[i].message.resize(static_cast<std::size_t>(std::max(0, parser_error_message(handle_, index, nullptr, 0))));
+            parser_error_message(handle_, index, &out[i].message[0], out[i].message.size() + 1);
+        }
         return out;
     }
 

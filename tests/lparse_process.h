@@ -104,8 +104,9 @@ inline std::vector<std::string> lines_of(const std::string &text) {
     return lines;
 }
 
-inline std::string error_line(int code) {
-    return "lparse: error " + std::to_string(code) + ": " + parser_error_text(code);
+// lparse's line for an error: its code and the library's message.
+inline std::string error_line(int code, const std::string &message) {
+    return "lparse: error " + std::to_string(code) + ": " + message;
 }
 
 // The two lines under a message that show its place: TEXT, and a caret

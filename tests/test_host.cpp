@@ -175,6 +175,7 @@ TEST(Host, CppCallablesOwnedCountedAndGuarded) {
     EXPECT_EQ(bad.status, 0);
     ASSERT_EQ(bad.errors.size(), 1u);
     EXPECT_EQ(bad.errors[0].code, PARSER_ERR_UNKNOWN_FUNCTION);
+    EXPECT_EQ(bad.errors[0].message, "unknown function 'nofunction'");
     EXPECT_NE(p.bulk("x", {"x"}, {{1, 2}, {3}}).status, 0);
     std::vector<std::pair<int, std::size_t>> heard;
     p.on_error([&heard](int code, std::size_t offset, std::size_t) { heard.emplace_back(code, offset); });

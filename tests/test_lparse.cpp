@@ -29,10 +29,10 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"x/y", "x=1e39", "y=-1e-50"}, "-inf", 0, ""},
         // --math: the library's standard set, pi() and e() as calls, min() an error.
         {{"--math", "if(gt(x,1),cbrt(x),sign(0-x))+max(abs(0-e()),1)", "x=27"}, "5.7182817", 0, ""},
-        {{"--math", "min()+1"}, "1", 1, error_line(PARSER_ERR_ARGUMENT_COUNT) + "\n" + place_lines("min()+1", 0, 5)},
+        {{"--math", "min()+1"}, "1", 1, error_line(PARSER_ERR_ARGUMENT_COUNT, "wrong number of arguments in 'min()'") + "\n" + place_lines("min()+1", 0, 5)},
         {{"--math", "pi*2"}, "0", 0, "lparse: warning: no variable matches 'pi'; it counts as 0; write pi() to call the host function\n" + place_lines("pi*2", 0, 2)},
-        {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR) + "\n" + place_lines("a+b-", 2, 2)},
-        {{"-f", "f(x)=f(x)+1", "f(1)"}, "256", 1, error_line(PARSER_ERR_SUBSTITUTION_LIMIT) + "\n" + place_lines("f(1)", 0, 4)},
+        {{"a+b-"}, "0", 1, error_line(PARSER_ERR_TRAILING_OPERATOR, "'b-' ends with an operator: write the operand it needs after it") + "\n" + place_lines("a+b-", 2, 2)},
+        {{"-f", "f(x)=f(x)+1", "f(1)"}, "256", 1, error_line(PARSER_ERR_SUBSTITUTION_LIMIT, "the call 'f(1)' needs more substitution than the handle's limits allow") + "\n" + place_lines("f(1)", 0, 4)},
         {{"(1+2"}, "0", 1, "lparse: error: bracket without a partner: the text is read as one operand\n" + place_lines("(1+2", 0, 1)},
         {{"x", "xy=5"}, "5", 0, "lparse: warning: 'x' reads variable 'xy', the newest whose name begins with it"},
         // A variable no expression can name is told how the library reads its name; one it can, nothing.
@@ -55,7 +55,7 @@ TEST(LparseOneShot, ValuesErrorsAndExitCodes) {
         {{"--syntax=standard", "-f", "f(a, b) = a*b + 1", "x == 2 ? f(x, 2^3^2) : -1", "x=2"}, "1025", 0, ""},
         {{"--syntax", "standard", "--explain", "-2^2 + !x", "x=0"}, "((-(2^2))+(!x))\n-3", 0,
          "lparse: warning: '!' of a number"},
-        {{"--syntax=standard", "2 * (x", "x=1"}, "nan", 1, error_line(PARSER_ERR_UNBALANCED_BRACKET) + "\n" + place_lines("2 * (x", 4, 1)},
+        {{"--syntax=standard", "2 * (x", "x=1"}, "nan", 1, error_line(PARSER_ERR_UNBALANCED_BRACKET, "this '(' is never closed") + "\n" + place_lines("2 * (x", 4, 1)},
         {{"--syntax=standard", "x", "x y=1"}, "nan", 1, "lparse: warning: 'x y' is no name of the standard grammar"},
         {{"--syntax=odd", "1"}, "", 2, "lparse: --syntax takes defined or standard, not 'odd'"},
     };
@@ -86,7 +86,7 @@ TEST(LparseOneShot, ShowsAPlaceInALongTextClipped) {
     // Past lparse's own limit of 1 MiB a text is refused, its start shown.
     const std::vector<std::string> refused = lines_of(run_lparse({}, std::string((1 << 20) + 1, '1') + "\n").err);
     ASSERT_EQ(refused.size(), 3u);
-    EXPECT_EQ(refused[0], "lparse: line 1: " + error_line(PARSER_ERR_TEXT_TOO_LONG).substr(8));
+    EXPECT_EQ(refused[0], "lparse: line 1: " + error_line(PARSER_ERR_TEXT_TOO_LONG, "the text is longer than the limit of 1048576 bytes").substr(8));
     EXPECT_EQ(refused[2], "  ^" + std::string(41, '~'));
 }
 
@@ -103,7 +103,7 @@ TEST(LparseOneShot, RepeatedMessagesStopAfterAFewWithACount) {
     const Row rows[] = {
         {{"a1+a2+a3+a4+a5+a6+a7"}, "", "lparse: warning: no variable matches 'a1'; it counts as 0",
          "lparse: warning: 2 more warnings are not shown", 5 * 3 + 1},
-        {{"g(1)+g(2)+g(3)+g(4)+g(5)+g(6)"}, "", error_line(PARSER_ERR_UNKNOWN_FUNCTION),
+        {{"g(1)+g(2)+g(3)+g(4)+g(5)+g(6)"}, "", error_line(PARSER_ERR_UNKNOWN_FUNCTION, "unknown function 'g'"),
          "lparse: error: 1 more error is not shown", 5 * 3 + 1},
         {{"--csv", "-", "--on-error=skip", "x"}, bad_rows,
          "lparse: warning: row 2, column 1 ('x'): '\\x1b' is not a number; the row is left out",

@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -93,7 +94,7 @@ TEST(Standard, ErrorsAndNotesWithTheirPlaces) {
     const std::pair<const char *, std::vector<Place>> rows[] = {
         {"2**3", {{11, 2, 1}}}, {"x = 1", {{110, 2, 1}, {11, 2, 1}}}, {"2x+1", {{11, 0, 2}}}, {"1e", {{11, 0, 2}}},
         {"1.2.3", {{11, 0, 5}}}, {"x # 2", {{11, 2, 1}}}, {"(1, 2)", {{11, 2, 1}}}, {"x & 1", {{11, 2, 1}}},
-        {"1 : 2", {{11, 2, 1}}}, {"(1 ? 2) ", {{12, 6, 1}}}, {"\xc3\xa9", {{11, 0, 1}}}, {"*2", {{11, 0, 1}}},
+        {"1 : 2", {{11, 2, 1}}}, {"(1 ? 2) ", {{12, 6, 1}}}, {"\xc3\xa9", {{11, 0, 2}}}, {"*2", {{11, 0, 1}}},
         {"2+", {{12, 2, 0}}}, {"x ? 1", {{12, 5, 0}}}, {"max(1,)", {{12, 6, 1}}}, {"(1+)", {{12, 3, 1}}},
         {"max(1 ? 2, 3)", {{12, 9, 1}}}, {"()", {{12, 1, 1}}}, {"-", {{12, 1, 0}}},
         {"(1+2", {{13, 0, 1}}}, {"1+2)", {{13, 3, 1}}}, {"max (1, 2", {{13, 0, 5}}},
@@ -342,6 +343,63 @@ TEST(Standard, MathSetReadsTheNamesUsersType) {
     EXPECT_EQ(parser_calc(d.get(), "pi"), 0.0f);
     parser_var(d.get(), "pix", 5.0f);
     EXPECT_EQ(parser_calc(d.get(), "pi+e"), 5.0f);
+}
+
+// Each error as one line an end user can act on: the token, and the fix.
+TEST(Standard, ErrorMessagesNameTheTokenAndTheFix) {
+    ParserPtr p(parser_new());
+    parser_syntax(p.get(), PARSER_SYNTAX_STANDARD);
+    parser_math(p.get());
+    parser_var(p.get(), "total", 1.0f);
+    const auto first_message = [&](const char *text) {
+        parser_calc(p.get(), text);
+        char line[256];
+        const int n = parser_error_message(p.get(), 0, line, sizeof line);
+        EXPECT_EQ(n, static_cast<int>(std::strlen(line))) << text;
+        return std::string(line);
+    };
+    const std::pair<const char *, const char *> kCases[] = {
+        {"sin x", "'sin' is a function: write sin(x)"},
+        {"foo(1)", "unknown function 'foo'"},
+        {"flor(total)", "unknown function 'flor': did you mean 'floor'?"},
+        {"totl + 1", "unknown name 'totl': did you mean 'total'?"},
+        {"q + 1", "unknown name 'q'"}, // a name this short is near everything: no guess
+        {"total \xC3\x97 2", "'\xC3\x97' is not an operator: use '*'"},
+        {"total \xE2\x88\x92 2", "'\xE2\x88\x92' is not an operator: use '-'"},
+        {"(1 + 2", "this '(' is never closed"},
+        {"1 + 2)", "this ')' closes nothing"},
+        {"2 +", "the text ends where a value is needed"},
+        {"total = 1", "'=' is no operator: '==' compares"},
+        {"1 2", "'2' follows a whole formula: an operator is missing before it"},
+        {"cos(1, 2)", "wrong number of arguments in 'cos(1, 2)'"},
+    };
+    for (const auto &[text, message] : kCases) EXPECT_EQ(first_message(text), message) << text;
+
+    // A character of several bytes is one token: its place covers it whole.
+    parser_calc(p.get(), "total \xC3\x97 2");
+    size_t offset = 0, length = 0;
+    parser_error_at(p.get(), 0, nullptr, &offset, &length);
+    EXPECT_EQ(std::make_pair(offset, length), std::make_pair(size_t{6}, size_t{2}));
+
+    // As snprintf: cut to the room given, always terminated, the whole length returned.
+    parser_calc(p.get(), "foo(1)");
+    char small[8] = "xxxxxxx";
+    EXPECT_EQ(parser_error_message(p.get(), 0, small, sizeof small), 22);
+    EXPECT_STREQ(small, "unknown");
+    EXPECT_EQ(parser_error_message(p.get(), 0, nullptr, 0), 22);
+    EXPECT_EQ(parser_error_message(p.get(), 1, small, sizeof small), -1);
+    EXPECT_EQ(parser_error_message(nullptr, 0, small, sizeof small), -1);
+
+    // The defined grammar's errors, and a text not kept.
+    ParserPtr d(parser_new());
+    parser_calc(d.get(), "g(2)");
+    char line[128];
+    parser_error_message(d.get(), 0, line, sizeof line);
+    EXPECT_STREQ(line, "unknown function 'g'");
+    parser_limit(d.get(), PARSER_LIMIT_TEXT_BYTES, 4);
+    parser_calc(d.get(), "1+2+3");
+    parser_error_message(d.get(), 0, line, sizeof line);
+    EXPECT_STREQ(line, "the text is longer than the limit of 4 bytes");
 }
 
 // A million brackets deep, with a negation every eight: nothing recurses.

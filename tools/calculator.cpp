@@ -26,10 +26,13 @@ public:
     MessageLines(const std::string &text, Evaluation *into, std::vector<std::string> hosts)
         : text_(text), into_(*into), hosts_(std::move(hosts)) {}
 
-    void error(int code, size_t offset, size_t length) {
+    // Error entry INDEX of PARSER's tree, in the library's words for its
+    // token and fix.
+    void error(const Parser *parser, int index, int code, size_t offset, size_t length) {
         add(&into_.errors, &hidden_errors_, [&] {
-            return "error " + std::to_string(code) + ": " + parser_error_text(code) + "\n" +
-                   show_place(text_, offset, length);
+            std::string message(static_cast<size_t>(std::max(0, parser_error_message(parser, index, nullptr, 0))), '\0');
+            parser_error_message(parser, index, message.data(), message.size() + 1);
+            return "error " + std::to_string(code) + ": " + message + "\n" + show_place(text_, offset, length);
         });
     }
 
@@ -253,7 +256,7 @@ Evaluation Calculator::evaluate(const std::string &text) {
         size_t offset = 0, length = 0;
         parser_error_at(parser, i, &code, &offset, &length);
         interrupted = interrupted || code == PARSER_ERR_INTERRUPTED;
-        lines.error(code, offset, length);
+        lines.error(parser, i, code, offset, length);
     }
     // After Ctrl-C, which may also come too late to stop the build, no check:
     // the line is dropped.

@@ -29,7 +29,7 @@ constexpr size_t kDefinitionLimitBytes = 128 << 10;
 // Each list holds the first few messages and then one line counting the rest.
 struct Evaluation {
     float value = 0.0f;
-    std::vector<std::string> errors;   // "error 2: MEANING\n  x+\n  ^~"
+    std::vector<std::string> errors;   // "error 2: MESSAGE\n  x+\n  ^~"
     std::vector<std::string> warnings; // "warning: no variable matches 'tly'; it counts as 0\n  ..."
 };
 

@@ -10,6 +10,18 @@ constexpr size_t kBefore = 30; // bytes shown before the place
 constexpr size_t kAfter = 42;  // bytes shown from the place on, the place's own first
 } // namespace
 
+namespace {
+
+// The columns the bytes of TEXT take on a terminal: one per character, a
+// UTF-8 continuation byte taking none.
+size_t columns(std::string_view text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+} // namespace
+
 std::string show_place(std::string_view text, size_t offset, size_t length) {
     offset = std::min(offset, text.size());
     const size_t from = offset > kBefore ? offset - kBefore : 0;
@@ -20,9 +32,9 @@ std::string show_place(std::string_view text, size_t offset, size_t length) {
         if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
     const std::string lead = from > 0 ? "..." : "";
     std::string out = "  " + lead + window + (to < text.size() ? "..." : "") + "\n  ";
-    out.append(lead.size() + offset - from, ' ');
+    out.append(lead.size() + columns(text.substr(from, offset - from)), ' ');
     out += '^';
-    out.append(marked - 1, '~');
+    out.append(std::max<size_t>(1, columns(text.substr(offset, marked))) - 1, '~');
     return out;
 }
 

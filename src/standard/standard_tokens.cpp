@@ -100,6 +100,11 @@ Lexeme Tokenizer::next() {
     }
     if ((c == '!' || c == '<' || c == '>' || c == '=') && d == '=') length = 2;
     if ((c == '&' || c == '|') && d == c) length = 2;
+    // A character of several bytes is one token, so its place covers all of
+    // it: the error on 'x × 2' is the whole '×'.
+    if ((static_cast<unsigned char>(c) & 0xC0) == 0xC0)
+        while (length < 4 && at_ + length < text_.size() && (static_cast<unsigned char>(text_[at_ + length]) & 0xC0) == 0x80)
+            ++length;
     at_ += length;
     return Lexeme{kind, start, length, 0.0f};
 }
