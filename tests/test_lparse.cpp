@@ -191,6 +191,23 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
                                  << std::mismatch(want.begin(), want.end(), many.out.begin(), many.out.end()).first - want.begin();
 }
 
+// A name no column or variable gives would make every row wrong: refused
+// before the first row, in both grammars, and in a sweep.
+TEST(LparseCsv, ANameWithoutAColumnIsAnErrorBeforeAnyRow) {
+    for (const Args &args : {Args{"--csv", "-", "x*2"}, Args{"--syntax=standard", "--csv", "-", "a + x"}}) {
+        const Outcome got = run_lparse(args, "a,b\n1,2\n");
+        EXPECT_EQ(got.status, 1) << show(args);
+        EXPECT_EQ(got.out, "") << show(args);
+        EXPECT_NE(got.err.find("lparse: error: 'x' is no column and no variable: no row is computed"), std::string::npos)
+            << show(args) << got.err;
+    }
+    const Outcome swept = run_lparse({"--sweep", "x=0:1:0.5", "x*k"});
+    EXPECT_EQ(swept.status, 1);
+    EXPECT_EQ(swept.out, "");
+    EXPECT_NE(swept.err.find("'k' is no column and no variable"), std::string::npos) << swept.err;
+    EXPECT_EQ(run_lparse({"--sweep", "x=0:1:0.5", "x*k", "k=2"}).out, "x\tx*k\n0\t0\n0.5\t1\n1\t2\n");
+}
+
 // A header of 400,000 names is checked and its columns defined in time
 // linear in its size: comparing every pair of names, or finding each name
 // in a list, would take minutes here, and the test's timeout would end it.

@@ -243,6 +243,18 @@ std::optional<std::string> Calculator::lookup(const std::string &operand) const 
     return std::nullopt;
 }
 
+std::vector<std::string> Calculator::names_without_values(const std::string &text) const {
+    std::vector<std::string> lines, seen;
+    for (const lib_parse::Name &name : names(text)) {
+        if (name.kind != PARSER_NAME_UNKNOWN || std::find(seen.begin(), seen.end(), name.name) != seen.end()) continue;
+        seen.push_back(name.name);
+        if (lines.size() < kShownMessages)
+            lines.push_back("error: " + quoted(name.name) + " is no column and no variable: no row is computed\n" +
+                            show_place(text, name.offset, name.length));
+    }
+    return lines;
+}
+
 Evaluation Calculator::evaluate(const std::string &text) {
     Evaluation result;
     result.value = parser_.calc(text);

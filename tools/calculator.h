@@ -84,6 +84,10 @@ public:
     // The names and calls TEXT reads, each with the variable or function it
     // finds (parser_names).
     std::vector<lib_parse::Name> names(const std::string &text) const { return parser_.names(text); }
+    // An error line for each distinct name TEXT reads that no variable has:
+    // where the values come from columns or a sweep, such a name would make
+    // every row wrong, so nothing is computed ("" each when none).
+    std::vector<std::string> names_without_values(const std::string &text) const;
 
     // Variables in the order they were defined.
     const std::vector<std::pair<std::string, float>> &variables() const { return vars_; }

@@ -186,6 +186,12 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
     if (bad_names > kShownRowWarnings && !style.quiet)
         complain("warning: " + std::to_string(bad_names - kShownRowWarnings) + " more columns have names no "
                  "expression can read, " + std::to_string(bad_names) + " in all");
+    // A name no column gives would be 0 (or NaN) in every row: refused
+    // before a row is written.
+    if (const std::vector<std::string> missing = calculator->names_without_values(expr); !missing.empty()) {
+        for (const std::string &line : missing) complain(line);
+        return 1;
+    }
     const Evaluation prepared = calculator->prepare(expr);
     for (const std::string &line : prepared.errors) complain(line);
     if (!style.quiet)

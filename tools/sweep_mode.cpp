@@ -55,6 +55,10 @@ int run_sweep(Calculator *calculator, const std::string &expr, const Sweep &swee
 
     const std::string warning = calculator->set_var(sweep.var, xs.front());
     if (!warning.empty() && !quiet) std::fprintf(stderr, "lparse: %s\n", warning.c_str());
+    if (const std::vector<std::string> missing = calculator->names_without_values(expr); !missing.empty()) {
+        for (const std::string &line : missing) std::fprintf(stderr, "lparse: %s\n", line.c_str());
+        return 1;
+    }
     const Evaluation prepared = calculator->prepare(expr);
     for (const std::string &line : prepared.errors) std::fprintf(stderr, "lparse: %s\n", line.c_str());
     if (!quiet)
