@@ -180,6 +180,25 @@ LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name) LIB_PARSE_
  * nothing. A NULL handle or name returns -1. */
 LIB_PARSE_API int parser_var_get(const Parser *parser, const char *name, float *value) LIB_PARSE_NOEXCEPT;
 
+/* Asked for a name a text reads that no variable has, while a tree is built:
+ * returns non-zero after storing the name's value in *VALUE, and the build
+ * defines variable NAME with it and reads it (as parser_var would), or 0 to
+ * leave the name unknown. NAME is valid during the call only. It must not call
+ * into the handle (such calls are refused). */
+typedef int (*parser_unknown_fn)(void *ctx, const char *name, float *value);
+
+/* Sets the handle's supplier of unknown names: when a build (parser_calc,
+ * parser_expand, parser_eval rebuilding, the first row of parser_calc_bulk)
+ * meets a name that no variable has, FN is called once per name per build,
+ * on the calling thread, before the name would count as unknown. In the
+ * defined grammar the name is the leaf's text as the grammar reads it (blanks
+ * at its edges included), and it is asked only when no variable's name
+ * begins with it; in the standard grammar it is the name itself, asked before
+ * the math set's constants. parser_check and parser_names never call it. A
+ * NULL FN removes it. Returns 0; non-zero for a NULL handle or a call from a
+ * callback. */
+LIB_PARSE_API int parser_on_unknown(Parser *parser, parser_unknown_fn fn, void *ctx) LIB_PARSE_NOEXCEPT;
+
 /* Receives one variable: its NAME (valid during the call only) and VALUE. */
 typedef void (*parser_variable_fn)(void *ctx, const char *name, float value);
 

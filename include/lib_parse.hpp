@@ -73,13 +73,14 @@ public:
 
     Parser(Parser &&other) noexcept
         : handle_(std::exchange(other.handle_, nullptr)), natives_(std::move(other.natives_)),
-          on_error_(std::move(other.on_error_)) {}
+          on_error_(std::move(other.on_error_)), on_unknown_(std::move(other.on_unknown_)) {}
     Parser &operator=(Parser &&other) noexcept {
         if (this != &other) {
             parser_destroy(handle_);
             handle_ = std::exchange(other.handle_, nullptr);
             natives_ = std::move(other.natives_);
             on_error_ = std::move(other.on_error_);
+            on_unknown_ = std::move(other.on_unknown_);
         }
         return *this;
     }
@@ -232,6 +233,34 @@ public:
         on_error_ = std::move(held);
     }
 
+    // Sets the supplier of names no variable has (parser_on_unknown): any
+    // callable taking the name and returning a std::optional<float>, kept by
+    // the Parser; a value defines the variable. An empty std::function
+    // removes it. A callable that throws supplies nothing.
+    void on_unknown(std::function<std::optional<float>(const std::string &)> callable) {
+        if (!callable) {
+            parser_on_unknown(handle_, nullptr, nullptr);
+            on_unknown_.reset();
+            return;
+        }
+        auto held = std::make_unique<std::function<std::optional<float>(const std::string &)>>(std::move(callable));
+        parser_on_unknown(
+            handle_,
+            [](void *ctx, const char *name, float *value) -> int {
+                try {
+                    const std::optional<float> supplied =
+                        (*static_cast<std::function<std::optional<float>(const std::string &)> *>(ctx))(name);
+                    if (!supplied) return 0;
+                    *value = *supplied;
+                    return 1;
+                } catch (...) {
+                    return 0;
+                }
+            },
+            held.get());
+        on_unknown_ = std::move(held);
+    }
+
     // Sets limit WHICH (a PARSER_LIMIT_* value) and returns its previous
     // value; a negative VALUE only reads it.
     long long limit(int which, long long value = -1) { return parser_limit(handle_, which, value); }
@@ -375,6 +404,7 @@ private:
     // after the handle, in ~Parser's members.
     std::vector<std::pair<std::string, std::unique_ptr<HeldBase>>> natives_;
     std::unique_ptr<std::function<void(int, std::size_t, std::size_t)>> on_error_;
+    std::unique_ptr<std::function<std::optional<float>(const std::string &)>> on_unknown_;
 };
 
 } // namespace lib_parse

@@ -214,6 +214,80 @@ TEST(Calc, VariablesListedAndReadWithoutDefiningThem) {
     EXPECT_STREQ(parser_version(), lib_parse::Parser::version().c_str());
 }
 
+// A host that resolves names lazily (a sheet's cells): a build asks for each
+// name no variable has, once, and a supplied one becomes a variable the tree
+// reads; checks and listings never ask, nor does a tree re-used.
+TEST(Calc, UnknownNamesSuppliedByTheHostOncePerBuild) {
+    struct Sheet {
+        Parser *p;
+        std::vector<std::string> asked;
+        int refused = 0; // calls into the handle from the callback that were refused
+    };
+    const auto supply = [](void *ctx, const char *name, float *value) {
+        auto *sheet = static_cast<Sheet *>(ctx);
+        sheet->asked.emplace_back(name);
+        sheet->refused += parser_var(sheet->p, "other", 1.0f); // refused: 1
+        if (std::string(name).rfind("cell", 0) != 0 && std::string(name) != "pi") return 0;
+        *value = std::string(name) == "pi" ? 3.0f : static_cast<float>(std::string(name).size());
+        return 1;
+    };
+    for (const int syntax : {PARSER_SYNTAX_DEFINED, PARSER_SYNTAX_STANDARD}) {
+        ParserPtr p(parser_new());
+        parser_syntax(p.get(), syntax);
+        parser_math(p.get());
+        Sheet sheet{p.get(), {}, 0};
+        EXPECT_EQ(parser_on_unknown(p.get(), supply, &sheet), 0);
+        const bool standard = syntax == PARSER_SYNTAX_STANDARD;
+        const char *text = standard ? "cellA1 * 2 + cellA1 + cellB22 + zz" : "cellA1*2+cellA1+cellB22+zz";
+        EXPECT_GT(parser_check(p.get(), text, nullptr, nullptr), 0);
+        EXPECT_GT(parser_names(p.get(), text, nullptr, nullptr), 0);
+        EXPECT_TRUE(sheet.asked.empty()) << syntax; // a check or a listing asks nothing
+        const float value = parser_calc(p.get(), text);
+        if (standard) {
+            EXPECT_TRUE(std::isnan(value)); // zz is still unknown: an error there
+        } else {
+            EXPECT_EQ(value, 6.0f * 3 + 7.0f);
+        }
+        EXPECT_EQ(sheet.asked, (std::vector<std::string>{"cellA1", "cellB22", "zz"})) << syntax;
+        EXPECT_EQ(sheet.refused, 3);
+        float cell = 0.0f;
+        EXPECT_EQ(parser_var_get(p.get(), "cellB22", &cell), 0);
+        EXPECT_EQ(cell, 7.0f);
+        EXPECT_EQ(parser_var_get(p.get(), "other", nullptr), 1);
+        parser_calc(p.get(), text); // the same tree: nothing asked
+        EXPECT_EQ(sheet.asked.size(), 3u);
+        // A variable supplied is a variable: the host's value changes it.
+        parser_var(p.get(), "cellA1", 1.0f);
+        if (!standard) {
+            EXPECT_EQ(parser_calc(p.get(), text), 3.0f + 7.0f);
+        }
+        // pi is asked before the math set's constant is read.
+        sheet.asked.clear();
+        EXPECT_EQ(parser_calc(p.get(), standard ? "pi + 1" : "pi+1"), 4.0f);
+        EXPECT_EQ(sheet.asked, std::vector<std::string>{"pi"});
+        // The defined grammar asks for the leaf as it reads it, blanks included.
+        if (!standard) {
+            sheet.asked.clear();
+            parser_calc(p.get(), "zz *2");
+            EXPECT_EQ(sheet.asked, std::vector<std::string>{"zz "});
+        }
+        EXPECT_EQ(parser_on_unknown(p.get(), nullptr, nullptr), 0);
+        sheet.asked.clear();
+        parser_calc(p.get(), "cellC3 + 1");
+        EXPECT_TRUE(sheet.asked.empty());
+        EXPECT_EQ(parser_on_unknown(nullptr, supply, &sheet), 1);
+    }
+    lib_parse::Parser wrapped;
+    wrapped.on_unknown([](const std::string &name) -> std::optional<float> {
+        if (name == "boom") throw 1; // supplies nothing
+        return name == "k" ? std::optional<float>(4.0f) : std::nullopt;
+    });
+    lib_parse::Parser moved = std::move(wrapped); // the callable goes with the handle
+    EXPECT_EQ(moved.calc("k*2+boom+j"), 8.0f);
+    EXPECT_EQ(moved.var_get("k"), std::optional<float>(4.0f));
+    EXPECT_EQ(moved.var_get("boom"), std::nullopt);
+}
+
 TEST(Bulk, BadArgumentsAreRefusedAndChangeNothing) {
     ParserPtr p(parser_new());
     parser_var(p.get(), "x", 5.0f);

@@ -8,7 +8,7 @@
 namespace lp {
 
 TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char *text, size_t length,
-                     const BuildWatch &watch) {
+                     const BuildWatch &watch, const NameSupply *supply) {
     const bool own = purpose == BuildFor::TREE;
     if (parser->syntax != PARSER_SYNTAX_STANDARD) {
         if (own) parser->rebuild_on_new_variable = false;
@@ -16,7 +16,7 @@ TreeNode *build_tree(Parser *parser, BuildFor purpose, Arena *arena, const char 
                            parser->limits, watch);
     }
     bool unknown_name = false;
-    TreeNode *tree = standard_text(arena, text, length, Definitions{&parser->var_index, &parser->func_index, parser->hosts, parser->math},
+    TreeNode *tree = standard_text(arena, text, length, Definitions{&parser->var_index, &parser->func_index, parser->hosts, parser->math, supply},
                                    parser->limits, watch, &unknown_name);
     if (own) parser->rebuild_on_new_variable = unknown_name;
     return tree;

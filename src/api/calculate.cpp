@@ -9,7 +9,9 @@
 #include "run/program.h"
 #include "support/arena.h"
 #include "support/check_point.h"
+#include "support/checked_memory.h"
 #include "tree/handle.h"
+#include "tree/name_supply.h"
 #include "tree/operation_table.h"
 
 using namespace lp;
@@ -28,6 +30,31 @@ bool is_cached_text(const ExprCache *cache, const char *text) {
         if (last[i] != text[i]) return false;
     return text[cache->length] == 0;
 }
+
+// The names a build asks the host for through parser_on_unknown: each once,
+// a supplied one defined on the spot. The host's function runs with the
+// handle busy, so it cannot call back into it.
+class HostNames {
+public:
+    explicit HostNames(Parser *parser) : parser_(parser) {}
+    const NameSupply *supply() const { return parser_->on_unknown != nullptr ? &supply_ : nullptr; }
+
+private:
+    static const Variable *ask(void *ctx, std::string_view name) {
+        auto *self = static_cast<HostNames *>(ctx);
+        Parser *parser = self->parser_;
+        const String copy(name);
+        if (!self->asked_.insert(copy).second) return nullptr; // asked once per build
+        float value = 0.0f;
+        if (parser->on_unknown(parser->on_unknown_ctx, copy.c_str(), &value) == 0) return nullptr;
+        set_variable(parser, copy.c_str(), value);
+        return var_index_find(&parser->var_index, copy.c_str());
+    }
+
+    Parser *parser_;
+    HashSet<String, StringHash> asked_;
+    NameSupply supply_{&HostNames::ask, this};
+};
 
 // Builds the tree (and its program) for the LENGTH bytes of TEXT in place of
 // the current one; a refused text (REFUSED, LENGTH the bytes read) gets the
@@ -54,9 +81,14 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     CheckPoint check(&parser->call);
     BuildWatch watch;
     watch.check = &check;
-    parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch);
+    HostNames host_names(parser);
+    // A name the host supplies is a new variable; the tree being built reads
+    // it already, so it rebuilds nothing.
+    parser->rebuild_on_new_variable = false;
+    parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch, host_names.supply());
     if (parser->tree != nullptr) {
-        parser->program = program_build(parser->tree, &parser->var_index, parser->generation, old, check);
+        parser->program =
+            program_build(parser->tree, &parser->var_index, parser->generation, old, check, host_names.supply());
         old = nullptr; // the program, or freed
         if (check.stopped()) LP_REPORT(PARSER_ERR_INTERRUPTED, (Span{0, length})); // the whole text was read
     }

@@ -69,6 +69,8 @@ extern "C" Parser *parser_new(void) noexcept {
     parser->busy = false;
     parser->on_error = nullptr;
     parser->on_error_ctx = nullptr;
+    parser->on_unknown = nullptr;
+    parser->on_unknown_ctx = nullptr;
     parser->syntax = PARSER_SYNTAX_DEFINED;
     parser->rebuild_on_new_variable = false;
     parser->math = false;
@@ -140,6 +142,13 @@ extern "C" int parser_vars(Parser *parser, parser_variable_fn fn, void *ctx) noe
     if (fn != nullptr)
         for (size_t k = oldest_first.size(); k-- > 0;) fn(ctx, oldest_first[k]->name, oldest_first[k]->value);
     return static_cast<int>(std::min<size_t>(oldest_first.size(), INT32_MAX));
+}
+
+extern "C" int parser_on_unknown(Parser *parser, parser_unknown_fn fn, void *ctx) noexcept {
+    if (parser == nullptr || parser->busy) return 1;
+    parser->on_unknown = fn;
+    parser->on_unknown_ctx = fn != nullptr ? ctx : nullptr;
+    return 0;
 }
 
 extern "C" const char *parser_version(void) noexcept {

@@ -12,6 +12,7 @@
 #include "support/small_stack.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/name_supply.h"
 #include "tree/operand.h"
 
 namespace lp {
@@ -317,15 +318,18 @@ private:
 
 // A name reads the variable it names by prefix; without one, the node keeps
 // its own value.
-void bind_leaf(LeafStep *leaf, const VarIndex *vars) {
-    const Variable *v = leaf->exact ? var_index_find(vars, leaf->node->expr) : variable_by_prefix(vars, leaf->node->expr);
+void bind_leaf(LeafStep *leaf, const VarIndex *vars, const NameSupply *supply = nullptr) {
+    const char *name = leaf->node->expr;
+    const Variable *v = leaf->exact ? var_index_find(vars, name) : variable_by_prefix(vars, name);
+    if (v == nullptr && supply != nullptr) v = (*supply)(name);
     leaf->source = v != nullptr ? &v->value : &leaf->node->value;
 }
 
-void bind_names(Program *program, const VarIndex *vars, uint64_t generation, CheckPoint &check) {
+void bind_names(Program *program, const VarIndex *vars, uint64_t generation, CheckPoint &check,
+                const NameSupply *supply = nullptr) {
     for (size_t i = 0; i < program->leaf_count; ++i) {
         if (check.pass(kNodeUnits)) return;
-        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars);
+        if (program->leaves[i].is_name) bind_leaf(&program->leaves[i], vars, supply);
     }
     program->generation = generation;
 }
@@ -333,7 +337,7 @@ void bind_names(Program *program, const VarIndex *vars, uint64_t generation, Che
 } // namespace
 
 Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse,
-                       CheckPoint &check) {
+                       CheckPoint &check, const NameSupply *supply) {
     const size_t total = root != nullptr ? count_nodes(root, check) : 0;
     if (total == 0) {
         program_free(reuse);
@@ -354,7 +358,10 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
         p->arithmetic_only &= c == Compute::ADD || c == Compute::SUB || c == Compute::MUL || c == Compute::DIV ||
                               c == Compute::ROUTINE;
     }
-    bind_names(p, vars, generation, check); // a program not yet run has no records to bring up to date
+    // A program not yet run has no records to bring up to date. A name the
+    // host supplies is defined meanwhile, after GENERATION: the first run
+    // binds every name again, so a prefix read bound before it finds it.
+    bind_names(p, vars, generation, check, supply);
     if (check.stopped()) {
         program_free(p);
         return nullptr;

@@ -12,6 +12,7 @@
 namespace lp {
 
 class CheckPoint; // check_point.h
+struct NameSupply; // name_supply.h
 struct CallData; // host_functions.h
 struct VarIndex; // variables.h
 
@@ -201,12 +202,13 @@ inline bool program_calls_out(const Program &p) {
 }
 
 // Flattens the tree under ROOT, as expansion builds it, and binds its names
-// in VARS, passing CHECK's check points. Given REUSE, the program of an
+// in VARS (a name none reads is asked of SUPPLY, when given), passing
+// CHECK's check points. Given REUSE, the program of an
 // earlier tree, its arrays are kept when they fit, and it is the program
 // returned or freed. Null for an empty tree, or when CHECK says the call
 // was stopped.
 Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse,
-                       CheckPoint &check);
+                       CheckPoint &check, const NameSupply *supply = nullptr);
 void program_free(Program *program);
 // Binds every name again: the variable list has grown since. Drops the
 // machine code, which reads the names where they were bound.

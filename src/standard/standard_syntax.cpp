@@ -26,6 +26,7 @@
 #include "tree/handle.h"
 #include "tree/host_functions.h"
 #include "tree/name_list.h"
+#include "tree/name_supply.h"
 #include "tree/notes.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
@@ -213,6 +214,7 @@ private:
         }
         char *copy = arena_->copy(name.data(), name.size());
         const Variable *v = var_index_find(definitions_.vars, copy);
+        if (v == nullptr && definitions_.supply != nullptr) v = (*definitions_.supply)(name);
         float constant = 0.0f;
         if (v == nullptr && definitions_.math && math_constant(name, &constant)) {
             *unknown_name_ = true; // a variable of the name, defined later, wins

@@ -10,6 +10,8 @@
 
 namespace lp {
 
+struct NameSupply;
+
 class Arena;
 struct HostTable;
 struct NameTrie;
@@ -23,6 +25,7 @@ struct Definitions {
     // parser_math was called: `log` and `ln` read as the natural logarithm,
     // `pi` and `e`, unless variables, as the constants.
     bool math;
+    const NameSupply *supply = nullptr; // asked for a name no variable has; null: none asked
 };
 
 // The tree of TEXT (LENGTH bytes) in the standard grammar, built of the node

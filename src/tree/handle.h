@@ -65,6 +65,8 @@ struct Parser {
     lp::CallState call; // the call parser_interrupt may stop
     parser_error_fn on_error; // told each error entry of a tree just built, or null
     void *on_error_ctx;
+    parser_unknown_fn on_unknown; // asked for names no variable has while the tree is built, or null
+    void *on_unknown_ctx;
     int syntax; // PARSER_SYNTAX_*: the grammar texts are read in
     // The standard grammar's tree names a variable that did not exist: a new
     // variable rebuilds it, as the name may now read one.
