@@ -1,6 +1,7 @@
 // test_lparse.cpp - the lparse calculator driven as a process: values, errors, exit codes and every mode.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,25 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
     EXPECT_EQ(many.status, 0) << many.err;
     EXPECT_TRUE(many.out == want) << "first difference at byte "
                                  << std::mismatch(want.begin(), want.end(), many.out.begin(), many.out.end()).first - want.begin();
+}
+
+// LPARSE_SYNTAX makes the standard grammar a user's default; --syntax still
+// decides; the defined grammar's warning on a blank in a name points there.
+TEST(LparseOneShot, TheEnvironmentChoosesTheDefaultGrammar) {
+    ASSERT_EQ(setenv("LPARSE_SYNTAX", "standard", 1), 0);
+    const Outcome standard = run_lparse({"x * 2", "x=3"});
+    const Outcome defined = run_lparse({"--syntax=defined", "x * 2", "x=3"});
+    ASSERT_EQ(setenv("LPARSE_SYNTAX", "odd", 1), 0);
+    const Outcome odd = run_lparse({"1"});
+    unsetenv("LPARSE_SYNTAX");
+    EXPECT_EQ(standard.out, "6\n");
+    EXPECT_EQ(standard.err, "");
+    EXPECT_EQ(defined.out, "0\n");
+    EXPECT_NE(defined.err.find("blanks belong to names; --syntax=standard (or LPARSE_SYNTAX=standard) reads it"),
+              std::string::npos) << defined.err;
+    EXPECT_EQ(odd.status, 2);
+    EXPECT_NE(odd.err.find("LPARSE_SYNTAX takes defined or standard, not 'odd'"), std::string::npos) << odd.err;
+    EXPECT_EQ(run_lparse({"x * 2", "x=3"}).out, "0\n"); // without it, the defined grammar
 }
 
 // A name no column or variable gives would make every row wrong: refused

@@ -64,8 +64,11 @@ private:
             ++*hidden;
     }
 
-    // pi reads a variable, pi() calls the host function pi.
+    // pi reads a variable, pi() calls the host function pi; a blank in a
+    // name is what the standard grammar reads otherwise.
     std::string hint(int kind, size_t offset, size_t length) const {
+        if (kind == PARSER_NOTE_BLANK_IN_NAME)
+            return "; --syntax=standard (or LPARSE_SYNTAX=standard) reads it as most calculators do";
         if (kind != PARSER_NOTE_UNKNOWN_NAME) return "";
         const std::string name = text_.substr(offset, length);
         const bool host = std::find(hosts_.begin(), hosts_.end(), name) != hosts_.end();

@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -213,6 +214,16 @@ std::string check(const Options &o) {
 ParsedOptions parse_options(int argc, const char *const *argv) {
     ParsedOptions parsed;
     Options &o = parsed.options;
+    // A user who always types formulas the standard way says so once, in
+    // the environment; --syntax still decides.
+    if (const char *env = std::getenv("LPARSE_SYNTAX"); env != nullptr && *env != 0) {
+        const std::string_view value(env);
+        if (value != "defined" && value != "standard") {
+            parsed.error = "LPARSE_SYNTAX takes defined or standard, not " + quoted(value);
+            return parsed;
+        }
+        o.standard = value == "standard";
+    }
     Reader in{argc, argv};
     bool options_ended = false;
     while (!in.done()) {
@@ -266,7 +277,8 @@ Options:
       --syntax=defined|standard
                           read texts and -f definitions in the library's own
                           grammar (the default) or in the standard grammar of
-                          formulas, as other formula libraries read them (below)
+                          formulas, as other formula libraries read them (below);
+                          the environment variable LPARSE_SYNTAX sets the default
   -s, --script FILE       run the lines of FILE ('-' for standard input) as a
                           script: 'lparse -s FILE' is 'lparse < FILE', and a
                           first line '#!/usr/bin/env -S lparse -s' makes FILE
