@@ -211,6 +211,25 @@ TEST(LparseOneShot, TheEnvironmentChoosesTheDefaultGrammar) {
     EXPECT_EQ(run_lparse({"x * 2", "x=3"}).out, "0\n"); // without it, the defined grammar
 }
 
+// A field reads as the same digits in a text do, however long; input is
+// echoed in messages as printable UTF-8 only, anything else as \xNN.
+TEST(LparseCsv, FieldsReadAsTextsAndEchoedInert) {
+    const std::string many(5000, '9');
+    const Outcome got = run_lparse({"--csv", "-", "--on-error=nan", "x"},
+                                   "x\n" + many + "\n-" + many + "\n0." + std::string(5000, '0') + "1\n\xff\xfe\n\xc3\xa9\n\xc2\x85\n");
+    const std::vector<std::string> out = lines_of(got.out);
+    ASSERT_EQ(out.size(), 7u) << got.out.substr(0, 200);
+    EXPECT_EQ(out[1].substr(5000), ",inf");
+    EXPECT_EQ(out[2].substr(5001), ",-inf");
+    EXPECT_EQ(out[3].substr(5003), ",0");
+    EXPECT_EQ(run_lparse({many}).out, "inf\n"); // the same digits in a text
+    EXPECT_NE(got.err.find("('x'): '\\xff\\xfe' is not a number"), std::string::npos) << got.err;
+    EXPECT_NE(got.err.find("('x'): '\xc3\xa9' is not a number"), std::string::npos) << got.err; // printable: as it is
+    EXPECT_NE(got.err.find("('x'): '\\xc2\\x85' is not a number"), std::string::npos) << got.err; // a C1 control
+    // The library's notes quote the same way.
+    EXPECT_NE(run_lparse({"1+\xff+2"}).err.find("no variable matches '\\xff'"), std::string::npos);
+}
+
 // A name no column or variable gives would make every row wrong: refused
 // before the first row, in both grammars, and in a sweep.
 TEST(LparseCsv, ANameWithoutAColumnIsAnErrorBeforeAnyRow) {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "quote.h"
+
 namespace lparse {
 
 namespace {
@@ -27,9 +29,14 @@ std::string show_place(std::string_view text, size_t offset, size_t length) {
     const size_t from = offset > kBefore ? offset - kBefore : 0;
     const size_t to = std::min(text.size(), offset + kAfter);
     const size_t marked = std::max<size_t>(1, std::min(length, to - offset));
+    // Each byte of no printable character shows as one blank, so the caret
+    // still stands under its place and input never acts on the terminal.
     std::string window(text.substr(from, to - from));
-    for (char &c : window)
-        if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
+    for (size_t at = 0; at < window.size();) {
+        const size_t length = printable_at(window, at);
+        if (length == 0) window[at] = ' ';
+        at += length > 0 ? length : 1;
+    }
     const std::string lead = from > 0 ? "..." : "";
     std::string out = "  " + lead + window + (to < text.size() ? "..." : "") + "\n  ";
     out.append(lead.size() + columns(text.substr(from, offset - from)), ' ');

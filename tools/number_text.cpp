@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 namespace lparse {
@@ -56,6 +57,28 @@ float read_back(const std::string &text) {
 
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The power of ten of the leading digit of the decimal TEXT (digits, an
+// optional point and more digits, an optional exponent): 3 for "1234.5" and
+// "1.2e3", -2 for "0.012"; saturated far beyond any float's range.
+long decimal_magnitude(std::string_view text) {
+    constexpr long kFar = 100000;
+    const size_t e = std::min(text.find_first_of("eE"), text.size());
+    const std::string_view mantissa = text.substr(0, e);
+    const size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return -kFar; // zero
+    long magnitude = first < point ? static_cast<long>(point - first) - 1 : -static_cast<long>(first - point);
+    if (e < text.size()) {
+        std::string_view exponent = text.substr(e + 1);
+        const bool down = !exponent.empty() && exponent.front() == '-';
+        if (!exponent.empty() && (exponent.front() == '-' || exponent.front() == '+')) exponent.remove_prefix(1);
+        long value = 0;
+        for (const char c : exponent) value = std::min(kFar, value * 10 + (c - '0'));
+        magnitude += down ? -value : value;
+    }
+    return std::clamp(magnitude, -kFar, kFar);
+}
+
 template <typename Number>
 std::optional<Number> parse_number(std::string_view text) {
     text = trim(text);
@@ -68,12 +91,13 @@ std::optional<Number> parse_number(std::string_view text) {
     if (result.ptr != end) return std::nullopt;
     if (result.ec == std::errc()) return value;
     if (result.ec != std::errc::result_out_of_range) return std::nullopt;
-    // Beyond the type's range ("1e39", "1e-50"): an infinity or a zero, as a
-    // conversion of the number would give. A wider type decides which.
-    long double wide = 0;
-    const auto again = std::from_chars(text.data(), end, wide);
-    if (again.ec != std::errc() || again.ptr != end) return std::nullopt;
-    return static_cast<Number>(wide);
+    // Beyond the type's range ("1e39", "1e-50", five thousand digits): an
+    // infinity or a zero, as a conversion of the number would give, and as
+    // the language reads the same digits. Its decimal magnitude decides which.
+    const bool negative = text.front() == '-';
+    const Number huge = std::numeric_limits<Number>::infinity();
+    return decimal_magnitude(text.substr(negative ? 1 : 0)) >= 0 ? (negative ? -huge : huge)
+                                                                 : (negative ? -Number(0) : Number(0));
 }
 
 } // namespace

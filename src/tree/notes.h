@@ -39,8 +39,9 @@ private:
     Vector<Note> notes_;
 };
 
-// TEXT quoted for a message, cut to a few dozen bytes, control bytes written
-// as \xNN: a note never echoes a long text, nor anything a terminal acts on.
+// TEXT quoted for a message, cut to a few dozen bytes, every byte of no
+// printable UTF-8 character (controls, binary) written as \xNN: a note
+// never echoes a long text, nor anything a terminal acts on or garbles.
 String quoted(std::string_view text);
 // The same without the quotes.
 String quoted_inner(std::string_view text);
