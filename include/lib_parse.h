@@ -174,6 +174,15 @@ LIB_PARSE_API int parser_var(Parser *parser, const char *name, float value) LIB_
  * A NULL handle or name, or a call from a callback, returns NULL. */
 LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name) LIB_PARSE_NOEXCEPT;
 
+/* Removes variable NAME: no text reads it any more (a tree that did is built
+ * again at its next evaluation), and parser_var of the name defines a new
+ * one. An address parser_var_ref gave for it stays valid until
+ * parser_destroy but names a record no tree reads. Takes time in proportion
+ * to the name's length, not to the number of variables. Returns 0, or 1 when
+ * no variable has exactly that name; -1 for a NULL handle or name, or a call
+ * from a callback. */
+LIB_PARSE_API int parser_unset(Parser *parser, const char *name) LIB_PARSE_NOEXCEPT;
+
 /* Reads variable NAME without defining it: stores its value in *VALUE (when
  * VALUE is not NULL) and returns 0, or returns 1, storing nothing, when no
  * variable has exactly that name. Safe inside callbacks, as it changes

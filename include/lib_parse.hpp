@@ -97,6 +97,9 @@ public:
     float *var_ref(const char *name) { return parser_var_ref(handle_, name); }
     float *var_ref(const std::string &name) { return var_ref(name.c_str()); }
 
+    // Removes a variable (parser_unset): 0, or 1 when there was none.
+    int unset(const std::string &name) { return parser_unset(handle_, name.c_str()); }
+
     // A variable's value, or nothing when no variable has exactly that name;
     // defines nothing (parser_var_get).
     std::optional<float> var_get(const std::string &name) const {

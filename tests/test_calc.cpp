@@ -214,6 +214,52 @@ TEST(Calc, VariablesListedAndReadWithoutDefiningThem) {
     EXPECT_STREQ(parser_version(), lib_parse::Parser::version().c_str());
 }
 
+// A variable removed is read by no tree: the tree that read it is built
+// again (the defined grammar's prefix read finds the next newest), its old
+// address stays writable, and the name may be defined anew.
+TEST(Calc, RemovedVariablesAreReadByNoTree) {
+    ParserPtr p(parser_new());
+    parser_var(p.get(), "xa", 1.0f);
+    parser_var(p.get(), "xb", 2.0f);
+    float *old = parser_var_ref(p.get(), "xb");
+    EXPECT_EQ(parser_calc(p.get(), "x*10"), 20.0f); // x reads xb, the newest beginning with it
+    for (int k = 0; k < 100; ++k) parser_eval(p.get()); // in machine code, where it is built
+    EXPECT_EQ(parser_unset(p.get(), "xb"), 0);
+    EXPECT_EQ(parser_eval(p.get()), 10.0f); // now xa
+    EXPECT_EQ(parser_calc(p.get(), "x*10"), 10.0f);
+    *old = 7.0f; // still writable, read by no tree
+    EXPECT_EQ(parser_calc(p.get(), "x*10"), 10.0f);
+    EXPECT_EQ(parser_unset(p.get(), "xb"), 1);
+    EXPECT_EQ(parser_var_get(p.get(), "xb", nullptr), 1);
+    EXPECT_EQ(parser_vars(p.get(), nullptr, nullptr), 1);
+    parser_var(p.get(), "xb", 3.0f); // a new record
+    EXPECT_NE(parser_var_ref(p.get(), "xb"), old);
+    EXPECT_EQ(parser_calc(p.get(), "x*10"), 30.0f);
+    EXPECT_EQ(parser_unset(nullptr, "x"), -1);
+    EXPECT_EQ(parser_unset(p.get(), nullptr), -1);
+
+    // The standard grammar: an exact name gone is an unknown name again.
+    ParserPtr s(parser_new());
+    parser_syntax(s.get(), PARSER_SYNTAX_STANDARD);
+    parser_var(s.get(), "y", 2.0f);
+    EXPECT_EQ(parser_calc(s.get(), "y + 1"), 3.0f);
+    EXPECT_EQ(parser_unset(s.get(), "y"), 0);
+    int code = -1;
+    EXPECT_TRUE(std::isnan(parser_calc(s.get(), "y + 1")));
+    EXPECT_EQ(parser_errors(s.get(), &code), 1);
+    EXPECT_EQ(code, PARSER_ERR_UNKNOWN_NAME);
+    // Refused from a callback.
+    parser_native_func(s.get(), "drop", 0, [](void *ctx, const float *, int) {
+        return static_cast<float>(parser_unset(static_cast<Parser *>(ctx), "z"));
+    }, s.get(), 0);
+    parser_var(s.get(), "z", 1.0f);
+    EXPECT_EQ(parser_calc(s.get(), "drop()"), -1.0f);
+    lib_parse::Parser wrapped;
+    wrapped.var("w", 1.0f);
+    EXPECT_EQ(wrapped.unset("w"), 0);
+    EXPECT_EQ(wrapped.var_get("w"), std::nullopt);
+}
+
 // A host that resolves names lazily (a sheet's cells): a build asks for each
 // name no variable has, once, and a supplied one becomes a variable the tree
 // reads; checks and listings never ask, nor does a tree re-used.

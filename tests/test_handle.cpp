@@ -163,6 +163,49 @@ TEST(Handle, LookupsAgreeWithAWalkOfTheLists) {
     for (const auto &[n, at] : values) EXPECT_EQ(parser_var_ref(p.get(), n.c_str()), at) << "'" << n << "'";
 }
 
+// Variables defined and removed at random, names sharing prefixes, short
+// and long: after every step each lookup, exact and by prefix, agrees with
+// a walk of the variables still defined, newest first.
+TEST(Handle, RemovedVariablesAreFoundByNoLookup) {
+    std::mt19937 random(7);
+    const std::vector<std::string> stems = {"a", "ab", "abc", "abcdefgh", "abcdefghij", "b", "bb", "x_long_name_", ""};
+    std::vector<std::string> names;
+    for (const std::string &stem : stems)
+        for (int k = 0; k < 6; ++k) names.push_back(stem + (k == 0 ? "" : std::to_string(k)));
+    names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
+    ParserPtr p(parser_new());
+    std::vector<std::pair<std::string, float *>> defined; // oldest first, as a model
+    for (int step = 0; step < 3000; ++step) {
+        const std::string &name = names[random() % names.size()];
+        const auto at = std::find_if(defined.begin(), defined.end(), [&](const auto &d) { return d.first == name; });
+        if (at != defined.end() && random() % 2 == 0) {
+            float *old = at->second;
+            ASSERT_EQ(parser_unset(p.get(), name.c_str()), 0);
+            defined.erase(at);
+            *old = 1.0f; // the address stays valid, read by no lookup
+        } else if (at == defined.end()) {
+            defined.emplace_back(name, parser_var_ref(p.get(), name.c_str()));
+        } else {
+            EXPECT_EQ(parser_unset(p.get(), (name + "?").c_str()), 1); // no such variable
+        }
+        const std::string &probe = names[random() % names.size()];
+        for (const std::string &text : {probe, probe.substr(0, probe.size() / 2), probe.substr(0, 1)}) {
+            const Variable *exact = lp::var_index_find(&p->var_index, text.c_str());
+            const auto same = std::find_if(defined.begin(), defined.end(), [&](const auto &d) { return d.first == text; });
+            EXPECT_EQ(exact != nullptr ? &exact->value : nullptr, same != defined.end() ? same->second : nullptr)
+                << "step " << step << " '" << text << "'";
+            float *newest = nullptr;
+            for (const auto &[n, value] : defined)
+                if (n.compare(0, text.size(), text) == 0) newest = value;
+            const Variable *prefix = lp::variable_by_prefix(&p->var_index, text.c_str());
+            EXPECT_EQ(prefix != nullptr ? &prefix->value : nullptr, newest) << "step " << step << " '" << text << "'";
+        }
+    }
+    EXPECT_EQ(parser_vars(p.get(), nullptr, nullptr), static_cast<int>(defined.size()));
+    EXPECT_EQ(p->var_index.count, defined.size());
+    EXPECT_LT(lp::var_index_probes(&p->var_index), 4 * defined.size() + 1); // no run left behind
+}
+
 namespace {
 
 // Builds a variable table of NAMES (FACTOR 0: the table picks its own) and

@@ -58,8 +58,10 @@ String nearest_name(const Parser *parser, std::string_view name) {
         const auto *f = static_cast<const UserFunction *>(n->data);
         consider(std::string_view(f->proto + f->name_from, f->name_length));
     }
-    for (const ListNode *n = parser->vars->head; n != nullptr; n = n->next)
-        consider(static_cast<const Variable *>(n->data)->name);
+    for (const ListNode *n = parser->vars->head; n != nullptr; n = n->next) {
+        const auto *v = static_cast<const Variable *>(n->data);
+        if (var_index_find(&parser->var_index, v->name) == v) consider(v->name); // not one removed
+    }
     return best;
 }
 

@@ -123,6 +123,28 @@ extern "C" float *parser_var_ref(Parser *parser, const char *name) noexcept {
     return &(v != nullptr ? v : define_variable(parser, name, 0.0f))->value;
 }
 
+extern "C" int parser_unset(Parser *parser, const char *name) noexcept {
+    if (parser == nullptr || name == nullptr || parser->busy) return -1;
+    const Variable *v = var_index_find(&parser->var_index, name);
+    if (v == nullptr) return 1;
+    // The record stays, so an address parser_var_ref gave stays valid; no
+    // lookup finds it any more, and the tree, which may read it (or, by
+    // prefix, read another variable now), is built again.
+    var_index_remove(&parser->var_index, v);
+    parser->generation += 1;
+    parser->cache->dirty = 1;
+    forget_fast(parser);
+    return 0;
+}
+
+namespace {
+
+// True for a variable of the list that lookups still find: one removed
+// stays in the list, its record kept.
+bool is_current(const Parser *parser, const Variable *v) { return var_index_find(&parser->var_index, v->name) == v; }
+
+} // namespace
+
 extern "C" int parser_var_get(const Parser *parser, const char *name, float *value) noexcept {
     if (parser == nullptr || name == nullptr) return -1;
     const Variable *v = var_index_find(&parser->var_index, name);
@@ -138,7 +160,8 @@ extern "C" int parser_vars(Parser *parser, parser_variable_fn fn, void *ctx) noe
     Vector<const Variable *> oldest_first;
     oldest_first.reserve(static_cast<size_t>(parser->vars->count));
     for (const ListNode *n = parser->vars->head; n != nullptr; n = n->next)
-        oldest_first.push_back(static_cast<const Variable *>(n->data));
+        if (is_current(parser, static_cast<const Variable *>(n->data)))
+            oldest_first.push_back(static_cast<const Variable *>(n->data));
     if (fn != nullptr)
         for (size_t k = oldest_first.size(); k-- > 0;) fn(ctx, oldest_first[k]->name, oldest_first[k]->value);
     return static_cast<int>(std::min<size_t>(oldest_first.size(), INT32_MAX));

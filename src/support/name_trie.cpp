@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "containers/memory.h"
+#include "support/checked_memory.h"
 #include "support/hash_key.h"
 
 namespace lp {
@@ -190,6 +191,36 @@ const void *name_trie_newest_equal(const NameTrie *trie, const char *text, size_
         at += c.length;
     }
     return record_of(trie, trie->nodes[node].ending);
+}
+
+bool name_trie_remove(NameTrie *trie, const char *key, size_t length) {
+    if (trie->node_count == 0) return false;
+    // The path down to the node where KEY ends.
+    Vector<uint32_t> path;
+    path.push_back(0);
+    size_t at = 0;
+    while (at < length) {
+        const uint32_t child = child_of(trie, path.back(), static_cast<unsigned char>(key[at]));
+        if (child == 0) return false;
+        const TrieNode &c = trie->nodes[child];
+        if (c.length > length - at || std::memcmp(c.label + 1, key + at + 1, c.length - 1) != 0) return false;
+        path.push_back(child);
+        at += c.length;
+    }
+    TrieNode &end = trie->nodes[path.back()];
+    if (end.ending == 0) return false;
+    trie->records[end.ending - 1] = nullptr; // equal keys inserted before were hidden by it: gone too
+    end.ending = 0;
+    // Each node on the path, deepest first: its own key, or its children's newest.
+    for (size_t k = path.size(); k-- > 0;) {
+        TrieNode &node = trie->nodes[path[k]];
+        uint32_t newest = node.ending;
+        for (unsigned byte = 0; byte < 256; ++byte)
+            if (const uint32_t child = child_of(trie, path[k], static_cast<unsigned char>(byte)))
+                newest = std::max(newest, trie->nodes[child].newest);
+        node.newest = newest;
+    }
+    return true;
 }
 
 void name_trie_free(NameTrie *trie) {

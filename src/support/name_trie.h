@@ -8,8 +8,10 @@
 namespace lp {
 
 // Keys are numbered from 1 in the order they are inserted, 0 meaning none, so
-// the newest of several keys is the one with the largest number. Nothing is
-// ever removed: a new key is the newest of every node on its path.
+// the newest of several keys is the one with the largest number: a new key
+// is the newest of every node on its path. A key removed leaves its nodes
+// (their labels may be read by others), and the nodes on its path learn
+// their newest key again from their children.
 struct TrieNode {
     const char *label;    // the bytes of the edge into this node, inside a key's text
     uint32_t length;      // of the label; 0 at the root alone
@@ -49,6 +51,11 @@ const void *name_trie_newest_starting_with(const NameTrie *trie, const char *tex
 const void *name_trie_newest_prefix_of(const NameTrie *trie, const char *text, size_t length);
 // The record of the newest key equal to TEXT, or null.
 const void *name_trie_newest_equal(const NameTrie *trie, const char *text, size_t length);
+// Removes every key equal to the LENGTH bytes of KEY; the others keep their
+// records. Takes time in proportion to the key's length (and the children of
+// the nodes on its path, at most 256 each), not to the number of keys.
+// Returns whether there was one.
+bool name_trie_remove(NameTrie *trie, const char *key, size_t length);
 void name_trie_free(NameTrie *trie);
 
 } // namespace lp

@@ -85,6 +85,32 @@ void var_index_add(VarIndex *index, Variable *variable) {
     index->count += 1;
 }
 
+void var_index_remove(VarIndex *index, const Variable *variable) {
+    if (index->slots == nullptr) return;
+    size_t length;
+    const uint64_t head = name_head(variable->name, &length);
+    const auto home_of = [&](const VarSlot &s) {
+        return static_cast<size_t>(name_hash(index, s.head, s.variable->name) >> index->slot_shift);
+    };
+    size_t hole = static_cast<size_t>(name_hash(index, head, variable->name) >> index->slot_shift);
+    while (index->slots[hole].variable != variable) {
+        if (index->slots[hole].variable == nullptr) return; // not in the table
+        hole = (hole + 1) & index->slot_mask;
+    }
+    // An entry after the hole moves into it when the hole lies on its way
+    // from its home slot: every lookup then still meets no empty slot first.
+    for (size_t k = (hole + 1) & index->slot_mask; index->slots[k].variable != nullptr; k = (k + 1) & index->slot_mask) {
+        const size_t home = home_of(index->slots[k]);
+        if (((k - home) & index->slot_mask) >= ((k - hole) & index->slot_mask)) {
+            index->slots[hole] = index->slots[k];
+            hole = k;
+        }
+    }
+    index->slots[hole] = VarSlot{0, nullptr};
+    index->count -= 1;
+    name_trie_remove(&index->names, variable->name, length);
+}
+
 size_t var_index_probes(const VarIndex *index) {
     size_t probes = 0;
     const size_t slots = index->slots != nullptr ? index->slot_mask + 1 : 0;

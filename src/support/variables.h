@@ -75,6 +75,12 @@ size_t var_index_probes(const VarIndex *index);
 Variable *var_index_find(const VarIndex *index, const char *name);
 // Records a new variable, the newest; its name is in no other.
 void var_index_add(VarIndex *index, Variable *variable);
+// Forgets VARIABLE, found by its exact name: lookups by name and by prefix no
+// longer find it (the record itself stays the caller's). Its slot is filled
+// by moving the entries after it back (no tombstones), and the trie learns
+// its paths' newest names again: both in time that does not grow with the
+// number of variables.
+void var_index_remove(VarIndex *index, const Variable *variable);
 void var_index_free(VarIndex *index);
 
 // The variable an operand text names: the newest whose name begins with the
