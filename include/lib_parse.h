@@ -183,6 +183,14 @@ LIB_PARSE_API float *parser_var_ref(Parser *parser, const char *name) LIB_PARSE_
  * from a callback. */
 LIB_PARSE_API int parser_unset(Parser *parser, const char *name) LIB_PARSE_NOEXCEPT;
 
+/* Removes every definition of user function NAME, the name calls use: a
+ * call of it then names no function (a tree that called it is built again
+ * at its next evaluation), and parser_func may define it anew. Host
+ * functions are removed with parser_native_func and a NULL FN. Returns 0, or
+ * 1 when no user function has that name; -1 for a NULL handle or name, or a
+ * call from a callback. */
+LIB_PARSE_API int parser_func_unset(Parser *parser, const char *name) LIB_PARSE_NOEXCEPT;
+
 /* Reads variable NAME without defining it: stores its value in *VALUE (when
  * VALUE is not NULL) and returns 0, or returns 1, storing nothing, when no
  * variable has exactly that name. Safe inside callbacks, as it changes

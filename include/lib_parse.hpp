@@ -99,6 +99,8 @@ public:
 
     // Removes a variable (parser_unset): 0, or 1 when there was none.
     int unset(const std::string &name) { return parser_unset(handle_, name.c_str()); }
+    // Removes every definition of a user function (parser_func_unset).
+    int unset_func(const std::string &name) { return parser_func_unset(handle_, name.c_str()); }
 
     // A variable's value, or nothing when no variable has exactly that name;
     // defines nothing (parser_var_get).

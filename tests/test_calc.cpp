@@ -260,6 +260,43 @@ TEST(Calc, RemovedVariablesAreReadByNoTree) {
     EXPECT_EQ(wrapped.var_get("w"), std::nullopt);
 }
 
+// A user function removed, every definition of it: its calls name no
+// function, the tree that called it is built again, a new one may follow.
+TEST(Calc, RemovedFunctionsAreCalledByNoTree) {
+    for (const int syntax : {PARSER_SYNTAX_DEFINED, PARSER_SYNTAX_STANDARD}) {
+        ParserPtr p(parser_new());
+        parser_syntax(p.get(), syntax);
+        parser_func(p.get(), "f(a)", "a+1");
+        parser_func(p.get(), "f(a)", "a+2"); // hides the first
+        parser_func(p.get(), "g(a)", "a*3");
+        EXPECT_EQ(parser_calc(p.get(), "f(1)+g(1)"), 6.0f) << syntax;
+        EXPECT_EQ(parser_func_unset(p.get(), "f"), 0);
+        const float gone = parser_eval(p.get());
+        int code = -1;
+        EXPECT_EQ(parser_errors(p.get(), &code), 1) << syntax;
+        if (syntax == PARSER_SYNTAX_STANDARD) {
+            EXPECT_TRUE(std::isnan(gone));
+            EXPECT_EQ(code, PARSER_ERR_UNKNOWN_NAME);
+        } else {
+            EXPECT_EQ(gone, 3.0f); // f(1) is 0
+            EXPECT_EQ(code, PARSER_ERR_UNKNOWN_FUNCTION);
+        }
+        EXPECT_EQ(parser_func_unset(p.get(), "f"), 1);
+        std::vector<std::string> listed;
+        parser_functions(p.get(), [](void *ctx, const ParserFunction *f) {
+            static_cast<std::vector<std::string> *>(ctx)->push_back(f->proto);
+        }, &listed);
+        EXPECT_EQ(listed, std::vector<std::string>{"g(a)"}) << syntax;
+        parser_func(p.get(), "f(a)", "a*10");
+        EXPECT_EQ(parser_calc(p.get(), "f(1)+g(1)"), 13.0f) << syntax;
+        EXPECT_EQ(parser_func_unset(nullptr, "f"), -1);
+        lib_parse::Parser wrapped;
+        wrapped.func("h(a)", "a");
+        EXPECT_EQ(wrapped.unset_func("h"), 0);
+        EXPECT_EQ(wrapped.functions().size(), 0u);
+    }
+}
+
 // A host that resolves names lazily (a sheet's cells): a build asks for each
 // name no variable has, once, and a supplied one becomes a variable the tree
 // reads; checks and listings never ask, nor does a tree re-used.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 #include "api/call_scope.h"
@@ -56,6 +57,7 @@ extern "C" Parser *parser_new(void) noexcept {
     forget_fast(parser);
     parser->vars = list_new();
     parser->funcs = list_new();
+    parser->removed_funcs = list_new();
     parser->func_index = NameTrie{};
     parser->hosts = new (lp_malloc(sizeof(HostTable))) HostTable;
     parser->tree = root;
@@ -144,6 +146,26 @@ namespace {
 bool is_current(const Parser *parser, const Variable *v) { return var_index_find(&parser->var_index, v->name) == v; }
 
 } // namespace
+
+extern "C" int parser_func_unset(Parser *parser, const char *name) noexcept {
+    if (parser == nullptr || name == nullptr || parser->busy) return -1;
+    const std::string_view wanted(name);
+    if (!name_trie_remove(&parser->func_index, wanted.data(), wanted.size())) return 1;
+    // Every definition of the name leaves the list; their texts stay, as the
+    // trie's labels may lie in them.
+    int index = 0;
+    for (ListNode *n = parser->funcs->head; n != nullptr;) {
+        const auto *f = static_cast<const UserFunction *>(n->data);
+        n = n->next;
+        if (std::string_view(f->proto + f->name_from, f->name_length) == wanted)
+            list_push(parser->removed_funcs, list_pop_index(parser->funcs, index), 0);
+        else
+            ++index;
+    }
+    parser->cache->dirty = 1; // the tree may call it
+    forget_fast(parser);
+    return 0;
+}
 
 extern "C" int parser_var_get(const Parser *parser, const char *name, float *value) noexcept {
     if (parser == nullptr || name == nullptr) return -1;
@@ -311,6 +333,7 @@ extern "C" void parser_destroy(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return;
     if (parser->vars != nullptr) list_free(parser->vars, parser_var_free);
     if (parser->funcs != nullptr) list_free(parser->funcs, parser_func_free);
+    if (parser->removed_funcs != nullptr) list_free(parser->removed_funcs, parser_func_free);
     name_trie_free(&parser->func_index);
     if (parser->hosts != nullptr) {
         parser->hosts->~HostTable();

@@ -54,6 +54,7 @@ struct Parser {
     lp::VarIndex var_index; // what parser_var looks names up in
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
+    List *removed_funcs; // of UserFunction copies removed: the name trie's labels may lie in their texts
     lp::HostTable *hosts; // host functions by name (host_functions.h)
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
