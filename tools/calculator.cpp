@@ -187,31 +187,12 @@ std::string Calculator::define_function(const std::string &proto, const std::str
 }
 
 bool Calculator::forget(const std::string &name, bool function) {
-    // Every user definition, newest first: the handle is made anew from the others, oldest first.
-    std::vector<lib_parse::Function> funcs;
-    for (lib_parse::Function &f : functions())
-        if (f.kind == PARSER_FUNCTION_USER) funcs.push_back(std::move(f));
-    const size_t count = vars_.size() + funcs.size();
-    if (function)
-        funcs.erase(std::remove_if(funcs.begin(), funcs.end(), [&](const auto &f) { return f.name == name; }),
-                    funcs.end());
-    else if (const auto at = var_at_.find(name); at != var_at_.end()) {
-        vars_.erase(vars_.begin() + static_cast<std::ptrdiff_t>(at->second));
-        var_at_.clear();
-        for (size_t k = 0; k < vars_.size(); ++k) var_at_.emplace(vars_[k].first, k);
-    }
-    if (vars_.size() + funcs.size() == count) return false;
-    lib_parse::Parser fresh;
-    stop_on_interrupt(fresh.get()); // before the old handle is destroyed
-    parser_ = std::move(fresh);
-    take_up_handle();
-    if (math_) parser_.math();
-    for (const auto &[var, value] : vars_) parser_.var(var, value);
-    for (auto f = funcs.rbegin(); f != funcs.rend(); ++f) { // each in the grammar it was defined under
-        parser_.syntax(f->syntax);
-        parser_.func(f->proto, f->body);
-    }
-    parser_.syntax(standard_ ? PARSER_SYNTAX_STANDARD : PARSER_SYNTAX_DEFINED);
+    if (function) return parser_.unset_func(name) == 0;
+    const auto at = var_at_.find(name);
+    if (at == var_at_.end() || parser_.unset(name) != 0) return false;
+    vars_.erase(vars_.begin() + static_cast<std::ptrdiff_t>(at->second));
+    var_at_.clear();
+    for (size_t k = 0; k < vars_.size(); ++k) var_at_.emplace(vars_[k].first, k);
     return true;
 }
 
