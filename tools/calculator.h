@@ -55,8 +55,7 @@ public:
     std::string define_function(const std::string &proto, const std::string &body);
 
     // Removes variable NAME, or with FUNCTION every definition of user
-    // function NAME; false when there is none. The library cannot remove a
-    // definition, so the handle is made anew from the others, in their order.
+    // function NAME; false when there is none.
     bool forget(const std::string &name, bool function);
 
     // The value of TEXT with the errors of its tree (also when the tree is
