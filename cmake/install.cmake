@@ -34,8 +34,12 @@ if(LIB_PARSE_JIT AND NOT LIB_PARSE_ASMJIT_FROM_SOURCE)
   set(lib_parse_config_jit "include(CMakeFindDependencyMacro)\nfind_dependency(asmjit CONFIG)")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/lib_parseConfig.cmake.in ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake @ONLY)
+# Any version a host asks for up to this one is met: the API has only grown
+# since 0.1 (1.x took the major number of the SONAME, liblib_parse.so.1, which
+# is what an incompatible change would bump), so hosts written for 0.x still
+# find it.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY AnyNewerVersion)
 install(FILES ${PROJECT_BINARY_DIR}/lib_parseConfig.cmake ${PROJECT_BINARY_DIR}/lib_parseConfigVersion.cmake
   DESTINATION ${lib_parse_cmake_dir} COMPONENT dev)
 
