@@ -163,9 +163,12 @@ TEST(Calc, EvalThroughBoundAddresses) {
     EXPECT_EQ(bits(parser_eval(empty.get())), bits(0.0f));
 }
 
-// A host lists the variables in the order they were defined and reads one
-// without defining it, from a callback too; the version is the header's.
-TEST(Calc, VariablesListedAndReadWithoutDefiningThem) {
+// A host lists the variables in definition order, reads one without
+// defining it, and removes one: no tree reads it then (the tree that did is
+// built again, the defined grammar's prefix read finding the next newest),
+// its old address stays writable, and the name may be defined anew. Reading
+// and the version are safe inside a callback; the rest is refused there.
+TEST(Calc, VariablesListedReadAndRemoved) {
     ParserPtr p(parser_new());
     using Listed = std::vector<std::pair<std::string, float>>;
     const auto listed = [&] {
@@ -176,124 +179,84 @@ TEST(Calc, VariablesListedAndReadWithoutDefiningThem) {
         EXPECT_EQ(n, static_cast<int>(out.size()));
         return out;
     };
-    EXPECT_EQ(listed(), Listed{});
-    parser_var(p.get(), "x", 1.0f);
-    parser_var(p.get(), "yy", 2.0f);
-    *parser_var_ref(p.get(), "z") = 3.0f;
-    parser_var(p.get(), "x", 4.0f); // updated in place, not moved
-    EXPECT_EQ(listed(), (Listed{{"x", 4.0f}, {"yy", 2.0f}, {"z", 3.0f}}));
+    parser_var(p.get(), "xa", 1.0f);
+    parser_var(p.get(), "yy", 5.0f);
+    *parser_var_ref(p.get(), "xb") = 2.0f;
+    parser_var(p.get(), "xa", 4.0f); // updated in place, not moved
+    EXPECT_EQ(listed(), (Listed{{"xa", 4.0f}, {"yy", 5.0f}, {"xb", 2.0f}}));
     float value = -1.0f;
     EXPECT_EQ(parser_var_get(p.get(), "yy", &value), 0);
-    EXPECT_EQ(value, 2.0f);
-    EXPECT_EQ(parser_var_get(p.get(), "y", &value), 1); // exact names only: no prefix, nothing defined
-    EXPECT_EQ(value, 2.0f);
-    EXPECT_EQ(parser_var_get(p.get(), "x", nullptr), 0);
+    EXPECT_EQ(value, 5.0f);
+    EXPECT_EQ(parser_var_get(p.get(), "y", &value), 1); // exact names only, nothing defined
     EXPECT_EQ(parser_vars(p.get(), nullptr, nullptr), 3);
-    EXPECT_EQ(parser_var_get(nullptr, "x", &value), -1);
-    EXPECT_EQ(parser_var_get(p.get(), nullptr, &value), -1);
-    EXPECT_EQ(parser_vars(nullptr, nullptr, nullptr), -1);
 
-    // Inside a host function: reading works, listing is refused.
-    parser_native_func(p.get(), "peek", 0, [](void *ctx, const float *, int) {
-        auto *q = static_cast<Parser *>(ctx);
-        float v = 0.0f;
-        return parser_var_get(q, "z", &v) == 0 && parser_vars(q, nullptr, nullptr) == -1 ? v : -1.0f;
-    }, p.get(), 0);
-    EXPECT_EQ(parser_calc(p.get(), "peek()"), 3.0f);
-
-    lib_parse::Parser wrapped;
-    wrapped.var("b", 5.0f);
-    wrapped.var("a", 6.0f);
-    EXPECT_EQ(wrapped.vars(), (Listed{{"b", 5.0f}, {"a", 6.0f}}));
-    EXPECT_EQ(wrapped.var_get("a"), std::optional<float>(6.0f));
-    EXPECT_EQ(wrapped.var_get("c"), std::nullopt);
-    EXPECT_EQ(wrapped.vars().size(), 2u);
-    EXPECT_EQ(lib_parse::Parser::version(), std::to_string(LIB_PARSE_VERSION_MAJOR) + "." +
-                                                std::to_string(LIB_PARSE_VERSION_MINOR) + "." +
-                                                std::to_string(LIB_PARSE_VERSION_PATCH));
-    EXPECT_STREQ(parser_version(), lib_parse::Parser::version().c_str());
-}
-
-// A variable removed is read by no tree: the tree that read it is built
-// again (the defined grammar's prefix read finds the next newest), its old
-// address stays writable, and the name may be defined anew.
-TEST(Calc, RemovedVariablesAreReadByNoTree) {
-    ParserPtr p(parser_new());
-    parser_var(p.get(), "xa", 1.0f);
-    parser_var(p.get(), "xb", 2.0f);
     float *old = parser_var_ref(p.get(), "xb");
     EXPECT_EQ(parser_calc(p.get(), "x*10"), 20.0f); // x reads xb, the newest beginning with it
     for (int k = 0; k < 100; ++k) parser_eval(p.get()); // in machine code, where it is built
     EXPECT_EQ(parser_unset(p.get(), "xb"), 0);
-    EXPECT_EQ(parser_eval(p.get()), 10.0f); // now xa
-    EXPECT_EQ(parser_calc(p.get(), "x*10"), 10.0f);
+    EXPECT_EQ(parser_eval(p.get()), 40.0f); // now xa
     *old = 7.0f; // still writable, read by no tree
-    EXPECT_EQ(parser_calc(p.get(), "x*10"), 10.0f);
+    EXPECT_EQ(parser_calc(p.get(), "x*10"), 40.0f);
     EXPECT_EQ(parser_unset(p.get(), "xb"), 1);
-    EXPECT_EQ(parser_var_get(p.get(), "xb", nullptr), 1);
-    EXPECT_EQ(parser_vars(p.get(), nullptr, nullptr), 1);
+    EXPECT_EQ(listed(), (Listed{{"xa", 4.0f}, {"yy", 5.0f}}));
     parser_var(p.get(), "xb", 3.0f); // a new record
     EXPECT_NE(parser_var_ref(p.get(), "xb"), old);
     EXPECT_EQ(parser_calc(p.get(), "x*10"), 30.0f);
-    EXPECT_EQ(parser_unset(nullptr, "x"), -1);
-    EXPECT_EQ(parser_unset(p.get(), nullptr), -1);
+    EXPECT_EQ(parser_unset(nullptr, "x") + parser_var_get(nullptr, "x", &value) + parser_vars(nullptr, nullptr, nullptr), -3);
+
+    parser_native_func(p.get(), "peek", 0, [](void *ctx, const float *, int) {
+        auto *q = static_cast<Parser *>(ctx);
+        float v = 0.0f;
+        const bool refused = parser_vars(q, nullptr, nullptr) == -1 && parser_unset(q, "yy") == -1 &&
+                             parser_func_unset(q, "f") == -1 && parser_on_unknown(q, nullptr, nullptr) != 0;
+        return parser_var_get(q, "yy", &v) == 0 && refused && parser_version() != nullptr ? v : -1.0f;
+    }, p.get(), 0);
+    EXPECT_EQ(parser_calc(p.get(), "peek()"), 5.0f);
 
     // The standard grammar: an exact name gone is an unknown name again.
     ParserPtr s(parser_new());
     parser_syntax(s.get(), PARSER_SYNTAX_STANDARD);
     parser_var(s.get(), "y", 2.0f);
     EXPECT_EQ(parser_calc(s.get(), "y + 1"), 3.0f);
-    EXPECT_EQ(parser_unset(s.get(), "y"), 0);
+    parser_unset(s.get(), "y");
     int code = -1;
     EXPECT_TRUE(std::isnan(parser_calc(s.get(), "y + 1")));
     EXPECT_EQ(parser_errors(s.get(), &code), 1);
     EXPECT_EQ(code, PARSER_ERR_UNKNOWN_NAME);
-    // Refused from a callback.
-    parser_native_func(s.get(), "drop", 0, [](void *ctx, const float *, int) {
-        return static_cast<float>(parser_unset(static_cast<Parser *>(ctx), "z"));
-    }, s.get(), 0);
-    parser_var(s.get(), "z", 1.0f);
-    EXPECT_EQ(parser_calc(s.get(), "drop()"), -1.0f);
+
     lib_parse::Parser wrapped;
-    wrapped.var("w", 1.0f);
-    EXPECT_EQ(wrapped.unset("w"), 0);
-    EXPECT_EQ(wrapped.var_get("w"), std::nullopt);
+    wrapped.var("b", 5.0f);
+    wrapped.var("a", 6.0f);
+    EXPECT_EQ(wrapped.unset("b"), 0);
+    EXPECT_EQ(wrapped.vars(), (Listed{{"a", 6.0f}}));
+    EXPECT_EQ(wrapped.var_get("a"), std::optional<float>(6.0f));
+    EXPECT_EQ(wrapped.var_get("b"), std::nullopt);
+    EXPECT_EQ(lib_parse::Parser::version(), std::to_string(LIB_PARSE_VERSION_MAJOR) + "." +
+                                                std::to_string(LIB_PARSE_VERSION_MINOR) + "." +
+                                                std::to_string(LIB_PARSE_VERSION_PATCH));
 }
 
 // A user function removed, every definition of it: its calls name no
 // function, the tree that called it is built again, a new one may follow.
 TEST(Calc, RemovedFunctionsAreCalledByNoTree) {
     for (const int syntax : {PARSER_SYNTAX_DEFINED, PARSER_SYNTAX_STANDARD}) {
-        ParserPtr p(parser_new());
-        parser_syntax(p.get(), syntax);
-        parser_func(p.get(), "f(a)", "a+1");
-        parser_func(p.get(), "f(a)", "a+2"); // hides the first
-        parser_func(p.get(), "g(a)", "a*3");
-        EXPECT_EQ(parser_calc(p.get(), "f(1)+g(1)"), 6.0f) << syntax;
-        EXPECT_EQ(parser_func_unset(p.get(), "f"), 0);
-        const float gone = parser_eval(p.get());
-        int code = -1;
-        EXPECT_EQ(parser_errors(p.get(), &code), 1) << syntax;
-        if (syntax == PARSER_SYNTAX_STANDARD) {
-            EXPECT_TRUE(std::isnan(gone));
-            EXPECT_EQ(code, PARSER_ERR_UNKNOWN_NAME);
-        } else {
-            EXPECT_EQ(gone, 3.0f); // f(1) is 0
-            EXPECT_EQ(code, PARSER_ERR_UNKNOWN_FUNCTION);
-        }
-        EXPECT_EQ(parser_func_unset(p.get(), "f"), 1);
-        std::vector<std::string> listed;
-        parser_functions(p.get(), [](void *ctx, const ParserFunction *f) {
-            static_cast<std::vector<std::string> *>(ctx)->push_back(f->proto);
-        }, &listed);
-        EXPECT_EQ(listed, std::vector<std::string>{"g(a)"}) << syntax;
-        parser_func(p.get(), "f(a)", "a*10");
-        EXPECT_EQ(parser_calc(p.get(), "f(1)+g(1)"), 13.0f) << syntax;
-        EXPECT_EQ(parser_func_unset(nullptr, "f"), -1);
-        lib_parse::Parser wrapped;
-        wrapped.func("h(a)", "a");
-        EXPECT_EQ(wrapped.unset_func("h"), 0);
-        EXPECT_EQ(wrapped.functions().size(), 0u);
+        lib_parse::Parser p;
+        p.syntax(syntax);
+        p.func("f(a)", "a+1");
+        p.func("f(a)", "a+2"); // hides the first
+        p.func("g(a)", "a*3");
+        EXPECT_EQ(p.calc("f(1)+g(1)"), 6.0f) << syntax;
+        EXPECT_EQ(p.unset_func("f"), 0);
+        const float gone = p.eval();
+        ASSERT_EQ(p.errors().size(), 1u) << syntax;
+        if (syntax == PARSER_SYNTAX_STANDARD) EXPECT_TRUE(std::isnan(gone));
+        else EXPECT_EQ(gone, 3.0f); // f(1) is 0
+        EXPECT_EQ(p.errors()[0].code, syntax == PARSER_SYNTAX_STANDARD ? PARSER_ERR_UNKNOWN_NAME : PARSER_ERR_UNKNOWN_FUNCTION);
+        EXPECT_EQ(p.unset_func("f"), 1);
+        ASSERT_EQ(p.functions().size(), 1u);
+        EXPECT_EQ(p.functions()[0].proto, "g(a)");
+        p.func("f(a)", "a*10");
+        EXPECT_EQ(p.calc("f(1)+g(1)"), 13.0f) << syntax;
     }
 }
 

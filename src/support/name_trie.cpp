@@ -178,47 +178,50 @@ const void *name_trie_newest_prefix_of(const NameTrie *trie, const char *text, s
     return record_of(trie, newest);
 }
 
-const void *name_trie_newest_equal(const NameTrie *trie, const char *text, size_t length) {
-    if (trie->node_count == 0) return nullptr;
-    uint32_t node = 0;
+namespace {
+
+// The node where the keys equal to TEXT end, each node on the way there in
+// *PATH when given (the root first); false when no key has TEXT's path.
+bool find_node(const NameTrie *trie, const char *text, size_t length, uint32_t *node, Vector<uint32_t> *path) {
+    if (trie->node_count == 0) return false;
+    *node = 0;
     size_t at = 0;
     while (at < length) {
-        const uint32_t child = child_of(trie, node, static_cast<unsigned char>(text[at]));
-        if (child == 0) return nullptr;
+        if (path != nullptr) path->push_back(*node);
+        const uint32_t child = child_of(trie, *node, static_cast<unsigned char>(text[at]));
+        if (child == 0) return false;
         const TrieNode &c = trie->nodes[child];
-        if (c.length > length - at || std::memcmp(c.label + 1, text + at + 1, c.length - 1) != 0) return nullptr;
-        node = child;
+        if (c.length > length - at || std::memcmp(c.label + 1, text + at + 1, c.length - 1) != 0) return false;
+        *node = child;
         at += c.length;
     }
-    return record_of(trie, trie->nodes[node].ending);
+    if (path != nullptr) path->push_back(*node);
+    return true;
+}
+
+} // namespace
+
+const void *name_trie_newest_equal(const NameTrie *trie, const char *text, size_t length) {
+    uint32_t node = 0;
+    return find_node(trie, text, length, &node, nullptr) ? record_of(trie, trie->nodes[node].ending) : nullptr;
 }
 
 bool name_trie_remove(NameTrie *trie, const char *key, size_t length) {
-    if (trie->node_count == 0) return false;
-    // The path down to the node where KEY ends.
     Vector<uint32_t> path;
-    path.push_back(0);
-    size_t at = 0;
-    while (at < length) {
-        const uint32_t child = child_of(trie, path.back(), static_cast<unsigned char>(key[at]));
-        if (child == 0) return false;
-        const TrieNode &c = trie->nodes[child];
-        if (c.length > length - at || std::memcmp(c.label + 1, key + at + 1, c.length - 1) != 0) return false;
-        path.push_back(child);
-        at += c.length;
-    }
-    TrieNode &end = trie->nodes[path.back()];
+    uint32_t node = 0;
+    if (!find_node(trie, key, length, &node, &path)) return false;
+    TrieNode &end = trie->nodes[node];
     if (end.ending == 0) return false;
     trie->records[end.ending - 1] = nullptr; // equal keys inserted before were hidden by it: gone too
     end.ending = 0;
     // Each node on the path, deepest first: its own key, or its children's newest.
     for (size_t k = path.size(); k-- > 0;) {
-        TrieNode &node = trie->nodes[path[k]];
-        uint32_t newest = node.ending;
+        TrieNode &on_path = trie->nodes[path[k]];
+        uint32_t newest = on_path.ending;
         for (unsigned byte = 0; byte < 256; ++byte)
             if (const uint32_t child = child_of(trie, path[k], static_cast<unsigned char>(byte)))
                 newest = std::max(newest, trie->nodes[child].newest);
-        node.newest = newest;
+        on_path.newest = newest;
     }
     return true;
 }
