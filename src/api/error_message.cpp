@@ -60,7 +60,7 @@ String nearest_name(const Parser *parser, std::string_view name) {
     }
     for (const ListNode *n = parser->vars->head; n != nullptr; n = n->next) {
         const auto *v = static_cast<const Variable *>(n->data);
-        if (var_index_find(&parser->var_index, v->name) == v) consider(v->name); // not one removed
+        if (var_index_holds(&parser->var_index, v)) consider(v->name); // not one removed
     }
     return best;
 }

@@ -139,14 +139,6 @@ extern "C" int parser_unset(Parser *parser, const char *name) noexcept {
     return 0;
 }
 
-namespace {
-
-// True for a variable of the list that lookups still find: one removed
-// stays in the list, its record kept.
-bool is_current(const Parser *parser, const Variable *v) { return var_index_find(&parser->var_index, v->name) == v; }
-
-} // namespace
-
 extern "C" int parser_func_unset(Parser *parser, const char *name) noexcept {
     if (parser == nullptr || name == nullptr || parser->busy) return -1;
     const std::string_view wanted(name);
@@ -182,7 +174,7 @@ extern "C" int parser_vars(Parser *parser, parser_variable_fn fn, void *ctx) noe
     Vector<const Variable *> oldest_first;
     oldest_first.reserve(static_cast<size_t>(parser->vars->count));
     for (const ListNode *n = parser->vars->head; n != nullptr; n = n->next)
-        if (is_current(parser, static_cast<const Variable *>(n->data)))
+        if (var_index_holds(&parser->var_index, static_cast<const Variable *>(n->data)))
             oldest_first.push_back(static_cast<const Variable *>(n->data));
     if (fn != nullptr)
         for (size_t k = oldest_first.size(); k-- > 0;) fn(ctx, oldest_first[k]->name, oldest_first[k]->value);

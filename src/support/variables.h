@@ -73,6 +73,11 @@ size_t var_index_probes(const VarIndex *index);
 
 // The variable named NAME exactly, or null.
 Variable *var_index_find(const VarIndex *index, const char *name);
+// True when VARIABLE is the one its name finds: not removed (a removed
+// record stays in the handle's list, for the addresses given out).
+inline bool var_index_holds(const VarIndex *index, const Variable *variable) {
+    return var_index_find(index, variable->name) == variable;
+}
 // Records a new variable, the newest; its name is in no other.
 void var_index_add(VarIndex *index, Variable *variable);
 // Forgets VARIABLE, found by its exact name: lookups by name and by prefix no
