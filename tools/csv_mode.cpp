@@ -146,6 +146,40 @@ std::vector<bool> columns_read(const Calculator &calculator, const std::string &
     return read;
 }
 
+// Defines every column as a variable, longest names first (ORDER), so that
+// an exact name is newer than any longer name that begins with it and
+// prefix lookup finds the exact one; warns of names no text can read.
+void define_columns(Calculator *calculator, const std::vector<std::string> &header, const std::vector<size_t> &order,
+                    const CsvStyle &style) {
+    size_t bad_names = 0;
+    for (const size_t column : order) {
+        const std::string warning = calculator->set_var(header[column], 0.0f);
+        if (!warning.empty() && ++bad_names <= kShownRowWarnings && !style.quiet)
+            complain("column " + std::to_string(column + 1) + ": " + warning);
+    }
+    if (bad_names > kShownRowWarnings && !style.quiet)
+        complain("warning: " + std::to_string(bad_names - kShownRowWarnings) + " more columns have names no "
+                 "expression can read, " + std::to_string(bad_names) + " in all");
+}
+
+// Reads one row's fields into the block's cells (only the columns with a
+// slot); says what is wrong with the row, or nothing.
+std::string read_row(const std::vector<std::string> &fields, const std::vector<std::string> &header,
+                     const std::vector<size_t> &slot, size_t row, Block *block) {
+    if (fields.size() != header.size())
+        return "row " + std::to_string(row) + ": " + std::to_string(fields.size()) +
+               (fields.size() == 1 ? " field" : " fields") + ", but the header has " + std::to_string(header.size());
+    for (size_t c = 0; c < fields.size(); ++c) {
+        if (slot[c] == SIZE_MAX) continue;
+        const auto value = parse_float(fields[c]);
+        if (!value)
+            return "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" + quoted(header[c]) +
+                   "): " + quoted(fields[c]) + " is not a number";
+        *block->cell(slot[c]) = *value;
+    }
+    return "";
+}
+
 } // namespace
 
 int run_csv(Calculator *calculator, const std::string &expr, const std::string &path, const CsvStyle &style) {
@@ -170,22 +204,13 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
         return 1;
     }
 
-    // Longest names first, so that an exact name is newer than any longer
-    // name that begins with it, and prefix lookup finds the exact one.
+    // Longest names first (see define_columns).
     std::vector<size_t> order(header.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return header[a].size() > header[b].size(); });
+    define_columns(calculator, header, order, style);
     int status = 0;
-    size_t bad_names = 0;
-    for (const size_t column : order) {
-        const std::string warning = calculator->set_var(header[column], 0.0f);
-        if (!warning.empty() && ++bad_names <= kShownRowWarnings && !style.quiet)
-            complain("column " + std::to_string(column + 1) + ": " + warning);
-    }
-    if (bad_names > kShownRowWarnings && !style.quiet)
-        complain("warning: " + std::to_string(bad_names - kShownRowWarnings) + " more columns have names no "
-                 "expression can read, " + std::to_string(bad_names) + " in all");
     // A name no column gives would be 0 (or NaN) in every row: refused
     // before a row is written.
     if (const std::vector<std::string> missing = calculator->names_without_values(expr); !missing.empty()) {
@@ -240,21 +265,7 @@ int run_csv(Calculator *calculator, const std::string &expr, const std::string &
             return 1;
         }
         if (block.raw()->empty()) continue; // a blank line
-        std::string problem;
-        if (fields.size() != header.size()) {
-            problem = "row " + std::to_string(row) + ": " + std::to_string(fields.size()) +
-                      (fields.size() == 1 ? " field" : " fields") + ", but the header has " +
-                      std::to_string(header.size());
-        }
-        for (size_t c = 0; problem.empty() && c < fields.size(); ++c) {
-            if (slot[c] == SIZE_MAX) continue;
-            const auto value = parse_float(fields[c]);
-            if (value)
-                *block.cell(slot[c]) = *value;
-            else
-                problem = "row " + std::to_string(row) + ", column " + std::to_string(c + 1) + " (" +
-                          quoted(header[c]) + "): " + quoted(fields[c]) + " is not a number";
-        }
+        const std::string problem = read_row(fields, header, slot, row, &block);
         if (problem.empty()) {
             block.commit(true);
         } else if (style.on_error == OnError::STOP) {
