@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (cpack), installs them with apt, and builds against
+# Builds the Debian packages by README.md's recipe, checks them with lintian,
+# installs them with apt, and builds against
 # them as an outside project would: the example hosts with CMake and with
 # pkg-config (c_host linked shared, static and fully static), lparse from
 # tools/, and every code block of README.md and docs/. Checks the installed
@@ -23,12 +24,18 @@ mapfile -t stale < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' 'liblib
   awk '$1 ~ /^.i/ { print $2 }')
 purge "${stale[@]}"
 
-echo "-- Debian packages"
-cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DLIB_PARSE_BUILD_TESTS=OFF -DLIB_PARSE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$work/build" -j2 >/dev/null
-(cd "$work/build" && cpack -G DEB >/dev/null)
-debs=("$work"/build/*.deb)
+echo "-- Debian packages, by README.md's recipe (lintian must find no error)"
+recipe=$(awk '/^<!-- ci: debian packages -->$/ { marked = 1; next }
+              marked && /^```sh$/ { inside = 1; next }
+              inside && /^```$/ { exit }
+              inside { print }' README.md)
+[ -n "$recipe" ] || { echo "README.md has no packaging recipe" >&2; exit 1; }
+bash -euo pipefail -c "$recipe" >"$work/packaging.log" 2>&1 || { cat "$work/packaging.log" >&2; exit 1; }
+grep -E '^(E|W): ' "$work/packaging.log" || true
+debs=("$PWD"/build/deb/*.deb)
+test "${#debs[@]}" -eq 3 || { echo "the recipe made ${#debs[@]} packages, not 3" >&2; exit 1; }
+runtime_size=$(stat -c %s build/deb/liblib-parse1_*.deb)
+test "$runtime_size" -lt 1000000 || { echo "the shared library's package is $runtime_size bytes" >&2; exit 1; }
 for deb in "${debs[@]}"; do
   installed+=("$(dpkg-deb -f "$deb" Package)")
   echo "   $(basename "$deb"), depends on: $(dpkg-deb -f "$deb" Depends)"
