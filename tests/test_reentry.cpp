@@ -87,8 +87,8 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
         parser_native_func(p.get(), "probe", 0, [](void *, const float *, int) { return 2.0f; }, nullptr, 0);
         want = parser_calc(p.get(), text);
     }
-    enum Way { HANDLER, ON_ERROR, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_BULK };
-    for (const Way way : {HANDLER, ON_ERROR, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_BULK}) {
+    enum Way { HANDLER, ON_ERROR, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_INTERPRETED, HOST_BULK };
+    for (const Way way : {HANDLER, ON_ERROR, SINK, VISITOR, NOTE, HOST, HOST_NATIVE, HOST_INTERPRETED, HOST_BULK}) {
         ParserPtr p = robust::standard_handle();
         Probe probe;
         probe.p = p.get();
@@ -102,6 +102,8 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
             dbg_set_level(8);
             dbg_set_sink([](void *ctx, int, const char *) { static_cast<Probe *>(ctx)->run(); }, &probe);
         }
+        // The interpreter for good: its own way in, past the checks of a call.
+        if (way == HOST_INTERPRETED) parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, 0);
         float got = parser_calc(p.get(), text);
         exception_set_handler(nullptr, nullptr);
         dbg_set_sink(nullptr, nullptr);
@@ -113,8 +115,8 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
             const auto note = [](void *ctx, int, size_t, size_t, const char *) { static_cast<Probe *>(ctx)->run(); };
             EXPECT_EQ(parser_check(p.get(), text, note, &probe), 1);
         }
-        if (way == HOST_NATIVE) // the call past the tier at which the tree runs as machine code
-            for (int i = 0; i < 100; ++i) got = parser_eval(p.get());
+        if (way == HOST_NATIVE || way == HOST_INTERPRETED) // past the tier at which machine code takes over
+            for (int i = 0; i < 100; ++i) got = i % 2 == 0 ? parser_eval(p.get()) : parser_calc(p.get(), text);
         if (way == HOST_BULK) {
             const float xs[3] = {1.5f, 1.5f, 1.5f};
             const float *columns[] = {xs};
@@ -123,7 +125,7 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
             EXPECT_EQ(parser_calc_bulk(p.get(), text, names, columns, 1, 3, out), 0);
             got = out[2];
         }
-        EXPECT_GE(probe.calls, way == HOST_NATIVE ? 81 : 1) << "way " << way;
+        EXPECT_GE(probe.calls, way == HOST_NATIVE || way == HOST_INTERPRETED ? 81 : 1) << "way " << way;
         EXPECT_EQ(probe.accepted, std::vector<std::string>{}) << "way " << way;
         EXPECT_EQ(got, want) << "way " << way;
         EXPECT_EQ(parser_calc(p.get(), text), want) << "way " << way;

@@ -166,8 +166,11 @@ bool build(Parser *parser, const char *text) {
         BusyScope busy(parser);
         return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
     }
-    const float value = program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
-    if (program->native != nullptr) refresh_fast(parser); // compiled just now, or bound again
+    const bool native = parser->limits.native_code();
+    const float value = program_run(program, &parser->var_index, parser->generation, native);
+    // Compiled just now, or bound again; or interpreted for good.
+    if (program->native != nullptr || (parser->interpreted == nullptr && interpreted_for_good(*program, native)))
+        refresh_fast(parser); // (one with host calls is refreshed by its busy scope)
     return value;
 }
 
@@ -201,6 +204,13 @@ float run_guarded(Parser *parser, NativeFn guarded) {
     parser->busy = false;
     return value;
 }
+// The same for a program the interpreter runs.
+float run_guarded(Parser *parser, Program *interpreted) {
+    parser->busy = true;
+    const float value = program_execute(interpreted);
+    parser->busy = false;
+    return value;
+}
 
 // parser_calc's general case: the text compared, the tree rebuilt if it is
 // another, then evaluated.
@@ -208,6 +218,8 @@ float run_guarded(Parser *parser, NativeFn guarded) {
     if (parser == nullptr || text == nullptr || parser->busy) return NAN;
     const NativeFn guarded = parser->guarded;
     if (guarded != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, guarded);
+    Program *interpreted = parser->interpreted_guarded;
+    if (interpreted != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, interpreted);
     return calc_text(parser, text);
 }
 
@@ -219,6 +231,8 @@ extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
     if (parser != nullptr && text != nullptr) {
         const NativeFn fast = parser->fast;
         if (fast != nullptr && is_cached_text(parser->cache, text)) return fast();
+        Program *interpreted = parser->interpreted;
+        if (interpreted != nullptr && is_cached_text(parser->cache, text)) return program_execute(interpreted);
     }
     return calc_tree(parser, text);
 }
@@ -229,6 +243,7 @@ namespace {
 [[gnu::noinline]] float eval_tree(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return NAN;
     if (const NativeFn guarded = parser->guarded) return run_guarded(parser, guarded);
+    if (Program *interpreted = parser->interpreted_guarded) return run_guarded(parser, interpreted);
     ExprCache *cache = parser->cache;
     // Nothing built (0, the empty text's value), or a text refused or
     // stopped, whose tree is that of a text not read.
@@ -257,17 +272,25 @@ extern "C" float parser_eval(Parser *parser) noexcept {
     if (parser != nullptr) {
         const NativeFn fast = parser->fast;
         if (fast != nullptr) return fast();
+        if (Program *interpreted = parser->interpreted) return program_execute(interpreted);
     }
     return eval_tree(parser);
 }
 
 // The cached text's program in machine code, with nothing to rebuild or bind:
 // without host calls what the fast paths may call directly, with them what
-// run_guarded calls.
+// run_guarded calls; or, without host calls, the program the fast paths
+// interpret when it will not be compiled.
 void lp::refresh_fast(const Parser *parser) {
     const Program *program = parser->program;
     const bool ready = program != nullptr && program->native != nullptr && program->generation == parser->generation &&
                        parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
     parser->fast = ready && program->call_count == 0 ? program->native : nullptr;
     parser->guarded = ready && program->call_count != 0 ? program->native : nullptr;
+    const bool interpreted = program != nullptr && program->native == nullptr &&
+                             program->generation == parser->generation && parser->cache->dirty == 0 &&
+                             parser->cache->last != nullptr && !parser->busy &&
+                             interpreted_for_good(*program, parser->limits.native_code());
+    parser->interpreted = interpreted && program->call_count == 0 ? parser->program : nullptr;
+    parser->interpreted_guarded = interpreted && program->call_count != 0 ? parser->program : nullptr;
 }

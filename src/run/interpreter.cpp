@@ -1,4 +1,4 @@
-// interpreter.cpp - running a program's steps over a value stack, and bringing its records up to date after machine code ran.
+// interpreter.cpp - running a program's tape, and bringing its records up to date when they are read.
 #include <cstddef>
 #include <cstring>
 
@@ -50,28 +50,99 @@ inline float operate(const Program &p, const OpStep &step, const float *base, si
     return 0.0f;
 }
 
-// One run: each leaf read where it stands in the steps, each step's record
-// written as it is computed, each condition kept for the records.
-struct Run {
-    Program &p;
-    float *stack;
-
-    void leaf(size_t depth, size_t index) {
-        const LeafStep &leaf = p.leaves[index];
-        const float value = *leaf.source;
-        if (leaf.is_name) finish(leaf.node, value);
-        stack[depth] = value;
+// One run of the tape. The operands of an operation are where the tape
+// says, or in LAST, the value of the operation before; the records are left
+// to program_sync_records. Each operation ends with its own jump to the
+// next one's code (with GCC and Clang), so the processor predicts each jump
+// from the operation it follows: one shared jump, as a switch makes it, is
+// mispredicted at nearly every step of a long text of mixed operations.
+#if defined(__GNUC__) && !defined(LIB_PARSE_TAPE_SWITCH)
+#define LIB_PARSE_TAPE_THREADED 1
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic" // addresses of labels
+#define LIB_PARSE_TAPE_CASE(CODE) CODE##_code:
+#define LIB_PARSE_TAPE_NEXT goto *code_of[static_cast<int>((++op)->code)]
+#define LIB_PARSE_TAPE_GO(AT)                                                                                          \
+    op = (AT);                                                                                                         \
+    goto *code_of[static_cast<int>(op->code)]
+#else // a switch: one shared jump
+#define LIB_PARSE_TAPE_THREADED 0
+#define LIB_PARSE_TAPE_CASE(CODE) case TapeCode::CODE:
+#define LIB_PARSE_TAPE_NEXT                                                                                            \
+    ++op;                                                                                                              \
+    continue
+#define LIB_PARSE_TAPE_GO(AT)                                                                                          \
+    op = (AT);                                                                                                         \
+    continue
+#endif
+#define LIB_PARSE_TAPE_VALUE(CODE, VALUE)                                                                              \
+    LIB_PARSE_TAPE_CASE(CODE) last = VALUE;                                                                            \
+    *op->to = last;                                                                                                    \
+    LIB_PARSE_TAPE_NEXT;
+#define LIB_PARSE_TAPE_FORMS(CODE, COMPUTE)                                                                            \
+    LIB_PARSE_TAPE_VALUE(CODE, COMPUTE(*op->a, *op->b))                                                                \
+    LIB_PARSE_TAPE_VALUE(CODE##_A, COMPUTE(last, *op->b))                                                              \
+    LIB_PARSE_TAPE_VALUE(CODE##_B, COMPUTE(*op->a, last))
+float run_tape(const Program &p) {
+    for (const TapeLoad *load = p.loads, *end = load + p.load_count; load != end; ++load) *load->to = *load->from;
+    const TapeOp *const tape = p.tape;
+    const TapeOp *op = tape;
+    float last = 0.0f;
+#if LIB_PARSE_TAPE_THREADED
+    // In TapeCode's order; END is the code of the op past the tape's last.
+    static const void *const code_of[] = {
+        &&ADD_code,    &&ADD_A_code,   &&ADD_B_code,    &&SUB_code,      &&SUB_A_code,    &&SUB_B_code,
+        &&MUL_code,    &&MUL_A_code,   &&MUL_B_code,    &&DIV_code,      &&DIV_A_code,    &&DIV_B_code,
+        &&UNARY_code,  &&UNARY_A_code, &&BINARY_code,   &&BINARY_A_code, &&BINARY_B_code, &&HOST_code,
+        &&COPY_code,   &&BRANCH_code,  &&JUMP_code,     &&END_code};
+    static_assert(sizeof code_of / sizeof *code_of == static_cast<int>(TapeCode::END) + 1, "a label per code");
+    goto *code_of[static_cast<int>(op->code)];
+    {
+#else
+    for (;;) {
+        switch (op->code) {
+#endif
+        LIB_PARSE_TAPE_FORMS(ADD, float_add)
+        LIB_PARSE_TAPE_FORMS(SUB, float_sub)
+        LIB_PARSE_TAPE_FORMS(MUL, float_mul)
+        LIB_PARSE_TAPE_FORMS(DIV, float_div)
+        LIB_PARSE_TAPE_FORMS(BINARY, op->fn.binary)
+        LIB_PARSE_TAPE_VALUE(UNARY, op->fn.unary(*op->a))
+        LIB_PARSE_TAPE_VALUE(UNARY_A, op->fn.unary(last))
+        LIB_PARSE_TAPE_CASE(HOST) {
+            const CallStep &c = *op->fn.call;
+            last = c.call->fn(c.call->ctx, op->a, static_cast<int>(c.count));
+            *op->keep = last;
+            *op->to = last;
+            LIB_PARSE_TAPE_NEXT;
+        }
+        LIB_PARSE_TAPE_CASE(COPY) *op->to = *op->a;
+        LIB_PARSE_TAPE_NEXT;
+        LIB_PARSE_TAPE_CASE(BRANCH) {
+            const float condition = *op->a;
+            *op->to = condition;
+            if (!holds(condition)) {
+                LIB_PARSE_TAPE_GO(tape + op->jump);
+            }
+            LIB_PARSE_TAPE_NEXT;
+        }
+        LIB_PARSE_TAPE_CASE(JUMP) LIB_PARSE_TAPE_GO(tape + op->jump);
+        LIB_PARSE_TAPE_CASE(END) return *p.result;
+#if !LIB_PARSE_TAPE_THREADED
+        }
+#endif
     }
-    bool branch(size_t depth, const OpStep &step) {
-        p.kept[kept_branch(p, step.branch)] = stack[depth];
-        return holds(stack[depth]);
-    }
-    void op(size_t depth, const OpStep &step) {
-        const float value = operate(p, step, stack, depth);
-        finish(step.node, value);
-        stack[depth] = value;
-    }
-};
+    return *p.result;
+}
+#undef LIB_PARSE_TAPE_FORMS
+#undef LIB_PARSE_TAPE_VALUE
+#undef LIB_PARSE_TAPE_GO
+#undef LIB_PARSE_TAPE_NEXT
+#undef LIB_PARSE_TAPE_CASE
+#if LIB_PARSE_TAPE_THREADED
+#pragma GCC diagnostic pop
+#endif
+#undef LIB_PARSE_TAPE_THREADED
 
 // Puts every node under ROOT back in CALCULATE with the value 0, as a node
 // never evaluated: a branch not taken. (Its last value would depend on which
@@ -89,22 +160,20 @@ void mark_unevaluated(const TreeNode *root) {
     }
 }
 
-// The records of the last run, along the steps it took. After machine code
-// (RECOMPUTE) the names' values and the calls' results it kept are written
-// and everything else computed from them again; after the interpreter, whose
-// records are right, only what a conditional changes: the branch not taken
-// shows as not evaluated, and the constants of the one taken as evaluated.
+// The records of the last run, along the steps it took: the names' values
+// and the calls' results the run kept are written, and everything else is
+// computed from them again, with the same arithmetic, so they are the bits
+// the run computed. The branch not taken shows as not evaluated.
 struct Sync {
     const Program &p;
     float *stack;
-    bool recompute;
 
     void leaf(size_t depth, size_t index) {
         const LeafStep &leaf = p.leaves[index];
         for (uint32_t k = leaf.constants_from; k < leaf.constants_to; ++k)
             finish(p.constants[k].node, p.constants[k].value);
         stack[depth] = leaf.is_name ? p.kept[index] : leaf.constant;
-        if (leaf.is_name && recompute) finish(leaf.node, stack[depth]);
+        if (leaf.is_name) finish(leaf.node, stack[depth]);
     }
     bool branch(size_t, const OpStep &step) {
         const bool taken = holds(p.kept[kept_branch(p, step.branch)]);
@@ -114,81 +183,23 @@ struct Sync {
         return taken;
     }
     void op(size_t depth, const OpStep &step) {
-        if (!recompute) return;
         stack[depth] = step.op == OP_CALL ? p.kept[kept_call(p, step.call)] : operate(p, step, stack, depth);
         finish(step.node, stack[depth]);
     }
 };
 
-// The same run for a program of leaves and operations of one or two
-// operands, with the top two values in registers: an operation's result is
-// the next one's operand without a store and a load between them. The
-// values below the top two live in STACK.
-float run_arithmetic(const Program &p) {
-    // In locals: the records' stores could otherwise be taken to change them.
-    float *const stack = p.stack;
-    const int32_t *const order = p.order, *const end = order + p.order_count;
-    const LeafStep *const leaves = p.leaves;
-    const OpStep *const ops = p.ops;
-    size_t depth = 0; // values, the two in registers included
-    float top = 0.0f, second = 0.0f;
-    for (const int32_t *at = order; at != end; ++at) {
-        const int32_t entry = *at;
-        if (entry < 0) {
-            const LeafStep &leaf = leaves[static_cast<size_t>(-entry - 1)];
-            const float value = *leaf.source;
-            if (leaf.is_name) finish(leaf.node, value);
-            if (depth >= 2) stack[depth - 2] = second;
-            second = top;
-            top = value;
-            ++depth;
-            continue;
-        }
-        const OpStep &step = ops[entry];
-        const OpKind &kind = kind_of(step.op);
-        if (kind.arity == 1) {
-            top = kind.unary(top);
-        } else {
-            switch (kind.compute) {
-            case Compute::ADD: top = float_add(second, top); break;
-            case Compute::SUB: top = float_sub(second, top); break;
-            case Compute::MUL: top = float_mul(second, top); break;
-            case Compute::DIV: top = float_div(second, top); break;
-            case Compute::ROUTINE: top = kind.binary(second, top); break;
-            case Compute::HOST:
-            case Compute::BRANCH:
-            case Compute::JUMP:
-            case Compute::JOIN:
-            case Compute::LOCAL:
-            case Compute::SCOPE:
-            case Compute::NONE: impossible(true); break; // not in an arithmetic-only program
-            }
-            --depth;
-            second = depth >= 2 ? stack[depth - 2] : 0.0f;
-        }
-        finish(step.node, top);
-    }
-    return top;
-}
-
 } // namespace
 
 float program_execute(Program *program) {
-    if (!program->constants_written) {
-        for (size_t i = 0; i < program->constant_count; ++i)
-            finish(program->constants[i].node, program->constants[i].value);
-        program->constants_written = true;
-    }
-    if (program->arithmetic_only) return run_arithmetic(*program);
-    Run run{*program, program->stack};
-    run_steps(*program, run);
-    return program->stack[0];
+    program->records_stale = true;
+    return run_tape(*program);
 }
 
 void program_sync_records(Program *program) {
-    if (program->native == nullptr && program->branch_count == 0) return; // the interpreter wrote them
-    Sync sync{*program, program->stack, program->native != nullptr};
+    if (program->native == nullptr && !program->records_stale) return; // not run since they were written
+    Sync sync{*program, program->stack};
     run_steps(*program, sync);
+    program->records_stale = false;
 }
 
 } // namespace lp

@@ -90,6 +90,9 @@ void prepare(Program *p, size_t total) {
         std::free(kept.conditionals);
         std::free(kept.stack);
         std::free(kept.kept);
+        std::free(kept.tape);
+        kept.tape = nullptr;
+        kept.tape_capacity = 0;
         kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
         kept.leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
         kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
@@ -110,6 +113,8 @@ void prepare(Program *p, size_t total) {
     p->stack = kept.stack;
     p->kept = kept.kept;
     p->capacity = kept.capacity;
+    p->tape = kept.tape;
+    p->tape_capacity = kept.tape_capacity;
 }
 
 // The tree in post-order into the program's steps, each subtree of
@@ -351,13 +356,6 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
         program_free(p);
         return nullptr;
     }
-    p->arithmetic_only = true;
-    for (size_t k = 0; k < p->op_count; ++k) {
-        if (k % kCheckStride == kCheckStride - 1) check.pass(kCheckStride); // seen by bind_names at once
-        const Compute c = kind_of(p->ops[k].op).compute;
-        p->arithmetic_only &= c == Compute::ADD || c == Compute::SUB || c == Compute::MUL || c == Compute::DIV ||
-                              c == Compute::ROUTINE;
-    }
     // A program not yet run has no records to bring up to date. A name the
     // host supplies is defined meanwhile, after GENERATION: the first run
     // binds every name again, so a prefix read bound before it finds it.
@@ -366,6 +364,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
         program_free(p);
         return nullptr;
     }
+    program_tape(p);
     return p;
 }
 
@@ -381,6 +380,7 @@ void program_free(Program *program) {
     std::free(program->conditionals);
     std::free(program->stack);
     std::free(program->kept);
+    std::free(program->tape); // the loads too
     std::free(program);
 }
 
@@ -389,6 +389,7 @@ void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     drop_kernels(program);
     CheckPoint unstoppable(nullptr); // a tree's evaluation is never stopped
     bind_names(program, vars, generation, unstoppable);
+    program_tape(program); // its reads are of the names' new places
 }
 
 BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {
@@ -416,12 +417,8 @@ BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {
 }
 
 void program_compile(Program *program) {
-    // The kept values start as the interpreter's last run left them.
-    for (size_t i = 0; i < program->leaf_count; ++i) program->kept[i] = program->leaves[i].node->value;
-    for (size_t k = 0; k < program->op_count; ++k) {
-        const OpStep &step = program->ops[k];
-        if (step.op == OP_CALL) program->kept[kept_call(*program, step.call)] = step.node->value;
-    }
+    // The kept values are the interpreter's last run's, which machine code
+    // goes on keeping.
     program->native = native_compile(program);
 }
 

@@ -53,6 +53,57 @@ struct ConstantRecord {
     float value;
 };
 
+// The interpreter's form of the steps (tape.cpp). Each operation reads its
+// operands where they are, a constant, a name's kept value or a slot of the
+// value stack, and writes its result into a slot: a leaf is no step of its
+// own, and no record is written while a tape runs.
+// An operation's operands are read at `a` and `b`, or, in the forms
+// marked _A (first operand) and _B (second), one of them is the value the
+// operation just before computed: it is in a register, not read back from
+// its slot, which a chain of operations would otherwise wait on.
+enum class TapeCode : uint8_t {
+    ADD, // *to = *a + *b
+    ADD_A,
+    ADD_B,
+    SUB,
+    SUB_A,
+    SUB_B,
+    MUL,
+    MUL_A,
+    MUL_B,
+    DIV,
+    DIV_A,
+    DIV_B,
+    UNARY, // *to = fn.unary(*a)
+    UNARY_A,
+    BINARY, // *to = fn.binary(*a, *b)
+    BINARY_A,
+    BINARY_B,
+    HOST,   // *to = *keep = the call of fn.call on the values from a
+    COPY,   // *to = *a: a name read where it stands, an argument put in its slot
+    BRANCH, // *to = *a, the condition kept; goes on at `jump` when it is 0
+    JUMP,   // goes on at `jump`
+    END,    // the tape's last op: the run is over
+};
+struct TapeOp {
+    TapeCode code;
+    uint32_t jump;
+    const float *a, *b;
+    float *to;
+    float *keep;
+    union {
+        UnaryRoutine unary;
+        BinaryRoutine binary;
+        const CallStep *call;
+    } fn;
+};
+// A name read before the tape runs, into its kept value (a program without
+// host calls, where nothing can change a variable while it runs).
+struct TapeLoad {
+    const float *from;
+    float *to;
+};
+
 // A program in machine code (machine_code.h): evaluates it and returns the root's value.
 using NativeFn = float (*)() noexcept;
 
@@ -101,24 +152,30 @@ struct Program {
     size_t call_count;
     ConstantRecord *constants;
     size_t constant_count;
-    bool constants_written;
     // The subtrees of each conditional's two branches, by its index (null
     // for a branch no node has: the 0 of a && b, the 1 of a || b).
     struct Branches {
         const TreeNode *first, *second;
     } *conditionals;
     size_t branch_count;
-    // Every step a leaf or an operation of one or two operands: no host
-    // call, conditional or function scope. The interpreter then keeps the
-    // top two values in registers.
-    bool arithmetic_only;
     size_t max_stack; // deepest value stack the steps need
     float *stack;     // the interpreter's value stack
-    // While machine code runs the program: the last run's value of each
-    // name leaf (at its index in `leaves`) and of each host call (at
-    // leaf_count + its index in `calls`), all the records need. Every
-    // evaluator keeps each conditional's last condition there too (after the
-    // calls), which tells the records which branch was not evaluated.
+    // The interpreter's tape (tape.cpp), made again whenever the names are
+    // bound; RESULT is where a run leaves the root's value.
+    TapeOp *tape;
+    size_t tape_count;
+    TapeLoad *loads;
+    size_t load_count;
+    size_t tape_capacity; // of `tape` and `loads`, one block
+    const float *result;
+    // The interpreter ran since the records were last written: they are
+    // computed from the kept values when read, as after machine code.
+    bool records_stale;
+    // The last run's value of each name leaf (at its index in `leaves`) and
+    // of each host call (at leaf_count + its index in `calls`), all the
+    // records need, kept by the interpreter and machine code. Each
+    // conditional's last condition is kept there too (after the calls),
+    // which tells the records which branch was not evaluated.
     float *kept;
     size_t capacity;  // nodes the arrays have room for
     NativeFn native;  // the program in machine code, or null
@@ -214,8 +271,11 @@ void program_free(Program *program);
 // machine code, which reads the names where they were bound.
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation);
 
-// Evaluates the tree with the names as bound: leaves every node's value and
-// state DONE as a bottom-up evaluation of the tree would, and returns the root's value.
+// Makes the interpreter's tape of a program whose names are bound.
+void program_tape(Program *program);
+
+// Evaluates the tree with the names as bound, keeping what the records
+// need (program_sync_records writes them), and returns the root's value.
 float program_execute(Program *program);
 
 // Compiles the program to machine code, or leaves it to the interpreter
@@ -233,6 +293,12 @@ BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds);
 // operators' values are computed again from the kept values, with the same
 // arithmetic, so they are the bits that run computed.
 void program_sync_records(Program *program);
+
+// True when the interpreter runs PROGRAM from now on: machine code is not
+// allowed (NATIVE), or it was tried and is not to be had.
+inline bool interpreted_for_good(const Program &program, bool native) {
+    return program.native == nullptr && (!native || program.runs == kNativeAfterRuns);
+}
 
 // The same after binding the names again if variables were added since.
 // NATIVE allows machine code: a program interpreted kNativeAfterRuns times is

@@ -47,6 +47,12 @@ struct Parser {
     // The same for a tree that calls host functions: run with the handle
     // marked busy, so that a host function cannot call back into it.
     mutable float (*guarded)() noexcept;
+    // The current tree's program, ready as `fast` is, when the interpreter
+    // is what runs it for good (machine code off, or not to be had for it):
+    // parser_eval runs its tape with nothing else to test.
+    mutable lp::Program *interpreted;
+    // The same for a tree that calls host functions, run with the handle busy.
+    mutable lp::Program *interpreted_guarded;
     // True while a call that can reach a host callback runs on the handle:
     // calls from the callback into the handle are refused meanwhile.
     mutable bool busy;
@@ -84,6 +90,8 @@ namespace lp {
 inline void forget_fast(const Parser *parser) {
     parser->fast = nullptr;
     parser->guarded = nullptr;
+    parser->interpreted = nullptr;
+    parser->interpreted_guarded = nullptr;
 }
 
 } // namespace lp

@@ -1,0 +1,205 @@
+// tape.cpp - the interpreter's form of a program: its steps as operations on addresses.
+//
+// The steps run over a value stack, and the tape keeps that stack's slots,
+// but a value that is already somewhere (a constant, a name's value kept at
+// its read) is read there instead of being copied onto the stack first: the
+// builder follows the steps with the place of each stacked value, and an
+// operation takes its operands from those places. A value is copied into
+// its slot only where a slot is what the next step needs: a host function's
+// arguments, and the value a conditional's branch leaves.
+#include <cstdlib>
+
+#include "run/program.h"
+#include "support/error_log.h"
+
+namespace lp {
+
+namespace {
+
+struct TapeBuilder {
+    Program &p;
+    const float **place; // where the value at each depth of the stack is
+    uint32_t *op_at;     // the tape's length when each step began: where a jump to it goes
+    size_t depth = 0;
+    // The slot the last operation wrote, whose value is still in the
+    // register when the next one runs; null after anything else.
+    const float *last = nullptr;
+
+    TapeOp &emit(TapeCode code) {
+        if (impossible(p.tape_count == p.tape_capacity)) p.tape_count -= 1; // the bound below holds
+        TapeOp &op = p.tape[p.tape_count++];
+        op = TapeOp{};
+        op.code = code;
+        last = nullptr;
+        return op;
+    }
+    // An operation of two operands at depths D and D + 1, in the form that
+    // takes the one the operation before left in the register. CODE is the
+    // form that reads both, followed by its _A and _B forms.
+    TapeOp &two_operands(TapeCode code, size_t d) {
+        const float *const before = last;
+        const int form = place[d] == before ? 1 : place[d + 1] == before ? 2 : 0;
+        TapeOp &op = emit(static_cast<TapeCode>(static_cast<int>(code) + form));
+        op.a = place[d];
+        op.b = place[d + 1];
+        op.to = result(d);
+        last = op.to;
+        return op;
+    }
+    float *slot(size_t d) const { return p.stack + d; }
+    // Puts the value at depth D into its slot, where it may not be.
+    void settle(size_t d) {
+        if (place[d] == slot(d)) return;
+        TapeOp &copy = emit(TapeCode::COPY);
+        copy.a = place[d];
+        copy.to = slot(d);
+        place[d] = slot(d);
+    }
+    // An operation's result, at depth D.
+    float *result(size_t d) {
+        place[d] = slot(d);
+        return slot(d);
+    }
+
+    void leaf(size_t index) {
+        const LeafStep &leaf = p.leaves[index];
+        if (!leaf.is_name) {
+            place[depth++] = &leaf.constant;
+            return;
+        }
+        // Read where it stands when a host function could change it before;
+        // otherwise all at once before the tape.
+        float *kept = p.kept + index;
+        if (p.call_count != 0) {
+            TapeOp &read = emit(TapeCode::COPY);
+            read.a = leaf.source;
+            read.to = kept;
+        } else {
+            p.loads[p.load_count++] = TapeLoad{leaf.source, kept};
+        }
+        place[depth++] = kept;
+    }
+
+    void op(const OpStep &step) {
+        const OpKind &kind = kind_of(step.op);
+        switch (kind.compute) {
+        case Compute::ADD: return arithmetic(TapeCode::ADD);
+        case Compute::SUB: return arithmetic(TapeCode::SUB);
+        case Compute::MUL: return arithmetic(TapeCode::MUL);
+        case Compute::DIV: return arithmetic(TapeCode::DIV);
+        case Compute::ROUTINE:
+            if (kind.arity == 1) {
+                const bool in_register = place[depth - 1] == last;
+                TapeOp &op = emit(in_register ? TapeCode::UNARY_A : TapeCode::UNARY);
+                op.fn.unary = kind.unary;
+                op.a = place[depth - 1];
+                op.to = result(depth - 1);
+                last = op.to;
+            } else {
+                depth -= 1;
+                two_operands(TapeCode::BINARY, depth - 1).fn.binary = kind.binary;
+            }
+            return;
+        case Compute::HOST: {
+            const size_t count = operand_count(p, step);
+            depth -= count;
+            for (size_t d = depth; d < depth + count; ++d) settle(d);
+            TapeOp &op = emit(TapeCode::HOST);
+            op.fn.call = &p.calls[step.call];
+            op.a = slot(depth);
+            op.keep = p.kept + kept_call(p, step.call);
+            op.to = result(depth++);
+            last = op.to;
+            return;
+        }
+        case Compute::BRANCH: {
+            TapeOp &op = emit(TapeCode::BRANCH);
+            op.a = place[--depth];
+            op.to = p.kept + kept_branch(p, step.branch);
+            op.jump = static_cast<uint32_t>(step.target); // a step's index, made the tape's at the end
+            return;
+        }
+        case Compute::JUMP: {
+            settle(--depth); // where the JOIN finds it, whichever branch left it
+            emit(TapeCode::JUMP).jump = static_cast<uint32_t>(step.target);
+            return;
+        }
+        case Compute::JOIN:
+            settle(depth - 1);
+            last = nullptr; // a jump comes here too
+            return;
+        case Compute::LOCAL:
+            // The parameter's argument, below the body: it stays in place
+            // while the body's values are above it.
+            place[depth] = place[step.target];
+            last = nullptr; // not the last operation's value, though in its slot
+            depth += 1;
+            return;
+        case Compute::SCOPE: {
+            depth -= static_cast<size_t>(step.target) + 1;
+            const float *value = place[depth + static_cast<size_t>(step.target)];
+            const bool in_a_slot = value >= p.stack && value < p.stack + p.max_stack;
+            if (in_a_slot && value != slot(depth)) {
+                // A slot above the scope, which the next values take.
+                TapeOp &copy = emit(TapeCode::COPY);
+                copy.a = value;
+                copy.to = result(depth);
+            } else {
+                place[depth] = value;
+            }
+            depth += 1;
+            return;
+        }
+        case Compute::NONE: break;
+        }
+        impossible(true); // not a step of a program
+    }
+
+    void arithmetic(TapeCode code) {
+        depth -= 1;
+        two_operands(code, depth - 1);
+    }
+};
+
+} // namespace
+
+void program_tape(Program *p) {
+    // A step makes at most one operation, a leaf at most one read, each
+    // value that is not in its slot is copied there at most once, and END.
+    const size_t room = 2 * p->order_count + p->leaf_count + 2;
+    // One block, kept with the program: the tape, the loads, and the
+    // builder's two arrays (a warm text allocates nothing).
+    constexpr size_t kBytesPerRoom = sizeof(TapeOp) + sizeof(TapeLoad) + sizeof(const float *) + sizeof(uint32_t);
+    if (p->tape_capacity < room) {
+        std::free(p->tape);
+        p->tape = static_cast<TapeOp *>(lp_malloc(room * kBytesPerRoom));
+        p->tape_capacity = room;
+    }
+    const size_t capacity = p->tape_capacity;
+    p->loads = reinterpret_cast<TapeLoad *>(p->tape + capacity);
+    p->tape_count = 0;
+    p->load_count = 0;
+    TapeBuilder b{*p, reinterpret_cast<const float **>(p->loads + capacity),
+                  reinterpret_cast<uint32_t *>(reinterpret_cast<const float **>(p->loads + capacity) + capacity)};
+    for (size_t s = 0; s < p->order_count; ++s) {
+        b.op_at[s] = static_cast<uint32_t>(p->tape_count);
+        const int32_t entry = p->order[s];
+        if (entry < 0) {
+            b.leaf(static_cast<size_t>(-entry - 1));
+        } else {
+            b.op(p->ops[entry]);
+            // A jump to a JOIN goes past the copy the second branch needs.
+            if (kind_of(p->ops[entry].op).compute == Compute::JOIN)
+                b.op_at[s] = static_cast<uint32_t>(p->tape_count);
+        }
+    }
+    b.op_at[p->order_count] = static_cast<uint32_t>(p->tape_count);
+    b.emit(TapeCode::END);
+    for (size_t k = 0; k < p->tape_count; ++k) {
+        TapeOp &op = p->tape[k];
+        if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = b.op_at[op.jump];
+    }
+    p->result = b.place[0];
+}
+
+} // namespace lp
