@@ -25,7 +25,8 @@ if(lib_parse_asmjit_source)
   file(GLOB lib_parse_asmjit_sources
     ${lib_parse_asmjit_source}/src/asmjit/core/*.cpp
     ${lib_parse_asmjit_source}/src/asmjit/x86/*.cpp)
-  add_library(lib_parse_asmjit OBJECT ${lib_parse_asmjit_sources})
+  # Built only for a library that links it: not when machine code is off.
+  add_library(lib_parse_asmjit OBJECT EXCLUDE_FROM_ALL ${lib_parse_asmjit_sources})
   # -isystem: its headers' warnings are not this project's to fix.
   target_include_directories(lib_parse_asmjit SYSTEM PUBLIC ${lib_parse_asmjit_source}/src)
   # ASMJIT_STATIC: no symbol of it is exported, neither from the shared

@@ -39,6 +39,20 @@ inline std::vector<char *> argv_of(std::vector<std::string> &args) {
     return argv;
 }
 
+// Puts the command that starts lparse before ARGS: its path, after the
+// emulator's command when the tests run on another processor's emulator
+// (LPARSE_LAUNCHER, words joined by '|'; binfmt_misc is not relied on).
+inline void with_command(Args *args) {
+    args->insert(args->begin(), LPARSE_PATH);
+    const std::string launcher = LPARSE_LAUNCHER;
+    for (size_t end = launcher.size(); end != 0 && end != std::string::npos;) {
+        const size_t bar = launcher.rfind('|', end - 1);
+        const size_t begin = bar == std::string::npos ? 0 : bar + 1;
+        args->insert(args->begin(), launcher.substr(begin, end - begin));
+        end = bar;
+    }
+}
+
 inline std::string read_back(FILE *file) {
     std::string text;
     std::rewind(file);
@@ -60,7 +74,7 @@ inline Outcome run_lparse(Args args, const std::string &input = "", const char *
     std::fwrite(input.data(), 1, input.size(), in);
     std::fflush(in);
     std::rewind(in);
-    args.insert(args.begin(), LPARSE_PATH);
+    with_command(&args);
     std::vector<char *> argv = argv_of(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -200,7 +200,10 @@ TEST(Bounds, LargeInputsStayWithinMemory) {
         rusage usage{};
         ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << ": the child failed, status " << status;
-        EXPECT_LT(usage.ru_maxrss / 1024, c.max_mib) << c.name << ": peak resident MiB";
+        // Under an emulator the peak is the emulator's, its own memory included.
+        if (!LIB_PARSE_TEST_EMULATED) {
+            EXPECT_LT(usage.ru_maxrss / 1024, c.max_mib) << c.name << ": peak resident MiB";
+        }
     }
 }
 

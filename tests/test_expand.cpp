@@ -9,6 +9,12 @@
 
 using namespace test;
 
+#if defined(__x86_64__) || defined(__i386__)
+constexpr bool kX86 = true;
+#else
+constexpr bool kX86 = false;
+#endif
+
 namespace {
 
 // A trace as it was captured before the expansion was rewritten: each piece
@@ -103,8 +109,11 @@ TEST(Expand, GoldenTraces) {
         dbg_set_sink(&Trace::sink, &trace);
         exception_set_handler(&Trace::handler, &trace);
         const float value = parser_calc(p.get(), c.text);
-        EXPECT_TRUE(bits(value) == bits(c.value) || (std::isnan(value) && std::isnan(c.value) &&
-                                                     std::signbit(value) == std::signbit(c.value)))
+        // A NaN made from numbers (0/0) has the processor's own sign: the
+        // pinned signs are x86-64's.
+        EXPECT_TRUE(bits(value) == bits(c.value) ||
+                    (std::isnan(value) && std::isnan(c.value) &&
+                     (std::signbit(value) == std::signbit(c.value) || !kX86)))
             << c.text << " gave " << value;
         EXPECT_EQ(trace.lines, c.lines) << c.text;
         EXPECT_EQ(trace.hash, c.hash) << c.text << "\n" << trace.head;

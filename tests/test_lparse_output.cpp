@@ -111,14 +111,14 @@ TEST(LparseOutput, AClosedPipeEndsTheRunQuietly) {
         ASSERT_TRUE(pipe2(to, O_CLOEXEC) == 0 && pipe2(from, O_CLOEXEC) == 0);
         FILE *err = std::tmpfile();
         Args args = row.args;
-        args.insert(args.begin(), LPARSE_PATH);
+        with_command(&args);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, to[0], 0);
         posix_spawn_file_actions_adddup2(&actions, from[1], 1);
         posix_spawn_file_actions_adddup2(&actions, fileno(err), 2);
         pid_t pid = -1;
-        ASSERT_EQ(posix_spawn(&pid, LPARSE_PATH, &actions, nullptr, argv_of(args).data(), environ), 0);
+        ASSERT_EQ(posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv_of(args).data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         close(to[0]);
         close(from[1]);
