@@ -139,9 +139,9 @@ void bulk_benchmark(benchmark::State &state, const Case *c) {
 }
 
 template <class Engine>
-void register_engine(const Case *c, bool with_parse, bool with_bulk = true) {
+void register_engine(const Case *c, bool with_parse, bool with_bulk = true, bool with_eval = true) {
     const std::string suffix = std::string(c->name) + "/" + Engine::name;
-    benchmark::RegisterBenchmark(("eval/" + suffix).c_str(), eval_benchmark<Engine>, c);
+    if (with_eval) benchmark::RegisterBenchmark(("eval/" + suffix).c_str(), eval_benchmark<Engine>, c);
     if (with_parse)
         benchmark::RegisterBenchmark(("parse/" + suffix).c_str(), parse_benchmark<Engine>, c)
             ->Unit(benchmark::kMicrosecond);
@@ -176,6 +176,7 @@ void register_all() {
         register_engine<LibParseEngine<PARSER_SYNTAX_DEFINED>>(c, true);
         register_engine<LibParseBoundEngine<1>>(c, false, false); // parsing and bulk are the text path's
         register_engine<LibParseBoundEngine<0>>(c, false, false);
+        register_engine<LibParseBlocksEngine>(c, false, true, false);
         // The same expressions in the standard grammar, spelled as muParser's.
         register_engine<LibParseEngine<PARSER_SYNTAX_STANDARD>>(c, true);
         register_engine<LibParseBoundEngine<1, PARSER_SYNTAX_STANDARD>>(c, false, false);

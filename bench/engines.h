@@ -99,6 +99,15 @@ struct LibParseEngine {
     Parser *parser;
 };
 
+// Bulk rows without machine code: the blocks every machine without x86-64
+// vector code runs (AArch64, a build without AsmJit, PARSER_LIMIT_NATIVE_CODE 0).
+struct LibParseBlocksEngine : LibParseEngine<PARSER_SYNTAX_DEFINED> {
+    static constexpr const char *name = "lib_parse_blocks" BENCH_LIBRARY_SUFFIX;
+    explicit LibParseBlocksEngine(const Case &c) : LibParseEngine(c) {
+        parser_limit(parser, PARSER_LIMIT_NATIVE_CODE, 0);
+    }
+};
+
 // The bound path: variables set through their addresses, the current tree
 // evaluated without its text. Timed for evaluation only; its bulk() is the
 // row loop check() compares. NATIVE 1: the tree runs as machine code once it

@@ -48,14 +48,49 @@ void apply_binary(float *__restrict out, Operand l, Operand r, size_t n, F f) {
     }
 }
 
+// An arithmetic operation over a block: the bare instruction over every row
+// first, a loop the compiler makes vector code of on any processor; only
+// when some row's result is a NaN is the block computed again with the
+// evaluators' NaN rule (EXACT), which is the bare result wherever that is
+// no NaN.
+template <class Bare, class Exact>
+void apply_arithmetic(float *__restrict out, Operand l, Operand r, size_t n, Bare bare, Exact exact) {
+    int nan = 0;
+    if (l.vector && r.vector) {
+        const float *__restrict a = l.data, *__restrict b = r.data;
+        for (size_t i = 0; i < n; ++i) {
+            const float v = bare(a[i], b[i]);
+            out[i] = v;
+            nan |= v != v;
+        }
+    } else if (l.vector) {
+        const float *__restrict a = l.data;
+        const float b = *r.data;
+        for (size_t i = 0; i < n; ++i) {
+            const float v = bare(a[i], b);
+            out[i] = v;
+            nan |= v != v;
+        }
+    } else {
+        const float a = *l.data;
+        const float *__restrict b = r.data;
+        for (size_t i = 0; i < n; ++i) {
+            const float v = bare(a, b[i]);
+            out[i] = v;
+            nan |= v != v;
+        }
+    }
+    if (nan != 0) apply_binary(out, l, r, n, exact);
+}
+
 // The operation over a block, element by element with the evaluators' own
 // arithmetic, so every row has the bits a single evaluation gives.
 void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size_t n) {
     switch (kind.compute) {
-    case Compute::ADD: apply_binary(out, l, r, n, float_add); return;
-    case Compute::SUB: apply_binary(out, l, r, n, float_sub); return;
-    case Compute::MUL: apply_binary(out, l, r, n, float_mul); return;
-    case Compute::DIV: apply_binary(out, l, r, n, float_div); return;
+    case Compute::ADD: apply_arithmetic(out, l, r, n, [](float a, float b) { return a + b; }, float_add); return;
+    case Compute::SUB: apply_arithmetic(out, l, r, n, [](float a, float b) { return a - b; }, float_sub); return;
+    case Compute::MUL: apply_arithmetic(out, l, r, n, [](float a, float b) { return a * b; }, float_mul); return;
+    case Compute::DIV: apply_arithmetic(out, l, r, n, [](float a, float b) { return a / b; }, float_div); return;
     case Compute::ROUTINE:
         if (kind.arity == 2) {
             apply_binary(out, l, r, n, kind.binary);
