@@ -292,14 +292,18 @@ private:
         const size_t n = call != nullptr ? static_cast<size_t>(call->n_args) : static_cast<size_t>(kind_of(d->op).arity);
         bool constant = call != nullptr ? call->pure : kind_of(d->op).foldable;
         float operands[PARSER_NATIVE_MAX_ARGS > 2 ? PARSER_NATIVE_MAX_ARGS : 2];
+        bool constant_right = false;
         for (size_t k = n; k-- > 0;) {
             const Result r = results_.pop();
             constant = constant && r.constant;
             operands[k] = r.value;
+            if (k == n - 1) constant_right = r.constant;
         }
         if (!constant) {
             if (call != nullptr) p_->calls[p_->call_count] = CallStep{call, static_cast<uint32_t>(n)};
-            emit(d, d->op, call != nullptr ? static_cast<int32_t>(p_->call_count++) : -1);
+            // x ^ 2 as x * x (OP_SQUARE), the same float without a call of pow.
+            const bool square = d->op == OP_POW && constant_right && operands[1] == 2.0f;
+            emit(d, square ? OP_SQUARE : d->op, call != nullptr ? static_cast<int32_t>(p_->call_count++) : -1);
             results_.push(Result{false, 0.0f});
             return;
         }

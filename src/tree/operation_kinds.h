@@ -78,7 +78,10 @@ constexpr int32_t OP_NUMBER = 32, OP_NAME = 33, OP_PARAM = 34;
 // Steps of no node's own: a value made 1 or 0 (the right operand of && and
 // ||), and the end of a function's scope.
 constexpr int32_t OP_TRUTH = 35, OP_SCOPE = 36;
-constexpr int32_t OP_KIND_COUNT = OP_SCOPE + 1;
+// x ^ 2, a "^" whose exponent is the constant 2: the product x * x, which
+// is the same float (see square_of).
+constexpr int32_t OP_SQUARE = 37;
+constexpr int32_t OP_KIND_COUNT = OP_SQUARE + 1;
 
 // The id parser_walk shows for a node's op: the standard grammar's leaves
 // are operands like any other.
