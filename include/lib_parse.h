@@ -144,7 +144,13 @@ LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
                                     * where the library was built with machine code (x86-64 with
                                     * AsmJit); elsewhere it reads 0 and cannot be raised, so a host
                                     * can tell. Same results either way, bit for bit. */
-#define PARSER_LIMIT_COUNT 6
+#define PARSER_LIMIT_THREADS 6     /* threads parser_calc_bulk may spread its rows over: 1, the default,
+                                    * never starts a thread; 0 any number up to the cores the process may
+                                    * run on; at most 256. Rows go to other threads only 65,536 and more
+                                    * per thread, and only for a text whose host functions were all
+                                    * registered PARSER_NATIVE_THREAD_SAFE (the math set's are). Same
+                                    * results, bit for bit, with any number. */
+#define PARSER_LIMIT_COUNT 7
 
 /* The grammars a handle reads texts in (parser_syntax). */
 #define PARSER_SYNTAX_DEFINED 0  /* the library's own language (docs/language.md), the default */
@@ -245,6 +251,9 @@ typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
 /* Flags of parser_native_func. */
 #define PARSER_NATIVE_PURE 1u /* same arguments, same value, no effect: a call whose arguments are all
                                * constants is computed once, when the tree is built */
+#define PARSER_NATIVE_THREAD_SAFE 2u /* FN may be called from several threads at once, so that
+                                      * parser_calc_bulk may spread rows that call it over threads
+                                      * (PARSER_LIMIT_THREADS) */
 
 /* Most arguments a call of a host function may have: evaluation gathers them
  * in a fixed array on its stack, so a call never allocates. */
@@ -257,7 +266,7 @@ typedef float (*parser_native_fn)(void *ctx, const float *args, int n_args);
  * own ("f()" has no arguments). N_ARGS >= 0 is the count a call must have,
  * -1 any count up to PARSER_NATIVE_MAX_ARGS; another count is reported as
  * PARSER_ERR_ARGUMENT_COUNT at the call and the call counts as 0. FN gets CTX
- * back. FLAGS is 0 or PARSER_NATIVE_PURE; without it FN is called at every
+ * back. FLAGS is 0 or PARSER_NATIVE_PURE, with PARSER_NATIVE_THREAD_SAFE or not; without PURE FN is called at every
  * evaluation. Defining NAME again replaces it, a NULL FN removes it; either
  * way the next parser_calc rebuilds its tree. Returns 0; non-zero, doing
  * nothing, for a NULL handle or name, a call from a callback, an empty name, a name holding a space,

@@ -138,7 +138,7 @@ public:
     // a compile error. The Parser keeps its own copy of the callable until
     // the name is defined again or removed, or the Parser is destroyed. A
     // call that throws is caught before it reaches the library and its value
-    // is NaN. FLAGS: 0 or PARSER_NATIVE_PURE. Returns parser_native_func's result.
+    // is NaN. FLAGS: 0 or PARSER_NATIVE_PURE, with PARSER_NATIVE_THREAD_SAFE or not. Returns parser_native_func's result.
     template <typename F>
     int native_func(const std::string &name, F &&callable, unsigned flags = 0) {
         using C = std::decay_t<F>;

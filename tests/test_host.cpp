@@ -44,7 +44,7 @@ TEST(Host, RegistrationRules) {
     for (const char *bad : {"", "a b", "a(", "a)", "a,b", "a+b", "a-b", "a*", "/a", "a%", "^", "cos", "a\t"})
         EXPECT_NE(parser_native_func(p.get(), bad, 1, half, nullptr, 0), 0) << bad;
     for (int n : {-2, PARSER_NATIVE_MAX_ARGS + 1}) EXPECT_NE(parser_native_func(p.get(), "h", n, half, nullptr, 0), 0);
-    EXPECT_NE(parser_native_func(p.get(), "h", 1, half, nullptr, 2u), 0);
+    EXPECT_NE(parser_native_func(p.get(), "h", 1, half, nullptr, 4u), 0); // an unknown flag
     parser_func(p.get(), "h(a)", "a*10");
     EXPECT_EQ(parser_calc(p.get(), "h(4)"), 40.0f); // nothing was registered
     EXPECT_EQ(parser_native_func(p.get(), "h", 1, half, nullptr, PARSER_NATIVE_PURE), 0); // found before h(a)

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <mutex>
+#include <set>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -113,6 +116,86 @@ TEST(Threads, IndependentHandlesAgreeWithOneThread) {
     dbg_set_level(0);
     dbg_set_sink(nullptr, nullptr);
     exception_set_handler(nullptr, nullptr);
+}
+
+// A host function that notes the threads it is called on, and may stop
+// the call at a row of its choosing.
+struct Seen {
+    std::mutex lock;
+    std::set<std::thread::id> threads;
+    Parser *stop = nullptr; // interrupted when the argument is kStopAt
+    std::atomic<long> after_stop{0};
+    std::atomic<bool> stopped{false};
+};
+constexpr float kStopAt = 7777.0f;
+float noted(void *ctx, const float *args, int) {
+    auto *seen = static_cast<Seen *>(ctx);
+    {
+        std::lock_guard<std::mutex> hold(seen->lock);
+        seen->threads.insert(std::this_thread::get_id());
+    }
+    if (seen->stopped.load()) seen->after_stop.fetch_add(1);
+    if (seen->stop != nullptr && args[0] == kStopAt && !seen->stopped.exchange(true)) parser_interrupt(seen->stop);
+    return args[0] * 0.5f;
+}
+
+// parser_calc_bulk over threads: the bits of one thread, with and without
+// machine code; host functions on other threads only when registered so;
+// an interrupt from one thread stops them all, the rows before the first
+// unfinished one done, NaN after.
+TEST(Threads, BulkRowsOverThreadsKeepTheirBits) {
+    const size_t rows = 4 * 65536 + 1000;
+    std::vector<float> xs(rows), ys(rows), want(rows), got(rows);
+    const float specials[] = {0.0f, -0.0f, 1.0f, -2.5f, INFINITY, -INFINITY, NAN, 3e38f, 1e-40f};
+    for (size_t i = 0; i < rows; ++i) {
+        xs[i] = i % 97 == 0 ? specials[i / 97 % 9] : static_cast<float>(i % 1000) * 0.37f - 150.0f;
+        ys[i] = static_cast<float>(i % 13) - 6.0f;
+    }
+    const char *names[] = {"x", "y"};
+    const float *columns[] = {xs.data(), ys.data()};
+    for (const char *text : {"2*(x+1)-cos(y)", "sqrt(x^2+y^2)*y", "if(lt(x,y),x*2,y-1)", "safe(x)+y", "plain(x)"}) {
+        for (const int native : {1, 0}) {
+            Seen safe_seen, plain_seen;
+            ParserPtr p(parser_new());
+            parser_math(p.get());
+            parser_native_func(p.get(), "safe", 1, noted, &safe_seen, PARSER_NATIVE_PURE | PARSER_NATIVE_THREAD_SAFE);
+            parser_native_func(p.get(), "plain", 1, noted, &plain_seen, PARSER_NATIVE_PURE);
+            parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, native);
+            ASSERT_EQ(parser_calc_bulk(p.get(), text, names, columns, 2, rows, want.data()), 0) << text;
+            EXPECT_LE(safe_seen.threads.size() + plain_seen.threads.size(), 1u) << text << ": one thread by default";
+            ASSERT_EQ(parser_limit(p.get(), PARSER_LIMIT_THREADS, 4), 1); // the value it had
+            ASSERT_EQ(parser_calc_bulk(p.get(), text, names, columns, 2, rows, got.data()), 0) << text;
+            for (size_t i = 0; i < rows; ++i) ASSERT_EQ(bits(got[i]), bits(want[i])) << text << " row " << i;
+            EXPECT_EQ(plain_seen.threads.size(), std::string(text) == "plain(x)" ? 1u : 0u) << text;
+            if (std::string(text) == "safe(x)+y") {
+                EXPECT_GE(safe_seen.threads.size(), 2u) << "rows on other threads";
+            }
+            // The variables end at the last row.
+            float x = 0.0f;
+            ASSERT_EQ(parser_var_get(p.get(), "x", &x), 0);
+            EXPECT_EQ(bits(x), bits(xs[rows - 1]));
+        }
+    }
+    // An interrupt made on a worker thread, in the middle of the third part.
+    Seen seen;
+    ParserPtr p(parser_new());
+    seen.stop = p.get();
+    parser_native_func(p.get(), "safe", 1, noted, &seen, PARSER_NATIVE_PURE | PARSER_NATIVE_THREAD_SAFE);
+    parser_limit(p.get(), PARSER_LIMIT_THREADS, 4);
+    parser_limit(p.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+    const size_t stop_row = 2 * 65536 + 5000;
+    for (size_t i = 0; i < rows; ++i) xs[i] = static_cast<float>(i % 1000); // no NaN among the values
+    xs[stop_row] = kStopAt;
+    EXPECT_EQ(parser_calc_bulk(p.get(), "safe(x)", names, columns, 2, rows, got.data()), 1);
+    size_t done = 0;
+    while (done < rows && !std::isnan(got[done])) ++done;
+    EXPECT_GT(done, 0u);
+    EXPECT_LE(done, stop_row + 256); // the end of the block the interrupt came in, at most
+    for (size_t i = 0; i < done; ++i) ASSERT_EQ(bits(got[i]), bits(xs[i] * 0.5f)) << "row " << i;
+    for (size_t i = done; i < rows; ++i) ASSERT_TRUE(std::isnan(got[i])) << "row " << i;
+    // Each thread stops at its next block: a few blocks of calls, not its part.
+    EXPECT_LT(seen.after_stop.load(), 4 * 2 * 256) << "calls after the interrupt";
+    EXPECT_EQ(parser_calc(p.get(), "safe(4)"), 2.0f); // the handle goes on
 }
 
 } // namespace

@@ -266,9 +266,12 @@ void lp::define_host(Parser *parser, const char *name, const HostFunction &funct
 extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
                                   unsigned flags) noexcept {
     if (parser == nullptr || name == nullptr || parser->busy || !valid_host_name(name)) return 1;
-    if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~PARSER_NATIVE_PURE) != 0) return 1;
+    if (n_args < -1 || n_args > PARSER_NATIVE_MAX_ARGS || (flags & ~(PARSER_NATIVE_PURE | PARSER_NATIVE_THREAD_SAFE)) != 0)
+        return 1;
     const int min = n_args >= 0 ? n_args : 0, max = n_args >= 0 ? n_args : PARSER_NATIVE_MAX_ARGS;
-    define_host(parser, name, HostFunction{min, max, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0, false, 0});
+    define_host(parser, name,
+                HostFunction{min, max, fn, ctx, (flags & PARSER_NATIVE_PURE) != 0, false, 0,
+                             (flags & PARSER_NATIVE_THREAD_SAFE) != 0});
     return 0;
 }
 
@@ -295,7 +298,7 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
         ++count;
         const HostFunction &h = entry->second;
         const ParserFunction info{PARSER_FUNCTION_HOST, entry->first.c_str(), nullptr, nullptr, 0,
-                                  h.min_args == h.max_args ? h.min_args : -1, h.pure ? PARSER_NATIVE_PURE : 0u, -1};
+                                  h.min_args == h.max_args ? h.min_args : -1, (h.pure ? PARSER_NATIVE_PURE : 0u) | (h.thread_safe ? PARSER_NATIVE_THREAD_SAFE : 0u), -1};
         if (fn != nullptr) fn(ctx, &info);
     }
     return count;

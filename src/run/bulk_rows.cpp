@@ -3,12 +3,19 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include <sched.h>
+#include <unistd.h>
 
 #include "containers/memory.h"
 #include "run/bulk_rows.h"
 #include "run/machine_code.h"
 #include "run/program.h"
 #include "support/check_point.h"
+#include "support/checked_memory.h"
 #include "support/error_log.h"
 #include "tree/host_functions.h"
 #include "tree/operation_kinds.h"
@@ -25,6 +32,18 @@ constexpr size_t kBlockRows = 256;
 constexpr size_t kNativeBulkRows = 4096;
 // Bound on the block memory of very deep trees, whose stacks are long.
 constexpr size_t kMaxBlockBytes = size_t{16} << 20;
+// Rows a thread of parser_calc_bulk is given at least: starting and joining
+// one costs 20-60 us on a 2-core x86-64 machine, what 65,536 rows of the
+// shortest text take.
+constexpr size_t kRowsPerThread = 65536;
+
+// The cores this process may run on.
+size_t usable_cores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<size_t>(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<size_t>(online) : 1;
+}
 
 // A value on the stack: ROWS values from DATA, or one value repeated.
 struct Operand {
@@ -288,6 +307,12 @@ bool calls_impure(const Program &p) {
     return false;
 }
 
+bool calls_only_thread_safe(const Program &p) {
+    for (size_t k = 0; k < p.call_count; ++k)
+        if (!p.calls[k].call->thread_safe) return false;
+    return true;
+}
+
 size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                 float *out, CheckPoint &check, bool native_code) {
     size_t row = first;
@@ -297,6 +322,50 @@ size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns
         if (check.stopped()) return row;
     }
     return run_blocks(p, feeds, columns, row, end, out, check);
+}
+
+size_t threads_for_rows(size_t threads, size_t rows) {
+    if (threads == 0) threads = std::max<size_t>(1, usable_cores());
+    return std::max<size_t>(1, std::min(threads, rows / kRowsPerThread));
+}
+
+size_t run_rows_spread(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
+                       float *out, CallState *call, bool native_code, size_t threads) {
+    // The vector code is made here, once: the threads only run it.
+    const BulkFn code = end - first >= kNativeBulkRows && native_code ? program_bulk_kernel(p, feeds) : nullptr;
+    const size_t count = std::max<size_t>(1, threads);
+    // Parts of whole vectors; the last takes what is left.
+    const size_t share = (end - first) / count / 64 * 64;
+    std::vector<size_t, Checked<size_t>> reached(count, 0);
+    const auto part_of = [&](size_t k) {
+        const size_t from = first + k * share;
+        return std::pair<size_t, size_t>{from, k + 1 == count ? end : from + share};
+    };
+    const auto run_part = [&](size_t k) {
+        CheckPoint check(call); // each thread its own count; the flag is the call's
+        const auto [from, to] = part_of(k);
+        size_t row = from;
+        if (code != nullptr) row = run_native(code, p->order_count, columns, row, to, out, check);
+        if (!check.stopped()) row = run_blocks(p, feeds, columns, row, to, out, check);
+        reached[k] = row;
+    };
+    std::vector<std::thread, Checked<std::thread>> workers;
+    workers.reserve(count - 1);
+    size_t started = 1;
+    for (; started < count; ++started) {
+        try {
+            workers.emplace_back(run_part, started);
+        } catch (const std::system_error &) {
+            break; // no thread to be had: the calling thread does the rest
+        }
+    }
+    run_part(0);
+    for (size_t k = started; k < count; ++k) run_part(k);
+    for (std::thread &worker : workers) worker.join();
+    // The rows before the first part left unfinished are done.
+    for (size_t k = 0; k < count; ++k)
+        if (reached[k] < part_of(k).second) return reached[k];
+    return end;
 }
 
 } // namespace lp

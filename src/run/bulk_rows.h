@@ -9,6 +9,7 @@
 namespace lp {
 
 class CheckPoint;
+class CallState;
 
 // True when the program calls a host function not marked pure: such a
 // program is called once per row, rows in order, never in blocks.
@@ -20,6 +21,19 @@ bool calls_impure(const Program &p);
 // returns the first row not done.
 size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                 float *out, CheckPoint &check, bool native_code);
+
+// True when every host function the program calls may be called from
+// several threads at once.
+bool calls_only_thread_safe(const Program &p);
+// The threads to spread ROWS over when THREADS are allowed (0: the cores
+// the process may run on): 1 below kRowsPerThread rows a thread.
+size_t threads_for_rows(size_t threads, size_t rows);
+// run_rows over THREADS threads, the calling one among them, each given a
+// part of the rows and a check point of CALL's; the same bits as one.
+// Returns the first row not done: the rows before it are all done, and
+// rows after it may be too.
+size_t run_rows_spread(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
+                       float *out, CallState *call, bool native_code, size_t threads);
 
 } // namespace lp
 

@@ -79,6 +79,8 @@ constexpr LimitSpec kLimitSpecs[PARSER_LIMIT_COUNT] = {
     {128LL << 10, kMaxTextBytes},
     // PARSER_LIMIT_NATIVE_CODE: a switch.
     {1, 1},
+    // PARSER_LIMIT_THREADS: 1, no thread unless the host asks; 0, the cores.
+    {1, 256},
 };
 
 // A handle's limits, as parser_limit sets them.
@@ -94,6 +96,7 @@ struct Limits {
     size_t written_bytes() const { return static_cast<size_t>(value[PARSER_LIMIT_SUBST_BYTES]); }
     size_t growth() const { return static_cast<size_t>(value[PARSER_LIMIT_TREE_GROWTH]); }
     bool native_code() const { return value[PARSER_LIMIT_NATIVE_CODE] != 0; }
+    size_t threads() const { return static_cast<size_t>(value[PARSER_LIMIT_THREADS]); } // 0: the cores
 };
 
 // True when TEXT is no longer than the text limit, with its length in

@@ -20,6 +20,7 @@ struct HostFunction {
     bool pure;
     bool conditional; // if(c, a, b), evaluated lazily: an operation, not a function
     uint64_t order;   // when the name was first defined: listings keep that order
+    bool thread_safe; // may be called from several threads at once
 };
 
 // By exact name: registering a name again replaces its function.
@@ -43,6 +44,7 @@ struct CallData {
     int32_t n_args; // the argument links under the node
     bool pure;
     bool conditional; // if(c, a, b): only the branch c chooses is evaluated; no function
+    bool thread_safe; // bulk rows that call it may run on several threads
 };
 
 inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }
