@@ -177,6 +177,7 @@ void register_all() {
         register_engine<LibParseBoundEngine<1>>(c, false, false); // parsing and bulk are the text path's
         register_engine<LibParseBoundEngine<0>>(c, false, false);
         register_engine<LibParseBlocksEngine>(c, false, true, false);
+        register_engine<LibParseThreadsEngine>(c, false, true, false);
         // The same expressions in the standard grammar, spelled as muParser's.
         register_engine<LibParseEngine<PARSER_SYNTAX_STANDARD>>(c, true);
         register_engine<LibParseBoundEngine<1, PARSER_SYNTAX_STANDARD>>(c, false, false);

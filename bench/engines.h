@@ -108,6 +108,12 @@ struct LibParseBlocksEngine : LibParseEngine<PARSER_SYNTAX_DEFINED> {
     }
 };
 
+// Bulk rows on every core the process may use (PARSER_LIMIT_THREADS 0).
+struct LibParseThreadsEngine : LibParseEngine<PARSER_SYNTAX_DEFINED> {
+    static constexpr const char *name = "lib_parse_threads" BENCH_LIBRARY_SUFFIX;
+    explicit LibParseThreadsEngine(const Case &c) : LibParseEngine(c) { parser_limit(parser, PARSER_LIMIT_THREADS, 0); }
+};
+
 // The bound path: variables set through their addresses, the current tree
 // evaluated without its text. Timed for evaluation only; its bulk() is the
 // row loop check() compares. NATIVE 1: the tree runs as machine code once it

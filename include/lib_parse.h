@@ -146,10 +146,10 @@ LIB_PARSE_API const char *parser_op_symbol(int op) LIB_PARSE_NOEXCEPT;
                                     * can tell. Same results either way, bit for bit. */
 #define PARSER_LIMIT_THREADS 6     /* threads parser_calc_bulk may spread its rows over: 1, the default,
                                     * never starts a thread; 0 any number up to the cores the process may
-                                    * run on; at most 256. Rows go to other threads only 65,536 and more
-                                    * per thread, and only for a text whose host functions were all
-                                    * registered PARSER_NATIVE_THREAD_SAFE (the math set's are). Same
-                                    * results, bit for bit, with any number. */
+                                    * run on; at most 256. A thread is started only for about half a
+                                    * millisecond of work or more, and only for a text whose host
+                                    * functions were all registered PARSER_NATIVE_THREAD_SAFE (the math
+                                    * set's are). Same results, bit for bit, with any number. */
 #define PARSER_LIMIT_COUNT 7
 
 /* The grammars a handle reads texts in (parser_syntax). */

@@ -176,7 +176,7 @@ TEST(Threads, BulkRowsOverThreadsKeepTheirBits) {
             EXPECT_EQ(bits(x), bits(xs[rows - 1]));
         }
     }
-    // An interrupt made on a worker thread, in the middle of the third part.
+    // An interrupt made on another thread than the caller's, in the middle of its part.
     Seen seen;
     ParserPtr p(parser_new());
     seen.stop = p.get();

@@ -59,7 +59,7 @@ extern "C" int parser_calc_bulk(Parser *parser, const char *text, const char *co
             }
         }
         // Other threads only for host functions that allow them.
-        const size_t threads = calls_only_thread_safe(*p) ? threads_for_rows(parser->limits.threads(), n_rows - 2) : 1;
+        const size_t threads = calls_only_thread_safe(*p) ? threads_for_rows(*p, parser->limits.threads(), n_rows - 2) : 1;
         const size_t row = threads > 1 ? run_rows_spread(p, feeds, columns, 1, n_rows - 1, out, &parser->call,
                                                          parser->limits.native_code(), threads)
                                        : run_rows(p, feeds, columns, 1, n_rows - 1, out, check, parser->limits.native_code());

@@ -32,10 +32,14 @@ constexpr size_t kBlockRows = 256;
 constexpr size_t kNativeBulkRows = 4096;
 // Bound on the block memory of very deep trees, whose stacks are long.
 constexpr size_t kMaxBlockBytes = size_t{16} << 20;
-// Rows a thread of parser_calc_bulk is given at least: starting and joining
-// one costs 20-60 us on a 2-core x86-64 machine, what 65,536 rows of the
-// shortest text take.
-constexpr size_t kRowsPerThread = 65536;
+// The work a thread of parser_calc_bulk is given at least, in estimated
+// nanoseconds: starting and joining one costs about 100 us on a 2-core
+// x86-64 machine (x+y over 262,144 rows took 54 us on one thread and 138 us
+// on two), so a thread must save several times that.
+constexpr double kThreadWorkNs = 500e3;
+// A row's estimated cost per step: an arithmetic step in vector code, and a
+// routine or host function, called one row at a time.
+constexpr double kArithmeticStepNs = 0.1, kCallStepNs = 10.0; // cos(y) over 131,072 rows: 1.5 ms
 
 // The cores this process may run on.
 size_t usable_cores() {
@@ -324,9 +328,15 @@ size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns
     return run_blocks(p, feeds, columns, row, end, out, check);
 }
 
-size_t threads_for_rows(size_t threads, size_t rows) {
+size_t threads_for_rows(const Program &p, size_t threads, size_t rows) {
     if (threads == 0) threads = std::max<size_t>(1, usable_cores());
-    return std::max<size_t>(1, std::min(threads, rows / kRowsPerThread));
+    double row_ns = 0.0;
+    for (size_t k = 0; k < p.op_count; ++k) {
+        const Compute c = kind_of(p.ops[k].op).compute;
+        row_ns += c == Compute::ROUTINE || c == Compute::HOST ? kCallStepNs : kArithmeticStepNs;
+    }
+    const double useful = static_cast<double>(rows) * row_ns / kThreadWorkNs;
+    return useful < 2.0 ? 1 : std::min(threads, useful >= 256.0 ? size_t{256} : static_cast<size_t>(useful));
 }
 
 size_t run_rows_spread(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,

@@ -25,9 +25,10 @@ size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns
 // True when every host function the program calls may be called from
 // several threads at once.
 bool calls_only_thread_safe(const Program &p);
-// The threads to spread ROWS over when THREADS are allowed (0: the cores
-// the process may run on): 1 below kRowsPerThread rows a thread.
-size_t threads_for_rows(size_t threads, size_t rows);
+// The threads to spread ROWS of P over when THREADS are allowed (0: the
+// cores the process may run on): as many as have half a millisecond of work
+// each, by an estimate from the program's steps; 1 for less.
+size_t threads_for_rows(const Program &p, size_t threads, size_t rows);
 // run_rows over THREADS threads, the calling one among them, each given a
 // part of the rows and a check point of CALL's; the same bits as one.
 // Returns the first row not done: the rows before it are all done, and
