@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -197,6 +200,48 @@ TEST(Native, FailedAllocationIsRetriedRefusalIsFinal) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a refusal was not final";
+}
+#endif
+
+#if defined(__SSE2__)
+// The calling thread's floating-point environment is the one every evaluator
+// computes in: with flush-to-zero and denormals-are-zero set, subnormal
+// operands and results of + - * / are 0 of their sign, and the interpreter,
+// machine code and bulk rows, on one thread or several, still agree bit for
+// bit; the environment is the caller's again after every call.
+TEST(Native, TheCallersFloatEnvironmentHoldsInEveryEvaluator) {
+    const float tiny = 1e-39f; // subnormal
+    std::vector<float> xs(300000), want(xs.size()), out(xs.size());
+    for (size_t i = 0; i < xs.size(); ++i) xs[i] = i % 3 == 0 ? tiny : i % 3 == 1 ? -tiny * 3.0f : 1e-30f;
+    const char *text = "x*0.5+x*x+sin(x)"; // subnormal operands, products and a routine's result
+    const unsigned saved = _mm_getcsr();
+    for (const unsigned modes : {0u, 0x8040u}) { // none; FTZ (bit 15) and DAZ (bit 6)
+        _mm_setcsr((saved & ~0x8040u) | modes);
+        ParserPtr interpreted(parser_new()), native(parser_new()), bulk(parser_new());
+        parser_limit(interpreted.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+        float *ix = parser_var_ref(interpreted.get(), "x"), *nx = parser_var_ref(native.get(), "x");
+        for (size_t i = 0; i < 3; ++i) {
+            *ix = xs[i];
+            want[i] = parser_calc(interpreted.get(), text);
+            *nx = xs[i];
+            for (uint32_t run = 0; run <= lp::kNativeAfterRuns; ++run) ASSERT_EQ(bits(parser_calc(native.get(), text)), bits(want[i]));
+            EXPECT_EQ(_mm_getcsr() & ~0x3Fu, ((saved & ~0x8040u) | modes) & ~0x3Fu); // the control bits; the flags are sticky
+        }
+        if (modes != 0) EXPECT_EQ(bits(want[0]), bits(0.0f)) << "a subnormal operand counts as 0";
+        else EXPECT_EQ(bits(want[0]), bits(tiny * 0.5f + tiny));
+        const char *names[] = {"x"};
+        const float *columns[] = {xs.data()};
+        for (const long long threads : {1LL, 2LL})
+            for (const long long code : {1LL, 0LL}) {
+                parser_limit(bulk.get(), PARSER_LIMIT_THREADS, threads);
+                parser_limit(bulk.get(), PARSER_LIMIT_NATIVE_CODE, code);
+                ASSERT_EQ(parser_calc_bulk(bulk.get(), text, names, columns, 1, xs.size(), out.data()), 0);
+                for (size_t i = 0; i < xs.size(); ++i)
+                    ASSERT_EQ(bits(out[i]), bits(want[i % 3])) << "row " << i << ", threads " << threads << ", code " << code;
+                EXPECT_EQ(_mm_getcsr() & ~0x3Fu, ((saved & ~0x8040u) | modes) & ~0x3Fu); // the control bits; the flags are sticky
+            }
+    }
+    _mm_setcsr(saved);
 }
 #endif
 
