@@ -176,8 +176,9 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
     EXPECT_EQ(got.out, "x,\"y\",result\n1,2,2\n\"3\",\" 4 \",12\n-1.5,1e3,-1500\ninf,0,nan\n16777217.000000000001,1,16777216\n");
     EXPECT_EQ(got.err, "");
 
-    // Enough rows to cross a block of 65,536 over one tree; every result is exact.
-    const int rows = 70000;
+    // Enough rows to cross a block of 262,144 over one tree, on every core and
+    // on one; every result is exact.
+    const int rows = 270000;
     std::string input = "n,xy,x\n", want = "n,xy,x,result\n";
     for (int i = 0; i < rows; ++i) {
         const std::string row = std::to_string(i) + "," + std::to_string(-i) + ",0.5";
@@ -186,10 +187,14 @@ TEST(LparseCsv, WritesEachRowBackWithItsResult) {
     }
     // A bad row with --on-error=nan: its warning, and the rows after it.
     EXPECT_EQ(run_lparse({"--csv", "-", "--on-error=nan", "x+y"}, "x,y\n1,2\n3\n5,6\n").out, "x,y,result\n1,2,3\n3,nan\n5,6,11\n");
-    const Outcome many = run_lparse({"--csv", "-", "n*2+x-xy"}, input);
-    EXPECT_EQ(many.status, 0) << many.err;
-    EXPECT_TRUE(many.out == want) << "first difference at byte "
-                                 << std::mismatch(want.begin(), want.end(), many.out.begin(), many.out.end()).first - want.begin();
+    for (const char *threads : {"--threads=0", "--threads=1"}) {
+        const Outcome many = run_lparse({"--csv", "-", threads, "n*2+x-xy"}, input);
+        EXPECT_EQ(many.status, 0) << many.err;
+        EXPECT_TRUE(many.out == want) << threads << ": first difference at byte "
+                                      << std::mismatch(want.begin(), want.end(), many.out.begin(), many.out.end()).first -
+                                             want.begin();
+    }
+    EXPECT_EQ(run_lparse({"--csv", "-", "--threads=-1", "x"}, "x\n1\n").status, 2); // a usage error
 }
 
 // LPARSE_SYNTAX makes the standard grammar a user's default; --syntax still

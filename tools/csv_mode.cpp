@@ -30,7 +30,7 @@ namespace {
 // parser_calc_bulk runs them as vector code where it can (it compiles that
 // for a few thousand rows and more). Rows of many bytes end a block sooner,
 // and a long row's memory is not kept for the next block.
-constexpr size_t kBlockRows = size_t{1} << 16;
+constexpr size_t kBlockRows = size_t{1} << 18; // enough for a costly text to be spread over threads
 constexpr size_t kBlockBytes = size_t{16} << 20;
 constexpr size_t kKeptRowBytes = 4096;
 

@@ -107,7 +107,10 @@ int run(int argc, const char *const *argv) {
         if (!warning.empty() && !options.quiet) complain(warning);
     }
 
-    if (options.csv) return run_csv(&calculator, *options.expr, *options.csv, {options.quiet, options.on_error});
+    if (options.csv) {
+        parser_limit(calculator.handle(), PARSER_LIMIT_THREADS, options.threads);
+        return run_csv(&calculator, *options.expr, *options.csv, {options.quiet, options.on_error});
+    }
     if (options.sweep) return run_sweep(&calculator, *options.expr, *options.sweep, options.plot, options.plot_style,
                                          options.quiet);
     if (options.expr) return evaluate_once(&calculator, options);

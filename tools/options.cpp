@@ -141,6 +141,16 @@ std::string parse_long(std::string_view arg, Reader *in, Options *o) {
         o->on_error_given = true;
         return "";
     }
+    if (name == "--threads") {
+        if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
+        int threads = -1;
+        const auto r = std::from_chars(value.data(), value.data() + value.size(), threads);
+        if (r.ec != std::errc() || r.ptr != value.data() + value.size() || threads < 0 || threads > 256)
+            return "--threads takes a count from 0 (every core) to 256, not " + quoted(value);
+        o->threads = threads;
+        o->threads_given = true;
+        return "";
+    }
     if (name == "--syntax") {
         if (std::string error = value_of(name, rest, attached, in, &value); !error.empty()) return error;
         if (value != "defined" && value != "standard")
@@ -200,6 +210,7 @@ std::string check(const Options &o) {
         return "--script runs the lines of FILE; it takes no EXPR, --csv or --sweep (NAME=VALUE pairs are fine)";
     if (o.plot && !o.sweep) return "--plot draws a --sweep; add --sweep VAR=FROM:TO";
     if (o.on_error_given && !o.csv) return "--on-error applies to the rows of --csv";
+    if (o.threads_given && !o.csv) return "--threads applies to the rows of --csv";
     if ((o.csv || o.sweep) && !o.expr) return std::string(o.csv ? "--csv" : "--sweep") + " needs an EXPR";
     if ((o.tree || o.explain || o.dot) && (o.csv || o.sweep))
         return "--tree, --explain and --dot show one evaluation; they do not combine with --csv or --sweep";
@@ -307,6 +318,10 @@ Options:
                           the run (the default; exit status 1), or leave the row out
                           (skip) or give it the result nan, with a warning for each
                           of the first five such rows and a count of the rest
+      --threads=N         with --csv, the threads that compute the rows: 0, the
+                          default, every core; 1 the calling thread only (a
+                          block of rows is spread only when it is long enough
+                          to gain from it)
       --sweep VAR=FROM:TO[:STEP]
                           evaluate EXPR for VAR from FROM to TO and print a table of
                           VAR and value: point i is FROM+i*STEP, and TO is the last

@@ -45,6 +45,8 @@ struct Options {
     std::optional<std::string> script; // -s FILE: lines to run, "-" for standard input
     OnError on_error = OnError::STOP; // --on-error, with --csv
     bool on_error_given = false;
+    int threads = 0; // --threads, with --csv: PARSER_LIMIT_THREADS, 0 every core
+    bool threads_given = false;
     std::optional<Sweep> sweep;
 };
 
