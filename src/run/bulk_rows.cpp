@@ -185,7 +185,10 @@ private:
             scalar(depth, compute(step.op, operands));
             return;
         }
-        apply(kind, blocks[levels], l, r, n);
+        if (step.op == OP_SQUARE) // x * x: square_of's value, a NaN's included
+            apply_arithmetic(blocks[levels], l, l, n, [](float a, float b) { return a * b; }, float_mul);
+        else
+            apply(kind, blocks[levels], l, r, n);
         take_spare(depth);
     }
     // A pure host function, row by row, its arguments gathered in order;

@@ -139,6 +139,21 @@ public:
         put_back(depth);
     }
 
+    // x ^ 2 (OP_SQUARE) at DEPTH, its exponent at DEPTH + 1 left unread: the
+    // product of each lane with itself, which is square_of's value, a NaN's
+    // included (bench/square_sweep checks every float).
+    void square(size_t depth) {
+        place(depth);
+        fetch(depth);
+        const x86::Vec l = work(depth);
+        leaves_[depth + 1].feed = nullptr;
+        if (avx_)
+            a_.emit(x86::Inst::kIdVmulps, l, l, l);
+        else
+            a_.emit(x86::Inst::kIdMulps, l, l);
+        put_back(depth);
+    }
+
     // FUNCTION, float (*)(float[, float]) of ARGS operands from DEPTH on,
     // called lane by lane with every value in its slot; the result at DEPTH.
     void call(const void *function, int args, size_t depth) {
@@ -347,7 +362,10 @@ struct EmitSteps {
         case Compute::MUL:
         case Compute::DIV: e.basic(kind.compute, depth); return;
         case Compute::ROUTINE:
-            e.call(kind.routine(), kind.arity, depth);
+            if (step.op == OP_SQUARE)
+                e.square(depth);
+            else
+                e.call(kind.routine(), kind.arity, depth);
             return;
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];
