@@ -97,8 +97,8 @@ struct TapeOp {
         const CallStep *call;
     } fn;
 };
-// A name read before the tape runs, into its kept value (a program without
-// host calls, where nothing can change a variable while it runs).
+// A name read before the tape runs, into its kept value (a program whose
+// host calls are all pure, so that nothing changes a variable while it runs).
 struct TapeLoad {
     const float *from;
     float *to;

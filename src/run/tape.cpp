@@ -11,6 +11,7 @@
 
 #include "run/program.h"
 #include "support/error_log.h"
+#include "tree/host_functions.h"
 
 namespace lp {
 
@@ -24,6 +25,7 @@ struct TapeBuilder {
     // The slot the last operation wrote, whose value is still in the
     // register when the next one runs; null after anything else.
     const float *last = nullptr;
+    bool impure_calls = false;
 
     TapeOp &emit(TapeCode code) {
         if (impossible(p.tape_count == p.tape_capacity)) p.tape_count -= 1; // the bound below holds
@@ -67,10 +69,11 @@ struct TapeBuilder {
             place[depth++] = &leaf.constant;
             return;
         }
-        // Read where it stands when a host function could change it before;
-        // otherwise all at once before the tape.
+        // Read where it stands when a host function could change it before
+        // (one not pure: a pure one has no effect); otherwise all at once
+        // before the tape.
         float *kept = p.kept + index;
-        if (p.call_count != 0) {
+        if (impure_calls) {
             TapeOp &read = emit(TapeCode::COPY);
             read.a = leaf.source;
             read.to = kept;
@@ -181,6 +184,7 @@ void program_tape(Program *p) {
     p->load_count = 0;
     TapeBuilder b{*p, reinterpret_cast<const float **>(p->loads + capacity),
                   reinterpret_cast<uint32_t *>(reinterpret_cast<const float **>(p->loads + capacity) + capacity)};
+    for (size_t k = 0; k < p->call_count; ++k) b.impure_calls |= !p->calls[k].call->pure;
     for (size_t s = 0; s < p->order_count; ++s) {
         b.op_at[s] = static_cast<uint32_t>(p->tape_count);
         const int32_t entry = p->order[s];
