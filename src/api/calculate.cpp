@@ -283,14 +283,14 @@ extern "C" float parser_eval(Parser *parser) noexcept {
 // interpret when it will not be compiled.
 void lp::refresh_fast(const Parser *parser) {
     const Program *program = parser->program;
-    const bool ready = program != nullptr && program->native != nullptr && program->generation == parser->generation &&
-                       parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
-    parser->fast = ready && program->call_count == 0 ? program->native : nullptr;
-    parser->guarded = ready && program->call_count != 0 ? program->native : nullptr;
-    const bool interpreted = program != nullptr && program->native == nullptr &&
-                             program->generation == parser->generation && parser->cache->dirty == 0 &&
-                             parser->cache->last != nullptr && !parser->busy &&
-                             interpreted_for_good(*program, parser->limits.native_code());
-    parser->interpreted = interpreted && program->call_count == 0 ? parser->program : nullptr;
-    parser->interpreted_guarded = interpreted && program->call_count != 0 ? parser->program : nullptr;
+    // The cached text's program, with nothing to rebuild or bind.
+    const bool current = program != nullptr && program->generation == parser->generation &&
+                         parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
+    const bool ready = current && program->native != nullptr;
+    const bool interpreted = current && interpreted_for_good(*program, parser->limits.native_code());
+    const bool calls = current && program->call_count != 0;
+    parser->fast = ready && !calls ? program->native : nullptr;
+    parser->guarded = ready && calls ? program->native : nullptr;
+    parser->interpreted = interpreted && !calls ? parser->program : nullptr;
+    parser->interpreted_guarded = interpreted && calls ? parser->program : nullptr;
 }
