@@ -86,13 +86,15 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     // it already, so it rebuilds nothing.
     parser->rebuild_on_new_variable = false;
     parser->tree = build_tree(parser, BuildFor::TREE, parser->arena, text, length, watch, host_names.supply());
-    if (parser->tree != nullptr) {
+    bool stopped = parser->tree == nullptr;
+    if (!stopped) {
         parser->program =
             program_build(parser->tree, &parser->var_index, parser->generation, old, check, host_names.supply());
         old = nullptr; // the program, or freed
-        if (check.stopped()) LP_REPORT(PARSER_ERR_INTERRUPTED, (Span{0, length})); // the whole text was read
+        // Read once: another thread may interrupt at any moment.
+        stopped = check.stopped();
+        if (stopped) LP_REPORT(PARSER_ERR_INTERRUPTED, (Span{0, length})); // the whole text was read
     }
-    const bool stopped = parser->tree == nullptr || check.stopped();
     if (stopped) {
         const ErrorLog::Entry stop = parser->errors.entries().back();
         parser->errors.clear();

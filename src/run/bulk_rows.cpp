@@ -323,7 +323,8 @@ bool calls_only_thread_safe(const Program &p) {
 size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                 float *out, CheckPoint &check, bool native_code) {
     size_t row = first;
-    if (end - first >= kNativeBulkRows && native_code) {
+    // Stopped already, the feeds may be half filled: no code is made for them.
+    if (end - first >= kNativeBulkRows && native_code && !check.stopped()) {
         const BulkFn code = program_bulk_kernel(p, feeds);
         if (code != nullptr) row = run_native(code, p->order_count, columns, row, end, out, check);
         if (check.stopped()) return row;

@@ -2,9 +2,10 @@
 #ifndef LIB_PARSE_REPORT_H
 #define LIB_PARSE_REPORT_H
 
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "support/checked_memory.h"
@@ -67,10 +68,18 @@ bool silenced();
 // in a silent scope: nothing is traced).
 extern thread_local int scope_trace_level;
 
-// For a branch that no input can take: debug builds stop there, release
-// builds take it and do what it defines.
-inline bool impossible(bool condition) {
-    assert(!condition && "a branch no input reaches was taken");
+// For a branch that no input can take: builds with assertions stop there,
+// saying where it is, release builds take it and do what it defines.
+inline bool impossible(bool condition, const char *file = __builtin_FILE(), int line = __builtin_LINE()) {
+#ifndef NDEBUG
+    if (condition) {
+        std::fprintf(stderr, "%s:%d: a branch no input reaches was taken\n", file, line);
+        std::abort();
+    }
+#else
+    (void)file;
+    (void)line;
+#endif
     return condition;
 }
 
