@@ -6,7 +6,7 @@ set -euo pipefail
 seconds="${LIB_PARSE_FUZZ_SECONDS:-45}"
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIB_PARSE_BUILD_FUZZ=ON \
-  -DLIB_PARSE_BUILD_TESTS=OFF -DLIB_PARSE_BUILD_TOOLS=OFF -DLIB_PARSE_BUILD_BENCH=OFF
+  -DLIB_PARSE_BUILD_TESTS=OFF -DLIB_PARSE_BUILD_TOOLS=OFF -DLIB_PARSE_BUILD_BENCH=OFF -DLIB_PARSE_BUILD_PYTHON=OFF
 cmake --build "$build" -j2
 
 # A hang is far beyond 30 s; the slowest legitimate input (100,000
