@@ -92,10 +92,11 @@ struct Entry {
     const char *name;
     int min_args, max_args;
     parser_native_fn fn;
+    LaneForm lanes = LaneForm::CALL;
 };
 
 constexpr Entry kMathSet[] = {
-    {"sqrt", 1, 1, one<sqrt_d>},   {"cbrt", 1, 1, one<cbrt_d>},   {"abs", 1, 1, one<abs_d>},
+    {"sqrt", 1, 1, one<sqrt_d>, LaneForm::SQRT},   {"cbrt", 1, 1, one<cbrt_d>},   {"abs", 1, 1, one<abs_d>},
     {"sign", 1, 1, one<sign_d>},   {"floor", 1, 1, one<floor_d>}, {"ceil", 1, 1, one<ceil_d>},
     {"round", 1, 1, one<round_d>}, {"trunc", 1, 1, one<trunc_d>}, {"fmod", 2, 2, two<fmod_d>},
     {"pow", 2, 2, two<pow_d>},     {"hypot", 2, 2, two<hypot_d>}, {"atan2", 2, 2, two<atan2_d>},
@@ -118,7 +119,7 @@ using namespace lp;
 extern "C" int parser_math(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return 1;
     for (const Entry &e : kMathSet)
-        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0, true});
+        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0, true, e.lanes});
     define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0, true});
     parser->math = true; // defining the functions marked the tree to be rebuilt
     return 0;

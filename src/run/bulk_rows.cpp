@@ -12,6 +12,7 @@
 
 #include "containers/memory.h"
 #include "run/bulk_rows.h"
+#include "run/lane_math.h"
 #include "run/machine_code.h"
 #include "run/program.h"
 #include "support/check_point.h"
@@ -187,6 +188,8 @@ private:
         }
         if (step.op == OP_SQUARE) // x * x: square_of's value, a NaN's included
             apply_arithmetic(blocks[levels], l, l, n, [](float a, float b) { return a * b; }, float_mul);
+        else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op) : nullptr)
+            lanes(l.data, blocks[levels], n, kind.unary);
         else
             apply(kind, blocks[levels], l, r, n);
         take_spare(depth);
@@ -197,6 +200,13 @@ private:
         float args[PARSER_NATIVE_MAX_ARGS];
         bool vector = false;
         for (uint32_t k = 0; k < c.count; ++k) vector |= stack[depth + k].vector;
+        if (vector && c.call->lanes == LaneForm::SQRT && c.count == 1) {
+            const float *__restrict in = stack[depth].data;
+            float *__restrict out = blocks[levels];
+            for (size_t j = 0; j < n; ++j) out[j] = std::sqrt(in[j]); // sqrtf: the same bits, in vector code
+            take_spare(depth);
+            return;
+        }
         for (size_t j = 0; j < (vector ? n : 1); ++j) {
             for (uint32_t k = 0; k < c.count; ++k) {
                 const Operand &a = stack[depth + k];

@@ -6,6 +6,7 @@
 
 #include <asmjit/x86.h>
 
+#include "run/lane_math.h"
 #include "run/machine_code.h"
 #include "run/machine_code_runtime.h"
 #include "run/program.h"
@@ -154,6 +155,19 @@ public:
         put_back(depth);
     }
 
+    // The square root of the value at DEPTH in every lane: the correctly
+    // rounded root, which the double root rounded to float is too.
+    void sqrt(size_t depth) {
+        place(depth);
+        fetch(depth);
+        const x86::Vec v = work(depth);
+        if (avx_)
+            a_.vsqrtps(v, v);
+        else
+            a_.sqrtps(v.as<x86::Xmm>(), v.as<x86::Xmm>());
+        put_back(depth);
+    }
+
     // FUNCTION, float (*)(float[, float]) of ARGS operands from DEPTH on,
     // called lane by lane with every value in its slot; the result at DEPTH.
     void call(const void *function, int args, size_t depth) {
@@ -169,6 +183,21 @@ public:
             a_.call(x86::rax);
             a_.movss(slot(depth, at), x86::xmm0);
         }
+        for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
+    }
+
+    // KERNEL over the lanes of the value at DEPTH, in place, in one call;
+    // FALLBACK is the operation's scalar routine, for the lanes it passes on.
+    void call_lanes(LaneKernel kernel, UnaryRoutine fallback, size_t depth) {
+        for (size_t d = 0; d <= depth; ++d) place(d);
+        for (size_t d = 0; d < std::min(depth + 1, kRegisters); ++d) store(slot(d), reg(d));
+        if (avx_) a_.vzeroupper(); // the fallback's SSE code runs at full speed
+        a_.lea(x86::rdi, slot(depth));
+        a_.mov(x86::rsi, x86::rdi);
+        a_.mov(x86::edx, static_cast<uint32_t>(lanes()));
+        a_.mov(x86::rcx, reinterpret_cast<uint64_t>(fallback));
+        a_.mov(x86::rax, reinterpret_cast<uint64_t>(kernel));
+        a_.call(x86::rax);
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
     }
 
@@ -349,6 +378,7 @@ struct EmitSteps {
     VectorEmitter &e;
     const Program &p;
     const ColumnFeed *feeds;
+    bool avx2; // the kernels of the instruction set the code is made for
     bool failed = false;
 
     void at(size_t) {}
@@ -362,15 +392,21 @@ struct EmitSteps {
         case Compute::MUL:
         case Compute::DIV: e.basic(kind.compute, depth); return;
         case Compute::ROUTINE:
-            if (step.op == OP_SQUARE)
+            if (step.op == OP_SQUARE) {
                 e.square(depth);
-            else
+            } else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op, avx2) : nullptr) {
+                e.call_lanes(lanes, kind.unary, depth);
+            } else {
                 e.call(kind.routine(), kind.arity, depth);
+            }
             return;
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];
             if (!c.call->pure) failed = true; // bulk calls those row by row, in row order
-            e.host_call(c.call->fn, c.call->ctx, depth, c.count);
+            if (c.call->lanes == LaneForm::SQRT && c.count == 1)
+                e.sqrt(depth);
+            else
+                e.host_call(c.call->fn, c.call->ctx, depth, c.count);
             return;
         }
         case Compute::BRANCH: e.set_aside(depth, index, 0); return;
@@ -396,7 +432,7 @@ BulkFn native_bulk_compile(const Program *p, const ColumnFeed *feeds) {
     x86::Assembler a(&code);
     VectorEmitter e(a, native_bulk_avx2, p->max_stack, p->branch_count);
     const bool calls = program_calls_out(*p);
-    EmitSteps steps{e, *p, feeds};
+    EmitSteps steps{e, *p, feeds, native_bulk_avx2};
     e.loop(
         [&] {
             if (!calls) e.hold_uniforms(feeds, p->leaf_count);

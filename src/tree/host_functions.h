@@ -13,6 +13,14 @@
 
 namespace lp {
 
+// What vector code may compute instead of calling a host function lane by
+// lane: the same value to the bit. Only the math set's own functions have
+// a form; one a host defines, even under the same name, is called.
+enum class LaneForm : uint8_t {
+    CALL,
+    SQRT, // (float)sqrt((double)x) is sqrtf(x), one instruction over every lane
+};
+
 struct HostFunction {
     int min_args, max_args; // the counts a call may have
     parser_native_fn fn;    // null for the conditional
@@ -21,6 +29,7 @@ struct HostFunction {
     bool conditional; // if(c, a, b), evaluated lazily: an operation, not a function
     uint64_t order;   // when the name was first defined: listings keep that order
     bool thread_safe; // may be called from several threads at once
+    LaneForm lanes = LaneForm::CALL;
 };
 
 // By exact name: registering a name again replaces its function.
@@ -45,6 +54,7 @@ struct CallData {
     bool pure;
     bool conditional; // if(c, a, b): only the branch c chooses is evaluated; no function
     bool thread_safe; // bulk rows that call it may run on several threads
+    LaneForm lanes;
 };
 
 inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }

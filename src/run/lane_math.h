@@ -1,0 +1,41 @@
+// lane_math.h - the language's functions over many lanes at once, each lane exactly what the scalar routine gives.
+//
+// A kernel computes its function in double precision with an error far
+// below a double's 2^-39 (a polynomial after argument reduction), then
+// rounds to float. Where every value within that error of its result rounds
+// to the same float, that float is the one the C library's function rounds
+// to as well (its own error is a few double ulps at most), so the lane keeps
+// it; any other lane, and every input outside the kernel's range (NaN,
+// infinities, zeros, subnormals, huge arguments), is computed again by the
+// operation's own scalar routine. The sweep over every float input
+// (bench/lane_math_sweep.cpp) found no lane that differs.
+#ifndef LIB_PARSE_LANE_MATH_H
+#define LIB_PARSE_LANE_MATH_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tree/operation_kinds.h"
+#include "tree/operation_table.h"
+
+namespace lp {
+
+// IN's N floats through the function into OUT (which may be IN); FALLBACK is
+// the operation's scalar routine, for the lanes the kernel does not keep.
+using LaneKernel = void (*)(const float *in, float *out, size_t n, UnaryRoutine fallback);
+
+// The kernel of operation OP for AVX2 code where AVX2 is true and the
+// processor has it, or null: an operation without one, or no AVX2.
+LaneKernel lane_kernel(int32_t op, bool avx2);
+// The machine's choice, for callers that do not emit code of their own.
+LaneKernel lane_kernel(int32_t op);
+
+// Lanes sent to the scalar routine since the process began, for the sweep:
+// all of them, and those of inputs inside a kernel's range that its
+// rounding test sent.
+uint64_t lane_fallbacks();
+uint64_t lane_rounding_fallbacks();
+
+} // namespace lp
+
+#endif // LIB_PARSE_LANE_MATH_H

@@ -1,0 +1,314 @@
+// lane_math_kernels.h - the kernels of lane_math.h, in loops the compiler makes vector code of (lane_math_avx2.cpp).
+//
+// Each kernel is written as plain loops over a chunk of lanes with no
+// branch, which the compiler turns into vector code of the instruction set
+// its file is compiled for. The approximations:
+//  - sin, cos, tan: x less k*pi/2 in three parts (k*P1 and k*P2 exact for
+//    |k| < 2^20), then Taylor polynomials to the 15th and 16th power on
+//    |r| <= pi/4 (next term below 2^-53 relative);
+//  - exp: x less k*ln2 in two parts, a Taylor polynomial to the 13th power
+//    on |r| <= ln2/2, scaled by 2^k through its exponent bits;
+//  - logn, log2, log10: x = 2^e * m with m in [sqrt(1/2), sqrt(2)), log m as
+//    2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to the 21st power of s;
+//  - atan: 1/|x| above 1, then (u sqrt3 - 1)/(u + sqrt3) above tan(pi/12)
+//    (adding pi/6), the series to the 27th power.
+// Each is within a few double ulps of the function; the rounding test
+// allows 2^-39 relative.
+#ifndef LANE_SET
+#error "define LANE_SET, the namespace of one instruction set's kernels"
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+namespace lp {
+
+extern std::atomic<uint64_t> lane_fallback_count, lane_rounding_count;
+
+namespace LANE_SET {
+
+namespace {
+
+constexpr size_t kChunk = 64;
+constexpr double kRound = 0x1.8p52; // adding it rounds a double below 2^51 to an integer
+
+inline uint64_t bits_of(double d) {
+    uint64_t u;
+    std::memcpy(&u, &d, sizeof u);
+    return u;
+}
+inline double double_of(uint64_t u) {
+    double d;
+    std::memcpy(&d, &u, sizeof d);
+    return d;
+}
+inline uint32_t bits_of(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+inline float float_of(uint32_t u) {
+    float f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+}
+
+// CONDITION ? A : B with no branch: a compiler may move a value computed
+// for one arm only into a branch, which it then cannot turn back into a
+// vector selection (the operation might trap where it was not computed).
+inline double select(bool condition, double a, double b) {
+    const uint64_t mask = 0 - static_cast<uint64_t>(condition);
+    return double_of((bits_of(a) & mask) | (bits_of(b) & ~mask));
+}
+
+// True when every value within 2^-39 of Y, relatively, rounds to the float
+// Y rounds to (rounding is monotonic: the two ends decide). False for a NaN
+// or an infinity.
+inline bool rounds_alike(double y) {
+    const double e = std::fabs(y) * 0x1p-39;
+    return static_cast<float>(y - e) == static_cast<float>(y + e);
+}
+
+// sin and cos of |r| <= pi/4 + a little.
+inline double sin_poly(double r) {
+    const double z = r * r;
+    const double p =
+        -1.0 / 6 +
+        z * (1.0 / 120 +
+             z * (-1.0 / 5040 +
+                  z * (1.0 / 362880 + z * (-1.0 / 39916800 + z * (1.0 / 6227020800 + z * (-1.0 / 1307674368000))))));
+    return r + r * z * p;
+}
+inline double cos_poly(double r) {
+    const double z = r * r;
+    const double p =
+        -0.5 +
+        z * (1.0 / 24 +
+             z * (-1.0 / 720 +
+                  z * (1.0 / 40320 +
+                       z * (-1.0 / 3628800 +
+                            z * (1.0 / 479001600 + z * (-1.0 / 87178291200.0 + z * (1.0 / 20922789888000.0)))))));
+    return 1.0 + z * p;
+}
+
+// x = k pi/2 + r: r, and k mod 4 as a double.
+struct Reduced {
+    double r, quadrant;
+};
+inline Reduced reduce_half_pi(double x) {
+    constexpr double kTwoOverPi = 6.36619772367581382433e-01;
+    constexpr double kP1 = 1.57079632673412561417e+00;  // 33 bits
+    constexpr double kP2 = 6.07710050630396597660e-11;  // 33 bits
+    constexpr double kP2t = 2.02226624879595063154e-21; // pi/2 - kP1 - kP2
+    const double k = (x * kTwoOverPi + kRound) - kRound;
+    const double r = ((x - k * kP1) - k * kP2) - k * kP2t;
+    // floor(k / 4): k / 4 - 3/8 lies within 3/8 of it, so rounds to it.
+    const double fourths = ((k * 0.25 - 0.375) + kRound) - kRound;
+    return Reduced{r, k - 4.0 * fourths};
+}
+// Normal (a zero's sign a polynomial may lose, and a subnormal reads as
+// zero where the caller has denormals-are-zero set), |x| <= 2^19.
+inline bool trig_domain(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude >= 0x00800000u) & (magnitude <= 0x49000000u);
+}
+
+// Conditions are joined with | rather than ||, which would branch.
+inline double cos_approx(double x) {
+    const Reduced d = reduce_half_pi(x);
+    const double s = sin_poly(d.r), c = cos_poly(d.r);
+    const double v = select((d.quadrant == 0.0) | (d.quadrant == 2.0), c, s);
+    return select((d.quadrant == 1.0) | (d.quadrant == 2.0), -v, v);
+}
+inline double sin_approx(double x) {
+    const Reduced d = reduce_half_pi(x);
+    const double s = sin_poly(d.r), c = cos_poly(d.r);
+    const double v = select((d.quadrant == 0.0) | (d.quadrant == 2.0), s, c);
+    return select((d.quadrant == 2.0) | (d.quadrant == 3.0), -v, v);
+}
+inline double tan_approx(double x) {
+    const Reduced d = reduce_half_pi(x);
+    const double s = sin_poly(d.r), c = cos_poly(d.r);
+    return select((d.quadrant == 0.0) | (d.quadrant == 2.0), s / c, -c / s);
+}
+
+// Results from subnormal floats to overflow: x in [-104, 89], told by its
+// bits (a comparison of a NaN may trap, so a compiler keeps it in a branch).
+// Subnormal arguments, whose exp is 1 whether or not they read as zero, too.
+inline bool exp_domain(float x) {
+    const uint32_t b = bits_of(x);
+    return (b <= 0x42b20000u) | ((b >= 0x80000000u) & (b <= 0xc2d00000u));
+}
+inline double exp_approx(double x) {
+    constexpr double kLog2e = 1.44269504088896338700e+00;
+    constexpr double kLn2Hi = 6.93147180369123816490e-01; // 32 bits
+    constexpr double kLn2Lo = 1.90821492927058770002e-10;
+    const double t = x * kLog2e + kRound;
+    const double k = t - kRound;
+    const double r = (x - k * kLn2Hi) - k * kLn2Lo;
+    const double p =
+        1.0 +
+        r * (1.0 +
+             r * (1.0 / 2 +
+                  r * (1.0 / 6 +
+                       r * (1.0 / 24 +
+                            r * (1.0 / 120 +
+                                 r * (1.0 / 720 +
+                                      r * (1.0 / 5040 +
+                                           r * (1.0 / 40320 +
+                                                r * (1.0 / 362880 +
+                                                     r * (1.0 / 3628800 +
+                                                          r * (1.0 / 39916800 +
+                                                               r * (1.0 / 479001600 + r * (1.0 / 6227020800.0)))))))))))));
+    // 2^k from k's bits in T, which hold kRound's plus k.
+    const double scale = double_of((bits_of(t) - bits_of(kRound) + 1023) << 52);
+    return p * scale;
+}
+
+// Positive normal floats.
+inline bool log_domain(float x) {
+    const uint32_t b = bits_of(x);
+    return b >= 0x00800000u && b < 0x7f800000u;
+}
+// x = 2^e m: e, and log m.
+struct LogParts {
+    double e, log_m;
+};
+inline LogParts log_parts(float x) {
+    constexpr double kSqrt2 = 1.41421356237309514547e+00;
+    const uint32_t b = bits_of(x);
+    double e = static_cast<double>(static_cast<int32_t>(b >> 23) - 127);
+    double m = static_cast<double>(float_of((b & 0x007fffffu) | 0x3f800000u));
+    const bool high = m > kSqrt2;
+    m = select(high, m * 0.5, m);
+    e = select(high, e + 1.0, e);
+    const double f = m - 1.0;
+    const double s = f / (2.0 + f);
+    const double z = s * s;
+    const double p =
+        1.0 / 3 +
+        z * (1.0 / 5 +
+             z * (1.0 / 7 +
+                  z * (1.0 / 9 +
+                       z * (1.0 / 11 +
+                            z * (1.0 / 13 + z * (1.0 / 15 + z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21)))))))));
+    return LogParts{e, 2.0 * s + 2.0 * s * z * p};
+}
+constexpr double kLn2Hi = 6.93147180369123816490e-01;
+constexpr double kLn2Lo = 1.90821492927058770002e-10;
+inline double logn_approx(float x) {
+    const LogParts l = log_parts(x);
+    return l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo);
+}
+inline double log2_approx(float x) {
+    const LogParts l = log_parts(x);
+    return l.e + l.log_m * 1.44269504088896338700e+00;
+}
+inline double log10_approx(float x) {
+    const LogParts l = log_parts(x);
+    return (l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo)) * 4.34294481903251816668e-01;
+}
+
+// Normal and finite.
+inline bool atan_domain(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude >= 0x00800000u) & (magnitude < 0x7f800000u);
+}
+inline double atan_approx(double x) {
+    constexpr double kSqrt3 = 1.73205080756887719318e+00;
+    constexpr double kTanPi12 = 2.67949192431122695608e-01;
+    constexpr double kPi6 = 5.23598775598298815659e-01;
+    constexpr double kPi2 = 1.57079632679489655800e+00;
+    const double t = std::fabs(x);
+    const bool inverted = t > 1.0;
+    const double u = select(inverted, 1.0 / t, t);
+    const bool shifted = u > kTanPi12;
+    const double v = select(shifted, (u * kSqrt3 - 1.0) / (u + kSqrt3), u);
+    const double w = v * v;
+    const double p =
+        -1.0 / 3 +
+        w * (1.0 / 5 +
+             w * (-1.0 / 7 +
+                  w * (1.0 / 9 +
+                       w * (-1.0 / 11 +
+                            w * (1.0 / 13 +
+                                 w * (-1.0 / 15 +
+                                      w * (1.0 / 17 +
+                                           w * (-1.0 / 19 +
+                                                w * (1.0 / 21 + w * (-1.0 / 23 + w * (1.0 / 25 + w * (-1.0 / 27))))))))))));
+    const double a = v + v * w * p;
+    const double b = select(shifted, kPi6 + a, a);
+    return std::copysign(select(inverted, kPi2 - b, b), x);
+}
+
+// The lanes not kept, computed by FALLBACK, and counted (once per chunk:
+// a shared counter updated per lane would cost more than the lane).
+inline void fix_up(const float *x, const unsigned char *keep, const unsigned char *inside, float *out, size_t m,
+                   UnaryRoutine fallback) {
+    uint64_t sent = 0, rounding = 0;
+    for (size_t i = 0; i < m; ++i) {
+        if (keep[i] == 0) {
+            out[i] = fallback(x[i]);
+            sent += 1;
+            rounding += inside[i];
+        }
+    }
+    if (sent != 0) lane_fallback_count.fetch_add(sent, std::memory_order_relaxed);
+    if (rounding != 0) lane_rounding_count.fetch_add(rounding, std::memory_order_relaxed);
+}
+
+// The lanes of one chunk: APPROX and DOMAIN give each lane's double value
+// and whether it may be kept; the others go to FALLBACK.
+template <double (*Approx)(double), bool (*Domain)(float)>
+void chunk_of_doubles(const float *in, float *out, size_t n, UnaryRoutine fallback) {
+    for (size_t base = 0; base < n; base += kChunk) {
+        const size_t m = std::min(kChunk, n - base);
+        float x[kChunk];
+        double y[kChunk];
+        unsigned char inside[kChunk], keep[kChunk];
+        for (size_t i = 0; i < m; ++i) x[i] = in[base + i]; // OUT may be IN
+        for (size_t i = 0; i < m; ++i) y[i] = Approx(static_cast<double>(x[i]));
+        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]);
+        for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
+        for (size_t i = 0; i < m; ++i) out[base + i] = static_cast<float>(y[i]);
+        fix_up(x, keep, inside, out + base, m, fallback);
+    }
+}
+// The same for an approximation that reads the float's bits.
+template <double (*Approx)(float), bool (*Domain)(float)>
+void chunk_of_floats(const float *in, float *out, size_t n, UnaryRoutine fallback) {
+    for (size_t base = 0; base < n; base += kChunk) {
+        const size_t m = std::min(kChunk, n - base);
+        float x[kChunk];
+        double y[kChunk];
+        unsigned char inside[kChunk], keep[kChunk];
+        for (size_t i = 0; i < m; ++i) x[i] = in[base + i];
+        for (size_t i = 0; i < m; ++i) y[i] = Approx(x[i]);
+        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]);
+        for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
+        for (size_t i = 0; i < m; ++i) out[base + i] = static_cast<float>(y[i]);
+        fix_up(x, keep, inside, out + base, m, fallback);
+    }
+}
+
+} // namespace
+
+LaneKernel kernel_for(int32_t op) {
+    switch (op) {
+    case OP_COS: return chunk_of_doubles<cos_approx, trig_domain>;
+    case OP_SIN: return chunk_of_doubles<sin_approx, trig_domain>;
+    case OP_TAN: return chunk_of_doubles<tan_approx, trig_domain>;
+    case OP_ATAN: return chunk_of_doubles<atan_approx, atan_domain>;
+    case OP_EXP: return chunk_of_doubles<exp_approx, exp_domain>;
+    case OP_LOGN: return chunk_of_floats<logn_approx, log_domain>;
+    case OP_LOG2: return chunk_of_floats<log2_approx, log_domain>;
+    case OP_LOG10: return chunk_of_floats<log10_approx, log_domain>;
+    default: return nullptr;
+    }
+}
+
+} // namespace LANE_SET
+
+} // namespace lp

@@ -1,0 +1,94 @@
+// test_lane_math.cpp - the lane kernels give the scalar routines' bits, on a sample of every exponent and the hard cases.
+//
+// bench/lane_math_sweep.cpp checks every float; this is its sample for
+// every build: each exponent with both signs and many mantissas, the
+// special values, floats nearest the multiples of pi/2 (where the reduced
+// argument is smallest) and exact powers, and a spread of random inputs
+// large enough that the rounding test sends some lanes to the scalar routine.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lib_parse.h"
+#include "robust_support.h"
+#include "run/lane_math.h"
+#include "run/machine_code.h"
+
+namespace {
+
+using robust::ParserPtr;
+
+uint32_t bits(float v) {
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+float from_bits(uint32_t b) {
+    float v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+std::vector<float> sample() {
+    std::vector<float> xs;
+    std::mt19937 random(20261207);
+    for (uint32_t sign = 0; sign < 2; ++sign)
+        for (uint32_t exponent = 0; exponent < 256; ++exponent)
+            for (uint32_t k = 0; k < 40; ++k) {
+                const uint32_t mantissa = k == 0 ? 0 : k == 1 ? 1 : k == 2 ? 0x7fffff : random() & 0x7fffff;
+                xs.push_back(from_bits(sign << 31 | exponent << 23 | mantissa));
+            }
+    for (int k = -2000; k <= 2000; ++k) { // the floats around k pi/2
+        const float near = static_cast<float>(k * 1.57079632679489661923);
+        xs.insert(xs.end(), {near, std::nextafter(near, 1e30f), std::nextafter(near, -1e30f)});
+    }
+    for (int k = -149; k <= 127; ++k) xs.push_back(std::ldexp(1.0f, k));
+    for (float p = 1.0f; p < 1e10f; p *= 10.0f) xs.insert(xs.end(), {p, std::nextafter(p, 0.0f), 1.0f / p});
+    for (int k = 0; k < (1 << 18); ++k) xs.push_back(from_bits(random()));
+    std::uniform_real_distribution<float> moderate(-20.0f, 20.0f);
+    for (int k = 0; k < (1 << 18); ++k) xs.push_back(moderate(random));
+    return xs;
+}
+
+TEST(LaneMath, EveryKernelGivesTheScalarRoutinesBits) {
+    const std::vector<float> xs = sample();
+    const char *names[] = {"x"};
+    const float *columns[] = {xs.data()};
+    std::vector<float> got(xs.size());
+    const uint64_t rounding_before = lp::lane_rounding_fallbacks();
+    for (const char *f : {"cos", "sin", "tan", "atan", "exp", "logn", "log2", "log10", "sqrt"}) {
+        const std::string text = std::string(f) + "(x)";
+        ParserPtr reference(parser_new());
+        parser_math(reference.get());
+        parser_limit(reference.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+        float *x = parser_var_ref(reference.get(), "x");
+        std::vector<float> want(xs.size());
+        for (size_t i = 0; i < xs.size(); ++i) {
+            *x = xs[i];
+            want[i] = parser_calc(reference.get(), text.c_str()); // one row: the scalar routine
+        }
+        for (const long long code : {1LL, 0LL}) { // vector code, and the interpreter's blocks
+            ParserPtr bulk(parser_new());
+            parser_math(bulk.get());
+            parser_limit(bulk.get(), PARSER_LIMIT_NATIVE_CODE, code);
+            ASSERT_EQ(parser_calc_bulk(bulk.get(), text.c_str(), names, columns, 1, xs.size(), got.data()), 0);
+            size_t differing = 0;
+            for (size_t i = 0; i < xs.size(); ++i)
+                if (bits(got[i]) != bits(want[i]) && differing++ < 5)
+                    ADD_FAILURE() << text << " of " << std::hexfloat << xs[i] << ": " << got[i] << ", the scalar routine "
+                                  << want[i] << " (machine code " << code << ")";
+            EXPECT_EQ(differing, 0u) << text;
+        }
+    }
+    // Where the kernels run, the sample reaches the rounding test's other side.
+    if (lp::lane_kernel(lp::OP_COS) != nullptr) {
+        EXPECT_GT(lp::lane_rounding_fallbacks(), rounding_before);
+    }
+}
+
+} // namespace
