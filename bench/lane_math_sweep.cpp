@@ -59,7 +59,7 @@ struct Tally {
 // this thread takes every other one: each stretch's reference values once,
 // then each way's.
 void sweep(const Function &f, uint64_t from, uint64_t step, uint64_t stride, Tally *tally) {
-    constexpr size_t kChunk = size_t{1} << 20;
+    constexpr size_t kChunk = size_t{1} << 20; // the inputs of a stretch
     std::vector<float> x(kChunk), want(kChunk), got(kChunk);
     Parser *ways[kWays] = {parser_new(), parser_new()};
     parser_limit(ways[kBlocks], PARSER_LIMIT_NATIVE_CODE, 0);
@@ -70,7 +70,7 @@ void sweep(const Function &f, uint64_t from, uint64_t step, uint64_t stride, Tal
     const lp::UnaryRoutine scalar = f.op >= 0 ? lp::kind_of(f.op).unary : math_sqrt;
     for (uint64_t start = from; start < (uint64_t{1} << 32); start += 2 * stride) {
         size_t n = 0;
-        for (uint64_t i = start; i < (uint64_t{1} << 32) && i < start + stride && n < kChunk; i += step) {
+        for (uint64_t i = start; i < (uint64_t{1} << 32) && i < start + stride; i += step) {
             const uint32_t b = static_cast<uint32_t>(i);
             std::memcpy(&x[n], &b, sizeof b);
             want[n] = scalar(x[n]);
@@ -105,7 +105,7 @@ int main(int argc, char **argv) {
         if (!chosen) continue;
         const uint64_t before = lp::lane_fallbacks(), rounding_before = lp::lane_rounding_fallbacks();
         // Two threads, each its own handles, over alternate stretches.
-        const uint64_t stride = step << 22;
+        const uint64_t stride = step << 20; // a stretch fills one chunk of the sweep's arrays
         Tally halves[2];
         std::thread other(sweep, f, stride, step, stride, &halves[1]);
         sweep(f, 0, step, stride, &halves[0]);

@@ -23,6 +23,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <xmmintrin.h>
+
 namespace lp {
 
 extern std::atomic<uint64_t> lane_fallback_count, lane_rounding_count;
@@ -259,10 +261,16 @@ inline void fix_up(const float *x, const unsigned char *keep, const unsigned cha
     if (rounding != 0) lane_rounding_count.fetch_add(rounding, std::memory_order_relaxed);
 }
 
+// True when the caller rounds to nearest, as the kernels' reductions and
+// rounding test need: under another rounding mode (MXCSR bits 13-14) every
+// lane goes to the scalar routine, which rounds as the caller asked.
+inline bool rounding_to_nearest() { return (_mm_getcsr() & 0x6000u) == 0; }
+
 // The lanes of one chunk: APPROX and DOMAIN give each lane's double value
 // and whether it may be kept; the others go to FALLBACK.
 template <double (*Approx)(double), bool (*Domain)(float)>
 void chunk_of_doubles(const float *in, float *out, size_t n, UnaryRoutine fallback) {
+    const bool nearest = rounding_to_nearest();
     for (size_t base = 0; base < n; base += kChunk) {
         const size_t m = std::min(kChunk, n - base);
         float x[kChunk];
@@ -270,7 +278,7 @@ void chunk_of_doubles(const float *in, float *out, size_t n, UnaryRoutine fallba
         unsigned char inside[kChunk], keep[kChunk];
         for (size_t i = 0; i < m; ++i) x[i] = in[base + i]; // OUT may be IN
         for (size_t i = 0; i < m; ++i) y[i] = Approx(static_cast<double>(x[i]));
-        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]);
+        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
         for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
         for (size_t i = 0; i < m; ++i) out[base + i] = static_cast<float>(y[i]);
         fix_up(x, keep, inside, out + base, m, fallback);
@@ -279,6 +287,7 @@ void chunk_of_doubles(const float *in, float *out, size_t n, UnaryRoutine fallba
 // The same for an approximation that reads the float's bits.
 template <double (*Approx)(float), bool (*Domain)(float)>
 void chunk_of_floats(const float *in, float *out, size_t n, UnaryRoutine fallback) {
+    const bool nearest = rounding_to_nearest();
     for (size_t base = 0; base < n; base += kChunk) {
         const size_t m = std::min(kChunk, n - base);
         float x[kChunk];
@@ -286,7 +295,7 @@ void chunk_of_floats(const float *in, float *out, size_t n, UnaryRoutine fallbac
         unsigned char inside[kChunk], keep[kChunk];
         for (size_t i = 0; i < m; ++i) x[i] = in[base + i];
         for (size_t i = 0; i < m; ++i) y[i] = Approx(x[i]);
-        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]);
+        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
         for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
         for (size_t i = 0; i < m; ++i) out[base + i] = static_cast<float>(y[i]);
         fix_up(x, keep, inside, out + base, m, fallback);
