@@ -36,26 +36,18 @@ namespace {
 constexpr size_t kChunk = 64;
 constexpr double kRound = 0x1.8p52; // adding it rounds a double below 2^51 to an integer
 
-inline uint64_t bits_of(double d) {
-    uint64_t u;
-    std::memcpy(&u, &d, sizeof u);
-    return u;
+// The bits of V as another type of the same size, and back.
+template <class To, class From>
+inline To same_bits(From v) {
+    static_assert(sizeof(To) == sizeof(From), "a type of the same size");
+    To to;
+    std::memcpy(&to, &v, sizeof to);
+    return to;
 }
-inline double double_of(uint64_t u) {
-    double d;
-    std::memcpy(&d, &u, sizeof d);
-    return d;
-}
-inline uint32_t bits_of(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-inline float float_of(uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
+inline uint64_t bits_of(double d) { return same_bits<uint64_t>(d); }
+inline double double_of(uint64_t u) { return same_bits<double>(u); }
+inline uint32_t bits_of(float f) { return same_bits<uint32_t>(f); }
+inline float float_of(uint32_t u) { return same_bits<float>(u); }
 
 // CONDITION ? A : B with no branch: a compiler may move a value computed
 // for one arm only into a branch, which it then cannot turn back into a
@@ -266,10 +258,11 @@ inline void fix_up(const float *x, const unsigned char *keep, const unsigned cha
 // lane goes to the scalar routine, which rounds as the caller asked.
 inline bool rounding_to_nearest() { return (_mm_getcsr() & 0x6000u) == 0; }
 
-// The lanes of one chunk: APPROX and DOMAIN give each lane's double value
-// and whether it may be kept; the others go to FALLBACK.
-template <double (*Approx)(double), bool (*Domain)(float)>
-void chunk_of_doubles(const float *in, float *out, size_t n, UnaryRoutine fallback) {
+// The lanes of IN: APPROX and DOMAIN give each lane's double value and
+// whether it may be kept; the others go to FALLBACK. A chunk at a time,
+// each loop one the compiler makes vector code of.
+template <double (*Approx)(float), bool (*Domain)(float)>
+void lanes_of(const float *in, float *out, size_t n, UnaryRoutine fallback) {
     const bool nearest = rounding_to_nearest();
     for (size_t base = 0; base < n; base += kChunk) {
         const size_t m = std::min(kChunk, n - base);
@@ -277,23 +270,6 @@ void chunk_of_doubles(const float *in, float *out, size_t n, UnaryRoutine fallba
         double y[kChunk];
         unsigned char inside[kChunk], keep[kChunk];
         for (size_t i = 0; i < m; ++i) x[i] = in[base + i]; // OUT may be IN
-        for (size_t i = 0; i < m; ++i) y[i] = Approx(static_cast<double>(x[i]));
-        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
-        for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
-        for (size_t i = 0; i < m; ++i) out[base + i] = static_cast<float>(y[i]);
-        fix_up(x, keep, inside, out + base, m, fallback);
-    }
-}
-// The same for an approximation that reads the float's bits.
-template <double (*Approx)(float), bool (*Domain)(float)>
-void chunk_of_floats(const float *in, float *out, size_t n, UnaryRoutine fallback) {
-    const bool nearest = rounding_to_nearest();
-    for (size_t base = 0; base < n; base += kChunk) {
-        const size_t m = std::min(kChunk, n - base);
-        float x[kChunk];
-        double y[kChunk];
-        unsigned char inside[kChunk], keep[kChunk];
-        for (size_t i = 0; i < m; ++i) x[i] = in[base + i];
         for (size_t i = 0; i < m; ++i) y[i] = Approx(x[i]);
         for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
         for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
@@ -301,19 +277,24 @@ void chunk_of_floats(const float *in, float *out, size_t n, UnaryRoutine fallbac
         fix_up(x, keep, inside, out + base, m, fallback);
     }
 }
+// An approximation of a double, of a float's lanes.
+template <double (*Approx)(double)>
+double widened(float x) {
+    return Approx(static_cast<double>(x));
+}
 
 } // namespace
 
 LaneKernel kernel_for(int32_t op) {
     switch (op) {
-    case OP_COS: return chunk_of_doubles<cos_approx, trig_domain>;
-    case OP_SIN: return chunk_of_doubles<sin_approx, trig_domain>;
-    case OP_TAN: return chunk_of_doubles<tan_approx, trig_domain>;
-    case OP_ATAN: return chunk_of_doubles<atan_approx, atan_domain>;
-    case OP_EXP: return chunk_of_doubles<exp_approx, exp_domain>;
-    case OP_LOGN: return chunk_of_floats<logn_approx, log_domain>;
-    case OP_LOG2: return chunk_of_floats<log2_approx, log_domain>;
-    case OP_LOG10: return chunk_of_floats<log10_approx, log_domain>;
+    case OP_COS: return lanes_of<widened<cos_approx>, trig_domain>;
+    case OP_SIN: return lanes_of<widened<sin_approx>, trig_domain>;
+    case OP_TAN: return lanes_of<widened<tan_approx>, trig_domain>;
+    case OP_ATAN: return lanes_of<widened<atan_approx>, atan_domain>;
+    case OP_EXP: return lanes_of<widened<exp_approx>, exp_domain>;
+    case OP_LOGN: return lanes_of<logn_approx, log_domain>;
+    case OP_LOG2: return lanes_of<log2_approx, log_domain>;
+    case OP_LOG10: return lanes_of<log10_approx, log_domain>;
     default: return nullptr;
     }
 }
