@@ -17,3 +17,5 @@ printed=$(tail -1 "$log")
 test "$printed" = "[2. 4. 6.]" || { cat "$log" >&2; echo "the recipe printed '$printed'" >&2; exit 1; }
 echo "-- installed: $("$venv/bin/python" -c 'import lib_parse; print(lib_parse.__version__, lib_parse.__file__)')"
 rm -f "$log"
+echo "-- the examples of python/README.md, with the installed package"
+(cd "$(mktemp -d)" && "$venv/bin/python" -m doctest -o NORMALIZE_WHITESPACE "$OLDPWD/python/README.md")
