@@ -35,6 +35,11 @@ LaneKernel lane_kernel(int32_t op) {
 #endif
 }
 
+void count_fallbacks(uint64_t sent, uint64_t rounding) {
+    lane_fallback_count.fetch_add(sent, std::memory_order_relaxed);
+    lane_rounding_count.fetch_add(rounding, std::memory_order_relaxed);
+}
+
 uint64_t lane_fallbacks() { return lane_fallback_count.load(std::memory_order_relaxed); }
 uint64_t lane_rounding_fallbacks() { return lane_rounding_count.load(std::memory_order_relaxed); }
 

@@ -35,6 +35,9 @@ LaneKernel lane_kernel(int32_t op);
 // rounding test sent.
 uint64_t lane_fallbacks();
 uint64_t lane_rounding_fallbacks();
+// Adds a kernel call's fallbacks to those counts (once per chunk: a shared
+// counter updated per lane would cost more than the lane).
+void count_fallbacks(uint64_t sent, uint64_t rounding);
 
 } // namespace lp
 

@@ -14,20 +14,20 @@
 //    (adding pi/6), the series to the 27th power.
 // Each is within a few double ulps of the function; the rounding test
 // allows 2^-39 relative.
+//
+// The file that includes this is compiled for AVX2, so it instantiates no
+// template and defines no inline function of another header: the linker
+// could keep that AVX2 copy for every caller, also on a processor without it.
 #ifndef LANE_SET
 #error "define LANE_SET, the namespace of one instruction set's kernels"
 #endif
 
-#include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 
 #include <xmmintrin.h>
 
 namespace lp {
-
-extern std::atomic<uint64_t> lane_fallback_count, lane_rounding_count;
 
 namespace LANE_SET {
 
@@ -237,8 +237,7 @@ inline double atan_approx(double x) {
     return std::copysign(select(inverted, kPi2 - b, b), x);
 }
 
-// The lanes not kept, computed by FALLBACK, and counted (once per chunk:
-// a shared counter updated per lane would cost more than the lane).
+// The lanes not kept, computed by FALLBACK, and counted.
 inline void fix_up(const float *x, const unsigned char *keep, const unsigned char *inside, float *out, size_t m,
                    UnaryRoutine fallback) {
     uint64_t sent = 0, rounding = 0;
@@ -249,8 +248,7 @@ inline void fix_up(const float *x, const unsigned char *keep, const unsigned cha
             rounding += inside[i];
         }
     }
-    if (sent != 0) lane_fallback_count.fetch_add(sent, std::memory_order_relaxed);
-    if (rounding != 0) lane_rounding_count.fetch_add(rounding, std::memory_order_relaxed);
+    if (sent != 0) count_fallbacks(sent, rounding);
 }
 
 // True when the caller rounds to nearest, as the kernels' reductions and
@@ -265,7 +263,7 @@ template <double (*Approx)(float), bool (*Domain)(float)>
 void lanes_of(const float *in, float *out, size_t n, UnaryRoutine fallback) {
     const bool nearest = rounding_to_nearest();
     for (size_t base = 0; base < n; base += kChunk) {
-        const size_t m = std::min(kChunk, n - base);
+        const size_t m = n - base < kChunk ? n - base : kChunk;
         float x[kChunk];
         double y[kChunk];
         unsigned char inside[kChunk], keep[kChunk];
