@@ -256,24 +256,33 @@ inline void fix_up(const float *x, const unsigned char *keep, const unsigned cha
 // lane goes to the scalar routine, which rounds as the caller asked.
 inline bool rounding_to_nearest() { return (_mm_getcsr() & 0x6000u) == 0; }
 
-// The lanes of IN: APPROX and DOMAIN give each lane's double value and
-// whether it may be kept; the others go to FALLBACK. A chunk at a time,
-// each loop one the compiler makes vector code of.
+// M lanes of IN: APPROX and DOMAIN give each lane's double value and
+// whether it may be kept; the others go to FALLBACK. Each loop is one the
+// compiler makes vector code of.
+template <double (*Approx)(float), bool (*Domain)(float), class Count>
+inline void chunk(const float *in, float *out, Count m, bool nearest, UnaryRoutine fallback) {
+    float x[kChunk];
+    double y[kChunk];
+    unsigned char inside[kChunk], keep[kChunk];
+    for (size_t i = 0; i < m; ++i) x[i] = in[i]; // OUT may be IN
+    for (size_t i = 0; i < m; ++i) y[i] = Approx(x[i]);
+    for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
+    for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
+    for (size_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
+    fix_up(x, keep, inside, out, m, fallback);
+}
+// A count the compiler knows (not std::integral_constant: see the top).
+struct EightLanes {
+    constexpr operator size_t() const { return 8; }
+};
+// The lanes of IN, a chunk at a time. One AVX2 vector of lanes, what vector
+// code passes, has a chunk of its own whose loops the compiler unrolls.
 template <double (*Approx)(float), bool (*Domain)(float)>
 void lanes_of(const float *in, float *out, size_t n, UnaryRoutine fallback) {
     const bool nearest = rounding_to_nearest();
-    for (size_t base = 0; base < n; base += kChunk) {
-        const size_t m = n - base < kChunk ? n - base : kChunk;
-        float x[kChunk];
-        double y[kChunk];
-        unsigned char inside[kChunk], keep[kChunk];
-        for (size_t i = 0; i < m; ++i) x[i] = in[base + i]; // OUT may be IN
-        for (size_t i = 0; i < m; ++i) y[i] = Approx(x[i]);
-        for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
-        for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
-        for (size_t i = 0; i < m; ++i) out[base + i] = static_cast<float>(y[i]);
-        fix_up(x, keep, inside, out + base, m, fallback);
-    }
+    if (n == 8) return chunk<Approx, Domain>(in, out, EightLanes(), nearest, fallback);
+    for (size_t base = 0; base < n; base += kChunk)
+        chunk<Approx, Domain>(in + base, out + base, n - base < kChunk ? n - base : kChunk, nearest, fallback);
 }
 // An approximation of a double, of a float's lanes.
 template <double (*Approx)(double)>

@@ -35,7 +35,17 @@ constexpr size_t kArgumentSlots = PARSER_NATIVE_MAX_ARGS * 4 / 32;
 // operand being read; 14 and 15, and those the stack leaves free, hold
 // values that are the same in every row when nothing is called.
 constexpr size_t kRegisters = 12;
-constexpr uint32_t kSlotScratch = 12, kOperandScratch = 13;
+constexpr uint32_t kSlotScratch = 12, kOperandScratch = 13, kSpareScratch = 14;
+// The input a conditional's discarded lanes give a lane kernel.
+const float kOne = 1.0f;
+
+// The lanes of a conditional's branch that the other branch takes: those
+// of conditional INDEX where its condition is 0 (in the first branch), or
+// where it is not (in the second).
+struct Discarded {
+    size_t index;
+    bool where_zero;
+};
 constexpr size_t kSlotBytes = 32;
 // Callee-saved registers of the loop, which calls leave alone.
 const x86::Gp kColumns = x86::rbx, kRow = x86::r12, kEnd = x86::r13, kOut = x86::r14;
@@ -122,21 +132,24 @@ public:
                                   : op == Compute::SUB ? x86::Inst::kIdSubps
                                   : op == Compute::MUL ? x86::Inst::kIdMulps
                                                        : x86::Inst::kIdDivps);
-        Operand_ right = in_register(r) ? Operand_(reg(r)) : Operand_(slot(r));
-        const Leaf pending = leaves_[r];
-        leaves_[r].feed = nullptr;
-        if (pending.feed != nullptr && pending.held >= 0) {
-            right = reg(static_cast<uint32_t>(pending.held));
-        } else if (pending.feed != nullptr && (pending.feed->column < 0 || !avx_)) {
-            read(reg(kOperandScratch), *pending.feed); // SSE reads aligned memory only
-            right = reg(kOperandScratch);
-        } else if (pending.feed != nullptr) {
-            right = column_at(pending.feed->column);
-        }
+        const Operand_ right = right_operand(r);
         if (avx_)
             a_.emit(id, l, l, right);
         else
             a_.emit(id, l, right);
+        put_back(depth);
+    }
+
+    // A comparison (the AVX predicate PREDICATE, one that is false for a NaN
+    // but for !=) of the values at DEPTH and DEPTH + 1, lane by lane: 1 where
+    // it holds, else +0, as the comparison routines give. AVX only.
+    void compare(uint32_t predicate, size_t depth) {
+        place(depth);
+        fetch(depth);
+        const x86::Vec l = work(depth), one = reg(kSpareScratch);
+        a_.emit(x86::Inst::kIdVcmpps, l, l, right_operand(depth + 1), predicate);
+        broadcast(one, &kOne); // after the comparison: a column's address is in rax
+        a_.vandps(l, l, one);
         put_back(depth);
     }
 
@@ -188,9 +201,25 @@ public:
 
     // KERNEL over the lanes of the value at DEPTH, in place, in one call;
     // FALLBACK is the operation's scalar routine, for the lanes it passes on.
-    void call_lanes(LaneKernel kernel, UnaryRoutine fallback, size_t depth) {
+    // Inside a conditional's branch (DISCARDED), the lanes the branch does
+    // not take are given 1 instead: their values are never read, and 1 is
+    // inside every kernel's range, so they cost no call of the routine
+    // (log of the negative half of x in x > 0 ? log(x) : 0).
+    void call_lanes(LaneKernel kernel, UnaryRoutine fallback, size_t depth, const Discarded *discarded) {
         for (size_t d = 0; d <= depth; ++d) place(d);
         for (size_t d = 0; d < std::min(depth + 1, kRegisters); ++d) store(slot(d), reg(d));
+        if (discarded != nullptr && avx_) { // kernels are AVX2 code: avx_ holds
+            const x86::Vec zero = reg(kOperandScratch), value = reg(kSlotScratch), one = reg(kSpareScratch);
+            a_.vxorps(zero, zero, zero);
+            a_.vcmpps(zero, zero, slot(aside(discarded->index, 0)), 0); // 0 == condition: false for a NaN
+            load(value, slot(depth));
+            broadcast(one, &kOne);
+            if (discarded->where_zero)
+                a_.vblendvps(value, value, one, zero);
+            else
+                a_.vblendvps(value, one, value, zero);
+            store(slot(depth), value);
+        }
         if (avx_) a_.vzeroupper(); // the fallback's SSE code runs at full speed
         a_.lea(x86::rdi, slot(depth));
         a_.mov(x86::rsi, x86::rdi);
@@ -286,6 +315,23 @@ private:
 
     size_t aside(size_t index, size_t part) const { return max_stack_ + 2 * index + part; }
 
+    // The right operand, at R, of a two-operand instruction: a register, a
+    // slot, or a leaf read where it is (a column's block uses rax).
+    Operand_ right_operand(size_t r) {
+        Operand_ right = in_register(r) ? Operand_(reg(r)) : Operand_(slot(r));
+        const Leaf pending = leaves_[r];
+        leaves_[r].feed = nullptr;
+        if (pending.feed != nullptr && pending.held >= 0) {
+            right = reg(static_cast<uint32_t>(pending.held));
+        } else if (pending.feed != nullptr && (pending.feed->column < 0 || !avx_)) {
+            read(reg(kOperandScratch), *pending.feed); // SSE reads aligned memory only
+            right = reg(kOperandScratch);
+        } else if (pending.feed != nullptr) {
+            right = column_at(pending.feed->column);
+        }
+        return right;
+    }
+
     int32_t held(const float *source) const {
         for (const Held &h : held_)
             if (h.source == source) return static_cast<int32_t>(h.reg);
@@ -380,6 +426,7 @@ struct EmitSteps {
     const ColumnFeed *feeds;
     bool avx2; // the kernels of the instruction set the code is made for
     bool failed = false;
+    Vector<Discarded> open = {}; // the conditionals whose branch the steps are in, innermost last
 
     void at(size_t) {}
     void leaf(size_t depth, size_t index) { e.leaf(depth, &feeds[index]); }
@@ -394,8 +441,12 @@ struct EmitSteps {
         case Compute::ROUTINE:
             if (step.op == OP_SQUARE) {
                 e.square(depth);
+            } else if (avx2 && step.op >= OP_LT && step.op <= OP_NE) {
+                // < <= > >= == != as LT_OQ LE_OQ GT_OQ GE_OQ EQ_OQ NEQ_UQ
+                static constexpr uint32_t kPredicates[] = {0x11, 0x12, 0x1E, 0x1D, 0x00, 0x04};
+                e.compare(kPredicates[step.op - OP_LT], depth);
             } else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op, avx2) : nullptr) {
-                e.call_lanes(lanes, kind.unary, depth);
+                e.call_lanes(lanes, kind.unary, depth, open.empty() ? nullptr : &open.back());
             } else {
                 e.call(kind.routine(), kind.arity, depth);
             }
@@ -409,9 +460,18 @@ struct EmitSteps {
                 e.host_call(c.call->fn, c.call->ctx, depth, c.count);
             return;
         }
-        case Compute::BRANCH: e.set_aside(depth, index, 0); return;
-        case Compute::JUMP: e.set_aside(depth, index, 1); return;
-        case Compute::JOIN: e.choose(depth, index); return;
+        case Compute::BRANCH:
+            e.set_aside(depth, index, 0);
+            open.push_back(Discarded{index, true});
+            return;
+        case Compute::JUMP:
+            e.set_aside(depth, index, 1);
+            if (!open.empty()) open.back().where_zero = false;
+            return;
+        case Compute::JOIN:
+            e.choose(depth, index);
+            if (!open.empty()) open.pop_back();
+            return;
         case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
         case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: failed = true; return;
