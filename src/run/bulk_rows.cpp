@@ -330,11 +330,23 @@ bool calls_only_thread_safe(const Program &p) {
     return true;
 }
 
+// True when blocks compute the program's rows faster than vector code: it
+// calls a lane kernel, which a block calls once for 256 rows and vector
+// code once for each vector of 8 (its lanes stored and loaded around it).
+// Not with a conditional: vector code gives a kernel only the lanes its
+// branch takes, a block every row.
+bool blocks_are_faster(const Program &p) {
+    if (p.branch_count != 0) return false;
+    for (size_t k = 0; k < p.op_count; ++k)
+        if (kind_of(p.ops[k].op).arity == 1 && lane_kernel(p.ops[k].op) != nullptr) return true;
+    return false;
+}
+
 size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                 float *out, CheckPoint &check, bool native_code) {
     size_t row = first;
     // Stopped already, the feeds may be half filled: no code is made for them.
-    if (end - first >= kNativeBulkRows && native_code && !check.stopped()) {
+    if (end - first >= kNativeBulkRows && native_code && !check.stopped() && !blocks_are_faster(*p)) {
         const BulkFn code = program_bulk_kernel(p, feeds);
         if (code != nullptr) row = run_native(code, p->order_count, columns, row, end, out, check);
         if (check.stopped()) return row;
@@ -356,7 +368,9 @@ size_t threads_for_rows(const Program &p, size_t threads, size_t rows) {
 size_t run_rows_spread(Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                        float *out, CallState *call, bool native_code, size_t threads) {
     // The vector code is made here, once: the threads only run it.
-    const BulkFn code = end - first >= kNativeBulkRows && native_code ? program_bulk_kernel(p, feeds) : nullptr;
+    const BulkFn code = end - first >= kNativeBulkRows && native_code && !blocks_are_faster(*p)
+                            ? program_bulk_kernel(p, feeds)
+                            : nullptr;
     const size_t count = std::max<size_t>(1, threads);
     // Parts of whole vectors; the last takes what is left.
     const size_t share = (end - first) / count / 64 * 64;
