@@ -188,7 +188,8 @@ public:
     float calc(const py::str &text, const py::object &errors) {
         const bool raise = raises(errors);
         Py_ssize_t size = 0;
-        const char *bytes = text_of(text, &size);
+        // The text last built was checked for a NUL then: not again on each evaluation.
+        const char *bytes = last_text_.is(text) ? PyUnicode_AsUTF8AndSize(text.ptr(), &size) : text_of(text, &size);
         float value;
         {
             Use use(this, true);
