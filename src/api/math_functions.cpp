@@ -96,12 +96,12 @@ struct Entry {
 };
 
 constexpr Entry kMathSet[] = {
-    {"sqrt", 1, 1, one<sqrt_d>, LaneForm::SQRT},   {"cbrt", 1, 1, one<cbrt_d>},   {"abs", 1, 1, one<abs_d>},
+    {"sqrt", 1, 1, one<sqrt_d>, LaneForm::SQRT},   {"cbrt", 1, 1, one<cbrt_d>, LaneForm::CBRT},   {"abs", 1, 1, one<abs_d>},
     {"sign", 1, 1, one<sign_d>},   {"floor", 1, 1, one<floor_d>}, {"ceil", 1, 1, one<ceil_d>},
     {"round", 1, 1, one<round_d>}, {"trunc", 1, 1, one<trunc_d>}, {"fmod", 2, 2, two<fmod_d>},
-    {"pow", 2, 2, two<pow_d>},     {"hypot", 2, 2, two<hypot_d>}, {"atan2", 2, 2, two<atan2_d>},
-    {"asin", 1, 1, one<asin_d>},   {"acos", 1, 1, one<acos_d>},   {"sinh", 1, 1, one<sinh_d>},
-    {"cosh", 1, 1, one<cosh_d>},   {"tanh", 1, 1, one<tanh_d>},   {"exp2", 1, 1, one<exp2_d>},
+    {"pow", 2, 2, two<pow_d>, LaneForm::POW},     {"hypot", 2, 2, two<hypot_d>, LaneForm::HYPOT}, {"atan2", 2, 2, two<atan2_d>, LaneForm::ATAN2},
+    {"asin", 1, 1, one<asin_d>, LaneForm::ASIN},   {"acos", 1, 1, one<acos_d>, LaneForm::ACOS},   {"sinh", 1, 1, one<sinh_d>, LaneForm::SINH},
+    {"cosh", 1, 1, one<cosh_d>, LaneForm::COSH},   {"tanh", 1, 1, one<tanh_d>, LaneForm::TANH},   {"exp2", 1, 1, one<exp2_d>, LaneForm::EXP2},
     {"min", 1, PARSER_NATIVE_MAX_ARGS, min_of},
     {"max", 1, PARSER_NATIVE_MAX_ARGS, max_of},
     {"clamp", 3, 3, clamp_of},     {"pi", 0, 0, pi_of},           {"e", 0, 0, e_of},

@@ -2,6 +2,7 @@
 #include "run/lane_math.h"
 
 #include <atomic>
+#include <cmath>
 
 namespace lp {
 
@@ -10,15 +11,49 @@ std::atomic<uint64_t> lane_fallback_count{0}, lane_rounding_count{0};
 #if LIB_PARSE_LANES_AVX2
 namespace lanes_avx2 {
 LaneKernel kernel_for(int32_t op);
-}
+LaneKernel kernel_for(LaneForm form);
+LaneKernel2 kernel2_for(LaneForm form);
+} // namespace lanes_avx2
 #endif
+
+namespace {
+
+bool have_avx2() {
+#if LIB_PARSE_LANES_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+#else
+    return false;
+#endif
+}
+
+template <double (*F)(double)>
+float widened(float x) {
+    return static_cast<float>(F(static_cast<double>(x)));
+}
+template <double (*F)(double, double)>
+float widened(float x, float y) {
+    return static_cast<float>(F(static_cast<double>(x), static_cast<double>(y)));
+}
+double cbrt_d(double x) { return std::cbrt(x); }
+double asin_d(double x) { return std::asin(x); }
+double acos_d(double x) { return std::acos(x); }
+double sinh_d(double x) { return std::sinh(x); }
+double cosh_d(double x) { return std::cosh(x); }
+double tanh_d(double x) { return std::tanh(x); }
+double exp2_d(double x) { return std::exp2(x); }
+double pow_d(double x, double y) { return std::pow(x, y); }
+double hypot_d(double x, double y) { return std::hypot(x, y); }
+double atan2_d(double y, double x) { return std::atan2(y, x); }
+
+} // namespace
 
 // Only AVX2 has the kernels: compiled for SSE2 alone, the compiler makes
 // vector code of too few of their loops (it has no 64-bit lane selection),
 // and the scalar routine is as fast.
 LaneKernel lane_kernel(int32_t op, bool avx2) {
 #if LIB_PARSE_LANES_AVX2
-    if (avx2 && __builtin_cpu_supports("avx2")) return lanes_avx2::kernel_for(op);
+    if (avx2 && have_avx2()) return lanes_avx2::kernel_for(op);
 #else
     (void)op;
     (void)avx2;
@@ -26,14 +61,36 @@ LaneKernel lane_kernel(int32_t op, bool avx2) {
     return nullptr;
 }
 
-LaneKernel lane_kernel(int32_t op) {
+LaneKernel lane_kernel(int32_t op) { return lane_kernel(op, have_avx2()); }
+
+FormKernels form_kernels(LaneForm form, bool avx2) {
+    FormKernels k{nullptr, nullptr, nullptr, nullptr};
+    switch (form) {
+    case LaneForm::CALL:
+    case LaneForm::SQRT: return k;
+    case LaneForm::CBRT: k.unary = widened<cbrt_d>; break;
+    case LaneForm::ASIN: k.unary = widened<asin_d>; break;
+    case LaneForm::ACOS: k.unary = widened<acos_d>; break;
+    case LaneForm::SINH: k.unary = widened<sinh_d>; break;
+    case LaneForm::COSH: k.unary = widened<cosh_d>; break;
+    case LaneForm::TANH: k.unary = widened<tanh_d>; break;
+    case LaneForm::EXP2: k.unary = widened<exp2_d>; break;
+    case LaneForm::POW: k.binary = widened<pow_d>; break;
+    case LaneForm::HYPOT: k.binary = widened<hypot_d>; break;
+    case LaneForm::ATAN2: k.binary = widened<atan2_d>; break;
+    }
 #if LIB_PARSE_LANES_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return lane_kernel(op, avx2);
+    if (avx2 && have_avx2()) {
+        k.one = lanes_avx2::kernel_for(form);
+        k.two = lanes_avx2::kernel2_for(form);
+    }
 #else
-    return lane_kernel(op, false);
+    (void)avx2;
 #endif
+    return k;
 }
+
+FormKernels form_kernels(LaneForm form) { return form_kernels(form, have_avx2()); }
 
 void count_fallbacks(uint64_t sent, uint64_t rounding) {
     lane_fallback_count.fetch_add(sent, std::memory_order_relaxed);

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tree/lane_form.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
 
@@ -29,6 +30,28 @@ using LaneKernel = void (*)(const float *in, float *out, size_t n, UnaryRoutine 
 LaneKernel lane_kernel(int32_t op, bool avx2);
 // The machine's choice, for callers that do not emit code of their own.
 LaneKernel lane_kernel(int32_t op);
+
+// The math set's functions with a lane form of a kernel: the kernels of one
+// operand and of two (or null, as above), and the scalar routines they fall
+// back to, (float)f((double)x) as the set's own functions compute.
+using LaneKernel2 = void (*)(const float *a, const float *b, float *out, size_t n, BinaryRoutine fallback);
+struct FormKernels {
+    LaneKernel one;
+    LaneKernel2 two;
+    UnaryRoutine unary;
+    BinaryRoutine binary;
+};
+FormKernels form_kernels(LaneForm form, bool avx2);
+FormKernels form_kernels(LaneForm form);
+
+// Inside a conditional's branch, the lanes the other branch takes, which a
+// kernel is given as 1 (never read, and inside every kernel's range): those
+// of conditional INDEX where its condition is 0 (in the first branch), or
+// where it is not (in the second).
+struct Discarded {
+    size_t index;
+    bool where_zero;
+};
 
 // Lanes sent to the scalar routine since the process began, for the sweep:
 // all of them, and those of inputs inside a kernel's range that its

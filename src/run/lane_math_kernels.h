@@ -57,6 +57,12 @@ inline double select(bool condition, double a, double b) {
     return double_of((bits_of(a) & mask) | (bits_of(b) & ~mask));
 }
 
+// X where INSIDE, else 1, with no branch.
+inline float or_one(bool inside, float x) {
+    const uint32_t mask = 0u - static_cast<uint32_t>(inside);
+    return float_of((bits_of(x) & mask) | (bits_of(1.0f) & ~mask));
+}
+
 // True when every value within 2^-39 of Y, relatively, rounds to the float
 // Y rounds to (rounding is monotonic: the two ends decide). False for a NaN
 // or an infinity.
@@ -135,30 +141,96 @@ inline bool exp_domain(float x) {
     const uint32_t b = bits_of(x);
     return (b <= 0x42b20000u) | ((b >= 0x80000000u) & (b <= 0xc2d00000u));
 }
+// e^r for |r| <= ln2/2 + a little.
+inline double exp_poly(double r) {
+    return 1.0 +
+           r * (1.0 +
+                r * (1.0 / 2 +
+                     r * (1.0 / 6 +
+                          r * (1.0 / 24 +
+                               r * (1.0 / 120 +
+                                    r * (1.0 / 720 +
+                                         r * (1.0 / 5040 +
+                                              r * (1.0 / 40320 +
+                                                   r * (1.0 / 362880 +
+                                                        r * (1.0 / 3628800 +
+                                                             r * (1.0 / 39916800 +
+                                                                  r * (1.0 / 479001600 + r * (1.0 / 6227020800.0)))))))))))));
+}
+// 2^k for the integer k that T holds as k + kRound.
+inline double power_of_two(double t) { return double_of((bits_of(t) - bits_of(kRound) + 1023) << 52); }
+constexpr double kLn2Hi = 6.93147180369123816490e-01; // 32 bits
+constexpr double kLn2Lo = 1.90821492927058770002e-10;
 inline double exp_approx(double x) {
     constexpr double kLog2e = 1.44269504088896338700e+00;
-    constexpr double kLn2Hi = 6.93147180369123816490e-01; // 32 bits
-    constexpr double kLn2Lo = 1.90821492927058770002e-10;
     const double t = x * kLog2e + kRound;
     const double k = t - kRound;
     const double r = (x - k * kLn2Hi) - k * kLn2Lo;
-    const double p =
-        1.0 +
-        r * (1.0 +
-             r * (1.0 / 2 +
-                  r * (1.0 / 6 +
-                       r * (1.0 / 24 +
-                            r * (1.0 / 120 +
-                                 r * (1.0 / 720 +
-                                      r * (1.0 / 5040 +
-                                           r * (1.0 / 40320 +
-                                                r * (1.0 / 362880 +
-                                                     r * (1.0 / 3628800 +
-                                                          r * (1.0 / 39916800 +
-                                                               r * (1.0 / 479001600 + r * (1.0 / 6227020800.0)))))))))))));
-    // 2^k from k's bits in T, which hold kRound's plus k.
-    const double scale = double_of((bits_of(t) - bits_of(kRound) + 1023) << 52);
-    return p * scale;
+    return exp_poly(r) * power_of_two(t);
+}
+
+// 2^x of x in [-149, 127]: zeros and subnormals too, whose 2^x is 1.
+inline bool exp2_domain(float x) {
+    const uint32_t b = bits_of(x);
+    return (b <= 0x42fe0000u) | ((b >= 0x80000000u) & (b <= 0xc3150000u));
+}
+// x = k + r with r exact (x is a float), then e^(r ln2) scaled by 2^k.
+inline double exp2_approx(double x) {
+    constexpr double kLn2 = 6.93147180559945286227e-01;
+    const double t = x + kRound;
+    const double r = x - (t - kRound);
+    return exp_poly(r * kLn2) * power_of_two(t);
+}
+
+// |x| up to 89 (and for sinh and tanh normal, a zero's sign kept by the
+// scalar routine); tanh is 1 to the float from 9.01 on, so it stops at 16.
+inline bool sinh_domain(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude >= 0x00800000u) & (magnitude <= 0x42b20000u);
+}
+inline bool cosh_domain(float x) { return (bits_of(x) & 0x7fffffffu) <= 0x42b20000u; }
+inline bool tanh_domain(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude >= 0x00800000u) & (magnitude <= 0x41800000u);
+}
+// Below 1 the series, whose terms after x^17 are below 2^-56 of x; above,
+// (e^x - e^-x)/2 loses at most a third of a bit to the difference.
+inline double sinh_approx(double x) {
+    const double a = std::fabs(x), z = a * a;
+    const double series =
+        a + a * z *
+                (1.0 / 6 +
+                 z * (1.0 / 120 +
+                      z * (1.0 / 5040 +
+                           z * (1.0 / 362880 +
+                                z * (1.0 / 39916800 +
+                                     z * (1.0 / 6227020800.0 + z * (1.0 / 1307674368000.0 + z * (1.0 / 355687428096000.0))))))));
+    const double e = exp_approx(a);
+    return std::copysign(select(a < 1.0, series, 0.5 * e - 0.5 / e), x);
+}
+inline double cosh_approx(double x) {
+    const double e = exp_approx(std::fabs(x));
+    return 0.5 * e + 0.5 / e;
+}
+// e^u - 1 of u = 2|x|, by its series below ln2/2 (where e^u - 1 would lose
+// bits to the difference) and from e^u above; tanh is that over itself + 2.
+inline double tanh_approx(double x) {
+    const double u = 2.0 * std::fabs(x);
+    const double series =
+        u + u * u *
+                (1.0 / 2 +
+                 u * (1.0 / 6 +
+                      u * (1.0 / 24 +
+                           u * (1.0 / 120 +
+                                u * (1.0 / 720 +
+                                     u * (1.0 / 5040 +
+                                          u * (1.0 / 40320 +
+                                               u * (1.0 / 362880 +
+                                                    u * (1.0 / 3628800 +
+                                                         u * (1.0 / 39916800 +
+                                                              u * (1.0 / 479001600 + u * (1.0 / 6227020800.0))))))))))));
+    const double m = select(u < 0.34657359027997264, series, exp_approx(u) - 1.0);
+    return std::copysign(m / (m + 2.0), x);
 }
 
 // Positive normal floats.
@@ -190,8 +262,6 @@ inline LogParts log_parts(float x) {
                             z * (1.0 / 13 + z * (1.0 / 15 + z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21)))))))));
     return LogParts{e, 2.0 * s + 2.0 * s * z * p};
 }
-constexpr double kLn2Hi = 6.93147180369123816490e-01;
-constexpr double kLn2Lo = 1.90821492927058770002e-10;
 inline double logn_approx(float x) {
     const LogParts l = log_parts(x);
     return l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo);
@@ -235,6 +305,73 @@ inline double atan_approx(double x) {
     const double a = v + v * w * p;
     const double b = select(shifted, kPi6 + a, a);
     return std::copysign(select(inverted, kPi2 - b, b), x);
+}
+
+// |x| < 1, and normal for asin (acos of a zero or subnormal is pi/2).
+inline bool asin_domain(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude >= 0x00800000u) & (magnitude < 0x3f800000u);
+}
+inline bool acos_domain(float x) { return (bits_of(x) & 0x7fffffffu) < 0x3f800000u; }
+// Through atan, whose argument loses no bits: 1 - x and 1 + x of a float
+// are exact or within half a double ulp, and atan's condition is below 1.
+inline double asin_approx(double x) { return atan_approx(x / std::sqrt((1.0 - x) * (1.0 + x))); }
+inline double acos_approx(double x) { return 2.0 * atan_approx(std::sqrt((1.0 - x) / (1.0 + x))); }
+
+// Normal and finite.
+inline bool cbrt_domain(float x) { return atan_domain(x); }
+// x = 2^(3q + r) m: 2^q times the cube root of 2^r m in [1, 8), from a
+// cubic within 1.8% by three of Halley's steps, each of which cubes the
+// error (to 2^-17, then far below a double ulp).
+inline double cbrt_approx(float x) {
+    const uint32_t b = bits_of(x) & 0x7fffffffu;
+    const double biased = static_cast<double>(static_cast<int32_t>(b >> 23) + 2); // e + 129, in [3, 256]
+    const double q = ((biased * (1.0 / 3) - 1.0 / 3) + kRound) - kRound;        // floor(biased / 3)
+    const double r = biased - 3.0 * q;
+    const double m = static_cast<double>(float_of((b & 0x007fffffu) | 0x3f800000u));
+    const double a = m * select(r == 0.0, 1.0, select(r == 1.0, 2.0, 4.0));
+    double y = 0.72148223 + a * (0.32888628 + a * (-0.03472374 + a * 0.00171362));
+    for (int step = 0; step < 3; ++step) {
+        const double y3 = y * y * y;
+        y = y * (y3 + 2.0 * a) / (2.0 * y3 + a);
+    }
+    return std::copysign(y * power_of_two(q - 43.0 + kRound), static_cast<double>(x));
+}
+
+// Two operands: finite, each zero or normal, for hypot; normal for atan2.
+inline bool zero_or_normal(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude == 0) | ((magnitude >= 0x00800000u) & (magnitude < 0x7f800000u));
+}
+inline bool hypot_domain(float x, float y) { return zero_or_normal(x) & zero_or_normal(y); }
+inline bool atan2_domain(float y, float x) { return atan_domain(y) & atan_domain(x); }
+// The squares of floats are exact in double, their sum within half an ulp,
+// and the root rounded once.
+inline double hypot_approx(float x, float y) {
+    const double a = x, b = y;
+    return std::sqrt(a * a + b * b);
+}
+// atan of |y/x| (within half an ulp), from pi where x < 0, signed as y.
+inline double atan2_approx(float y, float x) {
+    constexpr double kPi = 3.14159265358979311600e+00;
+    const double a = atan_approx(std::fabs(static_cast<double>(y)) / std::fabs(static_cast<double>(x)));
+    return std::copysign(select((bits_of(x) >> 31) != 0, kPi - a, a), static_cast<double>(y));
+}
+// pow: x positive normal, y zero or normal, and |y log2 x| <= 126 told from
+// x's exponent e (|log2 x| <= |e| + 1), so the result is a normal float.
+inline bool pow_domain(float x, float y) {
+    const uint32_t b = bits_of(x);
+    const bool inside = (b >= 0x00800000u) & (b < 0x7f800000u) & zero_or_normal(y);
+    const int32_t e = static_cast<int32_t>(b >> 23) - 127;
+    const float bound = static_cast<float>((e < 0 ? -e : e) + 1);
+    const float ys = std::fabs(or_one(inside, y));
+    return inside & (ys * bound <= 126.0f);
+}
+// e^(y ln x): ln x within 2^-51 of itself (its parts as logn's), the
+// product within 2^-50, so e^(y ln x) within 2^-43 for |y ln x| <= 88.
+inline double pow_approx(float x, float y) {
+    const LogParts l = log_parts(x);
+    return exp_approx(static_cast<double>(y) * (l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo)));
 }
 
 // The lanes not kept, computed by FALLBACK, and counted.
@@ -284,6 +421,38 @@ void lanes_of(const float *in, float *out, size_t n, UnaryRoutine fallback) {
     for (size_t base = 0; base < n; base += kChunk)
         chunk<Approx, Domain>(in + base, out + base, n - base < kChunk ? n - base : kChunk, nearest, fallback);
 }
+// The two-operand kernels' lanes, as chunk and lanes_of.
+template <double (*Approx)(float, float), bool (*Domain)(float, float), class Count>
+inline void chunk2(const float *in_a, const float *in_b, float *out, Count m, bool nearest, BinaryRoutine fallback) {
+    float a[kChunk], b[kChunk];
+    double y[kChunk];
+    unsigned char inside[kChunk], keep[kChunk];
+    for (size_t i = 0; i < m; ++i) a[i] = in_a[i];
+    for (size_t i = 0; i < m; ++i) b[i] = in_b[i];
+    for (size_t i = 0; i < m; ++i) inside[i] = Domain(a[i], b[i]) & nearest;
+    // Lanes outside the range are computed at (1, 1), inside every range:
+    // their value is replaced, and a NaN or an infinity is better not met.
+    for (size_t i = 0; i < m; ++i) y[i] = Approx(or_one(inside[i], a[i]), or_one(inside[i], b[i]));
+    for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
+    for (size_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
+    uint64_t sent = 0, rounding = 0;
+    for (size_t i = 0; i < m; ++i) {
+        if (keep[i] == 0) {
+            out[i] = fallback(a[i], b[i]);
+            sent += 1;
+            rounding += inside[i];
+        }
+    }
+    if (sent != 0) count_fallbacks(sent, rounding);
+}
+template <double (*Approx)(float, float), bool (*Domain)(float, float)>
+void lanes_of2(const float *a, const float *b, float *out, size_t n, BinaryRoutine fallback) {
+    const bool nearest = rounding_to_nearest();
+    if (n == 8) return chunk2<Approx, Domain>(a, b, out, EightLanes(), nearest, fallback);
+    for (size_t base = 0; base < n; base += kChunk)
+        chunk2<Approx, Domain>(a + base, b + base, out + base, n - base < kChunk ? n - base : kChunk, nearest,
+                               fallback);
+}
 // An approximation of a double, of a float's lanes.
 template <double (*Approx)(double)>
 double widened(float x) {
@@ -302,6 +471,28 @@ LaneKernel kernel_for(int32_t op) {
     case OP_LOGN: return lanes_of<logn_approx, log_domain>;
     case OP_LOG2: return lanes_of<log2_approx, log_domain>;
     case OP_LOG10: return lanes_of<log10_approx, log_domain>;
+    default: return nullptr;
+    }
+}
+
+LaneKernel kernel_for(LaneForm form) {
+    switch (form) {
+    case LaneForm::CBRT: return lanes_of<cbrt_approx, cbrt_domain>;
+    case LaneForm::ASIN: return lanes_of<widened<asin_approx>, asin_domain>;
+    case LaneForm::ACOS: return lanes_of<widened<acos_approx>, acos_domain>;
+    case LaneForm::SINH: return lanes_of<widened<sinh_approx>, sinh_domain>;
+    case LaneForm::COSH: return lanes_of<widened<cosh_approx>, cosh_domain>;
+    case LaneForm::TANH: return lanes_of<widened<tanh_approx>, tanh_domain>;
+    case LaneForm::EXP2: return lanes_of<widened<exp2_approx>, exp2_domain>;
+    default: return nullptr;
+    }
+}
+
+LaneKernel2 kernel2_for(LaneForm form) {
+    switch (form) {
+    case LaneForm::POW: return lanes_of2<pow_approx, pow_domain>;
+    case LaneForm::HYPOT: return lanes_of2<hypot_approx, hypot_domain>;
+    case LaneForm::ATAN2: return lanes_of2<atan2_approx, atan2_domain>;
     default: return nullptr;
     }
 }

@@ -39,13 +39,6 @@ constexpr uint32_t kSlotScratch = 12, kOperandScratch = 13, kSpareScratch = 14;
 // The input a conditional's discarded lanes give a lane kernel.
 const float kOne = 1.0f;
 
-// The lanes of a conditional's branch that the other branch takes: those
-// of conditional INDEX where its condition is 0 (in the first branch), or
-// where it is not (in the second).
-struct Discarded {
-    size_t index;
-    bool where_zero;
-};
 constexpr size_t kSlotBytes = 32;
 // Callee-saved registers of the loop, which calls leave alone.
 const x86::Gp kColumns = x86::rbx, kRow = x86::r12, kEnd = x86::r13, kOut = x86::r14;
@@ -199,32 +192,38 @@ public:
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
     }
 
-    // KERNEL over the lanes of the value at DEPTH, in place, in one call;
-    // FALLBACK is the operation's scalar routine, for the lanes it passes on.
-    // Inside a conditional's branch (DISCARDED), the lanes the branch does
-    // not take are given 1 instead: their values are never read, and 1 is
-    // inside every kernel's range, so they cost no call of the routine
-    // (log of the negative half of x in x > 0 ? log(x) : 0).
-    void call_lanes(LaneKernel kernel, UnaryRoutine fallback, size_t depth, const Discarded *discarded) {
-        for (size_t d = 0; d <= depth; ++d) place(d);
-        for (size_t d = 0; d < std::min(depth + 1, kRegisters); ++d) store(slot(d), reg(d));
+    // KERNEL over the lanes of the COUNT values (1 or 2) from DEPTH on, into
+    // DEPTH, in one call; FALLBACK is the scalar routine, for the lanes it
+    // passes on. Inside a conditional's branch (DISCARDED), the lanes the
+    // branch does not take are given 1 instead: their values are never read,
+    // and 1 is inside every kernel's range, so they cost no call of the
+    // routine (log of the negative half of x in x > 0 ? log(x) : 0).
+    void call_lanes(const void *kernel, const void *fallback, size_t depth, size_t count, const Discarded *discarded) {
+        const size_t top = depth + count;
+        for (size_t d = 0; d < top; ++d) place(d);
+        for (size_t d = 0; d < std::min(top, kRegisters); ++d) store(slot(d), reg(d));
         if (discarded != nullptr && avx_) { // kernels are AVX2 code: avx_ holds
             const x86::Vec zero = reg(kOperandScratch), value = reg(kSlotScratch), one = reg(kSpareScratch);
             a_.vxorps(zero, zero, zero);
             a_.vcmpps(zero, zero, slot(aside(discarded->index, 0)), 0); // 0 == condition: false for a NaN
-            load(value, slot(depth));
             broadcast(one, &kOne);
-            if (discarded->where_zero)
-                a_.vblendvps(value, value, one, zero);
-            else
-                a_.vblendvps(value, one, value, zero);
-            store(slot(depth), value);
+            for (size_t d = depth; d < top; ++d) {
+                load(value, slot(d));
+                if (discarded->where_zero)
+                    a_.vblendvps(value, value, one, zero);
+                else
+                    a_.vblendvps(value, one, value, zero);
+                store(slot(d), value);
+            }
         }
         if (avx_) a_.vzeroupper(); // the fallback's SSE code runs at full speed
-        a_.lea(x86::rdi, slot(depth));
-        a_.mov(x86::rsi, x86::rdi);
-        a_.mov(x86::edx, static_cast<uint32_t>(lanes()));
-        a_.mov(x86::rcx, reinterpret_cast<uint64_t>(fallback));
+        // (in, out, n, fallback) or (a, b, out, n, fallback)
+        const x86::Gp args[] = {x86::rdi, x86::rsi, x86::rdx, x86::rcx, x86::r8};
+        size_t k = 0;
+        for (size_t d = depth; d < top; ++d) a_.lea(args[k++], slot(d));
+        a_.lea(args[k++], slot(depth));
+        a_.mov(args[k++].r32(), static_cast<uint32_t>(lanes()));
+        a_.mov(args[k], reinterpret_cast<uint64_t>(fallback));
         a_.mov(x86::rax, reinterpret_cast<uint64_t>(kernel));
         a_.call(x86::rax);
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
@@ -446,7 +445,8 @@ struct EmitSteps {
                 static constexpr uint32_t kPredicates[] = {0x11, 0x12, 0x1E, 0x1D, 0x00, 0x04};
                 e.compare(kPredicates[step.op - OP_LT], depth);
             } else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op, avx2) : nullptr) {
-                e.call_lanes(lanes, kind.unary, depth, open.empty() ? nullptr : &open.back());
+                e.call_lanes(reinterpret_cast<const void *>(lanes), reinterpret_cast<const void *>(kind.unary), depth, 1,
+                             open.empty() ? nullptr : &open.back());
             } else {
                 e.call(kind.routine(), kind.arity, depth);
             }
@@ -454,8 +454,16 @@ struct EmitSteps {
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];
             if (!c.call->pure) failed = true; // bulk calls those row by row, in row order
+            const FormKernels k = form_kernels(c.call->lanes, avx2);
+            const Discarded *discarded = open.empty() ? nullptr : &open.back();
             if (c.call->lanes == LaneForm::SQRT && c.count == 1)
                 e.sqrt(depth);
+            else if (c.count == 1 && k.one != nullptr)
+                e.call_lanes(reinterpret_cast<const void *>(k.one), reinterpret_cast<const void *>(k.unary), depth, 1,
+                             discarded);
+            else if (c.count == 2 && k.two != nullptr)
+                e.call_lanes(reinterpret_cast<const void *>(k.two), reinterpret_cast<const void *>(k.binary), depth, 2,
+                             discarded);
             else
                 e.host_call(c.call->fn, c.call->ctx, depth, c.count);
             return;

@@ -9,17 +9,10 @@
 
 #include "lib_parse.h"
 #include "support/checked_memory.h"
+#include "tree/lane_form.h"
 #include "tree/operation_table.h"
 
 namespace lp {
-
-// What vector code may compute instead of calling a host function lane by
-// lane: the same value to the bit. Only the math set's own functions have
-// a form; one a host defines, even under the same name, is called.
-enum class LaneForm : uint8_t {
-    CALL,
-    SQRT, // (float)sqrt((double)x) is sqrtf(x), one instruction over every lane
-};
 
 struct HostFunction {
     int min_args, max_args; // the counts a call may have
