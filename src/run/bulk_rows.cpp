@@ -38,9 +38,11 @@ constexpr size_t kMaxBlockBytes = size_t{16} << 20;
 // x86-64 machine (x+y over 262,144 rows took 54 us on one thread and 138 us
 // on two), so a thread must save several times that.
 constexpr double kThreadWorkNs = 500e3;
-// A row's estimated cost per step: an arithmetic step in vector code, and a
-// routine or host function, called one row at a time.
-constexpr double kArithmeticStepNs = 0.1, kCallStepNs = 10.0; // cos(y) over 131,072 rows: 1.5 ms
+// A row's estimated cost per step: an arithmetic step in vector code (a
+// square, a comparison and sqrt are one instruction there too), a lane
+// kernel (4 to 6.5 ns measured on a 2-core x86-64 machine), and a routine
+// or host function called one row at a time (cos(y): 11 ns a row).
+constexpr double kArithmeticStepNs = 0.1, kKernelStepNs = 4.0, kCallStepNs = 10.0;
 
 // The cores this process may run on.
 size_t usable_cores() {
@@ -134,6 +136,31 @@ void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size
     impossible(true);
 }
 
+// A comparison over a block: 1 or +0 in each row, as its routine gives,
+// in a loop the compiler makes vector code of.
+void compare(int32_t op, float *__restrict out, Operand l, Operand r, size_t n) {
+    switch (op) {
+    case OP_LT: apply_binary(out, l, r, n, [](float a, float b) { return a < b ? 1.0f : 0.0f; }); return;
+    case OP_LE: apply_binary(out, l, r, n, [](float a, float b) { return a <= b ? 1.0f : 0.0f; }); return;
+    case OP_GT: apply_binary(out, l, r, n, [](float a, float b) { return a > b ? 1.0f : 0.0f; }); return;
+    case OP_GE: apply_binary(out, l, r, n, [](float a, float b) { return a >= b ? 1.0f : 0.0f; }); return;
+    case OP_EQ: apply_binary(out, l, r, n, [](float a, float b) { return a == b ? 1.0f : 0.0f; }); return;
+    default: apply_binary(out, l, r, n, [](float a, float b) { return a != b ? 1.0f : 0.0f; }); return;
+    }
+}
+
+// A conditional's rows: the second branch's value where the condition is
+// 0, else the first's (holds()); each operand a block (C, F, S true) or one
+// value, so the loop is one the compiler makes vector code of.
+template <bool C, bool F, bool S>
+void choose_rows(float *__restrict out, const float *condition, const float *first, const float *second, size_t n) {
+    for (size_t j = 0; j < n; ++j) {
+        const float c = condition[C ? j : 0], f = first[F ? j : 0], s = second[S ? j : 0];
+        out[j] = c == 0.0f ? s : f;
+    }
+}
+using ChooseRows = void (*)(float *, const float *, const float *, const float *, size_t);
+
 // The steps over one block of rows: a leaf fed from a column is that
 // column's block, any other is one value; an operation over values that are
 // the same in every row is computed once.
@@ -149,6 +176,11 @@ struct BlockRun {
     Operand *aside; // per conditional: its condition and its first branch's value
     float **aside_blocks;
     float *aside_scalars;
+    float *scratch; // a block for a kernel's second operand
+    // The conditionals whose branches are being computed, innermost last,
+    // with the rows each branch leaves aside.
+    Discarded *open;
+    size_t open_count;
     // A program of many steps makes a long block: each step is a check
     // point, and once stopped the block's steps do nothing.
     CheckPoint &check;
@@ -169,9 +201,18 @@ struct BlockRun {
         case Compute::DIV:
         case Compute::ROUTINE: operation(depth, step, kind); return;
         case Compute::HOST: call(depth, p.calls[step.call]); return;
-        case Compute::BRANCH: set_aside(depth, 2 * static_cast<size_t>(step.branch)); return;
-        case Compute::JUMP: set_aside(depth, 2 * static_cast<size_t>(step.branch) + 1); return;
-        case Compute::JOIN: choose(depth, 2 * static_cast<size_t>(step.branch)); return;
+        case Compute::BRANCH:
+            set_aside(depth, 2 * static_cast<size_t>(step.branch));
+            open[open_count++] = Discarded{static_cast<size_t>(step.branch), true};
+            return;
+        case Compute::JUMP:
+            set_aside(depth, 2 * static_cast<size_t>(step.branch) + 1);
+            open[open_count - 1].where_zero = false;
+            return;
+        case Compute::JOIN:
+            choose(depth, 2 * static_cast<size_t>(step.branch));
+            open_count -= 1;
+            return;
         case Compute::LOCAL: copy(static_cast<size_t>(step.target), depth); return;
         case Compute::SCOPE: copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: impossible(true); return;
@@ -188,8 +229,10 @@ private:
         }
         if (step.op == OP_SQUARE) // x * x: square_of's value, a NaN's included
             apply_arithmetic(blocks[levels], l, l, n, [](float a, float b) { return a * b; }, float_mul);
+        else if (step.op >= OP_LT && step.op <= OP_NE)
+            compare(step.op, blocks[levels], l, r, n);
         else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op) : nullptr)
-            lanes(l.data, blocks[levels], n, kind.unary);
+            lanes(taken_rows(l.data, blocks[levels]), blocks[levels], n, kind.unary);
         else
             apply(kind, blocks[levels], l, r, n);
         take_spare(depth);
@@ -207,6 +250,7 @@ private:
             take_spare(depth);
             return;
         }
+        if (vector && lanes(depth, c)) return;
         for (size_t j = 0; j < (vector ? n : 1); ++j) {
             for (uint32_t k = 0; k < c.count; ++k) {
                 const Operand &a = stack[depth + k];
@@ -218,6 +262,54 @@ private:
             take_spare(depth);
         else
             scalar(depth, blocks[levels][0]);
+    }
+    // The call's lane kernel over the block, if its function has one here.
+    // An operand the same in every row is spread over the spare block,
+    // which the kernel, reading its operands first, may overwrite.
+    bool lanes(size_t depth, const CallStep &c) {
+        const FormKernels k = form_kernels(c.call->lanes);
+        float *out = blocks[levels];
+        if (c.count == 1 && k.one != nullptr) {
+            k.one(taken_rows(stack[depth].data, out), out, n, k.unary);
+        } else if (c.count == 2 && k.two != nullptr) {
+            const Operand a = stack[depth], b = stack[depth + 1];
+            k.two(a.vector ? taken_rows(a.data, out) : spread(*a.data, out),
+                  b.vector ? taken_rows(b.data, scratch) : spread(*b.data, scratch), out, n, k.binary);
+        } else {
+            return false;
+        }
+        take_spare(depth);
+        return true;
+    }
+    // IN, or inside a conditional's branch whose condition differs from row
+    // to row, a copy in BLOCK with 1 in the rows the branch does not take:
+    // their values are never read, and 1 is inside every kernel's range, so
+    // they cost no call of the scalar routine (log of the negative half of x
+    // in x > 0 ? log(x) : 0).
+    const float *taken_rows(const float *in, float *block) const {
+        if (open_count == 0) return in;
+        const Discarded &d = open[open_count - 1];
+        const Operand condition = aside[2 * d.index];
+        if (!condition.vector) return in;
+        const float *__restrict c = condition.data, *__restrict x = in;
+        float *__restrict to = block;
+        // Each row's value read whatever the condition, so the loops are
+        // selections the compiler makes vector code of.
+        if (d.where_zero)
+            for (size_t j = 0; j < n; ++j) {
+                const float v = x[j];
+                to[j] = c[j] == 0.0f ? 1.0f : v;
+            }
+        else
+            for (size_t j = 0; j < n; ++j) {
+                const float v = x[j];
+                to[j] = c[j] == 0.0f ? v : 1.0f;
+            }
+        return block;
+    }
+    const float *spread(float value, float *block) const {
+        std::fill(block, block + n, value);
+        return block;
     }
     void set_aside(size_t depth, size_t k) {
         const Operand &o = stack[depth];
@@ -236,11 +328,11 @@ private:
             scalar(depth, holds(*condition.data) ? *first.data : *second.data);
             return;
         }
-        float *out = blocks[levels];
-        for (size_t j = 0; j < n; ++j) {
-            const float c = condition.vector ? condition.data[j] : *condition.data;
-            out[j] = holds(c) ? (first.vector ? first.data[j] : *first.data) : (second.vector ? second.data[j] : *second.data);
-        }
+        static constexpr ChooseRows kChoose[8] = {choose_rows<0, 0, 0>, choose_rows<0, 0, 1>, choose_rows<0, 1, 0>,
+                                                  choose_rows<0, 1, 1>, choose_rows<1, 0, 0>, choose_rows<1, 0, 1>,
+                                                  choose_rows<1, 1, 0>, choose_rows<1, 1, 1>};
+        kChoose[4 * condition.vector + 2 * first.vector + second.vector](blocks[levels], condition.data, first.data,
+                                                                         second.data, n);
         take_spare(depth);
     }
     // The value at FROM, copied to DEPTH: into the level's own block, so no
@@ -271,19 +363,21 @@ private:
 // middle of a block; returns the first row not done.
 size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const *columns, size_t first, size_t end,
                   float *out, CheckPoint &check) {
-    const size_t levels = p->max_stack + 1, asides = 2 * p->branch_count;
-    const size_t rows = std::max<size_t>(1, std::min(kBlockRows, kMaxBlockBytes / ((levels + 1 + asides) * sizeof(float))));
-    float *memory = static_cast<float *>(lp_malloc((levels + 1 + asides) * rows * sizeof(float)));
-    auto **blocks = static_cast<float **>(lp_malloc((levels + 1 + asides) * sizeof(float *)));
-    for (size_t k = 0; k <= levels + asides; ++k) blocks[k] = memory + k * rows;
+    // Blocks: the stack's levels, the spare, the conditionals' and the scratch.
+    const size_t levels = p->max_stack + 1, asides = 2 * p->branch_count, count = levels + 2 + asides;
+    const size_t rows = std::max<size_t>(1, std::min(kBlockRows, kMaxBlockBytes / (count * sizeof(float))));
+    float *memory = static_cast<float *>(lp_malloc(count * rows * sizeof(float)));
+    auto **blocks = static_cast<float **>(lp_malloc(count * sizeof(float *)));
+    for (size_t k = 0; k < count; ++k) blocks[k] = memory + k * rows;
     float *scalars = static_cast<float *>(lp_malloc((levels + asides) * sizeof(float)));
     auto *stack = static_cast<Operand *>(lp_malloc((levels + asides) * sizeof(Operand)));
+    auto *open = static_cast<Discarded *>(lp_malloc((p->branch_count + 1) * sizeof(Discarded)));
 
     size_t row = first;
     for (; row < end && !check.pass(kNodeUnits); row += rows) {
         const size_t n = std::min(rows, end - row);
-        BlockRun run{*p,   feeds, columns,          row, n, stack, blocks, scalars, levels, stack + levels,
-                     blocks + levels + 1, scalars + levels, check};
+        BlockRun run{*p,     feeds,  columns, row,   n, stack, blocks, scalars, levels, stack + levels, blocks + levels + 1,
+                     scalars + levels, blocks[count - 1], open, 0, check};
         for_each_step(*p, run);
         if (run.stopped) break;
         const Operand result = stack[0];
@@ -292,6 +386,7 @@ size_t run_blocks(const Program *p, const ColumnFeed *feeds, const float *const 
         else
             std::fill(out + row, out + row + n, *result.data);
     }
+    std::free(open);
     std::free(stack);
     std::free(scalars);
     std::free(blocks);
@@ -333,12 +428,13 @@ bool calls_only_thread_safe(const Program &p) {
 // True when blocks compute the program's rows faster than vector code: it
 // calls a lane kernel, which a block calls once for 256 rows and vector
 // code once for each vector of 8 (its lanes stored and loaded around it).
-// Not with a conditional: vector code gives a kernel only the lanes its
-// branch takes, a block every row.
 bool blocks_are_faster(const Program &p) {
-    if (p.branch_count != 0) return false;
     for (size_t k = 0; k < p.op_count; ++k)
         if (kind_of(p.ops[k].op).arity == 1 && lane_kernel(p.ops[k].op) != nullptr) return true;
+    for (size_t k = 0; k < p.call_count; ++k) {
+        const FormKernels lanes = form_kernels(p.calls[k].call->lanes);
+        if (lanes.one != nullptr || lanes.two != nullptr) return true;
+    }
     return false;
 }
 
@@ -354,13 +450,24 @@ size_t run_rows(Program *p, const ColumnFeed *feeds, const float *const *columns
     return run_blocks(p, feeds, columns, row, end, out, check);
 }
 
+// STEP's estimated cost per row.
+double step_ns(const Program &p, const OpStep &step) {
+    const OpKind &kind = kind_of(step.op);
+    if (kind.compute == Compute::ROUTINE) {
+        if (step.op == OP_SQUARE || (step.op >= OP_LT && step.op <= OP_NE)) return kArithmeticStepNs;
+        return kind.arity == 1 && lane_kernel(step.op) != nullptr ? kKernelStepNs : kCallStepNs;
+    }
+    if (kind.compute != Compute::HOST) return kArithmeticStepNs;
+    const LaneForm form = p.calls[step.call].call->lanes;
+    if (form == LaneForm::SQRT) return kArithmeticStepNs;
+    const FormKernels k = form_kernels(form);
+    return k.one != nullptr || k.two != nullptr ? kKernelStepNs : kCallStepNs;
+}
+
 size_t threads_for_rows(const Program &p, size_t threads, size_t rows) {
     if (threads == 0) threads = std::max<size_t>(1, usable_cores());
     double row_ns = 0.0;
-    for (size_t k = 0; k < p.op_count; ++k) {
-        const Compute c = kind_of(p.ops[k].op).compute;
-        row_ns += c == Compute::ROUTINE || c == Compute::HOST ? kCallStepNs : kArithmeticStepNs;
-    }
+    for (size_t k = 0; k < p.op_count; ++k) row_ns += step_ns(p, p.ops[k]);
     const double useful = static_cast<double>(rows) * row_ns / kThreadWorkNs;
     return useful < 2.0 ? 1 : std::min(threads, useful >= 256.0 ? size_t{256} : static_cast<size_t>(useful));
 }
