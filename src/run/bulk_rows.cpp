@@ -149,6 +149,14 @@ void compare(int32_t op, float *__restrict out, Operand l, Operand r, size_t n) 
     }
 }
 
+// Inside a conditional's branch, the rows the other branch takes, which a
+// kernel is given as 1: those of conditional INDEX where its condition is 0
+// (in the first branch), or where it is not (in the second).
+struct Discarded {
+    size_t index;
+    bool where_zero;
+};
+
 // A conditional's rows: the second branch's value where the condition is
 // 0, else the first's (holds()); each operand a block (C, F, S true) or one
 // value, so the loop is one the compiler makes vector code of.

@@ -51,19 +51,16 @@ double atan2_d(double y, double x) { return std::atan2(y, x); }
 // Only AVX2 has the kernels: compiled for SSE2 alone, the compiler makes
 // vector code of too few of their loops (it has no 64-bit lane selection),
 // and the scalar routine is as fast.
-LaneKernel lane_kernel(int32_t op, bool avx2) {
+LaneKernel lane_kernel(int32_t op) {
 #if LIB_PARSE_LANES_AVX2
-    if (avx2 && have_avx2()) return lanes_avx2::kernel_for(op);
+    if (have_avx2()) return lanes_avx2::kernel_for(op);
 #else
     (void)op;
-    (void)avx2;
 #endif
     return nullptr;
 }
 
-LaneKernel lane_kernel(int32_t op) { return lane_kernel(op, have_avx2()); }
-
-FormKernels form_kernels(LaneForm form, bool avx2) {
+FormKernels form_kernels(LaneForm form) {
     FormKernels k{nullptr, nullptr, nullptr, nullptr};
     switch (form) {
     case LaneForm::CALL:
@@ -80,17 +77,13 @@ FormKernels form_kernels(LaneForm form, bool avx2) {
     case LaneForm::ATAN2: k.binary = widened<atan2_d>; break;
     }
 #if LIB_PARSE_LANES_AVX2
-    if (avx2 && have_avx2()) {
+    if (have_avx2()) {
         k.one = lanes_avx2::kernel_for(form);
         k.two = lanes_avx2::kernel2_for(form);
     }
-#else
-    (void)avx2;
 #endif
     return k;
 }
-
-FormKernels form_kernels(LaneForm form) { return form_kernels(form, have_avx2()); }
 
 void count_fallbacks(uint64_t sent, uint64_t rounding) {
     lane_fallback_count.fetch_add(sent, std::memory_order_relaxed);

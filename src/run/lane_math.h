@@ -25,10 +25,9 @@ namespace lp {
 // the operation's scalar routine, for the lanes the kernel does not keep.
 using LaneKernel = void (*)(const float *in, float *out, size_t n, UnaryRoutine fallback);
 
-// The kernel of operation OP for AVX2 code where AVX2 is true and the
-// processor has it, or null: an operation without one, or no AVX2.
-LaneKernel lane_kernel(int32_t op, bool avx2);
-// The machine's choice, for callers that do not emit code of their own.
+// The kernel of operation OP where the processor has AVX2, or null: an
+// operation without one, or no AVX2. Bulk rows that call a kernel run in
+// blocks, which call it once for 256 rows.
 LaneKernel lane_kernel(int32_t op);
 
 // The math set's functions with a lane form of a kernel: the kernels of one
@@ -41,17 +40,7 @@ struct FormKernels {
     UnaryRoutine unary;
     BinaryRoutine binary;
 };
-FormKernels form_kernels(LaneForm form, bool avx2);
 FormKernels form_kernels(LaneForm form);
-
-// Inside a conditional's branch, the lanes the other branch takes, which a
-// kernel is given as 1 (never read, and inside every kernel's range): those
-// of conditional INDEX where its condition is 0 (in the first branch), or
-// where it is not (in the second).
-struct Discarded {
-    size_t index;
-    bool where_zero;
-};
 
 // Lanes sent to the scalar routine since the process began, for the sweep:
 // all of them, and those of inputs inside a kernel's range that its

@@ -6,7 +6,6 @@
 
 #include <asmjit/x86.h>
 
-#include "run/lane_math.h"
 #include "run/machine_code.h"
 #include "run/machine_code_runtime.h"
 #include "run/program.h"
@@ -36,7 +35,7 @@ constexpr size_t kArgumentSlots = PARSER_NATIVE_MAX_ARGS * 4 / 32;
 // values that are the same in every row when nothing is called.
 constexpr size_t kRegisters = 12;
 constexpr uint32_t kSlotScratch = 12, kOperandScratch = 13, kSpareScratch = 14;
-// The input a conditional's discarded lanes give a lane kernel.
+// A comparison's value where it holds.
 const float kOne = 1.0f;
 
 constexpr size_t kSlotBytes = 32;
@@ -189,43 +188,6 @@ public:
             a_.call(x86::rax);
             a_.movss(slot(depth, at), x86::xmm0);
         }
-        for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
-    }
-
-    // KERNEL over the lanes of the COUNT values (1 or 2) from DEPTH on, into
-    // DEPTH, in one call; FALLBACK is the scalar routine, for the lanes it
-    // passes on. Inside a conditional's branch (DISCARDED), the lanes the
-    // branch does not take are given 1 instead: their values are never read,
-    // and 1 is inside every kernel's range, so they cost no call of the
-    // routine (log of the negative half of x in x > 0 ? log(x) : 0).
-    void call_lanes(const void *kernel, const void *fallback, size_t depth, size_t count, const Discarded *discarded) {
-        const size_t top = depth + count;
-        for (size_t d = 0; d < top; ++d) place(d);
-        for (size_t d = 0; d < std::min(top, kRegisters); ++d) store(slot(d), reg(d));
-        if (discarded != nullptr && avx_) { // kernels are AVX2 code: avx_ holds
-            const x86::Vec zero = reg(kOperandScratch), value = reg(kSlotScratch), one = reg(kSpareScratch);
-            a_.vxorps(zero, zero, zero);
-            a_.vcmpps(zero, zero, slot(aside(discarded->index, 0)), 0); // 0 == condition: false for a NaN
-            broadcast(one, &kOne);
-            for (size_t d = depth; d < top; ++d) {
-                load(value, slot(d));
-                if (discarded->where_zero)
-                    a_.vblendvps(value, value, one, zero);
-                else
-                    a_.vblendvps(value, one, value, zero);
-                store(slot(d), value);
-            }
-        }
-        if (avx_) a_.vzeroupper(); // the fallback's SSE code runs at full speed
-        // (in, out, n, fallback) or (a, b, out, n, fallback)
-        const x86::Gp args[] = {x86::rdi, x86::rsi, x86::rdx, x86::rcx, x86::r8};
-        size_t k = 0;
-        for (size_t d = depth; d < top; ++d) a_.lea(args[k++], slot(d));
-        a_.lea(args[k++], slot(depth));
-        a_.mov(args[k++].r32(), static_cast<uint32_t>(lanes()));
-        a_.mov(args[k], reinterpret_cast<uint64_t>(fallback));
-        a_.mov(x86::rax, reinterpret_cast<uint64_t>(kernel));
-        a_.call(x86::rax);
         for (size_t d = 0; d <= std::min(depth, kRegisters - 1); ++d) load(reg(d), slot(d));
     }
 
@@ -423,9 +385,8 @@ struct EmitSteps {
     VectorEmitter &e;
     const Program &p;
     const ColumnFeed *feeds;
-    bool avx2; // the kernels of the instruction set the code is made for
+    bool avx2; // comparisons are one instruction
     bool failed = false;
-    Vector<Discarded> open = {}; // the conditionals whose branch the steps are in, innermost last
 
     void at(size_t) {}
     void leaf(size_t depth, size_t index) { e.leaf(depth, &feeds[index]); }
@@ -444,9 +405,6 @@ struct EmitSteps {
                 // < <= > >= == != as LT_OQ LE_OQ GT_OQ GE_OQ EQ_OQ NEQ_UQ
                 static constexpr uint32_t kPredicates[] = {0x11, 0x12, 0x1E, 0x1D, 0x00, 0x04};
                 e.compare(kPredicates[step.op - OP_LT], depth);
-            } else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op, avx2) : nullptr) {
-                e.call_lanes(reinterpret_cast<const void *>(lanes), reinterpret_cast<const void *>(kind.unary), depth, 1,
-                             open.empty() ? nullptr : &open.back());
             } else {
                 e.call(kind.routine(), kind.arity, depth);
             }
@@ -454,31 +412,20 @@ struct EmitSteps {
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];
             if (!c.call->pure) failed = true; // bulk calls those row by row, in row order
-            const FormKernels k = form_kernels(c.call->lanes, avx2);
-            const Discarded *discarded = open.empty() ? nullptr : &open.back();
             if (c.call->lanes == LaneForm::SQRT && c.count == 1)
                 e.sqrt(depth);
-            else if (c.count == 1 && k.one != nullptr)
-                e.call_lanes(reinterpret_cast<const void *>(k.one), reinterpret_cast<const void *>(k.unary), depth, 1,
-                             discarded);
-            else if (c.count == 2 && k.two != nullptr)
-                e.call_lanes(reinterpret_cast<const void *>(k.two), reinterpret_cast<const void *>(k.binary), depth, 2,
-                             discarded);
             else
                 e.host_call(c.call->fn, c.call->ctx, depth, c.count);
             return;
         }
         case Compute::BRANCH:
             e.set_aside(depth, index, 0);
-            open.push_back(Discarded{index, true});
             return;
         case Compute::JUMP:
             e.set_aside(depth, index, 1);
-            if (!open.empty()) open.back().where_zero = false;
             return;
         case Compute::JOIN:
             e.choose(depth, index);
-            if (!open.empty()) open.pop_back();
             return;
         case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
         case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
