@@ -8,24 +8,29 @@ namespace lp {
 
 std::atomic<uint64_t> lane_fallback_count{0}, lane_rounding_count{0};
 
-#if LIB_PARSE_LANES_AVX2
+#if LIB_PARSE_LANES_X86
 namespace lanes_avx2 {
 LaneKernel kernel_for(int32_t op);
 LaneKernel kernel_for(LaneForm form);
 LaneKernel2 kernel2_for(LaneForm form);
 } // namespace lanes_avx2
+namespace lanes_sse2 {
+LaneKernel kernel_for(int32_t op);
+LaneKernel kernel_for(LaneForm form);
+LaneKernel2 kernel2_for(LaneForm form);
+} // namespace lanes_sse2
+namespace {
+bool processor_has_avx2() {
+    __builtin_cpu_init(); // this runs before the constructors that would set it up
+    return __builtin_cpu_supports("avx2");
+}
+} // namespace
+bool lane_math_avx2 = processor_has_avx2();
+#else
+bool lane_math_avx2 = false;
 #endif
 
 namespace {
-
-bool have_avx2() {
-#if LIB_PARSE_LANES_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-#else
-    return false;
-#endif
-}
 
 template <double (*F)(double)>
 float widened(float x) {
@@ -48,16 +53,13 @@ double atan2_d(double y, double x) { return std::atan2(y, x); }
 
 } // namespace
 
-// Only AVX2 has the kernels: compiled for SSE2 alone, the compiler makes
-// vector code of too few of their loops (it has no 64-bit lane selection),
-// and the scalar routine is as fast.
 LaneKernel lane_kernel(int32_t op) {
-#if LIB_PARSE_LANES_AVX2
-    if (have_avx2()) return lanes_avx2::kernel_for(op);
+#if LIB_PARSE_LANES_X86
+    return lane_math_avx2 ? lanes_avx2::kernel_for(op) : lanes_sse2::kernel_for(op);
 #else
     (void)op;
-#endif
     return nullptr;
+#endif
 }
 
 FormKernels form_kernels(LaneForm form) {
@@ -76,11 +78,9 @@ FormKernels form_kernels(LaneForm form) {
     case LaneForm::HYPOT: k.binary = widened<hypot_d>; break;
     case LaneForm::ATAN2: k.binary = widened<atan2_d>; break;
     }
-#if LIB_PARSE_LANES_AVX2
-    if (have_avx2()) {
-        k.one = lanes_avx2::kernel_for(form);
-        k.two = lanes_avx2::kernel2_for(form);
-    }
+#if LIB_PARSE_LANES_X86
+    k.one = lane_math_avx2 ? lanes_avx2::kernel_for(form) : lanes_sse2::kernel_for(form);
+    k.two = lane_math_avx2 ? lanes_avx2::kernel2_for(form) : lanes_sse2::kernel2_for(form);
 #endif
     return k;
 }

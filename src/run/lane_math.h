@@ -25,10 +25,13 @@ namespace lp {
 // the operation's scalar routine, for the lanes the kernel does not keep.
 using LaneKernel = void (*)(const float *in, float *out, size_t n, UnaryRoutine fallback);
 
-// The kernel of operation OP where the processor has AVX2, or null: an
-// operation without one, or no AVX2. Bulk rows that call a kernel run in
-// blocks, which call it once for 256 rows.
+// The kernel of operation OP, or null: an operation without one, or a
+// processor other than x86-64. Bulk rows that call a kernel run in blocks,
+// which call it once for 256 rows.
 LaneKernel lane_kernel(int32_t op);
+// Whether the kernels are the AVX2 ones (where the processor has it) or the
+// SSE2 ones; the sweep and the tests set it to check both.
+extern bool lane_math_avx2;
 
 // The math set's functions with a lane form of a kernel: the kernels of one
 // operand and of two (or null, as above), and the scalar routines they fall

@@ -1,8 +1,9 @@
-// lane_math_kernels.h - the kernels of lane_math.h, in loops the compiler makes vector code of (lane_math_avx2.cpp).
+// lane_math_kernels.h - the kernels of lane_math.h, in loops the compiler makes vector code of (lane_math_avx2.cpp, _sse2.cpp).
 //
 // Each kernel is written as plain loops over a chunk of lanes with no
 // branch, which the compiler turns into vector code of the instruction set
-// its file is compiled for. The approximations:
+// its file is compiled for: 4 doubles a vector for AVX2, 2 for SSE2. The
+// approximations:
 //  - sin, cos, tan: x less k*pi/2 in three parts (k*P1 and k*P2 exact for
 //    |k| < 2^20), then Taylor polynomials to the 15th and 16th power on
 //    |r| <= pi/4 (next term below 2^-53 relative);
@@ -11,11 +12,15 @@
 //  - logn, log2, log10: x = 2^e * m with m in [sqrt(1/2), sqrt(2)), log m as
 //    2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to the 21st power of s;
 //  - atan: 1/|x| above 1, then (u sqrt3 - 1)/(u + sqrt3) above tan(pi/12)
-//    (adding pi/6), the series to the 27th power.
-// Each is within a few double ulps of the function; the rounding test
-// allows 2^-39 relative.
+//    (adding pi/6), the series to the 27th power;
+//  - the math set's: exp2 as exp after an exact reduction, sinh, cosh and
+//    tanh from exp (series near 0), asin and acos through atan, cbrt by
+//    Halley's steps, hypot as the root of the exact squares' sum, atan2
+//    through atan, pow as exp(y ln x) with ln x as logn's.
+// Each is within a few double ulps (pow 2^-46) of the function; the
+// rounding test allows 2^-39 relative.
 //
-// The file that includes this is compiled for AVX2, so it instantiates no
+// A file that includes this may be compiled for AVX2, so it instantiates no
 // template and defines no inline function of another header: the linker
 // could keep that AVX2 copy for every caller, also on a processor without it.
 #ifndef LANE_SET
@@ -49,13 +54,10 @@ inline double double_of(uint64_t u) { return same_bits<double>(u); }
 inline uint32_t bits_of(float f) { return same_bits<uint32_t>(f); }
 inline float float_of(uint32_t u) { return same_bits<float>(u); }
 
-// CONDITION ? A : B with no branch: a compiler may move a value computed
-// for one arm only into a branch, which it then cannot turn back into a
-// vector selection (the operation might trap where it was not computed).
-inline double select(bool condition, double a, double b) {
-    const uint64_t mask = 0 - static_cast<uint64_t>(condition);
-    return double_of((bits_of(a) & mask) | (bits_of(b) & ~mask));
-}
+// CONDITION ? A : B, both computed: a selection of vector lanes, since the
+// file is compiled with -fno-trapping-math (no operation may trap, so the
+// compiler need not keep an arm behind a branch).
+inline double select(bool condition, double a, double b) { return condition ? a : b; }
 
 // X where INSIDE, else 1, with no branch.
 inline float or_one(bool inside, float x) {
@@ -242,11 +244,17 @@ inline bool log_domain(float x) {
 struct LogParts {
     double e, log_m;
 };
-inline LogParts log_parts(float x) {
+// The biased exponent of a double X >= 0 as a double (an integer below 2^51
+// added to kRound's bits: no 64-bit integer conversion, which SSE2 lacks).
+inline double biased_exponent(double x) { return double_of(bits_of(kRound) + (bits_of(x) >> 52)) - kRound; }
+// The significand of a double X >= 0, in [1, 2).
+inline double significand(double x) {
+    return double_of((bits_of(x) & 0x000fffffffffffffu) | 0x3ff0000000000000u);
+}
+inline LogParts log_parts(double x) {
     constexpr double kSqrt2 = 1.41421356237309514547e+00;
-    const uint32_t b = bits_of(x);
-    double e = static_cast<double>(static_cast<int32_t>(b >> 23) - 127);
-    double m = static_cast<double>(float_of((b & 0x007fffffu) | 0x3f800000u));
+    double e = biased_exponent(x) - 1023.0;
+    double m = significand(x);
     const bool high = m > kSqrt2;
     m = select(high, m * 0.5, m);
     e = select(high, e + 1.0, e);
@@ -262,15 +270,15 @@ inline LogParts log_parts(float x) {
                             z * (1.0 / 13 + z * (1.0 / 15 + z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21)))))))));
     return LogParts{e, 2.0 * s + 2.0 * s * z * p};
 }
-inline double logn_approx(float x) {
+inline double logn_approx(double x) {
     const LogParts l = log_parts(x);
     return l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo);
 }
-inline double log2_approx(float x) {
+inline double log2_approx(double x) {
     const LogParts l = log_parts(x);
     return l.e + l.log_m * 1.44269504088896338700e+00;
 }
-inline double log10_approx(float x) {
+inline double log10_approx(double x) {
     const LogParts l = log_parts(x);
     return (l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo)) * 4.34294481903251816668e-01;
 }
@@ -323,19 +331,18 @@ inline bool cbrt_domain(float x) { return atan_domain(x); }
 // x = 2^(3q + r) m: 2^q times the cube root of 2^r m in [1, 8), from a
 // cubic within 1.8% by three of Halley's steps, each of which cubes the
 // error (to 2^-17, then far below a double ulp).
-inline double cbrt_approx(float x) {
-    const uint32_t b = bits_of(x) & 0x7fffffffu;
-    const double biased = static_cast<double>(static_cast<int32_t>(b >> 23) + 2); // e + 129, in [3, 256]
-    const double q = ((biased * (1.0 / 3) - 1.0 / 3) + kRound) - kRound;        // floor(biased / 3)
+inline double cbrt_approx(double x) {
+    const double biased = biased_exponent(std::fabs(x)) - 894.0;         // e + 129, in [3, 256]
+    const double q = ((biased * (1.0 / 3) - 1.0 / 3) + kRound) - kRound; // floor(biased / 3)
     const double r = biased - 3.0 * q;
-    const double m = static_cast<double>(float_of((b & 0x007fffffu) | 0x3f800000u));
+    const double m = significand(std::fabs(x));
     const double a = m * select(r == 0.0, 1.0, select(r == 1.0, 2.0, 4.0));
     double y = 0.72148223 + a * (0.32888628 + a * (-0.03472374 + a * 0.00171362));
     for (int step = 0; step < 3; ++step) {
         const double y3 = y * y * y;
         y = y * (y3 + 2.0 * a) / (2.0 * y3 + a);
     }
-    return std::copysign(y * power_of_two(q - 43.0 + kRound), static_cast<double>(x));
+    return std::copysign(y * power_of_two(q - 43.0 + kRound), x);
 }
 
 // Two operands: finite, each zero or normal, for hypot; normal for atan2.
@@ -347,15 +354,12 @@ inline bool hypot_domain(float x, float y) { return zero_or_normal(x) & zero_or_
 inline bool atan2_domain(float y, float x) { return atan_domain(y) & atan_domain(x); }
 // The squares of floats are exact in double, their sum within half an ulp,
 // and the root rounded once.
-inline double hypot_approx(float x, float y) {
-    const double a = x, b = y;
-    return std::sqrt(a * a + b * b);
-}
+inline double hypot_approx(double x, double y) { return std::sqrt(x * x + y * y); }
 // atan of |y/x| (within half an ulp), from pi where x < 0, signed as y.
-inline double atan2_approx(float y, float x) {
+inline double atan2_approx(double y, double x) {
     constexpr double kPi = 3.14159265358979311600e+00;
-    const double a = atan_approx(std::fabs(static_cast<double>(y)) / std::fabs(static_cast<double>(x)));
-    return std::copysign(select((bits_of(x) >> 31) != 0, kPi - a, a), static_cast<double>(y));
+    const double a = atan_approx(std::fabs(y) / std::fabs(x));
+    return std::copysign(select(x < 0.0, kPi - a, a), y);
 }
 // pow: x positive normal, y zero or normal, and |y log2 x| <= 126 told from
 // x's exponent e (|log2 x| <= |e| + 1), so the result is a normal float.
@@ -369,9 +373,17 @@ inline bool pow_domain(float x, float y) {
 }
 // e^(y ln x): ln x within 2^-51 of itself (its parts as logn's), the
 // product within 2^-50, so e^(y ln x) within 2^-43 for |y ln x| <= 88.
-inline double pow_approx(float x, float y) {
+inline double pow_approx(double x, double y) {
     const LogParts l = log_parts(x);
-    return exp_approx(static_cast<double>(y) * (l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo)));
+    return exp_approx(y * (l.e * kLn2Hi + (l.log_m + l.e * kLn2Lo)));
+}
+
+// True when every one of the M lanes is kept, as nearly every time: a loop
+// with no branch, where the fix-up's has one per lane.
+inline bool all_kept(const unsigned char *keep, size_t m) {
+    unsigned char all = 1;
+    for (size_t i = 0; i < m; ++i) all &= keep[i];
+    return all != 0;
 }
 
 // The lanes not kept, computed by FALLBACK, and counted.
@@ -396,45 +408,45 @@ inline bool rounding_to_nearest() { return (_mm_getcsr() & 0x6000u) == 0; }
 // M lanes of IN: APPROX and DOMAIN give each lane's double value and
 // whether it may be kept; the others go to FALLBACK. Each loop is one the
 // compiler makes vector code of.
-template <double (*Approx)(float), bool (*Domain)(float), class Count>
-inline void chunk(const float *in, float *out, Count m, bool nearest, UnaryRoutine fallback) {
+template <double (*Approx)(double), bool (*Domain)(float)>
+inline void chunk(const float *in, float *out, size_t m, bool nearest, UnaryRoutine fallback) {
     float x[kChunk];
-    double y[kChunk];
+    double wide[kChunk], y[kChunk];
     unsigned char inside[kChunk], keep[kChunk];
     for (size_t i = 0; i < m; ++i) x[i] = in[i]; // OUT may be IN
-    for (size_t i = 0; i < m; ++i) y[i] = Approx(x[i]);
+    // Widened in a loop of its own: one whose doubles stand beside floats
+    // is vector code for AVX2 but not for SSE2.
+    for (size_t i = 0; i < m; ++i) wide[i] = static_cast<double>(x[i]);
+    for (size_t i = 0; i < m; ++i) y[i] = Approx(wide[i]);
     for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
     for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
     for (size_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
-    fix_up(x, keep, inside, out, m, fallback);
+    if (!all_kept(keep, m)) fix_up(x, keep, inside, out, m, fallback);
 }
-// A count the compiler knows (not std::integral_constant: see the top).
-struct EightLanes {
-    constexpr operator size_t() const { return 8; }
-};
-// The lanes of IN, a chunk at a time. One AVX2 vector of lanes, what vector
-// code passes, has a chunk of its own whose loops the compiler unrolls.
-template <double (*Approx)(float), bool (*Domain)(float)>
+// The lanes of IN, a chunk at a time.
+template <double (*Approx)(double), bool (*Domain)(float)>
 void lanes_of(const float *in, float *out, size_t n, UnaryRoutine fallback) {
     const bool nearest = rounding_to_nearest();
-    if (n == 8) return chunk<Approx, Domain>(in, out, EightLanes(), nearest, fallback);
     for (size_t base = 0; base < n; base += kChunk)
         chunk<Approx, Domain>(in + base, out + base, n - base < kChunk ? n - base : kChunk, nearest, fallback);
 }
 // The two-operand kernels' lanes, as chunk and lanes_of.
-template <double (*Approx)(float, float), bool (*Domain)(float, float), class Count>
-inline void chunk2(const float *in_a, const float *in_b, float *out, Count m, bool nearest, BinaryRoutine fallback) {
+template <double (*Approx)(double, double), bool (*Domain)(float, float)>
+inline void chunk2(const float *in_a, const float *in_b, float *out, size_t m, bool nearest, BinaryRoutine fallback) {
     float a[kChunk], b[kChunk];
-    double y[kChunk];
+    double wide_a[kChunk], wide_b[kChunk], y[kChunk];
     unsigned char inside[kChunk], keep[kChunk];
     for (size_t i = 0; i < m; ++i) a[i] = in_a[i];
     for (size_t i = 0; i < m; ++i) b[i] = in_b[i];
     for (size_t i = 0; i < m; ++i) inside[i] = Domain(a[i], b[i]) & nearest;
     // Lanes outside the range are computed at (1, 1), inside every range:
     // their value is replaced, and a NaN or an infinity is better not met.
-    for (size_t i = 0; i < m; ++i) y[i] = Approx(or_one(inside[i], a[i]), or_one(inside[i], b[i]));
+    for (size_t i = 0; i < m; ++i) wide_a[i] = static_cast<double>(or_one(inside[i], a[i]));
+    for (size_t i = 0; i < m; ++i) wide_b[i] = static_cast<double>(or_one(inside[i], b[i]));
+    for (size_t i = 0; i < m; ++i) y[i] = Approx(wide_a[i], wide_b[i]);
     for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
     for (size_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
+    if (all_kept(keep, m)) return;
     uint64_t sent = 0, rounding = 0;
     for (size_t i = 0; i < m; ++i) {
         if (keep[i] == 0) {
@@ -445,29 +457,22 @@ inline void chunk2(const float *in_a, const float *in_b, float *out, Count m, bo
     }
     if (sent != 0) count_fallbacks(sent, rounding);
 }
-template <double (*Approx)(float, float), bool (*Domain)(float, float)>
+template <double (*Approx)(double, double), bool (*Domain)(float, float)>
 void lanes_of2(const float *a, const float *b, float *out, size_t n, BinaryRoutine fallback) {
     const bool nearest = rounding_to_nearest();
-    if (n == 8) return chunk2<Approx, Domain>(a, b, out, EightLanes(), nearest, fallback);
     for (size_t base = 0; base < n; base += kChunk)
         chunk2<Approx, Domain>(a + base, b + base, out + base, n - base < kChunk ? n - base : kChunk, nearest,
                                fallback);
 }
-// An approximation of a double, of a float's lanes.
-template <double (*Approx)(double)>
-double widened(float x) {
-    return Approx(static_cast<double>(x));
-}
-
 } // namespace
 
 LaneKernel kernel_for(int32_t op) {
     switch (op) {
-    case OP_COS: return lanes_of<widened<cos_approx>, trig_domain>;
-    case OP_SIN: return lanes_of<widened<sin_approx>, trig_domain>;
-    case OP_TAN: return lanes_of<widened<tan_approx>, trig_domain>;
-    case OP_ATAN: return lanes_of<widened<atan_approx>, atan_domain>;
-    case OP_EXP: return lanes_of<widened<exp_approx>, exp_domain>;
+    case OP_COS: return lanes_of<cos_approx, trig_domain>;
+    case OP_SIN: return lanes_of<sin_approx, trig_domain>;
+    case OP_TAN: return lanes_of<tan_approx, trig_domain>;
+    case OP_ATAN: return lanes_of<atan_approx, atan_domain>;
+    case OP_EXP: return lanes_of<exp_approx, exp_domain>;
     case OP_LOGN: return lanes_of<logn_approx, log_domain>;
     case OP_LOG2: return lanes_of<log2_approx, log_domain>;
     case OP_LOG10: return lanes_of<log10_approx, log_domain>;
@@ -478,12 +483,12 @@ LaneKernel kernel_for(int32_t op) {
 LaneKernel kernel_for(LaneForm form) {
     switch (form) {
     case LaneForm::CBRT: return lanes_of<cbrt_approx, cbrt_domain>;
-    case LaneForm::ASIN: return lanes_of<widened<asin_approx>, asin_domain>;
-    case LaneForm::ACOS: return lanes_of<widened<acos_approx>, acos_domain>;
-    case LaneForm::SINH: return lanes_of<widened<sinh_approx>, sinh_domain>;
-    case LaneForm::COSH: return lanes_of<widened<cosh_approx>, cosh_domain>;
-    case LaneForm::TANH: return lanes_of<widened<tanh_approx>, tanh_domain>;
-    case LaneForm::EXP2: return lanes_of<widened<exp2_approx>, exp2_domain>;
+    case LaneForm::ASIN: return lanes_of<asin_approx, asin_domain>;
+    case LaneForm::ACOS: return lanes_of<acos_approx, acos_domain>;
+    case LaneForm::SINH: return lanes_of<sinh_approx, sinh_domain>;
+    case LaneForm::COSH: return lanes_of<cosh_approx, cosh_domain>;
+    case LaneForm::TANH: return lanes_of<tanh_approx, tanh_domain>;
+    case LaneForm::EXP2: return lanes_of<exp2_approx, exp2_domain>;
     default: return nullptr;
     }
 }
