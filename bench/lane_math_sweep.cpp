@@ -1,28 +1,37 @@
 // lane_math_sweep.cpp - every float through the bulk code of each function that has a lane kernel, against its scalar routine.
 //
-// For cos sin tan atan exp logn log2 log10 and the math set's sqrt, each
-// of the 2^32 inputs goes through parser_calc_bulk as AVX2 vector code and
-// as the interpreter's blocks, both with the lane kernels, and each
-// result's bits (NaN payloads included) are compared with the operation's
-// own scalar routine, (float)f((double)x) with the C library's f. Prints,
+// For cos sin tan atan exp logn log2 log10 and the math set's sqrt cbrt
+// asin acos sinh cosh tanh exp2, each of the 2^32 inputs goes through
+// parser_calc_bulk as a host's call does (a text that calls a kernel runs
+// in blocks of rows; sqrt in vector code), with the AVX2 kernels where the
+// processor has them and with the SSE2 ones, and each result's bits (NaN
+// payloads included) are compared with the operation's own scalar routine,
+// (float)f((double)x) with the C library's f. Prints,
 // per function, the inputs checked, the lanes that differ (which must be
 // none) and the share of lanes the kernels sent to the scalar routine:
 // inputs outside their range, and lanes the rounding test sent.
 //
-// Usage: lane_math_sweep [STEP [FUNCTION...]]  (STEP > 1: every STEP-th input)
+// The math set's pow, hypot and atan2 get 2^31 pairs: 2^30 over every
+// exponent and both signs (the special values among them) and 2^30 over
+// moderate exponents.
+//
+// Usage: lane_math_sweep [--hard=FILE] [STEP [FUNCTION...]]  (STEP > 1: every STEP-th input)
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <random>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
 #include "lib_parse.h"
 #include "run/lane_math.h"
-#include "run/machine_code.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
 
@@ -36,24 +45,69 @@ uint32_t bits(float v) {
 
 struct Function {
     const char *name;
-    int32_t op;
+    int32_t op;              // the language's operation, or -1: the math set's function
+    lp::UnaryRoutine scalar; // for the math set's: (float)f((double)x) with the C library's f
+    double (*exact)(double); // the C library's f (null for sqrt, which has no rounding test)
 };
-// sqrt is the math set's (op -1), which vector code computes with one
-// instruction: its scalar routine is the set's, (float)sqrt((double)x).
-const Function kFunctions[] = {{"cos", lp::OP_COS},   {"sin", lp::OP_SIN},   {"tan", lp::OP_TAN},
-                               {"atan", lp::OP_ATAN}, {"exp", lp::OP_EXP},   {"logn", lp::OP_LOGN},
-                               {"log2", lp::OP_LOG2}, {"log10", lp::OP_LOG10}, {"sqrt", -1}};
+template <double (*F)(double)>
+float widened(float x) {
+    return static_cast<float>(F(static_cast<double>(x)));
+}
+double cos_d(double x) { return std::cos(x); }
+double sin_d(double x) { return std::sin(x); }
+double tan_d(double x) { return std::tan(x); }
+double atan_d(double x) { return std::atan(x); }
+double exp_d(double x) { return std::exp(x); }
+double logn_d(double x) { return std::log(x); }
+double log2_d(double x) { return std::log2(x); }
+double log10_d(double x) { return std::log10(x); }
+double sqrt_d(double x) { return std::sqrt(x); }
+double cbrt_d(double x) { return std::cbrt(x); }
+double asin_d(double x) { return std::asin(x); }
+double acos_d(double x) { return std::acos(x); }
+double sinh_d(double x) { return std::sinh(x); }
+double cosh_d(double x) { return std::cosh(x); }
+double tanh_d(double x) { return std::tanh(x); }
+double exp2_d(double x) { return std::exp2(x); }
+// The math set's sqrt vector code computes with one instruction.
+const Function kFunctions[] = {
+    {"cos", lp::OP_COS, nullptr, cos_d},     {"sin", lp::OP_SIN, nullptr, sin_d},
+    {"tan", lp::OP_TAN, nullptr, tan_d},     {"atan", lp::OP_ATAN, nullptr, atan_d},
+    {"exp", lp::OP_EXP, nullptr, exp_d},     {"logn", lp::OP_LOGN, nullptr, logn_d},
+    {"log2", lp::OP_LOG2, nullptr, log2_d},  {"log10", lp::OP_LOG10, nullptr, log10_d},
+    {"sqrt", -1, widened<sqrt_d>, nullptr},  {"cbrt", -1, widened<cbrt_d>, cbrt_d},
+    {"asin", -1, widened<asin_d>, asin_d},   {"acos", -1, widened<acos_d>, acos_d},
+    {"sinh", -1, widened<sinh_d>, sinh_d},   {"cosh", -1, widened<cosh_d>, cosh_d},
+    {"tanh", -1, widened<tanh_d>, tanh_d},   {"exp2", -1, widened<exp2_d>, exp2_d}};
 
-float math_sqrt(float x) { return static_cast<float>(std::sqrt(static_cast<double>(x))); }
-
-// The two ways bulk rows are computed with the kernels. (Vector code for
-// SSE2 calls the scalar routine lane by lane: nothing to sweep.)
-enum Way { kVector, kBlocks, kWays };
-const char *const kWayNames[kWays] = {"vector code", "blocks"};
+// The math set's functions of two operands.
+struct Function2 {
+    const char *name;
+    double (*f)(double, double);
+};
+double pow_d(double x, double y) { return std::pow(x, y); }
+double hypot_d(double x, double y) { return std::hypot(x, y); }
+double atan2_d(double y, double x) { return std::atan2(y, x); }
+const Function2 kFunctions2[] = {{"pow", pow_d}, {"hypot", hypot_d}, {"atan2", atan2_d}};
 
 struct Tally {
-    uint64_t checked = 0, differing[kWays] = {};
+    uint64_t checked = 0, differing = 0;
+    // Inputs (pairs: x << 32 | y) whose value lies near a rounding point,
+    // with their distance from it.
+    std::vector<std::pair<double, uint64_t>> hard;
 };
+
+// The distance, relative, of the C library's double value D from the
+// nearest point where rounding to float changes, when within 2^-39 (what
+// the rounding test sends back); else 1.
+double from_rounding_point(double d) {
+    const double e = std::fabs(d) * 0x1p-39;
+    if (!std::isfinite(d) || d == 0 || static_cast<float>(d - e) == static_cast<float>(d + e)) return 1;
+    const float f = static_cast<float>(d);
+    const double below = (static_cast<double>(f) + std::nextafter(f, -INFINITY)) / 2;
+    const double above = (static_cast<double>(f) + std::nextafter(f, INFINITY)) / 2;
+    return std::min(std::fabs(d - below), std::fabs(d - above)) / std::fabs(d);
+}
 
 // Inputs FROM, FROM + STEP, ... below 2^32, in stretches of STRIDE of which
 // this thread takes every other one: each stretch's reference values once,
@@ -61,69 +115,177 @@ struct Tally {
 void sweep(const Function &f, uint64_t from, uint64_t step, uint64_t stride, Tally *tally) {
     constexpr size_t kChunk = size_t{1} << 20; // the inputs of a stretch
     std::vector<float> x(kChunk), want(kChunk), got(kChunk);
-    Parser *ways[kWays] = {parser_new(), parser_new()};
-    parser_limit(ways[kBlocks], PARSER_LIMIT_NATIVE_CODE, 0);
-    for (Parser *p : ways)
-        if (f.op < 0) parser_math(p);
+    Parser *bulk = parser_new();
+    if (f.op < 0) parser_math(bulk);
     const std::string text = std::string(f.name) + "(x)";
     const char *names[] = {"x"};
-    const lp::UnaryRoutine scalar = f.op >= 0 ? lp::kind_of(f.op).unary : math_sqrt;
+    const lp::UnaryRoutine scalar = f.op >= 0 ? lp::kind_of(f.op).unary : f.scalar;
     for (uint64_t start = from; start < (uint64_t{1} << 32); start += 2 * stride) {
         size_t n = 0;
         for (uint64_t i = start; i < (uint64_t{1} << 32) && i < start + stride; i += step) {
             const uint32_t b = static_cast<uint32_t>(i);
             std::memcpy(&x[n], &b, sizeof b);
             want[n] = scalar(x[n]);
+            if (f.exact != nullptr) {
+                const double distance = from_rounding_point(f.exact(static_cast<double>(x[n])));
+                if (distance < 1) tally->hard.emplace_back(distance, b);
+            }
             n += 1;
         }
         const float *columns[] = {x.data()};
-        for (int w = 0; w < kWays; ++w) {
-            if (parser_calc_bulk(ways[w], text.c_str(), names, columns, 1, n, got.data()) != 0) std::abort();
-            for (size_t i = 0; i < n; ++i)
-                if (bits(got[i]) != bits(want[i]) && tally->differing[w]++ < 5)
-                    std::printf("  %s %s(%a) = %a, the scalar routine gives %a\n", kWayNames[w], f.name, x[i], got[i],
-                                want[i]);
-        }
+        if (parser_calc_bulk(bulk, text.c_str(), names, columns, 1, n, got.data()) != 0) std::abort();
+        for (size_t i = 0; i < n; ++i)
+            if (bits(got[i]) != bits(want[i]) && tally->differing++ < 5)
+                std::printf("  %s(%a) = %a, the scalar routine gives %a\n", f.name, x[i], got[i], want[i]);
         tally->checked += n;
     }
-    for (Parser *p : ways) parser_destroy(p);
+    parser_destroy(bulk);
+}
+
+// The operands of the two-operand sweep: each sign and each exponent from
+// LOW to HIGH (biased), with the mantissas 0, 1, the largest and random
+// ones, 2^15 floats in all: every special value among them.
+std::vector<float> operands(uint32_t low, uint32_t high, uint32_t seed) {
+    std::vector<float> xs;
+    std::mt19937 random(seed);
+    const uint32_t exponents = high - low + 1, per = (uint32_t{1} << 14) / exponents;
+    for (uint32_t sign = 0; sign < 2; ++sign)
+        for (uint32_t e = low; e <= high; ++e)
+            for (uint32_t k = 0; k < per; ++k) {
+                const uint32_t mantissa = k == 0 ? 0 : k == 1 ? 1 : k == 2 ? 0x7fffff : random() & 0x7fffff;
+                const uint32_t b = sign << 31 | e << 23 | mantissa;
+                float v;
+                std::memcpy(&v, &b, sizeof v);
+                xs.push_back(v);
+            }
+    return xs;
+}
+
+// Every pair of XS and YS through F(x, y), the rows of X taken by this
+// thread (PART of PARTS).
+void sweep2(const Function2 &f, const std::vector<float> &xs, const std::vector<float> &ys, size_t part, size_t parts,
+            Tally *tally) {
+    const size_t n = ys.size();
+    std::vector<float> x(n), want(n), got(n);
+    Parser *bulk = parser_new();
+    parser_math(bulk);
+    const std::string text = std::string(f.name) + "(x, y)";
+    const char *names[] = {"x", "y"};
+    for (size_t i = part; i < xs.size(); i += parts) {
+        std::fill(x.begin(), x.end(), xs[i]);
+        for (size_t j = 0; j < n; ++j) {
+            const double d = f.f(static_cast<double>(xs[i]), static_cast<double>(ys[j]));
+            want[j] = static_cast<float>(d);
+            const double distance = from_rounding_point(d);
+            if (distance < 1) tally->hard.emplace_back(distance, uint64_t{bits(xs[i])} << 32 | bits(ys[j]));
+        }
+        const float *columns[] = {x.data(), ys.data()};
+        if (parser_calc_bulk(bulk, text.c_str(), names, columns, 2, n, got.data()) != 0) std::abort();
+        for (size_t j = 0; j < n; ++j)
+            if (bits(got[j]) != bits(want[j]) && tally->differing++ < 5)
+                std::printf("  %s(%a, %a) = %a, the scalar routine gives %a\n", f.name, xs[i], ys[j], got[j], want[j]);
+        tally->checked += n;
+    }
+    parser_destroy(bulk);
+}
+
+// The share of lanes sent to the scalar routine since BEFORE, of CHECKED
+// inputs.
+void report(const char *name, bool avx2, uint64_t checked, const Tally *halves, uint64_t before, uint64_t rounding_before,
+            int *failures) {
+    const uint64_t differing = halves[0].differing + halves[1].differing;
+    const double sent = static_cast<double>(lp::lane_fallbacks() - before);
+    const double rounding = static_cast<double>(lp::lane_rounding_fallbacks() - rounding_before);
+    std::printf("%-6s %s %" PRIu64 " inputs: differing %" PRIu64
+                "; to the scalar routine %.4f%% (outside the kernel's range %.4f%%, by the rounding test "
+                "%.5f%%: %.0f inputs)\n",
+                name, avx2 ? "AVX2" : "SSE2", checked, differing, 100.0 * sent / static_cast<double>(checked),
+                100.0 * (sent - rounding) / static_cast<double>(checked), 100.0 * rounding / static_cast<double>(checked),
+                rounding);
+    std::fflush(stdout);
+    *failures += differing != 0;
+}
+
+// The 256 inputs whose values lie nearest a rounding point to FILE
+// (tests/data/lane_math_hard.txt): one line each, the function's name and
+// the operands' bits in hexadecimal.
+void record_hard(std::FILE *file, const char *name, const Tally *halves, bool pairs) {
+    if (file == nullptr) return;
+    std::vector<std::pair<double, uint64_t>> hard(halves[0].hard);
+    hard.insert(hard.end(), halves[1].hard.begin(), halves[1].hard.end());
+    const size_t kept = std::min<size_t>(hard.size(), 256);
+    std::partial_sort(hard.begin(), hard.begin() + static_cast<std::ptrdiff_t>(kept), hard.end());
+    for (size_t k = 0; k < kept; ++k) {
+        const uint64_t v = hard[k].second;
+        if (pairs)
+            std::fprintf(file, "%s %08" PRIx32 " %08" PRIx32 "\n", name, static_cast<uint32_t>(v >> 32),
+                         static_cast<uint32_t>(v));
+        else
+            std::fprintf(file, "%s %08" PRIx32 "\n", name, static_cast<uint32_t>(v));
+    }
+}
+
+bool chosen(const char *name, int argc, char **argv) {
+    bool yes = argc <= 2;
+    for (int a = 2; a < argc; ++a) yes |= std::string(argv[a]) == name;
+    return yes;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+    // --hard=FILE: write a sample of the inputs near a rounding point there.
+    std::FILE *hard_file = nullptr;
+    if (argc > 1 && std::strncmp(argv[1], "--hard=", 7) == 0) {
+        hard_file = std::fopen(argv[1] + 7, "w");
+        if (hard_file == nullptr) return 2;
+        argv += 1;
+        argc -= 1;
+    }
     const uint64_t step = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
     if (step == 0) return 2;
-    if (!lp::native_bulk_avx2) {
-        std::printf("no AVX2 here: bulk rows call the scalar routines, and there is nothing to sweep\n");
-        return 0;
-    }
+    // Each instruction set the processor has: the AVX2 kernels, the SSE2 ones.
+    std::vector<bool> sets;
+    if (lp::lane_math_avx2) sets.push_back(true);
+    sets.push_back(false);
     int failures = 0;
     for (const Function &f : kFunctions) {
-        bool chosen = argc <= 2;
-        for (int a = 2; a < argc; ++a) chosen |= std::string(argv[a]) == f.name;
-        if (!chosen) continue;
-        const uint64_t before = lp::lane_fallbacks(), rounding_before = lp::lane_rounding_fallbacks();
-        // Two threads, each its own handles, over alternate stretches.
-        const uint64_t stride = step << 20; // a stretch fills one chunk of the sweep's arrays
-        Tally halves[2];
-        std::thread other(sweep, f, stride, step, stride, &halves[1]);
-        sweep(f, 0, step, stride, &halves[0]);
-        other.join();
-        const uint64_t checked = halves[0].checked + halves[1].checked;
-        uint64_t differing[kWays];
-        for (int w = 0; w < kWays; ++w) differing[w] = halves[0].differing[w] + halves[1].differing[w];
-        // Both ways ran every input through the kernel: half the count is one pass's.
-        const double sent = static_cast<double>(lp::lane_fallbacks() - before) / 2;
-        const double rounding = static_cast<double>(lp::lane_rounding_fallbacks() - rounding_before) / 2;
-        std::printf("%-6s %" PRIu64 " inputs: differing %" PRIu64 " (vector code) %" PRIu64
-                    " (blocks); to the scalar routine %.4f%% (outside the kernel's range %.4f%%, by the rounding test "
-                    "%.5f%%: %.0f inputs)\n",
-                    f.name, checked, differing[kVector], differing[kBlocks], 100.0 * sent / static_cast<double>(checked),
-                    100.0 * (sent - rounding) / static_cast<double>(checked),
-                    100.0 * rounding / static_cast<double>(checked), rounding);
-        std::fflush(stdout);
-        for (uint64_t d : differing) failures += d != 0;
+        if (!chosen(f.name, argc, argv)) continue;
+        for (const bool avx2 : sets) {
+            lp::lane_math_avx2 = avx2;
+            const uint64_t before = lp::lane_fallbacks(), rounding_before = lp::lane_rounding_fallbacks();
+            // Two threads, each its own handles, over alternate stretches.
+            const uint64_t stride = step << 20; // a stretch fills one chunk of the sweep's arrays
+            Tally halves[2];
+            std::thread other(sweep, f, stride, step, stride, &halves[1]);
+            sweep(f, 0, step, stride, &halves[0]);
+            other.join();
+            report(f.name, avx2, halves[0].checked + halves[1].checked, halves, before, rounding_before, &failures);
+            if (avx2 == sets.front()) record_hard(hard_file, f.name, halves, false);
+        }
     }
+    // Two operands: 2^30 pairs over every exponent, and 2^30 over the
+    // exponents -8 to 8, where most results are neither 0 nor infinite
+    // (STEP thins the first operand's floats).
+    const std::vector<float> wide_x = operands(0, 255, 1), wide_y = operands(0, 255, 2);
+    const std::vector<float> near_x = operands(119, 135, 3), near_y = operands(119, 135, 4);
+    for (const Function2 &f : kFunctions2) {
+        if (!chosen(f.name, argc, argv)) continue;
+        for (const bool avx2 : sets) {
+            lp::lane_math_avx2 = avx2;
+            const uint64_t before = lp::lane_fallbacks(), rounding_before = lp::lane_rounding_fallbacks();
+            Tally halves[2];
+            for (const auto *set : {&wide_x, &near_x}) {
+                const std::vector<float> &ys = set == &wide_x ? wide_y : near_y;
+                const size_t parts = 2 * step;
+                std::thread other(sweep2, f, std::cref(*set), std::cref(ys), step, parts, &halves[1]);
+                sweep2(f, *set, ys, 0, parts, &halves[0]);
+                other.join();
+            }
+            report(f.name, avx2, halves[0].checked + halves[1].checked, halves, before, rounding_before, &failures);
+            if (avx2 == sets.front()) record_hard(hard_file, f.name, halves, true);
+        }
+    }
+    if (hard_file != nullptr) std::fclose(hard_file);
     return failures == 0 ? 0 : 1;
 }

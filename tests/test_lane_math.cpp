@@ -7,7 +7,9 @@
 // large enough that the rounding test sends some lanes to the scalar routine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -18,7 +20,6 @@
 #include "lib_parse.h"
 #include "robust_support.h"
 #include "run/lane_math.h"
-#include "run/machine_code.h"
 
 namespace {
 
@@ -56,39 +57,98 @@ std::vector<float> sample() {
     return xs;
 }
 
-TEST(LaneMath, EveryKernelGivesTheScalarRoutinesBits) {
-    const std::vector<float> xs = sample();
-    const char *names[] = {"x"};
-    const float *columns[] = {xs.data()};
-    std::vector<float> got(xs.size());
-    const uint64_t rounding_before = lp::lane_rounding_fallbacks();
-    for (const char *f : {"cos", "sin", "tan", "atan", "exp", "logn", "log2", "log10", "sqrt"}) {
-        const std::string text = std::string(f) + "(x)";
-        ParserPtr reference(parser_new());
-        parser_math(reference.get());
-        parser_limit(reference.get(), PARSER_LIMIT_NATIVE_CODE, 0);
-        float *x = parser_var_ref(reference.get(), "x");
-        std::vector<float> want(xs.size());
-        for (size_t i = 0; i < xs.size(); ++i) {
-            *x = xs[i];
-            want[i] = parser_calc(reference.get(), text.c_str()); // one row: the scalar routine
-        }
-        for (const long long code : {1LL, 0LL}) { // vector code, and the interpreter's blocks
+// The inputs of FUNCTION whose values the sweep found nearest the points
+// where rounding to float changes (tests/data/lane_math_hard.txt): one
+// float, or two for a pair, per line.
+std::vector<std::vector<float>> hard_inputs(const std::string &function) {
+    std::vector<std::vector<float>> found;
+    std::FILE *file = std::fopen(LANE_MATH_HARD_INPUTS, "r");
+    if (file == nullptr) {
+        ADD_FAILURE() << "cannot read " << LANE_MATH_HARD_INPUTS;
+        return found;
+    }
+    char name[16];
+    unsigned x, y;
+    char line[64];
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        const int fields = std::sscanf(line, "%15s %x %x", name, &x, &y);
+        if (fields >= 2 && function == name)
+            found.push_back(fields == 3 ? std::vector<float>{from_bits(x), from_bits(y)} : std::vector<float>{from_bits(x)});
+    }
+    std::fclose(file);
+    return found;
+}
+
+// COLUMNS' rows of TEXT in bulk, with machine code on and off and with each
+// instruction set's kernels, against each row evaluated on its own (the
+// scalar routines): the rows that differ.
+size_t bulk_rows_differing(const std::string &text, const std::vector<std::vector<float>> &columns) {
+    const char *names[] = {"x", "y"};
+    const size_t rows = columns[0].size();
+    const float *data[] = {columns[0].data(), columns.size() > 1 ? columns[1].data() : nullptr};
+    ParserPtr reference(parser_new());
+    parser_math(reference.get());
+    parser_limit(reference.get(), PARSER_LIMIT_NATIVE_CODE, 0);
+    float *variables[] = {parser_var_ref(reference.get(), "x"), parser_var_ref(reference.get(), "y")};
+    std::vector<float> want(rows), got(rows);
+    for (size_t i = 0; i < rows; ++i) {
+        for (size_t c = 0; c < columns.size(); ++c) *variables[c] = columns[c][i];
+        want[i] = parser_calc(reference.get(), text.c_str()); // one row: the scalar routine
+    }
+    size_t differing = 0;
+    const bool processor_avx2 = lp::lane_math_avx2;
+    for (const bool avx2 : {true, false}) {
+        if (avx2 && !processor_avx2) continue;
+        lp::lane_math_avx2 = avx2;
+        for (const long long code : {1LL, 0LL}) {
             ParserPtr bulk(parser_new());
             parser_math(bulk.get());
             parser_limit(bulk.get(), PARSER_LIMIT_NATIVE_CODE, code);
-            ASSERT_EQ(parser_calc_bulk(bulk.get(), text.c_str(), names, columns, 1, xs.size(), got.data()), 0);
-            size_t differing = 0;
-            for (size_t i = 0; i < xs.size(); ++i)
+            if (parser_calc_bulk(bulk.get(), text.c_str(), names, data, columns.size(), rows, got.data()) != 0)
+                differing = rows;
+            for (size_t i = 0; i < rows && differing < rows; ++i)
                 if (bits(got[i]) != bits(want[i]) && differing++ < 5)
-                    ADD_FAILURE() << text << " of " << std::hexfloat << xs[i] << ": " << got[i] << ", the scalar routine "
-                                  << want[i] << " (machine code " << code << ")";
-            EXPECT_EQ(differing, 0u) << text;
+                    ADD_FAILURE() << text << " of " << std::hexfloat << columns[0][i]
+                                  << (columns.size() > 1 ? ", " + std::to_string(columns[1][i]) : std::string()) << ": "
+                                  << got[i] << ", the scalar routine " << want[i] << " (machine code " << code
+                                  << (avx2 ? ", AVX2)" : ", SSE2)");
         }
+    }
+    lp::lane_math_avx2 = processor_avx2;
+    return differing;
+}
+
+TEST(LaneMath, EveryKernelGivesTheScalarRoutinesBits) {
+    const std::vector<float> xs = sample();
+    const uint64_t rounding_before = lp::lane_rounding_fallbacks();
+    for (const char *f : {"cos", "sin", "tan", "atan", "exp", "logn", "log2", "log10", "sqrt", "cbrt", "asin", "acos",
+                          "sinh", "cosh", "tanh", "exp2"}) {
+        std::vector<float> inputs = xs;
+        for (const std::vector<float> &hard : hard_inputs(f)) inputs.push_back(hard[0]);
+        EXPECT_EQ(bulk_rows_differing(std::string(f) + "(x)", {inputs}), 0u) << f;
     }
     // Where the kernels run, the sample reaches the rounding test's other side.
     if (lp::lane_kernel(lp::OP_COS) != nullptr) {
         EXPECT_GT(lp::lane_rounding_fallbacks(), rounding_before);
+    }
+}
+
+// Pairs: the sample's floats against a shuffle of themselves, pairs of
+// moderate values, each special value against each, and the hard pairs.
+TEST(LaneMath, TwoOperandKernelsGiveTheScalarRoutinesBits) {
+    std::vector<float> xs = sample(), ys = xs;
+    std::mt19937 random(5);
+    std::shuffle(ys.begin(), ys.end(), random);
+    std::uniform_real_distribution<float> base(0.0f, 8.0f), power(-40.0f, 40.0f);
+    for (int k = 0; k < (1 << 16); ++k) xs.push_back(base(random)), ys.push_back(power(random));
+    const float specials[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 2.0f, -2.0f, 3.0f, INFINITY, -INFINITY, NAN,
+                              1e-45f, -1e-45f, 1e-40f, 1.17549435e-38f, 3.4028235e38f, -3.4028235e38f};
+    for (float a : specials)
+        for (float b : specials) xs.push_back(a), ys.push_back(b);
+    for (const char *f : {"pow", "hypot", "atan2"}) {
+        std::vector<std::vector<float>> pairs{xs, ys};
+        for (const std::vector<float> &hard : hard_inputs(f)) pairs[0].push_back(hard[0]), pairs[1].push_back(hard[1]);
+        EXPECT_EQ(bulk_rows_differing(std::string(f) + "(x,y)", pairs), 0u) << f;
     }
 }
 
