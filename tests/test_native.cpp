@@ -130,7 +130,8 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
                      "log2(", "1e39", "-1", "x-(y-(x+", "sum(", ",", "tick("},
                     {"(@)+x", "y-(@)", "@*2.5", "(@)/y", "x*(y-(x+@))", "cos(@)", "exp(@)", "logn(@)", "atan(@)",
                      "log2(@)", "(@)^y", "(@)%3", "sum(@,y,x)", "tick(@)", "y*(y+bump(@))", "if(@,x,tick(y))",
-                     "if(x-1,@,y*2)", "if(y,if(x,y,@),tick(@))", "1e39-(@)", "0/(@)", "-1*(@)"},
+                     "if(x-1,@,y*2)", "if(y,if(x,y,@),tick(@))", "1e39-(@)", "0/(@)", "-1*(@)", "lt(@,y)",
+                     "if(ge(x,@),y,x)", "ne(@,x)", "pow(@,y)", "hypot(x,@)", "cbrt(@)", "atan2(@,y)"},
                     {"x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))",
                      "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))",
                      "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))"});
@@ -145,7 +146,7 @@ TEST(Native, StandardGrammarSameBitsAndRecordsEverywhere) {
                     {"(@)+x", "y-(@)", "-(@)", "!(@)", "(@) < y", "x >= (@)", "(@) == x", "(@) != 0", "(@) && tick(y)",
                      "(@) || x", "x && (@)", "(@) ? x : tick(y)", "y > 0 ? (@) : -x", "cos(@)", "(@)^y", "y^-(@)",
                      "(@)%3", "sum(@, y, x)", "y*(y+bump(@))", "if(@, x, tick(y))", "f(@, y)", "g(y, @)", "g(@, x)",
-                     "h(@)", "0/(@)"},
+                     "h(@)", "0/(@)", "lt(@, y)", "eq(x, @)", "pow(y, @)", "tanh(@)"},
                     {"x-(y*f(x+(y-(x/(y+(x-(y*(x+(y-(x/(y > 0 ? tick(y+(x-(y*(x+(y-(cos(x)^y%f(x,y)))))))) : -x)))))))))),y))",
                      "g(x, y) - (y * (x + (y - (x / (2.5 + (x - (y * (x + (y - (x / (y + (x - (0.5 * (x + (y - "
                      "(x / (y + (x - g(y, x < y || !x)))))))))))))))))))"});

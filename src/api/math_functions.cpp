@@ -105,8 +105,8 @@ constexpr Entry kMathSet[] = {
     {"min", 1, PARSER_NATIVE_MAX_ARGS, min_of},
     {"max", 1, PARSER_NATIVE_MAX_ARGS, max_of},
     {"clamp", 3, 3, clamp_of},     {"pi", 0, 0, pi_of},           {"e", 0, 0, e_of},
-    {"lt", 2, 2, lt_of},           {"le", 2, 2, le_of},           {"gt", 2, 2, gt_of},
-    {"ge", 2, 2, ge_of},           {"eq", 2, 2, eq_of},           {"ne", 2, 2, ne_of},
+    {"lt", 2, 2, lt_of, LaneForm::LT},           {"le", 2, 2, le_of, LaneForm::LE},           {"gt", 2, 2, gt_of, LaneForm::GT},
+    {"ge", 2, 2, ge_of, LaneForm::GE},           {"eq", 2, 2, eq_of, LaneForm::EQ},           {"ne", 2, 2, ne_of, LaneForm::NE},
     {"and", 2, 2, and_of},         {"or", 2, 2, or_of},           {"not", 1, 1, not_of},
 };
 

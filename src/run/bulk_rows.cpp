@@ -258,6 +258,12 @@ private:
             take_spare(depth);
             return;
         }
+        const int32_t same = c.count == 2 ? form_operation(c.call->lanes) : -1;
+        if (vector && same >= 0) { // the math set's own comparison
+            compare(same, blocks[levels], stack[depth], stack[depth + 1], n);
+            take_spare(depth);
+            return;
+        }
         if (vector && lanes(depth, c)) return;
         for (size_t j = 0; j < (vector ? n : 1); ++j) {
             for (uint32_t k = 0; k < c.count; ++k) {

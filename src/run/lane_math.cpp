@@ -66,7 +66,13 @@ FormKernels form_kernels(LaneForm form) {
     FormKernels k{nullptr, nullptr, nullptr, nullptr};
     switch (form) {
     case LaneForm::CALL:
-    case LaneForm::SQRT: return k;
+    case LaneForm::SQRT:
+    case LaneForm::LT:
+    case LaneForm::LE:
+    case LaneForm::GT:
+    case LaneForm::GE:
+    case LaneForm::EQ:
+    case LaneForm::NE: return k; // no kernel: one instruction, or a call
     case LaneForm::CBRT: k.unary = widened<cbrt_d>; break;
     case LaneForm::ASIN: k.unary = widened<asin_d>; break;
     case LaneForm::ACOS: k.unary = widened<acos_d>; break;

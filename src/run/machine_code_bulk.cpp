@@ -381,6 +381,13 @@ namespace {
 // one chosen per lane. A leaf is read when an operation needs it, not where
 // it stands in the steps, and host functions are called lane by lane: the
 // same, since every one of them is pure.
+// The AVX comparison predicate of < <= > >= == != (OP_LT ... OP_NE):
+// LT_OQ LE_OQ GT_OQ GE_OQ EQ_OQ NEQ_UQ.
+uint32_t predicate(int32_t op) {
+    static constexpr uint32_t kPredicates[] = {0x11, 0x12, 0x1E, 0x1D, 0x00, 0x04};
+    return kPredicates[op - OP_LT];
+}
+
 struct EmitSteps {
     VectorEmitter &e;
     const Program &p;
@@ -402,9 +409,7 @@ struct EmitSteps {
             if (step.op == OP_SQUARE) {
                 e.square(depth);
             } else if (avx2 && step.op >= OP_LT && step.op <= OP_NE) {
-                // < <= > >= == != as LT_OQ LE_OQ GT_OQ GE_OQ EQ_OQ NEQ_UQ
-                static constexpr uint32_t kPredicates[] = {0x11, 0x12, 0x1E, 0x1D, 0x00, 0x04};
-                e.compare(kPredicates[step.op - OP_LT], depth);
+                e.compare(predicate(step.op), depth);
             } else {
                 e.call(kind.routine(), kind.arity, depth);
             }
@@ -412,8 +417,11 @@ struct EmitSteps {
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];
             if (!c.call->pure) failed = true; // bulk calls those row by row, in row order
+            const int32_t same = c.count == 2 ? form_operation(c.call->lanes) : -1;
             if (c.call->lanes == LaneForm::SQRT && c.count == 1)
                 e.sqrt(depth);
+            else if (avx2 && same >= 0) // the math set's own comparison
+                e.compare(predicate(same), depth);
             else
                 e.host_call(c.call->fn, c.call->ctx, depth, c.count);
             return;

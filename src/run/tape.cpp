@@ -105,6 +105,17 @@ struct TapeBuilder {
             return;
         case Compute::HOST: {
             const size_t count = operand_count(p, step);
+            const int32_t same = count == 2 ? form_operation(p.calls[step.call].call->lanes) : -1;
+            if (same >= 0) { // the math set's own comparison: the operation, its value kept as the call's
+                depth -= 1;
+                TapeOp &op = two_operands(TapeCode::BINARY, depth - 1);
+                op.fn.binary = kind_of(same).binary;
+                float *const kept = p.kept + kept_call(p, step.call);
+                op.to = kept;
+                place[depth - 1] = kept;
+                last = kept;
+                return;
+            }
             depth -= count;
             for (size_t d = depth; d < depth + count; ++d) settle(d);
             TapeOp &op = emit(TapeCode::HOST);
