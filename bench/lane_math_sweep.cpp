@@ -46,13 +46,8 @@ uint32_t bits(float v) {
 struct Function {
     const char *name;
     int32_t op;              // the language's operation, or -1: the math set's function
-    lp::UnaryRoutine scalar; // for the math set's: (float)f((double)x) with the C library's f
-    double (*exact)(double); // the C library's f (null for sqrt, which has no rounding test)
+    double (*exact)(double); // the C library's f: the scalar routine is (float)f((double)x)
 };
-template <double (*F)(double)>
-float widened(float x) {
-    return static_cast<float>(F(static_cast<double>(x)));
-}
 double cos_d(double x) { return std::cos(x); }
 double sin_d(double x) { return std::sin(x); }
 double tan_d(double x) { return std::tan(x); }
@@ -71,14 +66,12 @@ double tanh_d(double x) { return std::tanh(x); }
 double exp2_d(double x) { return std::exp2(x); }
 // The math set's sqrt vector code computes with one instruction.
 const Function kFunctions[] = {
-    {"cos", lp::OP_COS, nullptr, cos_d},     {"sin", lp::OP_SIN, nullptr, sin_d},
-    {"tan", lp::OP_TAN, nullptr, tan_d},     {"atan", lp::OP_ATAN, nullptr, atan_d},
-    {"exp", lp::OP_EXP, nullptr, exp_d},     {"logn", lp::OP_LOGN, nullptr, logn_d},
-    {"log2", lp::OP_LOG2, nullptr, log2_d},  {"log10", lp::OP_LOG10, nullptr, log10_d},
-    {"sqrt", -1, widened<sqrt_d>, nullptr},  {"cbrt", -1, widened<cbrt_d>, cbrt_d},
-    {"asin", -1, widened<asin_d>, asin_d},   {"acos", -1, widened<acos_d>, acos_d},
-    {"sinh", -1, widened<sinh_d>, sinh_d},   {"cosh", -1, widened<cosh_d>, cosh_d},
-    {"tanh", -1, widened<tanh_d>, tanh_d},   {"exp2", -1, widened<exp2_d>, exp2_d}};
+    {"cos", lp::OP_COS, cos_d},   {"sin", lp::OP_SIN, sin_d},    {"tan", lp::OP_TAN, tan_d},
+    {"atan", lp::OP_ATAN, atan_d}, {"exp", lp::OP_EXP, exp_d},    {"logn", lp::OP_LOGN, logn_d},
+    {"log2", lp::OP_LOG2, log2_d}, {"log10", lp::OP_LOG10, log10_d}, {"sqrt", -1, sqrt_d},
+    {"cbrt", -1, cbrt_d},          {"asin", -1, asin_d},          {"acos", -1, acos_d},
+    {"sinh", -1, sinh_d},          {"cosh", -1, cosh_d},          {"tanh", -1, tanh_d},
+    {"exp2", -1, exp2_d}};
 
 // The math set's functions of two operands.
 struct Function2 {
@@ -90,12 +83,37 @@ double hypot_d(double x, double y) { return std::hypot(x, y); }
 double atan2_d(double y, double x) { return std::atan2(y, x); }
 const Function2 kFunctions2[] = {{"pow", pow_d}, {"hypot", hypot_d}, {"atan2", atan2_d}};
 
+// The instruction sets whose kernels are checked: AVX2 where the processor
+// has it, and SSE2. Each sweep thread chooses its own (lp::lane_math_avx2).
+std::vector<bool> sets;
+
 struct Tally {
-    uint64_t checked = 0, differing = 0;
+    uint64_t checked = 0;
+    // Per set: lanes that differ, lanes sent to the scalar routine, and of
+    // those, lanes the rounding test sent.
+    uint64_t differing[2] = {}, sent[2] = {}, rounding[2] = {};
     // Inputs (pairs: x << 32 | y) whose value lies near a rounding point,
     // with their distance from it.
     std::vector<std::pair<double, uint64_t>> hard;
 };
+
+// N rows of TEXT over COLUMNS in bulk with each set's kernels, compared with
+// WANT; DESCRIBE prints a row that differs.
+template <class Describe>
+void run_sets(Parser *bulk, const std::string &text, const float *const *columns, size_t count, size_t n,
+              const float *want, float *got, Tally *tally, Describe describe) {
+    const char *names[] = {"x", "y"};
+    for (size_t k = 0; k < sets.size(); ++k) {
+        lp::lane_math_avx2 = sets[k];
+        const uint64_t sent = lp::lane_fallbacks(), rounding = lp::lane_rounding_fallbacks();
+        if (parser_calc_bulk(bulk, text.c_str(), names, columns, count, n, got) != 0) std::abort();
+        tally->sent[k] += lp::lane_fallbacks() - sent;
+        tally->rounding[k] += lp::lane_rounding_fallbacks() - rounding;
+        for (size_t i = 0; i < n; ++i)
+            if (bits(got[i]) != bits(want[i]) && tally->differing[k]++ < 5) describe(i, sets[k]);
+    }
+    tally->checked += n;
+}
 
 // The distance, relative, of the C library's double value D from the
 // nearest point where rounding to float changes, when within 2^-39 (what
@@ -111,33 +129,34 @@ double from_rounding_point(double d) {
 
 // Inputs FROM, FROM + STEP, ... below 2^32, in stretches of STRIDE of which
 // this thread takes every other one: each stretch's reference values once,
-// then each way's.
+// then each set's bulk rows.
 void sweep(const Function &f, uint64_t from, uint64_t step, uint64_t stride, Tally *tally) {
     constexpr size_t kChunk = size_t{1} << 20; // the inputs of a stretch
     std::vector<float> x(kChunk), want(kChunk), got(kChunk);
     Parser *bulk = parser_new();
     if (f.op < 0) parser_math(bulk);
     const std::string text = std::string(f.name) + "(x)";
-    const char *names[] = {"x"};
-    const lp::UnaryRoutine scalar = f.op >= 0 ? lp::kind_of(f.op).unary : f.scalar;
+    const bool rounding_test = f.exact != sqrt_d;
     for (uint64_t start = from; start < (uint64_t{1} << 32); start += 2 * stride) {
         size_t n = 0;
         for (uint64_t i = start; i < (uint64_t{1} << 32) && i < start + stride; i += step) {
             const uint32_t b = static_cast<uint32_t>(i);
             std::memcpy(&x[n], &b, sizeof b);
-            want[n] = scalar(x[n]);
-            if (f.exact != nullptr) {
-                const double distance = from_rounding_point(f.exact(static_cast<double>(x[n])));
-                if (distance < 1) tally->hard.emplace_back(distance, b);
-            }
+            const double d = f.exact(static_cast<double>(x[n]));
+            want[n] = static_cast<float>(d);
+            const double distance = rounding_test ? from_rounding_point(d) : 1;
+            if (distance < 1) tally->hard.emplace_back(distance, b);
             n += 1;
         }
+        // The language's functions: the reference is its scalar routine.
+        if (start == 0 && f.op >= 0)
+            for (size_t i = 0; i < n; ++i)
+                if (bits(lp::kind_of(f.op).unary(x[i])) != bits(want[i])) std::abort();
         const float *columns[] = {x.data()};
-        if (parser_calc_bulk(bulk, text.c_str(), names, columns, 1, n, got.data()) != 0) std::abort();
-        for (size_t i = 0; i < n; ++i)
-            if (bits(got[i]) != bits(want[i]) && tally->differing++ < 5)
-                std::printf("  %s(%a) = %a, the scalar routine gives %a\n", f.name, x[i], got[i], want[i]);
-        tally->checked += n;
+        run_sets(bulk, text, columns, 1, n, want.data(), got.data(), tally, [&](size_t i, bool avx2) {
+            std::printf("  %s %s(%a) = %a, the scalar routine gives %a\n", avx2 ? "AVX2" : "SSE2", f.name, x[i], got[i],
+                        want[i]);
+        });
     }
     parser_destroy(bulk);
 }
@@ -170,7 +189,6 @@ void sweep2(const Function2 &f, const std::vector<float> &xs, const std::vector<
     Parser *bulk = parser_new();
     parser_math(bulk);
     const std::string text = std::string(f.name) + "(x, y)";
-    const char *names[] = {"x", "y"};
     for (size_t i = part; i < xs.size(); i += parts) {
         std::fill(x.begin(), x.end(), xs[i]);
         for (size_t j = 0; j < n; ++j) {
@@ -180,30 +198,30 @@ void sweep2(const Function2 &f, const std::vector<float> &xs, const std::vector<
             if (distance < 1) tally->hard.emplace_back(distance, uint64_t{bits(xs[i])} << 32 | bits(ys[j]));
         }
         const float *columns[] = {x.data(), ys.data()};
-        if (parser_calc_bulk(bulk, text.c_str(), names, columns, 2, n, got.data()) != 0) std::abort();
-        for (size_t j = 0; j < n; ++j)
-            if (bits(got[j]) != bits(want[j]) && tally->differing++ < 5)
-                std::printf("  %s(%a, %a) = %a, the scalar routine gives %a\n", f.name, xs[i], ys[j], got[j], want[j]);
-        tally->checked += n;
+        run_sets(bulk, text, columns, 2, n, want.data(), got.data(), tally, [&](size_t j, bool avx2) {
+            std::printf("  %s %s(%a, %a) = %a, the scalar routine gives %a\n", avx2 ? "AVX2" : "SSE2", f.name, xs[i],
+                        ys[j], got[j], want[j]);
+        });
     }
     parser_destroy(bulk);
 }
 
-// The share of lanes sent to the scalar routine since BEFORE, of CHECKED
-// inputs.
-void report(const char *name, bool avx2, uint64_t checked, const Tally *halves, uint64_t before, uint64_t rounding_before,
-            int *failures) {
-    const uint64_t differing = halves[0].differing + halves[1].differing;
-    const double sent = static_cast<double>(lp::lane_fallbacks() - before);
-    const double rounding = static_cast<double>(lp::lane_rounding_fallbacks() - rounding_before);
-    std::printf("%-6s %s %" PRIu64 " inputs: differing %" PRIu64
-                "; to the scalar routine %.4f%% (outside the kernel's range %.4f%%, by the rounding test "
-                "%.5f%%: %.0f inputs)\n",
-                name, avx2 ? "AVX2" : "SSE2", checked, differing, 100.0 * sent / static_cast<double>(checked),
-                100.0 * (sent - rounding) / static_cast<double>(checked), 100.0 * rounding / static_cast<double>(checked),
-                rounding);
+// Per set: the inputs checked, those that differ, and the share of lanes
+// sent to the scalar routine.
+void report(const char *name, const Tally *halves, int *failures) {
+    const double checked = static_cast<double>(halves[0].checked + halves[1].checked);
+    for (size_t k = 0; k < sets.size(); ++k) {
+        const uint64_t differing = halves[0].differing[k] + halves[1].differing[k];
+        const double sent = static_cast<double>(halves[0].sent[k] + halves[1].sent[k]);
+        const double rounding = static_cast<double>(halves[0].rounding[k] + halves[1].rounding[k]);
+        std::printf("%-6s %s %.0f inputs: differing %" PRIu64
+                    "; to the scalar routine %.4f%% (outside the kernel's range %.4f%%, by the rounding test "
+                    "%.5f%%: %.0f inputs)\n",
+                    name, sets[k] ? "AVX2" : "SSE2", checked, differing, 100.0 * sent / checked,
+                    100.0 * (sent - rounding) / checked, 100.0 * rounding / checked, rounding);
+        *failures += differing != 0;
+    }
     std::fflush(stdout);
-    *failures += differing != 0;
 }
 
 // The 256 inputs whose values lie nearest a rounding point to FILE
@@ -244,25 +262,19 @@ int main(int argc, char **argv) {
     }
     const uint64_t step = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
     if (step == 0) return 2;
-    // Each instruction set the processor has: the AVX2 kernels, the SSE2 ones.
-    std::vector<bool> sets;
     if (lp::lane_math_avx2) sets.push_back(true);
     sets.push_back(false);
     int failures = 0;
     for (const Function &f : kFunctions) {
         if (!chosen(f.name, argc, argv)) continue;
-        for (const bool avx2 : sets) {
-            lp::lane_math_avx2 = avx2;
-            const uint64_t before = lp::lane_fallbacks(), rounding_before = lp::lane_rounding_fallbacks();
-            // Two threads, each its own handles, over alternate stretches.
-            const uint64_t stride = step << 20; // a stretch fills one chunk of the sweep's arrays
-            Tally halves[2];
-            std::thread other(sweep, f, stride, step, stride, &halves[1]);
-            sweep(f, 0, step, stride, &halves[0]);
-            other.join();
-            report(f.name, avx2, halves[0].checked + halves[1].checked, halves, before, rounding_before, &failures);
-            if (avx2 == sets.front()) record_hard(hard_file, f.name, halves, false);
-        }
+        // Two threads, each its own handle, over alternate stretches.
+        const uint64_t stride = step << 20; // a stretch fills one chunk of the sweep's arrays
+        Tally halves[2];
+        std::thread other(sweep, f, stride, step, stride, &halves[1]);
+        sweep(f, 0, step, stride, &halves[0]);
+        other.join();
+        report(f.name, halves, &failures);
+        record_hard(hard_file, f.name, halves, false);
     }
     // Two operands: 2^30 pairs over every exponent, and 2^30 over the
     // exponents -8 to 8, where most results are neither 0 nor infinite
@@ -271,20 +283,16 @@ int main(int argc, char **argv) {
     const std::vector<float> near_x = operands(119, 135, 3), near_y = operands(119, 135, 4);
     for (const Function2 &f : kFunctions2) {
         if (!chosen(f.name, argc, argv)) continue;
-        for (const bool avx2 : sets) {
-            lp::lane_math_avx2 = avx2;
-            const uint64_t before = lp::lane_fallbacks(), rounding_before = lp::lane_rounding_fallbacks();
-            Tally halves[2];
-            for (const auto *set : {&wide_x, &near_x}) {
-                const std::vector<float> &ys = set == &wide_x ? wide_y : near_y;
-                const size_t parts = 2 * step;
-                std::thread other(sweep2, f, std::cref(*set), std::cref(ys), step, parts, &halves[1]);
-                sweep2(f, *set, ys, 0, parts, &halves[0]);
-                other.join();
-            }
-            report(f.name, avx2, halves[0].checked + halves[1].checked, halves, before, rounding_before, &failures);
-            if (avx2 == sets.front()) record_hard(hard_file, f.name, halves, true);
+        Tally halves[2];
+        for (const auto *set : {&wide_x, &near_x}) {
+            const std::vector<float> &ys = set == &wide_x ? wide_y : near_y;
+            const size_t parts = 2 * step;
+            std::thread other(sweep2, f, std::cref(*set), std::cref(ys), step, parts, &halves[1]);
+            sweep2(f, *set, ys, 0, parts, &halves[0]);
+            other.join();
         }
+        report(f.name, halves, &failures);
+        record_hard(hard_file, f.name, halves, true);
     }
     if (hard_file != nullptr) std::fclose(hard_file);
     return failures == 0 ? 0 : 1;

@@ -1,12 +1,11 @@
 // lane_math.cpp - which kernel serves an operation on this processor, and the count of lanes sent back to the scalar routine.
 #include "run/lane_math.h"
 
-#include <atomic>
 #include <cmath>
 
 namespace lp {
 
-std::atomic<uint64_t> lane_fallback_count{0}, lane_rounding_count{0};
+thread_local uint64_t lane_fallback_count = 0, lane_rounding_count = 0;
 
 #if LIB_PARSE_LANES_X86
 namespace lanes_avx2 {
@@ -25,9 +24,9 @@ bool processor_has_avx2() {
     return __builtin_cpu_supports("avx2");
 }
 } // namespace
-bool lane_math_avx2 = processor_has_avx2();
+thread_local bool lane_math_avx2 = processor_has_avx2();
 #else
-bool lane_math_avx2 = false;
+thread_local bool lane_math_avx2 = false;
 #endif
 
 namespace {
@@ -92,11 +91,11 @@ FormKernels form_kernels(LaneForm form) {
 }
 
 void count_fallbacks(uint64_t sent, uint64_t rounding) {
-    lane_fallback_count.fetch_add(sent, std::memory_order_relaxed);
-    lane_rounding_count.fetch_add(rounding, std::memory_order_relaxed);
+    lane_fallback_count += sent;
+    lane_rounding_count += rounding;
 }
 
-uint64_t lane_fallbacks() { return lane_fallback_count.load(std::memory_order_relaxed); }
-uint64_t lane_rounding_fallbacks() { return lane_rounding_count.load(std::memory_order_relaxed); }
+uint64_t lane_fallbacks() { return lane_fallback_count; }
+uint64_t lane_rounding_fallbacks() { return lane_rounding_count; }
 
 } // namespace lp

@@ -29,9 +29,10 @@ using LaneKernel = void (*)(const float *in, float *out, size_t n, UnaryRoutine 
 // processor other than x86-64. Bulk rows that call a kernel run in blocks,
 // which call it once for 256 rows.
 LaneKernel lane_kernel(int32_t op);
-// Whether the kernels are the AVX2 ones (where the processor has it) or the
-// SSE2 ones; the sweep and the tests set it to check both.
-extern bool lane_math_avx2;
+// Whether the calling thread's kernels are the AVX2 ones (where the
+// processor has it) or the SSE2 ones: the sweep and the tests set it to
+// check both, each thread for itself.
+extern thread_local bool lane_math_avx2;
 
 // The math set's functions with a lane form of a kernel: the kernels of one
 // operand and of two (or null, as above), and the scalar routines they fall
@@ -45,13 +46,12 @@ struct FormKernels {
 };
 FormKernels form_kernels(LaneForm form);
 
-// Lanes sent to the scalar routine since the process began, for the sweep:
-// all of them, and those of inputs inside a kernel's range that its
-// rounding test sent.
+// Lanes the calling thread's kernels sent to the scalar routine since it
+// began, for the sweep and the tests: all of them, and those of inputs
+// inside a kernel's range that its rounding test sent.
 uint64_t lane_fallbacks();
 uint64_t lane_rounding_fallbacks();
-// Adds a kernel call's fallbacks to those counts (once per chunk: a shared
-// counter updated per lane would cost more than the lane).
+// Adds a kernel call's fallbacks to those counts (once per chunk).
 void count_fallbacks(uint64_t sent, uint64_t rounding);
 
 } // namespace lp
