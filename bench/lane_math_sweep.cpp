@@ -33,6 +33,7 @@
 #include "lib_parse.h"
 #include "run/lane_math.h"
 #include "tree/operation_kinds.h"
+#include "tree/math_set.h"
 #include "tree/operation_table.h"
 
 namespace {
@@ -57,31 +58,21 @@ double logn_d(double x) { return std::log(x); }
 double log2_d(double x) { return std::log2(x); }
 double log10_d(double x) { return std::log10(x); }
 double sqrt_d(double x) { return std::sqrt(x); }
-double cbrt_d(double x) { return std::cbrt(x); }
-double asin_d(double x) { return std::asin(x); }
-double acos_d(double x) { return std::acos(x); }
-double sinh_d(double x) { return std::sinh(x); }
-double cosh_d(double x) { return std::cosh(x); }
-double tanh_d(double x) { return std::tanh(x); }
-double exp2_d(double x) { return std::exp2(x); }
 // The math set's sqrt vector code computes with one instruction.
 const Function kFunctions[] = {
     {"cos", lp::OP_COS, cos_d},   {"sin", lp::OP_SIN, sin_d},    {"tan", lp::OP_TAN, tan_d},
     {"atan", lp::OP_ATAN, atan_d}, {"exp", lp::OP_EXP, exp_d},    {"logn", lp::OP_LOGN, logn_d},
     {"log2", lp::OP_LOG2, log2_d}, {"log10", lp::OP_LOG10, log10_d}, {"sqrt", -1, sqrt_d},
-    {"cbrt", -1, cbrt_d},          {"asin", -1, asin_d},          {"acos", -1, acos_d},
-    {"sinh", -1, sinh_d},          {"cosh", -1, cosh_d},          {"tanh", -1, tanh_d},
-    {"exp2", -1, exp2_d}};
+    {"cbrt", -1, lp::cbrt_d},          {"asin", -1, lp::asin_d},          {"acos", -1, lp::acos_d},
+    {"sinh", -1, lp::sinh_d},          {"cosh", -1, lp::cosh_d},          {"tanh", -1, lp::tanh_d},
+    {"exp2", -1, lp::exp2_d}};
 
 // The math set's functions of two operands.
 struct Function2 {
     const char *name;
     double (*f)(double, double);
 };
-double pow_d(double x, double y) { return std::pow(x, y); }
-double hypot_d(double x, double y) { return std::hypot(x, y); }
-double atan2_d(double y, double x) { return std::atan2(y, x); }
-const Function2 kFunctions2[] = {{"pow", pow_d}, {"hypot", hypot_d}, {"atan2", atan2_d}};
+const Function2 kFunctions2[] = {{"pow", lp::pow_d}, {"hypot", lp::hypot_d}, {"atan2", lp::atan2_d}};
 
 // The instruction sets whose kernels are checked: AVX2 where the processor
 // has it, and SSE2. Each sweep thread chooses its own (lp::lane_math_avx2).

@@ -9,6 +9,7 @@
 #include "api/call_scope.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/math_set.h"
 
 namespace lp {
 
@@ -27,25 +28,15 @@ float two(void *, const float *a, int) {
 }
 
 double sqrt_d(double x) { return std::sqrt(x); }
-double cbrt_d(double x) { return std::cbrt(x); }
 double abs_d(double x) { return std::fabs(x); }
 double floor_d(double x) { return std::floor(x); }
 double ceil_d(double x) { return std::ceil(x); }
 double round_d(double x) { return std::round(x); } // halves away from zero
 double trunc_d(double x) { return std::trunc(x); }
-double asin_d(double x) { return std::asin(x); }
-double acos_d(double x) { return std::acos(x); }
-double sinh_d(double x) { return std::sinh(x); }
-double cosh_d(double x) { return std::cosh(x); }
-double tanh_d(double x) { return std::tanh(x); }
-double exp2_d(double x) { return std::exp2(x); }
 // sign(±0) is ±0 and sign(NaN) is NaN: the argument itself unless it is a
 // number other than zero.
 double sign_d(double x) { return x > 0 ? 1.0 : x < 0 ? -1.0 : x; }
 double fmod_d(double x, double y) { return std::fmod(x, y); }
-double pow_d(double x, double y) { return std::pow(x, y); }
-double hypot_d(double x, double y) { return std::hypot(x, y); }
-double atan2_d(double y, double x) { return std::atan2(y, x); }
 
 // min and max of one or more arguments, as fmin and fmax: a NaN argument is
 // passed over unless every one is NaN. A tie (+0 and -0 among them) keeps

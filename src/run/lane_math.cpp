@@ -1,7 +1,7 @@
 // lane_math.cpp - which kernel serves an operation on this processor, and the count of lanes sent back to the scalar routine.
 #include "run/lane_math.h"
 
-#include <cmath>
+#include "tree/math_set.h"
 
 namespace lp {
 
@@ -39,17 +39,6 @@ template <double (*F)(double, double)>
 float widened(float x, float y) {
     return static_cast<float>(F(static_cast<double>(x), static_cast<double>(y)));
 }
-double cbrt_d(double x) { return std::cbrt(x); }
-double asin_d(double x) { return std::asin(x); }
-double acos_d(double x) { return std::acos(x); }
-double sinh_d(double x) { return std::sinh(x); }
-double cosh_d(double x) { return std::cosh(x); }
-double tanh_d(double x) { return std::tanh(x); }
-double exp2_d(double x) { return std::exp2(x); }
-double pow_d(double x, double y) { return std::pow(x, y); }
-double hypot_d(double x, double y) { return std::hypot(x, y); }
-double atan2_d(double y, double x) { return std::atan2(y, x); }
-
 } // namespace
 
 LaneKernel lane_kernel(int32_t op) {
