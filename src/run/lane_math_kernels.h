@@ -5,20 +5,22 @@
 // its file is compiled for: 4 doubles a vector for AVX2, 2 for SSE2. The
 // approximations:
 //  - sin, cos, tan: x less k*pi/2 in three parts (k*P1 and k*P2 exact for
-//    |k| < 2^20), then Taylor polynomials to the 15th and 16th power on
-//    |r| <= pi/4 (next term below 2^-53 relative);
-//  - exp: x less k*ln2 in two parts, a Taylor polynomial to the 13th power
+//    |k| < 2^20), then Taylor polynomials on |r| <= pi/4 (sin and cos with
+//    one polynomial whose coefficients each lane chooses);
+//  - exp: x less k*ln2 in two parts, a Taylor polynomial to the 11th power
 //    on |r| <= ln2/2, scaled by 2^k through its exponent bits;
 //  - logn, log2, log10: x = 2^e * m with m in [sqrt(1/2), sqrt(2)), log m as
 //    2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to the 21st power of s;
 //  - atan: 1/|x| above 1, then (u sqrt3 - 1)/(u + sqrt3) above tan(pi/12)
-//    (adding pi/6), the series to the 27th power;
+//    (adding pi/6), the series to the 21st power;
 //  - the math set's: exp2 as exp after an exact reduction, sinh, cosh and
 //    tanh from exp (series near 0), asin and acos through atan, cbrt by
 //    Halley's steps, hypot as the root of the exact squares' sum, atan2
-//    through atan, pow as exp(y ln x) with ln x as logn's.
-// Each is within a few double ulps (pow 2^-46) of the function; the
-// rounding test allows 2^-39 relative.
+//    through atan, pow as exp(y ln x) with ln x as logn's (whose full
+//    series keeps y ln x within 2^-44 of itself).
+// The series stop where the rest is below 2^-45 relative, so each kernel is
+// within 2^-44 of its function; the rounding test allows 2^-39, which
+// leaves the C library's own function thousands of double ulps.
 //
 // A file that includes this may be compiled for AVX2, so it instantiates no
 // template and defines no inline function of another header: the linker
@@ -95,6 +97,23 @@ inline double cos_poly(double r) {
     return 1.0 + z * p;
 }
 
+// sin(r), or cos(r) where COSINE, with one polynomial whose coefficients
+// each lane chooses, for the cost of one: Taylor to the 13th power of r for
+// sin, the 14th for cos, the rest below 2^-45 relative (cos r >= 0.7).
+inline double sin_or_cos(double r, bool cosine) {
+    const double z = r * r;
+    const double p =
+        select(cosine, -0.5, -1.0 / 6) +
+        z * (select(cosine, 1.0 / 24, 1.0 / 120) +
+             z * (select(cosine, -1.0 / 720, -1.0 / 5040) +
+                  z * (select(cosine, 1.0 / 40320, 1.0 / 362880) +
+                       z * (select(cosine, -1.0 / 3628800, -1.0 / 39916800) +
+                            z * (select(cosine, 1.0 / 479001600, 1.0 / 6227020800) +
+                                 z * select(cosine, -1.0 / 87178291200.0, 0.0))))));
+    const double a = select(cosine, 1.0, r);
+    return a + a * z * p;
+}
+
 // x = k pi/2 + r: r, and k mod 4 as a double.
 struct Reduced {
     double r, quadrant;
@@ -120,14 +139,12 @@ inline bool trig_domain(float x) {
 // Conditions are joined with | rather than ||, which would branch.
 inline double cos_approx(double x) {
     const Reduced d = reduce_half_pi(x);
-    const double s = sin_poly(d.r), c = cos_poly(d.r);
-    const double v = select((d.quadrant == 0.0) | (d.quadrant == 2.0), c, s);
+    const double v = sin_or_cos(d.r, (d.quadrant == 0.0) | (d.quadrant == 2.0));
     return select((d.quadrant == 1.0) | (d.quadrant == 2.0), -v, v);
 }
 inline double sin_approx(double x) {
     const Reduced d = reduce_half_pi(x);
-    const double s = sin_poly(d.r), c = cos_poly(d.r);
-    const double v = select((d.quadrant == 0.0) | (d.quadrant == 2.0), s, c);
+    const double v = sin_or_cos(d.r, (d.quadrant == 1.0) | (d.quadrant == 3.0));
     return select((d.quadrant == 2.0) | (d.quadrant == 3.0), -v, v);
 }
 inline double tan_approx(double x) {
@@ -143,7 +160,8 @@ inline bool exp_domain(float x) {
     const uint32_t b = bits_of(x);
     return (b <= 0x42b20000u) | ((b >= 0x80000000u) & (b <= 0xc2d00000u));
 }
-// e^r for |r| <= ln2/2 + a little.
+// e^r for |r| <= ln2/2 + a little: Taylor to the 11th power, the rest
+// below 2^-47 relative.
 inline double exp_poly(double r) {
     return 1.0 +
            r * (1.0 +
@@ -155,9 +173,7 @@ inline double exp_poly(double r) {
                                          r * (1.0 / 5040 +
                                               r * (1.0 / 40320 +
                                                    r * (1.0 / 362880 +
-                                                        r * (1.0 / 3628800 +
-                                                             r * (1.0 / 39916800 +
-                                                                  r * (1.0 / 479001600 + r * (1.0 / 6227020800.0)))))))))))));
+                                                        r * (1.0 / 3628800 + r * (1.0 / 39916800)))))))))));
 }
 // 2^k for the integer k that T holds as k + kRound.
 inline double power_of_two(double t) { return double_of((bits_of(t) - bits_of(kRound) + 1023) << 52); }
@@ -309,7 +325,7 @@ inline double atan_approx(double x) {
                                  w * (-1.0 / 15 +
                                       w * (1.0 / 17 +
                                            w * (-1.0 / 19 +
-                                                w * (1.0 / 21 + w * (-1.0 / 23 + w * (1.0 / 25 + w * (-1.0 / 27))))))))))));
+                                                w * (1.0 / 21)))))))));
     const double a = v + v * w * p;
     const double b = select(shifted, kPi6 + a, a);
     return std::copysign(select(inverted, kPi2 - b, b), x);
@@ -395,12 +411,14 @@ inline bool all_kept(const unsigned char *keep, size_t m) {
 }
 
 // The lanes not kept, computed by FALLBACK, and counted.
-inline void fix_up(const float *x, const unsigned char *keep, const unsigned char *inside, float *out, size_t m,
+// (A float widened and narrowed again is itself; a NaN is quieted, as the
+// routine's own widening does.)
+inline void fix_up(const double *wide, const unsigned char *keep, const unsigned char *inside, float *out, size_t m,
                    UnaryRoutine fallback) {
     uint64_t sent = 0, rounding = 0;
     for (size_t i = 0; i < m; ++i) {
         if (keep[i] == 0) {
-            out[i] = fallback(x[i]);
+            out[i] = fallback(static_cast<float>(wide[i]));
             sent += 1;
             rounding += inside[i];
         }
@@ -416,20 +434,20 @@ inline bool rounding_to_nearest() { return (_mm_getcsr() & 0x6000u) == 0; }
 // M lanes of IN: APPROX and DOMAIN give each lane's double value and
 // whether it may be kept; the others go to FALLBACK. Each loop is one the
 // compiler makes vector code of.
+// OUT may be IN: every input is read before the first output is written,
+// and the fix-up takes its inputs back from their exact doubles.
 template <double (*Approx)(double), bool (*Domain)(float)>
 inline void chunk(const float *in, float *out, size_t m, bool nearest, UnaryRoutine fallback) {
-    float x[kChunk];
     double wide[kChunk], y[kChunk];
     unsigned char inside[kChunk], keep[kChunk];
-    for (size_t i = 0; i < m; ++i) x[i] = in[i]; // OUT may be IN
     // Widened in a loop of its own: one whose doubles stand beside floats
     // is vector code for AVX2 but not for SSE2.
-    for (size_t i = 0; i < m; ++i) wide[i] = static_cast<double>(x[i]);
+    for (size_t i = 0; i < m; ++i) wide[i] = static_cast<double>(in[i]);
+    for (size_t i = 0; i < m; ++i) inside[i] = Domain(in[i]) & nearest;
     for (size_t i = 0; i < m; ++i) y[i] = Approx(wide[i]);
-    for (size_t i = 0; i < m; ++i) inside[i] = Domain(x[i]) & nearest;
     for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
     for (size_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
-    if (!all_kept(keep, m)) fix_up(x, keep, inside, out, m, fallback);
+    if (!all_kept(keep, m)) fix_up(wide, keep, inside, out, m, fallback);
 }
 // The lanes of IN, a chunk at a time.
 template <double (*Approx)(double), bool (*Domain)(float)>
