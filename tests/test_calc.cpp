@@ -222,6 +222,7 @@ TEST(Calc, VariablesListedReadAndRemoved) {
     EXPECT_EQ(parser_vars(p.get(), nullptr, nullptr), 3);
 
     float *old = parser_var_ref(p.get(), "xb");
+    parser_var(p.get(), "xb", 2.0f); // set by name: its lookup is remembered, and must be forgotten below
     EXPECT_EQ(parser_calc(p.get(), "x*10"), 20.0f); // x reads xb, the newest beginning with it
     for (int k = 0; k < 100; ++k) parser_eval(p.get()); // in machine code, where it is built
     EXPECT_EQ(parser_unset(p.get(), "xb"), 0);

@@ -87,6 +87,7 @@ void var_index_add(VarIndex *index, Variable *variable) {
 
 void var_index_remove(VarIndex *index, const Variable *variable) {
     if (index->slots == nullptr) return;
+    for (VarSlot &recent : index->recent) recent = VarSlot{0, nullptr};
     size_t length;
     const uint64_t head = name_head(variable->name, &length);
     const auto home_of = [&](const VarSlot &s) {

@@ -37,6 +37,11 @@ struct VarIndex {
     unsigned slot_shift; // 64 - log2(slots)
     size_t count;
     NameTrie names; // every name, in order of creation
+    // The variables short names found last, by a few bits of the name: a
+    // host that sets the same names again and again finds each here, with
+    // no hash. Any removal clears it.
+    static constexpr size_t kRecent = 16;
+    mutable VarSlot recent[kRecent] = {};
 };
 
 // The variable whose name is the short name (shorter than eight bytes) HEAD:
@@ -59,7 +64,13 @@ inline bool var_index_find_short(const VarIndex *index, const char *name, Variab
     for (size_t i = 0; i < 8; ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
         if (c == 0) {
+            VarSlot &recent = index->recent[(head ^ (head >> 8) ^ (head >> 16)) & (VarIndex::kRecent - 1)];
+            if (recent.head == head && recent.variable != nullptr) {
+                *found = recent.variable;
+                return true;
+            }
             *found = index->slots != nullptr ? var_index_find_head(index, head) : nullptr;
+            if (*found != nullptr) recent = VarSlot{head, *found};
             return true;
         }
         head |= static_cast<uint64_t>(c) << (8 * i);
