@@ -440,8 +440,8 @@ bool calls_only_thread_safe(const Program &p) {
 }
 
 // True when blocks compute the program's rows faster than vector code: it
-// calls a lane kernel, which a block calls once for 256 rows and vector
-// code once for each vector of 8 (its lanes stored and loaded around it).
+// calls a lane kernel, which a block calls once for 256 rows, where vector
+// code would call the scalar routine lane by lane.
 bool blocks_are_faster(const Program &p) {
     for (size_t k = 0; k < p.op_count; ++k)
         if (kind_of(p.ops[k].op).arity == 1 && lane_kernel(p.ops[k].op) != nullptr) return true;
