@@ -164,7 +164,7 @@ bool build(Parser *parser, const char *text) {
 [[gnu::always_inline]] inline float evaluate_tree(Parser *parser) {
     Program *program = parser->program;
     if (impossible(program == nullptr)) return 0.0f;
-    if (program->call_count != 0) {
+    if (program->host_call_count != 0) {
         BusyScope busy(parser);
         return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
     }
@@ -290,7 +290,7 @@ void lp::refresh_fast(const Parser *parser) {
                          parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
     const bool ready = current && program->native != nullptr;
     const bool interpreted = current && interpreted_for_good(*program, parser->limits.native_code());
-    const bool calls = current && program->call_count != 0;
+    const bool calls = current && program->host_call_count != 0;
     parser->fast = ready && !calls ? program->native : nullptr;
     parser->guarded = ready && calls ? program->native : nullptr;
     parser->interpreted = interpreted && !calls ? parser->program : nullptr;

@@ -110,8 +110,8 @@ using namespace lp;
 extern "C" int parser_math(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return 1;
     for (const Entry &e : kMathSet)
-        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0, true, e.lanes});
-    define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0, true});
+        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0, true, e.lanes, true});
+    define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0, true, LaneForm::CALL, true});
     parser->math = true; // defining the functions marked the tree to be rebuilt
     return 0;
 }

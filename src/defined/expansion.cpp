@@ -413,7 +413,8 @@ private:
         auto *data = new (arena_->allocate(sizeof(CallData))) CallData{
             NodeData{arena_->copy(text + from, static_cast<size_t>(name_end - from)), OP_CALL, CALCULATE, 0.0f},
             counted ? f->fn : nullptr, f->ctx, static_cast<int32_t>(args.size()), f->pure || !counted,
-            counted && f->conditional, f->thread_safe || !counted, counted ? f->lanes : LaneForm::CALL};
+            counted && f->conditional, f->thread_safe || !counted, counted ? f->lanes : LaneForm::CALL,
+            f->own || !counted};
         call->data = &data->data;
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {

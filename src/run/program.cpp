@@ -300,7 +300,10 @@ private:
             if (k == n - 1) constant_right = r.constant;
         }
         if (!constant) {
-            if (call != nullptr) p_->calls[p_->call_count] = CallStep{call, static_cast<uint32_t>(n)};
+            if (call != nullptr) {
+                p_->calls[p_->call_count] = CallStep{call, static_cast<uint32_t>(n)};
+                p_->host_call_count += !call->own;
+            }
             // x ^ 2 as x * x (OP_SQUARE), the same float without a call of pow.
             const bool square = d->op == OP_POW && constant_right && operands[1] == 2.0f;
             emit(d, square ? OP_SQUARE : d->op, call != nullptr ? static_cast<int32_t>(p_->call_count++) : -1);

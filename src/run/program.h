@@ -150,6 +150,7 @@ struct Program {
     size_t op_count;
     CallStep *calls;
     size_t call_count;
+    size_t host_call_count; // of those, calls that may run host code, which could call back into the handle
     ConstantRecord *constants;
     size_t constant_count;
     // The subtrees of each conditional's two branches, by its index (null

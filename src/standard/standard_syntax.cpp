@@ -397,7 +397,8 @@ private:
             TreeNode *node = arena_->node();
             node->data = &(new (arena_->allocate(sizeof(CallData))) CallData{
                                NodeData{arena_->copy(name, length), OP_CALL, CALCULATE, 0.0f}, host->fn, host->ctx,
-                               static_cast<int32_t>(n), host->pure, host->conditional, host->thread_safe, host->lanes})
+                               static_cast<int32_t>(n), host->pure, host->conditional, host->thread_safe, host->lanes,
+                               host->own})
                               ->data;
             hang_operands(node, n);
             push(node);

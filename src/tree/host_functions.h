@@ -23,6 +23,7 @@ struct HostFunction {
     uint64_t order;   // when the name was first defined: listings keep that order
     bool thread_safe; // may be called from several threads at once
     LaneForm lanes = LaneForm::CALL;
+    bool own = false; // the library's own (the math set): it never calls back into a handle
 };
 
 // By exact name: registering a name again replaces its function.
@@ -48,6 +49,7 @@ struct CallData {
     bool conditional; // if(c, a, b): only the branch c chooses is evaluated; no function
     bool thread_safe; // bulk rows that call it may run on several threads
     LaneForm lanes;
+    bool own; // runs no host code: the library's own function, or none (a call with the wrong count)
 };
 
 inline const CallData *call_of(const NodeData *d) { return reinterpret_cast<const CallData *>(d); }
