@@ -33,7 +33,7 @@
 #include "lib_parse.h"
 #include "run/lane_math.h"
 #include "tree/operation_kinds.h"
-#include "tree/math_set.h"
+#include "tree/double_functions.h"
 #include "tree/operation_table.h"
 
 namespace {
@@ -49,20 +49,12 @@ struct Function {
     int32_t op;              // the language's operation, or -1: the math set's function
     double (*exact)(double); // the C library's f: the scalar routine is (float)f((double)x)
 };
-double cos_d(double x) { return std::cos(x); }
-double sin_d(double x) { return std::sin(x); }
-double tan_d(double x) { return std::tan(x); }
-double atan_d(double x) { return std::atan(x); }
-double exp_d(double x) { return std::exp(x); }
-double logn_d(double x) { return std::log(x); }
-double log2_d(double x) { return std::log2(x); }
-double log10_d(double x) { return std::log10(x); }
 double sqrt_d(double x) { return std::sqrt(x); }
 // The math set's sqrt vector code computes with one instruction.
 const Function kFunctions[] = {
-    {"cos", lp::OP_COS, cos_d},   {"sin", lp::OP_SIN, sin_d},    {"tan", lp::OP_TAN, tan_d},
-    {"atan", lp::OP_ATAN, atan_d}, {"exp", lp::OP_EXP, exp_d},    {"logn", lp::OP_LOGN, logn_d},
-    {"log2", lp::OP_LOG2, log2_d}, {"log10", lp::OP_LOG10, log10_d}, {"sqrt", -1, sqrt_d},
+    {"cos", lp::OP_COS, lp::cos_d},   {"sin", lp::OP_SIN, lp::sin_d},    {"tan", lp::OP_TAN, lp::tan_d},
+    {"atan", lp::OP_ATAN, lp::atan_d}, {"exp", lp::OP_EXP, lp::exp_d},    {"logn", lp::OP_LOGN, lp::log_d},
+    {"log2", lp::OP_LOG2, lp::log2_d}, {"log10", lp::OP_LOG10, lp::log10_d}, {"sqrt", -1, sqrt_d},
     {"cbrt", -1, lp::cbrt_d},          {"asin", -1, lp::asin_d},          {"acos", -1, lp::acos_d},
     {"sinh", -1, lp::sinh_d},          {"cosh", -1, lp::cosh_d},          {"tanh", -1, lp::tanh_d},
     {"exp2", -1, lp::exp2_d}};

@@ -9,7 +9,7 @@
 #include "api/call_scope.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
-#include "tree/math_set.h"
+#include "tree/double_functions.h"
 
 namespace lp {
 

@@ -1,7 +1,7 @@
 // lane_math.cpp - which kernel serves an operation on this processor, and the count of lanes sent back to the scalar routine.
 #include "run/lane_math.h"
 
-#include "tree/math_set.h"
+#include "tree/double_functions.h"
 
 namespace lp {
 

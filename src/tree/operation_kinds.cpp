@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "support/error_log.h"
+#include "tree/double_functions.h"
 
 namespace lp {
 
@@ -40,14 +41,6 @@ template <double (*F)(double)>
 float in_double(float r) {
     return static_cast<float>(F(static_cast<double>(r)));
 }
-double cos_d(double x) { return std::cos(x); }
-double sin_d(double x) { return std::sin(x); }
-double atan_d(double x) { return std::atan(x); }
-double tan_d(double x) { return std::tan(x); }
-double exp_d(double x) { return std::exp(x); }
-double log_d(double x) { return std::log(x); }
-double log2_d(double x) { return std::log2(x); }
-double log10_d(double x) { return std::log10(x); }
 
 // The standard grammar's operations: a true negation (of 0, -0; of a NaN,
 // the NaN with its sign flipped), and comparisons and logic giving 1 or 0,
