@@ -11,9 +11,9 @@
 // none) and the share of lanes the kernels sent to the scalar routine:
 // inputs outside their range, and lanes the rounding test sent.
 //
-// The math set's pow, hypot and atan2 get 2^31 pairs: 2^30 over every
-// exponent and both signs (the special values among them) and 2^30 over
-// moderate exponents.
+// The math set's pow, hypot and atan2 get about 2^31 pairs: 2^30 over
+// every exponent and both signs (the special values among them) and about
+// 2^30 over moderate exponents.
 //
 // Usage: lane_math_sweep [--hard=FILE] [STEP [FUNCTION...]]  (STEP > 1: every STEP-th input)
 #include <algorithm>
@@ -146,7 +146,8 @@ void sweep(const Function &f, uint64_t from, uint64_t step, uint64_t stride, Tal
 
 // The operands of the two-operand sweep: each sign and each exponent from
 // LOW to HIGH (biased), with the mantissas 0, 1, the largest and random
-// ones, 2^15 floats in all: every special value among them.
+// ones, 2^15 floats or a little fewer in all (as many per exponent): every
+// special value among them.
 std::vector<float> operands(uint32_t low, uint32_t high, uint32_t seed) {
     std::vector<float> xs;
     std::mt19937 random(seed);
@@ -259,7 +260,7 @@ int main(int argc, char **argv) {
         report(f.name, halves, &failures);
         record_hard(hard_file, f.name, halves, false);
     }
-    // Two operands: 2^30 pairs over every exponent, and 2^30 over the
+    // Two operands: 2^30 pairs over every exponent, and about 2^30 over the
     // exponents -8 to 8, where most results are neither 0 nor infinite
     // (STEP thins the first operand's floats).
     const std::vector<float> wide_x = operands(0, 255, 1), wide_y = operands(0, 255, 2);
