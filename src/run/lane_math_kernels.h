@@ -4,23 +4,27 @@
 // branch, which the compiler turns into vector code of the instruction set
 // its file is compiled for: 4 doubles a vector for AVX2, 2 for SSE2. The
 // approximations:
-//  - sin, cos, tan: x less k*pi/2 in three parts (k*P1 and k*P2 exact for
-//    |k| < 2^20), then Taylor polynomials on |r| <= pi/4 (sin and cos with
-//    one polynomial whose coefficients each lane chooses);
-//  - exp: x less k*ln2 in two parts, a Taylor polynomial to the 11th power
-//    on |r| <= ln2/2, scaled by 2^k through its exponent bits;
+//  - sin, cos: x less q pi (cos: (q + 1/2) pi) in three parts, exact for
+//    |x| <= 2^19, then one odd polynomial for sin on |r| <= pi/2, negated
+//    by q's parity: no lane chooses between two polynomials;
+//  - tan: x less k pi/2 in three parts, Taylor polynomials for sin and cos
+//    on |r| <= pi/4, and their quotient;
+//  - exp: x less k ln2 in two parts, a polynomial of the 9th degree on
+//    |r| <= ln2/2, scaled by 2^k through its exponent bits;
 //  - logn, log2, log10: x = 2^e * m with m in [sqrt(1/2), sqrt(2)), log m as
-//    2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to the 21st power of s;
+//    2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to the 13th power of s;
 //  - atan: 1/|x| above 1, then (u sqrt3 - 1)/(u + sqrt3) above tan(pi/12)
 //    (adding pi/6), the series to the 21st power;
 //  - the math set's: exp2 as exp after an exact reduction, sinh, cosh and
 //    tanh from exp (series near 0), asin and acos through atan, cbrt by
 //    Halley's steps, hypot as the root of the exact squares' sum, atan2
-//    through atan, pow as exp(y ln x) with ln x as logn's (whose full
-//    series keeps y ln x within 2^-44 of itself).
-// The series stop where the rest is below 2^-45 relative, so each kernel is
-// within 2^-44 of its function; the rounding test allows 2^-39, which
-// leaves the C library's own function thousands of double ulps.
+//    through atan, pow as exp(y ln x) with ln x as logn's (within 2^-51,
+//    which keeps y ln x within 2^-44 of itself).
+// The polynomials of sin, exp and log are fitted to the function's relative
+// error rather than cut from its series, which takes fewer terms for the
+// same bound; every polynomial is evaluated in pairs of terms (pairs()).
+// Each kernel is within 2^-44 of its function; the rounding test allows
+// 2^-39, which leaves the C library's own function thousands of double ulps.
 //
 // A file that includes this may be compiled for AVX2, so it instantiates no
 // template and defines no inline function of another header: the linker
@@ -67,12 +71,29 @@ inline float or_one(bool inside, float x) {
     return float_of((bits_of(x) & mask) | (bits_of(1.0f) & ~mask));
 }
 
+// The ranges of the one-operand kernels are told from their widened
+// inputs: a NaN is inside none, and under -fno-trapping-math no comparison
+// keeps the compiler from vector code. The bounds are floats, so each range
+// is the same set of floats its bounds in float bits would give.
+constexpr double kMinNormal = 0x1p-126, kMaxFloat = 0x1.fffffep127, kBelowOne = 0x1.fffffep-1;
+inline bool within(double x, double low, double high) {
+    const bool above = x >= low, below = x <= high;
+    return above & below;
+}
+
 // True when every value within 2^-39 of Y, relatively, rounds to the float
 // Y rounds to (rounding is monotonic: the two ends decide). False for a NaN
 // or an infinity.
 inline bool rounds_alike(double y) {
     const double e = std::fabs(y) * 0x1p-39;
     return static_cast<float>(y - e) == static_cast<float>(y + e);
+}
+
+// c0 + c1 x + c2 x^2 + c3 x^3 of X and X2 = x^2, as two pairs (Estrin's
+// scheme): the pairs are computed side by side, where Horner's rule would
+// make one long chain of dependent steps, the time a kernel waits on.
+inline double pairs(double x, double x2, double c0, double c1, double c2, double c3) {
+    return (c0 + x * c1) + x2 * (c2 + x * c3);
 }
 
 // sin and cos of |r| <= pi/4 + a little.
@@ -97,22 +118,18 @@ inline double cos_poly(double r) {
     return 1.0 + z * p;
 }
 
-// sin(r), or cos(r) where COSINE, with one polynomial whose coefficients
-// each lane chooses, for the cost of one: Taylor to the 13th power of r for
-// sin, the 14th for cos, the rest below 2^-45 relative (cos r >= 0.7).
-inline double sin_or_cos(double r, bool cosine) {
-    const double z = r * r;
-    const double p =
-        select(cosine, -0.5, -1.0 / 6) +
-        z * (select(cosine, 1.0 / 24, 1.0 / 120) +
-             z * (select(cosine, -1.0 / 720, -1.0 / 5040) +
-                  z * (select(cosine, 1.0 / 40320, 1.0 / 362880) +
-                       z * (select(cosine, -1.0 / 3628800, -1.0 / 39916800) +
-                            z * (select(cosine, 1.0 / 479001600, 1.0 / 6227020800) +
-                                 z * select(cosine, -1.0 / 87178291200.0, 0.0))))));
-    const double a = select(cosine, 1.0, r);
-    return a + a * z * p;
+// sin r for |r| <= pi/2 + a little: r + r^3 P(r^2), P fitted to sin's
+// relative error (near minimax, within 2^-47 of sin r).
+inline double sin_half_pi(double r) {
+    const double z = r * r, z2 = z * z;
+    const double p = pairs(z, z2, -0.1666666666665945, 0.008333333332808383, -0.0001984126971513686,
+                           2.7557304933449687e-06) +
+                     z2 * z2 * ((-2.5051248672691706e-08 + z * 1.6031105262714895e-10) + z2 * -7.192848747172853e-13);
+    return r + r * z * p;
 }
+
+// V, negated where the lowest bit of BITS is set.
+inline double negated_where(double v, uint64_t bits) { return double_of(bits_of(v) ^ (bits << 63)); }
 
 // x = k pi/2 + r: r, and k mod 4 as a double.
 struct Reduced {
@@ -131,49 +148,48 @@ inline Reduced reduce_half_pi(double x) {
 }
 // Normal (a zero's sign a polynomial may lose, and a subnormal reads as
 // zero where the caller has denormals-are-zero set), |x| <= 2^19.
-inline bool trig_domain(float x) {
-    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
-    return (magnitude >= 0x00800000u) & (magnitude <= 0x49000000u);
-}
+inline bool trig_domain(double x) { return within(std::fabs(x), kMinNormal, 0x1p19); }
 
-// Conditions are joined with | rather than ||, which would branch.
-inline double cos_approx(double x) {
-    const Reduced d = reduce_half_pi(x);
-    const double v = sin_or_cos(d.r, (d.quadrant == 0.0) | (d.quadrant == 2.0));
-    return select((d.quadrant == 1.0) | (d.quadrant == 2.0), -v, v);
-}
+// pi in three parts, each of the first two with 33 bits, so its product
+// with an integer or half an integer below 2^18.5 is exact.
+constexpr double kPi1 = 2 * 1.57079632673412561417e+00, kPi2 = 2 * 6.07710050630396597660e-11,
+                 kPi3 = 2 * 2.02226624879595063154e-21;
+constexpr double kOneOverPi = 3.18309886183790671538e-01;
+// sin x = (-1)^q sin r of x = q pi + r; cos x = -(-1)^q sin r of
+// x = (q + 1/2) pi + r. |r| <= pi/2 either way, and q's parity is the
+// lowest bit of q + kRound.
 inline double sin_approx(double x) {
-    const Reduced d = reduce_half_pi(x);
-    const double v = sin_or_cos(d.r, (d.quadrant == 1.0) | (d.quadrant == 3.0));
-    return select((d.quadrant == 2.0) | (d.quadrant == 3.0), -v, v);
+    const double t = x * kOneOverPi + kRound;
+    const double q = t - kRound;
+    const double r = ((x - q * kPi1) - q * kPi2) - q * kPi3;
+    return negated_where(sin_half_pi(r), bits_of(t));
 }
+inline double cos_approx(double x) {
+    const double t = (x * kOneOverPi - 0.5) + kRound;
+    const double h = (t - kRound) + 0.5;
+    const double r = ((x - h * kPi1) - h * kPi2) - h * kPi3;
+    return negated_where(sin_half_pi(r), ~bits_of(t));
+}
+// Conditions are joined with | rather than ||, which would branch.
 inline double tan_approx(double x) {
     const Reduced d = reduce_half_pi(x);
     const double s = sin_poly(d.r), c = cos_poly(d.r);
     return select((d.quadrant == 0.0) | (d.quadrant == 2.0), s / c, -c / s);
 }
 
-// Results from subnormal floats to overflow: x in [-104, 89], told by its
-// bits (a comparison of a NaN may trap, so a compiler keeps it in a branch).
-// Subnormal arguments, whose exp is 1 whether or not they read as zero, too.
-inline bool exp_domain(float x) {
-    const uint32_t b = bits_of(x);
-    return (b <= 0x42b20000u) | ((b >= 0x80000000u) & (b <= 0xc2d00000u));
-}
-// e^r for |r| <= ln2/2 + a little: Taylor to the 11th power, the rest
-// below 2^-47 relative.
+// Results from subnormal floats to overflow: x in [-104, 89]. Subnormal
+// arguments, whose exp is 1 whether or not they read as zero, too.
+inline bool exp_domain(double x) { return within(x, -104.0, 89.0); }
+// e^r for |r| <= ln2/2 + a little: 1 + r + r^2 Q(r), Q fitted to e^r's
+// relative error (within 2^-45 of e^r).
 inline double exp_poly(double r) {
-    return 1.0 +
-           r * (1.0 +
-                r * (1.0 / 2 +
-                     r * (1.0 / 6 +
-                          r * (1.0 / 24 +
-                               r * (1.0 / 120 +
-                                    r * (1.0 / 720 +
-                                         r * (1.0 / 5040 +
-                                              r * (1.0 / 40320 +
-                                                   r * (1.0 / 362880 +
-                                                        r * (1.0 / 3628800 + r * (1.0 / 39916800)))))))))));
+    const double r2 = r * r;
+    const double q = pairs(r, r2, 0.49999999999664024, 0.16666666667265587, 0.04166666696244839,
+                           0.008333333095019976) +
+                     r2 * r2 *
+                         pairs(r, r2, 0.0013888811108754206, 0.0001984153907396242, 2.488082809477604e-05,
+                               2.7493113497320716e-06);
+    return 1.0 + (r + r2 * q);
 }
 // 2^k for the integer k that T holds as k + kRound.
 inline double power_of_two(double t) { return double_of((bits_of(t) - bits_of(kRound) + 1023) << 52); }
@@ -188,10 +204,7 @@ inline double exp_approx(double x) {
 }
 
 // 2^x of x in [-149, 127]: zeros and subnormals too, whose 2^x is 1.
-inline bool exp2_domain(float x) {
-    const uint32_t b = bits_of(x);
-    return (b <= 0x42fe0000u) | ((b >= 0x80000000u) & (b <= 0xc3150000u));
-}
+inline bool exp2_domain(double x) { return within(x, -149.0, 127.0); }
 // x = k + r with r exact (x is a float), then e^(r ln2) scaled by 2^k.
 inline double exp2_approx(double x) {
     constexpr double kLn2 = 6.93147180559945286227e-01;
@@ -202,15 +215,9 @@ inline double exp2_approx(double x) {
 
 // |x| up to 89 (and for sinh and tanh normal, a zero's sign kept by the
 // scalar routine); tanh is 1 to the float from 9.01 on, so it stops at 16.
-inline bool sinh_domain(float x) {
-    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
-    return (magnitude >= 0x00800000u) & (magnitude <= 0x42b20000u);
-}
-inline bool cosh_domain(float x) { return (bits_of(x) & 0x7fffffffu) <= 0x42b20000u; }
-inline bool tanh_domain(float x) {
-    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
-    return (magnitude >= 0x00800000u) & (magnitude <= 0x41800000u);
-}
+inline bool sinh_domain(double x) { return within(std::fabs(x), kMinNormal, 89.0); }
+inline bool cosh_domain(double x) { return within(std::fabs(x), 0.0, 89.0); }
+inline bool tanh_domain(double x) { return within(std::fabs(x), kMinNormal, 16.0); }
 // Below 1 the series, whose terms after x^17 are below 2^-56 of x; above,
 // (e^x - e^-x)/2 loses at most a third of a bit to the difference.
 inline double sinh_approx(double x) {
@@ -252,10 +259,7 @@ inline double tanh_approx(double x) {
 }
 
 // Positive normal floats.
-inline bool log_domain(float x) {
-    const uint32_t b = bits_of(x);
-    return b >= 0x00800000u && b < 0x7f800000u;
-}
+inline bool log_domain(double x) { return within(x, kMinNormal, kMaxFloat); }
 // x = 2^e m: e, and log m.
 struct LogParts {
     double e, log_m;
@@ -276,14 +280,9 @@ inline LogParts log_parts(double x) {
     e = select(high, e + 1.0, e);
     const double f = m - 1.0;
     const double s = f / (2.0 + f);
-    const double z = s * s;
-    const double p =
-        1.0 / 3 +
-        z * (1.0 / 5 +
-             z * (1.0 / 7 +
-                  z * (1.0 / 9 +
-                       z * (1.0 / 11 +
-                            z * (1.0 / 13 + z * (1.0 / 15 + z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21)))))))));
+    const double z = s * s, z2 = z * z;
+    const double p = pairs(z, z2, 0.3333333333329341, 0.2000000002625849, 0.14285708543742973, 0.11111687424984605) +
+                     z2 * z2 * (0.0906176800689203 + z * 0.08410572842767539);
     return LogParts{e, 2.0 * s + 2.0 * s * z * p};
 }
 inline double logn_approx(double x) {
@@ -300,10 +299,7 @@ inline double log10_approx(double x) {
 }
 
 // Normal and finite.
-inline bool atan_domain(float x) {
-    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
-    return (magnitude >= 0x00800000u) & (magnitude < 0x7f800000u);
-}
+inline bool atan_domain(double x) { return within(std::fabs(x), kMinNormal, kMaxFloat); }
 inline double atan_approx(double x) {
     constexpr double kSqrt3 = 1.73205080756887719318e+00;
     constexpr double kTanPi12 = 2.67949192431122695608e-01;
@@ -314,36 +310,24 @@ inline double atan_approx(double x) {
     const double u = select(inverted, 1.0 / t, t);
     const bool shifted = u > kTanPi12;
     const double v = select(shifted, (u * kSqrt3 - 1.0) / (u + kSqrt3), u);
-    const double w = v * v;
-    const double p =
-        -1.0 / 3 +
-        w * (1.0 / 5 +
-             w * (-1.0 / 7 +
-                  w * (1.0 / 9 +
-                       w * (-1.0 / 11 +
-                            w * (1.0 / 13 +
-                                 w * (-1.0 / 15 +
-                                      w * (1.0 / 17 +
-                                           w * (-1.0 / 19 +
-                                                w * (1.0 / 21)))))))));
+    const double w = v * v, w2 = w * w, w4 = w2 * w2;
+    const double p = (pairs(w, w2, -1.0 / 3, 1.0 / 5, -1.0 / 7, 1.0 / 9) + w4 * pairs(w, w2, -1.0 / 11, 1.0 / 13, -1.0 / 15, 1.0 / 17)) +
+                     w4 * w4 * (-1.0 / 19 + w * (1.0 / 21));
     const double a = v + v * w * p;
     const double b = select(shifted, kPi6 + a, a);
     return std::copysign(select(inverted, kPi2 - b, b), x);
 }
 
 // |x| < 1, and normal for asin (acos of a zero or subnormal is pi/2).
-inline bool asin_domain(float x) {
-    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
-    return (magnitude >= 0x00800000u) & (magnitude < 0x3f800000u);
-}
-inline bool acos_domain(float x) { return (bits_of(x) & 0x7fffffffu) < 0x3f800000u; }
+inline bool asin_domain(double x) { return within(std::fabs(x), kMinNormal, kBelowOne); }
+inline bool acos_domain(double x) { return within(std::fabs(x), 0.0, kBelowOne); }
 // Through atan, whose argument loses no bits: 1 - x and 1 + x of a float
 // are exact or within half a double ulp, and atan's condition is below 1.
 inline double asin_approx(double x) { return atan_approx(x / std::sqrt((1.0 - x) * (1.0 + x))); }
 inline double acos_approx(double x) { return 2.0 * atan_approx(std::sqrt((1.0 - x) / (1.0 + x))); }
 
 // Normal and finite.
-inline bool cbrt_domain(float x) { return atan_domain(x); }
+inline bool cbrt_domain(double x) { return atan_domain(x); }
 // x = 2^(3q + r) m: 2^q times the cube root of 2^r m in [1, 8), from a
 // cubic within 1.8% by three of Halley's steps, each of which cubes the
 // error (to 2^-17, then far below a double ulp).
@@ -371,8 +355,12 @@ inline bool hypot_domain(float x, float y) {
     const bool first = zero_or_normal(x), second = zero_or_normal(y);
     return first & second;
 }
+inline bool normal(float x) {
+    const uint32_t magnitude = bits_of(x) & 0x7fffffffu;
+    return (magnitude >= 0x00800000u) & (magnitude < 0x7f800000u);
+}
 inline bool atan2_domain(float y, float x) {
-    const bool first = atan_domain(y), second = atan_domain(x);
+    const bool first = normal(y), second = normal(x);
     return first & second;
 }
 // The squares of floats are exact in double, their sum within half an ulp,
@@ -410,51 +398,60 @@ inline bool all_kept(const unsigned char *keep, size_t m) {
     return all != 0;
 }
 
-// The lanes not kept, computed by FALLBACK, and counted.
-// (A float widened and narrowed again is itself; a NaN is quieted, as the
-// routine's own widening does.)
-inline void fix_up(const double *wide, const unsigned char *keep, const unsigned char *inside, float *out, size_t m,
-                   UnaryRoutine fallback) {
-    uint64_t sent = 0, rounding = 0;
-    for (size_t i = 0; i < m; ++i) {
-        if (keep[i] == 0) {
-            out[i] = fallback(static_cast<float>(wide[i]));
-            sent += 1;
-            rounding += inside[i];
-        }
-    }
-    if (sent != 0) count_fallbacks(sent, rounding);
-}
-
 // True when the caller rounds to nearest, as the kernels' reductions and
 // rounding test need: under another rounding mode (MXCSR bits 13-14) every
 // lane goes to the scalar routine, which rounds as the caller asked.
 inline bool rounding_to_nearest() { return (_mm_getcsr() & 0x6000u) == 0; }
 
+// The lanes of a chunk not kept, recomputed by FALLBACK from their exact
+// doubles (a float widened and narrowed again is itself; a NaN is quieted,
+// as the routine's own widening does), and counted.
+template <bool (*Domain)(double)>
+void fix_up(const double *wide, const double *y, float *out, size_t m, UnaryRoutine fallback) {
+    uint64_t sent = 0, rounding = 0;
+    for (size_t i = 0; i < m; ++i) {
+        const bool inside = Domain(wide[i]);
+        if (!inside || !rounds_alike(y[i])) {
+            out[i] = fallback(static_cast<float>(wide[i]));
+            sent += 1;
+            rounding += inside;
+        }
+    }
+    if (sent != 0) count_fallbacks(sent, rounding);
+}
+
 // M lanes of IN: APPROX and DOMAIN give each lane's double value and
 // whether it may be kept; the others go to FALLBACK. Each loop is one the
-// compiler makes vector code of.
-// OUT may be IN: every input is read before the first output is written,
-// and the fix-up takes its inputs back from their exact doubles.
-template <double (*Approx)(double), bool (*Domain)(float)>
-inline void chunk(const float *in, float *out, size_t m, bool nearest, UnaryRoutine fallback) {
+// compiler makes vector code of; the last writes every lane and tells
+// whether any is to be recomputed, which nearly never happens.
+// OUT may be IN: every input is read before the first output is written.
+template <double (*Approx)(double), bool (*Domain)(double)>
+inline void chunk(const float *in, float *out, size_t m, UnaryRoutine fallback) {
     double wide[kChunk], y[kChunk];
-    unsigned char inside[kChunk], keep[kChunk];
     // Widened in a loop of its own: one whose doubles stand beside floats
     // is vector code for AVX2 but not for SSE2.
     for (size_t i = 0; i < m; ++i) wide[i] = static_cast<double>(in[i]);
-    for (size_t i = 0; i < m; ++i) inside[i] = Domain(in[i]) & nearest;
     for (size_t i = 0; i < m; ++i) y[i] = Approx(wide[i]);
-    for (size_t i = 0; i < m; ++i) keep[i] = inside[i] & rounds_alike(y[i]);
-    for (size_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
-    if (!all_kept(keep, m)) fix_up(wide, keep, inside, out, m, fallback);
+    uint32_t rejected = 0;
+    for (size_t i = 0; i < m; ++i) {
+        out[i] = static_cast<float>(y[i]);
+        const bool kept = Domain(wide[i]) & rounds_alike(y[i]);
+        rejected |= static_cast<uint32_t>(!kept);
+    }
+    if (rejected != 0) fix_up<Domain>(wide, y, out, m, fallback);
 }
-// The lanes of IN, a chunk at a time.
-template <double (*Approx)(double), bool (*Domain)(float)>
+// The lanes of IN, a chunk at a time; under a rounding mode other than to
+// nearest, which the reductions and the rounding test assume, all by
+// FALLBACK, which rounds as the caller asked.
+template <double (*Approx)(double), bool (*Domain)(double)>
 void lanes_of(const float *in, float *out, size_t n, UnaryRoutine fallback) {
-    const bool nearest = rounding_to_nearest();
+    if (!rounding_to_nearest()) {
+        for (size_t i = 0; i < n; ++i) out[i] = fallback(in[i]);
+        count_fallbacks(n, 0);
+        return;
+    }
     for (size_t base = 0; base < n; base += kChunk)
-        chunk<Approx, Domain>(in + base, out + base, n - base < kChunk ? n - base : kChunk, nearest, fallback);
+        chunk<Approx, Domain>(in + base, out + base, n - base < kChunk ? n - base : kChunk, fallback);
 }
 // The two-operand kernels' lanes, as chunk and lanes_of.
 template <double (*Approx)(double, double), bool (*Domain)(float, float)>
