@@ -14,13 +14,13 @@
 //  - logn, log2, log10: x = 2^e * m with m in [sqrt(1/2), sqrt(2)), log m as
 //    2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to the 13th power of s;
 //  - atan: 1/|x| above 1, then (u sqrt3 - 1)/(u + sqrt3) above tan(pi/12)
-//    (adding pi/6), the series to the 21st power;
+//    (adding pi/6), a polynomial of the 15th degree;
 //  - the math set's: exp2 as exp after an exact reduction, sinh, cosh and
 //    tanh from exp (series near 0), asin and acos through atan, cbrt by
 //    Halley's steps, hypot as the root of the exact squares' sum, atan2
 //    through atan, pow as exp(y ln x) with ln x as logn's (within 2^-51,
 //    which keeps y ln x within 2^-44 of itself).
-// The polynomials of sin, exp and log are fitted to the function's relative
+// The polynomials of sin, exp, log and atan are fitted to the function's relative
 // error rather than cut from its series, which takes fewer terms for the
 // same bound; every polynomial is evaluated in pairs of terms (pairs()).
 // Each kernel is within 2^-44 of its function; the rounding test allows
@@ -310,9 +310,10 @@ inline double atan_approx(double x) {
     const double u = select(inverted, 1.0 / t, t);
     const bool shifted = u > kTanPi12;
     const double v = select(shifted, (u * kSqrt3 - 1.0) / (u + kSqrt3), u);
-    const double w = v * v, w2 = w * w, w4 = w2 * w2;
-    const double p = (pairs(w, w2, -1.0 / 3, 1.0 / 5, -1.0 / 7, 1.0 / 9) + w4 * pairs(w, w2, -1.0 / 11, 1.0 / 13, -1.0 / 15, 1.0 / 17)) +
-                     w4 * w4 * (-1.0 / 19 + w * (1.0 / 21));
+    const double w = v * v, w2 = w * w;
+    const double p = pairs(w, w2, -0.3333333333321503, 0.19999999957598985, -0.14285709141327863,
+                           0.11110814465149675) +
+                     w2 * w2 * ((-0.09081716986683501 + w * 0.07534211475642631) + w2 * -0.052217489319588715);
     const double a = v + v * w * p;
     const double b = select(shifted, kPi6 + a, a);
     return std::copysign(select(inverted, kPi2 - b, b), x);
