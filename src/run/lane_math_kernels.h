@@ -436,8 +436,8 @@ inline void chunk(const float *in, float *out, size_t m, UnaryRoutine fallback) 
     uint32_t rejected = 0;
     for (size_t i = 0; i < m; ++i) {
         out[i] = static_cast<float>(y[i]);
-        const bool kept = Domain(wide[i]) & rounds_alike(y[i]);
-        rejected |= static_cast<uint32_t>(!kept);
+        const bool inside = Domain(wide[i]), alike = rounds_alike(y[i]);
+        rejected |= static_cast<uint32_t>(!(inside & alike));
     }
     if (rejected != 0) fix_up<Domain>(wide, y, out, m, fallback);
 }
