@@ -6,10 +6,12 @@
 // in blocks of rows; sqrt in vector code), with the AVX2 kernels where the
 // processor has them and with the SSE2 ones, and each result's bits (NaN
 // payloads included) are compared with the operation's own scalar routine,
-// (float)f((double)x) with the C library's f. Prints,
-// per function, the inputs checked, the lanes that differ (which must be
-// none) and the share of lanes the kernels sent to the scalar routine:
-// inputs outside their range, and lanes the rounding test sent.
+// (float)f((double)x) with the C library's f; so is each value of the
+// one-lane kernels the interpreter and machine code call (sin, cos, sinh,
+// tanh). Prints, per function, the inputs checked, the lanes that differ
+// (which must be none) and the share of lanes the kernels sent to the
+// scalar routine: inputs outside their range, and lanes the rounding test
+// sent.
 //
 // The math set's pow, hypot and atan2 get about 2^31 pairs: 2^30 over
 // every exponent and both signs (the special values among them) and about
@@ -48,16 +50,26 @@ struct Function {
     const char *name;
     int32_t op;              // the language's operation, or -1: the math set's function
     double (*exact)(double); // the C library's f: the scalar routine is (float)f((double)x)
+    lp::LaneForm form = lp::LaneForm::CALL; // the math set's function's
 };
 double sqrt_d(double x) { return std::sqrt(x); }
 // The math set's sqrt vector code computes with one instruction.
 const Function kFunctions[] = {
     {"cos", lp::OP_COS, lp::cos_d},   {"sin", lp::OP_SIN, lp::sin_d},    {"tan", lp::OP_TAN, lp::tan_d},
     {"atan", lp::OP_ATAN, lp::atan_d}, {"exp", lp::OP_EXP, lp::exp_d},    {"logn", lp::OP_LOGN, lp::log_d},
-    {"log2", lp::OP_LOG2, lp::log2_d}, {"log10", lp::OP_LOG10, lp::log10_d}, {"sqrt", -1, sqrt_d},
-    {"cbrt", -1, lp::cbrt_d},          {"asin", -1, lp::asin_d},          {"acos", -1, lp::acos_d},
-    {"sinh", -1, lp::sinh_d},          {"cosh", -1, lp::cosh_d},          {"tanh", -1, lp::tanh_d},
-    {"exp2", -1, lp::exp2_d}};
+    {"log2", lp::OP_LOG2, lp::log2_d}, {"log10", lp::OP_LOG10, lp::log10_d}, {"sqrt", -1, sqrt_d, lp::LaneForm::SQRT},
+    {"cbrt", -1, lp::cbrt_d, lp::LaneForm::CBRT}, {"asin", -1, lp::asin_d, lp::LaneForm::ASIN},
+    {"acos", -1, lp::acos_d, lp::LaneForm::ACOS}, {"sinh", -1, lp::sinh_d, lp::LaneForm::SINH},
+    {"cosh", -1, lp::cosh_d, lp::LaneForm::COSH}, {"tanh", -1, lp::tanh_d, lp::LaneForm::TANH},
+    {"exp2", -1, lp::exp2_d, lp::LaneForm::EXP2}};
+
+// F's one-lane kernel, which the interpreter and machine code call for one
+// value, or null where they call the C library's routine.
+lp::UnaryRoutine one_lane_of(const Function &f) {
+    if (f.op < 0) return lp::lane_routine(f.form);
+    const lp::UnaryRoutine routine = lp::lane_routine(f.op);
+    return routine != lp::kind_of(f.op).unary ? routine : nullptr;
+}
 
 // The math set's functions of two operands.
 struct Function2 {
@@ -75,6 +87,8 @@ struct Tally {
     // Per set: lanes that differ, lanes sent to the scalar routine, and of
     // those, lanes the rounding test sent.
     uint64_t differing[2] = {}, sent[2] = {}, rounding[2] = {};
+    // Inputs whose one-lane kernel's value differs, where it has one.
+    uint64_t one_lane_differing = 0;
     // Inputs (pairs: x << 32 | y) whose value lies near a rounding point,
     // with their distance from it.
     std::vector<std::pair<double, uint64_t>> hard;
@@ -135,6 +149,11 @@ void sweep(const Function &f, uint64_t from, uint64_t step, uint64_t stride, Tal
         if (start == 0 && f.op >= 0)
             for (size_t i = 0; i < n; ++i)
                 if (bits(lp::kind_of(f.op).unary(x[i])) != bits(want[i])) std::abort();
+        if (const lp::UnaryRoutine one = one_lane_of(f))
+            for (size_t i = 0; i < n; ++i)
+                if (bits(one(x[i])) != bits(want[i]) && tally->one_lane_differing++ < 5)
+                    std::printf("  one lane %s(%a) = %a, the scalar routine gives %a\n", f.name, x[i], one(x[i]),
+                                want[i]);
         const float *columns[] = {x.data()};
         run_sets(bulk, text, columns, 1, n, want.data(), got.data(), tally, [&](size_t i, bool avx2) {
             std::printf("  %s %s(%a) = %a, the scalar routine gives %a\n", avx2 ? "AVX2" : "SSE2", f.name, x[i], got[i],
@@ -192,7 +211,7 @@ void sweep2(const Function2 &f, const std::vector<float> &xs, const std::vector<
 
 // Per set: the inputs checked, those that differ, and the share of lanes
 // sent to the scalar routine.
-void report(const char *name, const Tally *halves, int *failures) {
+void report(const char *name, const Tally *halves, bool one_lane, int *failures) {
     const double checked = static_cast<double>(halves[0].checked + halves[1].checked);
     for (size_t k = 0; k < sets.size(); ++k) {
         const uint64_t differing = halves[0].differing[k] + halves[1].differing[k];
@@ -203,6 +222,11 @@ void report(const char *name, const Tally *halves, int *failures) {
                     "%.5f%%: %.0f inputs)\n",
                     name, sets[k] ? "AVX2" : "SSE2", checked, differing, 100.0 * sent / checked,
                     100.0 * (sent - rounding) / checked, 100.0 * rounding / checked, rounding);
+        *failures += differing != 0;
+    }
+    if (one_lane) {
+        const uint64_t differing = halves[0].one_lane_differing + halves[1].one_lane_differing;
+        std::printf("%-6s one lane %.0f inputs: differing %" PRIu64 "\n", name, checked, differing);
         *failures += differing != 0;
     }
     std::fflush(stdout);
@@ -257,7 +281,7 @@ int main(int argc, char **argv) {
         std::thread other(sweep, f, stride, step, stride, &halves[1]);
         sweep(f, 0, step, stride, &halves[0]);
         other.join();
-        report(f.name, halves, &failures);
+        report(f.name, halves, one_lane_of(f) != nullptr, &failures);
         record_hard(hard_file, f.name, halves, false);
     }
     // Two operands: 2^30 pairs over every exponent, and about 2^30 over the
@@ -275,7 +299,7 @@ int main(int argc, char **argv) {
             sweep2(f, *set, ys, 0, parts, &halves[0]);
             other.join();
         }
-        report(f.name, halves, &failures);
+        report(f.name, halves, false, &failures);
         record_hard(hard_file, f.name, halves, true);
     }
     if (hard_file != nullptr) std::fclose(hard_file);

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "api/call_scope.h"
+#include "run/lane_math.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
 #include "tree/double_functions.h"
@@ -79,6 +80,23 @@ float and_of(void *, const float *a, int) { return truth(a[0] != 0 && a[1] != 0)
 float or_of(void *, const float *a, int) { return truth(a[0] != 0 || a[1] != 0); }
 float not_of(void *, const float *a, int) { return truth(a[0] == 0); }
 
+// A function of one operand whose kernel, one value at a time, is faster
+// than the C library's routine: its value by the kernel (the same float).
+template <LaneForm F>
+float kernel_one(void *, const float *a, int) {
+    static const UnaryRoutine routine = lane_routine(F);
+    return routine(a[0]);
+}
+// Null for a function without one.
+parser_native_fn by_kernel(LaneForm form) {
+    if (lane_routine(form) == nullptr) return nullptr;
+    switch (form) {
+    case LaneForm::SINH: return kernel_one<LaneForm::SINH>;
+    case LaneForm::TANH: return kernel_one<LaneForm::TANH>;
+    default: return nullptr;
+    }
+}
+
 struct Entry {
     const char *name;
     int min_args, max_args;
@@ -109,8 +127,10 @@ using namespace lp;
 
 extern "C" int parser_math(Parser *parser) noexcept {
     if (parser == nullptr || parser->busy) return 1;
-    for (const Entry &e : kMathSet)
-        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, e.fn, nullptr, true, false, 0, true, e.lanes, true});
+    for (const Entry &e : kMathSet) {
+        const parser_native_fn kernel = by_kernel(e.lanes), fn = kernel != nullptr ? kernel : e.fn;
+        define_host(parser, e.name, HostFunction{e.min_args, e.max_args, fn, nullptr, true, false, 0, true, e.lanes, true});
+    }
     define_host(parser, "if", HostFunction{3, 3, nullptr, nullptr, true, true, 0, true, LaneForm::CALL, true});
     parser->math = true; // defining the functions marked the tree to be rebuilt
     return 0;

@@ -15,6 +15,8 @@ LaneKernel2 kernel2_for(LaneForm form);
 } // namespace lanes_avx2
 namespace lanes_sse2 {
 LaneKernel kernel_for(int32_t op);
+UnaryRoutine routine_for(int32_t op);
+UnaryRoutine routine_for(LaneForm form);
 LaneKernel kernel_for(LaneForm form);
 LaneKernel2 kernel2_for(LaneForm form);
 } // namespace lanes_sse2
@@ -46,6 +48,22 @@ LaneKernel lane_kernel(int32_t op) {
     return lane_math_avx2 ? lanes_avx2::kernel_for(op) : lanes_sse2::kernel_for(op);
 #else
     (void)op;
+    return nullptr;
+#endif
+}
+
+UnaryRoutine lane_routine(int32_t op) {
+#if LIB_PARSE_LANES_X86
+    if (const UnaryRoutine one = lanes_sse2::routine_for(op)) return one;
+#endif
+    return kind_of(op).unary;
+}
+
+UnaryRoutine lane_routine(LaneForm form) {
+#if LIB_PARSE_LANES_X86
+    return lanes_sse2::routine_for(form);
+#else
+    (void)form;
     return nullptr;
 #endif
 }

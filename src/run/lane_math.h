@@ -46,6 +46,15 @@ struct FormKernels {
 };
 FormKernels form_kernels(LaneForm form);
 
+// One value at a time through a kernel (compiled for SSE2, which every
+// x86-64 processor has), where that is faster than the C library's routine
+// called on its own: sin and cos, and the math set's sinh and tanh. The same
+// rounding test keeps the kernel's float only where it is the routine's,
+// so the value is the routine's float. The first gives OP's routine
+// otherwise (the operation's own), the second null.
+UnaryRoutine lane_routine(int32_t op);
+UnaryRoutine lane_routine(LaneForm form);
+
 // Lanes the calling thread's kernels sent to the scalar routine since it
 // began, for the sweep and the tests: all of them, and those of inputs
 // inside a kernel's range that its rounding test sent.

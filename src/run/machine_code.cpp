@@ -8,6 +8,7 @@
 
 #include <asmjit/x86.h>
 
+#include "run/lane_math.h"
 #include "run/machine_code.h"
 #include "run/machine_code_runtime.h"
 #include "support/checked_memory.h"
@@ -280,7 +281,8 @@ struct EmitSteps {
         case Compute::MUL:
         case Compute::DIV: e.basic(kind.compute, depth); return;
         case Compute::ROUTINE:
-            e.call(kind.routine(), kind.arity, depth);
+            e.call(kind.arity == 1 ? reinterpret_cast<const void *>(lane_routine(step.op)) : kind.routine(), kind.arity,
+                   depth);
             return;
         case Compute::HOST: {
             const CallStep &c = p.calls[step.call];

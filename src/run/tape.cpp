@@ -9,6 +9,7 @@
 // arguments, and the value a conditional's branch leaves.
 #include <cstdlib>
 
+#include "run/lane_math.h"
 #include "run/program.h"
 #include "support/error_log.h"
 #include "tree/host_functions.h"
@@ -94,7 +95,7 @@ struct TapeBuilder {
             if (kind.arity == 1) {
                 const bool in_register = place[depth - 1] == last;
                 TapeOp &op = emit(in_register ? TapeCode::UNARY_A : TapeCode::UNARY);
-                op.fn.unary = kind.unary;
+                op.fn.unary = lane_routine(step.op); // the operation's value, by a kernel where faster
                 op.a = place[depth - 1];
                 op.to = result(depth - 1);
                 last = op.to;
