@@ -2,7 +2,8 @@
 //
 // Each function widens its arguments to double, computes with the C library
 // and rounds once, as the language's own functions do, so the interpreter,
-// machine code and bulk rows (which all call these same routines) give the
+// machine code and bulk rows (which call these same routines, or for sinh
+// and tanh a kernel whose rounding test gives the routine's float) give the
 // same bits.
 #include <cmath>
 

@@ -162,8 +162,10 @@ void mark_unevaluated(const TreeNode *root) {
 
 // The records of the last run, along the steps it took: the names' values
 // and the calls' results the run kept are written, and everything else is
-// computed from them again, with the same arithmetic, so they are the bits
-// the run computed. The branch not taken shows as not evaluated.
+// computed from them again, with the operations' routines, so they are the
+// bits the run computed (where the run called a one-lane kernel, the
+// rounding test makes its float the routine's). The branch not taken shows
+// as not evaluated.
 struct Sync {
     const Program &p;
     float *stack;

@@ -11,10 +11,6 @@ namespace lanes_sse2 {
 
 namespace {
 
-// One value through a kernel: the approximation and the rounding test of
-// its lanes, in the same double operations in the same order, so the same
-// float wherever a lane would keep its value; else the C library's F, as
-// the operation's own routine computes it.
 // Whether the caller rounds to nearest, told by two sums that round
 // otherwise under every other mode: cheaper than reading MXCSR, which costs
 // a one-lane call a third of its time. The empty asm keeps the compiler
@@ -26,35 +22,44 @@ inline bool sums_round_to_nearest() {
     return up & down;
 }
 
-template <double (*Approx)(double), bool (*Domain)(double), double (*F)(double)>
-float one_lane(float x) {
+// One value through a kernel: the approximation and the rounding test of
+// its lanes, in the same double operations in the same order, so the same
+// float wherever a lane would keep its value. False for a value the
+// operation's own routine is to compute.
+template <double (*Approx)(double), bool (*Domain)(double)>
+bool by_kernel(float x, float *value) {
     const double w = static_cast<double>(x);
-    if (sums_round_to_nearest() && Domain(w)) {
-        const double y = Approx(w);
-        if (rounds_alike(y)) return static_cast<float>(y);
-    }
-    return static_cast<float>(F(w));
+    if (!sums_round_to_nearest() || !Domain(w)) return false;
+    const double y = Approx(w);
+    *value = static_cast<float>(y);
+    return rounds_alike(y);
 }
-
-double c_cos(double x) { return std::cos(x); }
-double c_sin(double x) { return std::sin(x); }
-double c_sinh(double x) { return std::sinh(x); }
-double c_tanh(double x) { return std::tanh(x); }
+// The language's operation OP, and the math set's function of FORM.
+template <double (*Approx)(double), bool (*Domain)(double), int32_t Op>
+float operation_lane(float x) {
+    float value;
+    return by_kernel<Approx, Domain>(x, &value) ? value : kind_of(Op).unary(x);
+}
+template <double (*Approx)(double), bool (*Domain)(double), LaneForm Form>
+float form_lane(float x) {
+    float value;
+    return by_kernel<Approx, Domain>(x, &value) ? value : form_kernels(Form).unary(x);
+}
 
 } // namespace
 
 UnaryRoutine routine_for(int32_t op) {
     switch (op) {
-    case OP_COS: return one_lane<cos_approx, trig_domain, c_cos>;
-    case OP_SIN: return one_lane<sin_approx, trig_domain, c_sin>;
+    case OP_COS: return operation_lane<cos_approx, trig_domain, OP_COS>;
+    case OP_SIN: return operation_lane<sin_approx, trig_domain, OP_SIN>;
     default: return nullptr;
     }
 }
 
 UnaryRoutine routine_for(LaneForm form) {
     switch (form) {
-    case LaneForm::SINH: return one_lane<sinh_approx, sinh_domain, c_sinh>;
-    case LaneForm::TANH: return one_lane<tanh_approx, tanh_domain, c_tanh>;
+    case LaneForm::SINH: return form_lane<sinh_approx, sinh_domain, LaneForm::SINH>;
+    case LaneForm::TANH: return form_lane<tanh_approx, tanh_domain, LaneForm::TANH>;
     default: return nullptr;
     }
 }
