@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "containers/memory.h"
+#include "run/block_operation.h"
 #include "run/bulk_rows.h"
 #include "run/lane_math.h"
 #include "run/machine_code.h"
@@ -75,48 +76,22 @@ void apply_binary(float *__restrict out, Operand l, Operand r, size_t n, F f) {
 }
 
 // An arithmetic operation over a block: the bare instruction over every row
-// first, a loop the compiler makes vector code of on any processor; only
-// when some row's result is a NaN is the block computed again with the
-// evaluators' NaN rule (EXACT), which is the bare result wherever that is
-// no NaN.
-template <class Bare, class Exact>
-void apply_arithmetic(float *__restrict out, Operand l, Operand r, size_t n, Bare bare, Exact exact) {
-    int nan = 0;
-    if (l.vector && r.vector) {
-        const float *__restrict a = l.data, *__restrict b = r.data;
-        for (size_t i = 0; i < n; ++i) {
-            const float v = bare(a[i], b[i]);
-            out[i] = v;
-            nan |= v != v;
-        }
-    } else if (l.vector) {
-        const float *__restrict a = l.data;
-        const float b = *r.data;
-        for (size_t i = 0; i < n; ++i) {
-            const float v = bare(a[i], b);
-            out[i] = v;
-            nan |= v != v;
-        }
-    } else {
-        const float a = *l.data;
-        const float *__restrict b = r.data;
-        for (size_t i = 0; i < n; ++i) {
-            const float v = bare(a, b[i]);
-            out[i] = v;
-            nan |= v != v;
-        }
-    }
-    if (nan != 0) apply_binary(out, l, r, n, exact);
+// first, vector code on any processor (block_arithmetic); only when some
+// row's result is a NaN is the block computed again with the evaluators'
+// NaN rule (EXACT), which is the bare result wherever that is no NaN.
+template <class Exact>
+void apply_arithmetic(BlockOperation op, float *__restrict out, Operand l, Operand r, size_t n, Exact exact) {
+    if (block_arithmetic(op, out, l.data, l.vector, r.data, r.vector, n)) apply_binary(out, l, r, n, exact);
 }
 
 // The operation over a block, element by element with the evaluators' own
 // arithmetic, so every row has the bits a single evaluation gives.
 void apply(const OpKind &kind, float *__restrict out, Operand l, Operand r, size_t n) {
     switch (kind.compute) {
-    case Compute::ADD: apply_arithmetic(out, l, r, n, [](float a, float b) { return a + b; }, float_add); return;
-    case Compute::SUB: apply_arithmetic(out, l, r, n, [](float a, float b) { return a - b; }, float_sub); return;
-    case Compute::MUL: apply_arithmetic(out, l, r, n, [](float a, float b) { return a * b; }, float_mul); return;
-    case Compute::DIV: apply_arithmetic(out, l, r, n, [](float a, float b) { return a / b; }, float_div); return;
+    case Compute::ADD: apply_arithmetic(BlockOperation::ADD, out, l, r, n, float_add); return;
+    case Compute::SUB: apply_arithmetic(BlockOperation::SUB, out, l, r, n, float_sub); return;
+    case Compute::MUL: apply_arithmetic(BlockOperation::MUL, out, l, r, n, float_mul); return;
+    case Compute::DIV: apply_arithmetic(BlockOperation::DIV, out, l, r, n, float_div); return;
     case Compute::ROUTINE:
         if (kind.arity == 2) {
             apply_binary(out, l, r, n, kind.binary);
@@ -236,7 +211,7 @@ private:
             return;
         }
         if (step.op == OP_SQUARE) // x * x: square_of's value, a NaN's included
-            apply_arithmetic(blocks[levels], l, l, n, [](float a, float b) { return a * b; }, float_mul);
+            apply_arithmetic(BlockOperation::MUL, blocks[levels], l, l, n, float_mul);
         else if (step.op >= OP_LT && step.op <= OP_NE)
             compare(step.op, blocks[levels], l, r, n);
         else if (const LaneKernel lanes = kind.arity == 1 ? lane_kernel(step.op) : nullptr)
