@@ -41,9 +41,9 @@ constexpr size_t kMaxBlockBytes = size_t{16} << 20;
 constexpr double kThreadWorkNs = 500e3;
 // A row's estimated cost per step: an arithmetic step in vector code (a
 // square, a comparison and sqrt are one instruction there too), a lane
-// kernel (4 to 6.5 ns measured on a 2-core x86-64 machine), and a routine
+// kernel (2 to 3.5 ns measured on a 2-core x86-64 machine), and a routine
 // or host function called one row at a time (cos(y): 11 ns a row).
-constexpr double kArithmeticStepNs = 0.1, kKernelStepNs = 4.0, kCallStepNs = 10.0;
+constexpr double kArithmeticStepNs = 0.1, kKernelStepNs = 3.0, kCallStepNs = 10.0;
 
 // The cores this process may run on.
 size_t usable_cores() {
