@@ -273,13 +273,14 @@ inline double biased_exponent(double x) { return double_of(bits_of(kRound) + (bi
 inline double significand(double x) {
     return double_of((bits_of(x) & 0x000fffffffffffffu) | 0x3ff0000000000000u);
 }
+// x >= 0 as 2^e m, m in [sqrt(1/2), sqrt(2)), with integer steps on its
+// bits and no choice: adding the distance from sqrt(1/2)'s bits to 1's
+// carries into the exponent exactly where the significand reaches sqrt(2).
 inline LogParts log_parts(double x) {
-    constexpr double kSqrt2 = 1.41421356237309514547e+00;
-    double e = biased_exponent(x) - 1023.0;
-    double m = significand(x);
-    const bool high = m > kSqrt2;
-    m = select(high, m * 0.5, m);
-    e = select(high, e + 1.0, e);
+    constexpr uint64_t kHalfRoot = 0x3fe6a09e667f3bcdu; // sqrt(1/2)
+    const uint64_t t = bits_of(x) + (bits_of(1.0) - kHalfRoot);
+    const double e = double_of(bits_of(kRound) + (t >> 52)) - (kRound + 1023.0);
+    const double m = double_of((t & 0x000fffffffffffffu) + kHalfRoot);
     const double f = m - 1.0;
     const double s = f / (2.0 + f);
     const double z = s * s, z2 = z * z;
