@@ -125,7 +125,8 @@ struct Seen {
     std::set<std::thread::id> threads;
     Parser *stop = nullptr; // interrupted when the argument is kStopAt
     std::atomic<long> after_stop{0};
-    std::atomic<bool> stopped{false};
+    std::atomic<bool> claimed{false}; // one call makes the interrupt
+    std::atomic<bool> stopped{false}; // the interrupt is made
 };
 constexpr float kStopAt = 7777.0f;
 float noted(void *ctx, const float *args, int) {
@@ -135,7 +136,12 @@ float noted(void *ctx, const float *args, int) {
         seen->threads.insert(std::this_thread::get_id());
     }
     if (seen->stopped.load()) seen->after_stop.fetch_add(1);
-    if (seen->stop != nullptr && args[0] == kStopAt && !seen->stopped.exchange(true)) parser_interrupt(seen->stop);
+    // Calls are counted from the moment parser_interrupt has returned: a
+    // thread may be descheduled between claiming the stop and making it.
+    if (seen->stop != nullptr && args[0] == kStopAt && !seen->claimed.exchange(true)) {
+        parser_interrupt(seen->stop);
+        seen->stopped.store(true);
+    }
     return args[0] * 0.5f;
 }
 
