@@ -76,45 +76,53 @@ void drop_kernels(Program *p) {
 
 // Room for TOTAL nodes in P's arrays: those of the last build when they are
 // large enough and not so large that a short text would hold a long one's
-// memory; every other field starts again from zero.
+// memory; every other field starts again from zero. Field by field: a
+// memset of the whole program is a `rep stos`, whose start costs more than
+// the rest of a short text's program.
 void prepare(Program *p, size_t total) {
     native_release(p->native); // the machine code of the tree before
     drop_kernels(p);
-    Program kept = *p;
-    if (kept.capacity < total || kept.capacity / 4 > total + 64) {
-        std::free(kept.order);
-        std::free(kept.leaves);
-        std::free(kept.ops);
-        std::free(kept.calls);
-        std::free(kept.constants);
-        std::free(kept.conditionals);
-        std::free(kept.stack);
-        std::free(kept.kept);
-        std::free(kept.tape);
-        kept.tape = nullptr;
-        kept.tape_capacity = 0;
-        kept.order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
-        kept.leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
-        kept.ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
-        kept.calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
-        kept.constants = static_cast<ConstantRecord *>(lp_malloc(total * sizeof(ConstantRecord)));
-        kept.conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
-        kept.stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
-        kept.kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
-        kept.capacity = total;
+    if (p->capacity < total || p->capacity / 4 > total + 64) {
+        std::free(p->order);
+        std::free(p->leaves);
+        std::free(p->ops);
+        std::free(p->calls);
+        std::free(p->constants);
+        std::free(p->conditionals);
+        std::free(p->stack);
+        std::free(p->kept);
+        std::free(p->tape);
+        p->tape = nullptr;
+        p->tape_capacity = 0;
+        p->order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
+        p->leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
+        p->ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
+        p->calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
+        p->constants = static_cast<ConstantRecord *>(lp_malloc(total * sizeof(ConstantRecord)));
+        p->conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
+        p->stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
+        p->kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
+        p->capacity = total;
     }
-    std::memset(static_cast<void *>(p), 0, sizeof *p);
-    p->order = kept.order;
-    p->leaves = kept.leaves;
-    p->ops = kept.ops;
-    p->calls = kept.calls;
-    p->constants = kept.constants;
-    p->conditionals = kept.conditionals;
-    p->stack = kept.stack;
-    p->kept = kept.kept;
-    p->capacity = kept.capacity;
-    p->tape = kept.tape;
-    p->tape_capacity = kept.tape_capacity;
+    p->root = nullptr;
+    p->root_data = nullptr;
+    p->generation = 0;
+    p->order_count = 0;
+    p->leaf_count = 0;
+    p->op_count = 0;
+    p->call_count = 0;
+    p->host_call_count = 0;
+    p->constant_count = 0;
+    p->branch_count = 0;
+    p->max_stack = 0;
+    p->tape_count = 0;
+    p->loads = nullptr;
+    p->load_count = 0;
+    p->result = nullptr;
+    p->records_stale = false;
+    p->native = nullptr;
+    p->runs = 0;
+    p->kernel_count = 0;
 }
 
 // The tree in post-order into the program's steps, each subtree of

@@ -135,6 +135,8 @@ constexpr size_t kBulkKernels = 4; // layouts kept per program; the oldest gives
 // hindsight.
 constexpr uint32_t kNativeAfterRuns = 64;
 
+// prepare() (program.cpp) sets every field but the arrays and their
+// capacities afresh for each build: a field added here is set there too.
 struct Program {
     const TreeNode *root;
     NodeData *root_data;
