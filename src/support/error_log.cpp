@@ -13,13 +13,20 @@
 namespace lp {
 
 namespace {
-// The log of the expansion running on this thread; expansions on different
-// threads (different handles) never share one.
-thread_local ErrorLog *current_log = nullptr;
-thread_local bool current_silent = false;
+// What the scope running on this thread set. One thread-local, so that a
+// scope finds all of it with one lookup of the thread's block, which in a
+// shared library is a call.
+struct ScopeState {
+    // The log of the expansion running on this thread; expansions on
+    // different threads (different handles) never share one.
+    ErrorLog *log = nullptr;
+    bool silent = false;
+    int trace_level = INT_MAX; // outside a scope the printer itself filters
+};
+thread_local ScopeState current;
 } // namespace
 
-thread_local int scope_trace_level = INT_MAX; // outside a scope the printer itself filters
+int scope_trace_level() { return current.trace_level; }
 
 namespace {
 
@@ -67,11 +74,12 @@ void ErrorLog::clear() {
 }
 
 void report_error(int line, int code, Span span) {
-    if (current_log != nullptr) current_log->add(code, span);
-    if (!current_silent) parser_exception("lib_parse", line, code);
+    const ScopeState &state = current;
+    if (state.log != nullptr) state.log->add(code, span);
+    if (!state.silent) parser_exception("lib_parse", line, code);
 }
 
-bool silenced() { return current_silent; }
+bool silenced() { return current.silent; }
 
 void trace_print(int level, const char *format, ...) {
     va_list args;
@@ -80,19 +88,23 @@ void trace_print(int level, const char *format, ...) {
     va_end(args);
 }
 
-ErrorScope::ErrorScope(ErrorLog *log, bool silent)
-    : previous_(current_log), previous_silent_(current_silent), previous_trace_level_(scope_trace_level) {
+ErrorScope::ErrorScope(ErrorLog *log, bool silent) {
+    ScopeState &state = current;
+    previous_ = state.log;
+    previous_silent_ = state.silent;
+    previous_trace_level_ = state.trace_level;
     // A build reads the trace level once: a level set meanwhile applies to
     // the next build.
-    scope_trace_level = silent ? 0 : parser_dbg_get_level();
-    current_log = log;
-    current_silent = silent;
+    state.trace_level = silent ? 0 : parser_dbg_get_level();
+    state.log = log;
+    state.silent = silent;
 }
 
 ErrorScope::~ErrorScope() {
-    current_log = previous_;
-    current_silent = previous_silent_;
-    scope_trace_level = previous_trace_level_;
+    ScopeState &state = current;
+    state.log = previous_;
+    state.silent = previous_silent_;
+    state.trace_level = previous_trace_level_;
 }
 
 } // namespace lp

@@ -66,7 +66,7 @@ private:
 bool silenced();
 // The trace level of the scope running on this thread, read when it began (0
 // in a silent scope: nothing is traced).
-extern thread_local int scope_trace_level;
+int scope_trace_level();
 
 // For a branch that no input can take: builds with assertions stop there,
 // saying where it is, release builds take it and do what it defines.

@@ -11,7 +11,7 @@ void trace_print(int level, const char *format, ...) DIAGNOSTICS_PRINTF(2, 3);
 // True when messages of LEVEL are emitted now. The process's level first:
 // while it is off, as it nearly always is, no thread-local is read (each
 // read of one is a call in a shared library, at every step of a build).
-inline bool tracing(int level) { return parser_dbg_is_enabled(level) != 0 && level <= scope_trace_level; }
+inline bool tracing(int level) { return parser_dbg_is_enabled(level) != 0 && level <= scope_trace_level(); }
 } // namespace lp
 
 // Timestamp, location, message, all at LEVEL. Nothing is formatted, nor are
