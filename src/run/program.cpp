@@ -181,13 +181,14 @@ private:
 
     // The operands of a node, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node, int32_t op) {
-        const size_t base = frames_.size();
-        if (op == OP_CALL || op == OP_FUNCTION) {
-            for (const TreeNode *link = node->right; link != nullptr; link = link->right) frames_.push(Frame{link->left});
-        } else {
-            if (kind_of(op).arity == 2) frames_.push(Frame{node->left});
+        if (op != OP_CALL && op != OP_FUNCTION) {
             frames_.push(Frame{node->right});
+            if (kind_of(op).arity == 2) frames_.push(Frame{node->left});
+            return;
         }
+        // The arguments hang in text order: pushed so, then reversed.
+        const size_t base = frames_.size();
+        for (const TreeNode *link = node->right; link != nullptr; link = link->right) frames_.push(Frame{link->left});
         for (size_t a = base, b = frames_.size(); a + 1 < b; ++a, --b) {
             const Frame t = frames_.begin()[a];
             frames_.begin()[a] = frames_.begin()[b - 1];
