@@ -41,7 +41,14 @@ long long magnitude(std::string_view number) {
 // token: '2x', '1e', '1.2.3'.
 Lexeme Tokenizer::number(size_t start) {
     size_t p = start;
-    while (p < text_.size() && is_digit(text_[p])) ++p;
+    uint32_t integer = 0;
+    while (p < text_.size() && is_digit(text_[p])) integer = integer * 10 + static_cast<uint32_t>(text_[p++] - '0');
+    // Up to seven digits and nothing after them: an integer below 2^24, which
+    // a float holds exactly, so it is the float from_chars would round to.
+    if (p - start <= 7 && (p == text_.size() || !(is_name_byte(text_[p]) || text_[p] == '.'))) {
+        at_ = p;
+        return Lexeme{Token::NUMBER, start, p - start, static_cast<float>(integer)};
+    }
     if (p < text_.size() && text_[p] == '.') ++p;
     while (p < text_.size() && is_digit(text_[p])) ++p;
     if (p < text_.size() && (text_[p] == 'e' || text_[p] == 'E')) {
