@@ -2,6 +2,7 @@
 #include "standard/standard_tokens.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -142,9 +143,16 @@ bool read_prototype(std::string_view proto, Prototype *out) {
 }
 
 int32_t language_function(std::string_view name) {
-    parser_init();
+    // The functions' names as views, made once: a lookup then compares
+    // lengths before bytes, and neither fills the table nor measures a name.
+    static const auto names = [] {
+        parser_init();
+        std::array<std::string_view, OP_COUNT> views{};
+        for (int32_t id = OP_COS; id < OP_COUNT; ++id) views[id] = operation[id].name;
+        return views;
+    }();
     for (int32_t id = OP_COS; id < OP_COUNT; ++id)
-        if (name == operation[id].name) return id;
+        if (name == names[id]) return id;
     return -1;
 }
 
