@@ -74,6 +74,19 @@ void drop_kernels(Program *p) {
     p->kernel_count = 0;
 }
 
+// Releases P's arrays and its tape (the loads too), not P itself.
+void free_arrays(Program *p) {
+    std::free(p->order);
+    std::free(p->leaves);
+    std::free(p->ops);
+    std::free(p->calls);
+    std::free(p->constants);
+    std::free(p->conditionals);
+    std::free(p->stack);
+    std::free(p->kept);
+    std::free(p->tape);
+}
+
 // Room for TOTAL nodes in P's arrays: those of the last build when they are
 // large enough and not so large that a short text would hold a long one's
 // memory; every other field starts again from zero. Field by field: a
@@ -83,15 +96,7 @@ void prepare(Program *p, size_t total) {
     native_release(p->native); // the machine code of the tree before
     drop_kernels(p);
     if (p->capacity < total || p->capacity / 4 > total + 64) {
-        std::free(p->order);
-        std::free(p->leaves);
-        std::free(p->ops);
-        std::free(p->calls);
-        std::free(p->constants);
-        std::free(p->conditionals);
-        std::free(p->stack);
-        std::free(p->kept);
-        std::free(p->tape);
+        free_arrays(p);
         p->tape = nullptr;
         p->tape_capacity = 0;
         p->order = static_cast<int32_t *>(lp_malloc(total * sizeof(int32_t)));
@@ -388,15 +393,7 @@ void program_free(Program *program) {
     if (program == nullptr) return;
     native_release(program->native);
     drop_kernels(program);
-    std::free(program->order);
-    std::free(program->leaves);
-    std::free(program->ops);
-    std::free(program->calls);
-    std::free(program->constants);
-    std::free(program->conditionals);
-    std::free(program->stack);
-    std::free(program->kept);
-    std::free(program->tape); // the loads too
+    free_arrays(program);
     std::free(program);
 }
 
