@@ -55,16 +55,19 @@ inline float operate(const Program &p, const OpStep &step, const float *base, si
 // to program_sync_records. Each operation ends with its own jump to the
 // next one's code (with GCC and Clang), so the processor predicts each jump
 // from the operation it follows: one shared jump, as a switch makes it, is
-// mispredicted at nearly every step of a long text of mixed operations.
+// mispredicted at nearly every step of a long text of mixed operations. The
+// jump goes to the address the op holds (direct threading), and the run
+// keeps nothing but the op across a call: no table, no tape, no program.
+// A null PROGRAM gives the table of those addresses instead (its value is 0).
 #if defined(__GNUC__) && !defined(LIB_PARSE_TAPE_SWITCH)
 #define LIB_PARSE_TAPE_THREADED 1
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpedantic" // addresses of labels
 #define LIB_PARSE_TAPE_CASE(CODE) CODE##_code:
-#define LIB_PARSE_TAPE_NEXT goto *code_of[static_cast<int>((++op)->code)]
+#define LIB_PARSE_TAPE_NEXT goto *(++op)->go
 #define LIB_PARSE_TAPE_GO(AT)                                                                                          \
     op = (AT);                                                                                                         \
-    goto *code_of[static_cast<int>(op->code)]
+    goto *op->go
 #else // a switch: one shared jump
 #define LIB_PARSE_TAPE_THREADED 0
 #define LIB_PARSE_TAPE_CASE(CODE) case TapeCode::CODE:
@@ -83,20 +86,30 @@ inline float operate(const Program &p, const OpStep &step, const float *base, si
     LIB_PARSE_TAPE_VALUE(CODE, COMPUTE(*op->a, *op->b))                                                                \
     LIB_PARSE_TAPE_VALUE(CODE##_A, COMPUTE(last, *op->b))                                                              \
     LIB_PARSE_TAPE_VALUE(CODE##_B, COMPUTE(*op->a, last))
-float run_tape(const Program &p) {
-    for (const TapeLoad *load = p.loads, *end = load + p.load_count; load != end; ++load) *load->to = *load->from;
-    const TapeOp *const tape = p.tape;
-    const TapeOp *op = tape;
-    float last = 0.0f;
+float run_tape(Program *program, const void *const **addresses) noexcept {
 #if LIB_PARSE_TAPE_THREADED
-    // In TapeCode's order; END is the code of the op past the tape's last.
+    // In TapeCode's order.
     static const void *const code_of[] = {
         &&ADD_code,    &&ADD_A_code,   &&ADD_B_code,    &&SUB_code,      &&SUB_A_code,    &&SUB_B_code,
         &&MUL_code,    &&MUL_A_code,   &&MUL_B_code,    &&DIV_code,      &&DIV_A_code,    &&DIV_B_code,
         &&UNARY_code,  &&UNARY_A_code, &&BINARY_code,   &&BINARY_A_code, &&BINARY_B_code, &&HOST_code,
-        &&COPY_code,   &&BRANCH_code,  &&JUMP_code,     &&END_code};
+        &&COPY_code,   &&LOADS_code,   &&BRANCH_code,   &&JUMP_code,     &&END_code};
     static_assert(sizeof code_of / sizeof *code_of == static_cast<int>(TapeCode::END) + 1, "a label per code");
-    goto *code_of[static_cast<int>(op->code)];
+    if (addresses != nullptr) {
+        *addresses = code_of;
+        return 0.0f;
+    }
+#else
+    if (addresses != nullptr) {
+        *addresses = nullptr;
+        return 0.0f;
+    }
+#endif
+    program->records_stale = true; // program_sync_records writes them from what this run keeps
+    const TapeOp *op = program->tape;
+    float last = 0.0f;
+#if LIB_PARSE_TAPE_THREADED
+    goto *op->go;
     {
 #else
     for (;;) {
@@ -118,21 +131,25 @@ float run_tape(const Program &p) {
         }
         LIB_PARSE_TAPE_CASE(COPY) *op->to = *op->a;
         LIB_PARSE_TAPE_NEXT;
+        LIB_PARSE_TAPE_CASE(LOADS) {
+            for (const TapeLoad *load = op->fn.loads, *end = load + op->jump; load != end; ++load) *load->to = *load->from;
+            LIB_PARSE_TAPE_NEXT;
+        }
         LIB_PARSE_TAPE_CASE(BRANCH) {
             const float condition = *op->a;
             *op->to = condition;
             if (!holds(condition)) {
-                LIB_PARSE_TAPE_GO(tape + op->jump);
+                LIB_PARSE_TAPE_GO(op->target);
             }
             LIB_PARSE_TAPE_NEXT;
         }
-        LIB_PARSE_TAPE_CASE(JUMP) LIB_PARSE_TAPE_GO(tape + op->jump);
-        LIB_PARSE_TAPE_CASE(END) return *p.result;
+        LIB_PARSE_TAPE_CASE(JUMP) LIB_PARSE_TAPE_GO(op->target);
+        LIB_PARSE_TAPE_CASE(END) return *op->a;
 #if !LIB_PARSE_TAPE_THREADED
         }
 #endif
     }
-    return *p.result;
+    return 0.0f;
 }
 #undef LIB_PARSE_TAPE_FORMS
 #undef LIB_PARSE_TAPE_VALUE
@@ -192,9 +209,12 @@ struct Sync {
 
 } // namespace
 
-float program_execute(Program *program) {
-    program->records_stale = true;
-    return run_tape(*program);
+float program_execute(Program *program) noexcept { return run_tape(program, nullptr); }
+
+const void *const *tape_code_addresses() {
+    const void *const *addresses = nullptr;
+    run_tape(nullptr, &addresses);
+    return addresses;
 }
 
 void program_sync_records(Program *program) {

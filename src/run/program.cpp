@@ -74,7 +74,7 @@ void drop_kernels(Program *p) {
     p->kernel_count = 0;
 }
 
-// Releases P's arrays and its tape (the loads too), not P itself.
+// Releases P's arrays and its tape, not P itself.
 void free_arrays(Program *p) {
     std::free(p->order);
     std::free(p->leaves);
@@ -121,9 +121,6 @@ void prepare(Program *p, size_t total) {
     p->branch_count = 0;
     p->max_stack = 0;
     p->tape_count = 0;
-    p->loads = nullptr;
-    p->load_count = 0;
-    p->result = nullptr;
     p->records_stale = false;
     p->native = nullptr;
     p->runs = 0;

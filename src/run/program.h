@@ -80,29 +80,40 @@ enum class TapeCode : uint8_t {
     BINARY_A,
     BINARY_B,
     HOST,   // *to = *keep = the call of fn.call on the values from a
-    COPY,   // *to = *a: a name read where it stands, an argument put in its slot
+    COPY,   // *to = *a: a name read where it stands or before the rest, an argument put in its slot
+    LOADS,  // names read before the rest: the `jump` loads at fn.loads
     BRANCH, // *to = *a, the condition kept; goes on at `jump` when it is 0
     JUMP,   // goes on at `jump`
     END,    // the tape's last op: the run is over
 };
-struct TapeOp {
-    TapeCode code;
-    uint32_t jump;
-    const float *a, *b;
-    float *to;
-    float *keep;
-    union {
-        UnaryRoutine unary;
-        BinaryRoutine binary;
-        const CallStep *call;
-    } fn;
-};
-// A name read before the tape runs, into its kept value (a program whose
+// A name read before the operations, into its kept value (a program whose
 // host calls are all pure, so that nothing changes a variable while it runs).
 struct TapeLoad {
     const float *from;
     float *to;
 };
+struct TapeOp {
+    // Where the interpreter's code for `code` begins (GCC and Clang, whose
+    // labels have addresses): each op jumps to the next op's code directly,
+    // with no table between.
+    const void *go;
+    TapeCode code;
+    uint32_t jump; // BRANCH and JUMP: the op they go on at, by its index; LOADS: how many
+    const float *a; // END: where the root's value is
+    union {
+        const float *b;
+        float *keep;          // HOST
+        const TapeOp *target; // BRANCH and JUMP: the op at `jump`
+    };
+    float *to;
+    union {
+        UnaryRoutine unary;
+        BinaryRoutine binary;
+        const CallStep *call;
+        const TapeLoad *loads;
+    } fn;
+};
+static_assert(sizeof(TapeOp) <= 48, "six words: a long text's tape counts toward its memory bound");
 
 // A program in machine code (machine_code.h): evaluates it and returns the root's value.
 using NativeFn = float (*)() noexcept;
@@ -164,13 +175,10 @@ struct Program {
     size_t max_stack; // deepest value stack the steps need
     float *stack;     // the interpreter's value stack
     // The interpreter's tape (tape.cpp), made again whenever the names are
-    // bound; RESULT is where a run leaves the root's value.
+    // bound; its END says where a run leaves the root's value.
     TapeOp *tape;
     size_t tape_count;
-    TapeLoad *loads;
-    size_t load_count;
-    size_t tape_capacity; // of `tape` and `loads`, one block
-    const float *result;
+    size_t tape_capacity; // of `tape` and the builder's arrays, one block
     // The interpreter ran since the records were last written: they are
     // computed from the kept values when read, as after machine code.
     bool records_stale;
@@ -276,10 +284,13 @@ void program_bind(Program *program, const VarIndex *vars, uint64_t generation);
 
 // Makes the interpreter's tape of a program whose names are bound.
 void program_tape(Program *program);
+// The address of each TapeCode's code in the interpreter, in TapeCode's
+// order, or null where ops are chosen by a switch.
+const void *const *tape_code_addresses();
 
 // Evaluates the tree with the names as bound, keeping what the records
 // need (program_sync_records writes them), and returns the root's value.
-float program_execute(Program *program);
+float program_execute(Program *program) noexcept;
 
 // Compiles the program to machine code, or leaves it to the interpreter
 // when that is refused.
