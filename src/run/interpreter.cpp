@@ -93,7 +93,7 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
         &&ADD_code,    &&ADD_A_code,   &&ADD_B_code,    &&SUB_code,      &&SUB_A_code,    &&SUB_B_code,
         &&MUL_code,    &&MUL_A_code,   &&MUL_B_code,    &&DIV_code,      &&DIV_A_code,    &&DIV_B_code,
         &&UNARY_code,  &&UNARY_A_code, &&BINARY_code,   &&BINARY_A_code, &&BINARY_B_code, &&HOST_code,
-        &&COPY_code,   &&LOADS_code,   &&BRANCH_code,   &&JUMP_code,     &&END_code};
+        &&COPY_code,   &&BRANCH_code,  &&JUMP_code,     &&END_code};
     static_assert(sizeof code_of / sizeof *code_of == static_cast<int>(TapeCode::END) + 1, "a label per code");
     if (addresses != nullptr) {
         *addresses = code_of;
@@ -106,6 +106,10 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
     }
 #endif
     program->records_stale = true; // program_sync_records writes them from what this run keeps
+    // The names first, in a loop: as COPY ops, each with its jump, they made
+    // short texts slower, though fewer instructions.
+    for (const TapeLoad *load = program->loads, *end = load + program->load_count; load != end; ++load)
+        *load->to = *load->from;
     const TapeOp *op = program->tape;
     float last = 0.0f;
 #if LIB_PARSE_TAPE_THREADED
@@ -131,10 +135,6 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
         }
         LIB_PARSE_TAPE_CASE(COPY) *op->to = *op->a;
         LIB_PARSE_TAPE_NEXT;
-        LIB_PARSE_TAPE_CASE(LOADS) {
-            for (const TapeLoad *load = op->fn.loads, *end = load + op->jump; load != end; ++load) *load->to = *load->from;
-            LIB_PARSE_TAPE_NEXT;
-        }
         LIB_PARSE_TAPE_CASE(BRANCH) {
             const float condition = *op->a;
             *op->to = condition;

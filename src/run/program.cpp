@@ -121,6 +121,8 @@ void prepare(Program *p, size_t total) {
     p->branch_count = 0;
     p->max_stack = 0;
     p->tape_count = 0;
+    p->loads = nullptr;
+    p->load_count = 0;
     p->records_stale = false;
     p->native = nullptr;
     p->runs = 0;

@@ -80,8 +80,7 @@ enum class TapeCode : uint8_t {
     BINARY_A,
     BINARY_B,
     HOST,   // *to = *keep = the call of fn.call on the values from a
-    COPY,   // *to = *a: a name read where it stands or before the rest, an argument put in its slot
-    LOADS,  // names read before the rest: the `jump` loads at fn.loads
+    COPY,   // *to = *a: a name read where it stands, an argument put in its slot
     BRANCH, // *to = *a, the condition kept; goes on at `jump` when it is 0
     JUMP,   // goes on at `jump`
     END,    // the tape's last op: the run is over
@@ -98,7 +97,7 @@ struct TapeOp {
     // with no table between.
     const void *go;
     TapeCode code;
-    uint32_t jump; // BRANCH and JUMP: the op they go on at, by its index; LOADS: how many
+    uint32_t jump; // BRANCH and JUMP: the op they go on at, by its index
     const float *a; // END: where the root's value is
     union {
         const float *b;
@@ -110,7 +109,6 @@ struct TapeOp {
         UnaryRoutine unary;
         BinaryRoutine binary;
         const CallStep *call;
-        const TapeLoad *loads;
     } fn;
 };
 static_assert(sizeof(TapeOp) <= 48, "six words: a long text's tape counts toward its memory bound");
@@ -178,7 +176,9 @@ struct Program {
     // bound; its END says where a run leaves the root's value.
     TapeOp *tape;
     size_t tape_count;
-    size_t tape_capacity; // of `tape` and the builder's arrays, one block
+    TapeLoad *loads; // read before the tape, in the same block
+    size_t load_count;
+    size_t tape_capacity; // of `tape` and `loads`, one block
     // The interpreter ran since the records were last written: they are
     // computed from the kept values when read, as after machine code.
     bool records_stale;

@@ -8,7 +8,6 @@
 // its slot only where a slot is what the next step needs: a host function's
 // arguments, and the value a conditional's branch leaves.
 #include <cstdlib>
-#include <cstring>
 
 #include "run/lane_math.h"
 #include "run/program.h"
@@ -21,10 +20,8 @@ namespace {
 
 struct TapeBuilder {
     Program &p;
-    TapeLoad *loads; // the names read first, in the order of their leaves
     const float **place; // where the value at each depth of the stack is
     uint32_t *op_at;     // the tape's length when each step began: where a jump to it goes
-    size_t load_count = 0;
     size_t depth = 0;
     // The slot the last operation wrote, whose value is still in the
     // register when the next one runs; null after anything else.
@@ -82,7 +79,7 @@ struct TapeBuilder {
             read.a = leaf.source;
             read.to = kept;
         } else {
-            loads[load_count++] = TapeLoad{leaf.source, kept};
+            p.loads[p.load_count++] = TapeLoad{leaf.source, kept};
         }
         place[depth++] = kept;
     }
@@ -182,12 +179,11 @@ struct TapeBuilder {
 } // namespace
 
 void program_tape(Program *p) {
-    // A step makes at most one operation, a leaf at most one read (a load
-    // or a COPY), each value that is not in its slot is copied there at most
-    // once, and END.
+    // A step makes at most one operation, a leaf at most one read, each
+    // value that is not in its slot is copied there at most once, and END.
     const size_t room = 2 * p->order_count + p->leaf_count + 2;
-    // One block, kept with the program: the tape and the builder's three
-    // arrays (a warm text allocates nothing).
+    // One block, kept with the program: the tape, the loads, and the
+    // builder's two arrays (a warm text allocates nothing).
     constexpr size_t kBytesPerRoom = sizeof(TapeOp) + sizeof(TapeLoad) + sizeof(const float *) + sizeof(uint32_t);
     if (p->tape_capacity < room) {
         std::free(p->tape);
@@ -196,9 +192,10 @@ void program_tape(Program *p) {
     }
     const size_t capacity = p->tape_capacity;
     p->tape_count = 0;
-    auto *loads = reinterpret_cast<TapeLoad *>(p->tape + capacity);
-    auto *place = reinterpret_cast<const float **>(loads + capacity);
-    TapeBuilder b{*p, loads, place, reinterpret_cast<uint32_t *>(place + capacity)};
+    p->loads = reinterpret_cast<TapeLoad *>(p->tape + capacity);
+    p->load_count = 0;
+    auto *place = reinterpret_cast<const float **>(p->loads + capacity);
+    TapeBuilder b{*p, place, reinterpret_cast<uint32_t *>(place + capacity)};
     for (size_t k = 0; k < p->call_count; ++k) b.impure_calls |= !p->calls[k].call->pure;
     for (size_t s = 0; s < p->order_count; ++s) {
         b.op_at[s] = static_cast<uint32_t>(p->tape_count);
@@ -214,32 +211,12 @@ void program_tape(Program *p) {
     }
     b.op_at[p->order_count] = static_cast<uint32_t>(p->tape_count);
     b.emit(TapeCode::END).a = b.place[0];
-    // The loads go first: a few as COPY ops, so that a short text's run is
-    // the tape alone; more in one LOADS, which keeps a long text's tape (and
-    // the memory it holds) no longer than its operations.
-    constexpr size_t kCopiedLoads = 8;
-    const size_t shift = b.load_count <= kCopiedLoads ? b.load_count : 1;
-    if (b.load_count != 0) {
-        std::memmove(static_cast<void *>(p->tape + shift), p->tape, p->tape_count * sizeof(TapeOp));
-        p->tape_count += shift;
-        for (size_t k = 0; k < shift; ++k) p->tape[k] = TapeOp{};
-        if (b.load_count > kCopiedLoads) {
-            p->tape[0].code = TapeCode::LOADS;
-            p->tape[0].jump = static_cast<uint32_t>(b.load_count);
-            p->tape[0].fn.loads = loads;
-        }
-        for (size_t k = 0; k < b.load_count && b.load_count <= kCopiedLoads; ++k) {
-            p->tape[k].code = TapeCode::COPY;
-            p->tape[k].a = loads[k].from;
-            p->tape[k].to = loads[k].to;
-        }
-    }
     static const void *const *const code_at = tape_code_addresses();
     for (size_t k = 0; k < p->tape_count; ++k) {
         TapeOp &op = p->tape[k];
         if (code_at != nullptr) op.go = code_at[static_cast<int>(op.code)];
         if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) {
-            op.jump = static_cast<uint32_t>(b.op_at[op.jump] + shift);
+            op.jump = b.op_at[op.jump];
             op.target = p->tape + op.jump;
         }
     }
