@@ -58,7 +58,8 @@ inline float operate(const Program &p, const OpStep &step, const float *base, si
 // mispredicted at nearly every step of a long text of mixed operations. The
 // jump goes to the address the op holds (direct threading), and the run
 // keeps nothing but the op across a call: no table, no tape, no program.
-// A null PROGRAM gives the table of those addresses instead (its value is 0).
+// Given ADDRESSES, the call sets it to the table of those addresses instead,
+// and runs nothing.
 #if defined(__GNUC__) && !defined(LIB_PARSE_TAPE_SWITCH)
 #define LIB_PARSE_TAPE_THREADED 1
 #pragma GCC diagnostic push
