@@ -53,8 +53,8 @@ float form_lane(float x) {
 
 UnaryRoutine routine_for(int32_t op) {
     switch (op) {
-    case OP_COS: return operation_lane<cos_approx, trig_domain, OP_COS>;
-    case OP_SIN: return operation_lane<sin_approx, trig_domain, OP_SIN>;
+    case OP_COS: return operation_lane<cos_one_lane, trig_domain, OP_COS>;
+    case OP_SIN: return operation_lane<sin_one_lane, trig_domain, OP_SIN>;
     default: return nullptr;
     }
 }
