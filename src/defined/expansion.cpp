@@ -51,10 +51,9 @@ struct Budget {
 // Blanks around a host function's call and its arguments are not part of them.
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-enum class Side { ROOT, LEFT, RIGHT, AFTER_LEFT };
+enum class Side { ROOT, LEFT, RIGHT };
 
-// Expand the node hanging at SLOT (its parent's left or right, or the
-// root); AFTER_LEFT: its left subtree is done, go on to its right child.
+// Expand the node hanging at SLOT: its parent's left or right, or the root.
 struct Step {
     TreeNode **slot;
     int depth; // substitutions made on the path to this node
@@ -87,7 +86,6 @@ struct ExpandScratch {
         trim_one(opens);
         trim_one(positions);
         trim_one(pieces.ranges);
-        if (pieces.taken.capacity() > kKeptBytes * 8) Vector<bool>().swap(pieces.taken);
         if (passes.first.capacity() > kKeptBytes) String().swap(passes.first);
         if (passes.second.capacity() > kKeptBytes) String().swap(passes.second);
         if (sources.capacity() > 16) { // the array too: a text may have made one source per call
@@ -115,6 +113,7 @@ public:
         budget_.writable = limits.written_bytes();
         pieces_.arena = arena;
         pieces_.check = &check_;
+        pieces_.traced = traced_ && tracing(kTraceFine);
         origins_.clear();
         ranges_.clear();
         reserve_for_short_texts();
@@ -134,21 +133,21 @@ public:
         // subtree, right subtree, and deep trees cannot exhaust the C stack.
         SmallStack<Step> steps;
         steps.push(Step{&root, 0, Side::ROOT});
-        while (!steps.empty()) {
+        // A step stopped at a check point leaves its node as it was; the
+        // check before the next step, made after the last one too, sees it.
+        for (;;) {
             if (check_.pass(kNodeUnits)) {
                 LP_REPORT(PARSER_ERR_INTERRUPTED, ranges_.empty() ? Span{} : place_of(ranges_.back()));
                 return nullptr;
             }
+            if (steps.empty()) break;
             const Step step = steps.pop();
-            if (step.side == Side::AFTER_LEFT) {
-                TreeNode *parent = *step.slot;
-                if (parent->right != nullptr) steps.push(Step{&parent->right, step.depth, Side::RIGHT});
-                continue;
-            }
-            if (step.side != Side::ROOT) trace_descent(*step.slot, step.side);
+            if (traced_ && step.side != Side::ROOT) trace_descent(*step.slot, step.side);
             int depth = step.depth;
             TreeNode *node = expand_node(step.slot, &depth);
-            steps.push(Step{step.slot, depth, Side::AFTER_LEFT});
+            // The right child waits below the left one; expanding the left
+            // subtree changes no slot outside it.
+            if (node->right != nullptr) steps.push(Step{&node->right, depth, Side::RIGHT});
             if (node->left != nullptr) steps.push(Step{&node->left, depth, Side::LEFT});
         }
         return root;
@@ -164,7 +163,6 @@ private:
         if (ranges_.capacity() >= kShortText) return;
         ranges_.reserve(kShortText);
         pieces_.ranges.reserve(kShortText);
-        pieces_.taken.reserve(kShortText);
         opens_.reserve(kShortText / 2);
         positions_.reserve(kShortText / 2);
         origins_.reserve(kShortText / 4);
@@ -213,10 +211,10 @@ private:
     // long text's pieces are not held twice.
     void push_pieces(Range range) {
         Vector<Range> &pending = pieces_.ranges;
-        size_t kept = 0;
-        for (size_t k = 0; k < pending.size(); ++k)
-            if (pieces_.taken[k]) pending[kept++] = pending[k];
-        pending.resize(kept);
+        if (pieces_.taken_from > 0)
+            std::copy(pending.begin() + static_cast<std::ptrdiff_t>(pieces_.taken_from),
+                      pending.begin() + static_cast<std::ptrdiff_t>(pieces_.taken_to), pending.begin());
+        pending.resize(pieces_.taken_to - pieces_.taken_from);
         std::reverse(pending.begin(), pending.end());
         if (pieces_.empty_taken) pending.insert(pending.begin(), Range{range.source, range.to, range.to});
         sources_[range.source]->refs += static_cast<long>(pending.size());
@@ -271,9 +269,9 @@ private:
     TreeNode *expand_node(TreeNode **slot, int *depth) {
         TreeNode *node = *slot;
         NodeData *data = data_of(node);
-        LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
+        if (traced_) LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
         if (data->state != EXPAND) {
-            LP_DIAG(kTraceSteps, "NOT Expanding\n");
+            if (traced_) LP_DIAG(kTraceSteps, "NOT Expanding\n");
             return node;
         }
         Range range = ranges_.back();
@@ -288,12 +286,12 @@ private:
             // The loops below stop at a check point with their results
             // unfinished; the node is then left as it was, and the walk
             // stops at its next step.
-            strip_enclosing(source, &range.from, &range.to, check_);
-            top_level_pairs(source, range.from, range.to, &opens_, check_);
+            const uint32_t seen = survey_range(source, &range.from, &range.to, &opens_, check_);
             if (check_.stopped()) return stopped_in(range, node);
-            if (hosts_ != nullptr && host_call(slot, source, range)) return *slot;
+            if (hosts_ != nullptr && opens_.size() == 1 && host_call(slot, source, range)) return *slot;
             bool trailing = false;
-            const int32_t id = choose_operation(source, range.from, range.to, opens_, &positions_, &trailing, check_);
+            const int32_t id =
+                choose_operation(source, range.from, range.to, opens_, seen, &positions_, &trailing, check_);
             if (check_.stopped()) return stopped_in(range, node);
             if (trailing) { // left as it is
                 LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));
@@ -333,7 +331,7 @@ private:
             range = Range{s, 0, sources_[s]->size()};
             sources_[s]->refs += 1;
             if (check_.stopped()) return stopped_in(range, node);
-            LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
+            if (traced_) LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
         }
     }
 
@@ -473,6 +471,9 @@ private:
     const NameTrie *funcs_;
     const HostTable *hosts_; // null when there are none
     const Limits &limits_;
+    // Whether any step is traced, read once per expansion: while the trace
+    // is off, as it nearly always is, no step asks again.
+    const bool traced_ = tracing(kTraceSearch);
     NoteList *notes_;
     NameList *names_;
     Arena *arena_;

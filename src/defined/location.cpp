@@ -71,29 +71,6 @@ void SourceText::drop(Vector<String> *spares) {
     String().swap(own_);
 }
 
-void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to, CheckPoint &check) {
-    const char *text = source.data();
-    while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1 && !check.pass(kNodeUnits)) {
-        ++*from;
-        --*to;
-    }
-}
-
-void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens, CheckPoint &check) {
-    opens->clear();
-    const char *text = source.data();
-    size_t steps = 0;
-    for (int32_t q = from; q < to;) {
-        if (++steps % kCheckStride == 0 && check.pass(kCheckStride)) return;
-        if (text[q] == '(') {
-            opens->push_back(q);
-            q = source.partner(q) + 1; // step over the pair
-        } else {
-            ++q;
-        }
-    }
-}
-
 namespace {
 
 // The next occurrence of SYMBOL in TEXT from AT on; most symbols are one byte.
@@ -147,6 +124,38 @@ const FirstBytes &first_bytes() {
     return table;
 }
 
+} // namespace
+
+uint32_t survey_range(const SourceText &source, int32_t *from, int32_t *to, Vector<int32_t> *opens, CheckPoint &check) {
+    const char *text = source.data();
+    while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1 && !check.pass(kNodeUnits)) {
+        ++*from;
+        --*to;
+    }
+    opens->clear();
+    const uint16_t *rows = first_bytes().rows;
+    uint32_t seen = 0;
+    size_t left = kCheckStride; // steps before the next check point
+    for (int32_t q = *from; q < *to;) {
+        if (--left == 0) {
+            if (check.pass(kCheckStride)) return seen;
+            left = kCheckStride;
+        }
+        const auto c = static_cast<unsigned char>(text[q]);
+        if (c == '(') {
+            opens->push_back(q);
+            q = source.partner(q) + 1; // step over the pair
+        } else {
+            seen |= rows[c];
+            ++q;
+        }
+    }
+    check.pass(kCheckStride - left + 1);
+    return seen;
+}
+
+namespace {
+
 // The positions of SYMBOL outside the pairs OPENS of [FROM, TO).
 void find_outside(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
                   std::string_view symbol, Vector<int32_t> *positions, CheckPoint &check) {
@@ -195,18 +204,12 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
 
 } // namespace
 
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens, uint32_t seen,
                          Vector<int32_t> *positions, bool *trailing, CheckPoint &check) {
     *trailing = false;
     if (tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing, check);
-    // The rows whose symbol begins with a byte outside every pair, in one
-    // pass; only those are searched, in table order.
+    // Only the rows seen are searched, in table order.
     const FirstBytes &bytes = first_bytes();
-    uint32_t seen = 0;
-    if (!for_each_stretch(source, from, to, opens, check, [&](int32_t a, int32_t b, int32_t) {
-            for (const char c : source.view(a, b)) seen |= bytes.rows[static_cast<unsigned char>(c)];
-        }))
-        return -1;
     // A one-byte symbol at the last byte (outside every pair) ends the
     // search when its row is reached: no row before it occurs.
     const int32_t last = to > from ? bytes.single[static_cast<unsigned char>(source.data()[to - 1])] : -1;

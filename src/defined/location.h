@@ -73,11 +73,11 @@ private:
 // Each of these stops where CHECK says the call was stopped, its result
 // then unfinished: the caller looks at CHECK before using it.
 
-// Narrows [*FROM, *TO) while one pair encloses all of it: "((x+1))" is "x+1".
-void strip_enclosing(const SourceText &source, int32_t *from, int32_t *to, CheckPoint &check);
-
-// The opening positions of the pairs at the top level of [FROM, TO).
-void top_level_pairs(const SourceText &source, int32_t from, int32_t to, Vector<int32_t> *opens, CheckPoint &check);
+// Narrows [*FROM, *TO) while one pair encloses all of it ("((x+1))" is
+// "x+1"), then, in one pass, puts the opening positions of the pairs at its
+// top level in *OPENS and returns the operation rows whose symbol begins with
+// a byte outside every pair (a bit per row id): what choose_operation needs.
+uint32_t survey_range(const SourceText &source, int32_t *from, int32_t *to, Vector<int32_t> *opens, CheckPoint &check);
 
 // Calls VISIT(a, b, end) for the stretches of [FROM, TO) outside the pairs
 // OPENS, a long stretch cut into pieces [a, b) of at most kCheckStride bytes
@@ -103,11 +103,12 @@ bool for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
     return pieces(a, to);
 }
 
-// The split of [FROM, TO), whose top-level pairs are OPENS: the id of the
-// first operation in table order with an occurrence outside every pair, its
-// positions in *POSITIONS; -1 when none occurs outside. An operation symbol
-// standing at the last byte ends the search and sets *TRAILING.
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens,
+// The split of [FROM, TO), whose top-level pairs are OPENS and whose rows
+// seen outside them are SEEN (survey_range): the id of the first operation in
+// table order with an occurrence outside every pair, its positions in
+// *POSITIONS; -1 when none occurs outside. An operation symbol standing at
+// the last byte ends the search and sets *TRAILING.
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens, uint32_t seen,
                          Vector<int32_t> *positions, bool *trailing, CheckPoint &check);
 
 } // namespace lp

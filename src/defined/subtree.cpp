@@ -1,12 +1,16 @@
 // subtree.cpp - cutting a range at operator positions and building the operation's subtree over the pieces.
 #include "defined/subtree.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "containers/memory.h"
 #include "lib_parse.h"
 #include "support/arena.h"
 #include "support/error_log.h"
+#include "support/trace.h"
 
 namespace lp {
 
@@ -30,20 +34,34 @@ int32_t companion_of(int32_t id) {
     return id;
 }
 
+// An operator's record points at its row's symbol, shared, not copied: no
+// one writes a record's text.
 TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
-    btree_fill(node, fill_operator_node(id, pieces->arena));
+    auto *data = new (pieces->arena->allocate(sizeof(NodeData)))
+        NodeData{const_cast<char *>(operation[id].name), id, CALCULATE, 0.0f};
+    if (pieces->traced) LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
+    node->data = data;
     return node;
 }
 
 } // namespace
 
+// An operand's record gets its text once its piece is expanded; until then
+// the trace shows the piece.
 TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
+    node->data = new (pieces->arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
     if (k < pieces->ranges.size()) {
         const Range &r = pieces->ranges[k];
-        btree_fill(node, fill_operand_node(pieces->text + r.from, static_cast<size_t>(r.to - r.from), pieces->arena));
-        pieces->taken[k] = true;
+        if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(r.to - r.from), pieces->text + r.from);
+        if (pieces->taken_from == pieces->taken_to) {
+            pieces->taken_from = k;
+            pieces->taken_to = k + 1;
+        } else {
+            pieces->taken_from = std::min(pieces->taken_from, k);
+            pieces->taken_to = std::max(pieces->taken_to, k + 1);
+        }
     } else {
-        btree_fill(node, fill_operand_node("", 0, pieces->arena));
+        if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", 0, "");
         pieces->empty_taken = true;
     }
     return node;
@@ -139,15 +157,15 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     }
     if (range.to - 1 > p)
         pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(p + static_cast<int64_t>(row.length)), range.to});
-    pieces->taken.assign(pieces->ranges.size(), false);
+    pieces->taken_from = pieces->taken_to = 0;
 
     // 2n + 1 nodes are enough for any operation over n positions; the
     // expander fills those it needs and the rest stay unused in the arena.
     const size_t count = 2 * positions.size() + 1;
     auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
-    for (size_t i = 0; i < count; ++i) {
-        if ((i + 1) % kCheckStride == 0 && check.pass(kCheckStride)) return &nodes[0];
-        nodes[i] = TreeNode{nullptr, nullptr, nullptr};
+    for (size_t i = 0; i < count; i += kCheckStride) { // cleared a stride of nodes at a time
+        if (i > 0 && check.pass(kCheckStride)) return &nodes[0];
+        std::memset(static_cast<void *>(&nodes[i]), 0, std::min(count - i, kCheckStride) * sizeof(TreeNode));
     }
     switch (row.layout) {
     case Layout::BALANCED: return lay_out_balanced(&row, nodes, pieces);

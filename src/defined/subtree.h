@@ -14,6 +14,8 @@
 
 namespace lp {
 
+class Arena;
+
 // A stretch [from, to) of source text number `source`.
 struct Range {
     uint32_t source;
@@ -29,14 +31,15 @@ inline Span place_in_text(const Vector<Span> &origins, Range range) {
 }
 
 // The pieces of one split, in text order, and which of them the expander
-// gave an operand node. Every expander lays its operands out so that, read
-// left to right, they stand in text order: the walk hands the taken pieces
-// to the leaves in that order.
+// gave an operand node: a run of them, [taken_from, taken_to). Every
+// expander lays its operands out so that, read left to right, they stand in
+// text order: the walk hands the taken pieces to the leaves in that order.
 struct Pieces {
     const char *text; // the bytes of the pieces' source
     Vector<Range> ranges;
-    Vector<bool> taken;
+    size_t taken_from = 0, taken_to = 0;
     bool empty_taken = false; // an operand with no piece: the empty text
+    bool traced = false;      // the records made are traced (read once per expansion)
     Arena *arena = nullptr;   // where the nodes and records come from
     CheckPoint *check = nullptr; // the expansion's: a split of a long text passes check points
 };

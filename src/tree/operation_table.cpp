@@ -1,13 +1,10 @@
-// operation_table.cpp - the fourteen operations in priority order, and the node record constructors.
+// operation_table.cpp - the fourteen operations in priority order.
 #include <cstring>
 #include <mutex>
-#include <new>
 
 #include "tree/operation_table.h"
 
 #include "lib_parse.h"
-#include "support/arena.h"
-#include "support/trace.h"
 #include "tree/operation_kinds.h"
 
 namespace lp {
@@ -51,20 +48,6 @@ void init_func_bind() {
 // Every parser creation calls this; the table is filled once per process so
 // that a handle being created never writes rows another thread is reading.
 void parser_init() { std::call_once(table_filled, init_func_bind); }
-
-NodeData *fill_operator_node(int32_t id, Arena *arena) {
-    // The symbol is shared, not copied: no one writes a record's text.
-    auto *data = new (arena->allocate(sizeof(NodeData)))
-        NodeData{const_cast<char *>(operation[id].name), id, CALCULATE, 0.0f};
-    LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
-    return data;
-}
-
-NodeData *fill_operand_node(const char *text, size_t length, Arena *arena) {
-    auto *data = new (arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
-    LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(length), text);
-    return data;
-}
 
 } // namespace lp
 

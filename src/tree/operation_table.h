@@ -9,8 +9,6 @@
 
 namespace lp {
 
-class Arena;
-
 enum NodeState : int32_t { EXPAND = 0, CALCULATE = 1, DONE = 2 };
 
 constexpr int32_t OP_COUNT = 14;
@@ -70,13 +68,6 @@ struct OperationEntry {
 extern OperationEntry operation[OP_COUNT];
 
 void parser_init();
-
-// The records come from ARENA, and go with it.
-// An operator record in CALCULATE pointing at its row's symbol.
-NodeData *fill_operator_node(int32_t id, Arena *arena);
-// An operand record in EXPAND. Its text, shown in the trace, is the piece
-// [TEXT, TEXT + LENGTH); the record gets its own copy once the piece is expanded.
-NodeData *fill_operand_node(const char *text, size_t length, Arena *arena);
 
 } // namespace lp
 
