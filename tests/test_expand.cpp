@@ -120,6 +120,46 @@ TEST(Expand, GoldenTraces) {
     }
 }
 
+// The trace changes nothing but the messages: the search for a split runs
+// symbol by symbol when traced, and over the bytes outside pairs once when
+// not. Texts made of the grammar's pieces, brackets unbalanced too, give
+// the same tree, values, states and errors both ways.
+TEST(Expand, TracedAndUntracedBuildTheSameTree) {
+    const char *pieces[] = {"x", "y", "1", "2.5", "+", "-", "*", "/", "^", "%", "(", ")", "cos", "sin", "atan", "tan",
+                            "exp", "logn", "log2", "log10", "f(", "g(", ",", " ", "lt(", "if("};
+    uint64_t state = 0x9e3779b97f4a7c15u;
+    auto next = [&state](uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % n;
+    };
+    struct Result {
+        float value;
+        std::vector<Visit> tree;
+        std::vector<int> codes;
+    };
+    auto build = [](const std::string &text, int level) {
+        ParserPtr p(parser_new());
+        parser_math(p.get());
+        parser_var(p.get(), "x", 3);
+        parser_var(p.get(), "y", 0.5f);
+        parser_func(p.get(), "f(a)", "a*2-1");
+        parser_func(p.get(), "g(a,b)", "(a+b)^2");
+        Capture capture(level);
+        Result r{parser_calc(p.get(), text.c_str()), walk(p.get()), capture.codes};
+        return r;
+    };
+    for (int n = 0; n < 3000; ++n) {
+        std::string text;
+        for (uint64_t k = 1 + next(16); k > 0; --k) text += pieces[next(std::size(pieces))];
+        const Result quiet = build(text, 0), traced = build(text, 8);
+        EXPECT_EQ(bits(quiet.value), bits(traced.value)) << text;
+        EXPECT_EQ(quiet.tree, traced.tree) << text;
+        EXPECT_EQ(quiet.codes, traced.codes) << text;
+    }
+}
+
 // Deep and long inputs build, evaluate, walk and release without exhausting
 // the stack, each a test of its own so that they run side by side. The long
 // texts are 512 KiB, the text limit raised to let them in: a quarter-million-

@@ -291,7 +291,7 @@ private:
             if (hosts_ != nullptr && opens_.size() == 1 && host_call(slot, source, range)) return *slot;
             bool trailing = false;
             const int32_t id =
-                choose_operation(source, range.from, range.to, opens_, seen, &positions_, &trailing, check_);
+                choose_operation(source, range.from, range.to, opens_, seen, &positions_, &trailing, traced_, check_);
             if (check_.stopped()) return stopped_in(range, node);
             if (trailing) { // left as it is
                 LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));

@@ -205,9 +205,9 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
 } // namespace
 
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens, uint32_t seen,
-                         Vector<int32_t> *positions, bool *trailing, CheckPoint &check) {
+                         Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check) {
     *trailing = false;
-    if (tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing, check);
+    if (traced && tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing, check);
     // Only the rows seen are searched, in table order.
     const FirstBytes &bytes = first_bytes();
     // A one-byte symbol at the last byte (outside every pair) ends the

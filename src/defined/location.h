@@ -107,9 +107,10 @@ bool for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
 // seen outside them are SEEN (survey_range): the id of the first operation in
 // table order with an occurrence outside every pair, its positions in
 // *POSITIONS; -1 when none occurs outside. An operation symbol standing at
-// the last byte ends the search and sets *TRAILING.
+// the last byte ends the search and sets *TRAILING. TRACED: the search may
+// be traced, and is when its level is emitted.
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens, uint32_t seen,
-                         Vector<int32_t> *positions, bool *trailing, CheckPoint &check);
+                         Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check);
 
 } // namespace lp
 

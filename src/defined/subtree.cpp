@@ -53,13 +53,6 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     if (k < pieces->ranges.size()) {
         const Range &r = pieces->ranges[k];
         if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(r.to - r.from), pieces->text + r.from);
-        if (pieces->taken_from == pieces->taken_to) {
-            pieces->taken_from = k;
-            pieces->taken_to = k + 1;
-        } else {
-            pieces->taken_from = std::min(pieces->taken_from, k);
-            pieces->taken_to = std::max(pieces->taken_to, k + 1);
-        }
     } else {
         if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", 0, "");
         pieces->empty_taken = true;
@@ -74,6 +67,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
     const size_t m = pieces->ranges.size();
     // Fewer than two operands: the subtree is a single operand.
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
+    pieces->taken_to = m;
 
     // A complete binary tree of 2m - 1 nodes in array order: operators first,
     // then the operands.
@@ -109,6 +103,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
 TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
+    pieces->taken_to = m;
 
     // A left-deep chain: each operator takes the last remaining operand on its
     // right, so "a^b^c" is ((a^b)^c).
@@ -129,6 +124,8 @@ TreeNode *lay_out_function(const OperationEntry *row, TreeNode *nodes, Pieces *p
     place_operator(&nodes[0], pieces, row->id);
     nodes[0].right = place_operand(&nodes[1], pieces, 1);
     nodes[0].left = nullptr;
+    pieces->taken_from = 1; // none when there is no such piece
+    pieces->taken_to = pieces->ranges.size() > 1 ? 2 : 1;
     return &nodes[0];
 }
 
@@ -157,7 +154,8 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     }
     if (range.to - 1 > p)
         pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(p + static_cast<int64_t>(row.length)), range.to});
-    pieces->taken_from = pieces->taken_to = 0;
+    pieces->taken_from = pieces->taken_to = 0; // each layout says which it takes; the first alone when m < 2
+    if (!pieces->ranges.empty()) pieces->taken_to = 1;
 
     // 2n + 1 nodes are enough for any operation over n positions; the
     // expander fills those it needs and the rest stay unused in the arena.
