@@ -68,7 +68,8 @@ struct ExpandScratch {
     Vector<Owned<SourceText>> sources; // the expansion's sources, then spares
     Vector<Span> origins;                        // of each source
     Vector<Range> ranges; // pieces whose leaves the walk has not reached, the next on top
-    Vector<int32_t> opens, positions;
+    TopLevel top;
+    Vector<int32_t> positions;
     Pieces pieces;
     Vector<String> spare_texts;         // buffers for substituted texts (kSpareTexts)
     std::pair<String, String> passes;   // the passes of substitution over a body
@@ -83,7 +84,8 @@ struct ExpandScratch {
         };
         trim_one(origins);
         trim_one(ranges);
-        trim_one(opens);
+        trim_one(top.opens);
+        trim_one(top.marks);
         trim_one(positions);
         trim_one(pieces.ranges);
         if (passes.first.capacity() > kKeptBytes) String().swap(passes.first);
@@ -107,7 +109,7 @@ public:
         : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
           notes_(watch.notes), names_(watch.names), arena_(arena),
           check_(watch.check != nullptr ? *watch.check : unstoppable_), sources_(scratch->sources),
-          origins_(scratch->origins), ranges_(scratch->ranges), opens_(scratch->opens),
+          origins_(scratch->origins), ranges_(scratch->ranges), top_(scratch->top),
           positions_(scratch->positions), pieces_(scratch->pieces), spares_(scratch->spare_texts),
           passes_(scratch->passes) {
         budget_.writable = limits.written_bytes();
@@ -163,7 +165,8 @@ private:
         if (ranges_.capacity() >= kShortText) return;
         ranges_.reserve(kShortText);
         pieces_.ranges.reserve(kShortText);
-        opens_.reserve(kShortText / 2);
+        top_.opens.reserve(kShortText / 2);
+        top_.marks.reserve(kShortText / 2);
         positions_.reserve(kShortText / 2);
         origins_.reserve(kShortText / 4);
         spares_.reserve(kSpareTexts);
@@ -286,12 +289,12 @@ private:
             // The loops below stop at a check point with their results
             // unfinished; the node is then left as it was, and the walk
             // stops at its next step.
-            const uint32_t seen = survey_range(source, &range.from, &range.to, &opens_, check_);
+            survey_range(source, &range.from, &range.to, &top_, check_);
             if (check_.stopped()) return stopped_in(range, node);
-            if (hosts_ != nullptr && opens_.size() == 1 && host_call(slot, source, range)) return *slot;
+            if (hosts_ != nullptr && top_.opens.size() == 1 && host_call(slot, source, range)) return *slot;
             bool trailing = false;
             const int32_t id =
-                choose_operation(source, range.from, range.to, opens_, seen, &positions_, &trailing, traced_, check_);
+                choose_operation(source, range.from, range.to, top_, &positions_, &trailing, traced_, check_);
             if (check_.stopped()) return stopped_in(range, node);
             if (trailing) { // left as it is
                 LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));
@@ -307,7 +310,7 @@ private:
                 release(range);
                 return split;
             }
-            if (opens_.empty()) { // a number or a name
+            if (top_.opens.empty()) { // a number or a name
                 if (notes_ != nullptr) traps().operand(source, range);
                 settle(data, range);
                 data->op = OP_OPERAND;
@@ -378,8 +381,8 @@ private:
         // Blanks around the call, and between its name and "(", are not part of it.
         int32_t from = range.from, to = range.to;
         while (to > from && is_blank(text[to - 1])) --to;
-        if (opens_.size() != 1 || opens_[0] <= from || source.partner(opens_[0]) != to - 1) return false;
-        const int32_t open = opens_[0];
+        if (top_.opens.size() != 1 || top_.opens[0] <= from || source.partner(top_.opens[0]) != to - 1) return false;
+        const int32_t open = top_.opens[0];
         while (from < open && is_blank(text[from])) ++from;
         int32_t name_end = open;
         while (name_end > from && is_blank(text[name_end - 1])) --name_end;
@@ -484,7 +487,8 @@ private:
     size_t source_count_ = 0; // sources of this expansion
     Vector<Span> &origins_;
     Vector<Range> &ranges_;
-    Vector<int32_t> &opens_, &positions_;
+    TopLevel &top_;
+    Vector<int32_t> &positions_;
     Pieces &pieces_;
     Vector<String> &spares_;
     std::pair<String, String> &passes_;

@@ -119,6 +119,9 @@ struct FirstBytes {
         }
     }
 };
+// The rows of the one-byte symbols, "+" to "%".
+constexpr uint32_t kOneByteRows = 1u << OP_ADD | 1u << OP_SUB | 1u << OP_POW | 1u << OP_MUL | 1u << OP_DIV | 1u << OP_MOD;
+
 const FirstBytes &first_bytes() {
     static const FirstBytes table; // built after parser_init, which every expansion makes first
     return table;
@@ -126,32 +129,35 @@ const FirstBytes &first_bytes() {
 
 } // namespace
 
-uint32_t survey_range(const SourceText &source, int32_t *from, int32_t *to, Vector<int32_t> *opens, CheckPoint &check) {
+void survey_range(const SourceText &source, int32_t *from, int32_t *to, TopLevel *top, CheckPoint &check) {
     const char *text = source.data();
     while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1 && !check.pass(kNodeUnits)) {
         ++*from;
         --*to;
     }
-    opens->clear();
+    top->opens.clear();
+    top->marks.clear();
+    top->seen = 0;
     const uint16_t *rows = first_bytes().rows;
     uint32_t seen = 0;
     size_t left = kCheckStride; // steps before the next check point
     for (int32_t q = *from; q < *to;) {
         if (--left == 0) {
-            if (check.pass(kCheckStride)) return seen;
+            if (check.pass(kCheckStride)) return; // the caller sees the stop
             left = kCheckStride;
         }
         const auto c = static_cast<unsigned char>(text[q]);
         if (c == '(') {
-            opens->push_back(q);
+            top->opens.push_back(q);
             q = source.partner(q) + 1; // step over the pair
-        } else {
-            seen |= rows[c];
-            ++q;
+            continue;
         }
+        seen |= rows[c];
+        if ((rows[c] & kOneByteRows) != 0) top->marks.push_back(q);
+        ++q;
     }
+    top->seen = seen;
     check.pass(kCheckStride - left + 1);
-    return seen;
 }
 
 namespace {
@@ -204,23 +210,35 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
 
 } // namespace
 
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens, uint32_t seen,
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const TopLevel &top,
                          Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check) {
     *trailing = false;
-    if (traced && tracing(kTraceSearch)) return choose_traced(source, from, to, opens, positions, trailing, check);
+    if (traced && tracing(kTraceSearch)) return choose_traced(source, from, to, top.opens, positions, trailing, check);
     // Only the rows seen are searched, in table order.
     const FirstBytes &bytes = first_bytes();
     // A one-byte symbol at the last byte (outside every pair) ends the
     // search when its row is reached: no row before it occurs.
     const int32_t last = to > from ? bytes.single[static_cast<unsigned char>(source.data()[to - 1])] : -1;
-    for (; seen != 0; seen &= seen - 1) {
+    for (uint32_t seen = top.seen; seen != 0; seen &= seen - 1) {
         const int32_t id = __builtin_ctz(seen);
         if (id == last) {
             *trailing = true;
             return -1;
         }
         const OperationEntry &row = operation[id];
-        find_outside(source, from, to, opens, std::string_view(row.name, row.length), positions, check);
+        if (((1u << id) & kOneByteRows) != 0) { // its occurrences are among the marks
+            positions->clear();
+            const char *text = source.data();
+            const size_t n = top.marks.size();
+            for (size_t i = 0; i < n; i += kCheckStride) {
+                const size_t end = std::min(n, i + kCheckStride);
+                if (check.pass(end - i)) return -1;
+                for (size_t k = i; k < end; ++k)
+                    if (text[top.marks[k]] == row.name[0]) positions->push_back(top.marks[k]);
+            }
+            return id; // seen, so it occurs
+        }
+        find_outside(source, from, to, top.opens, std::string_view(row.name, row.length), positions, check);
         if (check.stopped()) return -1;
         if (!positions->empty()) return id;
     }

@@ -73,11 +73,16 @@ private:
 // Each of these stops where CHECK says the call was stopped, its result
 // then unfinished: the caller looks at CHECK before using it.
 
+// What one pass over the top level of a range finds.
+struct TopLevel {
+    Vector<int32_t> opens; // the opening positions of its top-level pairs
+    Vector<int32_t> marks; // the positions of one-byte operation symbols outside them
+    uint32_t seen = 0;     // the rows whose symbol begins with a byte outside them, a bit per row id
+};
+
 // Narrows [*FROM, *TO) while one pair encloses all of it ("((x+1))" is
-// "x+1"), then, in one pass, puts the opening positions of the pairs at its
-// top level in *OPENS and returns the operation rows whose symbol begins with
-// a byte outside every pair (a bit per row id): what choose_operation needs.
-uint32_t survey_range(const SourceText &source, int32_t *from, int32_t *to, Vector<int32_t> *opens, CheckPoint &check);
+// "x+1"), then reads its top level into *TOP, all choose_operation needs.
+void survey_range(const SourceText &source, int32_t *from, int32_t *to, TopLevel *top, CheckPoint &check);
 
 // Calls VISIT(a, b, end) for the stretches of [FROM, TO) outside the pairs
 // OPENS, a long stretch cut into pieces [a, b) of at most kCheckStride bytes
@@ -103,13 +108,13 @@ bool for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
     return pieces(a, to);
 }
 
-// The split of [FROM, TO), whose top-level pairs are OPENS and whose rows
-// seen outside them are SEEN (survey_range): the id of the first operation in
-// table order with an occurrence outside every pair, its positions in
-// *POSITIONS; -1 when none occurs outside. An operation symbol standing at
-// the last byte ends the search and sets *TRAILING. TRACED: the search may
-// be traced, and is when its level is emitted.
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const Vector<int32_t> &opens, uint32_t seen,
+// The split of [FROM, TO), whose top level is TOP (survey_range): the id
+// of the first operation in table order with an occurrence outside every
+// pair, its positions in *POSITIONS; -1 when none occurs outside. An
+// operation symbol standing at the last byte ends the search and sets
+// *TRAILING. TRACED: the search may be traced, and is when its level is
+// emitted.
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const TopLevel &top,
                          Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check);
 
 } // namespace lp
