@@ -119,7 +119,7 @@ bool substitute_parameter(std::string_view source, char c, std::string_view argu
         const std::string_view after = source.substr(i + 1);
         if (source[i] == c && (after.empty() || after.front() == ')' || symbol_at(after) > 0)) {
             if (out->size() + argument.size() > max_bytes) return false;
-            if (argument.size() >= kCheckStride && check.stopped()) return false; // a long copy waits for no stop
+            if (argument.size() >= kCheckStride && check.stopped()) return false; // a long copy only while the call goes on
             out->append(argument);
         } else {
             out->push_back(source[i]);
