@@ -62,7 +62,8 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
 
 namespace {
 
-// Each lays out the subtree of one split over fresh NODES and returns its root.
+// Each lays out the subtree of one split over NODES and returns its root:
+// the chains over nodes cleared, the function over two it clears itself.
 TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
     // Fewer than two operands: the subtree is a single operand.
@@ -121,6 +122,7 @@ TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *
 TreeNode *lay_out_function(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     // A function takes the text after its name as its only (right) operand;
     // anything before the name is dropped.
+    nodes[0] = nodes[1] = TreeNode{nullptr, nullptr, nullptr};
     place_operator(&nodes[0], pieces, row->id);
     nodes[0].right = place_operand(&nodes[1], pieces, 1);
     nodes[0].left = nullptr;
@@ -157,20 +159,30 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     pieces->taken_from = pieces->taken_to = 0; // each layout says which it takes; the first alone when m < 2
     if (!pieces->ranges.empty()) pieces->taken_to = 1;
 
-    // 2n + 1 nodes are enough for any operation over n positions; the
-    // expander fills those it needs and the rest stay unused in the arena.
+    if (row.layout == Layout::FUNCTION)
+        return lay_out_function(&row, static_cast<TreeNode *>(pieces->arena->allocate(2 * sizeof(TreeNode))), pieces);
+    // One operator between two operands, the most common split: its three
+    // nodes written at once, the tree lay_out_balanced makes of them.
+    if (row.layout == Layout::BALANCED && pieces->ranges.size() == 2) {
+        auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(3 * sizeof(TreeNode)));
+        nodes[0] = TreeNode{nullptr, &nodes[1], &nodes[2]};
+        nodes[1] = nodes[2] = TreeNode{nullptr, nullptr, nullptr};
+        place_operator(&nodes[0], pieces, row.id);
+        place_operand(&nodes[1], pieces, 0);
+        place_operand(&nodes[2], pieces, 1);
+        pieces->taken_to = 2;
+        return &nodes[0];
+    }
+
+    // A chain over n positions has 2n + 1 nodes.
     const size_t count = 2 * positions.size() + 1;
     auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
     for (size_t i = 0; i < count; i += kCheckStride) { // cleared a stride of nodes at a time
         if (i > 0 && check.pass(kCheckStride)) return &nodes[0];
         std::memset(static_cast<void *>(&nodes[i]), 0, std::min(count - i, kCheckStride) * sizeof(TreeNode));
     }
-    switch (row.layout) {
-    case Layout::BALANCED: return lay_out_balanced(&row, nodes, pieces);
-    case Layout::LEFT_DEEP: return lay_out_left_deep(&row, nodes, pieces);
-    case Layout::FUNCTION: break;
-    }
-    return lay_out_function(&row, nodes, pieces);
+    return row.layout == Layout::BALANCED ? lay_out_balanced(&row, nodes, pieces)
+                                          : lay_out_left_deep(&row, nodes, pieces);
 }
 
 } // namespace lp
