@@ -293,8 +293,12 @@ private:
             if (check_.stopped()) return stopped_in(range, node);
             if (hosts_ != nullptr && top_.opens.size() == 1 && host_call(slot, source, range)) return *slot;
             bool trailing = false;
+            // A range with no symbol's first byte outside its pairs (a leaf,
+            // most often) has nothing to choose; the traced search still tells it.
             const int32_t id =
-                choose_operation(source, range.from, range.to, top_, &positions_, &trailing, traced_, check_);
+                top_.seen == 0 && !traced_
+                    ? -1
+                    : choose_operation(source, range.from, range.to, top_, &positions_, &trailing, traced_, check_);
             if (check_.stopped()) return stopped_in(range, node);
             if (trailing) { // left as it is
                 LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));

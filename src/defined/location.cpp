@@ -34,13 +34,17 @@ void SourceText::read_brackets(CheckPoint &check) {
     closes_.clear();
     Vector<size_t> &open = open_;
     open.clear();
-    for (size_t p = 0; p < length; ++p) {
-        if (p % kCheckStride == kCheckStride - 1 && check.pass(kCheckStride)) return;
-        if (text[p] == '(') {
-            open.push_back(opens_.size());
-            opens_.push_back(static_cast<int32_t>(p));
-            closes_.push_back(-1);
-        } else if (text[p] == ')') {
+    for (size_t from = 0; from < length; from += kCheckStride) { // a stride of bytes per check point
+        if (from > 0 && check.pass(kCheckStride)) return;
+        const size_t to = std::min(length, from + kCheckStride);
+        for (size_t p = from; p < to; ++p) {
+            if ((text[p] | 1) != ')') continue; // neither "(" nor ")", which differ in the lowest bit alone
+            if (text[p] == '(') {
+                open.push_back(opens_.size());
+                opens_.push_back(static_cast<int32_t>(p));
+                closes_.push_back(-1);
+                continue;
+            }
             if (open.empty()) {
                 balanced_ = false;
                 return;
