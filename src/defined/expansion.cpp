@@ -298,7 +298,7 @@ private:
             const int32_t id =
                 top_.seen == 0 && !traced_
                     ? -1
-                    : choose_operation(source, range.from, range.to, top_, &positions_, &trailing, traced_, check_);
+                    : choose_operation(source, range.from, range.to, &top_, &positions_, &trailing, traced_, check_);
             if (check_.stopped()) return stopped_in(range, node);
             if (trailing) { // left as it is
                 LP_REPORT(PARSER_ERR_TRAILING_OPERATOR, place_of(range));

@@ -214,35 +214,40 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
 
 } // namespace
 
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const TopLevel &top,
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, TopLevel *top,
                          Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check) {
     *trailing = false;
-    if (traced && tracing(kTraceSearch)) return choose_traced(source, from, to, top.opens, positions, trailing, check);
+    if (traced && tracing(kTraceSearch)) return choose_traced(source, from, to, top->opens, positions, trailing, check);
     // Only the rows seen are searched, in table order.
     const FirstBytes &bytes = first_bytes();
     // A one-byte symbol at the last byte (outside every pair) ends the
     // search when its row is reached: no row before it occurs.
     const int32_t last = to > from ? bytes.single[static_cast<unsigned char>(source.data()[to - 1])] : -1;
-    for (uint32_t seen = top.seen; seen != 0; seen &= seen - 1) {
+    for (uint32_t seen = top->seen; seen != 0; seen &= seen - 1) {
         const int32_t id = __builtin_ctz(seen);
         if (id == last) {
             *trailing = true;
             return -1;
         }
         const OperationEntry &row = operation[id];
+        if ((top->seen & kOneByteRows) == 1u << id) { // every mark is one of its occurrences
+            if (check.pass(top->marks.size())) return -1;
+            positions->swap(top->marks);
+            return id;
+        }
         if (((1u << id) & kOneByteRows) != 0) { // its occurrences are among the marks
             positions->clear();
             const char *text = source.data();
-            const size_t n = top.marks.size();
+            const size_t n = top->marks.size();
             for (size_t i = 0; i < n; i += kCheckStride) {
                 const size_t end = std::min(n, i + kCheckStride);
                 if (check.pass(end - i)) return -1;
                 for (size_t k = i; k < end; ++k)
-                    if (text[top.marks[k]] == row.name[0]) positions->push_back(top.marks[k]);
+                    if (text[top->marks[k]] == row.name[0]) positions->push_back(top->marks[k]);
             }
             return id; // seen, so it occurs
         }
-        find_outside(source, from, to, top.opens, std::string_view(row.name, row.length), positions, check);
+        find_outside(source, from, to, top->opens, std::string_view(row.name, row.length), positions, check);
         if (check.stopped()) return -1;
         if (!positions->empty()) return id;
     }

@@ -108,13 +108,14 @@ bool for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
     return pieces(a, to);
 }
 
-// The split of [FROM, TO), whose top level is TOP (survey_range): the id
+// The split of [FROM, TO), whose top level is *TOP (survey_range): the id
 // of the first operation in table order with an occurrence outside every
-// pair, its positions in *POSITIONS; -1 when none occurs outside. An
+// pair, its positions in *POSITIONS; -1 when none occurs outside. When
+// the marks are all its positions, they are swapped into *POSITIONS. An
 // operation symbol standing at the last byte ends the search and sets
 // *TRAILING. TRACED: the search may be traced, and is when its level is
 // emitted.
-int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, const TopLevel &top,
+int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, TopLevel *top,
                          Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check);
 
 } // namespace lp

@@ -1,9 +1,6 @@
 // subtree.cpp - cutting a range at operator positions and building the operation's subtree over the pieces.
 #include "defined/subtree.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <new>
 
 #include "containers/memory.h"
@@ -62,10 +59,11 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
 
 namespace {
 
-// Each lays out the subtree of one split over NODES and returns its root:
-// the chains over nodes cleared, the function over two it clears itself.
+// Each lays out the subtree of one split over NODES, writing each node
+// whole, and returns its root.
 TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
+    nodes[0] = TreeNode{nullptr, nullptr, nullptr};
     // Fewer than two operands: the subtree is a single operand.
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
     pieces->taken_to = m;
@@ -86,6 +84,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
             leftmost = 2 * leftmost + 1;
         else
             id = companion_of(row->id);
+        if (k > 0) nodes[k] = TreeNode{nullptr, nullptr, nullptr};
         place_operator(&nodes[k], pieces, id);
         if (k > 0) link_to_parent(nodes, k);
     }
@@ -95,6 +94,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
     size_t next_high = on_last_level, next_low = 0;
     for (size_t k = m - 1; k < total; ++k) {
         if (check.pass(kNodeUnits)) return &nodes[0];
+        nodes[k] = TreeNode{nullptr, nullptr, nullptr};
         place_operand(&nodes[k], pieces, k < last_level - 1 ? next_high++ : next_low++);
         link_to_parent(nodes, k);
     }
@@ -103,6 +103,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
 
 TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
     const size_t m = pieces->ranges.size();
+    nodes[0] = TreeNode{nullptr, nullptr, nullptr};
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
     pieces->taken_to = m;
 
@@ -112,6 +113,7 @@ TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *
     for (size_t j = 0; j + 2 <= m; ++j) {
         if (pieces->check->pass(2 * kNodeUnits)) return &nodes[0];
         TreeNode *op_node = &nodes[2 * j];
+        nodes[2 * j + 1] = nodes[2 * j + 2] = TreeNode{nullptr, nullptr, nullptr};
         op_node->right = place_operand(&nodes[2 * j + 1], pieces, m - 1 - j);
         TreeNode *left = &nodes[2 * j + 2];
         op_node->left = j + 2 < m ? place_operator(left, pieces, row->id) : place_operand(left, pieces, 0);
@@ -138,6 +140,7 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     const OperationEntry &row = operation[id];
     pieces->text = text;
     pieces->ranges.clear();
+    pieces->ranges.reserve(positions.size() + 1);
     pieces->empty_taken = false;
     // The pieces lie between the occurrences: before the first, between each
     // two, and after the last unless the symbol ends the range.
@@ -174,13 +177,10 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
         return &nodes[0];
     }
 
-    // A chain over n positions has 2n + 1 nodes.
+    // A chain over n positions has 2n + 1 nodes, each written whole as it is
+    // placed: a chain stopped halfway reaches none of those not yet placed.
     const size_t count = 2 * positions.size() + 1;
     auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
-    for (size_t i = 0; i < count; i += kCheckStride) { // cleared a stride of nodes at a time
-        if (i > 0 && check.pass(kCheckStride)) return &nodes[0];
-        std::memset(static_cast<void *>(&nodes[i]), 0, std::min(count - i, kCheckStride) * sizeof(TreeNode));
-    }
     return row.layout == Layout::BALANCED ? lay_out_balanced(&row, nodes, pieces)
                                           : lay_out_left_deep(&row, nodes, pieces);
 }
