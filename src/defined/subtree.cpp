@@ -35,7 +35,7 @@ int32_t companion_of(int32_t id) {
 // one writes a record's text.
 TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
     auto *data = new (pieces->arena->allocate(sizeof(NodeData)))
-        NodeData{const_cast<char *>(operation[id].name), id, CALCULATE, 0.0f};
+        NodeData{const_cast<char *>(operation[id].name), static_cast<int16_t>(id), CALCULATE, 0.0f};
     if (pieces->traced) LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
     node->data = data;
     return node;

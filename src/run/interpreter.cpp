@@ -1,6 +1,5 @@
 // interpreter.cpp - running a program's tape, and bringing its records up to date when they are read.
 #include <cstddef>
-#include <cstring>
 
 #include "run/program.h"
 #include "support/error_log.h"
@@ -11,16 +10,10 @@ namespace lp {
 
 namespace {
 
-// Writes a node's state DONE and its value as one eight-byte store: the
-// stores, two per node, would otherwise be the bulk of a short program's work.
-static_assert(offsetof(NodeData, value) == offsetof(NodeData, state) + sizeof(int32_t), "state and value adjacent");
+// A node's record once computed.
 inline void finish(NodeData *node, float value) {
-    struct {
-        int32_t state;
-        float value;
-    } done{DONE, value};
-    static_assert(sizeof done == 8, "two fields, no padding");
-    std::memcpy(reinterpret_cast<char *>(node) + offsetof(NodeData, state), &done, sizeof done);
+    node->state = DONE;
+    node->value = value;
 }
 
 // The value of a step from its operands at STACK[DEPTH ...]: an operation,
@@ -191,7 +184,7 @@ struct Sync {
     void leaf(size_t depth, size_t index) {
         const LeafStep &leaf = p.leaves[index];
         for (uint32_t k = leaf.constants_from; k < leaf.constants_to; ++k)
-            finish(p.constants[k].node, p.constants[k].value);
+            finish(p.constant_nodes[k], p.constant_values[k]);
         stack[depth] = leaf.is_name ? p.kept[index] : leaf.constant;
         if (leaf.is_name) finish(leaf.node, stack[depth]);
     }

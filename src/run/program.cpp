@@ -80,7 +80,8 @@ void free_arrays(Program *p) {
     std::free(p->leaves);
     std::free(p->ops);
     std::free(p->calls);
-    std::free(p->constants);
+    std::free(p->constant_nodes);
+    std::free(p->constant_values);
     std::free(p->conditionals);
     std::free(p->stack);
     std::free(p->kept);
@@ -103,7 +104,8 @@ void prepare(Program *p, size_t total) {
         p->leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
         p->ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
         p->calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
-        p->constants = static_cast<ConstantRecord *>(lp_malloc(total * sizeof(ConstantRecord)));
+        p->constant_nodes = static_cast<NodeData **>(lp_malloc(total * sizeof(NodeData *)));
+        p->constant_values = static_cast<float *>(lp_malloc(total * sizeof(float)));
         p->conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
         p->stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
         p->kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
@@ -174,7 +176,7 @@ private:
     struct Frame {
         const TreeNode *node;
         int stage = 0; // operands pushed; for a conditional, the branches begun
-        // Where the node's subtree begins in `order`, `leaves` and `constants`.
+        // Where the node's subtree begins in `order`, `leaves` and the constants.
         size_t order_start = 0, leaf_start = 0, constant_start = 0;
         int32_t branch = -1, jump = -1; // a conditional's BRANCH and JUMP, in `ops`
     };
@@ -278,11 +280,16 @@ private:
         const float value = d->op == OP_NUMBER ? reinterpret_cast<const NumberData *>(d)->number
                             : name                ? 0.0f
                                                   : read_number(d->expr);
-        if (!name) p_->constants[p_->constant_count++] = ConstantRecord{d, value};
+        if (!name) keep_constant(d, value);
         push_leaf(LeafStep{d, nullptr, value, name, d->op == OP_NAME,
                            static_cast<uint32_t>(p_->constant_count - (name ? 0 : 1)),
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{!name, value});
+    }
+
+    void keep_constant(NodeData *d, float value) {
+        p_->constant_nodes[p_->constant_count] = d;
+        p_->constant_values[p_->constant_count++] = value;
     }
 
     void push_leaf(const LeafStep &step) {
@@ -329,7 +336,7 @@ private:
                                                      : 0.0f;
         p_->order_count = f.order_start;
         p_->leaf_count = f.leaf_start;
-        p_->constants[p_->constant_count++] = ConstantRecord{d, value};
+        keep_constant(d, value);
         push_leaf(LeafStep{d, nullptr, value, false, false, static_cast<uint32_t>(f.constant_start),
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{true, value});

@@ -23,7 +23,7 @@ struct LeafStep {
     float constant;
     bool is_name; // bound again when a variable is added
     bool exact;   // a name matched exactly, not as a prefix
-    // A constant's records: constants[constants_from .. constants_to), its
+    // A constant's records: those from constants_from to constants_to, its
     // node's and, for a folded subtree, those of the nodes below it.
     uint32_t constants_from, constants_to;
 };
@@ -44,13 +44,6 @@ struct OpStep {
 struct CallStep {
     const CallData *call;
     uint32_t count;
-};
-
-// The record of a constant node (a number, or a node of a folded subtree),
-// written at the first run; until the tree is released nothing else writes it.
-struct ConstantRecord {
-    NodeData *node;
-    float value;
 };
 
 // The interpreter's form of the steps (tape.cpp). Each operation reads its
@@ -162,7 +155,12 @@ struct Program {
     CallStep *calls;
     size_t call_count;
     size_t host_call_count; // of those, calls that may run host code, which could call back into the handle
-    ConstantRecord *constants;
+    // The records of the constant nodes (numbers, and the nodes of folded
+    // subtrees), written at the first run; until the tree is released nothing
+    // else writes them. Two arrays, not one of pairs: a pair would be 16
+    // bytes, and a large text has a record for nearly every node.
+    NodeData **constant_nodes;
+    float *constant_values;
     size_t constant_count;
     // The subtrees of each conditional's two branches, by its index (null
     // for a branch no node has: the 0 of a && b, the 1 of a || b).

@@ -123,7 +123,7 @@ private:
     TreeNode *operation_node(int32_t op, TreeNode *left, TreeNode *right) {
         TreeNode *n = arena_->node();
         n->data = new (arena_->allocate(sizeof(NodeData)))
-            NodeData{const_cast<char *>(kind_of(op).name), op, CALCULATE, 0.0f};
+            NodeData{const_cast<char *>(kind_of(op).name), static_cast<int16_t>(op), CALCULATE, 0.0f};
         n->left = left;
         n->right = right;
         return n;

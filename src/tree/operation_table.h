@@ -24,12 +24,15 @@ enum OperationId : int32_t {
     OP_COS, OP_SIN, OP_ATAN, OP_TAN, OP_EXP, OP_LOGN, OP_LOG2, OP_LOG10,
 };
 
+// Sixteen bytes: a large text has one per node, so its size is much of
+// the tree's.
 struct NodeData {
     char *expr;    // operand text, or the operation table's symbol (never written)
-    int32_t op;    // operation id 0..13, or OP_OPERAND
-    int32_t state; // NodeState
+    int16_t op;    // operation id 0..13, or OP_OPERAND, or a kind of operation_kinds.h
+    int16_t state; // NodeState
     float value;   // last computed value
 };
+static_assert(sizeof(void *) != 8 || sizeof(NodeData) == 16, "a node's record stays sixteen bytes");
 
 // The records of the standard grammar's nodes, read as a NodeData
 // everywhere (each begins with one).
