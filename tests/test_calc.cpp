@@ -38,6 +38,7 @@ TEST(Values, NumbersIgnoreTheProcessLocale) {
         parser_var(p.get(), "A", 9.0f); // never consulted: 'A' is a number text
         const std::pair<std::string, float> numbers[] = {
             {"2.5", 2.5f}, {"0.1", 0.100000001490116119384765625f}, {"16777217", 16777216.0f}, // 2^24 + 1 rounds to 2^24
+            {"123456789", 123456792.0f}, {"4294967297", 4294967296.0f}, {"0000000012", 12.0f}, // wider than 32 bits read whole
             {"", 0.0f},   {"A", 0.0f},  {"5A", 5.0f}, {"  42", 42.0f}, {"\t\n7", 7.0f}, {"4 2", 4.0f},
             {"1.5.3", 1.5f}, {".5", 0.5f}, {"1,5", 1.0f}, {"-.5", -0.5f}, {"+5", 5.0f},
             {"--5", 0.0f}, {"+-5", 0.0f}, {"- 5", 0.0f}, {"-", 0.0f}, // one sign at most, next to the digits

@@ -206,14 +206,16 @@ private:
     void push_range(Range range) {
         sources_[range.source]->refs += 1;
         ranges_.push_back(range);
+        plain_from_ = ranges_.size();
     }
 
     // Pushes the pieces of the split of RANGE that leaves took: the leaves
     // take them in text order, so the first goes on top. The pieces are
     // rearranged in place and, on an empty stack, become the stack, so a
     // long text's pieces are not held twice.
-    void push_pieces(Range range) {
+    void push_pieces(Range range, bool plain) {
         Vector<Range> &pending = pieces_.ranges;
+        const size_t below = ranges_.size();
         if (pieces_.taken_from > 0)
             std::copy(pending.begin() + static_cast<std::ptrdiff_t>(pieces_.taken_from),
                       pending.begin() + static_cast<std::ptrdiff_t>(pieces_.taken_to), pending.begin());
@@ -225,6 +227,7 @@ private:
             ranges_.swap(pending);
         else
             ranges_.insert(ranges_.end(), pending.begin(), pending.end());
+        plain_from_ = plain ? below : ranges_.size();
     }
 
     // A range leaves the stack when its leaf is reached; its source goes
@@ -279,6 +282,11 @@ private:
         }
         Range range = ranges_.back();
         ranges_.pop_back();
+        if (ranges_.size() >= plain_from_) { // a number or a name, known from its split
+            settle(data, range);
+            data->op = OP_OPERAND;
+            return node;
+        }
         for (;;) {
             const SourceText &source = *sources_[range.source];
             if (!source.balanced()) { // only a whole text can be unbalanced
@@ -310,7 +318,9 @@ private:
                 if (check_.stopped()) return stopped_in(range, node);
                 if (notes_ != nullptr) traps().split(source, range, id, pieces_.ranges, positions_);
                 *slot = split;
-                push_pieces(range);
+                // Its pieces need no search of their own, unless the search
+                // is traced or noted piece by piece.
+                push_pieces(range, !traced_ && notes_ == nullptr && pieces_are_operands(top_, id));
                 release(range);
                 return split;
             }
@@ -346,6 +356,7 @@ private:
     // the stack, where the walk's stop finds the place it reached.
     TreeNode *stopped_in(Range range, TreeNode *node) {
         ranges_.push_back(range);
+        plain_from_ = ranges_.size();
         return node;
     }
 
@@ -491,6 +502,9 @@ private:
     size_t source_count_ = 0; // sources of this expansion
     Vector<Span> &origins_;
     Vector<Range> &ranges_;
+    // ranges_[plain_from_ ...] are pieces of one split known to be numbers
+    // or names. The walk takes all of them before any other range is pushed.
+    size_t plain_from_ = 0;
     TopLevel &top_;
     Vector<int32_t> &positions_;
     Pieces &pieces_;

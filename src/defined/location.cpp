@@ -254,4 +254,8 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
     return -1;
 }
 
+bool pieces_are_operands(const TopLevel &top, int32_t id) {
+    return id >= 0 && top.opens.empty() && top.seen == 1u << id && ((1u << id) & kOneByteRows) != 0;
+}
+
 } // namespace lp

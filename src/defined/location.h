@@ -118,6 +118,12 @@ bool for_each_stretch(const SourceText &source, int32_t from, int32_t to, const 
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, TopLevel *top,
                          Vector<int32_t> *positions, bool *trailing, bool traced, CheckPoint &check);
 
+// Whether each piece of the split at ID that choose_operation chose over
+// TOP is a plain operand, a number or a name: ID's symbol is one byte, so
+// every occurrence is a cut, and the range has no pair and no first byte of
+// another symbol outside one.
+bool pieces_are_operands(const TopLevel &top, int32_t id);
+
 } // namespace lp
 
 #endif // LIB_PARSE_LOCATE_H

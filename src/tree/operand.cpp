@@ -51,6 +51,13 @@ const char *scan_number(const char *p, const char *end, double *value) {
 } // namespace
 
 float read_number(const char *text) {
+    // A whole number of up to nine digits, the most common text, fits 32
+    // bits: converted once, it rounds to the float scan_number's exact
+    // double rounds to.
+    uint32_t whole = 0;
+    const char *digit = text;
+    while (digit - text < 9 && *digit >= '0' && *digit <= '9') whole = whole * 10 + uint32_t(*digit++ - '0');
+    if (digit > text && *digit == '\0') return static_cast<float>(whole);
     double value = 0.0;
     // No number at all reads as +0 whatever the sign.
     return scan_number(text, text + std::strlen(text), &value) != nullptr ? static_cast<float>(value) : 0.0f;
