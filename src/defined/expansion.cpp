@@ -102,7 +102,7 @@ struct ExpandScratch {
 
 namespace {
 
-class Expansion {
+class Expansion final : private OperandSink {
 public:
     Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits,
               const BuildWatch &watch, Arena *arena)
@@ -147,6 +147,10 @@ public:
             if (traced_ && step.side != Side::ROOT) trace_descent(*step.slot, step.side);
             int depth = step.depth;
             TreeNode *node = expand_node(step.slot, &depth);
+            if (complete_) { // a split whose operands are settled: nothing below it to expand
+                complete_ = false;
+                continue;
+            }
             // The right child waits below the left one; expanding the left
             // subtree changes no slot outside it.
             if (node->right != nullptr) steps.push(Step{&node->right, depth, Side::RIGHT});
@@ -206,16 +210,14 @@ private:
     void push_range(Range range) {
         sources_[range.source]->refs += 1;
         ranges_.push_back(range);
-        plain_from_ = ranges_.size();
     }
 
     // Pushes the pieces of the split of RANGE that leaves took: the leaves
     // take them in text order, so the first goes on top. The pieces are
     // rearranged in place and, on an empty stack, become the stack, so a
     // long text's pieces are not held twice.
-    void push_pieces(Range range, bool plain) {
+    void push_pieces(Range range) {
         Vector<Range> &pending = pieces_.ranges;
-        const size_t below = ranges_.size();
         if (pieces_.taken_from > 0)
             std::copy(pending.begin() + static_cast<std::ptrdiff_t>(pieces_.taken_from),
                       pending.begin() + static_cast<std::ptrdiff_t>(pieces_.taken_to), pending.begin());
@@ -227,7 +229,6 @@ private:
             ranges_.swap(pending);
         else
             ranges_.insert(ranges_.end(), pending.begin(), pending.end());
-        plain_from_ = plain ? below : ranges_.size();
     }
 
     // A range leaves the stack when its leaf is reached; its source goes
@@ -240,6 +241,12 @@ private:
         // needs. The given text's is kept for the next text (trimmed at the end).
         source.drop(&spares_);
         if (range.source != 0) source.trim(16);
+    }
+
+    // A piece settled as its split lays it out: it was never on the stack.
+    void operand(NodeData *data, Range piece) override {
+        data->expr = arena_->copy(sources_[piece.source]->data() + piece.from, static_cast<size_t>(piece.to - piece.from));
+        if (names_ != nullptr) names_->leaf(data->expr, place_of(piece));
     }
 
     // Gives the leaf the text of RANGE, a copy in the arena: the range may
@@ -272,7 +279,7 @@ private:
     // Expands the node at SLOT itself, not its children: strips enclosing
     // brackets, then splits it at its operation, substitutes its call, or
     // settles it as an operand. Returns the node now at SLOT.
-    TreeNode *expand_node(TreeNode **slot, int *depth) {
+    [[gnu::always_inline]] TreeNode *expand_node(TreeNode **slot, int *depth) {
         TreeNode *node = *slot;
         NodeData *data = data_of(node);
         if (traced_) LP_DIAG(kTraceFine, "_____________new expand_tree______________\n");
@@ -282,11 +289,6 @@ private:
         }
         Range range = ranges_.back();
         ranges_.pop_back();
-        if (ranges_.size() >= plain_from_) { // a number or a name, known from its split
-            settle(data, range);
-            data->op = OP_OPERAND;
-            return node;
-        }
         for (;;) {
             const SourceText &source = *sources_[range.source];
             if (!source.balanced()) { // only a whole text can be unbalanced
@@ -299,7 +301,9 @@ private:
             // stops at its next step.
             survey_range(source, &range.from, &range.to, &top_, check_);
             if (check_.stopped()) return stopped_in(range, node);
-            if (hosts_ != nullptr && top_.opens.size() == 1 && host_call(slot, source, range)) return *slot;
+            // A call has its name before its one pair.
+            if (hosts_ != nullptr && top_.opens.size() == 1 && top_.opens[0] > range.from && host_call(slot, source, range))
+                return *slot;
             bool trailing = false;
             // A range with no symbol's first byte outside its pairs (a leaf,
             // most often) has nothing to choose; the traced search still tells it.
@@ -314,13 +318,19 @@ private:
                 return node;
             }
             if (id >= 0) {
+                // Pieces known to be numbers or names are settled as the
+                // split lays them out, and the walk skips its subtree, unless
+                // the search is traced or noted piece by piece.
+                const bool settled = !traced_ && notes_ == nullptr && pieces_are_operands(top_, id);
+                pieces_.sink = settled ? this : nullptr;
                 TreeNode *split = split_range(source.data(), range, id, positions_, &pieces_); // the leaf is left unused
                 if (check_.stopped()) return stopped_in(range, node);
                 if (notes_ != nullptr) traps().split(source, range, id, pieces_.ranges, positions_);
                 *slot = split;
-                // Its pieces need no search of their own, unless the search
-                // is traced or noted piece by piece.
-                push_pieces(range, !traced_ && notes_ == nullptr && pieces_are_operands(top_, id));
+                if (settled)
+                    complete_ = true;
+                else
+                    push_pieces(range);
                 release(range);
                 return split;
             }
@@ -356,7 +366,6 @@ private:
     // the stack, where the walk's stop finds the place it reached.
     TreeNode *stopped_in(Range range, TreeNode *node) {
         ranges_.push_back(range);
-        plain_from_ = ranges_.size();
         return node;
     }
 
@@ -502,9 +511,7 @@ private:
     size_t source_count_ = 0; // sources of this expansion
     Vector<Span> &origins_;
     Vector<Range> &ranges_;
-    // ranges_[plain_from_ ...] are pieces of one split known to be numbers
-    // or names. The walk takes all of them before any other range is pushed.
-    size_t plain_from_ = 0;
+    bool complete_ = false; // the node just expanded has its whole subtree
     TopLevel &top_;
     Vector<int32_t> &positions_;
     Pieces &pieces_;

@@ -133,6 +133,26 @@ TreeNode *lay_out_function(const OperationEntry *row, TreeNode *nodes, Pieces *p
     return &nodes[0];
 }
 
+// The node of piece J of the M pieces of a chain laid out by
+// lay_out_balanced or lay_out_left_deep.
+size_t operand_node(Layout layout, size_t m, size_t j) {
+    if (layout == Layout::LEFT_DEEP) return j == 0 ? 2 * m - 2 : 2 * (m - 1 - j) + 1;
+    size_t last_level = 1; // as lay_out_balanced has it
+    while (last_level * 2 <= 2 * m - 1) last_level *= 2;
+    const size_t on_last_level = 2 * m - last_level;
+    return j < on_last_level ? last_level - 1 + j : m - 1 + (j - on_last_level);
+}
+
+// Hands the operands of a chain over NODES to the sink in text order.
+void hand_operands(const OperationEntry &row, TreeNode *nodes, Pieces *pieces) {
+    const size_t m = pieces->ranges.size();
+    CheckPoint &check = *pieces->check;
+    for (size_t j = 0; j < m; ++j) {
+        if (check.pass(kNodeUnits)) return;
+        pieces->sink->operand(static_cast<NodeData *>(nodes[operand_node(row.layout, m, j)].data), pieces->ranges[j]);
+    }
+}
+
 } // namespace
 
 TreeNode *split_range(const char *text, Range range, int32_t id,
@@ -140,7 +160,7 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     const OperationEntry &row = operation[id];
     pieces->text = text;
     pieces->ranges.clear();
-    pieces->ranges.reserve(positions.size() + 1);
+    if (positions.size() >= pieces->ranges.capacity()) pieces->ranges.reserve(positions.size() + 1);
     pieces->empty_taken = false;
     // The pieces lie between the occurrences: before the first, between each
     // two, and after the last unless the symbol ends the range.
@@ -174,6 +194,7 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
         place_operand(&nodes[1], pieces, 0);
         place_operand(&nodes[2], pieces, 1);
         pieces->taken_to = 2;
+        if (pieces->sink != nullptr) hand_operands(row, nodes, pieces);
         return &nodes[0];
     }
 
@@ -181,8 +202,10 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     // placed: a chain stopped halfway reaches none of those not yet placed.
     const size_t count = 2 * positions.size() + 1;
     auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
-    return row.layout == Layout::BALANCED ? lay_out_balanced(&row, nodes, pieces)
-                                          : lay_out_left_deep(&row, nodes, pieces);
+    TreeNode *root = row.layout == Layout::BALANCED ? lay_out_balanced(&row, nodes, pieces)
+                                                    : lay_out_left_deep(&row, nodes, pieces);
+    if (pieces->sink != nullptr && !check.stopped() && pieces->ranges.size() >= 2) hand_operands(row, nodes, pieces);
+    return root;
 }
 
 } // namespace lp

@@ -30,6 +30,16 @@ inline Span place_in_text(const Vector<Span> &origins, Range range) {
     return origins[range.source];
 }
 
+// Takes the operand pieces of a split that need no expansion of their own
+// (numbers and names), one by one in text order, as the split lays them out.
+class OperandSink {
+public:
+    virtual void operand(NodeData *data, Range piece) = 0;
+
+protected:
+    ~OperandSink() = default;
+};
+
 // The pieces of one split, in text order, and which of them the expander
 // gave an operand node: a run of them, [taken_from, taken_to). Every
 // expander lays its operands out so that, read left to right, they stand in
@@ -42,6 +52,7 @@ struct Pieces {
     bool traced = false;      // the records made are traced (read once per expansion)
     Arena *arena = nullptr;   // where the nodes and records come from
     CheckPoint *check = nullptr; // the expansion's: a split of a long text passes check points
+    OperandSink *sink = nullptr; // not null: a chain's pieces are operands, handed to it
 };
 
 // Fills NODE with the operand record of piece K, or of the empty text when
