@@ -47,8 +47,8 @@ TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
 // the trace shows the piece.
 TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     node->data = new (pieces->arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
-    if (k < pieces->ranges.size()) {
-        const Range &r = pieces->ranges[k];
+    if (k < pieces->count) {
+        const Range &r = pieces->ranges[k]; // kept whenever the records are traced
         if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(r.to - r.from), pieces->text + r.from);
     } else {
         if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", 0, "");
@@ -62,7 +62,7 @@ namespace {
 // Each lays out the subtree of one split over NODES, writing each node
 // whole, and returns its root.
 TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
-    const size_t m = pieces->ranges.size();
+    const size_t m = pieces->count;
     nodes[0] = TreeNode{nullptr, nullptr, nullptr};
     // Fewer than two operands: the subtree is a single operand.
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
@@ -102,7 +102,7 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
 }
 
 TreeNode *lay_out_left_deep(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
-    const size_t m = pieces->ranges.size();
+    const size_t m = pieces->count;
     nodes[0] = TreeNode{nullptr, nullptr, nullptr};
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
     pieces->taken_to = m;
@@ -129,27 +129,30 @@ TreeNode *lay_out_function(const OperationEntry *row, TreeNode *nodes, Pieces *p
     nodes[0].right = place_operand(&nodes[1], pieces, 1);
     nodes[0].left = nullptr;
     pieces->taken_from = 1; // none when there is no such piece
-    pieces->taken_to = pieces->ranges.size() > 1 ? 2 : 1;
+    pieces->taken_to = pieces->count > 1 ? 2 : 1;
     return &nodes[0];
 }
 
-// The node of piece J of the M pieces of a chain laid out by
-// lay_out_balanced or lay_out_left_deep.
-size_t operand_node(Layout layout, size_t m, size_t j) {
-    if (layout == Layout::LEFT_DEEP) return j == 0 ? 2 * m - 2 : 2 * (m - 1 - j) + 1;
-    size_t last_level = 1; // as lay_out_balanced has it
+// Hands the operands of a chain over NODES, laid out by lay_out_balanced
+// or lay_out_left_deep, to the sink in text order: piece J of RANGE ends
+// where the J-th of POSITIONS stands, the last at the range's end.
+void hand_operands(const OperationEntry &row, Range range, const Vector<int32_t> &positions, TreeNode *nodes,
+                   Pieces *pieces) {
+    const size_t m = pieces->count;
+    size_t last_level = 1; // as lay_out_balanced has them
     while (last_level * 2 <= 2 * m - 1) last_level *= 2;
     const size_t on_last_level = 2 * m - last_level;
-    return j < on_last_level ? last_level - 1 + j : m - 1 + (j - on_last_level);
-}
-
-// Hands the operands of a chain over NODES to the sink in text order.
-void hand_operands(const OperationEntry &row, TreeNode *nodes, Pieces *pieces) {
-    const size_t m = pieces->ranges.size();
     CheckPoint &check = *pieces->check;
     for (size_t j = 0; j < m; ++j) {
         if (check.pass(kNodeUnits)) return;
-        pieces->sink->operand(static_cast<NodeData *>(nodes[operand_node(row.layout, m, j)].data), pieces->ranges[j]);
+        size_t k; // piece J's node
+        if (row.layout == Layout::LEFT_DEEP)
+            k = j == 0 ? 2 * m - 2 : 2 * (m - 1 - j) + 1;
+        else
+            k = j < on_last_level ? last_level - 1 + j : m - 1 + (j - on_last_level);
+        const int32_t from = j == 0 ? range.from : positions[j - 1] + static_cast<int32_t>(row.length);
+        const int32_t to = j + 1 < m ? positions[j] : range.to;
+        pieces->sink->operand(static_cast<NodeData *>(nodes[k].data), Range{range.source, from, to});
     }
 }
 
@@ -160,7 +163,10 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     const OperationEntry &row = operation[id];
     pieces->text = text;
     pieces->ranges.clear();
-    if (positions.size() >= pieces->ranges.capacity()) pieces->ranges.reserve(positions.size() + 1);
+    // A sink takes its pieces from the positions: a long chain's are not kept.
+    const bool keep = pieces->sink == nullptr;
+    if (keep && positions.size() >= pieces->ranges.capacity()) pieces->ranges.reserve(positions.size() + 1);
+    size_t count = 0;
     pieces->empty_taken = false;
     // The pieces lie between the occurrences: before the first, between each
     // two, and after the last unless the symbol ends the range.
@@ -174,19 +180,23 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
             LP_REPORT(PARSER_ERR_CUT_ORDER, (Span{static_cast<size_t>(range.from), static_cast<size_t>(range.to - range.from)}));
             break;
         }
-        pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(previous_end + 1), position});
+        if (keep) pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(previous_end + 1), position});
+        ++count;
         previous_end = p + static_cast<int64_t>(row.length) - 1;
     }
-    if (range.to - 1 > p)
-        pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(p + static_cast<int64_t>(row.length)), range.to});
+    if (range.to - 1 > p) {
+        if (keep) pieces->ranges.push_back(Range{range.source, static_cast<int32_t>(p + static_cast<int64_t>(row.length)), range.to});
+        ++count;
+    }
+    pieces->count = count;
     pieces->taken_from = pieces->taken_to = 0; // each layout says which it takes; the first alone when m < 2
-    if (!pieces->ranges.empty()) pieces->taken_to = 1;
+    if (count != 0) pieces->taken_to = 1;
 
     if (row.layout == Layout::FUNCTION)
         return lay_out_function(&row, static_cast<TreeNode *>(pieces->arena->allocate(2 * sizeof(TreeNode))), pieces);
     // One operator between two operands, the most common split: its three
     // nodes written at once, the tree lay_out_balanced makes of them.
-    if (row.layout == Layout::BALANCED && pieces->ranges.size() == 2) {
+    if (row.layout == Layout::BALANCED && count == 2) {
         auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(3 * sizeof(TreeNode)));
         nodes[0] = TreeNode{nullptr, &nodes[1], &nodes[2]};
         nodes[1] = nodes[2] = TreeNode{nullptr, nullptr, nullptr};
@@ -194,17 +204,17 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
         place_operand(&nodes[1], pieces, 0);
         place_operand(&nodes[2], pieces, 1);
         pieces->taken_to = 2;
-        if (pieces->sink != nullptr) hand_operands(row, nodes, pieces);
+        if (pieces->sink != nullptr) hand_operands(row, range, positions, nodes, pieces);
         return &nodes[0];
     }
 
     // A chain over n positions has 2n + 1 nodes, each written whole as it is
     // placed: a chain stopped halfway reaches none of those not yet placed.
-    const size_t count = 2 * positions.size() + 1;
-    auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(count * sizeof(TreeNode)));
+    const size_t node_count = 2 * positions.size() + 1;
+    auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(node_count * sizeof(TreeNode)));
     TreeNode *root = row.layout == Layout::BALANCED ? lay_out_balanced(&row, nodes, pieces)
                                                     : lay_out_left_deep(&row, nodes, pieces);
-    if (pieces->sink != nullptr && !check.stopped() && pieces->ranges.size() >= 2) hand_operands(row, nodes, pieces);
+    if (pieces->sink != nullptr && !check.stopped() && count >= 2) hand_operands(row, range, positions, nodes, pieces);
     return root;
 }
 

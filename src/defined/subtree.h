@@ -46,7 +46,8 @@ protected:
 // text order: the walk hands the taken pieces to the leaves in that order.
 struct Pieces {
     const char *text; // the bytes of the pieces' source
-    Vector<Range> ranges;
+    size_t count = 0; // how many
+    Vector<Range> ranges; // the pieces, unless a sink takes them
     size_t taken_from = 0, taken_to = 0;
     bool empty_taken = false; // an operand with no piece: the empty text
     bool traced = false;      // the records made are traced (read once per expansion)

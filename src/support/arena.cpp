@@ -51,7 +51,10 @@ char *Arena::copy(const char *text, size_t length) {
         next_ += length + 1;
     else
         out = static_cast<char *>(grow(length + 1));
-    if (length != 0) std::memcpy(out, text, length);
+    if (length > 8)
+        std::memcpy(out, text, length);
+    else // most texts are a number or a name of a few bytes, which a call costs more than
+        for (size_t i = 0; i < length; ++i) out[i] = text[i];
     out[length] = '\0';
     return out;
 }
