@@ -62,6 +62,36 @@ std::string random_expression(size_t bytes) {
     return text;
 }
 
+// "1+1+...+1" and "1+(1+(...(1)...))" of about BYTES bytes: the large texts
+// whose parse and first evaluation are measured against earlier builds.
+std::string ones_flat(size_t bytes) {
+    std::string text = "1";
+    while (text.size() + 2 <= bytes) text += "+1";
+    return text;
+}
+
+std::string ones_nested(size_t bytes) {
+    const size_t depth = (bytes - 1) / 4;
+    std::string text;
+    for (size_t i = 0; i < depth; ++i) text += "1+(";
+    text += "1";
+    text.append(depth, ')');
+    return text;
+}
+
+// A text's parse and first evaluation in a new handle, as a program that
+// computes one large text once pays them: the handle's memory is new too.
+void first_calc_benchmark(benchmark::State &state, std::string (*make)(), const char *) {
+    const std::string text = make();
+    for (auto _ : state) {
+        Parser *parser = parser_new();
+        parser_limit(parser, PARSER_LIMIT_TEXT_BYTES, INT64_MAX);
+        benchmark::DoNotOptimize(parser_calc(parser, text.c_str()));
+        parser_destroy(parser);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+
 void expand_benchmark(benchmark::State &state, std::string (*make)(), const char *) {
     const std::string text = make();
     Parser *parser = parser_new();
@@ -108,6 +138,10 @@ BENCHMARK_CAPTURE(expand_benchmark, power_chain_100000, [] { return power_chain(
 BENCHMARK_CAPTURE(expand_benchmark, nested_sum_10000, [] { return nested_sum(10000); }, "")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(expand_benchmark, random_1MiB, [] { return random_expression(size_t{1} << 20); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(first_calc_benchmark, ones_flat_1MiB, [] { return ones_flat(size_t{1} << 20); }, "")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(first_calc_benchmark, ones_nested_1MiB, [] { return ones_nested(size_t{1} << 20); }, "")
     ->Unit(benchmark::kMillisecond);
 
 } // namespace
