@@ -48,8 +48,10 @@ TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
 TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     node->data = new (pieces->arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
     if (k < pieces->count) {
-        const Range &r = pieces->ranges[k]; // kept whenever the records are traced
-        if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(r.to - r.from), pieces->text + r.from);
+        if (pieces->traced) { // the ranges are kept whenever the records are traced
+            const Range &r = pieces->ranges[k];
+            LP_DIAG(kTraceFine, "operand data : %.*s\n", static_cast<int>(r.to - r.from), pieces->text + r.from);
+        }
     } else {
         if (pieces->traced) LP_DIAG(kTraceFine, "operand data : %.*s\n", 0, "");
         pieces->empty_taken = true;
