@@ -158,9 +158,9 @@ public:
             } else if (f.stage == 0) {
                 if (d->op == OP_FUNCTION) reinterpret_cast<FunctionData *>(d)->base = static_cast<int32_t>(results_.size());
                 f.stage = 1;
-                f.order_start = p_->order_count;
-                f.leaf_start = p_->leaf_count;
-                f.constant_start = p_->constant_count;
+                f.order_start = static_cast<uint32_t>(p_->order_count);
+                f.leaf_start = static_cast<uint32_t>(p_->leaf_count);
+                f.constant_start = static_cast<uint32_t>(p_->constant_count);
                 push_operands(f.node, d->op); // invalidates F
             } else {
                 const Frame done = f;
@@ -176,10 +176,13 @@ private:
     struct Frame {
         const TreeNode *node;
         int stage = 0; // operands pushed; for a conditional, the branches begun
-        // Where the node's subtree begins in `order`, `leaves` and the constants.
-        size_t order_start = 0, leaf_start = 0, constant_start = 0;
+        // Where the node's subtree begins in `order`, `leaves` and the
+        // constants, which index in 32 bits as the steps do: a frame of 32
+        // bytes, for a deep tree has a frame per level.
+        uint32_t order_start = 0, leaf_start = 0, constant_start = 0;
         int32_t branch = -1, jump = -1; // a conditional's BRANCH and JUMP, in `ops`
     };
+    static_assert(sizeof(void *) != 8 || sizeof(Frame) == 32, "a frame stays 32 bytes");
     struct Result {
         bool constant;
         float value;
@@ -337,7 +340,7 @@ private:
         p_->order_count = f.order_start;
         p_->leaf_count = f.leaf_start;
         keep_constant(d, value);
-        push_leaf(LeafStep{d, nullptr, value, false, false, static_cast<uint32_t>(f.constant_start),
+        push_leaf(LeafStep{d, nullptr, value, false, false, f.constant_start,
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{true, value});
     }
