@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #endif
 #include "run/machine_code.h"
 #include "run/program.h"
+#include "tree/operand.h"
 
 namespace {
 
@@ -35,6 +37,48 @@ float tick(void *ctx, const float *a, int n) { // counts its calls
 float bump(void *ctx, const float *a, int) { // adds 1 to a variable through its address
     *static_cast<float *>(ctx) += 1.0f;
     return a[0];
+}
+
+// Every record the walk shows computed is its own node's: an operation's
+// value is that operation of its operands' values. Records written to the
+// wrong nodes, such as a folded subtree's values out of order, break it.
+void expect_records_own(const Parser *p, const std::string &text) {
+    const std::vector<Visit> visits = walk(p);
+    std::vector<std::vector<size_t>> children(visits.size());
+    std::vector<size_t> path; // the last visit at each depth
+    for (size_t i = 0; i < visits.size(); ++i) {
+        const auto depth = static_cast<size_t>(std::get<0>(visits[i]));
+        path.resize(depth + 1);
+        path[depth] = i;
+        if (depth > 0) children[path[depth - 1]].push_back(i);
+    }
+    const auto value = [&](size_t i) {
+        const uint32_t b = std::get<5>(visits[i]);
+        float v;
+        std::memcpy(&v, &b, sizeof v);
+        return v;
+    };
+    for (size_t i = 0; i < visits.size(); ++i) {
+        const int op = std::get<3>(visits[i]);
+        const std::string &expr = std::get<2>(visits[i]);
+        if (std::get<4>(visits[i]) == PARSER_STATE_DONE && op == PARSER_OP_OPERAND && !expr.empty() &&
+            expr.find_first_not_of("0123456789.") == std::string::npos) { // a number, read alike in both grammars
+            EXPECT_TRUE(same_value(value(i), lp::read_number(expr.c_str()))) << "'" << text << "' number " << expr;
+            continue;
+        }
+        if (std::get<4>(visits[i]) != PARSER_STATE_DONE || !(op < PARSER_OP_COUNT || (op >= PARSER_OP_NEG && op <= PARSER_OP_NE)))
+            continue;
+        float operands[2] = {0.0f, 0.0f};
+        bool done = children[i].size() == static_cast<size_t>(lp::kind_of(op).arity);
+        for (size_t k = 0; done && k < children[i].size(); ++k) {
+            done = std::get<4>(visits[children[i][k]]) == PARSER_STATE_DONE;
+            operands[k] = value(children[i][k]);
+        }
+        if (done) {
+            EXPECT_TRUE(same_value(value(i), lp::compute(op, operands)))
+                << "'" << text << "' node " << i << " (" << std::get<2>(visits[i]) << "): " << value(i);
+        }
+    }
 }
 
 // Random texts of the grammar SYNTAX in every evaluator: mostly FORMS nested
@@ -86,6 +130,7 @@ void same_everywhere(int syntax, const std::vector<const char *> &pieces, const 
             ASSERT_EQ(bits(got), bits(want[row])) << "'" << text << "' row " << row << ": " << got << " vs " << want[row];
             ASSERT_EQ(walk(native.get()), walk(interpreted.get())) << "'" << text << "' row " << row;
         }
+        expect_records_own(interpreted.get(), text);
 #if LIB_PARSE_TEST_JIT
         const lp::Program *program = native->program;
         EXPECT_EQ(program->native != nullptr, program->op_count > 0) << "'" << text << "' compiled";
@@ -134,7 +179,9 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
                      "if(ge(x,@),y,x)", "ne(@,x)", "pow(@,y)", "hypot(x,@)", "cbrt(@)", "atan2(@,y)"},
                     {"x-(y*sum(x+(y-(x/(y+(x-(y*(x+(y-(x/tick(y+(x-(y*(x+(y-(cos(x)^y%sum(x,y,3))))))))))))))),y,2))",
                      "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))",
-                     "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))"});
+                     "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))",
+                     // Pure calls of constants, folded: each argument's record is its own.
+                     "x+hypot(3,4)*atan2(1,2)-sum(1,2.5,0,7)"});
 }
 
 // The standard grammar's operations: negation, not, comparisons, && || ?:
@@ -149,7 +196,8 @@ TEST(Native, StandardGrammarSameBitsAndRecordsEverywhere) {
                      "h(@)", "0/(@)", "lt(@, y)", "eq(x, @)", "pow(y, @)", "tanh(@)"},
                     {"x-(y*f(x+(y-(x/(y+(x-(y*(x+(y-(x/(y > 0 ? tick(y+(x-(y*(x+(y-(cos(x)^y%f(x,y)))))))) : -x)))))))))),y))",
                      "g(x, y) - (y * (x + (y - (x / (2.5 + (x - (y * (x + (y - (x / (y + (x - (0.5 * (x + (y - "
-                     "(x / (y + (x - g(y, x < y || !x)))))))))))))))))))"});
+                     "(x / (y + (x - g(y, x < y || !x)))))))))))))))))))",
+                     "x + hypot(3, 4) * atan2(1, 2) - sum(1, 2.5, 0, 7)"});
 }
 
 #if LIB_PARSE_TEST_JIT

@@ -183,10 +183,9 @@ struct Sync {
 
     void leaf(size_t depth, size_t index) {
         const LeafStep &leaf = p.leaves[index];
-        for (uint32_t k = leaf.constants_from; k < leaf.constants_to; ++k)
-            finish(p.constant_nodes[k], p.constant_values[k]);
+        program_write_constants(p, leaf);
         stack[depth] = leaf.is_name ? p.kept[index] : leaf.constant;
-        if (leaf.is_name) finish(leaf.node, stack[depth]);
+        if (leaf.is_name) finish(leaf.node(), stack[depth]);
     }
     bool branch(size_t, const OpStep &step) {
         const bool taken = holds(p.kept[kept_branch(p, step.branch)]);

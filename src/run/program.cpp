@@ -80,7 +80,6 @@ void free_arrays(Program *p) {
     std::free(p->leaves);
     std::free(p->ops);
     std::free(p->calls);
-    std::free(p->constant_nodes);
     std::free(p->constant_values);
     std::free(p->conditionals);
     std::free(p->stack);
@@ -104,7 +103,6 @@ void prepare(Program *p, size_t total) {
         p->leaves = static_cast<LeafStep *>(lp_malloc(total * sizeof(LeafStep)));
         p->ops = static_cast<OpStep *>(lp_malloc(total * sizeof(OpStep)));
         p->calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
-        p->constant_nodes = static_cast<NodeData **>(lp_malloc(total * sizeof(NodeData *)));
         p->constant_values = static_cast<float *>(lp_malloc(total * sizeof(float)));
         p->conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
         p->stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
@@ -147,7 +145,7 @@ public:
             Frame &f = frames_.top();
             auto *d = static_cast<NodeData *>(f.node->data);
             if (is_leaf(d->op)) {
-                leaf(d);
+                leaf(f.node, d);
                 frames_.pop();
             } else if (d->op == OP_PARAM) {
                 parameter(d);
@@ -253,7 +251,7 @@ private:
                 frames_.push(Frame{parts.part[k]}); // invalidates F
                 return;
             }
-            push_leaf(LeafStep{d, nullptr, parts.constant[k], false, false, 0, 0});
+            push_leaf(LeafStep{f.node, nullptr, parts.constant[k], false, false, 0, 0});
             results_.push(Result{true, parts.constant[k]});
         }
     }
@@ -276,24 +274,21 @@ private:
         return k;
     }
 
-    void leaf(NodeData *d) {
+    void leaf(const TreeNode *node, NodeData *d) {
         // The defined grammar tells a name from a number by its bytes; the
         // standard one has said which it is ('A' and '_1' are names there).
         const bool name = d->op == OP_NAME || (d->op == OP_OPERAND && is_name(d->expr));
         const float value = d->op == OP_NUMBER ? reinterpret_cast<const NumberData *>(d)->number
                             : name                ? 0.0f
                                                   : read_number(d->expr);
-        if (!name) keep_constant(d, value);
-        push_leaf(LeafStep{d, nullptr, value, name, d->op == OP_NAME,
+        if (!name) keep_constant(value);
+        push_leaf(LeafStep{node, nullptr, value, name, d->op == OP_NAME,
                            static_cast<uint32_t>(p_->constant_count - (name ? 0 : 1)),
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{!name, value});
     }
 
-    void keep_constant(NodeData *d, float value) {
-        p_->constant_nodes[p_->constant_count] = d;
-        p_->constant_values[p_->constant_count++] = value;
-    }
+    void keep_constant(float value) { p_->constant_values[p_->constant_count++] = value; }
 
     void push_leaf(const LeafStep &step) {
         LeafStep &leaf = p_->leaves[p_->leaf_count];
@@ -339,8 +334,8 @@ private:
                                                      : 0.0f;
         p_->order_count = f.order_start;
         p_->leaf_count = f.leaf_start;
-        keep_constant(d, value);
-        push_leaf(LeafStep{d, nullptr, value, false, false, f.constant_start,
+        keep_constant(value);
+        push_leaf(LeafStep{f.node, nullptr, value, false, false, f.constant_start,
                            static_cast<uint32_t>(p_->constant_count)});
         results_.push(Result{true, value});
     }
@@ -354,10 +349,10 @@ private:
 // A name reads the variable it names by prefix; without one, the node keeps
 // its own value.
 void bind_leaf(LeafStep *leaf, const VarIndex *vars, const NameSupply *supply = nullptr) {
-    const char *name = leaf->node->expr;
+    const char *name = leaf->node()->expr;
     const Variable *v = leaf->exact ? var_index_find(vars, name) : variable_by_prefix(vars, name);
     if (v == nullptr && supply != nullptr) v = (*supply)(name);
-    leaf->source = v != nullptr ? &v->value : &leaf->node->value;
+    leaf->source = v != nullptr ? &v->value : &leaf->node()->value;
 }
 
 void bind_names(Program *program, const VarIndex *vars, uint64_t generation, CheckPoint &check,
@@ -396,6 +391,30 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     }
     program_tape(p);
     return p;
+}
+
+void program_write_constants(const Program &program, const LeafStep &leaf) {
+    // The flattening went through a subtree left to right, each node after
+    // its operands (a call's in argument order): read backwards, that is
+    // each node before its operands, taken right to left.
+    const float *values = program.constant_values + leaf.constants_from;
+    size_t left = leaf.constants_to - leaf.constants_from;
+    if (left == 0) return;
+    SmallStack<const TreeNode *> pending;
+    pending.push(leaf.tree);
+    while (!pending.empty() && left > 0) {
+        const TreeNode *n = pending.pop();
+        auto *d = static_cast<NodeData *>(n->data);
+        d->state = DONE;
+        d->value = values[--left];
+        if (d->op == OP_CALL) {
+            for (const TreeNode *link = n->right; link != nullptr; link = link->right) pending.push(link->left);
+        } else if (!is_leaf(d->op)) {
+            if (kind_of(d->op).arity == 2) pending.push(n->left);
+            pending.push(n->right);
+        }
+    }
+    impossible(left != 0 || !pending.empty()); // a folded subtree has a value for each node
 }
 
 void program_free(Program *program) {

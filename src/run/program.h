@@ -18,14 +18,17 @@ struct VarIndex; // variables.h
 
 // A leaf: a number, a name, or a subtree of constants folded into one value.
 struct LeafStep {
-    NodeData *node;
-    const float *source; // the bound variable's value, or `constant`
+    const TreeNode *tree; // the leaf, or the folded subtree's root
+    const float *source;  // the bound variable's value, or `constant`
     float constant;
     bool is_name; // bound again when a variable is added
     bool exact;   // a name matched exactly, not as a prefix
-    // A constant's records: those from constants_from to constants_to, its
-    // node's and, for a folded subtree, those of the nodes below it.
+    // A constant's records: the values from constants_from to constants_to,
+    // its node's and, for a folded subtree, those of the nodes below it, in
+    // the order the subtree was flattened (program_folded_nodes).
     uint32_t constants_from, constants_to;
+
+    NodeData *node() const { return static_cast<NodeData *>(tree->data); }
 };
 
 // An operation over the values its operands left on the value stack, or a
@@ -155,11 +158,11 @@ struct Program {
     CallStep *calls;
     size_t call_count;
     size_t host_call_count; // of those, calls that may run host code, which could call back into the handle
-    // The records of the constant nodes (numbers, and the nodes of folded
-    // subtrees), written at the first run; until the tree is released nothing
-    // else writes them. Two arrays, not one of pairs: a pair would be 16
-    // bytes, and a large text has a record for nearly every node.
-    NodeData **constant_nodes;
+    // The values of the constant nodes (numbers, and the nodes of folded
+    // subtrees), written into their records at the first run; until the
+    // tree is released nothing else writes them. The nodes are found again
+    // from each leaf's subtree, not kept: a large text has a constant for
+    // nearly every node.
     float *constant_values;
     size_t constant_count;
     // The subtrees of each conditional's two branches, by its index (null
@@ -279,6 +282,10 @@ void program_free(Program *program);
 // Binds every name again: the variable list has grown since. Drops the
 // machine code, which reads the names where they were bound.
 void program_bind(Program *program, const VarIndex *vars, uint64_t generation);
+
+// Writes the records of LEAF's constants DONE with their values: the
+// nodes of its subtree, found again in the order they were flattened.
+void program_write_constants(const Program &program, const LeafStep &leaf);
 
 // Makes the interpreter's tape of a program whose names are bound.
 void program_tape(Program *program);
