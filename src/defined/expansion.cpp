@@ -86,6 +86,7 @@ struct ExpandScratch {
         trim_one(ranges);
         trim_one(top.opens);
         trim_one(top.marks);
+        trim_one(top.word_marks);
         trim_one(positions);
         trim_one(pieces.ranges);
         if (passes.first.capacity() > kKeptBytes) String().swap(passes.first);
@@ -171,6 +172,7 @@ private:
         pieces_.ranges.reserve(kShortText);
         top_.opens.reserve(kShortText / 2);
         top_.marks.reserve(kShortText / 2);
+        top_.word_marks.reserve(kShortText / 4);
         positions_.reserve(kShortText / 2);
         origins_.reserve(kShortText / 4);
         spares_.reserve(kSpareTexts);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "lib_parse.h"
 #include "support/error_log.h"
@@ -141,6 +142,7 @@ void survey_range(const SourceText &source, int32_t *from, int32_t *to, TopLevel
     }
     top->opens.clear();
     top->marks.clear();
+    top->word_marks.clear();
     top->seen = 0;
     const uint16_t *rows = first_bytes().rows;
     uint32_t seen = 0;
@@ -156,8 +158,13 @@ void survey_range(const SourceText &source, int32_t *from, int32_t *to, TopLevel
             q = source.partner(q) + 1; // step over the pair
             continue;
         }
-        seen |= rows[c];
-        if ((rows[c] & kOneByteRows) != 0) top->marks.push_back(q);
+        if (rows[c] != 0) { // most bytes begin no symbol
+            seen |= rows[c];
+            if ((rows[c] & kOneByteRows) != 0)
+                top->marks.push_back(q);
+            else
+                top->word_marks.push_back(q);
+        }
         ++q;
     }
     top->seen = seen;
@@ -247,8 +254,22 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
             }
             return id; // seen, so it occurs
         }
-        find_outside(source, from, to, top->opens, std::string_view(row.name, row.length), positions, check);
-        if (check.stopped()) return -1;
+        // A longer symbol (a function's name) occurs where its first byte
+        // is marked and the rest follows within the range: a symbol holds
+        // no bracket, so it cannot run into a pair.
+        positions->clear();
+        const char *text = source.data();
+        const size_t n = top->word_marks.size();
+        for (size_t i = 0; i < n; i += kCheckStride) {
+            const size_t end = std::min(n, i + kCheckStride);
+            if (check.pass(end - i)) return -1;
+            for (size_t k = i; k < end; ++k) {
+                const int32_t q = top->word_marks[k];
+                if (to - q >= static_cast<int32_t>(row.length) && text[q] == row.name[0] &&
+                    std::memcmp(text + q + 1, row.name + 1, row.length - 1) == 0)
+                    positions->push_back(q);
+            }
+        }
         if (!positions->empty()) return id;
     }
     return -1;

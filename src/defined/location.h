@@ -77,6 +77,7 @@ private:
 struct TopLevel {
     Vector<int32_t> opens; // the opening positions of its top-level pairs
     Vector<int32_t> marks; // the positions of one-byte operation symbols outside them
+    Vector<int32_t> word_marks; // those of the first bytes of the longer symbols (function names)
     uint32_t seen = 0;     // the rows whose symbol begins with a byte outside them, a bit per row id
 };
 
