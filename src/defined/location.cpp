@@ -242,31 +242,21 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
             positions->swap(top->marks);
             return id;
         }
-        if (((1u << id) & kOneByteRows) != 0) { // its occurrences are among the marks
-            positions->clear();
-            const char *text = source.data();
-            const size_t n = top->marks.size();
-            for (size_t i = 0; i < n; i += kCheckStride) {
-                const size_t end = std::min(n, i + kCheckStride);
-                if (check.pass(end - i)) return -1;
-                for (size_t k = i; k < end; ++k)
-                    if (text[top->marks[k]] == row.name[0]) positions->push_back(top->marks[k]);
-            }
-            return id; // seen, so it occurs
-        }
-        // A longer symbol (a function's name) occurs where its first byte
-        // is marked and the rest follows within the range: a symbol holds
-        // no bracket, so it cannot run into a pair.
+        // Its occurrences are among the marks: a one-byte symbol's where the
+        // byte is its own, a function name's where the rest of the name
+        // follows within the range (a symbol holds no bracket, so it cannot
+        // run into a pair).
+        const Vector<int32_t> &marks = ((1u << id) & kOneByteRows) != 0 ? top->marks : top->word_marks;
         positions->clear();
         const char *text = source.data();
-        const size_t n = top->word_marks.size();
-        for (size_t i = 0; i < n; i += kCheckStride) {
+        const auto length = static_cast<int32_t>(row.length);
+        for (size_t i = 0, n = marks.size(); i < n; i += kCheckStride) {
             const size_t end = std::min(n, i + kCheckStride);
             if (check.pass(end - i)) return -1;
             for (size_t k = i; k < end; ++k) {
-                const int32_t q = top->word_marks[k];
-                if (to - q >= static_cast<int32_t>(row.length) && text[q] == row.name[0] &&
-                    std::memcmp(text + q + 1, row.name + 1, row.length - 1) == 0)
+                const int32_t q = marks[k];
+                if (text[q] == row.name[0] &&
+                    (length == 1 || (to - q >= length && std::memcmp(text + q + 1, row.name + 1, row.length - 1) == 0)))
                     positions->push_back(q);
             }
         }
