@@ -61,6 +61,18 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
 
 namespace {
 
+// The complete binary tree of 2m - 1 nodes in array order that
+// lay_out_balanced makes of M operands: its last level begins at node
+// last_level - 1 (a power of two less one) and holds `on_last_level` operands.
+struct BalancedShape {
+    size_t last_level, on_last_level;
+};
+BalancedShape balanced_shape(size_t m) {
+    size_t last_level = 1;
+    while (last_level * 2 <= 2 * m - 1) last_level *= 2;
+    return BalancedShape{last_level, 2 * m - last_level};
+}
+
 // Each lays out the subtree of one split over NODES, writing each node
 // whole, and returns its root.
 TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *pieces) {
@@ -70,12 +82,9 @@ TreeNode *lay_out_balanced(const OperationEntry *row, TreeNode *nodes, Pieces *p
     if (impossible(m < 2)) return place_operand(&nodes[0], pieces, 0);
     pieces->taken_to = m;
 
-    // A complete binary tree of 2m - 1 nodes in array order: operators first,
-    // then the operands.
+    // Operators first, then the operands.
     const size_t total = 2 * m - 1;
-    size_t last_level = 1; // 2^h, the first node index of the last level plus one
-    while (last_level * 2 <= total) last_level *= 2;
-    const size_t on_last_level = 2 * m - last_level; // w
+    const auto [last_level, on_last_level] = balanced_shape(m);
 
     CheckPoint &check = *pieces->check;
     size_t leftmost = 0; // next index on the leftmost path: 0, 1, 3, 7, ...
@@ -141,9 +150,7 @@ TreeNode *lay_out_function(const OperationEntry *row, TreeNode *nodes, Pieces *p
 void hand_operands(const OperationEntry &row, Range range, const Vector<int32_t> &positions, TreeNode *nodes,
                    Pieces *pieces) {
     const size_t m = pieces->count;
-    size_t last_level = 1; // as lay_out_balanced has them
-    while (last_level * 2 <= 2 * m - 1) last_level *= 2;
-    const size_t on_last_level = 2 * m - last_level;
+    const auto [last_level, on_last_level] = balanced_shape(m);
     CheckPoint &check = *pieces->check;
     for (size_t j = 0; j < m; ++j) {
         if (check.pass(kNodeUnits)) return;

@@ -175,8 +175,8 @@ private:
         const TreeNode *node;
         int stage = 0; // operands pushed; for a conditional, the branches begun
         // Where the node's subtree begins in `order`, `leaves` and the
-        // constants, which index in 32 bits as the steps do: a frame of 32
-        // bytes, for a deep tree has a frame per level.
+        // constants: 32-bit indexes, as the steps' are, so that a frame is
+        // 32 bytes (a deep tree has one per level).
         uint32_t order_start = 0, leaf_start = 0, constant_start = 0;
         int32_t branch = -1, jump = -1; // a conditional's BRANCH and JUMP, in `ops`
     };
