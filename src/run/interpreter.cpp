@@ -1,5 +1,7 @@
 // interpreter.cpp - running a program's tape, and bringing its records up to date when they are read.
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "run/program.h"
 #include "support/error_log.h"
@@ -80,6 +82,24 @@ inline float operate(const Program &p, const OpStep &step, const float *base, si
     LIB_PARSE_TAPE_VALUE(CODE, COMPUTE(*op->a, *op->b))                                                                \
     LIB_PARSE_TAPE_VALUE(CODE##_A, COMPUTE(last, *op->b))                                                              \
     LIB_PARSE_TAPE_VALUE(CODE##_B, COMPUTE(*op->a, last))
+#define LIB_PARSE_TAPE_ADD float_add
+#define LIB_PARSE_TAPE_SUB float_sub
+#define LIB_PARSE_TAPE_MUL float_mul
+#define LIB_PARSE_TAPE_DIV float_div
+#define LIB_PARSE_TAPE_PAIR(FIRST, SECOND)                                                                             \
+    LIB_PARSE_TAPE_VALUE(FIRST##_##SECOND##_MA,                                                                        \
+                         LIB_PARSE_TAPE_##SECOND(LIB_PARSE_TAPE_##FIRST(*op->a, *op->b), *op->fn.c))                   \
+    LIB_PARSE_TAPE_VALUE(FIRST##_##SECOND##_MB,                                                                        \
+                         LIB_PARSE_TAPE_##SECOND(*op->fn.c, LIB_PARSE_TAPE_##FIRST(*op->a, *op->b)))                   \
+    LIB_PARSE_TAPE_VALUE(FIRST##_##SECOND##_LA, LIB_PARSE_TAPE_##SECOND(LIB_PARSE_TAPE_##FIRST(last, *op->b), *op->fn.c)) \
+    LIB_PARSE_TAPE_VALUE(FIRST##_##SECOND##_LB, LIB_PARSE_TAPE_##SECOND(*op->fn.c, LIB_PARSE_TAPE_##FIRST(last, *op->b)))
+#define LIB_PARSE_TAPE_WITH_UNARY(OP)                                                                                  \
+    LIB_PARSE_TAPE_VALUE(OP##_UNARY_M, op->fn.unary(LIB_PARSE_TAPE_##OP(*op->a, *op->b)))                             \
+    LIB_PARSE_TAPE_VALUE(OP##_UNARY_L, op->fn.unary(LIB_PARSE_TAPE_##OP(last, *op->b)))                               \
+    LIB_PARSE_TAPE_VALUE(UNARY_##OP##_MA, LIB_PARSE_TAPE_##OP(op->fn.unary(*op->a), *op->b))                          \
+    LIB_PARSE_TAPE_VALUE(UNARY_##OP##_MB, LIB_PARSE_TAPE_##OP(*op->b, op->fn.unary(*op->a)))                          \
+    LIB_PARSE_TAPE_VALUE(UNARY_##OP##_LA, LIB_PARSE_TAPE_##OP(op->fn.unary(last), *op->b))                            \
+    LIB_PARSE_TAPE_VALUE(UNARY_##OP##_LB, LIB_PARSE_TAPE_##OP(*op->b, op->fn.unary(last)))
 float run_tape(Program *program, const void *const **addresses) noexcept {
 #if LIB_PARSE_TAPE_THREADED
     // In TapeCode's order.
@@ -87,8 +107,21 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
         &&ADD_code,    &&ADD_A_code,   &&ADD_B_code,    &&SUB_code,      &&SUB_A_code,    &&SUB_B_code,
         &&MUL_code,    &&MUL_A_code,   &&MUL_B_code,    &&DIV_code,      &&DIV_A_code,    &&DIV_B_code,
         &&UNARY_code,  &&UNARY_A_code, &&BINARY_code,   &&BINARY_A_code, &&BINARY_B_code, &&HOST_code,
-        &&COPY_code,   &&BRANCH_code,  &&JUMP_code,     &&END_code};
-    static_assert(sizeof code_of / sizeof *code_of == static_cast<int>(TapeCode::END) + 1, "a label per code");
+        &&COPY_code,   &&BRANCH_code,  &&JUMP_code,     &&SELECT_code, &&END_code,
+#define LIB_PARSE_TAPE_FUSED_LABELS(FIRST, SECOND)                                                                     \
+    &&FIRST##_##SECOND##_MA_code, &&FIRST##_##SECOND##_MB_code, &&FIRST##_##SECOND##_LA_code,                          \
+        &&FIRST##_##SECOND##_LB_code,
+        LIB_PARSE_TAPE_FUSED(LIB_PARSE_TAPE_FUSED_LABELS)
+#undef LIB_PARSE_TAPE_FUSED_LABELS
+#define LIB_PARSE_TAPE_UNARY_LABELS(OP) &&OP##_UNARY_M_code, &&OP##_UNARY_L_code,
+        LIB_PARSE_TAPE_ARITHMETIC(LIB_PARSE_TAPE_UNARY_LABELS)
+#undef LIB_PARSE_TAPE_UNARY_LABELS
+#define LIB_PARSE_TAPE_UNARY_LABELS(OP)                                                                                \
+    &&UNARY_##OP##_MA_code, &&UNARY_##OP##_MB_code, &&UNARY_##OP##_LA_code, &&UNARY_##OP##_LB_code,
+        LIB_PARSE_TAPE_ARITHMETIC(LIB_PARSE_TAPE_UNARY_LABELS)
+#undef LIB_PARSE_TAPE_UNARY_LABELS
+    };
+    static_assert(sizeof code_of / sizeof *code_of == static_cast<int>(TapeCode::UNARY_DIV_LB) + 1, "a label per code");
     if (addresses != nullptr) {
         *addresses = code_of;
         return 0.0f;
@@ -118,6 +151,8 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
         LIB_PARSE_TAPE_FORMS(MUL, float_mul)
         LIB_PARSE_TAPE_FORMS(DIV, float_div)
         LIB_PARSE_TAPE_FORMS(BINARY, op->fn.binary)
+        LIB_PARSE_TAPE_FUSED(LIB_PARSE_TAPE_PAIR)
+        LIB_PARSE_TAPE_ARITHMETIC(LIB_PARSE_TAPE_WITH_UNARY)
         LIB_PARSE_TAPE_VALUE(UNARY, op->fn.unary(*op->a))
         LIB_PARSE_TAPE_VALUE(UNARY_A, op->fn.unary(last))
         LIB_PARSE_TAPE_CASE(HOST) {
@@ -138,6 +173,17 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
             LIB_PARSE_TAPE_NEXT;
         }
         LIB_PARSE_TAPE_CASE(JUMP) LIB_PARSE_TAPE_GO(op->target);
+        LIB_PARSE_TAPE_CASE(SELECT) {
+            // Chosen by a mask, not a jump: a condition that changes from
+            // run to run is no prediction to miss.
+            uint32_t first, second;
+            std::memcpy(&first, op->b, sizeof first);
+            std::memcpy(&second, op->to, sizeof second);
+            const uint32_t mask = 0u - static_cast<uint32_t>(holds(*op->a));
+            const uint32_t bits = (first & mask) | (second & ~mask);
+            std::memcpy(op->to, &bits, sizeof bits);
+            LIB_PARSE_TAPE_NEXT;
+        }
         LIB_PARSE_TAPE_CASE(END) return *op->a;
 #if !LIB_PARSE_TAPE_THREADED
         }
@@ -146,6 +192,12 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
     return 0.0f;
 }
 #undef LIB_PARSE_TAPE_FORMS
+#undef LIB_PARSE_TAPE_PAIR
+#undef LIB_PARSE_TAPE_WITH_UNARY
+#undef LIB_PARSE_TAPE_ADD
+#undef LIB_PARSE_TAPE_SUB
+#undef LIB_PARSE_TAPE_MUL
+#undef LIB_PARSE_TAPE_DIV
 #undef LIB_PARSE_TAPE_VALUE
 #undef LIB_PARSE_TAPE_GO
 #undef LIB_PARSE_TAPE_NEXT

@@ -57,6 +57,12 @@ struct CallStep {
 // marked _A (first operand) and _B (second), one of them is the value the
 // operation just before computed: it is in a register, not read back from
 // its slot, which a chain of operations would otherwise wait on.
+// The arithmetic operations, and every pair of them, first and second, in that order.
+#define LIB_PARSE_TAPE_ARITHMETIC(X) X(ADD) X(SUB) X(MUL) X(DIV)
+#define LIB_PARSE_TAPE_FUSED_OF(FIRST, X) X(FIRST, ADD) X(FIRST, SUB) X(FIRST, MUL) X(FIRST, DIV)
+#define LIB_PARSE_TAPE_FUSED(X)                                                                                        \
+    LIB_PARSE_TAPE_FUSED_OF(ADD, X) LIB_PARSE_TAPE_FUSED_OF(SUB, X) LIB_PARSE_TAPE_FUSED_OF(MUL, X)                    \
+    LIB_PARSE_TAPE_FUSED_OF(DIV, X)
 enum class TapeCode : uint8_t {
     ADD, // *to = *a + *b
     ADD_A,
@@ -79,7 +85,26 @@ enum class TapeCode : uint8_t {
     COPY,   // *to = *a: a name read where it stands, an argument put in its slot
     BRANCH, // *to = *a, the condition kept; goes on at `jump` when it is 0
     JUMP,   // goes on at `jump`
+    SELECT, // *to = *b when *a holds, else *to stays: a conditional whose branches both ran
     END,    // the tape's last op: the run is over
+    // Two operations in one op, the first's value going only to the second
+    // (FIRST_SECOND_...): t = *a FIRST *b (M) or last FIRST *b (L), then
+    // *to = t SECOND *fn.c (A) or *fn.c SECOND t (B). The first op's value is
+    // never written: nothing but the second reads it, and the records are
+    // computed again from the kept values.
+#define LIB_PARSE_TAPE_FUSED_CODES(FIRST, SECOND) FIRST##_##SECOND##_MA, FIRST##_##SECOND##_MB, FIRST##_##SECOND##_LA, FIRST##_##SECOND##_LB,
+    LIB_PARSE_TAPE_FUSED(LIB_PARSE_TAPE_FUSED_CODES)
+#undef LIB_PARSE_TAPE_FUSED_CODES
+    // A routine of one operand joined the same way: *to = fn.unary(t) for
+    // the value t of an arithmetic operation (OP_UNARY_M, _L), or the value
+    // of an arithmetic operation of fn.unary(*a) or fn.unary(last) and *b
+    // (UNARY_OP_MA, _MB, _LA, _LB, the routine's value on the side of the letter).
+#define LIB_PARSE_TAPE_UNARY_CODES(OP) OP##_UNARY_M, OP##_UNARY_L,
+    LIB_PARSE_TAPE_ARITHMETIC(LIB_PARSE_TAPE_UNARY_CODES)
+#undef LIB_PARSE_TAPE_UNARY_CODES
+#define LIB_PARSE_TAPE_UNARY_CODES(OP) UNARY_##OP##_MA, UNARY_##OP##_MB, UNARY_##OP##_LA, UNARY_##OP##_LB,
+    LIB_PARSE_TAPE_ARITHMETIC(LIB_PARSE_TAPE_UNARY_CODES)
+#undef LIB_PARSE_TAPE_UNARY_CODES
 };
 // A name read before the operations, into its kept value (a program whose
 // host calls are all pure, so that nothing changes a variable while it runs).
@@ -105,6 +130,7 @@ struct TapeOp {
         UnaryRoutine unary;
         BinaryRoutine binary;
         const CallStep *call;
+        const float *c; // two operations in one op: the second's other operand
     } fn;
 };
 static_assert(sizeof(TapeOp) <= 48, "six words: a long text's tape counts toward its memory bound");
@@ -180,6 +206,7 @@ struct Program {
     TapeLoad *loads; // read before the tape, in the same block
     size_t load_count;
     size_t tape_capacity; // of `tape` and `loads`, one block
+    float select_first;   // a SELECT's first branch's value, while its second one runs
     // The interpreter ran since the records were last written: they are
     // computed from the kept values when read, as after machine code.
     bool records_stale;

@@ -18,6 +18,17 @@ namespace lp {
 
 namespace {
 
+// An arithmetic code's operation and form are its index divided by 3 and
+// the remainder; the pairs follow in that order (program.h).
+static_assert(static_cast<int>(TapeCode::ADD) == 0 && static_cast<int>(TapeCode::SUB_A) == 4 &&
+                  static_cast<int>(TapeCode::MUL_B) == 8 && static_cast<int>(TapeCode::DIV) == 9,
+              "three forms per arithmetic operation, from 0");
+static_assert(static_cast<int>(TapeCode::SUB_MUL_LA) == static_cast<int>(TapeCode::ADD_ADD_MA) + (1 * 4 + 2) * 4 + 2,
+              "four forms per pair");
+static_assert(static_cast<int>(TapeCode::MUL_UNARY_L) == static_cast<int>(TapeCode::ADD_UNARY_M) + 2 * 2 + 1 &&
+                  static_cast<int>(TapeCode::UNARY_SUB_MB) == static_cast<int>(TapeCode::UNARY_ADD_MA) + 4 + 1,
+              "two forms per operation and routine, four per routine and operation");
+
 struct TapeBuilder {
     Program &p;
     const float **place; // where the value at each depth of the stack is
@@ -93,6 +104,7 @@ struct TapeBuilder {
         case Compute::DIV: return arithmetic(TapeCode::DIV);
         case Compute::ROUTINE:
             if (kind.arity == 1) {
+                if (fuse_routine(lane_routine(step.op))) return;
                 const bool in_register = place[depth - 1] == last;
                 TapeOp &op = emit(in_register ? TapeCode::UNARY_A : TapeCode::UNARY);
                 op.fn.unary = lane_routine(step.op); // the operation's value, by a kernel where faster
@@ -172,9 +184,97 @@ struct TapeBuilder {
 
     void arithmetic(TapeCode code) {
         depth -= 1;
-        two_operands(code, depth - 1);
+        if (!fuse(code, depth - 1)) two_operands(code, depth - 1);
+    }
+    // The operation CODE of the values at depths D and D + 1, joined to the
+    // op before when that op is an arithmetic operation whose value is one
+    // of the two, so that the pair makes one dispatch. Its value is used by
+    // nothing else: the stack's top, taken now. A jump never lands between
+    // them: a jump, a branch and a join all leave `last` null.
+    bool fuse(TapeCode code, size_t d) {
+        TapeOp *const first = op_before();
+        if (first == nullptr) return false;
+        const bool left = place[d] == last;
+        if (!left && place[d + 1] != last) return false;
+        const int second_op = static_cast<int>(code) / 3; // CODE is the form that reads both
+        const float *const other = left ? place[d + 1] : place[d];
+        if (first->code == TapeCode::UNARY || first->code == TapeCode::UNARY_A) {
+            const int form = (first->code == TapeCode::UNARY_A ? 2 : 0) + (left ? 0 : 1);
+            first->code = static_cast<TapeCode>(static_cast<int>(TapeCode::UNARY_ADD_MA) + second_op * 4 + form);
+            first->b = other;
+        } else if (first->code <= TapeCode::DIV_B) {
+            const int first_op = static_cast<int>(first->code) / 3;
+            // Its first operand in the register only in the _A form: a _B
+            // form's was written to its slot, and is read there.
+            const int form = (static_cast<int>(first->code) % 3 == 1 ? 2 : 0) + (left ? 0 : 1);
+            first->code =
+                static_cast<TapeCode>(static_cast<int>(TapeCode::ADD_ADD_MA) + (first_op * 4 + second_op) * 4 + form);
+            first->fn.c = other;
+        } else {
+            return false;
+        }
+        first->to = result(d);
+        last = first->to;
+        return true;
+    }
+    // The routine FN of the value at the stack's top, joined to the
+    // arithmetic operation before that computed it.
+    bool fuse_routine(UnaryRoutine fn) {
+        TapeOp *const first = op_before();
+        if (first == nullptr || place[depth - 1] != last || first->code > TapeCode::DIV_B) return false;
+        const int form = static_cast<int>(first->code) % 3 == 1 ? 1 : 0;
+        first->code = static_cast<TapeCode>(static_cast<int>(TapeCode::ADD_UNARY_M) +
+                                            static_cast<int>(first->code) / 3 * 2 + form);
+        first->fn.unary = fn;
+        first->to = result(depth - 1);
+        last = first->to;
+        return true;
+    }
+    // The op just emitted, when it computed the value in the register.
+    TapeOp *op_before() {
+        if (last == nullptr || p.tape_count == 0 || p.tape[p.tape_count - 1].to != last) return nullptr;
+        return &p.tape[p.tape_count - 1];
     }
 };
+
+// An op a conditional's branch may run whichever way the condition goes:
+// arithmetic, which has no effect and cannot fail, and copies.
+bool runs_either_way(const TapeOp &op) {
+    return op.code <= TapeCode::DIV_B || op.code == TapeCode::COPY ||
+           (op.code >= TapeCode::ADD_ADD_MA && op.code <= TapeCode::DIV_DIV_LB);
+}
+
+// A conditional whose branches are each a few such ops runs both, and a
+// SELECT keeps one value: a condition that changes from run to run costs a
+// mispredicted jump, more than the branch not needed. The first branch's
+// value goes to select_first, the JUMP goes, the second branch moves up one
+// op, and the SELECT follows it where the jump went. Nothing else jumps into
+// the branches, which hold no jump, so only the BRANCH is rewritten: a COPY
+// that keeps the condition for the records.
+void select_without_jumps(Program *p) {
+    constexpr size_t kMostOps = 3; // in each branch
+    for (size_t k = p->tape_count; k-- > 0;) {
+        TapeOp &branch = p->tape[k];
+        if (branch.code != TapeCode::BRANCH) continue;
+        const size_t second = branch.jump;
+        if (second < k + 3 || second - k - 2 > kMostOps || p->tape[second - 1].code != TapeCode::JUMP) continue;
+        const size_t end = p->tape[second - 1].jump;
+        if (end <= second || end - second > kMostOps) continue;
+        bool plain = p->tape[second - 2].to == p->tape[end - 1].to;
+        for (size_t i = k + 1; i < end && plain; ++i) plain = i == second - 1 || runs_either_way(p->tape[i]);
+        if (!plain) continue;
+        float *const value = p->tape[end - 1].to;
+        p->tape[second - 2].to = &p->select_first;
+        for (size_t i = second; i < end; ++i) p->tape[i - 1] = p->tape[i];
+        TapeOp &select = p->tape[end - 1];
+        select = TapeOp{};
+        select.code = TapeCode::SELECT;
+        select.a = branch.to;
+        select.b = &p->select_first;
+        select.to = value;
+        branch.code = TapeCode::COPY;
+    }
+}
 
 } // namespace
 
@@ -211,14 +311,16 @@ void program_tape(Program *p) {
     }
     b.op_at[p->order_count] = static_cast<uint32_t>(p->tape_count);
     b.emit(TapeCode::END).a = b.place[0];
+    for (size_t k = 0; k < p->tape_count; ++k) {
+        TapeOp &op = p->tape[k];
+        if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = b.op_at[op.jump];
+    }
+    select_without_jumps(p);
     static const void *const *const code_at = tape_code_addresses();
     for (size_t k = 0; k < p->tape_count; ++k) {
         TapeOp &op = p->tape[k];
         if (code_at != nullptr) op.go = code_at[static_cast<int>(op.code)];
-        if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) {
-            op.jump = b.op_at[op.jump];
-            op.target = p->tape + op.jump;
-        }
+        if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.target = p->tape + op.jump;
     }
 }
 
