@@ -1,7 +1,5 @@
 // interpreter.cpp - running a program's tape, and bringing its records up to date when they are read.
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 
 #include "run/program.h"
 #include "support/error_log.h"
@@ -173,17 +171,8 @@ float run_tape(Program *program, const void *const **addresses) noexcept {
             LIB_PARSE_TAPE_NEXT;
         }
         LIB_PARSE_TAPE_CASE(JUMP) LIB_PARSE_TAPE_GO(op->target);
-        LIB_PARSE_TAPE_CASE(SELECT) {
-            // Chosen by a mask, not a jump: a condition that changes from
-            // run to run is no prediction to miss.
-            uint32_t first, second;
-            std::memcpy(&first, op->b, sizeof first);
-            std::memcpy(&second, op->to, sizeof second);
-            const uint32_t mask = 0u - static_cast<uint32_t>(holds(*op->a));
-            const uint32_t bits = (first & mask) | (second & ~mask);
-            std::memcpy(op->to, &bits, sizeof bits);
-            LIB_PARSE_TAPE_NEXT;
-        }
+        LIB_PARSE_TAPE_CASE(SELECT) *op->to = chosen(holds(*op->a), *op->b, *op->to);
+        LIB_PARSE_TAPE_NEXT;
         LIB_PARSE_TAPE_CASE(END) return *op->a;
 #if !LIB_PARSE_TAPE_THREADED
         }

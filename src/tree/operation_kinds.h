@@ -105,6 +105,17 @@ inline float quieted(float x) {
     __builtin_memcpy(&x, &bits, sizeof bits);
     return x;
 }
+// X when TAKE holds, else OTHERWISE, chosen by a mask rather than a jump:
+// a choice that changes from value to value is no prediction to miss.
+inline float chosen(bool take, float x, float otherwise) {
+    uint32_t a, b;
+    __builtin_memcpy(&a, &x, sizeof a);
+    __builtin_memcpy(&b, &otherwise, sizeof b);
+    const uint32_t mask = 0u - static_cast<uint32_t>(take);
+    const uint32_t bits = (a & mask) | (b & ~mask);
+    __builtin_memcpy(&x, &bits, sizeof bits);
+    return x;
+}
 inline float first_nan(float l, float r, float result) {
     return l != l ? quieted(l) : r != r ? quieted(r) : result;
 }
