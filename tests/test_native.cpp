@@ -181,7 +181,10 @@ TEST(Native, SameBitsAndRecordsAsInterpreterAndBulk) {
                      "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-(y*1.5)))))))))))))))))))",
                      "x-(y*(x+(y-(x/(2.5+(x-(y*(x+(y-(x/(y+(x-(0.5*(x+(y-(x/(y+(x-if(x-1,y*1.5,x/y))))))))))))))))))",
                      // Pure calls of constants, folded: each argument's record is its own.
-                     "x+hypot(3,4)*atan2(1,2)-sum(1,2.5,0,7)"});
+                     "x+hypot(3,4)*atan2(1,2)-sum(1,2.5,0,7)",
+                     // A conditional of plain arithmetic, chosen without a jump, with
+                     // eleven values below it: its branches reach the last registers.
+                     "x+(y+(x+(y+(x+(y+(x+(y+(x+(y+(x+if(x-1,y*1.5,x/y)))))))))))"});
 }
 
 // The standard grammar's operations: negation, not, comparisons, && || ?:

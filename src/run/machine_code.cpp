@@ -197,6 +197,22 @@ public:
         a_.je(else_label);
         a_.bind(holds);
     }
+    // A conditional at DEPTH whose branches both run, with no jump (see
+    // EmitSteps): the condition kept, and then a mask in xmm13; the first
+    // branch's value set aside in xmm12; the value the mask chooses.
+    void select_begin(size_t depth, size_t index) {
+        keep(index, reg(depth));
+        a_.movaps(x86::xmm13, reg(depth));
+        a_.xorps(x86::xmm15, x86::xmm15);
+        a_.cmpss(x86::xmm13, x86::xmm15, 4); // not equal, or unordered: a NaN holds
+    }
+    void select_first(size_t depth) { a_.movaps(x86::xmm12, reg(depth)); }
+    void select_end(size_t depth) {
+        a_.andps(x86::xmm12, x86::xmm13);
+        a_.andnps(x86::xmm13, reg(depth));
+        a_.orps(x86::xmm12, x86::xmm13);
+        a_.movaps(reg(depth), x86::xmm12);
+    }
     void jump(const Label &label) { a_.jmp(label); }
     Label label() { return a_.newLabel(); }
     void bind(const Label &label) { a_.bind(label); }
@@ -263,7 +279,46 @@ struct EmitSteps {
             }
     }
 
+    // A conditional whose branches are only names, numbers and arithmetic
+    // runs both and chooses the value by a mask: a condition that changes
+    // from run to run costs a mispredicted jump, more than the branch not
+    // needed. Its steps from the BRANCH to the JOIN, while they run.
+    size_t step = 0;
+    size_t select_jump = SIZE_MAX, select_join = SIZE_MAX;
+
+    // The JUMP and the JOIN of the conditional whose BRANCH, at depth
+    // DEPTH, is step S, when its branches run either way in registers xmm0
+    // to xmm11; otherwise false.
+    bool runs_either_way(size_t s, size_t depth, const OpStep &branch, size_t *jump, size_t *join) const {
+        constexpr size_t kMostSteps = 16;
+        const size_t second = static_cast<size_t>(branch.target);
+        if (second <= s + 1 || second - s > kMostSteps || p.order[second - 1] < 0) return false;
+        const OpStep &jump_step = p.ops[p.order[second - 1]];
+        if (kind_of(jump_step.op).compute != Compute::JUMP) return false;
+        const size_t end = static_cast<size_t>(jump_step.target);
+        if (end <= second || end - s > kMostSteps) return false;
+        size_t above = 0, most = 0;
+        for (size_t k = s + 1; k < end; ++k) {
+            if (k == second - 1) {
+                above = 0; // the first branch's value, set aside
+                continue;
+            }
+            if (p.order[k] < 0) {
+                most = std::max(most, ++above);
+                continue;
+            }
+            const Compute c = kind_of(p.ops[p.order[k]].op).compute;
+            if (c != Compute::ADD && c != Compute::SUB && c != Compute::MUL && c != Compute::DIV) return false;
+            above -= 1;
+        }
+        if (depth + most > kRegisters - 2) return false;
+        *jump = second - 1;
+        *join = end;
+        return true;
+    }
+
     void at(size_t s) {
+        step = s;
         if (labelled[s]) e.bind(labels[s]);
     }
     void leaf(size_t depth, size_t index) {
@@ -291,9 +346,26 @@ struct EmitSteps {
         }
         // Both branches leave their value at the same depth, so in the same
         // register or slot: the JOIN has nothing to move.
-        case Compute::BRANCH: e.branch(depth, kept_branch(p, step.branch), labels[static_cast<size_t>(step.target)]); return;
-        case Compute::JUMP: e.jump(labels[static_cast<size_t>(step.target)]); return;
-        case Compute::JOIN: return;
+        case Compute::BRANCH:
+            if (select_join == SIZE_MAX && runs_either_way(this->step, depth, step, &select_jump, &select_join)) {
+                e.select_begin(depth, kept_branch(p, step.branch));
+                return;
+            }
+            e.branch(depth, kept_branch(p, step.branch), labels[static_cast<size_t>(step.target)]);
+            return;
+        case Compute::JUMP:
+            if (this->step == select_jump) {
+                e.select_first(depth);
+                return;
+            }
+            e.jump(labels[static_cast<size_t>(step.target)]);
+            return;
+        case Compute::JOIN:
+            if (this->step == select_join) {
+                e.select_end(depth);
+                select_jump = select_join = SIZE_MAX;
+            }
+            return;
         case Compute::LOCAL: e.copy(static_cast<size_t>(step.target), depth); return;
         case Compute::SCOPE: e.copy(depth + static_cast<size_t>(step.target), depth); return;
         case Compute::NONE: failed = true; return;
