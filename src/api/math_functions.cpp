@@ -45,9 +45,8 @@ double fmod_d(double x, double y) { return std::fmod(x, y); }
 // the earlier argument, written out rather than left to the C library,
 // whose fmin and fmax may return either zero, and to the compiler, which may
 // swap their arguments.
-// (Chosen by a mask: which one it is may change from row to row.)
-float lesser(float kept, float x) { return chosen((x < kept) | std::isnan(kept), x, kept); }
-float greater(float kept, float x) { return chosen((x > kept) | std::isnan(kept), x, kept); }
+float lesser(float kept, float x) { return std::isnan(kept) || x < kept ? x : kept; }
+float greater(float kept, float x) { return std::isnan(kept) || x > kept ? x : kept; }
 float min_of(void *, const float *a, int n) {
     float v = a[0];
     for (int k = 1; k < n; ++k)

@@ -278,38 +278,42 @@ void select_without_jumps(Program *p) {
     }
 }
 
-// A host call's constant arguments are copied into their slots by the
-// loads before the tape, not by ops of their own, where no other op writes
-// the slot: a slot only the copy writes still holds the constant when the
-// call reads it. (The records' sync uses the slots too; the loads write them
-// again at every run.) The tape closes up, and each jump is to the op that
-// took the place of the one it went to. WRITES and AT are scratch arrays of
-// the tape's capacity.
-void constants_before_the_tape(Program *p, uint32_t *writes, uint32_t *at) {
+// A copy into a slot that no op before it writes is made by the loads
+// before the tape instead, when what it copies cannot change while the tape
+// runs: a constant, or a name's kept value where no host call can change
+// the name (the names' loads come first). Nothing before the copy reads the
+// slot, since nothing before it wrote it, and the jumps only go forward.
+// These are a host call's arguments, most often. (The records' sync uses the
+// slots too; the loads write them again at every run.) The tape closes up,
+// and each jump is to the op that took the place of the one it went to.
+// WRITTEN and AT are scratch arrays of the tape's capacity.
+void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint32_t *at) {
     const auto address = [](const void *x) { return reinterpret_cast<uintptr_t>(x); };
-    const uintptr_t constants = address(p->leaves), constants_end = address(p->leaves + p->leaf_count);
-    const uintptr_t slots = address(p->stack), slots_end = address(p->stack + p->max_stack);
+    const auto within = [&](const void *x, const void *from, const void *to) {
+        return address(x) >= address(from) && address(x) < address(to);
+    };
     const auto slot_of = [&](const float *x) {
-        return address(x) >= slots && address(x) < slots_end ? static_cast<size_t>(x - p->stack) : SIZE_MAX;
+        return within(x, p->stack, p->stack + p->max_stack) ? static_cast<size_t>(x - p->stack) : SIZE_MAX;
     };
     if (p->max_stack > p->tape_capacity) return;
-    std::fill(writes, writes + p->max_stack, 0u);
-    for (size_t k = 0; k < p->tape_count; ++k) {
-        const TapeOp &op = p->tape[k];
-        if (op.code == TapeCode::END || op.code == TapeCode::JUMP) continue;
-        const size_t slot = slot_of(op.to);
-        if (slot != SIZE_MAX) writes[slot] += 1;
-    }
+    std::fill(written, written + p->max_stack, 0u);
     size_t kept = 0;
     for (size_t k = 0; k < p->tape_count; ++k) {
         const TapeOp &op = p->tape[k];
         at[k] = static_cast<uint32_t>(kept);
-        const bool constant = address(op.a) >= constants && address(op.a) < constants_end;
-        const size_t slot = op.code == TapeCode::COPY && constant ? slot_of(op.to) : SIZE_MAX;
-        if (slot != SIZE_MAX && writes[slot] == 1 && p->load_count < p->tape_capacity)
-            p->loads[p->load_count++] = TapeLoad{op.a, op.to};
-        else
+        const size_t slot = slot_of(op.to);
+        const bool stays = within(op.a, p->leaves, p->leaves + p->leaf_count) ||
+                           (names_stay && within(op.a, p->kept, p->kept + p->leaf_count));
+        const bool first = slot != SIZE_MAX && written[slot] == 0;
+        if (slot != SIZE_MAX) written[slot] = 1;
+        if (op.code == TapeCode::COPY && stays && first && p->load_count < p->tape_capacity) {
+            // A name's value read where it stands, as its own load reads
+            // it, not after that load: the two do not wait on each other.
+            const bool name = within(op.a, p->kept, p->kept + p->leaf_count);
+            p->loads[p->load_count++] = TapeLoad{name ? p->leaves[op.a - p->kept].source : op.a, op.to};
+        } else {
             p->tape[kept++] = op;
+        }
     }
     for (size_t k = 0; k < kept; ++k) {
         TapeOp &op = p->tape[k];
@@ -358,7 +362,7 @@ void program_tape(Program *p) {
         if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = b.op_at[op.jump];
     }
     select_without_jumps(p);
-    constants_before_the_tape(p, b.op_at, reinterpret_cast<uint32_t *>(place)); // both free now
+    copies_before_the_tape(p, !b.impure_calls, b.op_at, reinterpret_cast<uint32_t *>(place)); // both free now
     static const void *const *const code_at = tape_code_addresses();
     for (size_t k = 0; k < p->tape_count; ++k) {
         TapeOp &op = p->tape[k];
