@@ -40,12 +40,14 @@ struct TapeBuilder {
     // register when the next one runs; null after anything else.
     const float *last = nullptr;
     bool impure_calls = false;
+    size_t copies = 0; // COPY ops emitted
 
     TapeOp &emit(TapeCode code) {
         if (impossible(p.tape_count == p.tape_capacity)) p.tape_count -= 1; // the bound below holds
         TapeOp &op = p.tape[p.tape_count++];
         op = TapeOp{};
         op.code = code;
+        copies += code == TapeCode::COPY;
         last = nullptr;
         return op;
     }
@@ -312,10 +314,12 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint
             const bool name = within(op.a, p->kept, p->kept + p->leaf_count);
             p->loads[p->load_count++] = TapeLoad{name ? p->leaves[op.a - p->kept].source : op.a, op.to};
         } else {
-            p->tape[kept++] = op;
+            if (kept != k) p->tape[kept] = op;
+            kept += 1;
         }
     }
-    for (size_t k = 0; k < kept; ++k) {
+    if (kept == p->tape_count) return;
+    for (size_t k = 0; k < kept && p->branch_count != 0; ++k) {
         TapeOp &op = p->tape[k];
         if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = at[op.jump];
     }
@@ -357,12 +361,15 @@ void program_tape(Program *p) {
     }
     b.op_at[p->order_count] = static_cast<uint32_t>(p->tape_count);
     b.emit(TapeCode::END).a = b.place[0];
-    for (size_t k = 0; k < p->tape_count; ++k) {
-        TapeOp &op = p->tape[k];
-        if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = b.op_at[op.jump];
+    if (p->branch_count != 0) { // only conditionals jump
+        for (size_t k = 0; k < p->tape_count; ++k) {
+            TapeOp &op = p->tape[k];
+            if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = b.op_at[op.jump];
+        }
+        select_without_jumps(p);
     }
-    select_without_jumps(p);
-    copies_before_the_tape(p, !b.impure_calls, b.op_at, reinterpret_cast<uint32_t *>(place)); // both free now
+    if (b.copies != 0)
+        copies_before_the_tape(p, !b.impure_calls, b.op_at, reinterpret_cast<uint32_t *>(place)); // both free now
     static const void *const *const code_at = tape_code_addresses();
     for (size_t k = 0; k < p->tape_count; ++k) {
         TapeOp &op = p->tape[k];
