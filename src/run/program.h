@@ -49,6 +49,13 @@ struct CallStep {
     uint32_t count;
 };
 
+// The arithmetic operations, and every pair of them, first and second, in that order.
+#define LIB_PARSE_TAPE_ARITHMETIC(X) X(ADD) X(SUB) X(MUL) X(DIV)
+#define LIB_PARSE_TAPE_FUSED_OF(FIRST, X) X(FIRST, ADD) X(FIRST, SUB) X(FIRST, MUL) X(FIRST, DIV)
+#define LIB_PARSE_TAPE_FUSED(X)                                                                                        \
+    LIB_PARSE_TAPE_FUSED_OF(ADD, X) LIB_PARSE_TAPE_FUSED_OF(SUB, X) LIB_PARSE_TAPE_FUSED_OF(MUL, X)                    \
+    LIB_PARSE_TAPE_FUSED_OF(DIV, X)
+
 // The interpreter's form of the steps (tape.cpp). Each operation reads its
 // operands where they are, a constant, a name's kept value or a slot of the
 // value stack, and writes its result into a slot: a leaf is no step of its
@@ -57,12 +64,6 @@ struct CallStep {
 // marked _A (first operand) and _B (second), one of them is the value the
 // operation just before computed: it is in a register, not read back from
 // its slot, which a chain of operations would otherwise wait on.
-// The arithmetic operations, and every pair of them, first and second, in that order.
-#define LIB_PARSE_TAPE_ARITHMETIC(X) X(ADD) X(SUB) X(MUL) X(DIV)
-#define LIB_PARSE_TAPE_FUSED_OF(FIRST, X) X(FIRST, ADD) X(FIRST, SUB) X(FIRST, MUL) X(FIRST, DIV)
-#define LIB_PARSE_TAPE_FUSED(X)                                                                                        \
-    LIB_PARSE_TAPE_FUSED_OF(ADD, X) LIB_PARSE_TAPE_FUSED_OF(SUB, X) LIB_PARSE_TAPE_FUSED_OF(MUL, X)                    \
-    LIB_PARSE_TAPE_FUSED_OF(DIV, X)
 enum class TapeCode : uint8_t {
     ADD, // *to = *a + *b
     ADD_A,

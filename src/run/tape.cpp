@@ -191,8 +191,8 @@ struct TapeBuilder {
         if (!fuse(code, depth - 1)) two_operands(code, depth - 1);
     }
     // The operation CODE of the values at depths D and D + 1, joined to the
-    // op before when that op is an arithmetic operation whose value is one
-    // of the two, so that the pair makes one dispatch. Its value is used by
+    // op before when that op is an arithmetic operation or a routine of one
+    // operand whose value is one of the two, so that the pair makes one dispatch. Its value is used by
     // nothing else: the stack's top, taken now. A jump never lands between
     // them: a jump, a branch and a join all leave `last` null.
     bool fuse(TapeCode code, size_t d) {
