@@ -13,6 +13,8 @@ std::atomic<uint64_t> interrupted_at{0};
 
 } // namespace
 
+const CallState CheckPoint::never_stopped;
+
 void CheckPoint::tally() {
     if (units_ == 0) return;
     const uint64_t total = counted.fetch_add(units_, std::memory_order_relaxed) + units_;

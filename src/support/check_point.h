@@ -25,7 +25,7 @@ constexpr size_t kCheckStride = 65536;
 class CheckPoint {
 public:
     // CALL null: a call nothing can stop, whose work is counted all the same.
-    explicit CheckPoint(CallState *call) : call_(call) {}
+    explicit CheckPoint(CallState *call) : watched_(call != nullptr ? call : &never_stopped), call_(call) {}
     ~CheckPoint() { tally(); }
     CheckPoint(const CheckPoint &) = delete;
     CheckPoint &operator=(const CheckPoint &) = delete;
@@ -37,12 +37,17 @@ public:
         if (units_ >= kCheckStride) tally();
         return stop;
     }
-    bool stopped() const { return call_ != nullptr && call_->interrupted(); }
+    bool stopped() const { return watched_->interrupted(); }
 
 private:
     // Adds the units counted so far to the process's count (work_counted).
     void tally();
 
+    // A call that never begins, so never stops: watched in place of a null
+    // CALL, so that a pass reads a flag without first testing for one.
+    static const CallState never_stopped;
+
+    const CallState *watched_;
     CallState *call_;
     size_t units_ = 0;
 };
