@@ -251,8 +251,16 @@ const void *const *tape_code_addresses() {
     return addresses;
 }
 
+void program_share_names(Program *program) {
+    for (size_t k = 1; k <= program->echo_count; ++k) {
+        const TapeLoad &echo = program->loads[program->tape_capacity - k];
+        *echo.to = *echo.from;
+    }
+}
+
 void program_sync_records(Program *program) {
     if (program->native == nullptr && !program->records_stale) return; // not run since they were written
+    if (program->native == nullptr) program_share_names(program); // machine code keeps every leaf's
     Sync sync{*program, program->stack};
     run_steps(*program, sync);
     program->records_stale = false;

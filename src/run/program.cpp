@@ -123,6 +123,7 @@ void prepare(Program *p, size_t total) {
     p->tape_count = 0;
     p->loads = nullptr;
     p->load_count = 0;
+    p->echo_count = 0;
     p->records_stale = false;
     p->native = nullptr;
     p->runs = 0;
@@ -460,6 +461,7 @@ BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {
 void program_compile(Program *program) {
     // The kept values are the interpreter's last run's, which machine code
     // goes on keeping.
+    program_share_names(program);
     program->native = native_compile(program);
 }
 

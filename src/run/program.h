@@ -206,6 +206,9 @@ struct Program {
     size_t tape_count;
     TapeLoad *loads; // read before the tape, in the same block
     size_t load_count;
+    // The leaves of a name read already, whose kept values the records'
+    // sync copies from the first leaf's: at the end of `loads`, backwards.
+    size_t echo_count;
     size_t tape_capacity; // of `tape` and `loads`, one block
     float select_first;   // a SELECT's first branch's value, while its second one runs
     // The interpreter ran since the records were last written: they are
@@ -213,7 +216,8 @@ struct Program {
     bool records_stale;
     // The last run's value of each name leaf (at its index in `leaves`) and
     // of each host call (at leaf_count + its index in `calls`), all the
-    // records need, kept by the interpreter and machine code. Each
+    // records need, kept by the interpreter (program_share_names for a name
+    // it read through another leaf) and machine code. Each
     // conditional's last condition is kept there too (after the calls),
     // which tells the records which branch was not evaluated.
     float *kept;
@@ -335,6 +339,11 @@ void program_drop_native(Program *program);
 // The vector code of the program for the column layout FEEDS (one per leaf),
 // made once and kept with the program; null where there is none.
 BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds);
+
+// Gives each name leaf whose value the interpreter read through another leaf
+// of the same name that value as its own kept value: the records read it,
+// and so does machine code from its first run on.
+void program_share_names(Program *program);
 
 // Makes every record show the last run, when that ran in machine code: the
 // operators' values are computed again from the kept values, with the same

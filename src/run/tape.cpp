@@ -93,10 +93,25 @@ struct TapeBuilder {
             TapeOp &read = emit(TapeCode::COPY);
             read.a = leaf.source;
             read.to = kept;
+        } else if (const float *same = loaded(leaf.source)) {
+            // The name is read once a run, and its other leaves read that
+            // value; the records get it at their sync.
+            p.loads[p.tape_capacity - ++p.echo_count] = TapeLoad{same, kept};
+            place[depth++] = same;
+            return;
         } else {
             p.loads[p.load_count++] = TapeLoad{leaf.source, kept};
         }
         place[depth++] = kept;
+    }
+    // Where a load of the first few names already puts FROM's value, or
+    // null. Only so many are looked at, so that a text of thousands of
+    // names is not searched once per leaf; most texts have a few.
+    const float *loaded(const float *from) const {
+        constexpr size_t kNamesShared = 8;
+        for (size_t k = 0, n = std::min(p.load_count, kNamesShared); k < n; ++k)
+            if (p.loads[k].from == from) return p.loads[k].to;
+        return nullptr;
     }
 
     void op(const OpStep &step) {
@@ -308,7 +323,7 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint
                            (names_stay && within(op.a, p->kept, p->kept + p->leaf_count));
         const bool first = slot != SIZE_MAX && written[slot] == 0;
         if (slot != SIZE_MAX) written[slot] = 1;
-        if (op.code == TapeCode::COPY && stays && first && p->load_count < p->tape_capacity) {
+        if (op.code == TapeCode::COPY && stays && first && p->load_count + p->echo_count < p->tape_capacity) {
             // A name's value read where it stands, as its own load reads
             // it, not after that load: the two do not wait on each other.
             const bool name = within(op.a, p->kept, p->kept + p->leaf_count);
@@ -344,6 +359,7 @@ void program_tape(Program *p) {
     p->tape_count = 0;
     p->loads = reinterpret_cast<TapeLoad *>(p->tape + capacity);
     p->load_count = 0;
+    p->echo_count = 0;
     auto *place = reinterpret_cast<const float **>(p->loads + capacity);
     TapeBuilder b{*p, place, reinterpret_cast<uint32_t *>(place + capacity)};
     for (size_t k = 0; k < p->call_count; ++k) b.impure_calls |= !p->calls[k].call->pure;
