@@ -219,10 +219,6 @@ namespace {
 // another, then evaluated.
 [[gnu::noinline]] float calc_tree(Parser *parser, const char *text) noexcept {
     if (parser == nullptr || text == nullptr || parser->busy) return NAN;
-    const NativeFn guarded = parser->guarded;
-    if (guarded != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, guarded);
-    Program *interpreted = parser->interpreted_guarded;
-    if (interpreted != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, interpreted);
     return calc_text(parser, text);
 }
 
@@ -236,6 +232,12 @@ extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
         if (fast != nullptr && is_cached_text(parser->cache, text)) return fast();
         Program *interpreted = parser->interpreted;
         if (interpreted != nullptr && is_cached_text(parser->cache, text)) return program_execute(interpreted);
+        if (!parser->busy) { // a tree with host calls, run with the handle busy
+            const NativeFn guarded = parser->guarded;
+            if (guarded != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, guarded);
+            Program *program = parser->interpreted_guarded;
+            if (program != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, program);
+        }
     }
     return calc_tree(parser, text);
 }
