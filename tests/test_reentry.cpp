@@ -18,8 +18,8 @@ using robust::ParserPtr;
 
 // Every call that uses or changes P, made from inside a call on P, must be
 // refused, and the calls safe inside a callback must work: the names of the
-// calls that did otherwise.
-std::vector<std::string> calls_not_refused(Parser *p) {
+// calls that did otherwise. TEXT is the text of the outer call.
+std::vector<std::string> calls_not_refused(Parser *p, const char *text) {
     std::vector<std::string> accepted;
     const auto expect = [&](bool as_documented, const char *name) {
         if (!as_documented) accepted.push_back(name);
@@ -30,6 +30,7 @@ std::vector<std::string> calls_not_refused(Parser *p) {
     float out[3] = {0, 0, 0};
     int visits = 0;
     expect(std::isnan(parser_calc(p, "1+1")), "calc");
+    expect(std::isnan(parser_calc(p, text)), "calc of the same text");
     expect(std::isnan(parser_eval(p)), "eval");
     expect(parser_var(p, "x", 5.0f) != 0, "var");
     expect(parser_var(p, "new_name", 5.0f) != 0, "var new");
@@ -57,6 +58,7 @@ std::vector<std::string> calls_not_refused(Parser *p) {
 
 struct Probe {
     Parser *p = nullptr;
+    const char *text = "";
     int calls = 0;
     std::vector<std::string> accepted;
     // Tries the calls at the first callback and at the 80th, by when a tree
@@ -64,7 +66,7 @@ struct Probe {
     void run() {
         const int call = calls++;
         if (call == 0 || call == 80) {
-            const std::vector<std::string> got = calls_not_refused(p);
+            const std::vector<std::string> got = calls_not_refused(p, text);
             accepted.insert(accepted.end(), got.begin(), got.end());
         }
     }
@@ -92,6 +94,7 @@ TEST(Reentry, CallsFromCallbacksAreRefused) {
         ParserPtr p = robust::standard_handle();
         Probe probe;
         probe.p = p.get();
+        probe.text = text;
         parser_native_func(p.get(), "probe", 0, probe_host, way >= HOST ? &probe : nullptr, 0);
         Probe idle; // the host function of the other ways
         if (way < HOST) parser_native_func(p.get(), "probe", 0, probe_host, &idle, 0);
