@@ -7,8 +7,8 @@
 // processor has them and with the SSE2 ones, and each result's bits (NaN
 // payloads included) are compared with the operation's own scalar routine,
 // (float)f((double)x) with the C library's f; so is each value of the
-// one-lane kernels the interpreter and machine code call (sin, cos, log10,
-// sinh, tanh). Prints, per function, the inputs checked, the lanes that differ
+// one-lane kernels the interpreter and machine code call (sin, cos, tan,
+// log10, sinh, tanh). Prints, per function, the inputs checked, the lanes that differ
 // (which must be none) and the share of lanes the kernels sent to the
 // scalar routine: inputs outside their range, and lanes the rounding test
 // sent.

@@ -56,6 +56,7 @@ UnaryRoutine routine_for(int32_t op) {
     case OP_COS: return operation_lane<cos_one_lane, trig_domain, OP_COS>;
     case OP_SIN: return operation_lane<sin_one_lane, trig_domain, OP_SIN>;
     case OP_LOG10: return operation_lane<log10_approx, log_domain, OP_LOG10>;
+    case OP_TAN: return operation_lane<tan_approx, trig_domain, OP_TAN>;
     default: return nullptr;
     }
 }
