@@ -261,7 +261,7 @@ void program_share_names(Program *program) {
 void program_sync_records(Program *program) {
     if (program->native == nullptr && !program->records_stale) return; // not run since they were written
     if (program->native == nullptr) program_share_names(program); // machine code keeps every leaf's
-    Sync sync{*program, program->stack};
+    Sync sync{*program, program->stack + program->capacity};
     run_steps(*program, sync);
     program->records_stale = false;
 }

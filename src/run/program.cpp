@@ -105,7 +105,7 @@ void prepare(Program *p, size_t total) {
         p->calls = static_cast<CallStep *>(lp_malloc(total * sizeof(CallStep)));
         p->constant_values = static_cast<float *>(lp_malloc(total * sizeof(float)));
         p->conditionals = static_cast<Program::Branches *>(lp_malloc(total * sizeof(Program::Branches)));
-        p->stack = static_cast<float *>(lp_malloc(total * sizeof(float)));
+        p->stack = static_cast<float *>(lp_malloc(2 * total * sizeof(float))); // and the records' sync's
         p->kept = static_cast<float *>(lp_malloc(total * sizeof(float)));
         p->capacity = total;
     }

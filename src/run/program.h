@@ -199,7 +199,10 @@ struct Program {
     } *conditionals;
     size_t branch_count;
     size_t max_stack; // deepest value stack the steps need
-    float *stack;     // the interpreter's value stack
+    // The interpreter's value stack, and after `capacity` floats the one
+    // the records' sync computes in: constants the tape was built with
+    // stay in the first (tape.cpp, constants_set_once).
+    float *stack;
     // The interpreter's tape (tape.cpp), made again whenever the names are
     // bound; its END says where a run leaves the root's value.
     TapeOp *tape;

@@ -341,6 +341,39 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint
     p->tape_count = kept;
 }
 
+// A constant the loads copy into a slot that no op of the tape writes stays
+// there from run to run: it is written once, now, and the loads go on
+// without it. These are a host call's constant arguments, most often. (No
+// two loads write one slot, and the records' sync has a stack of its own.)
+// WRITTEN is a scratch array of the tape's capacity.
+void constants_set_once(Program *p, uint32_t *written) {
+    if (p->max_stack > p->tape_capacity) return;
+    const auto slot_of = [p](const float *x) {
+        const auto at = reinterpret_cast<uintptr_t>(x), from = reinterpret_cast<uintptr_t>(p->stack);
+        return at >= from && at < reinterpret_cast<uintptr_t>(p->stack + p->max_stack) ? static_cast<size_t>(x - p->stack)
+                                                                                       : SIZE_MAX;
+    };
+    const auto constant = [p](const float *x) {
+        const auto at = reinterpret_cast<uintptr_t>(x);
+        return at >= reinterpret_cast<uintptr_t>(p->leaves) && at < reinterpret_cast<uintptr_t>(p->leaves + p->leaf_count);
+    };
+    std::fill(written, written + p->max_stack, 0u);
+    for (size_t k = 0; k < p->tape_count; ++k) {
+        const size_t slot = slot_of(p->tape[k].to);
+        if (slot != SIZE_MAX) written[slot] = 1;
+    }
+    size_t kept = 0;
+    for (size_t k = 0; k < p->load_count; ++k) {
+        const TapeLoad load = p->loads[k];
+        const size_t slot = slot_of(load.to);
+        if (slot != SIZE_MAX && written[slot] == 0 && constant(load.from))
+            *load.to = *load.from;
+        else
+            p->loads[kept++] = load;
+    }
+    p->load_count = kept;
+}
+
 } // namespace
 
 void program_tape(Program *p) {
@@ -384,8 +417,10 @@ void program_tape(Program *p) {
         }
         select_without_jumps(p);
     }
-    if (b.copies != 0)
+    if (b.copies != 0) {
         copies_before_the_tape(p, !b.impure_calls, b.op_at, reinterpret_cast<uint32_t *>(place)); // both free now
+        constants_set_once(p, b.op_at);
+    }
     static const void *const *const code_at = tape_code_addresses();
     for (size_t k = 0; k < p->tape_count; ++k) {
         TapeOp &op = p->tape[k];
