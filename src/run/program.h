@@ -201,7 +201,7 @@ struct Program {
     size_t max_stack; // deepest value stack the steps need
     // The interpreter's value stack, and after `capacity` floats the one
     // the records' sync computes in: constants the tape was built with
-    // stay in the first (tape.cpp, constants_set_once).
+    // stay in the first (tape.cpp, copies_before_the_tape).
     float *stack;
     // The interpreter's tape (tape.cpp), made again whenever the names are
     // bound; its END says where a run leaves the root's value.

@@ -300,11 +300,13 @@ void select_without_jumps(Program *p) {
 // runs: a constant, or a name's kept value where no host call can change
 // the name (the names' loads come first). Nothing before the copy reads the
 // slot, since nothing before it wrote it, and the jumps only go forward.
-// These are a host call's arguments, most often. (The records' sync uses the
-// slots too; the loads write them again at every run.) The tape closes up,
-// and each jump is to the op that took the place of the one it went to.
-// WRITTEN and AT are scratch arrays of the tape's capacity.
-void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint32_t *at) {
+// These are a host call's arguments, most often. (The records' sync has a
+// stack of its own.) The tape closes up, and each jump is to the op that
+// took the place of the one it went to.
+// A constant copied into a slot that no other op writes stays there from
+// run to run: it is written once, now, and not loaded at all.
+// WRITES and AT are scratch arrays of the tape's capacity.
+void copies_before_the_tape(Program *p, bool names_stay, uint32_t *writes, uint32_t *at) {
     const auto address = [](const void *x) { return reinterpret_cast<uintptr_t>(x); };
     const auto within = [&](const void *x, const void *from, const void *to) {
         return address(x) >= address(from) && address(x) < address(to);
@@ -313,7 +315,8 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint
         return within(x, p->stack, p->stack + p->max_stack) ? static_cast<size_t>(x - p->stack) : SIZE_MAX;
     };
     if (p->max_stack > p->tape_capacity) return;
-    std::fill(written, written + p->max_stack, 0u);
+    std::fill(writes, writes + p->max_stack, 0u);
+    const size_t loads_before = p->load_count;
     size_t kept = 0;
     for (size_t k = 0; k < p->tape_count; ++k) {
         const TapeOp &op = p->tape[k];
@@ -321,8 +324,8 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint
         const size_t slot = slot_of(op.to);
         const bool stays = within(op.a, p->leaves, p->leaves + p->leaf_count) ||
                            (names_stay && within(op.a, p->kept, p->kept + p->leaf_count));
-        const bool first = slot != SIZE_MAX && written[slot] == 0;
-        if (slot != SIZE_MAX) written[slot] = 1;
+        const bool first = slot != SIZE_MAX && writes[slot] == 0;
+        if (slot != SIZE_MAX) writes[slot] += 1;
         if (op.code == TapeCode::COPY && stays && first && p->load_count + p->echo_count < p->tape_capacity) {
             // A name's value read where it stands, as its own load reads
             // it, not after that load: the two do not wait on each other.
@@ -334,44 +337,20 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *written, uint
         }
     }
     if (kept == p->tape_count) return;
+    size_t loads = loads_before;
+    for (size_t k = loads_before; k < p->load_count; ++k) {
+        const TapeLoad load = p->loads[k];
+        if (within(load.from, p->leaves, p->leaves + p->leaf_count) && writes[slot_of(load.to)] == 1)
+            *load.to = *load.from; // a constant, in a slot its copy alone writes
+        else
+            p->loads[loads++] = load;
+    }
+    p->load_count = loads;
     for (size_t k = 0; k < kept && p->branch_count != 0; ++k) {
         TapeOp &op = p->tape[k];
         if (op.code == TapeCode::BRANCH || op.code == TapeCode::JUMP) op.jump = at[op.jump];
     }
     p->tape_count = kept;
-}
-
-// A constant the loads copy into a slot that no op of the tape writes stays
-// there from run to run: it is written once, now, and the loads go on
-// without it. These are a host call's constant arguments, most often. (No
-// two loads write one slot, and the records' sync has a stack of its own.)
-// WRITTEN is a scratch array of the tape's capacity.
-void constants_set_once(Program *p, uint32_t *written) {
-    if (p->max_stack > p->tape_capacity) return;
-    const auto slot_of = [p](const float *x) {
-        const auto at = reinterpret_cast<uintptr_t>(x), from = reinterpret_cast<uintptr_t>(p->stack);
-        return at >= from && at < reinterpret_cast<uintptr_t>(p->stack + p->max_stack) ? static_cast<size_t>(x - p->stack)
-                                                                                       : SIZE_MAX;
-    };
-    const auto constant = [p](const float *x) {
-        const auto at = reinterpret_cast<uintptr_t>(x);
-        return at >= reinterpret_cast<uintptr_t>(p->leaves) && at < reinterpret_cast<uintptr_t>(p->leaves + p->leaf_count);
-    };
-    std::fill(written, written + p->max_stack, 0u);
-    for (size_t k = 0; k < p->tape_count; ++k) {
-        const size_t slot = slot_of(p->tape[k].to);
-        if (slot != SIZE_MAX) written[slot] = 1;
-    }
-    size_t kept = 0;
-    for (size_t k = 0; k < p->load_count; ++k) {
-        const TapeLoad load = p->loads[k];
-        const size_t slot = slot_of(load.to);
-        if (slot != SIZE_MAX && written[slot] == 0 && constant(load.from))
-            *load.to = *load.from;
-        else
-            p->loads[kept++] = load;
-    }
-    p->load_count = kept;
 }
 
 } // namespace
@@ -417,10 +396,8 @@ void program_tape(Program *p) {
         }
         select_without_jumps(p);
     }
-    if (b.copies != 0) {
+    if (b.copies != 0)
         copies_before_the_tape(p, !b.impure_calls, b.op_at, reinterpret_cast<uint32_t *>(place)); // both free now
-        constants_set_once(p, b.op_at);
-    }
     static const void *const *const code_at = tape_code_addresses();
     for (size_t k = 0; k < p->tape_count; ++k) {
         TapeOp &op = p->tape[k];
