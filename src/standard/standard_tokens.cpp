@@ -34,6 +34,19 @@ long long magnitude(std::string_view number) {
     return power + (negative ? -exponent : exponent);
 }
 
+// By byte, the token of one byte that never begins a longer one (most of a
+// text's operators and brackets), or END.
+struct SingleBytes {
+    Token of[256];
+    constexpr SingleBytes() : of{} {
+        const char bytes[] = "+-*/%^?:(),";
+        const Token tokens[] = {Token::PLUS,     Token::MINUS, Token::STAR, Token::SLASH, Token::PERCENT, Token::CARET,
+                                Token::QUESTION, Token::COLON, Token::OPEN, Token::CLOSE, Token::COMMA};
+        for (size_t k = 0; k < sizeof tokens / sizeof tokens[0]; ++k) of[static_cast<unsigned char>(bytes[k])] = tokens[k];
+    }
+};
+constexpr SingleBytes kSingleBytes;
+
 } // namespace
 
 // Digits with at most one '.', at least one digit, then an exponent: 'e' or
@@ -83,21 +96,14 @@ Lexeme Tokenizer::next() {
         while (at_ < text_.size() && is_name_byte(text_[at_])) ++at_;
         return Lexeme{Token::NAME, start, at_ - start, 0.0f};
     }
+    if (const Token single = kSingleBytes.of[static_cast<unsigned char>(c)]; single != Token::END) {
+        ++at_;
+        return Lexeme{single, start, 1, 0.0f};
+    }
     const char d = at_ + 1 < text_.size() ? text_[at_ + 1] : 0;
     Token kind = Token::BAD;
     size_t length = 1;
     switch (c) {
-    case '+': kind = Token::PLUS; break;
-    case '-': kind = Token::MINUS; break;
-    case '*': kind = Token::STAR; break;
-    case '/': kind = Token::SLASH; break;
-    case '%': kind = Token::PERCENT; break;
-    case '^': kind = Token::CARET; break;
-    case '?': kind = Token::QUESTION; break;
-    case ':': kind = Token::COLON; break;
-    case '(': kind = Token::OPEN; break;
-    case ')': kind = Token::CLOSE; break;
-    case ',': kind = Token::COMMA; break;
     case '!': kind = d == '=' ? Token::NOT_EQUAL : Token::BANG; break;
     case '<': kind = d == '=' ? Token::LESS_EQUAL : Token::LESS; break;
     case '>': kind = d == '=' ? Token::GREATER_EQUAL : Token::GREATER; break;
