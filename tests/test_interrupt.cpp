@@ -7,10 +7,13 @@
 // does not grow with the text.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -145,6 +148,36 @@ TEST_P(Interrupt, AnsweredWithinACheckPointAtAnyMoment) {
             EXPECT_EQ(parser_calc(p.get(), "x+1"), 2.5f) << what;
             EXPECT_EQ(parser_errors(p.get(), nullptr), 0) << what;
         }
+    }
+}
+
+// An endless substitution interrupted from another thread at two hundred
+// moments, one step apart: wherever the stop finds the build (a cut before
+// its second piece, most rarely), the build ends interrupted and the handle
+// works after it.
+TEST(InterruptFromAThread, StopsAnEndlessBuildWhereverItIs) {
+    ParserPtr p(parser_new());
+    parser_func(p.get(), "r(n)", "1+r(n)");
+    for (const int limit : {PARSER_LIMIT_SUBST_DEPTH, PARSER_LIMIT_SUBST_COUNT, PARSER_LIMIT_SUBST_BYTES,
+                            PARSER_LIMIT_TREE_GROWTH})
+        parser_limit(p.get(), limit, 1LL << 30);
+    for (int k = 0; k < 200; ++k) {
+        std::atomic<bool> done{false};
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::microseconds(50 + 23 * k));
+            while (!done.load()) { // until the call has begun and seen it
+                parser_interrupt(p.get());
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
+            }
+        });
+        const float value = parser_calc(p.get(), "r(1)");
+        done.store(true);
+        stopper.join();
+        int code = -1;
+        ASSERT_TRUE(std::isnan(value)) << k;
+        ASSERT_EQ(parser_errors(p.get(), &code), 1) << k;
+        ASSERT_EQ(code, PARSER_ERR_INTERRUPTED) << k;
+        ASSERT_EQ(parser_calc(p.get(), "2+2"), 4.0f) << k;
     }
 }
 

@@ -200,6 +200,10 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     pieces->count = count;
     pieces->taken_from = pieces->taken_to = 0; // each layout says which it takes; the first alone when m < 2
     if (count != 0) pieces->taken_to = 1;
+    // Stopped within the cuts, so with fewer pieces than the symbol has
+    // occurrences: no subtree is laid out over them. The caller sees the
+    // stop and leaves the range as it was.
+    if (check.stopped()) return nullptr;
 
     if (row.layout == Layout::FUNCTION)
         return lay_out_function(&row, static_cast<TreeNode *>(pieces->arena->allocate(2 * sizeof(TreeNode))), pieces);

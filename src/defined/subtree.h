@@ -63,7 +63,7 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
 // Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,
 // into PIECES and returns the root of the operation's subtree.
 // The subtree's nodes and records come from PIECES' arena. Stopped at a
-// check point, the subtree is left unfinished.
+// check point, the subtree is left unfinished, or not made (null).
 TreeNode *split_range(const char *text, Range range, int32_t id, const Vector<int32_t> &positions,
                       Pieces *pieces);
 
