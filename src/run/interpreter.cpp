@@ -252,9 +252,9 @@ const void *const *tape_code_addresses() {
 }
 
 void program_share_names(Program *program) {
-    for (size_t k = 1; k <= program->echo_count; ++k) {
-        const TapeLoad &echo = program->loads[program->tape_capacity - k];
-        *echo.to = *echo.from;
+    for (size_t k = 1; k <= program->shared_count; ++k) {
+        const TapeLoad &share = program->loads[program->tape_capacity - k];
+        *share.to = *share.from;
     }
 }
 

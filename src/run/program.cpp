@@ -123,7 +123,7 @@ void prepare(Program *p, size_t total) {
     p->tape_count = 0;
     p->loads = nullptr;
     p->load_count = 0;
-    p->echo_count = 0;
+    p->shared_count = 0;
     p->records_stale = false;
     p->native = nullptr;
     p->runs = 0;

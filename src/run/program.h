@@ -211,7 +211,7 @@ struct Program {
     size_t load_count;
     // The leaves of a name read already, whose kept values the records'
     // sync copies from the first leaf's: at the end of `loads`, backwards.
-    size_t echo_count;
+    size_t shared_count;
     size_t tape_capacity; // of `tape` and `loads`, one block
     float select_first;   // a SELECT's first branch's value, while its second one runs
     // The interpreter ran since the records were last written: they are

@@ -96,7 +96,7 @@ struct TapeBuilder {
         } else if (const float *same = loaded(leaf.source)) {
             // The name is read once a run, and its other leaves read that
             // value; the records get it at their sync.
-            p.loads[p.tape_capacity - ++p.echo_count] = TapeLoad{same, kept};
+            p.loads[p.tape_capacity - ++p.shared_count] = TapeLoad{same, kept};
             place[depth++] = same;
             return;
         } else {
@@ -326,7 +326,7 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *writes, uint3
                            (names_stay && within(op.a, p->kept, p->kept + p->leaf_count));
         const bool first = slot != SIZE_MAX && writes[slot] == 0;
         if (slot != SIZE_MAX) writes[slot] += 1;
-        if (op.code == TapeCode::COPY && stays && first && p->load_count + p->echo_count < p->tape_capacity) {
+        if (op.code == TapeCode::COPY && stays && first && p->load_count + p->shared_count < p->tape_capacity) {
             // A name's value read where it stands, as its own load reads
             // it, not after that load: the two do not wait on each other.
             const bool name = within(op.a, p->kept, p->kept + p->leaf_count);
@@ -371,7 +371,7 @@ void program_tape(Program *p) {
     p->tape_count = 0;
     p->loads = reinterpret_cast<TapeLoad *>(p->tape + capacity);
     p->load_count = 0;
-    p->echo_count = 0;
+    p->shared_count = 0;
     auto *place = reinterpret_cast<const float **>(p->loads + capacity);
     TapeBuilder b{*p, place, reinterpret_cast<uint32_t *>(place + capacity)};
     for (size_t k = 0; k < p->call_count; ++k) b.impure_calls |= !p->calls[k].call->pure;
