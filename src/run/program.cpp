@@ -160,7 +160,11 @@ public:
                 f.order_start = static_cast<uint32_t>(p_->order_count);
                 f.leaf_start = static_cast<uint32_t>(p_->leaf_count);
                 f.constant_start = static_cast<uint32_t>(p_->constant_count);
-                push_operands(f.node, d->op); // invalidates F
+                if (d->op != OP_CALL && d->op != OP_FUNCTION) {
+                    if (!operator_operands(d)) return false;
+                } else {
+                    push_operands(f.node); // invalidates F
+                }
             } else {
                 const Frame done = f;
                 frames_.pop();
@@ -187,13 +191,39 @@ private:
         float value;
     };
 
-    // The operands of a node, pushed so that the first in text order is taken first.
-    void push_operands(const TreeNode *node, int32_t op) {
-        if (op != OP_CALL && op != OP_FUNCTION) {
-            frames_.push(Frame{node->right});
-            if (kind_of(op).arity == 2) frames_.push(Frame{node->left});
-            return;
+    // The operands of the operator on top, D its record. An operand that is
+    // a leaf is taken at once rather than by a frame of its own, and an
+    // operator whose operands are all leaves is done in the same pass: most
+    // nodes of a text are leaves and operators just above them. False when
+    // stopped at a check point.
+    bool operator_operands(NodeData *d) {
+        const TreeNode *node = frames_.top().node;
+        const TreeNode *left = kind_of(d->op).arity == 2 ? node->left : nullptr;
+        const TreeNode *right = node->right;
+        if (left != nullptr) {
+            if (!is_leaf(data_of(left)->op)) {
+                frames_.push(Frame{right});
+                frames_.push(Frame{left});
+                return true;
+            }
+            if (check_.pass(kNodeUnits)) return false;
+            leaf(left, data_of_mutable(left));
         }
+        if (!is_leaf(data_of(right)->op)) {
+            frames_.push(Frame{right});
+            return true;
+        }
+        if (check_.pass(kNodeUnits)) return false;
+        leaf(right, data_of_mutable(right));
+        if (results_.size() > p_->max_stack) p_->max_stack = results_.size();
+        const Frame done = frames_.pop();
+        operation(done, d);
+        return true;
+    }
+    static NodeData *data_of_mutable(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
+
+    // The operands of a call or a function, pushed so that the first in text order is taken first.
+    void push_operands(const TreeNode *node) {
         // The arguments hang in text order: pushed so, then reversed.
         const size_t base = frames_.size();
         for (const TreeNode *link = node->right; link != nullptr; link = link->right) frames_.push(Frame{link->left});
