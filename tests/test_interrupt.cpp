@@ -114,7 +114,11 @@ const Call kCalls[] = {
 // every stage of a build is interrupted somewhere. After the interrupt the
 // call does at most two check points' worth of work and says it was
 // stopped, and its handle then works as before.
-class Interrupt : public testing::TestWithParam<std::tuple<size_t, bool>> {};
+class Interrupt : public testing::TestWithParam<std::tuple<size_t, bool>> {
+protected:
+    void SetUp() override { lp::count_work(true); }
+    void TearDown() override { lp::count_work(false); }
+};
 
 TEST_P(Interrupt, AnsweredWithinACheckPointAtAnyMoment) {
     constexpr uint64_t kBound = 2 * lp::kCheckStride;

@@ -40,7 +40,7 @@ public:
     bool stopped() const { return watched_->interrupted(); }
 
 private:
-    // Adds the units counted so far to the process's count (work_counted).
+    // Adds the units counted so far to the process's count (work_counted), when it is kept.
     void tally();
 
     // A call that never begins, so never stops: watched in place of a null
@@ -53,7 +53,9 @@ private:
 };
 
 // For tests, which bound the work a call does after an interrupt without
-// timing it. The units every check point has counted in this process.
+// timing it. Whether check points count their units (off at first), and the
+// units every check point has counted in this process while they did.
+void count_work(bool on);
 uint64_t work_counted();
 // Makes the check point that brings the count to UNITS or beyond interrupt
 // its call, just after it read the flag: the latest moment an interrupt can
