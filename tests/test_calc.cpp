@@ -2,11 +2,14 @@
 // addresses, the walk of the current tree, bulk evaluation and the C++ wrapper.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cfloat>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +55,36 @@ TEST(Values, NumbersIgnoreTheProcessLocale) {
         }
     }
     std::setlocale(LC_ALL, "C");
+}
+
+// Decimals of every length up to seventeen digits, read in both grammars as
+// the general reader reads them (the defined grammar's as a double made a
+// float, the standard grammar's straight to a float), in every rounding mode.
+TEST(Values, DecimalsReadAsTheGeneralReaderReadsThem) {
+    ParserPtr defined(parser_new());
+    ParserPtr standard(parser_new());
+    parser_syntax(standard.get(), PARSER_SYNTAX_STANDARD);
+    std::mt19937_64 random(11);
+    const int saved = std::fegetround();
+    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        for (int k = 0; k < 20000; ++k) {
+            const int digits = 1 + static_cast<int>(random() % 17);
+            std::string text;
+            for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
+            const size_t point = random() % (text.size() + 1);
+            if (point < text.size()) text.insert(point == 0 ? 0 : point, point == 0 ? "0." : ".");
+            double wide = 0.0;
+            float narrow = 0.0f;
+            std::from_chars(text.data(), text.data() + text.size(), wide);
+            std::from_chars(text.data(), text.data() + text.size(), narrow);
+            const std::string what = "'" + text + "' in rounding mode " + std::to_string(mode);
+            expect_same(lp::read_number(text.c_str()), static_cast<float>(wide), what);
+            expect_same(parser_calc(defined.get(), text.c_str()), static_cast<float>(wide), "defined " + what);
+            expect_same(parser_calc(standard.get(), text.c_str()), narrow, "standard " + what);
+        }
+    }
+    std::fesetround(saved);
 }
 
 TEST(Values, NamesLookUpByPrefixNewestFirst) {

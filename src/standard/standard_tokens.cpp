@@ -63,8 +63,21 @@ Lexeme Tokenizer::number(size_t start) {
         at_ = p;
         return Lexeme{Token::NUMBER, start, p - start, static_cast<float>(integer)};
     }
+    const size_t whole_digits = p - start;
+    uint64_t mantissa = integer;
     if (p < text_.size() && text_[p] == '.') ++p;
-    while (p < text_.size() && is_digit(text_[p])) ++p;
+    const size_t fraction_from = p;
+    while (p < text_.size() && is_digit(text_[p])) mantissa = mantissa * 10 + static_cast<uint64_t>(text_[p++] - '0');
+    // A short decimal such as 0.5 or 1.0078125: its digits an integer a
+    // float holds exactly, divided by a power of ten a float holds exactly.
+    // One division rounds the quotient once, to the float from_chars reads.
+    const size_t fraction_digits = p - fraction_from;
+    if (whole_digits + fraction_digits <= 9 && fraction_digits <= 10 && mantissa <= (uint64_t{1} << 24) &&
+        (p == text_.size() || !(is_name_byte(text_[p]) || text_[p] == '.'))) {
+        static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+        at_ = p;
+        return Lexeme{Token::NUMBER, start, p - start, static_cast<float>(mantissa) / kPowersOfTen[fraction_digits]};
+    }
     if (p < text_.size() && (text_[p] == 'e' || text_[p] == 'E')) {
         size_t q = p + 1;
         if (q < text_.size() && (text_[q] == '+' || text_[q] == '-')) ++q;

@@ -58,6 +58,17 @@ float read_number(const char *text) {
     const char *digit = text;
     while (digit - text < 9 && *digit >= '0' && *digit <= '9') whole = whole * 10 + uint32_t(*digit++ - '0');
     if (digit > text && *digit == '\0') return static_cast<float>(whole);
+    // A decimal of up to fifteen digits such as 0.5: an integer a double
+    // holds exactly, divided by a power of ten it holds exactly, is the
+    // double scan_number reads, rounded once.
+    if (digit > text && *digit == '.' && digit[1] >= '0' && digit[1] <= '9') {
+        static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        uint64_t mantissa = whole;
+        const char *fraction = digit + 1;
+        const char *p = fraction;
+        while (p - text < 16 && *p >= '0' && *p <= '9') mantissa = mantissa * 10 + uint64_t(*p++ - '0');
+        if (*p == '\0') return static_cast<float>(static_cast<double>(mantissa) / kPowersOfTen[p - fraction]);
+    }
     double value = 0.0;
     // No number at all reads as +0 whatever the sign.
     return scan_number(text, text + std::strlen(text), &value) != nullptr ? static_cast<float>(value) : 0.0f;
