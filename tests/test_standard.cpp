@@ -6,12 +6,18 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "core_test_support.h"
+#include "api/build_tree.h"
 #include "run/program.h"
+#include "support/arena.h"
+#include "support/check_point.h"
+#include "tree/handle.h"
+#include "tree/node_order.h"
 
 using namespace test;
 
@@ -185,6 +191,85 @@ TEST(Standard, LazyPartsAndArgumentsOnceInEveryEvaluator) {
             EXPECT_EQ(s.ticks[k], row.ticks[k] * static_cast<int>(xs.size())) << row.text << " bulk tick " << k;
         EXPECT_EQ(out.back(), row.value) << row.text;
     }
+}
+
+// A text of random operators, calls and operands of the handle Standard
+// makes, at most DEPTH levels deep.
+std::string random_text(std::mt19937 &random, int depth) {
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    if (depth == 0 || pick(4) == 0) {
+        static const char *const operands[] = {"x", "y", "A", "2", "0.5", "3", "pi", "e", "k()"};
+        return operands[pick(9)];
+    }
+    static const char *const binary[] = {"+", "-", "*", "/", "^", "%", "<", "==", ">="};
+    switch (pick(6)) {
+    case 0: return "-" + random_text(random, depth - 1);
+    case 1: return "(" + random_text(random, depth - 1) + ")";
+    case 2: return "sin(" + random_text(random, depth - 1) + ")";
+    case 3: return "max(" + random_text(random, depth - 1) + ", " + random_text(random, depth - 1) + ")";
+    case 4: return "tick(" + std::to_string(pick(8)) + ")*" + random_text(random, depth - 1); // not folded
+    default: return random_text(random, depth - 1) + binary[pick(9)] + random_text(random, depth - 1);
+    }
+}
+
+// The standard grammar lists its nodes in post-order as it makes them, and
+// the program is flattened from that list instead of by a walk of the tree:
+// the same steps, leaves, folded constants, tape and value as the walk's.
+// A tree with a conditional or a user function is not listed, and is walked.
+TEST(Standard, ListedNodesMakeTheProgramTheWalkMakes) {
+    Standard s;
+    std::vector<std::string> texts = {"x+y", "2*(x+1)-cos(y)", "x*(2+3)^2", "-(1+2)*x", "max(1, 2)*tick(3)+abs(x)",
+                                      "(x+1)*(y-2)/(x*y+3)", "x^2 + pi", "sin(1)*x + abs(-2)", "tick(1+1) - -x"};
+    std::mt19937 random(5);
+    for (int k = 0; k < 300; ++k) texts.push_back(random_text(random, 6));
+    for (const char *unlisted : {"x > 0 ? 1 : 2", "x && y", "f(x, 1) + 2", "if(x, 1, y)"}) texts.push_back(unlisted);
+    size_t listed_count = 0;
+    for (const std::string &text : texts) {
+        lp::Arena arena;
+        lp::NodeOrder order;
+        lp::BuildWatch watch;
+        watch.order = &order;
+        const TreeNode *tree =
+            lp::build_tree(s.p.get(), lp::BuildFor::ASIDE, &arena, text.c_str(), text.size(), watch);
+        ASSERT_NE(tree, nullptr) << text;
+        const bool expect_listed = text.find_first_of("?&") == std::string::npos && text.find("f(") == std::string::npos &&
+                                   text.find("k()") == std::string::npos; // user functions, and if
+        EXPECT_EQ(order.usable, expect_listed) << text;
+        listed_count += order.usable;
+        lp::CheckPoint check(nullptr);
+        lp::Program *listed = lp::program_build(tree, &s.p->var_index, s.p->generation, nullptr, check, nullptr, &order);
+        lp::Program *walked = lp::program_build(tree, &s.p->var_index, s.p->generation, nullptr, check);
+        ASSERT_NE(listed, nullptr) << text;
+        ASSERT_NE(walked, nullptr) << text;
+        ASSERT_EQ(listed->order_count, walked->order_count) << text;
+        ASSERT_EQ(listed->leaf_count, walked->leaf_count) << text;
+        ASSERT_EQ(listed->op_count, walked->op_count) << text;
+        ASSERT_EQ(listed->constant_count, walked->constant_count) << text;
+        EXPECT_EQ(listed->max_stack, walked->max_stack) << text;
+        EXPECT_EQ(listed->call_count, walked->call_count) << text;
+        for (size_t i = 0; i < listed->order_count; ++i) EXPECT_EQ(listed->order[i], walked->order[i]) << text;
+        for (size_t i = 0; i < listed->leaf_count; ++i) {
+            const lp::LeafStep &a = listed->leaves[i], &b = walked->leaves[i];
+            EXPECT_EQ(a.tree, b.tree) << text;
+            EXPECT_TRUE(same_value(a.constant, b.constant)) << text;
+            EXPECT_EQ(a.is_name, b.is_name) << text;
+            EXPECT_EQ(a.constants_from, b.constants_from) << text;
+            EXPECT_EQ(a.constants_to, b.constants_to) << text;
+        }
+        for (size_t i = 0; i < listed->op_count; ++i) {
+            EXPECT_EQ(listed->ops[i].node, walked->ops[i].node) << text;
+            EXPECT_EQ(listed->ops[i].op, walked->ops[i].op) << text;
+            EXPECT_EQ(listed->ops[i].call, walked->ops[i].call) << text;
+        }
+        for (size_t i = 0; i < listed->constant_count; ++i)
+            EXPECT_TRUE(same_value(listed->constant_values[i], walked->constant_values[i])) << text;
+        ASSERT_EQ(listed->tape_count, walked->tape_count) << text;
+        for (size_t i = 0; i < listed->tape_count; ++i) EXPECT_EQ(listed->tape[i].code, walked->tape[i].code) << text;
+        EXPECT_TRUE(same_value(lp::program_execute(listed), lp::program_execute(walked))) << text;
+        lp::program_free(listed);
+        lp::program_free(walked);
+    }
+    EXPECT_GT(listed_count, texts.size() / 2); // most texts take the listed path
 }
 
 // The limits bound inlining: depth, count, bytes; the walk shows a call's

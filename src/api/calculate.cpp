@@ -12,6 +12,7 @@
 #include "support/checked_memory.h"
 #include "tree/handle.h"
 #include "tree/name_supply.h"
+#include "tree/node_order.h"
 #include "tree/operation_table.h"
 
 using namespace lp;
@@ -81,6 +82,9 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     CheckPoint check(&parser->call);
     BuildWatch watch;
     watch.check = &check;
+    NodeOrder *order = parser->node_order;
+    order->usable = false; // until a builder lists the nodes
+    watch.order = order;
     HostNames host_names(parser);
     // A name the host supplies is a new variable; the tree being built reads
     // it already, so it rebuilds nothing.
@@ -89,8 +93,9 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     bool stopped = parser->tree == nullptr;
     if (!stopped) {
         parser->program =
-            program_build(parser->tree, &parser->var_index, parser->generation, old, check, host_names.supply());
+            program_build(parser->tree, &parser->var_index, parser->generation, old, check, host_names.supply(), order);
         old = nullptr; // the program, or freed
+        order->trim(); // read once
         // Read once: another thread may interrupt at any moment.
         stopped = check.stopped();
         if (stopped) LP_REPORT(PARSER_ERR_INTERRUPTED, (Span{0, length})); // the whole text was read

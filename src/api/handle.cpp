@@ -18,6 +18,7 @@
 #include "support/checked_memory.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/node_order.h"
 #include "tree/operation_table.h"
 
 namespace lp {
@@ -63,6 +64,7 @@ extern "C" Parser *parser_new(void) noexcept {
     parser->tree = root;
     parser->arena = arena;
     parser->scratch = expand_scratch_new();
+    parser->node_order = new (lp_malloc(sizeof(NodeOrder))) NodeOrder;
     parser->cache = cache;
     parser->program = nullptr;
     parser->generation = 0;
@@ -337,6 +339,10 @@ extern "C" void parser_destroy(Parser *parser) noexcept {
     program_free(parser->program);
     var_index_free(&parser->var_index);
     expand_scratch_free(parser->scratch);
+    if (parser->node_order != nullptr) {
+        parser->node_order->~NodeOrder();
+        std::free(parser->node_order);
+    }
     if (parser->arena != nullptr) {
         parser->arena->~Arena(); // and the tree with it
         std::free(parser->arena);

@@ -13,6 +13,7 @@
 #include "tree/handle.h"
 #include "tree/host_functions.h"
 #include "tree/name_supply.h"
+#include "tree/node_order.h"
 #include "tree/operand.h"
 
 namespace lp {
@@ -21,44 +22,68 @@ namespace {
 
 const NodeData *data_of(const TreeNode *node) { return static_cast<const NodeData *>(node->data); }
 
-// The shapes expansion builds: operators with the children they read,
-// functions without a left child, leaves with a text and no children.
-bool supported(const TreeNode *node) {
-    const NodeData *d = data_of(node);
-    if (d == nullptr || d->op < 0 || d->op >= OP_KIND_COUNT) return false;
-    const bool left = node->left != nullptr, right = node->right != nullptr;
-    switch (d->op) {
-    case OP_OPERAND:
-    case OP_NUMBER:
-    case OP_NAME:
-    case OP_PARAM: return d->expr != nullptr && !left && !right;
-    case OP_CALL:
-    case OP_SELECT:
-    case OP_FUNCTION: return !left; // the operands hang from argument links
-    case OP_ARG: return left;
-    case OP_BRANCH:
-    case OP_JUMP:
-    case OP_JOIN:
-    case OP_TRUTH:
-    case OP_SCOPE: return false; // steps, not nodes
-    default: return kind_of(d->op).arity == 2 ? left && right : !left && right;
+// The shapes the builders make: operators with the children they read,
+// functions without a left child, leaves with a text and no children; the
+// steps of a conditional are no node's. Per op, the facts of a node that
+// rule it out and those it must have (a bit each), and the room it needs:
+// read from a table, so that a walk over nodes of every kind takes no
+// jump that depends on the kind.
+struct Shapes {
+    enum : uint8_t { LEFT = 1, NO_LEFT = 2, RIGHT = 4, NO_RIGHT = 8, TEXT = 16 };
+    uint8_t forbid[OP_KIND_COUNT];
+    uint8_t need[OP_KIND_COUNT];
+    // A step, a leaf or a kept value per node, and more for && and ||, each
+    // of which is a conditional with a constant part and a TRUTH step
+    // besides its node (a call's or a ?:'s parts have links, which are no steps).
+    uint8_t room[OP_KIND_COUNT];
+    Shapes() {
+        for (int32_t op = 0; op < OP_KIND_COUNT; ++op) {
+            need[op] = 0;
+            room[op] = op == OP_AND || op == OP_OR ? 5 : 1;
+            switch (op) {
+            case OP_OPERAND:
+            case OP_NUMBER:
+            case OP_NAME:
+            case OP_PARAM:
+                forbid[op] = LEFT | RIGHT;
+                need[op] = TEXT;
+                break;
+            case OP_CALL:
+            case OP_SELECT:
+            case OP_FUNCTION: forbid[op] = LEFT; break; // the operands hang from argument links
+            case OP_ARG: forbid[op] = NO_LEFT; break;
+            case OP_BRANCH:
+            case OP_JUMP:
+            case OP_JOIN:
+            case OP_TRUTH:
+            case OP_SCOPE: forbid[op] = LEFT | NO_LEFT; break; // every node has one or the other
+            default: forbid[op] = kind_of(op).arity == 2 ? NO_LEFT | NO_RIGHT : LEFT | NO_RIGHT;
+            }
+        }
     }
-}
+    // The room node N needs, or 0 for a shape no builder makes.
+    size_t room_of(const TreeNode *n) const {
+        const auto *d = static_cast<const NodeData *>(n->data);
+        if (d == nullptr || d->op < 0 || d->op >= OP_KIND_COUNT) return 0;
+        const unsigned facts = (n->left != nullptr ? LEFT : NO_LEFT) | (n->right != nullptr ? RIGHT : NO_RIGHT) |
+                               (d->expr != nullptr ? TEXT : 0);
+        const bool fits = (facts & forbid[d->op]) == 0 && (facts & need[d->op]) == need[d->op];
+        return fits ? room[d->op] : 0;
+    }
+};
 
-// The room the arrays need: a step, a leaf or a kept value per node, and
-// more for && and ||, each of which is a conditional with a constant part
-// and a TRUTH step besides its node (a call's or a ?:'s parts have links,
-// which are no steps). 0 for a shape expansion never builds, or when stopped.
+// The room the arrays need; 0 for a shape no builder makes, or when stopped.
 size_t count_nodes(const TreeNode *root, CheckPoint &check) {
+    static const Shapes shapes;
     SmallStack<const TreeNode *> pending;
     pending.push(root);
     size_t count = 0;
     while (!pending.empty()) {
         if (check.pass(kNodeUnits)) return 0;
         const TreeNode *n = pending.pop();
-        if (impossible(!supported(n))) return 0;
-        const int32_t op = data_of(n)->op;
-        count += op == OP_AND || op == OP_OR ? 5 : 1;
+        const size_t room = shapes.room_of(n);
+        if (impossible(room == 0)) return 0;
+        count += room;
         if (n->left != nullptr) pending.push(n->left);
         if (n->right != nullptr) pending.push(n->right);
     }
@@ -175,7 +200,64 @@ public:
         return true;
     }
 
+    // The same over ORDER, the tree's nodes in post-order, none of them a
+    // conditional or a function: each node's steps follow its operands',
+    // so the list is read once with no frames. A subtree's beginnings are
+    // those of its first operand, kept beside each value. MALFORMED: the
+    // list is not such a tree's post-order; nothing is kept then.
+    enum class Outcome { DONE, STOPPED, MALFORMED };
+    Outcome run_in_order(const NodeOrder &order) {
+        SmallStack<Starts> starts;
+        for (size_t i = 0; i < order.count; ++i) {
+            if (check_.pass(kNodeUnits)) return Outcome::STOPPED;
+            const TreeNode *node = order.nodes[i];
+            auto *d = static_cast<NodeData *>(node->data);
+            const Starts here{static_cast<uint32_t>(p_->order_count), static_cast<uint32_t>(p_->leaf_count),
+                              static_cast<uint32_t>(p_->constant_count)};
+            if (is_leaf(d->op)) {
+                starts.push(here);
+                leaf(node, d);
+            } else {
+                if (!listable(d)) return Outcome::MALFORMED;
+                const size_t n = d->op == OP_CALL ? static_cast<size_t>(call_of(d)->n_args)
+                                                  : static_cast<size_t>(kind_of(d->op).arity);
+                if (n > results_.size() || n > PARSER_NATIVE_MAX_ARGS) return Outcome::MALFORMED;
+                Frame f{node};
+                const Starts from = n == 0 ? here : starts.begin()[starts.size() - n];
+                f.order_start = from.order;
+                f.leaf_start = from.leaf;
+                f.constant_start = from.constant;
+                starts.truncate(starts.size() - n);
+                starts.push(from);
+                operation(f, d);
+            }
+            if (results_.size() > p_->max_stack) p_->max_stack = results_.size();
+        }
+        return results_.size() == 1 ? Outcome::DONE : Outcome::MALFORMED;
+    }
+
 private:
+    // An operator or a call whose steps are its node's alone, after its operands'.
+    static bool listable(const NodeData *d) {
+        switch (d->op) {
+        case OP_CALL: return !call_of(d)->conditional;
+        case OP_AND:
+        case OP_OR:
+        case OP_SELECT:
+        case OP_FUNCTION:
+        case OP_PARAM:
+        case OP_ARG:
+        case OP_BRANCH:
+        case OP_JUMP:
+        case OP_JOIN:
+        case OP_TRUTH:
+        case OP_SCOPE: return false;
+        default: return d->op >= 0 && d->op < OP_KIND_COUNT;
+        }
+    }
+    struct Starts {
+        uint32_t order, leaf, constant;
+    };
     struct Frame {
         const TreeNode *node;
         int stage = 0; // operands pushed; for a conditional, the branches begun
@@ -398,8 +480,12 @@ void bind_names(Program *program, const VarIndex *vars, uint64_t generation, Che
 } // namespace
 
 Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse,
-                       CheckPoint &check, const NameSupply *supply) {
-    const size_t total = root != nullptr ? count_nodes(root, check) : 0;
+                       CheckPoint &check, const NameSupply *supply, const NodeOrder *order) {
+    // A listed order ends at its root; its length is the room the arrays
+    // need, a step or a leaf per node.
+    const bool listed = root != nullptr && order != nullptr && order->usable && order->count != 0 &&
+                        order->nodes[order->count - 1] == root;
+    size_t total = listed ? order->count : root != nullptr ? count_nodes(root, check) : 0;
     if (total == 0) {
         program_free(reuse);
         return nullptr;
@@ -408,7 +494,12 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     prepare(p, total);
     p->root = root;
     p->root_data = static_cast<NodeData *>(root->data);
-    if (!Flattener(p, check).run(root)) {
+    Flattener::Outcome outcome = listed ? Flattener(p, check).run_in_order(*order) : Flattener::Outcome::MALFORMED;
+    if (outcome == Flattener::Outcome::MALFORMED) { // not listed, or not a list the tree's walk would give
+        if (impossible(listed)) prepare(p, total = count_nodes(root, check));
+        outcome = total != 0 && Flattener(p, check).run(root) ? Flattener::Outcome::DONE : Flattener::Outcome::STOPPED;
+    }
+    if (outcome != Flattener::Outcome::DONE) {
         program_free(p);
         return nullptr;
     }

@@ -12,6 +12,7 @@
 namespace lp {
 
 class CheckPoint; // check_point.h
+struct NodeOrder; // node_order.h
 struct NameSupply; // name_supply.h
 struct CallData; // host_functions.h
 struct VarIndex; // variables.h
@@ -312,7 +313,7 @@ inline bool program_calls_out(const Program &p) {
 // returned or freed. Null for an empty tree, or when CHECK says the call
 // was stopped.
 Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t generation, Program *reuse,
-                       CheckPoint &check, const NameSupply *supply = nullptr);
+                       CheckPoint &check, const NameSupply *supply = nullptr, const NodeOrder *order = nullptr);
 void program_free(Program *program);
 // Binds every name again: the variable list has grown since. Drops the
 // machine code, which reads the names where they were bound.

@@ -27,6 +27,7 @@
 #include "tree/host_functions.h"
 #include "tree/name_list.h"
 #include "tree/name_supply.h"
+#include "tree/node_order.h"
 #include "tree/notes.h"
 #include "tree/operation_kinds.h"
 #include "tree/operation_table.h"
@@ -44,7 +45,9 @@ public:
     StandardBuild(Arena *arena, const Definitions &definitions, const Limits &limits, const BuildWatch &watch,
                   bool *unknown_name)
         : arena_(arena), definitions_(definitions), limits_(limits), notes_(watch.notes), names_(watch.names),
-          check_(watch.check != nullptr ? *watch.check : unstoppable_), unknown_name_(unknown_name) {
+          check_(watch.check != nullptr ? *watch.check : unstoppable_), order_(watch.order),
+          unknown_name_(unknown_name) {
+        if (order_ != nullptr) order_->begin();
         written_left_ = limits.written_bytes();
         growth_left_ = limits.growth();
     }
@@ -63,8 +66,13 @@ public:
             // A step stopped at a check point leaves its operations unfinished.
             if (check_.stopped()) return interrupted(t);
             if (step == Step::STOP) break;
-            if (step == Step::DONE) return failed_ ? error_tree() : operands_.pop().node;
+            if (step == Step::DONE) {
+                if (!failed_) return operands_.pop().node;
+                not_in_order();
+                return error_tree();
+            }
         }
+        not_in_order();
         return error_tree();
     }
 
@@ -115,9 +123,20 @@ private:
 
     // ---- nodes ----
 
+    // Every node that stands for steps of its own is listed as it is made,
+    // after its operands. A conditional's parts and a function's body are
+    // steps between its operands: a tree with one is flattened by its walk.
+    void in_order(const TreeNode *node) {
+        if (order_ != nullptr) order_->add(node);
+    }
+    void not_in_order() {
+        if (order_ != nullptr) order_->usable = false;
+    }
+
     TreeNode *number_node(char *expr, float value) {
         TreeNode *n = arena_->node();
         n->data = new (arena_->allocate(sizeof(NumberData))) NumberData{NodeData{expr, OP_NUMBER, EXPAND, 0.0f}, value};
+        in_order(n);
         return n;
     }
     TreeNode *operation_node(int32_t op, TreeNode *left, TreeNode *right) {
@@ -126,6 +145,8 @@ private:
             NodeData{const_cast<char *>(kind_of(op).name), static_cast<int16_t>(op), CALCULATE, 0.0f};
         n->left = left;
         n->right = right;
+        if (op == OP_SELECT || op == OP_AND || op == OP_OR) not_in_order();
+        in_order(n);
         return n;
     }
     // A link of a chain of parts, a call's arguments or a conditional's parts.
@@ -210,6 +231,7 @@ private:
         if (p != last && p->name == name) {
             n->data = new (arena_->allocate(sizeof(ParamData)))
                 ParamData{NodeData{arena_->copy(name.data(), name.size()), OP_PARAM, EXPAND, 0.0f}, f.call, p->index};
+            not_in_order();
             return n;
         }
         char *copy = arena_->copy(name.data(), name.size());
@@ -221,6 +243,7 @@ private:
             return number_node(copy, constant);
         }
         n->data = new (arena_->allocate(sizeof(NodeData))) NodeData{copy, OP_NAME, EXPAND, 0.0f};
+        in_order(n);
         if (names_ != nullptr) names_->add(v != nullptr ? PARSER_NAME_VARIABLE : PARSER_NAME_UNKNOWN, name, place(t));
         if (v == nullptr) {
             error(PARSER_ERR_UNKNOWN_NAME, place(t));
@@ -401,6 +424,8 @@ private:
                                host->own})
                               ->data;
             hang_operands(node, n);
+            if (host->conditional) not_in_order();
+            in_order(node);
             push(node);
             return Step::GO_ON;
         }
@@ -454,6 +479,7 @@ private:
                      CALCULATE, 0.0f},
             static_cast<int32_t>(n), 0};
         node->data = &record->data;
+        not_in_order();
         hang_operands(node, n);
         TreeNode **last = &node->right;
         while (*last != nullptr) last = &(*last)->right;
@@ -484,6 +510,7 @@ private:
     NameList *names_;
     CheckPoint unstoppable_{nullptr}; // the check point of a build given none
     CheckPoint &check_;
+    NodeOrder *order_; // null: not listed
     bool *unknown_name_;
     const char *text_ = nullptr;
     size_t text_length_ = 0;

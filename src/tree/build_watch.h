@@ -7,11 +7,13 @@ namespace lp {
 class CheckPoint;
 class NameList;
 class NoteList;
+struct NodeOrder;
 
 struct BuildWatch {
     NoteList *notes = nullptr;       // the traps of the language met on the way
     NameList *names = nullptr;       // each name a leaf reads and each call, in text order
     CheckPoint *check = nullptr; // counts the build's work; null: a build nothing stops
+    NodeOrder *order = nullptr;  // where a builder that makes nodes in post-order lists them
 };
 
 } // namespace lp

@@ -35,6 +35,7 @@ struct UserFunction {
 namespace lp {
 class Arena;
 struct ExpandScratch;
+struct NodeOrder;
 struct HostTable;
 struct Program;
 }
@@ -65,6 +66,7 @@ struct Parser {
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
     lp::ExpandScratch *scratch; // memory the next expansion reuses
+    lp::NodeOrder *node_order;  // the standard grammar's nodes in the order made, for the program
     lp::ErrorLog errors;
     lp::Program *program; // the tree flattened for evaluation, or null (program.h)
     uint64_t generation;  // counts variables added; a program binds names again when it moves
