@@ -182,10 +182,9 @@ private:
             expect_operand_ = false;
             return Step::GO_ON;
         case Token::NAME: {
-            const Lexeme next = tokens.peek();
-            if (next.kind == Token::OPEN) {
-                f.cursor = next.offset + 1;
-                open_call(t, next);
+            if (const size_t open = tokens.open_next(); open != SIZE_MAX) {
+                f.cursor = open + 1;
+                open_call(t, Lexeme{Token::OPEN, open, 1, 0.0f});
             } else {
                 push(name_node(t));
                 expect_operand_ = false;

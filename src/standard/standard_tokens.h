@@ -49,8 +49,13 @@ class Tokenizer {
 public:
     explicit Tokenizer(std::string_view text, size_t from = 0) : text_(text), at_(from) {}
     Lexeme next();
-    // The token next() would give, not taken.
-    Lexeme peek() const { return Tokenizer(*this).next(); }
+    // Where the "(" stands that the next token is, or SIZE_MAX when it is
+    // another: after a name, whether it is called. Nothing is taken.
+    size_t open_next() const {
+        size_t at = at_;
+        while (at < text_.size() && (text_[at] == ' ' || text_[at] == '\t' || text_[at] == '\n' || text_[at] == '\r')) ++at;
+        return at < text_.size() && text_[at] == '(' ? at : SIZE_MAX;
+    }
     size_t position() const { return at_; }
 
 private:
