@@ -131,6 +131,7 @@ private:
     }
     void not_in_order() {
         if (order_ != nullptr) order_->usable = false;
+        order_ = nullptr; // the rest is not listed
     }
 
     TreeNode *number_node(char *expr, float value) {
