@@ -76,7 +76,9 @@ Lexeme Tokenizer::number(size_t start) {
         (p == text_.size() || !(is_name_byte(text_[p]) || text_[p] == '.'))) {
         static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
         at_ = p;
-        return Lexeme{Token::NUMBER, start, p - start, static_cast<float>(mantissa) / kPowersOfTen[fraction_digits]};
+        // Converted as a signed integer, as 0 must stay +0 in every rounding mode.
+        return Lexeme{Token::NUMBER, start, p - start,
+                      static_cast<float>(static_cast<int32_t>(mantissa)) / kPowersOfTen[fraction_digits]};
     }
     if (p < text_.size() && (text_[p] == 'e' || text_[p] == 'E')) {
         size_t q = p + 1;

@@ -32,7 +32,8 @@ const char *scan_number(const char *p, const char *end, double *value) {
     uint64_t whole = 0;
     while (digit < end && digit - p < 15 && *digit >= '0' && *digit <= '9') whole = whole * 10 + uint64_t(*digit++ - '0');
     if (digit > p && (digit == end || (*digit != '.' && (*digit < '0' || *digit > '9')))) {
-        *value = negative ? -static_cast<double>(whole) : static_cast<double>(whole);
+        const double magnitude = static_cast<double>(static_cast<int64_t>(whole)); // signed, as read_number says
+        *value = negative ? -magnitude : magnitude;
         return digit;
     }
     const auto [stop, error] = std::from_chars(p, end, *value, std::chars_format::fixed);
@@ -67,7 +68,10 @@ float read_number(const char *text) {
         const char *fraction = digit + 1;
         const char *p = fraction;
         while (p - text < 16 && *p >= '0' && *p <= '9') mantissa = mantissa * 10 + uint64_t(*p++ - '0');
-        if (*p == '\0') return static_cast<float>(static_cast<double>(mantissa) / kPowersOfTen[p - fraction]);
+        // Converted as a signed integer: some compilers convert an unsigned
+        // one by a subtraction, which gives -0 for 0 when rounding down.
+        if (*p == '\0')
+            return static_cast<float>(static_cast<double>(static_cast<int64_t>(mantissa)) / kPowersOfTen[p - fraction]);
     }
     double value = 0.0;
     // No number at all reads as +0 whatever the sign.
