@@ -206,11 +206,11 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     if (check.stopped()) return nullptr;
 
     if (row.layout == Layout::FUNCTION)
-        return lay_out_function(&row, static_cast<TreeNode *>(pieces->arena->allocate(2 * sizeof(TreeNode))), pieces);
+        return lay_out_function(&row, pieces->arena->nodes(2), pieces);
     // One operator between two operands, the most common split: its three
     // nodes written at once, the tree lay_out_balanced makes of them.
     if (row.layout == Layout::BALANCED && count == 2) {
-        auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(3 * sizeof(TreeNode)));
+        TreeNode *nodes = pieces->arena->nodes(3);
         nodes[0] = TreeNode{nullptr, &nodes[1], &nodes[2]};
         nodes[1] = nodes[2] = TreeNode{nullptr, nullptr, nullptr};
         place_operator(&nodes[0], pieces, row.id);
@@ -224,7 +224,7 @@ TreeNode *split_range(const char *text, Range range, int32_t id,
     // A chain over n positions has 2n + 1 nodes, each written whole as it is
     // placed: a chain stopped halfway reaches none of those not yet placed.
     const size_t node_count = 2 * positions.size() + 1;
-    auto *nodes = static_cast<TreeNode *>(pieces->arena->allocate(node_count * sizeof(TreeNode)));
+    TreeNode *nodes = pieces->arena->nodes(node_count);
     TreeNode *root = row.layout == Layout::BALANCED ? lay_out_balanced(&row, nodes, pieces)
                                                     : lay_out_left_deep(&row, nodes, pieces);
     if (pieces->sink != nullptr && !check.stopped() && count >= 2) hand_operands(row, range, positions, nodes, pieces);

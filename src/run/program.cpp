@@ -72,16 +72,21 @@ struct Shapes {
     }
 };
 
+const Shapes &shapes() {
+    static const Shapes table;
+    return table;
+}
+
 // The room the arrays need; 0 for a shape no builder makes, or when stopped.
 size_t count_nodes(const TreeNode *root, CheckPoint &check) {
-    static const Shapes shapes;
+    const Shapes &table = shapes();
     SmallStack<const TreeNode *> pending;
     pending.push(root);
     size_t count = 0;
     while (!pending.empty()) {
         if (check.pass(kNodeUnits)) return 0;
         const TreeNode *n = pending.pop();
-        const size_t room = shapes.room_of(n);
+        const size_t room = table.room_of(n);
         if (impossible(room == 0)) return 0;
         count += room;
         if (n->left != nullptr) pending.push(n->left);
@@ -161,7 +166,9 @@ void prepare(Program *p, size_t total) {
 // are kept to be written at the first run.
 class Flattener {
 public:
-    Flattener(Program *p, CheckPoint &check) : p_(p), check_(check) {}
+    // CHECKED: no count of the nodes went before, which would have
+    // checked their shapes; the walk does, and takes nodes of one step each.
+    Flattener(Program *p, CheckPoint &check, bool checked = false) : p_(p), check_(check), checked_(checked) {}
 
     // False when stopped at a check point, the program unfinished.
     bool run(const TreeNode *root) {
@@ -169,6 +176,7 @@ public:
         while (!frames_.empty()) {
             if (check_.pass(kNodeUnits)) return false;
             Frame &f = frames_.top();
+            if (f.stage == 0 && !fits(f.node)) return false;
             auto *d = static_cast<NodeData *>(f.node->data);
             if (is_leaf(d->op)) {
                 leaf(f.node, d);
@@ -288,14 +296,14 @@ private:
                 frames_.push(Frame{left});
                 return true;
             }
-            if (check_.pass(kNodeUnits)) return false;
+            if (check_.pass(kNodeUnits) || !fits(left)) return false;
             leaf(left, data_of_mutable(left));
         }
         if (!is_leaf(data_of(right)->op)) {
             frames_.push(Frame{right});
             return true;
         }
-        if (check_.pass(kNodeUnits)) return false;
+        if (check_.pass(kNodeUnits) || !fits(right)) return false;
         leaf(right, data_of_mutable(right));
         if (results_.size() > p_->max_stack) p_->max_stack = results_.size();
         const Frame done = frames_.pop();
@@ -303,6 +311,8 @@ private:
         return true;
     }
     static NodeData *data_of_mutable(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
+    // Whether NODE may be walked: always, after a count that checked it.
+    bool fits(const TreeNode *node) const { return !checked_ || !impossible(shapes().room_of(node) != 1); }
 
     // The operands of a call or a function, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node) {
@@ -455,6 +465,7 @@ private:
 
     Program *p_;
     CheckPoint &check_;
+    const bool checked_;
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
@@ -485,7 +496,9 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     // need, a step or a leaf per node.
     const bool listed = root != nullptr && order != nullptr && order->usable && order->count != 0 &&
                         order->nodes[order->count - 1] == root;
-    size_t total = listed ? order->count : root != nullptr ? count_nodes(root, check) : 0;
+    // A bound a builder gave (each of its nodes one step or leaf) saves the count.
+    const bool bounded = !listed && root != nullptr && order != nullptr && order->room != 0;
+    size_t total = listed ? order->count : bounded ? order->room : root != nullptr ? count_nodes(root, check) : 0;
     if (total == 0) {
         program_free(reuse);
         return nullptr;
@@ -497,7 +510,8 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     Flattener::Outcome outcome = listed ? Flattener(p, check).run_in_order(*order) : Flattener::Outcome::MALFORMED;
     if (outcome == Flattener::Outcome::MALFORMED) { // not listed, or not a list the tree's walk would give
         if (impossible(listed)) prepare(p, total = count_nodes(root, check));
-        outcome = total != 0 && Flattener(p, check).run(root) ? Flattener::Outcome::DONE : Flattener::Outcome::STOPPED;
+        outcome = total != 0 && Flattener(p, check, bounded).run(root) ? Flattener::Outcome::DONE
+                                                                       : Flattener::Outcome::STOPPED;
     }
     if (outcome != Flattener::Outcome::DONE) {
         program_free(p);

@@ -71,6 +71,7 @@ void Arena::reset() {
     }
     blocks_ = kept;
     next_ = end_ = nullptr;
+    nodes_made_ = 0;
     if (kept != nullptr) {
         kept->next = nullptr;
         next_ = reinterpret_cast<char *>(kept + 1);

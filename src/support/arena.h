@@ -33,7 +33,18 @@ public:
         return p;
     }
     // A tree node with no element and no children.
-    TreeNode *node() { return new (allocate(sizeof(TreeNode))) TreeNode{nullptr, nullptr, nullptr}; }
+    TreeNode *node() {
+        nodes_made_ += 1;
+        return new (allocate(sizeof(TreeNode))) TreeNode{nullptr, nullptr, nullptr};
+    }
+    // Room for COUNT tree nodes side by side, not cleared.
+    TreeNode *nodes(size_t count) {
+        nodes_made_ += count;
+        return static_cast<TreeNode *>(allocate(count * sizeof(TreeNode)));
+    }
+    // The tree nodes handed out since the last reset: no tree cut from the
+    // arena has more.
+    size_t nodes_made() const { return nodes_made_; }
     // A NUL-terminated copy of the first LENGTH bytes of TEXT.
     char *copy(const char *text, size_t length);
     // Releases everything handed out.
@@ -49,6 +60,7 @@ private:
 
     Block *blocks_ = nullptr; // newest first
     char *next_ = nullptr, *end_ = nullptr;
+    size_t nodes_made_ = 0;
 };
 
 } // namespace lp

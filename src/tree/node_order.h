@@ -21,6 +21,9 @@ struct NodeOrder {
     size_t count = 0;
     size_t capacity = 0;
     bool usable = false;
+    // From a builder that does not list its nodes: at most so many are in
+    // its tree, each of them one step or leaf; 0 when not known.
+    size_t room = 0;
 
     NodeOrder() = default;
     NodeOrder(const NodeOrder &) = delete;
@@ -30,6 +33,7 @@ struct NodeOrder {
     void begin() {
         count = 0;
         usable = true;
+        room = 0;
     }
     void add(const TreeNode *node) {
         if (count == capacity) grow();
@@ -40,6 +44,7 @@ struct NodeOrder {
     void trim() {
         constexpr size_t kKept = 4096;
         usable = false;
+        room = 0;
         if (capacity <= kKept) return;
         std::free(nodes);
         nodes = nullptr;
