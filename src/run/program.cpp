@@ -166,9 +166,10 @@ void prepare(Program *p, size_t total) {
 // are kept to be written at the first run.
 class Flattener {
 public:
-    // CHECKED: no count of the nodes went before, which would have
+    // CHECK_SHAPES: no count of the nodes went before, which would have
     // checked their shapes; the walk does, and takes nodes of one step each.
-    Flattener(Program *p, CheckPoint &check, bool checked = false) : p_(p), check_(check), checked_(checked) {}
+    Flattener(Program *p, CheckPoint &check, bool check_shapes = false)
+        : p_(p), check_(check), check_shapes_(check_shapes) {}
 
     // False when stopped at a check point, the program unfinished.
     bool run(const TreeNode *root) {
@@ -312,7 +313,7 @@ private:
     }
     static NodeData *data_of_mutable(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
     // Whether NODE may be walked: always, after a count that checked it.
-    bool fits(const TreeNode *node) const { return !checked_ || !impossible(shapes().room_of(node) != 1); }
+    bool fits(const TreeNode *node) const { return !check_shapes_ || !impossible(shapes().room_of(node) != 1); }
 
     // The operands of a call or a function, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node) {
@@ -465,7 +466,7 @@ private:
 
     Program *p_;
     CheckPoint &check_;
-    const bool checked_;
+    const bool check_shapes_;
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
