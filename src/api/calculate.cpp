@@ -83,8 +83,7 @@ bool rebuild(Parser *parser, const char *text, size_t length, bool refused) {
     BuildWatch watch;
     watch.check = &check;
     NodeOrder *order = parser->node_order;
-    order->usable = false; // until a builder lists the nodes or bounds them
-    order->room = 0;
+    order->forget(); // until a builder lists the nodes or bounds them
     watch.order = order;
     HostNames host_names(parser);
     // A name the host supplies is a new variable; the tree being built reads

@@ -178,7 +178,7 @@ public:
             if (check_.pass(kNodeUnits)) return false;
             Frame &f = frames_.top();
             if (f.stage == 0 && !fits(f.node)) return false;
-            auto *d = static_cast<NodeData *>(f.node->data);
+            NodeData *d = record_of(f.node);
             if (is_leaf(d->op)) {
                 leaf(f.node, d);
                 frames_.pop();
@@ -220,7 +220,7 @@ public:
         for (size_t i = 0; i < order.count; ++i) {
             if (check_.pass(kNodeUnits)) return Outcome::STOPPED;
             const TreeNode *node = order.nodes[i];
-            auto *d = static_cast<NodeData *>(node->data);
+            NodeData *d = record_of(node);
             const Starts here{static_cast<uint32_t>(p_->order_count), static_cast<uint32_t>(p_->leaf_count),
                               static_cast<uint32_t>(p_->constant_count)};
             if (is_leaf(d->op)) {
@@ -298,20 +298,21 @@ private:
                 return true;
             }
             if (check_.pass(kNodeUnits) || !fits(left)) return false;
-            leaf(left, data_of_mutable(left));
+            leaf(left, record_of(left));
         }
         if (!is_leaf(data_of(right)->op)) {
             frames_.push(Frame{right});
             return true;
         }
         if (check_.pass(kNodeUnits) || !fits(right)) return false;
-        leaf(right, data_of_mutable(right));
+        leaf(right, record_of(right));
         if (results_.size() > p_->max_stack) p_->max_stack = results_.size();
         const Frame done = frames_.pop();
         operation(done, d);
         return true;
     }
-    static NodeData *data_of_mutable(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
+    // The record of NODE, which the program's steps point at and its run writes.
+    static NodeData *record_of(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
     // Whether NODE may be walked: always, after a count that checked it.
     bool fits(const TreeNode *node) const { return !check_shapes_ || !impossible(shapes().room_of(node) != 1); }
 

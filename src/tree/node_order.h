@@ -39,12 +39,16 @@ struct NodeOrder {
         if (count == capacity) grow();
         nodes[count++] = node;
     }
-    // Lets go of what a long text made large: a handle keeps room for a
-    // text of a few thousand nodes between builds.
-    void trim() {
-        constexpr size_t kKept = 4096;
+    // Neither a list nor a bound: what a build that says nothing leaves.
+    void forget() {
         usable = false;
         room = 0;
+    }
+    // Forgets, and lets go of what a long text made large: a handle keeps
+    // room for a text of a few thousand nodes between builds.
+    void trim() {
+        constexpr size_t kKept = 4096;
+        forget();
         if (capacity <= kKept) return;
         std::free(nodes);
         nodes = nullptr;
