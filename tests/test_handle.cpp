@@ -133,8 +133,9 @@ TEST(Handle, LookupsAgreeWithAWalkOfTheLists) {
             const std::string n = name(3);
             if (step <= 2000 && n.size() < 2) continue;
             parser_func(p.get(), (n + (pick(5) == 0 ? "" : "(x)")).c_str(), std::to_string(++functions).c_str());
-        } else if (what < 13) { // a host function registered, replaced or removed
-            const std::string n = name(3);
+        } else if (what < 13) { // a host function registered, replaced or removed; long
+                                // names may share their first eight bytes
+            const std::string n = name(11);
             if (n.empty()) continue;
             const bool remove = pick(3) == 0;
             parser_native_func(p.get(), n.c_str(), -1, remove ? nullptr : context_number,

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <numeric>
 #include <stdexcept>
@@ -61,6 +62,40 @@ TEST(Host, RegistrationRules) {
     int code = -1;
     EXPECT_EQ(parser_calc(p.get(), "gg(8)*3"), 0.0f);
     EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_UNKNOWN_FUNCTION);
+}
+
+// Names alike in their first eight bytes, of lengths around eight, in a
+// table that grows past its first size and loses and replaces entries: each
+// call reaches its own function in both grammars, a removed name none.
+TEST(Host, NamesAlikeInTheirFirstBytesEachCallTheirOwn) {
+    const auto number = [](void *ctx, const float *, int) { return static_cast<float>(reinterpret_cast<uintptr_t>(ctx)); };
+    for (int syntax : {PARSER_SYNTAX_DEFINED, PARSER_SYNTAX_STANDARD}) {
+        ParserPtr p(parser_new());
+        parser_syntax(p.get(), syntax);
+        std::vector<std::pair<std::string, uintptr_t>> names; // 0: removed
+        for (int k = 0; k < 100; ++k)
+            for (const char *stem : {"abcdefgh", "abcdefg", "ab"}) names.emplace_back(stem + std::to_string(k), 0);
+        for (size_t k = 0; k < names.size(); ++k) {
+            names[k].second = k + 1;
+            parser_native_func(p.get(), names[k].first.c_str(), 1, number, reinterpret_cast<void *>(k + 1), 0);
+        }
+        for (size_t k = 0; k < names.size(); k += 3) {
+            names[k].second = 0;
+            parser_native_func(p.get(), names[k].first.c_str(), 1, nullptr, nullptr, 0);
+        }
+        for (size_t k = 1; k < names.size(); k += 5) {
+            names[k].second = 1000 + k;
+            parser_native_func(p.get(), names[k].first.c_str(), 1, number, reinterpret_cast<void *>(names[k].second), 0);
+        }
+        const float unknown = syntax == PARSER_SYNTAX_STANDARD ? NAN : 0.0f; // the value of a text in error
+        for (const auto &[name, value] : names) {
+            const float result = parser_calc(p.get(), (name + "(1)").c_str());
+            EXPECT_TRUE(same_value(result, value != 0 ? static_cast<float>(value) : unknown)) << name << " " << syntax;
+            EXPECT_EQ(parser_errors(p.get(), nullptr), value == 0 ? 1 : 0) << name << " " << syntax;
+        }
+        EXPECT_TRUE(same_value(parser_calc(p.get(), "abcdefgh100(1)"), unknown)); // longer than any name alike
+        EXPECT_EQ(parser_errors(p.get(), nullptr), 1);
+    }
 }
 
 TEST(Host, ArgumentsSplitAtOuterCommasAndWalkInOrder) {

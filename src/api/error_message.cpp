@@ -10,6 +10,7 @@
 #include "standard/standard_tokens.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/host_table.h"
 #include "tree/notes.h"
 #include "tree/operation_table.h"
 
@@ -53,7 +54,7 @@ String nearest_name(const Parser *parser, std::string_view name) {
         }
     };
     for (int32_t id = OP_COS; id < OP_COUNT; ++id) consider(operation[id].name);
-    for (const auto &entry : parser->hosts->functions) consider(entry.first);
+    for (const auto &entry : parser->hosts->functions()) consider(entry.first);
     for (const ListNode *n = parser->funcs->head; n != nullptr; n = n->next) {
         const auto *f = static_cast<const UserFunction *>(n->data);
         consider(std::string_view(f->proto + f->name_from, f->name_length));

@@ -18,6 +18,7 @@
 #include "support/checked_memory.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/host_table.h"
 #include "tree/node_order.h"
 #include "tree/operation_table.h"
 
@@ -254,15 +255,7 @@ bool valid_host_name(const char *name) {
 void lp::define_host(Parser *parser, const char *name, const HostFunction &function) {
     parser->cache->dirty = 1; // the tree may call the old definition, or read the name otherwise
     forget_fast(parser);
-    auto &table = parser->hosts->functions;
-    const auto same = table.find(name);
-    if (function.fn == nullptr && !function.conditional) {
-        if (same != table.end()) table.erase(same);
-        return;
-    }
-    HostFunction f = function;
-    f.order = same != table.end() ? same->second.order : parser->hosts->defined++;
-    table[name] = f;
+    parser->hosts->define(name, function);
 }
 
 extern "C" int parser_native_func(Parser *parser, const char *name, int n_args, parser_native_fn fn, void *ctx,
@@ -294,7 +287,7 @@ extern "C" int parser_functions(Parser *parser, parser_function_fn fn, void *ctx
     }
     // The host functions in the order their names were first defined.
     Vector<const std::pair<const String, HostFunction> *> hosts;
-    for (const auto &entry : parser->hosts->functions) hosts.push_back(&entry);
+    for (const auto &entry : parser->hosts->functions()) hosts.push_back(&entry);
     std::sort(hosts.begin(), hosts.end(), [](const auto *a, const auto *b) { return a->second.order < b->second.order; });
     for (const auto *entry : hosts) {
         ++count;

@@ -29,6 +29,7 @@
 #include "support/trace.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/host_table.h"
 #include "tree/name_list.h"
 #include "tree/notes.h"
 #include "tree/operand.h"
@@ -107,7 +108,7 @@ class Expansion final : private OperandSink {
 public:
     Expansion(ExpandScratch *scratch, const NameTrie *funcs, const HostTable *hosts, const Limits &limits,
               const BuildWatch &watch, Arena *arena)
-        : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions.empty() ? hosts : nullptr), limits_(limits),
+        : funcs_(funcs), hosts_(hosts != nullptr && !hosts->functions().empty() ? hosts : nullptr), limits_(limits),
           notes_(watch.notes), names_(watch.names), arena_(arena),
           check_(watch.check != nullptr ? *watch.check : unstoppable_), sources_(scratch->sources),
           origins_(scratch->origins), ranges_(scratch->ranges), top_(scratch->top),

@@ -11,7 +11,7 @@
 namespace lp {
 
 class Arena;
-struct HostTable;
+class HostTable;
 struct NameTrie;
 
 // Working memory kept from one expansion to the next.

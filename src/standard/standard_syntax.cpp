@@ -25,6 +25,7 @@
 #include "support/variables.h"
 #include "tree/handle.h"
 #include "tree/host_functions.h"
+#include "tree/host_table.h"
 #include "tree/name_list.h"
 #include "tree/name_supply.h"
 #include "tree/node_order.h"

@@ -13,7 +13,7 @@ namespace lp {
 struct NameSupply;
 
 class Arena;
-struct HostTable;
+class HostTable;
 struct NameTrie;
 struct VarIndex;
 

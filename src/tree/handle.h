@@ -36,7 +36,7 @@ namespace lp {
 class Arena;
 struct ExpandScratch;
 struct NodeOrder;
-struct HostTable;
+class HostTable;
 struct Program;
 }
 
@@ -62,7 +62,7 @@ struct Parser {
     List *vars;     // of Variable*, newest first
     List *funcs;    // of UserFunction copies, newest first
     List *removed_funcs; // of UserFunction copies removed: the name trie's labels may lie in their texts
-    lp::HostTable *hosts; // host functions by name (host_functions.h)
+    lp::HostTable *hosts; // host functions by name (host_table.h)
     TreeNode *tree; // root; every node's data is a NodeData
     lp::Arena *arena; // the tree's nodes, records and texts
     lp::ExpandScratch *scratch; // memory the next expansion reuses

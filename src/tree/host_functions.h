@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "lib_parse.h"
 #include "support/checked_memory.h"
@@ -24,17 +23,6 @@ struct HostFunction {
     bool thread_safe; // may be called from several threads at once
     LaneForm lanes = LaneForm::CALL;
     bool own = false; // the library's own (the math set): it never calls back into a handle
-};
-
-// By exact name: registering a name again replaces its function.
-struct HostTable {
-    HashMap<String, HostFunction, StringHash> functions;
-    uint64_t defined = 0; // names defined so far, for HostFunction::order
-
-    const HostFunction *find(const char *name, size_t length) const {
-        const auto found = functions.find(String(name, length));
-        return found != functions.end() ? &found->second : nullptr;
-    }
 };
 
 // The record of a call node: what to call, copied from the table, so a tree
