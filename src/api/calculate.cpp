@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "api/build_tree.h"
 #include "api/call_scope.h"
@@ -45,7 +46,8 @@ private:
         auto *self = static_cast<HostNames *>(ctx);
         Parser *parser = self->parser_;
         const String copy(name);
-        if (!self->asked_.insert(copy).second) return nullptr; // asked once per build
+        if (!self->asked_) self->asked_.emplace(); // made only for a build that asks
+        if (!self->asked_->insert(copy).second) return nullptr; // asked once per build
         float value = 0.0f;
         if (parser->on_unknown(parser->on_unknown_ctx, copy.c_str(), &value) == 0) return nullptr;
         set_variable(parser, copy.c_str(), value);
@@ -53,7 +55,7 @@ private:
     }
 
     Parser *parser_;
-    HashSet<String, StringHash> asked_;
+    std::optional<HashSet<String, StringHash>> asked_;
     NameSupply supply_{&HostNames::ask, this};
 };
 
