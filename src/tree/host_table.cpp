@@ -1,6 +1,7 @@
 // host_table.cpp - the index of a handle's host functions: open addressing over the names' first bytes.
 #include "tree/host_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/hash_key.h"
@@ -27,7 +28,8 @@ uint64_t HostTable::hash(const char *name, size_t length, uint64_t head) const {
 }
 
 const HostFunction *HostTable::find(const char *name, size_t length) const {
-    if (slots_.empty()) return nullptr;
+    // A text of any length before "(" is read no further than the longest name.
+    if (slots_.empty() || length > longest_) return nullptr;
     const uint64_t head = head_of(name, length);
     const size_t mask = slots_.size() - 1;
     for (size_t k = static_cast<size_t>(hash(name, length, head) >> shift_);; k = (k + 1) & mask) {
@@ -73,6 +75,7 @@ void HostTable::define(const char *name, const HostFunction &function) {
     }
     HostFunction f = function;
     f.order = defined_++;
+    longest_ = std::max(longest_, std::strlen(name));
     const Entry &entry = *functions_.emplace(String(name), f).first;
     // At most three quarters full: a lookup that misses stops soon.
     if (4 * functions_.size() > 3 * slots_.size())

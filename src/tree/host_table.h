@@ -44,6 +44,7 @@ private:
     uint64_t factor_ = 0; // this table's secret odd factor (hash_key.h)
     unsigned shift_ = 64;
     uint64_t defined_ = 0; // names defined so far, for HostFunction::order
+    size_t longest_ = 0;   // no name defined so far is longer
 };
 
 } // namespace lp
