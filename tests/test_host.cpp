@@ -75,9 +75,14 @@ TEST(Host, NamesAlikeInTheirFirstBytesEachCallTheirOwn) {
         std::vector<std::pair<std::string, uintptr_t>> names; // 0: removed
         for (int k = 0; k < 100; ++k)
             for (const char *stem : {"abcdefgh", "abcdefg", "ab"}) names.emplace_back(stem + std::to_string(k), 0);
+        const float unknown = syntax == PARSER_SYNTAX_STANDARD ? NAN : 0.0f; // the value of a text in error
         for (size_t k = 0; k < names.size(); ++k) {
             names[k].second = k + 1;
             parser_native_func(p.get(), names[k].first.c_str(), 1, number, reinterpret_cast<void *>(k + 1), 0);
+            // A name not defined ends its search at every size the table passes through.
+            if (k < 40) {
+                EXPECT_TRUE(same_value(parser_calc(p.get(), "zz(1)"), unknown)) << k;
+            }
         }
         for (size_t k = 0; k < names.size(); k += 3) {
             names[k].second = 0;
@@ -87,7 +92,6 @@ TEST(Host, NamesAlikeInTheirFirstBytesEachCallTheirOwn) {
             names[k].second = 1000 + k;
             parser_native_func(p.get(), names[k].first.c_str(), 1, number, reinterpret_cast<void *>(names[k].second), 0);
         }
-        const float unknown = syntax == PARSER_SYNTAX_STANDARD ? NAN : 0.0f; // the value of a text in error
         for (const auto &[name, value] : names) {
             const float result = parser_calc(p.get(), (name + "(1)").c_str());
             EXPECT_TRUE(same_value(result, value != 0 ? static_cast<float>(value) : unknown)) << name << " " << syntax;
@@ -96,6 +100,23 @@ TEST(Host, NamesAlikeInTheirFirstBytesEachCallTheirOwn) {
         EXPECT_TRUE(same_value(parser_calc(p.get(), "abcdefgh100(1)"), unknown)); // longer than any name alike
         EXPECT_EQ(parser_errors(p.get(), nullptr), 1);
     }
+}
+
+// parser_functions lists host functions in the order their names were first
+// defined: a replaced one keeps its place, a removed one defined again is
+// the newest.
+TEST(Host, ListedInTheOrderFirstDefined) {
+    ParserPtr p(parser_new());
+    for (const char *name : {"a", "b", "c"}) parser_native_func(p.get(), name, 1, half, nullptr, 0);
+    parser_native_func(p.get(), "a", 1, nullptr, nullptr, 0);
+    parser_native_func(p.get(), "c", 2, sum_all, nullptr, 0);
+    parser_native_func(p.get(), "a", 1, half, nullptr, 0);
+    std::vector<std::pair<std::string, int>> listed;
+    parser_functions(p.get(), [](void *ctx, const ParserFunction *f) {
+        static_cast<std::vector<std::pair<std::string, int>> *>(ctx)->emplace_back(f->name, f->n_args);
+    }, &listed);
+    EXPECT_EQ(listed, (std::vector<std::pair<std::string, int>>{{"b", 1}, {"c", 2}, {"a", 1}}));
+    EXPECT_EQ(parser_calc(p.get(), "c(1,2)+a(8)+b(4)"), 9.0f);
 }
 
 TEST(Host, ArgumentsSplitAtOuterCommasAndWalkInOrder) {

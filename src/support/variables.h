@@ -58,7 +58,9 @@ inline Variable *var_index_find_head(const VarIndex *index, uint64_t head) {
 // eight bytes. Sets *FOUND to the variable or null and returns true; returns
 // false for a longer name, which var_index_find handles. Callers keep that
 // out of line, so that the common call, setting a known variable, needs no
-// stack frame.
+// stack frame. It writes the recent names: only a call that holds the
+// handle may use it (a build, a bind, parser_var), never a host function
+// on a worker thread, which reads through var_index_find.
 inline bool var_index_find_short(const VarIndex *index, const char *name, Variable **found) {
     uint64_t head = 0;
     for (size_t i = 0; i < 8; ++i) {

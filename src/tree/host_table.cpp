@@ -41,13 +41,33 @@ const HostFunction *HostTable::find(const char *name, size_t length) const {
     }
 }
 
+size_t HostTable::home_of(const Slot &slot) const {
+    return static_cast<size_t>(hash(slot.entry->first.data(), slot.length, slot.head) >> shift_);
+}
+
 void HostTable::put(const Entry *entry) {
-    const char *name = entry->first.data();
-    const size_t length = entry->first.size(), mask = slots_.size() - 1;
-    const uint64_t head = head_of(name, length);
-    size_t k = static_cast<size_t>(hash(name, length, head) >> shift_);
+    const Slot slot{head_of(entry->first.data(), entry->first.size()), entry->first.size(), entry};
+    const size_t mask = slots_.size() - 1;
+    size_t k = home_of(slot);
     while (slots_[k].entry != nullptr) k = (k + 1) & mask;
-    slots_[k] = Slot{head, length, entry};
+    slots_[k] = slot;
+}
+
+// Empties ENTRY's slot. An entry after it moves into the hole when the hole
+// lies on its way from its home slot, so that every lookup still meets no
+// empty slot before its name (no tombstones, as in the variables' index).
+void HostTable::unput(const Entry *entry) {
+    const size_t mask = slots_.size() - 1;
+    size_t hole = home_of(Slot{head_of(entry->first.data(), entry->first.size()), entry->first.size(), entry});
+    while (slots_[hole].entry != entry) hole = (hole + 1) & mask;
+    for (size_t k = (hole + 1) & mask; slots_[k].entry != nullptr; k = (k + 1) & mask) {
+        const size_t home = home_of(slots_[k]);
+        if (((k - home) & mask) >= ((k - hole) & mask)) {
+            slots_[hole] = slots_[k];
+            hole = k;
+        }
+    }
+    slots_[hole] = Slot{0, 0, nullptr};
 }
 
 // Indexes every definition again in SLOTS slots (a power of two).
@@ -63,8 +83,8 @@ void HostTable::define(const char *name, const HostFunction &function) {
     const auto same = functions_.find(String(name));
     if (function.fn == nullptr && !function.conditional) {
         if (same == functions_.end()) return;
+        unput(&*same); // before the entry goes: no slot may point at it
         functions_.erase(same);
-        index_all(slots_.size()); // no slot may point at the erased entry
         return;
     }
     if (same != functions_.end()) { // the same entry: the index holds it already

@@ -21,6 +21,10 @@ public:
     using Entry = std::pair<const String, HostFunction>;
     using Map = HashMap<String, HostFunction, StringHash>;
 
+    HostTable() = default;
+    HostTable(const HostTable &) = delete; // its slots point into its own map
+    HostTable &operator=(const HostTable &) = delete;
+
     // The function named by the LENGTH bytes at NAME, or null.
     const HostFunction *find(const char *name, size_t length) const;
     // Defines NAME as FUNCTION, replacing a definition of the same name and
@@ -36,7 +40,9 @@ private:
         const Entry *entry; // null: an empty slot
     };
     uint64_t hash(const char *name, size_t length, uint64_t head) const;
+    size_t home_of(const Slot &slot) const;
     void put(const Entry *entry);
+    void unput(const Entry *entry);
     void index_all(size_t slots);
 
     Map functions_;
