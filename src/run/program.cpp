@@ -476,10 +476,7 @@ private:
 // its own value.
 void bind_leaf(LeafStep *leaf, const VarIndex *vars, const NameSupply *supply = nullptr) {
     const char *name = leaf->node()->expr;
-    Variable *found = nullptr;
-    const Variable *v = !leaf->exact ? variable_by_prefix(vars, name)
-                        : var_index_find_short(vars, name, &found) ? found // most names: inline, often a recent one
-                                                                   : var_index_find(vars, name);
+    const Variable *v = leaf->exact ? var_index_find_any(vars, name) : variable_by_prefix(vars, name);
     if (v == nullptr && supply != nullptr) v = (*supply)(name);
     leaf->source = v != nullptr ? &v->value : &leaf->node()->value;
 }

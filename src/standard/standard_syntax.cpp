@@ -236,8 +236,7 @@ private:
             return n;
         }
         char *copy = arena_->copy(name.data(), name.size());
-        Variable *found = nullptr;
-        const Variable *v = var_index_find_short(definitions_.vars, copy, &found) ? found : var_index_find(definitions_.vars, copy);
+        const Variable *v = var_index_find_any(definitions_.vars, copy);
         if (v == nullptr && definitions_.supply != nullptr) v = (*definitions_.supply)(name);
         float constant = 0.0f;
         if (v == nullptr && definitions_.math && math_constant(name, &constant)) {

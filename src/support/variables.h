@@ -86,6 +86,11 @@ size_t var_index_probes(const VarIndex *index);
 
 // The variable named NAME exactly, or null.
 Variable *var_index_find(const VarIndex *index, const char *name);
+// The same, a short name inline (var_index_find_short, with its rule).
+inline const Variable *var_index_find_any(const VarIndex *index, const char *name) {
+    Variable *found = nullptr;
+    return var_index_find_short(index, name, &found) ? found : var_index_find(index, name);
+}
 // True when VARIABLE is the one its name finds: not removed (a removed
 // record stays in the handle's list, for the addresses given out).
 inline bool var_index_holds(const VarIndex *index, const Variable *variable) {
