@@ -17,6 +17,11 @@ uint64_t head_of(const char *name, size_t length) {
     return head;
 }
 
+// ENTRY's slot: its name's head and length, and the entry.
+HostTable::Slot slot_of(const HostTable::Entry *entry) {
+    return {head_of(entry->first.data(), entry->first.size()), entry->first.size(), entry};
+}
+
 } // namespace
 
 // The head's product by the factor, folded with the rest of a longer name
@@ -46,7 +51,7 @@ size_t HostTable::home_of(const Slot &slot) const {
 }
 
 void HostTable::put(const Entry *entry) {
-    const Slot slot{head_of(entry->first.data(), entry->first.size()), entry->first.size(), entry};
+    const Slot slot = slot_of(entry);
     const size_t mask = slots_.size() - 1;
     size_t k = home_of(slot);
     while (slots_[k].entry != nullptr) k = (k + 1) & mask;
@@ -58,7 +63,7 @@ void HostTable::put(const Entry *entry) {
 // empty slot before its name (no tombstones, as in the variables' index).
 void HostTable::unput(const Entry *entry) {
     const size_t mask = slots_.size() - 1;
-    size_t hole = home_of(Slot{head_of(entry->first.data(), entry->first.size()), entry->first.size(), entry});
+    size_t hole = home_of(slot_of(entry));
     while (slots_[hole].entry != entry) hole = (hole + 1) & mask;
     for (size_t k = (hole + 1) & mask; slots_[k].entry != nullptr; k = (k + 1) & mask) {
         const size_t home = home_of(slots_[k]);

@@ -33,12 +33,13 @@ public:
     void define(const char *name, const HostFunction &function);
     const Map &functions() const { return functions_; }
 
-private:
     struct Slot {
         uint64_t head;       // the name's first eight bytes, zero-padded
         size_t length;
         const Entry *entry; // null: an empty slot
     };
+
+private:
     uint64_t hash(const char *name, size_t length, uint64_t head) const;
     size_t home_of(const Slot &slot) const;
     void put(const Entry *entry);
