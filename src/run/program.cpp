@@ -39,7 +39,7 @@ struct Shapes {
     Shapes() {
         for (int32_t op = 0; op < OP_KIND_COUNT; ++op) {
             need[op] = 0;
-            room[op] = op == OP_AND || op == OP_OR ? 5 : 1;
+            room[op] = op == OP_AND || op == OP_OR ? kRoomOfAndOr : 1;
             switch (op) {
             case OP_OPERAND:
             case OP_NUMBER:
@@ -166,10 +166,11 @@ void prepare(Program *p, size_t total) {
 // are kept to be written at the first run.
 class Flattener {
 public:
-    // CHECK_SHAPES: no count of the nodes went before, which would have
-    // checked their shapes; the walk does, and takes nodes of one step each.
-    Flattener(Program *p, CheckPoint &check, bool check_shapes = false)
-        : p_(p), check_(check), check_shapes_(check_shapes) {}
+    // BOUND: no count of the nodes went before, which would have checked
+    // their shapes, only the room a builder says its nodes need; the walk
+    // checks each node's shape, and that the room of the nodes it takes
+    // stays within the bound. 0: the nodes were counted.
+    Flattener(Program *p, CheckPoint &check, size_t bound = 0) : p_(p), check_(check), bound_(bound) {}
 
     // False when stopped at a check point, the program unfinished.
     bool run(const TreeNode *root) {
@@ -314,7 +315,12 @@ private:
     // The record of NODE, which the program's steps point at and its run writes.
     static NodeData *record_of(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
     // Whether NODE may be walked: always, after a count that checked it.
-    bool fits(const TreeNode *node) const { return !check_shapes_ || !impossible(shapes().room_of(node) != 1); }
+    bool fits(const TreeNode *node) {
+        if (bound_ == 0) return true;
+        const size_t room = shapes().room_of(node);
+        taken_ += room;
+        return !impossible(room == 0 || taken_ > bound_);
+    }
 
     // The operands of a call or a function, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node) {
@@ -467,7 +473,8 @@ private:
 
     Program *p_;
     CheckPoint &check_;
-    const bool check_shapes_;
+    const size_t bound_;
+    size_t taken_ = 0; // the room of the nodes walked, within bound_
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
@@ -498,7 +505,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     // need, a step or a leaf per node.
     const bool listed = root != nullptr && order != nullptr && order->usable && order->count != 0 &&
                         order->nodes[order->count - 1] == root;
-    // A bound a builder gave (each of its nodes one step or leaf) saves the count.
+    // A bound a builder gave saves the count.
     const bool bounded = !listed && root != nullptr && order != nullptr && order->room != 0;
     size_t total = listed ? order->count : bounded ? order->room : root != nullptr ? count_nodes(root, check) : 0;
     if (total == 0) {
@@ -512,8 +519,8 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     Flattener::Outcome outcome = listed ? Flattener(p, check).run_in_order(*order) : Flattener::Outcome::MALFORMED;
     if (outcome == Flattener::Outcome::MALFORMED) { // not listed, or not a list the tree's walk would give
         if (impossible(listed)) prepare(p, total = count_nodes(root, check));
-        outcome = total != 0 && Flattener(p, check, bounded).run(root) ? Flattener::Outcome::DONE
-                                                                       : Flattener::Outcome::STOPPED;
+        outcome = total != 0 && Flattener(p, check, bounded ? total : 0).run(root) ? Flattener::Outcome::DONE
+                                                                                   : Flattener::Outcome::STOPPED;
     }
     if (outcome != Flattener::Outcome::DONE) {
         program_free(p);

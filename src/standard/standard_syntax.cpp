@@ -46,7 +46,7 @@ public:
     StandardBuild(Arena *arena, const Definitions &definitions, const Limits &limits, const BuildWatch &watch,
                   bool *unknown_name)
         : arena_(arena), definitions_(definitions), limits_(limits), notes_(watch.notes), names_(watch.names),
-          check_(watch.check != nullptr ? *watch.check : unstoppable_), order_(watch.order),
+          check_(watch.check != nullptr ? *watch.check : unstoppable_), order_(watch.order), bound_(watch.order),
           unknown_name_(unknown_name) {
         if (order_ != nullptr) order_->begin();
         written_left_ = limits.written_bytes();
@@ -68,13 +68,13 @@ public:
             if (check_.stopped()) return interrupted(t);
             if (step == Step::STOP) break;
             if (step == Step::DONE) {
-                if (!failed_) return operands_.pop().node;
+                if (!failed_) return bounded(operands_.pop().node);
                 not_in_order();
-                return error_tree();
+                return bounded(error_tree());
             }
         }
         not_in_order();
-        return error_tree();
+        return bounded(error_tree());
     }
 
 private:
@@ -134,6 +134,12 @@ private:
         if (order_ != nullptr) order_->usable = false;
         order_ = nullptr; // the rest is not listed
     }
+    // A tree not listed is bounded instead, so the program needs no count
+    // of its nodes: every one of them came from the arena since its reset.
+    TreeNode *bounded(TreeNode *root) {
+        if (bound_ != nullptr && !bound_->usable) bound_->room = arena_->nodes_made() + and_or_room_;
+        return root;
+    }
 
     TreeNode *number_node(char *expr, float value) {
         TreeNode *n = arena_->node();
@@ -147,6 +153,7 @@ private:
             NodeData{const_cast<char *>(kind_of(op).name), static_cast<int16_t>(op), CALCULATE, 0.0f};
         n->left = left;
         n->right = right;
+        if (op == OP_AND || op == OP_OR) and_or_room_ += kRoomOfAndOr - 1;
         if (op == OP_SELECT || op == OP_AND || op == OP_OR) not_in_order();
         in_order(n);
         return n;
@@ -512,6 +519,8 @@ private:
     CheckPoint unstoppable_{nullptr}; // the check point of a build given none
     CheckPoint &check_;
     NodeOrder *order_; // null: not listed
+    NodeOrder *bound_; // where the room of a tree not listed goes, when anywhere
+    size_t and_or_room_ = 0; // what the && and || need beyond a step each
     bool *unknown_name_;
     const char *text_ = nullptr;
     size_t text_length_ = 0;

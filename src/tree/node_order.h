@@ -16,13 +16,18 @@ namespace lp {
 // walking the tree. `usable` says that the list is the tree's whole
 // post-order and holds no node whose steps are not its node's alone (a
 // conditional's, a user function's); the builder clears it otherwise.
+// The steps and leaves an && or || makes: it is a conditional with a
+// constant part and a TRUTH step besides its node.
+constexpr size_t kRoomOfAndOr = 5;
+
 struct NodeOrder {
     const TreeNode **nodes = nullptr;
     size_t count = 0;
     size_t capacity = 0;
     bool usable = false;
-    // From a builder that does not list its nodes: at most so many are in
-    // its tree, each of them one step or leaf; 0 when not known.
+    // From a builder whose tree is not listed: at most so many steps and
+    // leaves its nodes make, one per node and kRoomOfAndOr per && or ||;
+    // 0 when not known.
     size_t room = 0;
 
     NodeOrder() = default;
