@@ -222,6 +222,17 @@ namespace {
     return value;
 }
 
+// A program the interpreter runs until it is compiled: the run that
+// completes the count compiles it, and the handle's pointers follow.
+[[gnu::noinline]] float run_warming(Parser *parser, Program *program) {
+    const float value = program_execute(program);
+    if (++program->runs == kNativeAfterRuns) {
+        program_compile(program);
+        refresh_fast(parser);
+    }
+    return value;
+}
+
 // parser_calc's general case: the text compared, the tree rebuilt if it is
 // another, then evaluated.
 [[gnu::noinline]] float calc_tree(Parser *parser, const char *text) noexcept {
@@ -239,6 +250,8 @@ extern "C" float parser_calc(Parser *parser, const char *text) noexcept {
         if (fast != nullptr && is_cached_text(parser->cache, text)) return fast();
         Program *interpreted = parser->interpreted;
         if (interpreted != nullptr && is_cached_text(parser->cache, text)) return program_execute(interpreted);
+        Program *warming = parser->warming;
+        if (warming != nullptr && is_cached_text(parser->cache, text)) return run_warming(parser, warming);
         if (!parser->busy) { // a tree with host calls, run with the handle busy
             const NativeFn guarded = parser->guarded;
             if (guarded != nullptr && is_cached_text(parser->cache, text)) return run_guarded(parser, guarded);
@@ -285,6 +298,7 @@ extern "C" float parser_eval(Parser *parser) noexcept {
         const NativeFn fast = parser->fast;
         if (fast != nullptr) return fast();
         if (Program *interpreted = parser->interpreted) return program_execute(interpreted);
+        if (Program *warming = parser->warming) return run_warming(parser, warming);
         // A tree with host calls goes straight to its run too: eval_tree's
         // frame and checks cost such a tree 14 instructions of about 130.
         if (!parser->busy) {
@@ -305,10 +319,14 @@ void lp::refresh_fast(const Parser *parser) {
     const bool current = program != nullptr && program->generation == parser->generation &&
                          parser->cache->dirty == 0 && parser->cache->last != nullptr && !parser->busy;
     const bool ready = current && program->native != nullptr;
-    const bool interpreted = current && interpreted_for_good(*program, parser->limits.native_code());
+    const bool native = parser->limits.native_code();
+    const bool interpreted = current && interpreted_for_good(*program, native);
     const bool calls = current && program->host_call_count != 0;
     parser->fast = ready && !calls ? program->native : nullptr;
     parser->guarded = ready && calls ? program->native : nullptr;
     parser->interpreted = interpreted && !calls ? parser->program : nullptr;
     parser->interpreted_guarded = interpreted && calls ? parser->program : nullptr;
+    parser->warming = current && !calls && native && program->native == nullptr && program->runs < kNativeAfterRuns
+                          ? parser->program
+                          : nullptr;
 }

@@ -54,6 +54,10 @@ struct Parser {
     mutable lp::Program *interpreted;
     // The same for a tree that calls host functions, run with the handle busy.
     mutable lp::Program *interpreted_guarded;
+    // The current tree's program, ready as `fast` is, while the interpreter
+    // runs it until it is compiled (a tree without host calls): its runs
+    // are counted on the way.
+    mutable lp::Program *warming;
     // True while a call that can reach a host callback runs on the handle:
     // calls from the callback into the handle are refused meanwhile.
     mutable bool busy;
@@ -94,6 +98,7 @@ inline void forget_fast(const Parser *parser) {
     parser->guarded = nullptr;
     parser->interpreted = nullptr;
     parser->interpreted_guarded = nullptr;
+    parser->warming = nullptr;
 }
 
 } // namespace lp
