@@ -60,6 +60,13 @@ char *Arena::copy(const char *text, size_t length) {
 }
 
 void Arena::reset() {
+    nodes_made_ = 0;
+    // A short text's tree fits the one block kept from the last: it stays.
+    if (blocks_ != nullptr && blocks_->next == nullptr && blocks_->size <= kKeptBlock) {
+        next_ = reinterpret_cast<char *>(blocks_ + 1);
+        end_ = next_ + blocks_->size;
+        return;
+    }
     // Keeps the largest block that is not too large to hold on to.
     Block *kept = nullptr;
     for (Block *b = blocks_; b != nullptr; b = b->next)
@@ -71,7 +78,6 @@ void Arena::reset() {
     }
     blocks_ = kept;
     next_ = end_ = nullptr;
-    nodes_made_ = 0;
     if (kept != nullptr) {
         kept->next = nullptr;
         next_ = reinterpret_cast<char *>(kept + 1);
