@@ -114,6 +114,7 @@ public:
           origins_(scratch->origins), ranges_(scratch->ranges), top_(scratch->top),
           positions_(scratch->positions), pieces_(scratch->pieces), spares_(scratch->spare_texts),
           passes_(scratch->passes) {
+        settles_early_ = !traced_ && notes_ == nullptr && names_ == nullptr;
         budget_.writable = limits.written_bytes();
         pieces_.arena = arena;
         pieces_.check = &check_;
@@ -444,6 +445,13 @@ private:
             counted && f->conditional, f->thread_safe || !counted, counted ? f->lanes : LaneForm::CALL,
             f->own || !counted};
         call->data = &data->data;
+        // Arguments that are all numbers or names are settled with the call,
+        // and the walk skips its subtree, as it does a split's.
+        bool plain = settles_early_;
+        for (size_t k = 0; k < args.size() && plain; ++k) {
+            Range a = args[k];
+            plain = plain_operand(source, &a.from, &a.to);
+        }
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {
             check_.pass(2 * kNodeUnits); // a stop is seen at the walk's next step
@@ -454,9 +462,17 @@ private:
             l->left = operand;
             *link = l;
             link = &l->right;
+            if (plain) {
+                Range a = args[k];
+                plain_operand(source, &a.from, &a.to); // the argument without the pairs around it
+                this->operand(data_of(operand), a);
+            }
         }
         // The leaves take the pieces in text order: the first on top.
-        for (size_t k = args.size(); k-- > 0;) push_range(args[k]);
+        if (plain)
+            complete_ = true;
+        else
+            for (size_t k = args.size(); k-- > 0;) push_range(args[k]);
         args.clear();
         release(range);
         *slot = call;
@@ -518,6 +534,10 @@ private:
     TopLevel &top_;
     Vector<int32_t> &positions_;
     Pieces &pieces_;
+    // Arguments that are numbers or names may be settled before the walk
+    // reaches them: no trace, notes or names listed see the leaves in the
+    // order the walk reaches them.
+    bool settles_early_ = false;
     Vector<String> &spares_;
     std::pair<String, String> &passes_;
 };

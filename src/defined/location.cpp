@@ -269,4 +269,23 @@ bool pieces_are_operands(const TopLevel &top, int32_t id) {
     return id >= 0 && top.opens.empty() && top.seen == 1u << id && ((1u << id) & kOneByteRows) != 0;
 }
 
+bool plain_operand(const SourceText &source, int32_t *from, int32_t *to) {
+    constexpr int32_t kLongest = 64; // a longer piece is left to the walk, so no piece is read twice at length
+    if (*to - *from > kLongest) return false;
+    const char *text = source.data();
+    int32_t a = *from, b = *to;
+    while (b - a >= 2 && text[a] == '(' && source.partner(a) == b - 1) {
+        ++a;
+        --b;
+    }
+    const uint16_t *rows = first_bytes().rows;
+    for (int32_t q = a; q < b; ++q) {
+        const auto c = static_cast<unsigned char>(text[q]);
+        if (c == '(' || c == ')' || rows[c] != 0) return false;
+    }
+    *from = a;
+    *to = b;
+    return true;
+}
+
 } // namespace lp

@@ -125,6 +125,12 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
 // another symbol outside one.
 bool pieces_are_operands(const TopLevel &top, int32_t id);
 
+// Whether [*FROM, *TO), a range of a balanced source, is a number or a name
+// once the pairs enclosing all of it are taken away, as survey_range takes
+// them: no bracket and no first byte of a symbol. The range is narrowed
+// then. A range of more than a few dozen bytes is not looked at (false).
+bool plain_operand(const SourceText &source, int32_t *from, int32_t *to);
+
 } // namespace lp
 
 #endif // LIB_PARSE_LOCATE_H
