@@ -1,4 +1,5 @@
 // operation_table.cpp - the fourteen operations in priority order.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -14,6 +15,9 @@ OperationEntry operation[OP_COUNT];
 namespace {
 
 std::once_flag table_filled;
+// Set once the table is filled: every expansion asks, and a load is what
+// the answer costs then, not a call through the once flag.
+std::atomic<bool> table_ready{false};
 
 void bind_op(int32_t id, const char *name, Layout layout) {
     operation[id].id = id;
@@ -47,7 +51,13 @@ void init_func_bind() {
 
 // Every parser creation calls this; the table is filled once per process so
 // that a handle being created never writes rows another thread is reading.
-void parser_init() { std::call_once(table_filled, init_func_bind); }
+void parser_init() {
+    if (table_ready.load(std::memory_order_acquire)) return;
+    std::call_once(table_filled, [] {
+        init_func_bind();
+        table_ready.store(true, std::memory_order_release);
+    });
+}
 
 } // namespace lp
 
