@@ -168,8 +168,7 @@ class Flattener {
 public:
     // BOUND: no count of the nodes went before, which would have checked
     // their shapes, only the room a builder says its nodes need; the walk
-    // checks each node's shape, and that the room of the nodes it takes
-    // stays within the bound. 0: the nodes were counted.
+    // checks each node's shape. 0: the nodes were counted.
     Flattener(Program *p, CheckPoint &check, size_t bound = 0) : p_(p), check_(check), bound_(bound) {}
 
     // False when stopped at a check point, the program unfinished.
@@ -314,13 +313,10 @@ private:
     }
     // The record of NODE, which the program's steps point at and its run writes.
     static NodeData *record_of(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
-    // Whether NODE may be walked: always, after a count that checked it.
-    bool fits(const TreeNode *node) {
-        if (bound_ == 0) return true;
-        const size_t room = shapes().room_of(node);
-        taken_ += room;
-        return !impossible(room == 0 || taken_ > bound_);
-    }
+    // Whether NODE may be walked: always, after a count that checked it;
+    // after a bound, when its shape is one a builder makes. The bound holds
+    // the room of every node the builder made (NodeOrder::room).
+    bool fits(const TreeNode *node) const { return bound_ == 0 || !impossible(shapes().room_of(node) == 0); }
 
     // The operands of a call or a function, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node) {
@@ -474,7 +470,6 @@ private:
     Program *p_;
     CheckPoint &check_;
     const size_t bound_;
-    size_t taken_ = 0; // the room of the nodes walked, within bound_
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
