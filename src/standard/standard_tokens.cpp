@@ -13,7 +13,6 @@ namespace lp {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The power of ten of the first significant digit of a number that
@@ -33,19 +32,6 @@ long long magnitude(std::string_view number) {
         if (exponent < 1000000000) exponent = exponent * 10 + (number[k] - '0');
     return power + (negative ? -exponent : exponent);
 }
-
-// By byte, the token of one byte that never begins a longer one (most of a
-// text's operators and brackets), or END.
-struct SingleBytes {
-    Token of[256];
-    constexpr SingleBytes() : of{} {
-        const char bytes[] = "+-*/%^?:(),";
-        const Token tokens[] = {Token::PLUS,     Token::MINUS, Token::STAR, Token::SLASH, Token::PERCENT, Token::CARET,
-                                Token::QUESTION, Token::COLON, Token::OPEN, Token::CLOSE, Token::COMMA};
-        for (size_t k = 0; k < sizeof tokens / sizeof tokens[0]; ++k) of[static_cast<unsigned char>(bytes[k])] = tokens[k];
-    }
-};
-constexpr SingleBytes kSingleBytes;
 
 } // namespace
 
@@ -101,20 +87,13 @@ Lexeme Tokenizer::number(size_t start) {
     return Lexeme{Token::NUMBER, start, p - start, value};
 }
 
-Lexeme Tokenizer::next() {
-    while (at_ < text_.size() && is_blank(text_[at_])) ++at_;
+// The end, a number, and the operators of two bytes or that may be (next()
+// has read the blanks before them).
+Lexeme Tokenizer::rest() {
     const size_t start = at_;
     if (at_ == text_.size()) return Lexeme{Token::END, start, 0, 0.0f};
     const char c = text_[at_];
     if (is_digit(c) || (c == '.' && at_ + 1 < text_.size() && is_digit(text_[at_ + 1]))) return number(start);
-    if (is_name_start(c)) {
-        while (at_ < text_.size() && is_name_byte(text_[at_])) ++at_;
-        return Lexeme{Token::NAME, start, at_ - start, 0.0f};
-    }
-    if (const Token single = kSingleBytes.of[static_cast<unsigned char>(c)]; single != Token::END) {
-        ++at_;
-        return Lexeme{single, start, 1, 0.0f};
-    }
     const char d = at_ + 1 < text_.size() ? text_[at_ + 1] : 0;
     Token kind = Token::BAD;
     size_t length = 1;

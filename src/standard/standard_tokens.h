@@ -44,11 +44,48 @@ struct Lexeme {
     float number;          // a NUMBER's value
 };
 
+// True for the bytes a name begins with, and those it goes on with.
+inline bool is_name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+inline bool is_name_byte(char c) { return is_name_start(c) || (c >= '0' && c <= '9'); }
+// Blanks only separate tokens.
+inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// By byte, the token of one byte that never begins a longer one (most of a
+// text's operators and brackets), or END.
+struct SingleBytes {
+    Token of[256];
+    constexpr SingleBytes() : of{} {
+        const char bytes[] = "+-*/%^?:(),";
+        const Token tokens[] = {Token::PLUS,     Token::MINUS, Token::STAR, Token::SLASH, Token::PERCENT, Token::CARET,
+                                Token::QUESTION, Token::COLON, Token::OPEN, Token::CLOSE, Token::COMMA};
+        for (size_t k = 0; k < sizeof tokens / sizeof tokens[0]; ++k) of[static_cast<unsigned char>(bytes[k])] = tokens[k];
+    }
+};
+inline constexpr SingleBytes kSingleBytes;
+
 // The tokens of TEXT one by one; blanks (space, tab, CR, LF) only separate them.
 class Tokenizer {
 public:
     explicit Tokenizer(std::string_view text, size_t from = 0) : text_(text), at_(from) {}
-    Lexeme next();
+    // The next token. A name or an operator of one byte, most of a text's
+    // tokens, is read here, in the parser's loop; the others by rest().
+    Lexeme next() {
+        while (at_ < text_.size() && is_blank(text_[at_])) ++at_;
+        if (at_ < text_.size()) {
+            const char c = text_[at_];
+            const size_t start = at_;
+            if (is_name_start(c)) {
+                while (++at_ < text_.size() && is_name_byte(text_[at_])) {
+                }
+                return Lexeme{Token::NAME, start, at_ - start, 0.0f};
+            }
+            if (const Token single = kSingleBytes.of[static_cast<unsigned char>(c)]; single != Token::END) {
+                ++at_;
+                return Lexeme{single, start, 1, 0.0f};
+            }
+        }
+        return rest();
+    }
     // Where the "(" stands that the next token is, or SIZE_MAX when it is
     // another: after a name, whether it is called. Nothing is taken.
     size_t open_next() const {
@@ -59,14 +96,11 @@ public:
     size_t position() const { return at_; }
 
 private:
+    Lexeme rest();
     Lexeme number(size_t start);
     std::string_view text_;
     size_t at_;
 };
-
-// True for the bytes a name begins with, and those it goes on with.
-inline bool is_name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-inline bool is_name_byte(char c) { return is_name_start(c) || (c >= '0' && c <= '9'); }
 
 // A prototype of the standard grammar, "f(a, b)": views into its text.
 struct Prototype {
