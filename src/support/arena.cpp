@@ -44,21 +44,6 @@ void *Arena::grow(size_t size) {
     return start;
 }
 
-char *Arena::copy(const char *text, size_t length) {
-    // Texts need no alignment: they are packed byte after byte.
-    char *out = next_;
-    if (length + 1 <= static_cast<size_t>(end_ - next_))
-        next_ += length + 1;
-    else
-        out = static_cast<char *>(grow(length + 1));
-    if (length > 8)
-        std::memcpy(out, text, length);
-    else // most texts are a number or a name of a few bytes, which a call costs more than
-        for (size_t i = 0; i < length; ++i) out[i] = text[i];
-    out[length] = '\0';
-    return out;
-}
-
 void Arena::reset() {
     nodes_made_ = 0;
     // A short text's tree fits the one block kept from the last: it stays.

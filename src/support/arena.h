@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "containers/containers.h"
@@ -45,8 +46,22 @@ public:
     // The tree nodes handed out since the last reset: no tree cut from the
     // arena has more.
     size_t nodes_made() const { return nodes_made_; }
-    // A NUL-terminated copy of the first LENGTH bytes of TEXT.
-    char *copy(const char *text, size_t length);
+    // A NUL-terminated copy of the first LENGTH bytes of TEXT. Inline: a
+    // build copies every name and number, most of them a few bytes.
+    char *copy(const char *text, size_t length) {
+        // Texts need no alignment: they are packed byte after byte.
+        char *out = next_;
+        if (length + 1 <= static_cast<size_t>(end_ - next_))
+            next_ += length + 1;
+        else
+            out = static_cast<char *>(grow(length + 1));
+        if (length > 8)
+            std::memcpy(out, text, length);
+        else // most texts are a number or a name of a few bytes, which a call costs more than
+            for (size_t i = 0; i < length; ++i) out[i] = text[i];
+        out[length] = '\0';
+        return out;
+    }
     // Releases everything handed out.
     void reset();
 
