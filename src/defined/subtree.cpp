@@ -32,8 +32,9 @@ int32_t companion_of(int32_t id) {
 }
 
 // An operator's record points at its row's symbol, shared, not copied: no
-// one writes a record's text.
-TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
+// one writes a record's text. Inline, as place_operand is: a split of two
+// operands makes three nodes, and the calls cost as much as their records.
+[[gnu::always_inline]] inline TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
     auto *data = new (pieces->arena->allocate(sizeof(NodeData)))
         NodeData{const_cast<char *>(operation[id].name), static_cast<int16_t>(id), CALCULATE, 0.0f};
     if (pieces->traced) LP_DIAG(kTraceFine, "operator data : %s\n", data->expr);
@@ -41,11 +42,10 @@ TreeNode *place_operator(TreeNode *node, Pieces *pieces, int32_t id) {
     return node;
 }
 
-} // namespace
-
 // An operand's record gets its text once its piece is expanded; until then
-// the trace shows the piece.
-TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
+// the trace shows the piece. Fills NODE with the operand record of piece K,
+// or of the empty text when there is no such piece.
+[[gnu::always_inline]] inline TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     node->data = new (pieces->arena->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
     if (k < pieces->count) {
         if (pieces->traced) { // the ranges are kept whenever the records are traced
@@ -58,8 +58,6 @@ TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k) {
     }
     return node;
 }
-
-namespace {
 
 // The complete binary tree of 2m - 1 nodes in array order that
 // lay_out_balanced makes of M operands: its last level begins at node

@@ -56,10 +56,6 @@ struct Pieces {
     OperandSink *sink = nullptr; // not null: a chain's pieces are operands, handed to it
 };
 
-// Fills NODE with the operand record of piece K, or of the empty text when
-// there is no such piece.
-TreeNode *place_operand(TreeNode *node, Pieces *pieces, size_t k);
-
 // Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,
 // into PIECES and returns the root of the operation's subtree.
 // The subtree's nodes and records come from PIECES' arena. Stopped at a
