@@ -124,8 +124,6 @@ struct FirstBytes {
         }
     }
 };
-// The rows of the one-byte symbols, "+" to "%".
-constexpr uint32_t kOneByteRows = 1u << OP_ADD | 1u << OP_SUB | 1u << OP_POW | 1u << OP_MUL | 1u << OP_DIV | 1u << OP_MOD;
 
 const FirstBytes &first_bytes() {
     static const FirstBytes table; // built after parser_init, which every expansion makes first
@@ -263,10 +261,6 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
         if (!positions->empty()) return id;
     }
     return -1;
-}
-
-bool pieces_are_operands(const TopLevel &top, int32_t id) {
-    return id >= 0 && top.opens.empty() && top.seen == 1u << id && ((1u << id) & kOneByteRows) != 0;
 }
 
 bool plain_operand(const SourceText &source, int32_t *from, int32_t *to) {

@@ -9,6 +9,7 @@
 
 #include "support/check_point.h"
 #include "support/checked_memory.h"
+#include "tree/operation_table.h"
 
 namespace lp {
 
@@ -73,6 +74,9 @@ private:
 // Each of these stops where CHECK says the call was stopped, its result
 // then unfinished: the caller looks at CHECK before using it.
 
+// The rows of the one-byte symbols, "+" to "%".
+constexpr uint32_t kOneByteRows = 1u << OP_ADD | 1u << OP_SUB | 1u << OP_POW | 1u << OP_MUL | 1u << OP_DIV | 1u << OP_MOD;
+
 // What one pass over the top level of a range finds.
 struct TopLevel {
     Vector<int32_t> opens; // the opening positions of its top-level pairs
@@ -123,7 +127,9 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
 // TOP is a plain operand, a number or a name: ID's symbol is one byte, so
 // every occurrence is a cut, and the range has no pair and no first byte of
 // another symbol outside one.
-bool pieces_are_operands(const TopLevel &top, int32_t id);
+inline bool pieces_are_operands(const TopLevel &top, int32_t id) {
+    return id >= 0 && top.opens.empty() && top.seen == 1u << id && ((1u << id) & kOneByteRows) != 0;
+}
 
 // Whether [*FROM, *TO), a range of a balanced source, is a number or a name
 // once the pairs enclosing all of it are taken away, as survey_range takes

@@ -130,8 +130,4 @@ void var_index_free(VarIndex *index) {
     *index = VarIndex{};
 }
 
-const Variable *variable_by_prefix(const VarIndex *index, const char *text) {
-    return static_cast<const Variable *>(name_trie_newest_starting_with(&index->names, text, std::strlen(text)));
-}
-
 } // namespace lp

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "support/hash_key.h"
 #include "support/name_trie.h"
@@ -108,7 +109,9 @@ void var_index_free(VarIndex *index);
 
 // The variable an operand text names: the newest whose name begins with the
 // text (an equal name included), or null.
-const Variable *variable_by_prefix(const VarIndex *index, const char *text);
+inline const Variable *variable_by_prefix(const VarIndex *index, const char *text) {
+    return static_cast<const Variable *>(name_trie_newest_starting_with(&index->names, text, std::strlen(text)));
+}
 
 } // namespace lp
 

@@ -9,12 +9,6 @@
 
 namespace lp {
 
-bool is_name(const char *text) {
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p)
-        if (*p > 'A') return true;
-    return false;
-}
-
 namespace {
 
 // The number at the start of [P, END), read as the C library reads one but

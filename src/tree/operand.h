@@ -7,8 +7,13 @@
 
 namespace lp {
 
-// True when the operand text is a name: any byte above 'A'.
-bool is_name(const char *text);
+// True when the operand text is a name: any byte above 'A'. Inline: the
+// program asks it of every leaf.
+inline bool is_name(const char *text) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p)
+        if (*p > 'A') return true;
+    return false;
+}
 
 // The operand text read as a number: blanks, optional sign, the longest
 // decimal prefix, rounded to float; 0 when there is none. Locale-independent.
