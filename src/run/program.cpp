@@ -424,7 +424,7 @@ private:
         p_->order[p_->order_count++] = -static_cast<int32_t>(++p_->leaf_count);
     }
 
-    void operation(const Frame &f, NodeData *d) {
+    [[gnu::always_inline]] void operation(const Frame &f, NodeData *d) {
         if (d->op == OP_FUNCTION) {
             // Its arguments and its body's value give way to that value.
             const int32_t n = reinterpret_cast<const FunctionData *>(d)->n_params;
