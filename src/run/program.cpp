@@ -166,10 +166,11 @@ void prepare(Program *p, size_t total) {
 // are kept to be written at the first run.
 class Flattener {
 public:
-    // BOUND: no count of the nodes went before, which would have checked
-    // their shapes, only the room a builder says its nodes need; the walk
-    // checks each node's shape. 0: the nodes were counted.
-    Flattener(Program *p, CheckPoint &check, size_t bound = 0) : p_(p), check_(check), bound_(bound) {}
+    // CHECK_SHAPES: no count of the nodes went before, which would have
+    // checked their shapes, only the room a builder says its nodes need
+    // (NodeOrder::room); the walk checks each node's shape.
+    Flattener(Program *p, CheckPoint &check, bool check_shapes = false)
+        : p_(p), check_(check), check_shapes_(check_shapes) {}
 
     // False when stopped at a check point, the program unfinished.
     bool run(const TreeNode *root) {
@@ -314,9 +315,8 @@ private:
     // The record of NODE, which the program's steps point at and its run writes.
     static NodeData *record_of(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
     // Whether NODE may be walked: always, after a count that checked it;
-    // after a bound, when its shape is one a builder makes. The bound holds
-    // the room of every node the builder made (NodeOrder::room).
-    bool fits(const TreeNode *node) const { return bound_ == 0 || !impossible(shapes().room_of(node) == 0); }
+    // otherwise when its shape is one a builder makes.
+    bool fits(const TreeNode *node) const { return !check_shapes_ || !impossible(shapes().room_of(node) == 0); }
 
     // The operands of a call or a function, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node) {
@@ -469,7 +469,7 @@ private:
 
     Program *p_;
     CheckPoint &check_;
-    const size_t bound_;
+    const bool check_shapes_;
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
@@ -514,8 +514,8 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
     Flattener::Outcome outcome = listed ? Flattener(p, check).run_in_order(*order) : Flattener::Outcome::MALFORMED;
     if (outcome == Flattener::Outcome::MALFORMED) { // not listed, or not a list the tree's walk would give
         if (impossible(listed)) prepare(p, total = count_nodes(root, check));
-        outcome = total != 0 && Flattener(p, check, bounded ? total : 0).run(root) ? Flattener::Outcome::DONE
-                                                                                   : Flattener::Outcome::STOPPED;
+        outcome = total != 0 && Flattener(p, check, bounded).run(root) ? Flattener::Outcome::DONE
+                                                                       : Flattener::Outcome::STOPPED;
     }
     if (outcome != Flattener::Outcome::DONE) {
         program_free(p);

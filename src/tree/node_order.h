@@ -10,16 +10,16 @@
 
 namespace lp {
 
+// The steps and leaves an && or || makes: it is a conditional with a
+// constant part and a TRUTH step besides its node.
+constexpr size_t kRoomOfAndOr = 5;
+
 // A builder that makes every node after its operands, as an operator-stack
 // parser does, makes them in post-order: the order the program's steps
 // follow. It lists them here, and the flattening reads the list instead of
 // walking the tree. `usable` says that the list is the tree's whole
 // post-order and holds no node whose steps are not its node's alone (a
 // conditional's, a user function's); the builder clears it otherwise.
-// The steps and leaves an && or || makes: it is a conditional with a
-// constant part and a TRUTH step besides its node.
-constexpr size_t kRoomOfAndOr = 5;
-
 struct NodeOrder {
     const TreeNode **nodes = nullptr;
     size_t count = 0;
