@@ -176,9 +176,11 @@ bool build(Parser *parser, const char *text) {
         return program_run(program, &parser->var_index, parser->generation, parser->limits.native_code());
     }
     const bool native = parser->limits.native_code();
+    const bool rebound = program->generation != parser->generation; // a variable was added since its build
     const float value = program_run(program, &parser->var_index, parser->generation, native);
     // Compiled just now, or bound again; or interpreted for good.
-    if (program->native != nullptr || (parser->interpreted == nullptr && interpreted_for_good(*program, native)))
+    if (rebound || program->native != nullptr ||
+        (parser->interpreted == nullptr && interpreted_for_good(*program, native)))
         refresh_fast(parser); // (one with host calls is refreshed by its busy scope)
     return value;
 }
