@@ -218,11 +218,20 @@ std::string random_text(std::mt19937 &random, int depth) {
 // A tree with a conditional or a user function is not listed, and is walked.
 TEST(Standard, ListedNodesMakeTheProgramTheWalkMakes) {
     Standard s;
+    parser_func(s.p.get(), "both(a, b)", "a && b || !a");
     std::vector<std::string> texts = {"x+y", "2*(x+1)-cos(y)", "x*(2+3)^2", "-(1+2)*x", "max(1, 2)*tick(3)+abs(x)",
                                       "(x+1)*(y-2)/(x*y+3)", "x^2 + pi", "sin(1)*x + abs(-2)", "tick(1+1) - -x"};
     std::mt19937 random(5);
     for (int k = 0; k < 300; ++k) texts.push_back(random_text(random, 6));
-    for (const char *unlisted : {"x > 0 ? 1 : 2", "x && y", "f(x, 1) + 2", "if(x, 1, y)"}) texts.push_back(unlisted);
+    // A tree that is not listed is bounded by the nodes its build made:
+    // the bound must hold the room the walk's count finds, && and || their
+    // conditionals' steps too, in a function's body as well.
+    std::string chain = "x";
+    for (int k = 0; k < 200; ++k) chain += k % 3 == 0 ? " || y" : " && x";
+    for (const char *unlisted : {"x > 0 ? 1 : 2", "x && y", "f(x, 1) + 2", "if(x, 1, y)", "x || y", "both(x, y) && y",
+                                 "x && y || x && (y || 1)", "x ? y && 1 : both(1, x)", "if(x && y, x || y, g(1))"})
+        texts.push_back(unlisted);
+    texts.push_back(chain);
     size_t listed_count = 0;
     for (const std::string &text : texts) {
         lp::Arena arena;
@@ -232,7 +241,7 @@ TEST(Standard, ListedNodesMakeTheProgramTheWalkMakes) {
         const TreeNode *tree =
             lp::build_tree(s.p.get(), lp::BuildFor::ASIDE, &arena, text.c_str(), text.size(), watch);
         ASSERT_NE(tree, nullptr) << text;
-        const bool expect_listed = text.find_first_of("?&") == std::string::npos && text.find("f(") == std::string::npos &&
+        const bool expect_listed = text.find_first_of("?&|") == std::string::npos && text.find("f(") == std::string::npos &&
                                    text.find("k()") == std::string::npos; // user functions, and if
         EXPECT_EQ(order.usable, expect_listed) << text;
         listed_count += order.usable;
@@ -241,6 +250,9 @@ TEST(Standard, ListedNodesMakeTheProgramTheWalkMakes) {
         lp::Program *walked = lp::program_build(tree, &s.p->var_index, s.p->generation, nullptr, check);
         ASSERT_NE(listed, nullptr) << text;
         ASSERT_NE(walked, nullptr) << text;
+        if (!order.usable) {
+            EXPECT_GE(order.room, walked->capacity) << text; // the count sized the walked one's arrays
+        }
         ASSERT_EQ(listed->order_count, walked->order_count) << text;
         ASSERT_EQ(listed->leaf_count, walked->leaf_count) << text;
         ASSERT_EQ(listed->op_count, walked->op_count) << text;

@@ -70,11 +70,11 @@ public:
             if (step == Step::DONE) {
                 if (!failed_) return bounded(operands_.pop().node);
                 not_in_order();
-                return bounded(error_tree());
+                return error_tree(); // one node: counted, not bounded by all the text made
             }
         }
         not_in_order();
-        return bounded(error_tree());
+        return error_tree();
     }
 
 private:
