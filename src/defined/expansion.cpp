@@ -305,8 +305,10 @@ private:
             // stops at its next step.
             survey_range(source, &range.from, &range.to, &top_, check_);
             if (check_.stopped()) return stopped_in(range, node);
-            // A call has its name before its one pair.
-            if (hosts_ != nullptr && top_.opens.size() == 1 && top_.opens[0] > range.from && host_call(slot, source, range))
+            // A call has its name before its one pair, and no operator
+            // byte outside it: no host function's name holds one.
+            if (hosts_ != nullptr && top_.opens.size() == 1 && top_.marks.empty() && top_.opens[0] > range.from &&
+                host_call(slot, source, range))
                 return *slot;
             bool trailing = false;
             // A range with no symbol's first byte outside its pairs (a leaf,

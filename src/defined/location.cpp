@@ -134,7 +134,8 @@ const FirstBytes &first_bytes() {
 
 void survey_range(const SourceText &source, int32_t *from, int32_t *to, TopLevel *top, CheckPoint &check) {
     const char *text = source.data();
-    while (*to - *from >= 2 && text[*from] == '(' && source.partner(*from) == *to - 1 && !check.pass(kNodeUnits)) {
+    while (*to - *from >= 2 && text[*from] == '(' && text[*to - 1] == ')' && source.partner(*from) == *to - 1 &&
+           !check.pass(kNodeUnits)) {
         ++*from;
         --*to;
     }
@@ -217,6 +218,14 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
     return -1;
 }
 
+// Whether the N bytes at A and B are the same: the rest of a function's
+// name, a few bytes, which a loop compares sooner than a call to memcmp.
+inline bool same_bytes(const char *a, const char *b, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 } // namespace
 
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, TopLevel *top,
@@ -253,8 +262,7 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
             if (check.pass(end - i)) return -1;
             for (size_t k = i; k < end; ++k) {
                 const int32_t q = marks[k];
-                if (text[q] == row.name[0] &&
-                    (length == 1 || (to - q >= length && std::memcmp(text + q + 1, row.name + 1, row.length - 1) == 0)))
+                if (text[q] == row.name[0] && (length == 1 || (to - q >= length && same_bytes(text + q + 1, row.name + 1, length - 1))))
                     positions->push_back(q);
             }
         }
