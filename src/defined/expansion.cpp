@@ -131,7 +131,8 @@ public:
         TreeNode *root = arena_->node();
         root->data = new (arena_->allocate(sizeof(NodeData))) NodeData{nullptr, OP_OPERAND, EXPAND, 0.0f};
         const uint32_t source = add_source(Span{0, length});
-        sources_[source]->read(text, length, check_);
+        // The given text's top level is read with its brackets: the root's survey.
+        surveyed_ = sources_[source]->read_surveyed(text, length, &top_, check_);
         push_range(Range{source, 0, sources_[source]->size()});
 
         // Pre-order with an explicit stack, so messages come out node, left
@@ -303,7 +304,10 @@ private:
             // The loops below stop at a check point with their results
             // unfinished; the node is then left as it was, and the walk
             // stops at its next step.
-            survey_range(source, &range.from, &range.to, &top_, check_);
+            if (surveyed_) // the root, whose top level the reading of the text found
+                surveyed_ = false;
+            else
+                survey_range(source, &range.from, &range.to, &top_, check_);
             if (check_.stopped()) return stopped_in(range, node);
             // A call has its name before its one pair, and no operator
             // byte outside it: no host function's name holds one.
@@ -448,12 +452,11 @@ private:
             f->own || !counted};
         call->data = &data->data;
         // Arguments that are all numbers or names are settled with the call,
-        // and the walk skips its subtree, as it does a split's.
+        // and the walk skips its subtree, as it does a split's. Each plain
+        // one is narrowed to its text without enclosing pairs; one the walk
+        // takes after all is surveyed to the same text.
         bool plain = settles_early_;
-        for (size_t k = 0; k < args.size() && plain; ++k) {
-            Range a = args[k];
-            plain = plain_operand(source, &a.from, &a.to);
-        }
+        for (size_t k = 0; k < args.size() && plain; ++k) plain = plain_operand(source, &args[k].from, &args[k].to);
         TreeNode **link = &call->right;
         for (size_t k = 0; k < args.size(); ++k) {
             check_.pass(2 * kNodeUnits); // a stop is seen at the walk's next step
@@ -464,11 +467,7 @@ private:
             l->left = operand;
             *link = l;
             link = &l->right;
-            if (plain) {
-                Range a = args[k];
-                plain_operand(source, &a.from, &a.to); // the argument without the pairs around it
-                this->operand(data_of(operand), a);
-            }
+            if (plain) this->operand(data_of(operand), args[k]);
         }
         // The leaves take the pieces in text order: the first on top.
         if (plain)
@@ -540,6 +539,7 @@ private:
     // reaches them: no trace, notes or names listed see the leaves in the
     // order the walk reaches them.
     bool settles_early_ = false;
+    bool surveyed_ = false; // top_ holds the given text's top level, not yet used
     Vector<String> &spares_;
     std::pair<String, String> &passes_;
 };

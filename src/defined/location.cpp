@@ -12,21 +12,51 @@
 
 namespace lp {
 
-void SourceText::read(const char *text, size_t length, CheckPoint &check) {
-    drop();
-    text_ = std::string_view(text, length);
-    read_brackets(check);
+namespace {
+
+// Per byte, the rows whose symbol begins with it (a bit per row id), and the
+// row of the one-byte symbol it is, or -1.
+struct FirstBytes {
+    uint16_t rows[256] = {};
+    int8_t single[256];
+    FirstBytes() {
+        for (int8_t &r : single) r = -1;
+        for (const OperationEntry &row : operation) {
+            const auto first = static_cast<unsigned char>(row.name[0]);
+            rows[first] = static_cast<uint16_t>(rows[first] | 1u << row.id);
+            if (row.length == 1) single[first] = static_cast<int8_t>(row.id);
+        }
+    }
+};
+
+const FirstBytes &first_bytes() {
+    static const FirstBytes table; // built after parser_init, which every expansion makes first
+    return table;
 }
+
+// No byte begins a symbol: brackets read without a survey.
+const uint16_t *no_rows() {
+    static const uint16_t none[256] = {};
+    return none;
+}
+
+} // namespace
 
 void SourceText::adopt(String *text, CheckPoint &check) {
     drop();
     own_.swap(*text);
     owns_ = true;
     text_ = own_;
-    read_brackets(check);
+    read_brackets(check, nullptr);
 }
 
-void SourceText::read_brackets(CheckPoint &check) {
+bool SourceText::read_surveyed(const char *text, size_t length, TopLevel *top, CheckPoint &check) {
+    drop();
+    text_ = std::string_view(text, length);
+    return read_brackets(check, top);
+}
+
+bool SourceText::read_brackets(CheckPoint &check, TopLevel *top) {
     const char *text = text_.data();
     const size_t length = text_.size();
     refs = 0;
@@ -35,27 +65,54 @@ void SourceText::read_brackets(CheckPoint &check) {
     closes_.clear();
     Vector<size_t> &open = open_;
     open.clear();
+    if (top != nullptr) {
+        top->opens.clear();
+        top->marks.clear();
+        top->word_marks.clear();
+        top->seen = 0;
+    }
+    // Bytes at depth 0 are told as survey_range tells them; none, with no TOP.
+    const uint16_t *rows = top != nullptr ? first_bytes().rows : no_rows();
+    uint32_t seen = 0;
+    size_t depth = 0; // open.size(), where the loop keeps it
     for (size_t from = 0; from < length; from += kCheckStride) { // a stride of bytes per check point
-        if (from > 0 && check.pass(kCheckStride)) return;
+        if (from > 0 && check.pass(kCheckStride)) return false;
         const size_t to = std::min(length, from + kCheckStride);
         for (size_t p = from; p < to; ++p) {
-            if ((text[p] | 1) != ')') continue; // neither "(" nor ")", which differ in the lowest bit alone
-            if (text[p] == '(') {
+            const auto c = static_cast<unsigned char>(text[p]);
+            if ((c | 1) != ')') { // neither "(" nor ")", which differ in the lowest bit alone
+                if (rows[c] != 0 && depth == 0) {
+                    seen |= rows[c];
+                    if ((rows[c] & kOneByteRows) != 0)
+                        top->marks.push_back(static_cast<int32_t>(p));
+                    else
+                        top->word_marks.push_back(static_cast<int32_t>(p));
+                }
+                continue;
+            }
+            if (c == '(') {
+                if (depth == 0 && top != nullptr) top->opens.push_back(static_cast<int32_t>(p));
                 open.push_back(opens_.size());
                 opens_.push_back(static_cast<int32_t>(p));
                 closes_.push_back(-1);
+                ++depth;
                 continue;
             }
-            if (open.empty()) {
+            if (depth == 0) {
                 balanced_ = false;
-                return;
+                return false;
             }
             closes_[open.back()] = static_cast<int32_t>(p);
             open.pop_back();
+            --depth;
         }
     }
-    balanced_ = open.empty();
+    balanced_ = depth == 0;
     if (open.capacity() > 64) Vector<size_t>().swap(open); // needed while reading only
+    if (top == nullptr || !balanced_) return false;
+    top->seen = seen;
+    // survey_range would first take away a pair enclosing all of it
+    return !(length >= 2 && text[0] == '(' && closes_[0] == static_cast<int32_t>(length - 1));
 }
 
 int32_t SourceText::partner(int32_t position) const {
@@ -104,30 +161,6 @@ void trace_kept(const SourceText &source, const Vector<int32_t> &opens, const Ve
         LP_DIAG(kTraceSearch, "Op is outside brackets\n");
     }
     if (after_last) LP_DIAG(kTraceSearch, "Op is outside brackets\n");
-}
-
-} // namespace
-
-namespace {
-
-// Per byte, the rows whose symbol begins with it (a bit per row id), and the
-// row of the one-byte symbol it is, or -1.
-struct FirstBytes {
-    uint16_t rows[256] = {};
-    int8_t single[256];
-    FirstBytes() {
-        for (int8_t &r : single) r = -1;
-        for (const OperationEntry &row : operation) {
-            const auto first = static_cast<unsigned char>(row.name[0]);
-            rows[first] = static_cast<uint16_t>(rows[first] | 1u << row.id);
-            if (row.length == 1) single[first] = static_cast<int8_t>(row.id);
-        }
-    }
-};
-
-const FirstBytes &first_bytes() {
-    static const FirstBytes table; // built after parser_init, which every expansion makes first
-    return table;
 }
 
 } // namespace

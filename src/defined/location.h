@@ -18,6 +18,8 @@ namespace lp {
 constexpr size_t kSpareTexts = 8;
 constexpr size_t kSpareTextBytes = 1024;
 
+struct TopLevel;
+
 // A text that nodes are cut from, with the closing partner of every "(".
 // Positions are 32-bit: no text longer than kMaxTextBytes is ever made a
 // source. Partners are kept for the opening brackets alone, not per byte: a
@@ -27,11 +29,14 @@ class SourceText {
 public:
     SourceText() = default;
     // Becomes the source of TEXT, read in place (it must outlive the
-    // source), keeping its memory for brackets. Stopped at a check point,
-    // the brackets are read in part: the source is read no further.
-    void read(const char *text, size_t length, CheckPoint &check);
-    // The same for a text the source keeps: *TEXT's bytes are taken, and
-    // *TEXT is left empty.
+    // source), keeping its memory for brackets, and reads in the same pass
+    // the top level of the whole text into *TOP, as survey_range finds it.
+    // True when *TOP holds it: the text was read to its end, balanced, and
+    // no pair encloses all of it. Stopped at a check point, the brackets are
+    // read in part: the source is read no further.
+    bool read_surveyed(const char *text, size_t length, TopLevel *top, CheckPoint &check);
+    // Becomes the source of a text it keeps, its brackets read, with no
+    // survey: *TEXT's bytes are taken, and *TEXT is left empty.
     void adopt(String *text, CheckPoint &check);
     // Lets go of the text now. A kept text's buffer, when small, goes to
     // SPARES (when given and not full) for a later text to be written into.
@@ -60,7 +65,8 @@ public:
     long refs = 0; // pending ranges that still read this text
 
 private:
-    void read_brackets(CheckPoint &check);
+    // Reads the brackets, and with TOP the top level as read_surveyed does.
+    bool read_brackets(CheckPoint &check, TopLevel *top);
 
     std::string_view text_;
     String own_; // the text, when the source keeps it
