@@ -30,45 +30,51 @@ const NodeData *data_of(const TreeNode *node) { return static_cast<const NodeDat
 // jump that depends on the kind.
 struct Shapes {
     enum : uint8_t { LEFT = 1, NO_LEFT = 2, RIGHT = 4, NO_RIGHT = 8, TEXT = 16 };
-    uint8_t forbid[OP_KIND_COUNT];
-    uint8_t need[OP_KIND_COUNT];
+    // Per op, a bit for each of the eight shapes a node can have (a left
+    // child, a right child, a text: bits 0 to 2 of the shape's index), set
+    // when builders make it.
+    uint8_t allowed[OP_KIND_COUNT];
     // A step, a leaf or a kept value per node, and more for && and ||, each
     // of which is a conditional with a constant part and a TRUTH step
     // besides its node (a call's or a ?:'s parts have links, which are no steps).
     uint8_t room[OP_KIND_COUNT];
     Shapes() {
         for (int32_t op = 0; op < OP_KIND_COUNT; ++op) {
-            need[op] = 0;
+            unsigned forbid = 0, need = 0;
             room[op] = op == OP_AND || op == OP_OR ? kRoomOfAndOr : 1;
             switch (op) {
             case OP_OPERAND:
             case OP_NUMBER:
             case OP_NAME:
             case OP_PARAM:
-                forbid[op] = LEFT | RIGHT;
-                need[op] = TEXT;
+                forbid = LEFT | RIGHT;
+                need = TEXT;
                 break;
             case OP_CALL:
             case OP_SELECT:
-            case OP_FUNCTION: forbid[op] = LEFT; break; // the operands hang from argument links
-            case OP_ARG: forbid[op] = NO_LEFT; break;
+            case OP_FUNCTION: forbid = LEFT; break; // the operands hang from argument links
+            case OP_ARG: forbid = NO_LEFT; break;
             case OP_BRANCH:
             case OP_JUMP:
             case OP_JOIN:
             case OP_TRUTH:
-            case OP_SCOPE: forbid[op] = LEFT | NO_LEFT; break; // every node has one or the other
-            default: forbid[op] = kind_of(op).arity == 2 ? NO_LEFT | NO_RIGHT : LEFT | NO_RIGHT;
+            case OP_SCOPE: forbid = LEFT | NO_LEFT; break; // every node has one or the other
+            default: forbid = kind_of(op).arity == 2 ? NO_LEFT | NO_RIGHT : LEFT | NO_RIGHT;
+            }
+            allowed[op] = 0;
+            for (unsigned shape = 0; shape < 8; ++shape) {
+                const unsigned facts = ((shape & 1) != 0 ? LEFT : NO_LEFT) | ((shape & 2) != 0 ? RIGHT : NO_RIGHT) |
+                                       ((shape & 4) != 0 ? TEXT : 0);
+                if ((facts & forbid) == 0 && (facts & need) == need) allowed[op] = static_cast<uint8_t>(allowed[op] | 1u << shape);
             }
         }
     }
     // The room node N needs, or 0 for a shape no builder makes.
     size_t room_of(const TreeNode *n) const {
         const auto *d = static_cast<const NodeData *>(n->data);
-        if (d == nullptr || d->op < 0 || d->op >= OP_KIND_COUNT) return 0;
-        const unsigned facts = (n->left != nullptr ? LEFT : NO_LEFT) | (n->right != nullptr ? RIGHT : NO_RIGHT) |
-                               (d->expr != nullptr ? TEXT : 0);
-        const bool fits = (facts & forbid[d->op]) == 0 && (facts & need[d->op]) == need[d->op];
-        return fits ? room[d->op] : 0;
+        if (d == nullptr || static_cast<uint16_t>(d->op) >= OP_KIND_COUNT) return 0;
+        const unsigned shape = (n->left != nullptr ? 1u : 0u) | (n->right != nullptr ? 2u : 0u) | (d->expr != nullptr ? 4u : 0u);
+        return (allowed[d->op] >> shape & 1u) != 0 ? room[d->op] : 0;
     }
 };
 
@@ -170,7 +176,7 @@ public:
     // checked their shapes, only the room a builder says its nodes need
     // (NodeOrder::room); the walk checks each node's shape.
     Flattener(Program *p, CheckPoint &check, bool check_shapes = false)
-        : p_(p), check_(check), check_shapes_(check_shapes) {}
+        : p_(p), check_(check), shapes_(check_shapes ? &shapes() : nullptr) {}
 
     // False when stopped at a check point, the program unfinished.
     bool run(const TreeNode *root) {
@@ -316,7 +322,7 @@ private:
     static NodeData *record_of(const TreeNode *node) { return static_cast<NodeData *>(node->data); }
     // Whether NODE may be walked: always, after a count that checked it;
     // otherwise when its shape is one a builder makes.
-    bool fits(const TreeNode *node) const { return !check_shapes_ || !impossible(shapes().room_of(node) == 0); }
+    bool fits(const TreeNode *node) const { return shapes_ == nullptr || !impossible(shapes_->room_of(node) == 0); }
 
     // The operands of a call or a function, pushed so that the first in text order is taken first.
     void push_operands(const TreeNode *node) {
@@ -469,7 +475,7 @@ private:
 
     Program *p_;
     CheckPoint &check_;
-    const bool check_shapes_;
+    const Shapes *shapes_; // the table each node is checked against, or null when a count checked them
     SmallStack<Frame> frames_;
     SmallStack<Result> results_;
 };
