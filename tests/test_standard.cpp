@@ -284,6 +284,53 @@ TEST(Standard, ListedNodesMakeTheProgramTheWalkMakes) {
     EXPECT_GT(listed_count, texts.size() / 2); // most texts take the listed path
 }
 
+// A tree of a shape no builder makes, as a builder's fault would leave it,
+// is refused by the walk that checks each node, whether a bound or a count
+// sized the program: never walked into a missing child. Builds with
+// assertions stop at it instead.
+TEST(Standard, ShapesNoBuilderMakesAreRefused) {
+    Standard s;
+    char x[] = "x", one[] = "1";
+    lp::NodeData leaf_x{x, lp::OP_OPERAND, lp::CALCULATE, 0.0f}, leaf_1{one, lp::OP_OPERAND, lp::CALCULATE, 0.0f};
+    lp::NodeData no_text{nullptr, lp::OP_OPERAND, lp::CALCULATE, 0.0f};
+    lp::NodeData add{nullptr, lp::OP_ADD, lp::CALCULATE, 0.0f}, cosine{nullptr, lp::OP_COS, lp::CALCULATE, 0.0f};
+    lp::NodeData unknown{nullptr, 999, lp::CALCULATE, 0.0f};
+    TreeNode a{&leaf_x, nullptr, nullptr}, b{&leaf_1, nullptr, nullptr};
+    struct Case {
+        const char *name;
+        TreeNode bad;
+    };
+    const Case cases[] = {
+        {"an operator without its right operand", TreeNode{&add, &a, nullptr}},
+        {"an operator without operands", TreeNode{&add, nullptr, nullptr}},
+        {"a leaf with a child", TreeNode{&leaf_x, &b, nullptr}},
+        {"a leaf without its text", TreeNode{&no_text, nullptr, nullptr}},
+        {"a function with a left operand", TreeNode{&cosine, &a, &b}},
+        {"no operation", TreeNode{&unknown, &a, &b}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool nested : {false, true}) {
+            lp::NodeData times{nullptr, lp::OP_MUL, lp::CALCULATE, 0.0f};
+            TreeNode bad = c.bad, root{&times, &b, &bad};
+            const TreeNode *tree = nested ? &root : &bad;
+            for (const bool bounded : {false, true}) {
+                lp::NodeOrder order;
+                order.room = bounded ? 16 : 0;
+                lp::CheckPoint check(nullptr);
+                auto build = [&] {
+                    return lp::program_build(tree, &s.p->var_index, s.p->generation, nullptr, check, nullptr, &order);
+                };
+#ifdef NDEBUG
+                EXPECT_EQ(build(), nullptr) << nested << bounded;
+#else
+                EXPECT_DEATH(build(), "a branch no input reaches") << nested << bounded;
+#endif
+            }
+        }
+    }
+}
+
 // The limits bound inlining: depth, count, bytes; the walk shows a call's
 // arguments, then its body, whose parameters are leaves named as they.
 TEST(Standard, UserFunctionsWithinTheLimits) {
