@@ -420,7 +420,11 @@ private:
         while (from < open && is_blank(text[from])) ++from;
         int32_t name_end = open;
         while (name_end > from && is_blank(text[name_end - 1])) --name_end;
-        const HostFunction *f = hosts_->find(text + from, static_cast<size_t>(name_end - from));
+        // No host function has a name of the table's own ('cos(y)' is the
+        // cosine): such a name is not looked up.
+        const auto length = static_cast<size_t>(name_end - from);
+        if (is_function_symbol(text + from, length)) return false;
+        const HostFunction *f = hosts_->find(text + from, length);
         if (f == nullptr) return false;
 
         Vector<Range> &args = pieces_.ranges; // free until the next split

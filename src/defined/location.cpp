@@ -304,6 +304,16 @@ int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, Top
     return -1;
 }
 
+bool is_function_symbol(const char *name, size_t length) {
+    if (length < 2) return false; // every one is longer
+    // The rows whose symbol begins with the name's first byte: one or three.
+    for (uint32_t rows = first_bytes().rows[static_cast<unsigned char>(name[0])] & ~kOneByteRows; rows != 0; rows &= rows - 1) {
+        const OperationEntry &row = operation[__builtin_ctz(rows)];
+        if (row.length == length && same_bytes(row.name + 1, name + 1, static_cast<int32_t>(length) - 1)) return true;
+    }
+    return false;
+}
+
 bool plain_operand(const SourceText &source, int32_t *from, int32_t *to) {
     constexpr int32_t kLongest = 64; // a longer piece is left to the walk, so no piece is read twice at length
     if (*to - *from > kLongest) return false;

@@ -137,6 +137,10 @@ inline bool pieces_are_operands(const TopLevel &top, int32_t id) {
     return id >= 0 && top.opens.empty() && top.seen == 1u << id && ((1u << id) & kOneByteRows) != 0;
 }
 
+// Whether the LENGTH bytes at NAME are the symbol of a function of the
+// table ("cos" … "log10"), a name no host function may have.
+bool is_function_symbol(const char *name, size_t length);
+
 // Whether [*FROM, *TO), a range of a balanced source, is a number or a name
 // once the pairs enclosing all of it are taken away, as survey_range takes
 // them: no bracket and no first byte of a symbol. The range is narrowed
