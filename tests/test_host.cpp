@@ -64,6 +64,23 @@ TEST(Host, RegistrationRules) {
     EXPECT_TRUE(parser_errors(p.get(), &code) == 1 && code == PARSER_ERR_UNKNOWN_FUNCTION);
 }
 
+// A host name that begins as one of the table's functions, or is a
+// longer name holding one, is the host's: only the table's own names are
+// never looked up.
+TEST(Host, NamesLikeTheTablesFunctionsAreTheHosts) {
+    const auto tenfold = [](void *, const float *a, int) { return a[0] * 10.0f; };
+    ParserPtr p(parser_new());
+    for (const char *name : {"log", "co", "ex", "at", "cosh", "log1", "t", "sinx"})
+        ASSERT_EQ(parser_native_func(p.get(), name, 1, tenfold, nullptr, PARSER_NATIVE_PURE), 0) << name;
+    for (const auto &[text, value] : std::vector<std::pair<const char *, float>>{
+             {"log(2)", 20.0f}, {"co(2)", 20.0f}, {"ex(3)", 30.0f}, {"at(1)", 10.0f}, {"cosh(1)", 10.0f},
+             {"log1(4)", 40.0f}, {"t(5)", 50.0f}, {"sinx(6)", 60.0f}, {" log (2) ", 20.0f},
+             {"cos(0)", 1.0f}, {"log10(100)", 2.0f}, {"exp(0)+co(1)", 11.0f}}) {
+        EXPECT_EQ(parser_calc(p.get(), text), value) << text;
+        EXPECT_EQ(parser_errors(p.get(), nullptr), 0) << text;
+    }
+}
+
 // Names alike in their first eight bytes, of lengths around eight, in a
 // table that grows past its first size and loses and replaces entries: each
 // call reaches its own function in both grammars, a removed name none.
