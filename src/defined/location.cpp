@@ -81,7 +81,7 @@ bool SourceText::read_brackets(CheckPoint &check, TopLevel *top) {
         for (size_t p = from; p < to; ++p) {
             const auto c = static_cast<unsigned char>(text[p]);
             if ((c | 1) != ')') { // neither "(" nor ")", which differ in the lowest bit alone
-                if (rows[c] != 0 && depth == 0) {
+                if (rows[c] != 0 && depth == 0 && top != nullptr) {
                     seen |= rows[c];
                     if ((rows[c] & kOneByteRows) != 0)
                         top->marks.push_back(static_cast<int32_t>(p));
