@@ -102,11 +102,17 @@ include(CPack)
 if(NOT LIB_PARSE_PACKAGING)
   set(lib_parse_deb_dir ${PROJECT_BINARY_DIR}/deb)
   cmake_host_system_information(RESULT lib_parse_cores QUERY NUMBER_OF_LOGICAL_CORES)
+  # The packages' release build takes profile feedback where GCC allows it;
+  # a build that turned it off where it is on by default turns it off there.
+  set(lib_parse_deb_profile)
+  if(lib_parse_profile_default AND NOT LIB_PARSE_PROFILE_GUIDED)
+    set(lib_parse_deb_profile -DLIB_PARSE_PROFILE_GUIDED=OFF)
+  endif()
   add_custom_target(deb
     COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${lib_parse_deb_dir} -G ${CMAKE_GENERATOR}
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DLIB_PARSE_PACKAGING=ON
             -DLIB_PARSE_BUILD_TESTS=OFF -DLIB_PARSE_BUILD_BENCH=OFF -DLIB_PARSE_BUILD_FUZZ=OFF
-            -DLIB_PARSE_BUILD_PYTHON=OFF
+            -DLIB_PARSE_BUILD_PYTHON=OFF ${lib_parse_deb_profile}
             -DLIB_PARSE_BUILD_TOOLS=${LIB_PARSE_BUILD_TOOLS} -DLIB_PARSE_JIT=${LIB_PARSE_JIT}
             "-DLIB_PARSE_ASMJIT_SOURCE=${LIB_PARSE_ASMJIT_SOURCE}"
             "-DLIB_PARSE_DEB_MAINTAINER=${LIB_PARSE_DEB_MAINTAINER}"

@@ -18,14 +18,18 @@ set(lib_parse_profiled_targets lib_parse_objects containers diagnostics ${lib_pa
 # GCC finds a function's counts by the name of its file's auxiliary outputs
 # (for a function local to its file, by that name and the function's), which
 # follows the object's path unless given: each source gets one, the same for
-# its twin and its real object. A changed workload compiles both again.
+# its twin and its real object, in a folder of its own (split debug info and
+# stack usage go there too; the real object, compiled last, writes them
+# last). A changed workload compiles both again. The twins copy the targets'
+# settings as they are here: settings added later do not reach them.
+file(MAKE_DIRECTORY ${lib_parse_profile_dir}/names)
 set(lib_parse_training_objects)
 foreach(target IN LISTS lib_parse_profiled_targets)
   get_target_property(sources ${target} SOURCES)
   foreach(source IN LISTS sources)
     string(REPLACE "/" "-" name ${source})
     set_property(SOURCE ${source} APPEND PROPERTY COMPILE_OPTIONS
-      -dumpdir ${lib_parse_profile_dir}/ -dumpbase ${name})
+      -dumpdir ${lib_parse_profile_dir}/names/ -dumpbase ${name})
     set_property(SOURCE ${source} APPEND PROPERTY OBJECT_DEPENDS
       ${PROJECT_SOURCE_DIR}/cmake/profile_workload.cpp ${PROJECT_SOURCE_DIR}/cmake/profile_train.cmake)
   endforeach()
@@ -36,16 +40,16 @@ foreach(target IN LISTS lib_parse_profiled_targets)
       set_property(TARGET ${target}_training PROPERTY ${property} ${value})
     endif()
   endforeach()
-  # Atomic counters: bulk rows may run on several threads.
-  target_compile_options(${target}_training PRIVATE
-    -fprofile-generate=${lib_parse_profile_dir} -fprofile-update=atomic)
+  # Its warnings are those of instrumented code; the real objects give the
+  # source's own.
+  target_compile_options(${target}_training PRIVATE -fprofile-generate=${lib_parse_profile_dir}/counts -w)
   list(APPEND lib_parse_training_objects $<TARGET_OBJECTS:${target}_training>)
 endforeach()
 
 add_executable(lib_parse_profile_workload EXCLUDE_FROM_ALL
   ${PROJECT_SOURCE_DIR}/cmake/profile_workload.cpp ${lib_parse_training_objects} ${lib_parse_asmjit_objects})
 target_include_directories(lib_parse_profile_workload PRIVATE ${PROJECT_SOURCE_DIR}/include)
-target_link_options(lib_parse_profile_workload PRIVATE -fprofile-generate=${lib_parse_profile_dir})
+target_link_options(lib_parse_profile_workload PRIVATE -fprofile-generate=${lib_parse_profile_dir}/counts)
 if(LIB_PARSE_JIT AND NOT LIB_PARSE_ASMJIT_FROM_SOURCE)
   target_link_libraries(lib_parse_profile_workload PRIVATE asmjit::asmjit)
 endif()
@@ -53,7 +57,7 @@ target_link_libraries(lib_parse_profile_workload PRIVATE m ${lib_parse_jit_syste
 
 add_custom_command(
   OUTPUT ${lib_parse_profile_dir}.stamp
-  COMMAND ${CMAKE_COMMAND} -D WORKLOAD=$<TARGET_FILE:lib_parse_profile_workload> -D COUNTS=${lib_parse_profile_dir}
+  COMMAND ${CMAKE_COMMAND} -D WORKLOAD=$<TARGET_FILE:lib_parse_profile_workload> -D COUNTS=${lib_parse_profile_dir}/counts
           -P ${PROJECT_SOURCE_DIR}/cmake/profile_train.cmake
   COMMAND ${CMAKE_COMMAND} -E touch ${lib_parse_profile_dir}.stamp
   DEPENDS lib_parse_profile_workload ${PROJECT_SOURCE_DIR}/cmake/profile_train.cmake
@@ -62,11 +66,11 @@ add_custom_command(
 add_custom_target(lib_parse_profile DEPENDS ${lib_parse_profile_dir}.stamp)
 
 # The objects are compiled after the workload ran: one whose source changed
-# is compiled again only after the workload ran on the changed code. A
-# function the workload never ran is optimised as without counts; the counts
-# of bulk rows on threads may disagree slightly, which GCC evens out.
+# is compiled again only after the workload ran on the changed code (the
+# others keep the layout of the counts they were compiled with, so compare
+# timings of clean builds). A function the workload never ran, such as the
+# spreading of bulk rows over threads, is optimised as without counts.
 foreach(target IN LISTS lib_parse_profiled_targets)
   add_dependencies(${target} lib_parse_profile)
-  target_compile_options(${target} PRIVATE -fprofile-use=${lib_parse_profile_dir}
-    -fprofile-partial-training -fprofile-correction)
+  target_compile_options(${target} PRIVATE -fprofile-use=${lib_parse_profile_dir}/counts -fprofile-partial-training)
 endforeach()
