@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core_test_support.h"
+#include "defined/one_pass.h"
+#include "support/arena.h"
 
 using namespace test;
 
@@ -120,19 +123,34 @@ TEST(Expand, GoldenTraces) {
     }
 }
 
-// The trace changes nothing but the messages: the search for a split runs
-// symbol by symbol when traced, and over the bytes outside pairs once when
-// not. Texts made of the grammar's pieces, brackets unbalanced too, give
-// the same tree, values, states and errors both ways.
+// The trace changes nothing but the messages: traced, every text is built
+// by the walk, searched symbol by symbol; quiet, a short text without calls
+// is read in one pass and any other walked with one search over its top
+// level. Random texts give the same tree, values, states and errors both
+// ways: strings of the grammar's pieces, brackets unbalanced too, and well
+// formed texts (blanks, empty operands, names holding a function's name,
+// functions' calls) with a byte changed in some, which the one pass mostly takes.
 TEST(Expand, TracedAndUntracedBuildTheSameTree) {
-    const char *pieces[] = {"x", "y", "1", "2.5", "+", "-", "*", "/", "^", "%", "(", ")", "cos", "sin", "atan", "tan",
-                            "exp", "logn", "log2", "log10", "f(", "g(", ",", " ", "lt(", "if("};
+    const char *pieces[] = {"x", "y", "1", "2.5", "+", "-", "*", "/", "^", "%", "(", ")", "cos", "sin",
+                            "atan", "tan", "exp", "logn", "log2", "log10", "f(", "g(", ",", " ", "lt(", "if("};
+    const char *operands[] = {"x", "y", "1", "2.5", "1e-3", "e", "", " y", "x ", "cost", "\t1"};
+    const char *operators[] = {"+", "-", "*", "/", "^", "%", " + ", "- "};
+    const char *functions[] = {"cos", "sin", "atan", "tan", "exp", "logn", "log2", "log10", " sin", "f", "lt"};
     uint64_t state = 0x9e3779b97f4a7c15u;
     auto next = [&state](uint64_t n) {
         state ^= state << 13;
         state ^= state >> 7;
         state ^= state << 17;
         return state % n;
+    };
+    auto pick = [&next](const auto &list) { return std::string(list[next(std::size(list))]); };
+    std::function<std::string(int)> formed = [&](int depth) -> std::string {
+        switch (depth == 0 ? 0 : next(6)) {
+        case 0: return pick(operands);
+        case 1: return "(" + formed(depth - 1) + ")";
+        case 2: return pick(functions) + "(" + formed(depth - 1) + ")";
+        default: return formed(depth - 1) + pick(operators) + formed(depth - 1);
+        }
     };
     struct Result {
         float value;
@@ -150,14 +168,42 @@ TEST(Expand, TracedAndUntracedBuildTheSameTree) {
         Result r{parser_calc(p.get(), text.c_str()), walk(p.get()), capture.codes};
         return r;
     };
-    for (int n = 0; n < 3000; ++n) {
+    for (int n = 0; n < 6000; ++n) {
         std::string text;
-        for (uint64_t k = 1 + next(16); k > 0; --k) text += pieces[next(std::size(pieces))];
+        if (n % 2 == 0) {
+            for (uint64_t k = 1 + next(16); k > 0; --k) text += pick(pieces);
+        } else {
+            text = formed(1 + static_cast<int>(next(5)));
+            if (next(4) == 0) text[next(text.size() + 1) % (text.size() + 1)] = pick(pieces)[0]; // the NUL past the end too
+            text = text.c_str();
+        }
         const Result quiet = build(text, 0), traced = build(text, 8);
         EXPECT_EQ(bits(quiet.value), bits(traced.value)) << text;
         EXPECT_EQ(quiet.tree, traced.tree) << text;
         EXPECT_EQ(quiet.codes, traced.codes) << text;
     }
+}
+
+// The one pass takes the texts it is for, and leaves to the walk every text
+// whose reading needs more than it knows: calls, substitution, the errors
+// the walk reports, names of functions read inside operands, long texts.
+TEST(Expand, OnePassTakesPlainTextsAlone) {
+    lp::parser_init();
+    lp::Arena arena;
+    lp::Vector<int32_t> partners, positions;
+    lp::Pieces pieces;
+    lp::CheckPoint check(nullptr);
+    auto taken = [&](const std::string &text) {
+        return lp::read_in_one_pass(&arena, text.data(), text.size(), &partners, &positions, &pieces, check) != nullptr;
+    };
+    for (const char *text : {"2*(x+1)-cos(y)", "x", "", "-x", "a-b-c-d-e", "a^b^c", "((x))", "( x )+ y", "1e-3*e",
+                             "log10(x)^2", " atan((1))", "cos(sin(x))/tan(y)%2"})
+        EXPECT_TRUE(taken(text)) << text;
+    for (const char *text : {"f(2)", "clamp(x,0,1)", "lt(x)", "x+", "(x+1)*", "(x", "x)", ")(", "cosy", "xcos", "2cos(x)",
+                             "cos (x)", "cos(x) ", "cos(x)y", "(x)(y)", "2 * (3+1)"})
+        EXPECT_FALSE(taken(text)) << text;
+    EXPECT_TRUE(taken(std::string(lp::kOnePassBytes / 2, '(') + std::string(lp::kOnePassBytes / 2, ')')));
+    EXPECT_FALSE(taken(std::string(lp::kOnePassBytes / 2 + 1, '(') + std::string(lp::kOnePassBytes / 2 + 1, ')')));
 }
 
 // Deep and long inputs build, evaluate, walk and release without exhausting

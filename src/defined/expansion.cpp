@@ -19,6 +19,7 @@
 
 #include "containers/memory.h"
 #include "defined/location.h"
+#include "defined/one_pass.h"
 #include "defined/substitute.h"
 #include "defined/subtree.h"
 #include "defined/trap_notes.h"
@@ -72,6 +73,7 @@ struct ExpandScratch {
     TopLevel top;
     Vector<int32_t> positions;
     Pieces pieces;
+    Vector<int32_t> partners; // of a text read in one pass: never more than kOnePassBytes, kept whole
     Vector<String> spare_texts;         // buffers for substituted texts (kSpareTexts)
     std::pair<String, String> passes;   // the passes of substitution over a body
 
@@ -248,17 +250,19 @@ private:
         if (range.source != 0) source.trim(16);
     }
 
+    // A split settles the pieces it lays out itself, which were never on the stack.
+    void operand(TreeNode *node, Range piece) override { give_text(data_of(node), piece); }
+
     // Gives the leaf the text of PIECE, a copy in the arena: the piece may
-    // be of a substituted text, released before the tree. A split calls it
-    // for the pieces it settles itself, which were never on the stack.
-    void operand(NodeData *data, Range piece) override {
+    // be of a substituted text, released before the tree.
+    void give_text(NodeData *data, Range piece) {
         data->expr = arena_->copy(sources_[piece.source]->data() + piece.from, static_cast<size_t>(piece.to - piece.from));
         if (names_ != nullptr) names_->leaf(data->expr, place_of(piece));
     }
 
     // The same for a range the stack held, which then goes.
     void settle(NodeData *data, Range range) {
-        operand(data, range);
+        give_text(data, range);
         release(range);
     }
 
@@ -471,7 +475,7 @@ private:
             l->left = operand;
             *link = l;
             link = &l->right;
-            if (plain) this->operand(data_of(operand), args[k]);
+            if (plain) give_text(data_of(operand), args[k]);
         }
         // The leaves take the pieces in text order: the first on top.
         if (plain)
@@ -563,7 +567,15 @@ TreeNode *expand_text(Arena *arena, ExpandScratch *scratch, const char *text, si
     parser_init(); // the search and the expanders read the operation table
     if (scratch == nullptr) { // a build aside, with memory of its own
         ExpandScratch local;
-        return Expansion(&local, funcs, hosts, limits, watch, arena).run(text, length);
+        return expand_text(arena, &local, text, length, funcs, hosts, limits, watch);
+    }
+    // A short text with nothing to substitute, trace or note, most texts,
+    // is read in one pass; any other the walk reads.
+    if (length <= kOnePassBytes && watch.notes == nullptr && watch.names == nullptr && !tracing(kTraceSearch)) {
+        CheckPoint unstoppable(nullptr);
+        TreeNode *root = read_in_one_pass(arena, text, length, &scratch->partners, &scratch->positions,
+                                          &scratch->pieces, watch.check != nullptr ? *watch.check : unstoppable);
+        if (root != nullptr) return root;
     }
     TreeNode *root = Expansion(scratch, funcs, hosts, limits, watch, arena).run(text, length);
     scratch->trim();

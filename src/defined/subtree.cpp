@@ -159,7 +159,7 @@ void hand_operands(const OperationEntry &row, Range range, const Vector<int32_t>
             k = j < on_last_level ? last_level - 1 + j : m - 1 + (j - on_last_level);
         const int32_t from = j == 0 ? range.from : positions[j - 1] + static_cast<int32_t>(row.length);
         const int32_t to = j + 1 < m ? positions[j] : range.to;
-        pieces->sink->operand(static_cast<NodeData *>(nodes[k].data), Range{range.source, from, to});
+        pieces->sink->operand(&nodes[k], Range{range.source, from, to});
     }
 }
 

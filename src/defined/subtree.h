@@ -30,11 +30,11 @@ inline Span place_in_text(const Vector<Span> &origins, Range range) {
     return origins[range.source];
 }
 
-// Takes the operand pieces of a split that need no expansion of their own
-// (numbers and names), one by one in text order, as the split lays them out.
+// Takes the operand pieces of a split, one by one in text order, as the
+// split lays them out: NODE is the operand node laid out for PIECE.
 class OperandSink {
 public:
-    virtual void operand(NodeData *data, Range piece) = 0;
+    virtual void operand(TreeNode *node, Range piece) = 0;
 
 protected:
     ~OperandSink() = default;
@@ -53,7 +53,7 @@ struct Pieces {
     bool traced = false;      // the records made are traced (read once per expansion)
     Arena *arena = nullptr;   // where the nodes and records come from
     CheckPoint *check = nullptr; // the expansion's: a split of a long text passes check points
-    OperandSink *sink = nullptr; // not null: a chain's pieces are operands, handed to it
+    OperandSink *sink = nullptr; // not null: the pieces are handed to it, not kept
 };
 
 // Cuts RANGE of the source TEXT at POSITIONS, the occurrences of operation ID,

@@ -1,0 +1,216 @@
+// one_pass.cpp - the walk's tree of a short plain text, read without its sources and stack of ranges.
+//
+// Most texts are operands, the six operators, brackets and calls of the
+// table's functions: they need nothing the walk keeps for substitution,
+// traces and notes. Their brackets are matched in one scan; each node's
+// range is then stripped of enclosing pairs, its top level read once, and
+// the range split as the walk splits it: at every occurrence of the first
+// one-byte symbol in table order, or as a function's call, or taken as a
+// leaf. Whatever else a range holds (a host or user call, a trailing
+// operator, a function's name inside an operand) gives the text back to the
+// walk, which reads every text.
+#include "defined/one_pass.h"
+
+#include <cstring>
+#include <new>
+
+#include "defined/location.h"
+#include "support/arena.h"
+#include "support/small_stack.h"
+#include "tree/operation_table.h"
+
+namespace lp {
+
+namespace {
+
+// A node still to be filled with the tree of [from, to).
+struct Item {
+    TreeNode *node;
+    int32_t from, to;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+class OnePass final : private OperandSink {
+public:
+    OnePass(Arena *arena, const char *text, int32_t length, Vector<int32_t> *partners, Vector<int32_t> *positions,
+            Pieces *pieces, CheckPoint &check)
+        : arena_(arena), text_(text), length_(length), partners_(*partners), positions_(*positions),
+          pieces_(*pieces), check_(check), bytes_(first_bytes()) {}
+
+    TreeNode *run() {
+        if (!match_brackets()) return nullptr;
+        TreeNode *root = arena_->node();
+        items_.push(Item{root, 0, length_});
+        while (!items_.empty()) {
+            if (check_.pass(kNodeUnits)) return nullptr;
+            if (!fill(items_.pop())) return nullptr;
+        }
+        return root;
+    }
+
+private:
+    // Gives each "(" its partner's position. False for an unbalanced text,
+    // and for one with a call the walk must read: a "," or a "(" after a
+    // byte of an operand that does not end a function's name.
+    bool match_brackets() {
+        if (partners_.size() < static_cast<size_t>(length_)) partners_.resize(static_cast<size_t>(length_));
+        int32_t open = -1; // the innermost "(" not closed; until closed, each holds the one around it
+        for (int32_t p = 0; p < length_; ++p) {
+            const char c = text_[p];
+            if (c == '(') {
+                if (p > 0 && text_[p - 1] != '(' && bytes_.single[static_cast<unsigned char>(text_[p - 1])] < 0 &&
+                    !function_ends_at(p))
+                    return false;
+                partners_[p] = open;
+                open = p;
+            } else if (c == ')') {
+                if (open < 0) return false;
+                const int32_t outer = partners_[open];
+                partners_[open] = p;
+                open = outer;
+            } else if (c == ',') {
+                return false;
+            }
+        }
+        return open < 0;
+    }
+
+    bool function_ends_at(int32_t p) const {
+        for (int32_t id = 0; id < OP_COUNT; ++id) {
+            const OperationEntry &row = operation[id];
+            const auto length = static_cast<int32_t>(row.length);
+            if (length > 1 && p >= length && std::memcmp(text_ + p - length, row.name, row.length) == 0) return true;
+        }
+        return false;
+    }
+
+    // Fills ITEM's node as the walk expands its range; false where the walk must.
+    bool fill(Item item) {
+        const char *t = text_;
+        int32_t a = item.from, b = item.to;
+        while (b - a >= 2 && t[a] == '(' && t[b - 1] == ')' && partners_[a] == b - 1) {
+            ++a;
+            --b;
+        }
+        int32_t first = OP_COUNT; // the first one-byte symbol's row outside pairs
+        bool pairs = false, letters = false;
+        for (int32_t q = a; q < b; ++q) {
+            const auto c = static_cast<unsigned char>(t[q]);
+            if (c == '(') {
+                pairs = true;
+                q = partners_[q];
+                continue;
+            }
+            const int32_t row = bytes_.single[c];
+            if (row >= 0)
+                first = row < first ? row : first;
+            else
+                letters = letters || bytes_.rows[c] != 0; // the first byte of a function's name
+        }
+        if (first < OP_COUNT) return split(item.node, a, b, first);
+        if (pairs) return call(item.node, a, b);
+        if (letters && holds_function_name(a, b)) return false; // 'cosy' is cos(y)
+        leaf(item.node, a, b);
+        return true;
+    }
+
+    // Splits [A, B) at every occurrence of ID's symbol outside pairs.
+    bool split(TreeNode *node, int32_t a, int32_t b, int32_t id) {
+        const char symbol = operation[id].name[0];
+        if (text_[b - 1] == symbol) return false; // a trailing operator, which the walk reports
+        positions_.clear();
+        for (int32_t q = a; q < b; ++q) {
+            if (text_[q] == '(')
+                q = partners_[q];
+            else if (text_[q] == symbol)
+                positions_.push_back(q);
+        }
+        if (positions_.size() == 1) { // two operands: every layout makes the same three nodes
+            const int32_t p = positions_[0];
+            TreeNode *operands = arena_->nodes(2);
+            operands[0] = operands[1] = TreeNode{nullptr, nullptr, nullptr};
+            *node = TreeNode{operator_record(id), &operands[0], &operands[1]};
+            items_.push(Item{&operands[1], p + 1, b});
+            items_.push(Item{&operands[0], a, p});
+            return true;
+        }
+        pieces_.sink = this;
+        TreeNode *root = split_range(text_, Range{0, a, b}, id, positions_, &pieces_);
+        if (root == nullptr || check_.stopped()) return false;
+        *node = *root;
+        return true;
+    }
+
+    // A chain's operand node and its piece, handed over by split_range.
+    void operand(TreeNode *node, Range piece) override { items_.push(Item{node, piece.from, piece.to}); }
+
+    // [A, B) holds pairs and no operator: taken when it is a function's call
+    // as the walk reads it, blanks and the function's name right before a
+    // pair that ends the range.
+    bool call(TreeNode *node, int32_t a, int32_t b) {
+        int32_t s = a;
+        while (is_blank(text_[s])) ++s; // a pair follows
+        for (uint32_t rows = bytes_.rows[static_cast<unsigned char>(text_[s])] & ~kOneByteRows; rows != 0;
+             rows &= rows - 1) {
+            const OperationEntry &row = operation[__builtin_ctz(rows)];
+            const int32_t open = s + static_cast<int32_t>(row.length);
+            if (open >= b || std::memcmp(text_ + s, row.name, row.length) != 0) continue;
+            if (text_[open] != '(' || partners_[open] != b - 1) return false;
+            TreeNode *operand = arena_->node();
+            *node = TreeNode{operator_record(row.id), nullptr, operand};
+            items_.push(Item{operand, open, b});
+            return true;
+        }
+        return false;
+    }
+
+    // Whether a function's name stands in [A, B), which has no pairs.
+    bool holds_function_name(int32_t a, int32_t b) const {
+        for (int32_t q = a; q < b; ++q)
+            for (uint32_t rows = bytes_.rows[static_cast<unsigned char>(text_[q])] & ~kOneByteRows; rows != 0;
+                 rows &= rows - 1) {
+                const OperationEntry &row = operation[__builtin_ctz(rows)];
+                if (b - q >= static_cast<int32_t>(row.length) && std::memcmp(text_ + q, row.name, row.length) == 0)
+                    return true;
+            }
+        return false;
+    }
+
+    // The walk's records: an operator's text is its row's symbol, a leaf's a
+    // copy of its piece. A chain's operand node has its record already.
+    NodeData *operator_record(int32_t id) {
+        return new (arena_->allocate(sizeof(NodeData)))
+            NodeData{const_cast<char *>(operation[id].name), static_cast<int16_t>(id), CALCULATE, 0.0f};
+    }
+    void leaf(TreeNode *node, int32_t a, int32_t b) {
+        char *expr = arena_->copy(text_ + a, static_cast<size_t>(b - a));
+        if (node->data != nullptr)
+            static_cast<NodeData *>(node->data)->expr = expr;
+        else
+            node->data = new (arena_->allocate(sizeof(NodeData))) NodeData{expr, OP_OPERAND, EXPAND, 0.0f};
+    }
+
+    Arena *arena_;
+    const char *text_;
+    const int32_t length_;
+    Vector<int32_t> &partners_; // per "(", the position of its ")"
+    Vector<int32_t> &positions_;
+    Pieces &pieces_;
+    CheckPoint &check_;
+    const FirstBytes &bytes_;
+    SmallStack<Item> items_;
+};
+
+} // namespace
+
+TreeNode *read_in_one_pass(Arena *arena, const char *text, size_t length, Vector<int32_t> *partners,
+                           Vector<int32_t> *positions, Pieces *pieces, CheckPoint &check) {
+    if (length > kOnePassBytes || check.pass(length)) return nullptr;
+    pieces->arena = arena;
+    pieces->check = &check;
+    pieces->traced = false;
+    return OnePass(arena, text, static_cast<int32_t>(length), partners, positions, pieces, check).run();
+}
+
+} // namespace lp
