@@ -11,7 +11,6 @@
 // walk, which reads every text.
 #include "defined/one_pass.h"
 
-#include <cstring>
 #include <new>
 
 #include "defined/location.h"
@@ -30,6 +29,30 @@ struct Item {
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Whether the N bytes at A and B are the same: a function's name, which a
+// loop compares sooner than a call to memcmp.
+bool same_bytes(const char *a, const char *b, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Per byte, the functions whose name ends with it (a bit per row id).
+struct LastBytes {
+    uint16_t rows[256] = {};
+    LastBytes() {
+        for (const OperationEntry &row : operation) {
+            const auto last = static_cast<unsigned char>(row.name[row.length - 1]);
+            if (row.length > 1) rows[last] = static_cast<uint16_t>(rows[last] | 1u << row.id);
+        }
+    }
+};
+
+const LastBytes &last_bytes() {
+    static const LastBytes table; // built after parser_init, which every expansion makes first
+    return table;
+}
 
 class OnePass final : private OperandSink {
 public:
@@ -77,10 +100,10 @@ private:
     }
 
     bool function_ends_at(int32_t p) const {
-        for (int32_t id = 0; id < OP_COUNT; ++id) {
-            const OperationEntry &row = operation[id];
+        for (uint32_t rows = last_bytes().rows[static_cast<unsigned char>(text_[p - 1])]; rows != 0; rows &= rows - 1) {
+            const OperationEntry &row = operation[__builtin_ctz(rows)];
             const auto length = static_cast<int32_t>(row.length);
-            if (length > 1 && p >= length && std::memcmp(text_ + p - length, row.name, row.length) == 0) return true;
+            if (p >= length && same_bytes(text_ + p - length, row.name, length)) return true;
         }
         return false;
     }
@@ -155,7 +178,7 @@ private:
              rows &= rows - 1) {
             const OperationEntry &row = operation[__builtin_ctz(rows)];
             const int32_t open = s + static_cast<int32_t>(row.length);
-            if (open >= b || std::memcmp(text_ + s, row.name, row.length) != 0) continue;
+            if (open >= b || !same_bytes(text_ + s, row.name, static_cast<int32_t>(row.length))) continue;
             if (text_[open] != '(' || partners_[open] != b - 1) return false;
             TreeNode *operand = arena_->node();
             *node = TreeNode{operator_record(row.id), nullptr, operand};
@@ -171,7 +194,7 @@ private:
             for (uint32_t rows = bytes_.rows[static_cast<unsigned char>(text_[q])] & ~kOneByteRows; rows != 0;
                  rows &= rows - 1) {
                 const OperationEntry &row = operation[__builtin_ctz(rows)];
-                if (b - q >= static_cast<int32_t>(row.length) && std::memcmp(text_ + q, row.name, row.length) == 0)
+                if (b - q >= static_cast<int32_t>(row.length) && same_bytes(text_ + q, row.name, static_cast<int32_t>(row.length)))
                     return true;
             }
         return false;
