@@ -12,21 +12,27 @@
 
 namespace lp {
 
-FirstBytes::FirstBytes() {
-    for (int8_t &r : single) r = -1;
-    for (const OperationEntry &row : operation) {
-        const auto first = static_cast<unsigned char>(row.name[0]);
-        rows[first] = static_cast<uint16_t>(rows[first] | 1u << row.id);
-        if (row.length == 1) single[first] = static_cast<int8_t>(row.id);
+namespace {
+
+// Per byte, the rows whose symbol begins with it (a bit per row id), and the
+// row of the one-byte symbol it is, or -1.
+struct FirstBytes {
+    uint16_t rows[256] = {};
+    int8_t single[256];
+    FirstBytes() {
+        for (int8_t &r : single) r = -1;
+        for (const OperationEntry &row : operation) {
+            const auto first = static_cast<unsigned char>(row.name[0]);
+            rows[first] = static_cast<uint16_t>(rows[first] | 1u << row.id);
+            if (row.length == 1) single[first] = static_cast<int8_t>(row.id);
+        }
     }
-}
+};
 
 const FirstBytes &first_bytes() {
     static const FirstBytes table; // built after parser_init, which every expansion makes first
     return table;
 }
-
-namespace {
 
 // No byte begins a symbol: brackets read without a survey.
 const uint16_t *no_rows() {

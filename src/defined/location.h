@@ -83,15 +83,6 @@ private:
 // The rows of the one-byte symbols, "+" to "%".
 constexpr uint32_t kOneByteRows = 1u << OP_ADD | 1u << OP_SUB | 1u << OP_POW | 1u << OP_MUL | 1u << OP_DIV | 1u << OP_MOD;
 
-// Per byte, the rows whose symbol begins with it (a bit per row id), and the
-// row of the one-byte symbol it is, or -1.
-struct FirstBytes {
-    uint16_t rows[256] = {};
-    int8_t single[256];
-    FirstBytes();
-};
-const FirstBytes &first_bytes();
-
 // What one pass over the top level of a range finds.
 struct TopLevel {
     Vector<int32_t> opens; // the opening positions of its top-level pairs

@@ -38,19 +38,26 @@ bool same_bytes(const char *a, const char *b, int32_t n) {
     return true;
 }
 
-// Per byte, the functions whose name ends with it (a bit per row id).
-struct LastBytes {
-    uint16_t rows[256] = {};
-    LastBytes() {
+// Per byte, the rows whose symbol begins with it and those whose name of
+// more than one byte ends with it, a bit per row id; "(" begins none and is
+// told by a bit of its own.
+constexpr uint32_t kOpen = 1u << 15;
+static_assert(OP_COUNT < 15, "a row's bit stays below the bracket's");
+struct SymbolBytes {
+    uint16_t first[256] = {};
+    uint16_t last[256] = {};
+    SymbolBytes() {
         for (const OperationEntry &row : operation) {
-            const auto last = static_cast<unsigned char>(row.name[row.length - 1]);
-            if (row.length > 1) rows[last] = static_cast<uint16_t>(rows[last] | 1u << row.id);
+            const auto a = static_cast<unsigned char>(row.name[0]), z = static_cast<unsigned char>(row.name[row.length - 1]);
+            first[a] = static_cast<uint16_t>(first[a] | 1u << row.id);
+            if (row.length > 1) last[z] = static_cast<uint16_t>(last[z] | 1u << row.id);
         }
+        first[static_cast<unsigned char>('(')] = kOpen;
     }
 };
 
-const LastBytes &last_bytes() {
-    static const LastBytes table; // built after parser_init, which every expansion makes first
+const SymbolBytes &symbol_bytes() {
+    static const SymbolBytes table; // built after parser_init, which every expansion makes first
     return table;
 }
 
@@ -59,7 +66,7 @@ public:
     OnePass(Arena *arena, const char *text, int32_t length, Vector<int32_t> *partners, Vector<int32_t> *positions,
             Pieces *pieces, CheckPoint &check)
         : arena_(arena), text_(text), length_(length), partners_(*partners), positions_(*positions),
-          pieces_(*pieces), check_(check), bytes_(first_bytes()) {}
+          pieces_(*pieces), check_(check), bytes_(symbol_bytes()) {}
 
     TreeNode *run() {
         if (!match_brackets()) return nullptr;
@@ -82,7 +89,7 @@ private:
         for (int32_t p = 0; p < length_; ++p) {
             const char c = text_[p];
             if (c == '(') {
-                if (p > 0 && text_[p - 1] != '(' && bytes_.single[static_cast<unsigned char>(text_[p - 1])] < 0 &&
+                if (p > 0 && (bytes_.first[static_cast<unsigned char>(text_[p - 1])] & (kOneByteRows | kOpen)) == 0 &&
                     !function_ends_at(p))
                     return false;
                 partners_[p] = open;
@@ -100,7 +107,7 @@ private:
     }
 
     bool function_ends_at(int32_t p) const {
-        for (uint32_t rows = last_bytes().rows[static_cast<unsigned char>(text_[p - 1])]; rows != 0; rows &= rows - 1) {
+        for (uint32_t rows = bytes_.last[static_cast<unsigned char>(text_[p - 1])]; rows != 0; rows &= rows - 1) {
             const OperationEntry &row = operation[__builtin_ctz(rows)];
             const auto length = static_cast<int32_t>(row.length);
             if (p >= length && same_bytes(text_ + p - length, row.name, length)) return true;
@@ -116,38 +123,38 @@ private:
             ++a;
             --b;
         }
-        int32_t first = OP_COUNT; // the first one-byte symbol's row outside pairs
-        bool pairs = false, letters = false;
+        // The top level: the rows whose symbol's first byte stands outside
+        // pairs, and where the one-byte symbols stand.
+        uint32_t seen = 0;
+        positions_.clear();
         for (int32_t q = a; q < b; ++q) {
-            const auto c = static_cast<unsigned char>(t[q]);
-            if (c == '(') {
-                pairs = true;
+            const uint32_t rows = bytes_.first[static_cast<unsigned char>(t[q])];
+            if (rows == 0) continue; // most bytes
+            if (rows == kOpen) {
                 q = partners_[q];
-                continue;
+            } else {
+                if ((rows & kOneByteRows) != 0) positions_.push_back(q);
             }
-            const int32_t row = bytes_.single[c];
-            if (row >= 0)
-                first = row < first ? row : first;
-            else
-                letters = letters || bytes_.rows[c] != 0; // the first byte of a function's name
+            seen |= rows;
         }
-        if (first < OP_COUNT) return split(item.node, a, b, first);
-        if (pairs) return call(item.node, a, b);
-        if (letters && holds_function_name(a, b)) return false; // 'cosy' is cos(y)
+        const uint32_t symbols = seen & kOneByteRows;
+        if (symbols != 0) return split(item.node, a, b, __builtin_ctz(symbols), (symbols & (symbols - 1)) != 0);
+        if ((seen & kOpen) != 0) return call(item.node, a, b);
+        if (seen != 0 && holds_function_name(a, b)) return false; // 'cosy' is cos(y)
         leaf(item.node, a, b);
         return true;
     }
 
-    // Splits [A, B) at every occurrence of ID's symbol outside pairs.
-    bool split(TreeNode *node, int32_t a, int32_t b, int32_t id) {
+    // Splits [A, B) at every occurrence of ID's symbol outside pairs: the
+    // positions found, less those of other symbols when MIXED.
+    bool split(TreeNode *node, int32_t a, int32_t b, int32_t id, bool mixed) {
         const char symbol = operation[id].name[0];
         if (text_[b - 1] == symbol) return false; // a trailing operator, which the walk reports
-        positions_.clear();
-        for (int32_t q = a; q < b; ++q) {
-            if (text_[q] == '(')
-                q = partners_[q];
-            else if (text_[q] == symbol)
-                positions_.push_back(q);
+        if (mixed) {
+            size_t kept = 0;
+            for (const int32_t q : positions_)
+                if (text_[q] == symbol) positions_[kept++] = q;
+            positions_.resize(kept);
         }
         if (positions_.size() == 1) { // two operands: every layout makes the same three nodes
             const int32_t p = positions_[0];
@@ -174,7 +181,7 @@ private:
     bool call(TreeNode *node, int32_t a, int32_t b) {
         int32_t s = a;
         while (is_blank(text_[s])) ++s; // a pair follows
-        for (uint32_t rows = bytes_.rows[static_cast<unsigned char>(text_[s])] & ~kOneByteRows; rows != 0;
+        for (uint32_t rows = bytes_.first[static_cast<unsigned char>(text_[s])] & ~(kOneByteRows | kOpen); rows != 0;
              rows &= rows - 1) {
             const OperationEntry &row = operation[__builtin_ctz(rows)];
             const int32_t open = s + static_cast<int32_t>(row.length);
@@ -191,7 +198,7 @@ private:
     // Whether a function's name stands in [A, B), which has no pairs.
     bool holds_function_name(int32_t a, int32_t b) const {
         for (int32_t q = a; q < b; ++q)
-            for (uint32_t rows = bytes_.rows[static_cast<unsigned char>(text_[q])] & ~kOneByteRows; rows != 0;
+            for (uint32_t rows = bytes_.first[static_cast<unsigned char>(text_[q])] & ~kOneByteRows; rows != 0;
                  rows &= rows - 1) {
                 const OperationEntry &row = operation[__builtin_ctz(rows)];
                 if (b - q >= static_cast<int32_t>(row.length) && same_bytes(text_ + q, row.name, static_cast<int32_t>(row.length)))
@@ -221,7 +228,7 @@ private:
     Vector<int32_t> &positions_;
     Pieces &pieces_;
     CheckPoint &check_;
-    const FirstBytes &bytes_;
+    const SymbolBytes &bytes_;
     SmallStack<Item> items_;
 };
 
