@@ -2,7 +2,8 @@
 //
 // Each input is calculated three times: quietly on a fresh handle, again on
 // the same handle (the cached tree), and on a second handle with every
-// diagnostic emitted, which takes the traced operator search. All three must
+// diagnostic emitted, which takes the walk and its traced operator search
+// where the quiet build may read a short text in one pass. All three must
 // agree bit for bit, and so must the error counts. Then in the standard
 // grammar: twice alike, NaN whenever an error was reported, and every error
 // among the notes of a check.
