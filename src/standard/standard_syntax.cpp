@@ -235,7 +235,9 @@ private:
         const std::string_view name(f.text + t.offset, t.length);
         TreeNode *n = arena_->node();
         const Param *first = params_.begin() + f.param_from, *last = params_.begin() + f.param_to;
-        const Param *p = std::lower_bound(first, last, name, [](const Param &a, std::string_view b) { return a.name < b; });
+        const Param *p = first == last ? last // outside a body, most often
+                                       : std::lower_bound(first, last, name,
+                                                          [](const Param &a, std::string_view b) { return a.name < b; });
         if (p != last && p->name == name) {
             n->data = new (arena_->allocate(sizeof(ParamData)))
                 ParamData{NodeData{arena_->copy(name.data(), name.size()), OP_PARAM, EXPAND, 0.0f}, f.call, p->index};
