@@ -73,7 +73,7 @@ struct ExpandScratch {
     TopLevel top;
     Vector<int32_t> positions;
     Pieces pieces;
-    Vector<int32_t> partners; // of a text read in one pass: never more than kOnePassBytes, kept whole
+    Vector<int32_t> partners; // of a text read in one pass: at most kOnePassBytes, kept whole (as are its positions)
     Vector<String> spare_texts;         // buffers for substituted texts (kSpareTexts)
     std::pair<String, String> passes;   // the passes of substitution over a body
 

@@ -240,7 +240,10 @@ TreeNode *read_in_one_pass(Arena *arena, const char *text, size_t length, Vector
     pieces->arena = arena;
     pieces->check = &check;
     pieces->traced = false;
-    return OnePass(arena, text, static_cast<int32_t>(length), partners, positions, pieces, check).run();
+    TreeNode *root = OnePass(arena, text, static_cast<int32_t>(length), partners, positions, pieces, check).run();
+    pieces->sink = nullptr; // neither the reading nor the check point outlives this call
+    pieces->check = nullptr;
+    return root;
 }
 
 } // namespace lp
