@@ -157,13 +157,17 @@ TEST(Expand, TracedAndUntracedBuildTheSameTree) {
         std::vector<Visit> tree;
         std::vector<int> codes;
     };
-    auto build = [](const std::string &text, int level) {
+    auto handle = [] {
         ParserPtr p(parser_new());
         parser_math(p.get());
         parser_var(p.get(), "x", 3);
         parser_var(p.get(), "y", 0.5f);
         parser_func(p.get(), "f(a)", "a*2-1");
         parser_func(p.get(), "g(a,b)", "(a+b)^2");
+        return p;
+    };
+    auto build = [&handle](const std::string &text, int level) {
+        ParserPtr p = handle();
         Capture capture(level);
         Result r{parser_calc(p.get(), text.c_str()), walk(p.get()), capture.codes};
         return r;
@@ -175,12 +179,7 @@ TEST(Expand, TracedAndUntracedBuildTheSameTree) {
                            "\xc3\xa9+1", "\r\nx\r*\ny", " atan( (y) )", "log10((x))^2", "x^-y%-2", "--x", "()", "(())-1"};
     // One handle reads every text after the others, so that what the walk
     // and the one pass keep between texts meets every kind of text.
-    ParserPtr shared(parser_new());
-    parser_math(shared.get());
-    parser_var(shared.get(), "x", 3);
-    parser_var(shared.get(), "y", 0.5f);
-    parser_func(shared.get(), "f(a)", "a*2-1");
-    parser_func(shared.get(), "g(a,b)", "(a+b)^2");
+    ParserPtr shared = handle();
     for (size_t n = 0; n < 6000 + std::size(fixed); ++n) {
         std::string text;
         if (n >= 6000) {

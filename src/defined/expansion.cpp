@@ -50,9 +50,6 @@ struct Budget {
     size_t growth = 0; // bytes substitution has added to the tree's texts
 };
 
-// Blanks around a host function's call and its arguments are not part of them.
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 enum class Side { ROOT, LEFT, RIGHT };
 
 // Expand the node hanging at SLOT: its parent's left or right, or the root.

@@ -251,14 +251,6 @@ int32_t choose_traced(const SourceText &source, int32_t from, int32_t to, const 
     return -1;
 }
 
-// Whether the N bytes at A and B are the same: the rest of a function's
-// name, a few bytes, which a loop compares sooner than a call to memcmp.
-inline bool same_bytes(const char *a, const char *b, int32_t n) {
-    for (int32_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
 } // namespace
 
 int32_t choose_operation(const SourceText &source, int32_t from, int32_t to, TopLevel *top,

@@ -80,6 +80,17 @@ private:
 // Each of these stops where CHECK says the call was stopped, its result
 // then unfinished: the caller looks at CHECK before using it.
 
+// The blanks a call's name and arguments are read without.
+inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Whether the N bytes at A and B are the same: the rest of a function's
+// name, a few bytes, which a loop compares sooner than a call to memcmp.
+inline bool same_bytes(const char *a, const char *b, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 // The rows of the one-byte symbols, "+" to "%".
 constexpr uint32_t kOneByteRows = 1u << OP_ADD | 1u << OP_SUB | 1u << OP_POW | 1u << OP_MUL | 1u << OP_DIV | 1u << OP_MOD;
 

@@ -28,16 +28,6 @@ struct Item {
     int32_t from, to;
 };
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-// Whether the N bytes at A and B are the same: a function's name, which a
-// loop compares sooner than a call to memcmp.
-bool same_bytes(const char *a, const char *b, int32_t n) {
-    for (int32_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
 // Per byte, the rows whose symbol begins with it and those whose name of
 // more than one byte ends with it, a bit per row id; "(" begins none and is
 // told by a bit of its own.

@@ -20,8 +20,6 @@ bool is_operator_byte(char c) {
     return false;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // True for the bytes that continue a name or a number.
 bool is_word_byte(char c) {
     const auto u = static_cast<unsigned char>(c);
