@@ -102,10 +102,12 @@ void same_everywhere(int syntax, const std::vector<const char *> &pieces, const 
             std::string form = forms[next(forms.size())];
             text = form.replace(form.find('@'), 1, text);
         }
-        ParserPtr native(parser_new()), interpreted(parser_new()), bulk(parser_new());
-        int ticks[3] = {0, 0, 0};
-        Parser *all[] = {native.get(), interpreted.get(), bulk.get()};
-        for (int k = 0; k < 3; ++k) {
+        // TWICE runs the first row a second time: a program's first run
+        // goes by its steps, the next ones by its tape.
+        ParserPtr native(parser_new()), interpreted(parser_new()), bulk(parser_new()), twice(parser_new());
+        int ticks[4] = {0, 0, 0, 0};
+        Parser *all[] = {native.get(), interpreted.get(), bulk.get(), twice.get()};
+        for (int k = 0; k < 4; ++k) {
             parser_native_func(all[k], "sum", -1, sum_all, nullptr, PARSER_NATIVE_PURE);
             parser_math(all[k]); // the conditional: a branch not taken calls nothing
             parser_native_func(all[k], "tick", 1, tick, &ticks[k], 0);
@@ -122,6 +124,7 @@ void same_everywhere(int syntax, const std::vector<const char *> &pieces, const 
         float *nx = parser_var_ref(native.get(), "x"), *ny = parser_var_ref(native.get(), "y");
         float *ix = parser_var_ref(interpreted.get(), "x"), *iy = parser_var_ref(interpreted.get(), "y");
         std::vector<float> xs(rows), ys(rows), want(rows), out(rows);
+        std::vector<Visit> first_records;
         for (size_t row = 0; row < rows; ++row) {
             *nx = *ix = xs[row] = values[next(11)];
             *ny = *iy = ys[row] = values[next(11)];
@@ -129,6 +132,18 @@ void same_everywhere(int syntax, const std::vector<const char *> &pieces, const 
             const float got = row % 2 == 0 ? parser_calc(native.get(), text.c_str()) : parser_eval(native.get());
             ASSERT_EQ(bits(got), bits(want[row])) << "'" << text << "' row " << row << ": " << got << " vs " << want[row];
             ASSERT_EQ(walk(native.get()), walk(interpreted.get())) << "'" << text << "' row " << row;
+            if (row == 0) first_records = walk(interpreted.get());
+        }
+        float *tx = parser_var_ref(twice.get(), "x"), *ty = parser_var_ref(twice.get(), "y");
+        for (int run = 0; run < 2; ++run) { // bump() changes y: the second run starts from the same values
+            *tx = xs[0];
+            *ty = ys[0];
+            const float got = parser_calc(twice.get(), text.c_str());
+            ASSERT_EQ(bits(got), bits(want[0])) << "'" << text << "' run " << run;
+        }
+        ASSERT_EQ(walk(twice.get()), first_records) << "'" << text << "' by the tape";
+        if (twice->program != nullptr) {
+            EXPECT_NE(twice->program->tape_count, 0u) << "'" << text << "'";
         }
         expect_records_own(interpreted.get(), text);
 #if LIB_PARSE_TEST_JIT

@@ -241,9 +241,50 @@ struct Sync {
     }
 };
 
+// The first run of a program, by its steps, with no tape: a text read for
+// one evaluation, the most common use of a parse, is not worth one. It
+// keeps what the tape's run keeps, and computes each value with the
+// operation's routine, whose bits the tape's kernels give too.
+struct FirstRun {
+    Program &p;
+    float *stack;
+
+    void leaf(size_t depth, size_t index) {
+        const LeafStep &leaf = p.leaves[index];
+        const float value = *leaf.source;
+        if (leaf.is_name) p.kept[index] = value;
+        stack[depth] = value;
+    }
+    bool branch(size_t depth, const OpStep &step) {
+        const float condition = stack[depth];
+        p.kept[kept_branch(p, step.branch)] = condition;
+        return holds(condition);
+    }
+    void op(size_t depth, const OpStep &step) {
+        const float value = operate(p, step, stack, depth);
+        if (step.op == OP_CALL) p.kept[kept_call(p, step.call)] = value;
+        stack[depth] = value;
+    }
+};
+
+[[gnu::noinline]] float run_without_tape(Program *program) noexcept {
+    if (program->stepped) {
+        program_tape(program);
+        return run_tape(program, nullptr);
+    }
+    program->stepped = true;
+    program->records_stale = true;
+    FirstRun run{*program, program->stack};
+    run_steps(*program, run);
+    return program->stack[0];
+}
+
 } // namespace
 
-float program_execute(Program *program) noexcept { return run_tape(program, nullptr); }
+float program_execute(Program *program) noexcept {
+    if (program->tape_count == 0) return run_without_tape(program);
+    return run_tape(program, nullptr);
+}
 
 const void *const *tape_code_addresses() {
     const void *const *addresses = nullptr;

@@ -161,6 +161,7 @@ void prepare(Program *p, size_t total) {
     p->load_count = 0;
     p->shared_count = 0;
     p->records_stale = false;
+    p->stepped = false;
     p->native = nullptr;
     p->runs = 0;
     p->kernel_count = 0;
@@ -535,8 +536,7 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
         program_free(p);
         return nullptr;
     }
-    program_tape(p);
-    return p;
+    return p; // the tape is made at its second run (program_execute)
 }
 
 void program_write_constants(const Program &program, const LeafStep &leaf) {
@@ -576,7 +576,10 @@ void program_bind(Program *program, const VarIndex *vars, uint64_t generation) {
     drop_kernels(program);
     CheckPoint unstoppable(nullptr); // a tree's evaluation is never stopped
     bind_names(program, vars, generation, unstoppable);
-    program_tape(program); // its reads are of the names' new places
+    // The tape reads the names' old places: it is made again at the next run.
+    program->tape_count = 0;
+    program->load_count = 0;
+    program->shared_count = 0;
 }
 
 BulkFn program_bulk_kernel(Program *program, const ColumnFeed *feeds) {

@@ -204,8 +204,9 @@ struct Program {
     // the records' sync computes in: constants the tape was built with
     // stay in the first (tape.cpp, copies_before_the_tape).
     float *stack;
-    // The interpreter's tape (tape.cpp), made again whenever the names are
-    // bound; its END says where a run leaves the root's value.
+    // The interpreter's tape (tape.cpp), made by the program's second run
+    // and again at the first run after the names are bound anew (none
+    // until then: tape_count 0); its END says where a run leaves the root's value.
     TapeOp *tape;
     size_t tape_count;
     TapeLoad *loads; // read before the tape, in the same block
@@ -218,6 +219,9 @@ struct Program {
     // The interpreter ran since the records were last written: they are
     // computed from the kept values when read, as after machine code.
     bool records_stale;
+    // The program ran once by its steps, as it does first: the next run
+    // makes the tape (tape_count 0 until then) and runs that.
+    bool stepped;
     // The last run's value of each name leaf (at its index in `leaves`) and
     // of each host call (at leaf_count + its index in `calls`), all the
     // records need, kept by the interpreter (program_share_names for a name
@@ -331,6 +335,7 @@ const void *const *tape_code_addresses();
 
 // Evaluates the tree with the names as bound, keeping what the records
 // need (program_sync_records writes them), and returns the root's value.
+// The first run after a build goes by the steps; the second makes the tape.
 float program_execute(Program *program) noexcept;
 
 // Compiles the program to machine code, or leaves it to the interpreter
