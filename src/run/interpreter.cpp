@@ -244,39 +244,50 @@ struct Sync {
 // The first run of a program, by its steps, with no tape: a text read for
 // one evaluation, the most common use of a parse, is not worth one. It
 // keeps what the tape's run keeps, and computes each value with the
-// operation's routine, whose bits the tape's kernels give too.
-struct FirstRun {
-    Program &p;
-    float *stack;
-
-    void leaf(size_t depth, size_t index) {
-        const LeafStep &leaf = p.leaves[index];
-        const float value = *leaf.source;
-        if (leaf.is_name) p.kept[index] = value;
-        stack[depth] = value;
-    }
-    bool branch(size_t depth, const OpStep &step) {
-        const float condition = stack[depth];
-        p.kept[kept_branch(p, step.branch)] = condition;
-        return holds(condition);
-    }
-    void op(size_t depth, const OpStep &step) {
-        const float value = operate(p, step, stack, depth);
-        if (step.op == OP_CALL) p.kept[kept_call(p, step.call)] = value;
-        stack[depth] = value;
-    }
-};
-
+// operation's routine, whose bits the tape's kernels give too. The steps
+// are taken as run_steps takes them, arithmetic without a call.
 [[gnu::noinline]] float run_without_tape(Program *program) noexcept {
     if (program->stepped) {
         program_tape(program);
         return run_tape(program, nullptr);
     }
-    program->stepped = true;
-    program->records_stale = true;
-    FirstRun run{*program, program->stack};
-    run_steps(*program, run);
-    return program->stack[0];
+    Program &p = *program;
+    p.stepped = true;
+    p.records_stale = true;
+    float *const stack = p.stack;
+    size_t depth = 0;
+    for (size_t s = 0; s < p.order_count; ++s) {
+        const int32_t entry = p.order[s];
+        if (entry < 0) {
+            const auto index = static_cast<size_t>(-entry - 1);
+            const LeafStep &leaf = p.leaves[index];
+            const float value = *leaf.source;
+            if (leaf.is_name) p.kept[index] = value;
+            stack[depth++] = value;
+            continue;
+        }
+        const OpStep &step = p.ops[entry];
+        switch (kind_of(step.op).compute) {
+        case Compute::ADD: depth -= 1, stack[depth - 1] = float_add(stack[depth - 1], stack[depth]); break;
+        case Compute::SUB: depth -= 1, stack[depth - 1] = float_sub(stack[depth - 1], stack[depth]); break;
+        case Compute::MUL: depth -= 1, stack[depth - 1] = float_mul(stack[depth - 1], stack[depth]); break;
+        case Compute::DIV: depth -= 1, stack[depth - 1] = float_div(stack[depth - 1], stack[depth]); break;
+        case Compute::BRANCH: {
+            const float condition = stack[--depth];
+            p.kept[kept_branch(p, step.branch)] = condition;
+            if (!holds(condition)) s = static_cast<size_t>(step.target) - 1;
+            break;
+        }
+        case Compute::JUMP: s = static_cast<size_t>(step.target) - 1; break;
+        default: {
+            depth -= operand_count(p, step);
+            const float value = operate(p, step, stack, depth);
+            if (step.op == OP_CALL) p.kept[kept_call(p, step.call)] = value;
+            stack[depth++] = value;
+        }
+        }
+    }
+    return stack[0];
 }
 
 } // namespace
