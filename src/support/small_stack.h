@@ -26,17 +26,19 @@ public:
         if (data_ != inline_data()) std::free(data_);
     }
 
-    bool empty() const { return size_ == 0; }
-    size_t size() const { return size_; }
-    T &top() { return data_[size_ - 1]; }
-    const T &top_at(size_t k) const { return data_[size_ - 1 - k]; } // K entries below the top
+    bool empty() const { return top_ == data_; }
+    size_t size() const { return static_cast<size_t>(top_ - data_); }
+    T &top() { return top_[-1]; }
+    const T &top_at(size_t k) const { return top_[-1 - static_cast<std::ptrdiff_t>(k)]; } // K entries below the top
     T *begin() { return data_; }
-    T *end() { return data_ + size_; }
-    T pop() { return data_[--size_]; }
-    void truncate(size_t size) { size_ = size < size_ ? size : size_; }
+    T *end() { return top_; }
+    T pop() { return *--top_; }
+    void truncate(size_t size) {
+        if (size < this->size()) top_ = data_ + size;
+    }
     void push(const T &value) {
-        if (size_ == capacity_) grow();
-        data_[size_++] = value;
+        if (top_ == end_) grow();
+        *top_++ = value;
     }
 
 private:
@@ -44,24 +46,27 @@ private:
     // remapping its pages, not by copying them, a copy no check point could
     // cut short.
     void grow() {
-        const size_t capacity = capacity_ * 2;
+        const size_t size = this->size(), capacity = 2 * static_cast<size_t>(end_ - data_);
         if (data_ != inline_data()) {
             data_ = static_cast<T *>(lp_realloc(data_, capacity * sizeof(T)));
         } else {
             T *data = static_cast<T *>(lp_malloc(capacity * sizeof(T)));
-            std::memcpy(static_cast<void *>(data), data_, size_ * sizeof(T));
+            std::memcpy(static_cast<void *>(data), data_, size * sizeof(T));
             data_ = data;
         }
-        capacity_ = capacity;
+        top_ = data_ + size;
+        end_ = data_ + capacity;
     }
 
     // Raw room for the first N entries: nothing is constructed before it is
-    // pushed, so an empty stack costs nothing to make.
+    // pushed, so an empty stack costs nothing to make. The entries are
+    // reached through pointers, the top and the end of the room, not by
+    // index: an entry of an odd size then needs no multiplication.
     T *inline_data() { return reinterpret_cast<T *>(inline_); }
     alignas(T) unsigned char inline_[N * sizeof(T)];
     T *data_ = inline_data();
-    size_t size_ = 0;
-    size_t capacity_ = N;
+    T *top_ = data_;
+    T *end_ = data_ + N;
 };
 
 } // namespace lp
