@@ -38,10 +38,12 @@ struct VarIndex {
     unsigned slot_shift; // 64 - log2(slots)
     size_t count;
     NameTrie names; // every name, in order of creation
-    // The variables short names found last, by a few bits of the name: a
+    // The variables short names found last, by the top bits of the name's
+    // bytes times a fixed odd factor (one multiply, every byte counted): a
     // host that sets the same names again and again finds each here, with
-    // no hash. Any removal clears it.
-    static constexpr size_t kRecent = 16;
+    // no probe of the table. Any removal clears it.
+    static constexpr unsigned kRecentBits = 4;
+    static constexpr size_t kRecent = size_t{1} << kRecentBits;
     mutable VarSlot recent[kRecent] = {};
 };
 
@@ -67,7 +69,7 @@ inline bool var_index_find_short(const VarIndex *index, const char *name, Variab
     for (size_t i = 0; i < 8; ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
         if (c == 0) {
-            VarSlot &recent = index->recent[(head ^ (head >> 8) ^ (head >> 16)) & (VarIndex::kRecent - 1)];
+            VarSlot &recent = index->recent[(head * 0x9E3779B97F4A7C15u) >> (64 - VarIndex::kRecentBits)];
             if (recent.head == head && recent.variable != nullptr) {
                 *found = recent.variable;
                 return true;
