@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <new>
@@ -141,6 +142,28 @@ TEST(OutOfMemoryDeathTest, EveryAllocationOfAHandlesLife) {
         }
         EXPECT_TRUE(n - 1 >= hook.min_points && n - 1 <= hook.max_points) << hook.what << ": " << n - 1 << " allocation points";
     }
+}
+
+// The runs of a tree allocate nothing, the second included, which makes the
+// interpreter's tape: its build made the room. The hook fails the next
+// allocation, which would end the child.
+TEST(OutOfMemoryDeathTest, RunsOfATreeAllocateNothing) {
+    EXPECT_EXIT(
+        {
+            Parser *p = parser_new();
+            parser_limit(p, PARSER_LIMIT_NATIVE_CODE, 0); // every run in the interpreter
+            float *x = parser_var_ref(p, "x");
+            float sum = parser_calc(p, "x*(x+1)-sin(x)/2");
+            lp_memory_fail_after(1);
+            for (int k = 0; k < 10; ++k) {
+                *x = static_cast<float>(k);
+                sum += parser_eval(p);
+            }
+            lp_memory_fail_after(0);
+            parser_destroy(p);
+            std::exit(std::isfinite(sum) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

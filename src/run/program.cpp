@@ -536,7 +536,8 @@ Program *program_build(const TreeNode *root, const VarIndex *vars, uint64_t gene
         program_free(p);
         return nullptr;
     }
-    return p; // the tape is made at its second run (program_execute)
+    program_tape_room(p); // the tape itself is made at its second run (program_execute)
+    return p;
 }
 
 void program_write_constants(const Program &program, const LeafStep &leaf) {

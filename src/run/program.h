@@ -329,6 +329,9 @@ void program_write_constants(const Program &program, const LeafStep &leaf);
 
 // Makes the interpreter's tape of a program whose names are bound.
 void program_tape(Program *program);
+// Makes room for the program's tape, which its second run makes: a build
+// allocates it, so that no run does.
+void program_tape_room(Program *program);
 // The address of each TapeCode's code in the interpreter, in TapeCode's
 // order, or null where ops are chosen by a switch.
 const void *const *tape_code_addresses();

@@ -355,7 +355,7 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *writes, uint3
 
 } // namespace
 
-void program_tape(Program *p) {
+void program_tape_room(Program *p) {
     // A step makes at most one operation, a leaf at most one read, each
     // value that is not in its slot is copied there at most once, and END.
     const size_t room = 2 * p->order_count + p->leaf_count + 2;
@@ -367,6 +367,10 @@ void program_tape(Program *p) {
         p->tape = static_cast<TapeOp *>(lp_malloc(room * kBytesPerRoom));
         p->tape_capacity = room;
     }
+}
+
+void program_tape(Program *p) {
+    program_tape_room(p); // the build made it: no run allocates
     const size_t capacity = p->tape_capacity;
     p->tape_count = 0;
     p->loads = reinterpret_cast<TapeLoad *>(p->tape + capacity);
