@@ -58,8 +58,8 @@ struct CallStep {
     LIB_PARSE_TAPE_FUSED_OF(DIV, X)
 
 // The interpreter's form of the steps (tape.cpp). Each operation reads its
-// operands where they are, a constant, a name's kept value or a slot of the
-// value stack, and writes its result into a slot: a leaf is no step of its
+// operands where they are, a constant, a name's variable (its kept value
+// where a host function may change it) or a slot of the value stack, and writes its result into a slot: a leaf is no step of its
 // own, and no record is written while a tape runs.
 // An operation's operands are read at `a` and `b`, or, in the forms
 // marked _A (first operand) and _B (second), one of them is the value the
@@ -108,8 +108,9 @@ enum class TapeCode : uint8_t {
     LIB_PARSE_TAPE_ARITHMETIC(LIB_PARSE_TAPE_UNARY_CODES)
 #undef LIB_PARSE_TAPE_UNARY_CODES
 };
-// A name read before the operations, into its kept value (a program whose
-// host calls are all pure, so that nothing changes a variable while it runs).
+// A name's value kept for the records, read before the operations (a
+// program whose host calls are all pure, so that nothing changes a variable
+// while it runs); or an argument's, put in its slot.
 struct TapeLoad {
     const float *from;
     float *to;

@@ -85,24 +85,25 @@ struct TapeBuilder {
             place[depth++] = &leaf.constant;
             return;
         }
-        // Read where it stands when a host function could change it before
-        // (one not pure: a pure one has no effect); otherwise all at once
-        // before the tape.
         float *kept = p.kept + index;
         if (impure_calls) {
+            // Read where it stands, which a host function may change
+            // before (one not pure: a pure one has no effect).
             TapeOp &read = emit(TapeCode::COPY);
             read.a = leaf.source;
             read.to = kept;
-        } else if (const float *same = loaded(leaf.source)) {
-            // The name is read once a run, and its other leaves read that
-            // value; the records get it at their sync.
-            p.loads[p.tape_capacity - ++p.shared_count] = TapeLoad{same, kept};
-            place[depth++] = same;
+            place[depth++] = kept;
             return;
-        } else {
-            p.loads[p.load_count++] = TapeLoad{leaf.source, kept};
         }
-        place[depth++] = kept;
+        // Nothing changes the name while the tape runs: the operations read
+        // its variable, and a load before the tape keeps the value for the
+        // records, off the chain an operation waits on. Once a run: its
+        // other leaves' values are the first leaf's, copied at the sync.
+        if (const float *same = loaded(leaf.source))
+            p.loads[p.tape_capacity - ++p.shared_count] = TapeLoad{same, kept};
+        else
+            p.loads[p.load_count++] = TapeLoad{leaf.source, kept};
+        place[depth++] = leaf.source;
     }
     // Where a load of the first few names already puts FROM's value, or
     // null. Only so many are looked at, so that a text of thousands of
@@ -297,8 +298,8 @@ void select_without_jumps(Program *p) {
 
 // A copy into a slot that no op before it writes is made by the loads
 // before the tape instead, when what it copies cannot change while the tape
-// runs: a constant, or a name's kept value where no host call can change
-// the name (the names' loads come first). Nothing before the copy reads the
+// runs: a constant, or a name's variable where no host call can change
+// the name. Nothing before the copy reads the
 // slot, since nothing before it wrote it, and the jumps only go forward.
 // These are a host call's arguments, most often. (The records' sync has a
 // stack of its own.) The tape closes up, and each jump is to the op that
@@ -322,15 +323,17 @@ void copies_before_the_tape(Program *p, bool names_stay, uint32_t *writes, uint3
         const TapeOp &op = p->tape[k];
         at[k] = static_cast<uint32_t>(kept);
         const size_t slot = slot_of(op.to);
-        const bool stays = within(op.a, p->leaves, p->leaves + p->leaf_count) ||
-                           (names_stay && within(op.a, p->kept, p->kept + p->leaf_count));
+        // Where no host function can change a name, an operand that is
+        // neither a slot, a kept value nor a constant is a name's variable.
+        const bool constant = within(op.a, p->leaves, p->leaves + p->leaf_count);
+        const bool variable = !constant && slot_of(op.a) == SIZE_MAX &&
+                              !within(op.a, p->kept, p->kept + kept_branch(*p, p->branch_count)) &&
+                              op.a != &p->select_first;
+        const bool stays = constant || (names_stay && variable);
         const bool first = slot != SIZE_MAX && writes[slot] == 0;
         if (slot != SIZE_MAX) writes[slot] += 1;
         if (op.code == TapeCode::COPY && stays && first && p->load_count + p->shared_count < p->tape_capacity) {
-            // A name's value read where it stands, as its own load reads
-            // it, not after that load: the two do not wait on each other.
-            const bool name = within(op.a, p->kept, p->kept + p->leaf_count);
-            p->loads[p->load_count++] = TapeLoad{name ? p->leaves[op.a - p->kept].source : op.a, op.to};
+            p->loads[p->load_count++] = TapeLoad{op.a, op.to};
         } else {
             if (kept != k) p->tape[kept] = op;
             kept += 1;
