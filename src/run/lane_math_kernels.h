@@ -159,43 +159,29 @@ constexpr double kPi1 = 2 * 1.57079632673412561417e+00, kPi2 = 2 * 6.07710050630
 constexpr double kOneOverPi = 3.18309886183790671538e-01;
 // sin x = (-1)^q sin r of x = q pi + r; cos x = -(-1)^q sin r of
 // x = (q + 1/2) pi + r. |r| <= pi/2 either way, and q's parity is the
-// lowest bit of q + kRound.
-// Each as r, and the bits whose lowest is set where the sign of sin r is
-// to be turned.
+// lowest bit of t = q + kRound.
+// Each as r and t: the sign of sin r is to be turned where the lowest bit
+// of t's bits is set (sin) or clear (cos).
 struct HalfTurns {
-    double r;
-    uint64_t negate;
+    double r, t;
 };
 inline HalfTurns sin_turns(double x) {
     const double t = x * kOneOverPi + kRound;
     const double q = t - kRound;
-    return HalfTurns{((x - q * kPi1) - q * kPi2) - q * kPi3, bits_of(t)};
+    return HalfTurns{((x - q * kPi1) - q * kPi2) - q * kPi3, t};
 }
 inline HalfTurns cos_turns(double x) {
     const double t = (x * kOneOverPi - 0.5) + kRound;
     const double h = (t - kRound) + 0.5;
-    return HalfTurns{((x - h * kPi1) - h * kPi2) - h * kPi3, ~bits_of(t)};
+    return HalfTurns{((x - h * kPi1) - h * kPi2) - h * kPi3, t};
 }
 inline double sin_approx(double x) {
     const HalfTurns d = sin_turns(x);
-    return negated_where(sin_half_pi(d.r), d.negate);
+    return negated_where(sin_half_pi(d.r), bits_of(d.t));
 }
 inline double cos_approx(double x) {
     const HalfTurns d = cos_turns(x);
-    return negated_where(sin_half_pi(d.r), d.negate);
-}
-// The same values for one lane: the sign is a product with 1 or -1 (exact,
-// and sin r is never a NaN), which keeps the value in its register; turning
-// its sign bit moves it to an integer register and back, on the chain of
-// dependent steps a lone value waits on.
-inline double sign_of(uint64_t negate) { return double_of(bits_of(1.0) | (negate << 63)); }
-inline double sin_one_lane(double x) {
-    const HalfTurns d = sin_turns(x);
-    return sin_half_pi(d.r) * sign_of(d.negate);
-}
-inline double cos_one_lane(double x) {
-    const HalfTurns d = cos_turns(x);
-    return sin_half_pi(d.r) * sign_of(d.negate);
+    return negated_where(sin_half_pi(d.r), ~bits_of(d.t));
 }
 // Conditions are joined with | rather than ||, which would branch.
 inline double tan_approx(double x) {
