@@ -51,8 +51,7 @@ FormKernels form_kernels(LaneForm form);
 // called on its own: sin, cos, tan and log10, and the math set's sinh and
 // tanh. A stricter form of the same rounding test keeps the kernel's float
 // only where it is the routine's, so the value is the routine's float. The
-// first gives OP's routine
-// otherwise (the operation's own), the second null.
+// first gives OP's routine otherwise (the operation's own), the second null.
 UnaryRoutine lane_routine(int32_t op);
 UnaryRoutine lane_routine(LaneForm form);
 

@@ -37,28 +37,30 @@ double turned_one_lane(double x) {
     return _mm_cvtsd_f64(_mm_xor_pd(_mm_set_sd(sin_half_pi(d.r)), sign));
 }
 
-// A kernel's range (lane_math_kernels.h) told from the float's bits: the
-// same floats, in one unsigned comparison where the widened value takes
-// two. LOW and HIGH are the bits of the range's ends, MAGNITUDE whether the
-// range is of |x| (else negative values lie outside it).
+// A kernel's range (trig_domain, log_domain, sinh_domain and tanh_domain in
+// lane_math_kernels.h) told from the float's bits: the same floats, in one
+// unsigned comparison where the widened value takes two. LOW and HIGH are
+// the bits of the range's ends, MAGNITUDE whether the range is of |x| (else
+// negative values lie outside it).
 template <uint32_t Low, uint32_t High, bool Magnitude>
 bool in_range(float x) {
     const uint32_t b = Magnitude ? bits_of(x) & 0x7fffffffu : bits_of(x);
     return b - Low <= High - Low;
 }
 constexpr uint32_t power_of_two_bits(int e) { return static_cast<uint32_t>(127 + e) << 23; }
-constexpr uint32_t kMinNormalBits = power_of_two_bits(-126), kMaxFloatBits = 0x7f7fffffu, k89Bits = 0x42b20000u;
+constexpr uint32_t kMinNormalBits = power_of_two_bits(-126), kMaxFloatBits = 0x7f7fffffu;
+constexpr uint32_t k89Bits = 0x42b20000u; // 89.0f: 1.390625 * 2^6
 using FloatRange = bool (*)(float);
 constexpr FloatRange kTrigRange = in_range<kMinNormalBits, power_of_two_bits(19), true>;
 constexpr FloatRange kLogRange = in_range<kMinNormalBits, kMaxFloatBits, false>;
 constexpr FloatRange kSinhRange = in_range<kMinNormalBits, k89Bits, true>;
 constexpr FloatRange kTanhRange = in_range<kMinNormalBits, power_of_two_bits(4), true>;
 
-// rounds_alike from the bits of Y, whose float is normal or 0 (as each one-lane
-// kernel's value is over its range): the 29 bits the float drops lie more
-// than 2^14 of their units away from half the float's last bit, where
-// rounding turns, and 2^-39 of Y is less than 2^14 of them. It keeps fewer
-// values than the lanes' test, never one that test sends back, in one
+// rounds_alike from the bits of Y, whose float is normal or 0 (as each
+// one-lane kernel's value is over its range): the 29 bits the float drops
+// lie more than 2^14 of their units away from half the float's last bit,
+// where rounding turns, and 2^-39 of Y is less than 2^14 of them. It keeps
+// fewer values than the lanes' test, never one that test sends back, in one
 // integer comparison where that test rounds twice.
 inline bool rounds_alike_one_lane(double y) {
     constexpr uint64_t kDropped = (uint64_t{1} << 29) - 1, kHalf = uint64_t{1} << 28, kMargin = 1u << 14;

@@ -59,8 +59,9 @@ struct CallStep {
 
 // The interpreter's form of the steps (tape.cpp). Each operation reads its
 // operands where they are, a constant, a name's variable (its kept value
-// where a host function may change it) or a slot of the value stack, and writes its result into a slot: a leaf is no step of its
-// own, and no record is written while a tape runs.
+// where a host function may change it) or a slot of the value stack, and
+// writes its result into a slot: a leaf is no step of its own, and no
+// record is written while a tape runs.
 // An operation's operands are read at `a` and `b`, or, in the forms
 // marked _A (first operand) and _B (second), one of them is the value the
 // operation just before computed: it is in a register, not read back from
